@@ -1,0 +1,7 @@
+#pragma once
+
+// The application's title: it captions the start-up message box and names the
+// section of the settings file.
+inline constexpr char appTitle[] = "TK840 TK960 PC control";
+
+inline constexpr char versionText[] = "Version 1.02";

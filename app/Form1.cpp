@@ -1,0 +1,217 @@
+#include "Form1.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTimer>
+
+#include "AppInfo.h"
+#include "Data.h"
+#include "Fonts.h"
+#include "PanelArt.h"
+#include "PortAccess.h"
+#include "Profile.h"
+#include "Settings.h"
+
+namespace app {
+
+namespace {
+
+constexpr int clientWidth = 1090;
+constexpr int clientHeight = 653;
+
+const QColor frameColour(0, 0, 0); // the system's window-frame colour
+
+// conf.ini may name the device of a port number in its [Ports] section
+// ("1=/dev/ttyUSB0", "2=COM7"); other numbers follow the platform's numbering.
+QString configuredDevice(int portNumber)
+{
+    const QString mapped = settings::getProfileString(
+        QStringLiteral("Ports"), QString::number(portNumber), QString(),
+        QLatin1String(settings::settingsFileName));
+    return mapped.isEmpty() ? tklink::defaultDeviceName(portNumber) : mapped;
+}
+
+void showErrorBox(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    box.exec();
+}
+
+QLineEdit* makeTextBox(QWidget* parent, const char* name, const QString& text, const QRect& place,
+                       const QFont& font, const QColor& colour, Qt::Alignment alignment)
+{
+    auto* box = new QLineEdit(text, parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(place);
+    box->setFont(font);
+    box->setAlignment(alignment);
+    box->setFrame(false);
+    // The boxes show values and states; typing into them would show a value
+    // that no controller sent.
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, frameColour);
+    palette.setColor(QPalette::Text, colour);
+    box->setPalette(palette);
+    return box;
+}
+
+} // namespace
+
+Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::move(seams))
+{
+    if (!m_seams.deviceForPort)
+        m_seams.deviceForPort = configuredDevice;
+    if (!m_seams.showError)
+        m_seams.showError = showErrorBox;
+    if (!m_seams.now)
+        m_seams.now = [] { return QDateTime::currentDateTime(); };
+
+    createControls();
+    load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("TK840 TK960 PC control"));
+    setFixedSize(clientWidth, clientHeight);
+
+    const QString sevenSegment = installPanelFonts();
+    const QFont verdana(QStringLiteral("Verdana"), 1);
+    QFont statusFont = verdana;
+    statusFont.setPointSizeF(9.75);
+
+    Graph = new QWidget(this);
+    Graph->setObjectName(QStringLiteral("Graph"));
+    Graph->setGeometry(104, 104, 873, 409);
+    Graph->setFont(QFont(QStringLiteral("Arial"), 8));
+    Graph->setAutoFillBackground(true);
+    QPalette graphPalette = Graph->palette();
+    graphPalette.setColor(QPalette::Window, frameColour);
+    graphPalette.setColor(QPalette::WindowText, Qt::green);
+    Graph->setPalette(graphPalette);
+
+    const QRect measPlace(432, 32, 153, 65);
+    const QFont readout = readoutFont(sevenSegment, 48, QStringLiteral("888.8"),
+                                      measPlace.size() - QSize(8, 4));
+    meas_box = makeTextBox(this, "meas_box", QStringLiteral("000.0"), measPlace, readout,
+                           Qt::green, Qt::AlignCenter);
+    setp_box = makeTextBox(this, "setp_box", QStringLiteral("000.0"), QRect(600, 32, 153, 65),
+                           readout, Qt::red, Qt::AlignCenter);
+    status_field =
+        makeTextBox(this, "status_field", QStringLiteral("status_field"),
+                    QRect(104, 528, 873, 25), statusFont, Qt::yellow, Qt::AlignLeft | Qt::AlignVCenter);
+    recording_field = makeTextBox(this, "recording_field", QStringLiteral("recording_field"),
+                                  QRect(104, 560, 873, 25), statusFont, Qt::yellow,
+                                  Qt::AlignLeft | Qt::AlignVCenter);
+
+    const auto makeButton = [&](const char* name, const QString& caption, const QRect& place) {
+        auto* button = new PanelButton(caption, this);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(place);
+        button->setFont(statusFont);
+        return button;
+    };
+    parametersButton =
+        makeButton("parametersButton", QStringLiteral("Parameters"), QRect(0, 184, 89, 25));
+    Start_stop_recording = makeButton("Start_stop_recording", QStringLiteral("Start recording"),
+                                      QRect(0, 240, 89, 41));
+    exitButton = makeButton("exitButton", QStringLiteral("Exit"), QRect(0, 312, 89, 25));
+    connect(exitButton, &QAbstractButton::clicked, this, &QWidget::close);
+
+    versionLabel = new QLabel(QStringLiteral("Version"), this);
+    versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    versionLabel->setGeometry(8, 584, 81, 17);
+    QPalette labelPalette = versionLabel->palette();
+    labelPalette.setColor(QPalette::WindowText, QColor(190, 196, 204));
+    versionLabel->setPalette(labelPalette);
+
+    const auto makeTimer = [this](const char* name, int periodMs) {
+        auto* timer = new QTimer(this);
+        timer->setObjectName(QLatin1String(name));
+        timer->setInterval(periodMs);
+        return timer;
+    };
+    timerGetFromControler = makeTimer("timerGetFromControler", 5000);
+    timerTraceCurves = makeTimer("timerTraceCurves", 2500);
+    timerRecording = makeTimer("timerRecording", 20000);
+    timerTraceCurves->start();
+    timerRecording->start();
+
+    MSComm1 = new tklink::SerialPortControl(m_seams.deviceForPort, this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+}
+
+void Form1::open_port()
+{
+    tklink::open_port(*MSComm1);
+}
+
+void Form1::load()
+{
+    versionLabel->setText(QLatin1String(versionText));
+    tklink::scanSerialPorts(*MSComm1);
+    Data::portConnected = false;
+    settings::loadSettings(QLatin1String(appTitle));
+
+    Data::setpointHistory.assign(Data::historySize, 0.0f);
+    Data::measureHistory.assign(Data::historySize, 0.0f);
+    Data::timeHistory.assign(Data::historySize, QString());
+
+    Data::portConnected = false;
+    open_port();
+    if (!Data::portConnected) {
+        m_seams.showError(QLatin1String(appTitle),
+                          QStringLiteral("Erreur pendant l'ouverture du port ") +
+                              QString::number(Data::comPortNum));
+    }
+
+    Data::setpointRaw = Data::NO_DATA_RAW;
+    setp_box->setText(QStringLiteral("888.8"));
+    Data::measureRaw = Data::NO_DATA_RAW;
+    meas_box->setText(QStringLiteral("888.8"));
+    Data::powerRaw = 0;
+    status_field->clear();
+
+    for (int i = 0; i < Data::historySize; ++i) {
+        Data::measureHistory[i] = Data::NO_DATA;
+        Data::setpointHistory[i] = Data::NO_DATA;
+    }
+
+    Data::historyIndex = 0;
+    Data::recordingActive = 0;
+    recording_field->setText(QStringLiteral("Not recording"));
+    Data::recordTimerMs = Data::intervRecord * 1000;
+    timerGetFromControler->start();
+}
+
+void Form1::unload()
+{
+    if (MSComm1->portOpen())
+        MSComm1->setPortOpen(false);
+    // Recording files are opened and closed around each record, so no file is
+    // open here.
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    unload();
+    event->accept();
+}
+
+void Form1::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    paintPanelBackground(painter, rect(),
+                         {Graph->geometry(), meas_box->geometry(), setp_box->geometry(),
+                          status_field->geometry(), recording_field->geometry()});
+}
+
+} // namespace app

@@ -1,0 +1,69 @@
+#pragma once
+
+// The main window: read-outs, graph, status lines, the three keys, the three
+// timers and the serial port. Its construction runs the start-up sequence;
+// closing it releases the port.
+
+#include <QDateTime>
+#include <QWidget>
+
+#include <functional>
+
+#include "SerialPortControl.h"
+
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace app {
+
+class PanelButton;
+
+// What the main window takes from the outside world. Empty members get the
+// real thing: port numbers named by conf.ini and the platform, a modal
+// message box, the system clock.
+struct Form1Seams {
+    tklink::SerialPortControl::DeviceResolver deviceForPort;
+    std::function<void(const QString& caption, const QString& text)> showError;
+    std::function<QDateTime()> now;
+};
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(Form1Seams seams = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // (Re)opens the configured port; the outcome is in Data::portConnected.
+    void open_port();
+
+    tklink::SerialPortControl& serialPort() { return *MSComm1; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void createControls();
+    void load();
+    void unload();
+
+    Form1Seams m_seams;
+
+    QWidget* Graph = nullptr;
+    QLineEdit* meas_box = nullptr;
+    QLineEdit* setp_box = nullptr;
+    QLineEdit* status_field = nullptr;
+    QLineEdit* recording_field = nullptr;
+    PanelButton* parametersButton = nullptr;
+    PanelButton* Start_stop_recording = nullptr;
+    PanelButton* exitButton = nullptr;
+    QLabel* versionLabel = nullptr;
+    QTimer* timerGetFromControler = nullptr;
+    QTimer* timerTraceCurves = nullptr;
+    QTimer* timerRecording = nullptr;
+    tklink::SerialPortControl* MSComm1 = nullptr;
+};
+
+} // namespace app

@@ -1,0 +1,23 @@
+#pragma once
+
+// The six settings of the program in conf.ini: read at start-up, written when
+// the Parameters dialog is closed with its "Close" button.
+
+#include <QString>
+
+namespace settings {
+
+// The settings file, relative to the working directory.
+inline constexpr char settingsFileName[] = "conf.ini";
+
+// Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
+// Echelle_Temps, in this order, from section into the program-wide variables.
+// A missing file or key gives that key's default; a whole number outside the
+// 16-bit range also falls back to its default.
+void loadSettings(const QString& section, const QString& path = QLatin1String(settingsFileName));
+
+// Writes the six keys, in the same order, from the program-wide variables.
+// Returns false when a write failed; the values in memory stay in force.
+bool saveSettings(const QString& section, const QString& path = QLatin1String(settingsFileName));
+
+} // namespace settings

@@ -1,0 +1,215 @@
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "Data.h"
+#include "Form1.h"
+#include "PanelArt.h"
+#include "Pty.h"
+
+#include <map>
+
+using app::Form1;
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void startUpStateWithoutSettings();
+    void startUpMessageForPortThatCannotOpen();
+    void startUpOpensConfiguredPort();
+    void portsMappedInConfIni();
+    void controlsAtTheirPlaces_data();
+    void controlsAtTheirPlaces();
+    void exitClosesOpenPort();
+    void exitWithPortClosed();
+
+private:
+    app::Form1Seams seams();
+    void writeConf(const QByteArray& text);
+
+    QTemporaryDir m_dir;
+    QString m_oldCurrent;
+    std::map<int, QString> m_devices;
+    QStringList m_messages;
+};
+
+app::Form1Seams TestForm1::seams()
+{
+    app::Form1Seams s;
+    s.deviceForPort = [this](int n) {
+        const auto it = m_devices.find(n);
+        return it == m_devices.end() ? QString() : it->second;
+    };
+    s.showError = [this](const QString& caption, const QString& text) {
+        m_messages << caption + QLatin1Char('|') + text;
+    };
+    return s;
+}
+
+void TestForm1::writeConf(const QByteArray& text)
+{
+    QFile file(QStringLiteral("conf.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+void TestForm1::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_oldCurrent = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    QFile::remove(QStringLiteral("conf.ini"));
+    Data::resetAll();
+    m_devices.clear();
+    m_messages.clear();
+}
+
+void TestForm1::cleanup()
+{
+    QDir::setCurrent(m_oldCurrent);
+}
+
+void TestForm1::startUpStateWithoutSettings()
+{
+    Form1 form(seams());
+    QCOMPARE(form.windowTitle(), QStringLiteral("TK840 TK960 PC control"));
+    QCOMPARE(form.findChild<QLabel*>("versionLabel")->text(), QStringLiteral("Version 1.02"));
+    QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("888.8"));
+    QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("888.8"));
+    QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(), QString());
+    QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(), QStringLiteral("Not recording"));
+    QCOMPARE(Data::measureRaw, 8888.0f);
+    QCOMPARE(Data::setpointRaw, 8888.0f);
+    QCOMPARE(Data::powerRaw, 0.0f);
+    QCOMPARE(Data::recordTimerMs, 20000);
+    QCOMPARE(Data::recordingActive, uint8_t(0));
+    QCOMPARE(Data::historyIndex, int16_t(0));
+    QCOMPARE(int(Data::measureHistory.size()), 5001);
+    QCOMPARE(int(Data::setpointHistory.size()), 5001);
+    QCOMPARE(int(Data::timeHistory.size()), 5001);
+    for (int i = 0; i < 5001; ++i) {
+        QCOMPARE(Data::measureHistory[i], Data::NO_DATA);
+        QCOMPARE(Data::setpointHistory[i], Data::NO_DATA);
+        QVERIFY(Data::timeHistory[i].isEmpty());
+    }
+    QCOMPARE(int(Data::portAvailable.size()), 51);
+    QVERIFY(!Data::portAvailable[0]);
+    QVERIFY(!QFile::exists(QStringLiteral("conf.ini")));
+
+    auto* poll = form.findChild<QTimer*>("timerGetFromControler");
+    QCOMPARE(poll->interval(), 5000);
+    QVERIFY(poll->isActive());
+    QCOMPARE(form.findChild<QTimer*>("timerTraceCurves")->interval(), 2500);
+    QVERIFY(form.findChild<QTimer*>("timerTraceCurves")->isActive());
+    QCOMPARE(form.findChild<QTimer*>("timerRecording")->interval(), 20000);
+    QVERIFY(form.findChild<QTimer*>("timerRecording")->isActive());
+}
+
+void TestForm1::startUpMessageForPortThatCannotOpen()
+{
+    writeConf("[TK840 TK960 PC control]\nComPortNum=7\ninterv_record=240\n");
+    Form1 form(seams());
+    QCOMPARE(m_messages,
+             QStringList{QStringLiteral("TK840 TK960 PC control|Erreur pendant l'ouverture du port 7")});
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!form.isVisible()); // shown before the main window
+    QCOMPARE(Data::recordTimerMs, 240000);
+    QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("888.8"));
+}
+
+void TestForm1::startUpOpensConfiguredPort()
+{
+    Pty pty;
+    m_devices[4] = pty.path();
+    writeConf("[TK840 TK960 PC control]\nComPortNum=4\nComPortSpeed=9600\n");
+    Form1 form(seams());
+    QVERIFY(m_messages.isEmpty());
+    QVERIFY(Data::portConnected);
+    QVERIFY(form.serialPort().portOpen());
+    QVERIFY(Data::portAvailable[4]);
+    QCOMPARE(Data::comPortSpeed, QStringLiteral("9600"));
+}
+
+void TestForm1::portsMappedInConfIni()
+{
+    // Without a test resolver the program asks conf.ini's [Ports] section.
+    Pty pty;
+    writeConf("[Ports]\n2=" + pty.path().toLocal8Bit() +
+              "\n[TK840 TK960 PC control]\nComPortNum=2\n");
+    app::Form1Seams s = seams();
+    s.deviceForPort = nullptr;
+    Form1 form(s);
+    QVERIFY(Data::portConnected);
+    QVERIFY(Data::portAvailable[2]);
+    QCOMPARE(form.serialPort().deviceName(), pty.path());
+}
+
+void TestForm1::controlsAtTheirPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("place");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("Graph") << "Graph" << QRect(104, 104, 873, 409) << "";
+    QTest::newRow("meas_box") << "meas_box" << QRect(432, 32, 153, 65) << "888.8";
+    QTest::newRow("setp_box") << "setp_box" << QRect(600, 32, 153, 65) << "888.8";
+    QTest::newRow("status_field") << "status_field" << QRect(104, 528, 873, 25) << "";
+    QTest::newRow("recording_field")
+        << "recording_field" << QRect(104, 560, 873, 25) << "Not recording";
+    QTest::newRow("parametersButton")
+        << "parametersButton" << QRect(0, 184, 89, 25) << "Parameters";
+    QTest::newRow("Start_stop_recording")
+        << "Start_stop_recording" << QRect(0, 240, 89, 41) << "Start recording";
+    QTest::newRow("exitButton") << "exitButton" << QRect(0, 312, 89, 25) << "Exit";
+    QTest::newRow("versionLabel") << "versionLabel" << QRect(8, 584, 81, 17) << "Version 1.02";
+}
+
+void TestForm1::controlsAtTheirPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, place);
+    QFETCH(QString, text);
+    Form1 form(seams());
+    QCOMPARE(form.size(), QSize(1090, 653));
+    auto* control = form.findChild<QWidget*>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), place);
+    if (auto* box = qobject_cast<QLineEdit*>(control))
+        QCOMPARE(box->text(), text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        QCOMPARE(button->text(), text);
+    else if (auto* label = qobject_cast<QLabel*>(control))
+        QCOMPARE(label->text(), text);
+}
+
+void TestForm1::exitClosesOpenPort()
+{
+    Pty pty;
+    m_devices[1] = pty.path();
+    Form1 form(seams());
+    form.show();
+    QVERIFY(form.serialPort().portOpen());
+    QTest::mouseClick(form.findChild<app::PanelButton*>("exitButton"), Qt::LeftButton);
+    QVERIFY(!form.isVisible());
+    QVERIFY(!form.serialPort().portOpen());
+    QVERIFY(Data::portConnected); // shutdown leaves the flag alone
+}
+
+void TestForm1::exitWithPortClosed()
+{
+    Form1 form(seams());
+    form.show();
+    QVERIFY(!form.serialPort().portOpen());
+    QVERIFY(form.close());
+    QVERIFY(!form.serialPort().portOpen());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

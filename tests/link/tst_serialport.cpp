@@ -1,0 +1,243 @@
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Data.h"
+#include "PortAccess.h"
+#include "Pty.h"
+#include "SerialPortControl.h"
+
+#include <map>
+
+using tklink::SerialPortControl;
+
+// Port numbers name the test's own pseudo-terminals, never a machine's ports.
+class TestSerialPort : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void settingsText_data();
+    void settingsText();
+    void openPortOnPseudoTerminal();
+    void openPortTwiceReopens();
+    void failedOpenAfterSuccessClosesPort();
+    void openPortRefusesBadSpeed();
+    void scanMarksPresentPorts();
+    void bytesBothWays();
+    void discardsUnreadInput();
+    void hangUpReportedOnceAndPortClosed();
+    void defaultNumbering_data();
+    void defaultNumbering();
+
+private:
+    std::map<int, QString> m_devices;
+    SerialPortControl::DeviceResolver resolver()
+    {
+        return [this](int n) {
+            const auto it = m_devices.find(n);
+            return it == m_devices.end() ? QString() : it->second;
+        };
+    }
+};
+
+void TestSerialPort::init()
+{
+    Data::resetAll();
+    m_devices.clear();
+}
+
+void TestSerialPort::settingsText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("19200,n,8,1") << "19200,n,8,1" << true;
+    QTest::newRow("9600,N,8,1") << "9600,N,8,1" << true;
+    QTest::newRow("even parity, 2 stop bits") << "115200,e,7,2" << true;
+    QTest::newRow("speed not a number") << "fast,n,8,1" << false;
+    QTest::newRow("empty speed") << ",n,8,1" << false;
+    QTest::newRow("zero speed") << "0,n,8,1" << false;
+    QTest::newRow("unknown parity") << "9600,x,8,1" << false;
+    QTest::newRow("nine data bits") << "9600,n,9,1" << false;
+    QTest::newRow("missing field") << "9600,n,8" << false;
+}
+
+void TestSerialPort::settingsText()
+{
+    QFETCH(QString, text);
+    SerialPortControl port(resolver());
+    QTEST(port.setSettings(text), "accepted");
+}
+
+void TestSerialPort::openPortOnPseudoTerminal()
+{
+    Pty pty;
+    QVERIFY(pty.isValid());
+    m_devices[7] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 7;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(port);
+    QVERIFY(Data::portConnected);
+    QVERIFY(port.portOpen());
+
+    Data::comPortNum = 8; // names no device
+    tklink::open_port(port);
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!port.portOpen());
+}
+
+void TestSerialPort::openPortTwiceReopens()
+{
+    Pty pty;
+    m_devices[1] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("9600");
+    tklink::open_port(port);
+    QVERIFY(Data::portConnected);
+    Data::portConnected = false;
+    tklink::open_port(port);
+    QVERIFY(Data::portConnected);
+    QVERIFY(port.portOpen());
+}
+
+void TestSerialPort::failedOpenAfterSuccessClosesPort()
+{
+    Pty pty;
+    m_devices[1] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(port);
+    QVERIFY(port.portOpen());
+    m_devices[1] = QStringLiteral("/nonexistent/tk-test-device");
+    tklink::open_port(port);
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!port.portOpen());
+}
+
+void TestSerialPort::openPortRefusesBadSpeed()
+{
+    Pty pty;
+    m_devices[1] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("fast");
+    tklink::open_port(port);
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!port.portOpen());
+}
+
+void TestSerialPort::scanMarksPresentPorts()
+{
+    Pty first;
+    Pty second;
+    m_devices[3] = first.path();
+    m_devices[42] = second.path();
+    m_devices[5] = QStringLiteral("/nonexistent/tk-test-device");
+    SerialPortControl port(resolver());
+    tklink::scanSerialPorts(port);
+    QCOMPARE(int(Data::portAvailable.size()), 51);
+    for (int n = 0; n <= 50; ++n)
+        QCOMPARE(bool(Data::portAvailable[n]), n == 3 || n == 42);
+    QVERIFY(!port.portOpen());
+    QCOMPARE(port.commPort(), int16_t(50));
+}
+
+void TestSerialPort::bytesBothWays()
+{
+    Pty pty;
+    m_devices[1] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(port);
+    QVERIFY(port.portOpen());
+
+    QVERIFY(port.output(QByteArray::fromHex("090300010003")));
+    QCOMPARE(pty.read(6), QByteArray::fromHex("090300010003"));
+
+    QSignalSpy comm(&port, &SerialPortControl::comm);
+    QVERIFY(pty.write(QByteArray::fromHex("0903")));
+    QVERIFY(comm.wait(5000));
+    QCOMPARE(port.commEvent(), SerialPortControl::comEvReceive);
+    QTRY_COMPARE(port.inBufferCount(), 2);
+    QCOMPARE(port.input(), QByteArray::fromHex("09")); // input length 1: one byte a read
+    QCOMPARE(port.inBufferCount(), 1);
+    QCOMPARE(port.input(), QByteArray::fromHex("03"));
+    QCOMPARE(port.inBufferCount(), 0);
+}
+
+void TestSerialPort::discardsUnreadInput()
+{
+    Pty pty;
+    m_devices[1] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(port);
+    QVERIFY(pty.write(QByteArray::fromHex("0102030405")));
+    QTRY_COMPARE(port.inBufferCount(), 5);
+    QVERIFY(port.clearInBuffer());
+    QVERIFY(port.clearOutBuffer());
+    QCOMPARE(port.inBufferCount(), 0);
+    QVERIFY(port.input().isEmpty());
+
+    port.setPortOpen(false);
+    QVERIFY(!port.clearInBuffer());
+    QVERIFY(!port.output(QByteArray("x")));
+}
+
+void TestSerialPort::hangUpReportedOnceAndPortClosed()
+{
+    auto pty = std::make_unique<Pty>();
+    m_devices[1] = pty->path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(port);
+    QVERIFY(port.portOpen());
+
+    QSignalSpy lost(&port, &SerialPortControl::deviceLost);
+    QSignalSpy comm(&port, &SerialPortControl::comm);
+    pty->hangUp(); // the adapter is pulled
+    QVERIFY(lost.wait(5000));
+    QVERIFY(!port.portOpen());
+    // A port left open on a hung-up terminal would report again at every
+    // turn of the event loop.
+    for (int turn = 0; turn < 1000; ++turn)
+        QCoreApplication::processEvents();
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(comm.count(), 0);
+    QVERIFY(!port.output(QByteArray::fromHex("09")));
+    QCOMPARE(lost.count(), 1);
+}
+
+void TestSerialPort::defaultNumbering_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("device");
+#ifdef Q_OS_WIN
+    QTest::newRow("1") << 1 << "COM1";
+    QTest::newRow("12") << 12 << "COM12";
+#else
+    QTest::newRow("1 first USB adapter") << 1 << "/dev/ttyUSB0";
+    QTest::newRow("20 last USB adapter") << 20 << "/dev/ttyUSB19";
+    QTest::newRow("21 first ACM") << 21 << "/dev/ttyACM0";
+    QTest::newRow("30 last ACM") << 30 << "/dev/ttyACM9";
+    QTest::newRow("31 first ttyS") << 31 << "/dev/ttyS0";
+    QTest::newRow("50 last ttyS") << 50 << "/dev/ttyS19";
+    QTest::newRow("51 nothing") << 51 << "";
+#endif
+    QTest::newRow("0 nothing") << 0 << "";
+}
+
+void TestSerialPort::defaultNumbering()
+{
+    QFETCH(int, number);
+    QTEST(tklink::defaultDeviceName(number), "device");
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
