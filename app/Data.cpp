@@ -32,8 +32,7 @@ int16_t txFrameLast = 0;
 uint8_t recordingActive = 0;
 QString recordFileName;
 
-void resetAll()
-{
+void resetAll() {
     portConnected = false;
     comPortNum = 0;
     comPortSpeed.clear();

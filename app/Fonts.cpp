@@ -12,15 +12,13 @@ namespace {
 
 constexpr char sevenSegmentFamily[] = "DSEG7 Classic";
 
-bool hasFamily(const QString& family)
-{
+bool hasFamily(const QString& family) {
     return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
 }
 
 } // namespace
 
-QString installPanelFonts()
-{
+QString installPanelFonts() {
     if (!hasFamily(QStringLiteral("Verdana")))
         QFont::insertSubstitution(QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"));
     if (!hasFamily(QStringLiteral("Arial")))
@@ -43,8 +41,7 @@ QString installPanelFonts()
 }
 
 QFont readoutFont(const QString& sevenSegmentFamily, qreal pointSize, const QString& sample,
-                  QSize box)
-{
+                  QSize box) {
     QFont font;
     if (sevenSegmentFamily.isEmpty()) {
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);

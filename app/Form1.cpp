@@ -26,23 +26,20 @@ const QColor frameColour(0, 0, 0); // the system's window-frame colour
 
 // conf.ini may name the device of a port number in its [Ports] section
 // ("1=/dev/ttyUSB0", "2=COM7"); other numbers follow the platform's numbering.
-QString configuredDevice(int portNumber)
-{
-    const QString mapped = settings::getProfileString(
-        QStringLiteral("Ports"), QString::number(portNumber), QString(),
-        QLatin1String(settings::settingsFileName));
+QString configuredDevice(int portNumber) {
+    const QString mapped =
+        settings::getProfileString(QStringLiteral("Ports"), QString::number(portNumber), QString(),
+                                   QLatin1String(settings::settingsFileName));
     return mapped.isEmpty() ? tklink::defaultDeviceName(portNumber) : mapped;
 }
 
-void showErrorBox(const QString& caption, const QString& text)
-{
+void showErrorBox(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
     box.exec();
 }
 
 QLineEdit* makeTextBox(QWidget* parent, const char* name, const QString& text, const QRect& place,
-                       const QFont& font, const QColor& colour, Qt::Alignment alignment)
-{
+                       const QFont& font, const QColor& colour, Qt::Alignment alignment) {
     auto* box = new QLineEdit(text, parent);
     box->setObjectName(QLatin1String(name));
     box->setGeometry(place);
@@ -62,8 +59,7 @@ QLineEdit* makeTextBox(QWidget* parent, const char* name, const QString& text, c
 
 } // namespace
 
-Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::move(seams))
-{
+Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::move(seams)) {
     if (!m_seams.deviceForPort)
         m_seams.deviceForPort = configuredDevice;
     if (!m_seams.showError)
@@ -77,8 +73,7 @@ Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::
 
 Form1::~Form1() = default;
 
-void Form1::createControls()
-{
+void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TK840 TK960 PC control"));
     setFixedSize(clientWidth, clientHeight);
@@ -99,15 +94,15 @@ void Form1::createControls()
     Graph->setPalette(graphPalette);
 
     const QRect measPlace(432, 32, 153, 65);
-    const QFont readout = readoutFont(sevenSegment, 48, QStringLiteral("888.8"),
-                                      measPlace.size() - QSize(8, 4));
-    meas_box = makeTextBox(this, "meas_box", QStringLiteral("000.0"), measPlace, readout,
-                           Qt::green, Qt::AlignCenter);
+    const QFont readout =
+        readoutFont(sevenSegment, 48, QStringLiteral("888.8"), measPlace.size() - QSize(8, 4));
+    meas_box = makeTextBox(this, "meas_box", QStringLiteral("000.0"), measPlace, readout, Qt::green,
+                           Qt::AlignCenter);
     setp_box = makeTextBox(this, "setp_box", QStringLiteral("000.0"), QRect(600, 32, 153, 65),
                            readout, Qt::red, Qt::AlignCenter);
     status_field =
-        makeTextBox(this, "status_field", QStringLiteral("status_field"),
-                    QRect(104, 528, 873, 25), statusFont, Qt::yellow, Qt::AlignLeft | Qt::AlignVCenter);
+        makeTextBox(this, "status_field", QStringLiteral("status_field"), QRect(104, 528, 873, 25),
+                    statusFont, Qt::yellow, Qt::AlignLeft | Qt::AlignVCenter);
     recording_field = makeTextBox(this, "recording_field", QStringLiteral("recording_field"),
                                   QRect(104, 560, 873, 25), statusFont, Qt::yellow,
                                   Qt::AlignLeft | Qt::AlignVCenter);
@@ -149,13 +144,11 @@ void Form1::createControls()
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
 }
 
-void Form1::open_port()
-{
+void Form1::open_port() {
     tklink::open_port(*MSComm1);
 }
 
-void Form1::load()
-{
+void Form1::load() {
     versionLabel->setText(QLatin1String(versionText));
     tklink::scanSerialPorts(*MSComm1);
     Data::portConnected = false;
@@ -192,26 +185,32 @@ void Form1::load()
     timerGetFromControler->start();
 }
 
-void Form1::unload()
-{
+void Form1::unload() {
     if (MSComm1->portOpen())
         MSComm1->setPortOpen(false);
     // Recording files are opened and closed around each record, so no file is
     // open here.
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     unload();
     event->accept();
 }
 
-void Form1::paintEvent(QPaintEvent*)
-{
+void Form1::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    paintPanelBackground(painter, rect(),
-                         {Graph->geometry(), meas_box->geometry(), setp_box->geometry(),
-                          status_field->geometry(), recording_field->geometry()});
+    painter.setFont(font());
+    const QRect meas = meas_box->geometry();
+    const QRect setp = setp_box->geometry();
+    paintPanelBackground(
+        painter, rect(),
+        {Graph->geometry(), meas, setp, status_field->geometry(), recording_field->geometry()},
+        {{QRect(meas.left(), 12, meas.width(), 16), QStringLiteral("TEMPERATURE")},
+         {QRect(setp.left(), 12, setp.width(), 16), QStringLiteral("SETPOINT")},
+         {QRect(110, 40, 300, 40), QStringLiteral("TK840 / TK960"), 15,
+          Qt::AlignLeft | Qt::AlignVCenter},
+         {QRect(setp.right() + 10, setp.top(), 40, setp.height()), QStringLiteral("°C"), 15,
+          Qt::AlignLeft | Qt::AlignVCenter}});
 }
 
 } // namespace app

@@ -9,8 +9,7 @@ namespace app {
 
 namespace {
 
-void paintScrew(QPainter& painter, QPointF centre)
-{
+void paintScrew(QPainter& painter, QPointF centre) {
     QRadialGradient head(centre - QPointF(1.5, 1.5), 6);
     head.setColorAt(0, QColor(200, 204, 210));
     head.setColorAt(1, QColor(70, 74, 80));
@@ -23,9 +22,9 @@ void paintScrew(QPainter& painter, QPointF centre)
 
 // A window cut into the panel: dark shadow at the top left, light edge at the
 // bottom right, a few pixels around the control.
-void paintBezel(QPainter& painter, const QRect& window)
-{
-    const QRectF outer = QRectF(window).adjusted(-5, -5, 5, 5);
+void paintBezel(QPainter& painter, const QRect& window) {
+    // The read-outs stand 7 pixels above the graph: 3 pixels of rim each.
+    const QRectF outer = QRectF(window).adjusted(-3, -3, 3, 3);
     QLinearGradient rim(outer.topLeft(), outer.bottomRight());
     rim.setColorAt(0, QColor(12, 13, 15));
     rim.setColorAt(1, QColor(120, 126, 134));
@@ -33,13 +32,26 @@ void paintBezel(QPainter& painter, const QRect& window)
     painter.setBrush(rim);
     painter.drawRoundedRect(outer, 4, 4);
     painter.setBrush(QColor(8, 8, 8));
-    painter.drawRect(QRectF(window).adjusted(-2, -2, 2, 2));
+    painter.drawRect(QRectF(window).adjusted(-1, -1, 1, 1));
+}
+
+// Small engraved lettering: a dark cut with a light lower edge.
+void paintEngraving(QPainter& painter, const PanelCaption& caption) {
+    QFont font = painter.font();
+    font.setPointSizeF(caption.pointSize);
+    font.setBold(true);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    painter.setFont(font);
+    painter.setPen(QColor(255, 255, 255, 40));
+    painter.drawText(caption.area.translated(0, 1), caption.alignment, caption.text);
+    painter.setPen(QColor(200, 206, 214));
+    painter.drawText(caption.area, caption.alignment, caption.text);
 }
 
 } // namespace
 
-void paintPanelBackground(QPainter& painter, const QRect& area, const QList<QRect>& bezels)
-{
+void paintPanelBackground(QPainter& painter, const QRect& area, const QList<QRect>& bezels,
+                          const QList<PanelCaption>& captions) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
 
@@ -63,6 +75,9 @@ void paintPanelBackground(QPainter& painter, const QRect& area, const QList<QRec
     for (const QRect& window : bezels)
         paintBezel(painter, window);
 
+    for (const PanelCaption& caption : captions)
+        paintEngraving(painter, caption);
+
     const QRectF r = QRectF(area).adjusted(10, 10, -10, -10);
     for (const QPointF& corner : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
         paintScrew(painter, corner);
@@ -70,19 +85,16 @@ void paintPanelBackground(QPainter& painter, const QRect& area, const QList<QRec
     painter.restore();
 }
 
-PanelButton::PanelButton(const QString& caption, QWidget* parent) : QAbstractButton(parent)
-{
+PanelButton::PanelButton(const QString& caption, QWidget* parent) : QAbstractButton(parent) {
     setText(caption);
     setFocusPolicy(Qt::StrongFocus);
 }
 
-QSize PanelButton::sizeHint() const
-{
+QSize PanelButton::sizeHint() const {
     return {89, 25};
 }
 
-void PanelButton::paintEvent(QPaintEvent*)
-{
+void PanelButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF key = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);

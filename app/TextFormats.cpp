@@ -1,14 +1,12 @@
 #include "TextFormats.h"
 
-QString generalNumber(double value, const QLocale& locale)
-{
+QString generalNumber(double value, const QLocale& locale) {
     QLocale plain = locale;
     plain.setNumberOptions(QLocale::OmitGroupSeparator);
     return plain.toString(value, 'g', 7);
 }
 
-QString statusTime(const QTime& time, const QLocale& locale)
-{
+QString statusTime(const QTime& time, const QLocale& locale) {
     // The locale's own time format tells its separator: the first character
     // that is not a format letter or a blank.
     QChar separator = QLatin1Char(':');
@@ -19,5 +17,6 @@ QString statusTime(const QTime& time, const QLocale& locale)
         }
     }
     const QString s(separator);
-    return time.toString(QStringLiteral("hh") + s + QStringLiteral("mm") + s + QStringLiteral("ss"));
+    return time.toString(QStringLiteral("hh") + s + QStringLiteral("mm") + s +
+                         QStringLiteral("ss"));
 }

@@ -2,8 +2,7 @@
 
 #include "Form1.h"
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     app::Form1 form;
     form.show();

@@ -5,8 +5,7 @@
 
 namespace tklink {
 
-QString defaultDeviceName(int portNumber)
-{
+QString defaultDeviceName(int portNumber) {
 #ifdef Q_OS_WIN
     return portNumber >= 1 ? QStringLiteral("COM%1").arg(portNumber) : QString();
 #else
@@ -20,8 +19,7 @@ QString defaultDeviceName(int portNumber)
 #endif
 }
 
-void open_port(SerialPortControl& port)
-{
+void open_port(SerialPortControl& port) {
     const bool opened = (!port.portOpen() || port.setPortOpen(false)) &&
                         port.setCommPort(Data::comPortNum) &&
                         port.setSettings(Data::comPortSpeed + QStringLiteral(",n,8,1")) &&
@@ -29,8 +27,7 @@ void open_port(SerialPortControl& port)
     Data::portConnected = opened;
 }
 
-void scanSerialPorts(SerialPortControl& port)
-{
+void scanSerialPorts(SerialPortControl& port) {
     Data::portAvailable.assign(Data::portCount, false);
     for (int n = 1; n <= scannedPorts; ++n) {
         // Each step runs even when the one before it failed.

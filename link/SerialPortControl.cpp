@@ -8,24 +8,21 @@ Q_LOGGING_CATEGORY(lcSerial, "tk.link.serial", QtWarningMsg)
 namespace tklink {
 
 SerialPortControl::SerialPortControl(DeviceResolver resolver, QObject* parent)
-    : QObject(parent), m_resolver(std::move(resolver))
-{
+    : QObject(parent), m_resolver(std::move(resolver)) {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPortControl::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortControl::onErrorOccurred);
 }
 
 SerialPortControl::~SerialPortControl() = default;
 
-bool SerialPortControl::setCommPort(int16_t number)
-{
+bool SerialPortControl::setCommPort(int16_t number) {
     if (m_port.isOpen() || number < 1)
         return false;
     m_portNumber = number;
     return true;
 }
 
-bool SerialPortControl::setSettings(const QString& settings)
-{
+bool SerialPortControl::setSettings(const QString& settings) {
     const QStringList parts = settings.split(QLatin1Char(','));
     if (parts.size() != 4)
         return false;
@@ -66,8 +63,7 @@ bool SerialPortControl::setSettings(const QString& settings)
 
     if (m_port.isOpen() &&
         !(m_port.setBaudRate(baud) && m_port.setParity(parity) &&
-          m_port.setDataBits(static_cast<QSerialPort::DataBits>(bits)) &&
-          m_port.setStopBits(stop)))
+          m_port.setDataBits(static_cast<QSerialPort::DataBits>(bits)) && m_port.setStopBits(stop)))
         return false;
     m_baudRate = baud;
     m_parity = parity;
@@ -76,29 +72,25 @@ bool SerialPortControl::setSettings(const QString& settings)
     return true;
 }
 
-bool SerialPortControl::setInputLen(int16_t length)
-{
+bool SerialPortControl::setInputLen(int16_t length) {
     if (length < 0)
         return false;
     m_inputLen = length;
     return true;
 }
 
-bool SerialPortControl::setRThreshold(int16_t threshold)
-{
+bool SerialPortControl::setRThreshold(int16_t threshold) {
     if (threshold < 0)
         return false;
     m_rThreshold = threshold;
     return true;
 }
 
-QString SerialPortControl::deviceName() const
-{
+QString SerialPortControl::deviceName() const {
     return m_resolver ? m_resolver(m_portNumber) : QString();
 }
 
-bool SerialPortControl::setPortOpen(bool open)
-{
+bool SerialPortControl::setPortOpen(bool open) {
     if (!open) {
         if (!m_port.isOpen())
             return false;
@@ -125,30 +117,25 @@ bool SerialPortControl::setPortOpen(bool open)
     return true;
 }
 
-int SerialPortControl::inBufferCount() const
-{
+int SerialPortControl::inBufferCount() const {
     return m_port.isOpen() ? static_cast<int>(m_port.bytesAvailable()) : 0;
 }
 
-bool SerialPortControl::clearInBuffer()
-{
+bool SerialPortControl::clearInBuffer() {
     return m_port.isOpen() && m_port.clear(QSerialPort::Input);
 }
 
-bool SerialPortControl::clearOutBuffer()
-{
+bool SerialPortControl::clearOutBuffer() {
     return m_port.isOpen() && m_port.clear(QSerialPort::Output);
 }
 
-QByteArray SerialPortControl::input()
-{
+QByteArray SerialPortControl::input() {
     if (!m_port.isOpen())
         return {};
     return m_inputLen == 0 ? m_port.readAll() : m_port.read(m_inputLen);
 }
 
-bool SerialPortControl::output(const QByteArray& bytes)
-{
+bool SerialPortControl::output(const QByteArray& bytes) {
     if (!m_port.isOpen())
         return false;
     if (m_port.write(bytes) != bytes.size()) {
@@ -161,16 +148,14 @@ bool SerialPortControl::output(const QByteArray& bytes)
     return m_port.isOpen();
 }
 
-void SerialPortControl::onReadyRead()
-{
+void SerialPortControl::onReadyRead() {
     if (m_rThreshold <= 0 || m_port.bytesAvailable() <= 0)
         return;
     m_commEvent = comEvReceive;
     Q_EMIT comm();
 }
 
-void SerialPortControl::onErrorOccurred(QSerialPort::SerialPortError error)
-{
+void SerialPortControl::onErrorOccurred(QSerialPort::SerialPortError error) {
     // Errors of a failed open are the open's result. Once open, any error but
     // a time-out means the device is gone: some Qt versions repeat a read
     // error in a tight loop on a hang-up, so the port is closed at the first.
@@ -180,8 +165,7 @@ void SerialPortControl::onErrorOccurred(QSerialPort::SerialPortError error)
     loseDevice();
 }
 
-void SerialPortControl::loseDevice()
-{
+void SerialPortControl::loseDevice() {
     if (!m_port.isOpen())
         return;
     m_port.close();

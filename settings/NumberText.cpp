@@ -6,26 +6,22 @@ namespace settings {
 
 namespace {
 
-qsizetype skipDigits(QStringView text, qsizetype i)
-{
+qsizetype skipDigits(QStringView text, qsizetype i) {
     while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
         ++i;
     return i;
 }
 
-bool isSign(QChar c)
-{
+bool isSign(QChar c) {
     return c == QLatin1Char('+') || c == QLatin1Char('-');
 }
 
 } // namespace
 
-double leadingNumber(QStringView text)
-{
+double leadingNumber(QStringView text) {
     qsizetype i = 0;
-    while (i < text.size() &&
-           (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t') ||
-            text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')))
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t') ||
+                               text[i] == QLatin1Char('\n') || text[i] == QLatin1Char('\r')))
         ++i;
     const qsizetype start = i;
     if (i < text.size() && isSign(text[i]))
@@ -60,8 +56,7 @@ double leadingNumber(QStringView text)
     return text[start] == QLatin1Char('-') ? -HUGE_VAL : HUGE_VAL;
 }
 
-std::optional<int16_t> roundToInt16(double value)
-{
+std::optional<int16_t> roundToInt16(double value) {
     if (!std::isfinite(value))
         return std::nullopt;
     const double rounded = std::nearbyint(value); // default rounding: ties to even
@@ -70,8 +65,7 @@ std::optional<int16_t> roundToInt16(double value)
     return static_cast<int16_t>(rounded);
 }
 
-QString numberKeyText(float value)
-{
+QString numberKeyText(float value) {
     return QString::number(static_cast<double>(value), 'g', 7);
 }
 

@@ -19,8 +19,7 @@ struct Lines {
 
 // The file's text in the system's 8-bit encoding, split into lines; the line
 // ending of the file is kept so that a write does not change it.
-std::optional<Lines> readLines(const QString& path)
-{
+std::optional<Lines> readLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -31,8 +30,8 @@ std::optional<Lines> readLines(const QString& path)
 #ifdef Q_OS_WIN
     result.newline = QStringLiteral("\r\n");
 #else
-    result.newline = text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n")
-                                                           : QStringLiteral("\n");
+    result.newline =
+        text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
 #endif
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     result.lines = text.split(QLatin1Char('\n'));
@@ -43,8 +42,7 @@ std::optional<Lines> readLines(const QString& path)
 }
 
 // The name inside "[name]", or nothing when the line is not a section line.
-std::optional<QString> sectionName(const QString& line)
-{
+std::optional<QString> sectionName(const QString& line) {
     const QString t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return std::nullopt;
@@ -57,23 +55,20 @@ struct Entry {
     QString value;
 };
 
-std::optional<Entry> entryOf(const QString& line)
-{
+std::optional<Entry> entryOf(const QString& line) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     if (eq < 0 || line.trimmed().startsWith(QLatin1Char(';')))
         return std::nullopt;
     return Entry{line.left(eq).trimmed(), line.mid(eq + 1).trimmed()};
 }
 
-bool sameName(const QString& a, const QString& b)
-{
+bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 // Index range [first, last) of the lines that belong to section, the section
 // line itself excluded; first is -1 when the section is absent.
-std::pair<qsizetype, qsizetype> sectionBody(const QStringList& lines, const QString& section)
-{
+std::pair<qsizetype, qsizetype> sectionBody(const QStringList& lines, const QString& section) {
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const auto name = sectionName(lines[i]);
         if (!name || !sameName(*name, section))
@@ -89,8 +84,7 @@ std::pair<qsizetype, qsizetype> sectionBody(const QStringList& lines, const QStr
 } // namespace
 
 QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
-                         const QString& path)
-{
+                         const QString& path) {
     const auto file = readLines(path);
     if (!file)
         return defaultText.left(profileValueMax);
@@ -104,8 +98,7 @@ QString getProfileString(const QString& section, const QString& key, const QStri
 }
 
 bool writeProfileString(const QString& section, const QString& key, const QString& value,
-                        const QString& path)
-{
+                        const QString& path) {
     Lines file;
     if (QFile::exists(path)) {
         auto existing = readLines(path);

@@ -9,22 +9,19 @@ namespace settings {
 namespace {
 
 int16_t readWholeNumber(const QString& section, const QString& key, int16_t fallback,
-                        const QString& path)
-{
+                        const QString& path) {
     const QString text = getProfileString(section, key, QString::number(fallback), path);
     return roundToInt16(leadingNumber(text)).value_or(fallback);
 }
 
 float readNumber(const QString& section, const QString& key, const QString& fallback,
-                 const QString& path)
-{
+                 const QString& path) {
     return static_cast<float>(leadingNumber(getProfileString(section, key, fallback, path)));
 }
 
 } // namespace
 
-void loadSettings(const QString& section, const QString& path)
-{
+void loadSettings(const QString& section, const QString& path) {
     Data::comPortNum = readWholeNumber(section, QStringLiteral("ComPortNum"), 1, path);
     Data::comPortSpeed =
         getProfileString(section, QStringLiteral("ComPortSpeed"), QStringLiteral("19200"), path);
@@ -35,8 +32,7 @@ void loadSettings(const QString& section, const QString& path)
         readNumber(section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"), path);
 }
 
-bool saveSettings(const QString& section, const QString& path)
-{
+bool saveSettings(const QString& section, const QString& path) {
     const std::pair<const char*, QString> keys[] = {
         {"ComPortNum", QString::number(Data::comPortNum)},
         {"ComPortSpeed", Data::comPortSpeed},

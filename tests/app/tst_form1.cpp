@@ -40,8 +40,7 @@ private:
     QStringList m_messages;
 };
 
-app::Form1Seams TestForm1::seams()
-{
+app::Form1Seams TestForm1::seams() {
     app::Form1Seams s;
     s.deviceForPort = [this](int n) {
         const auto it = m_devices.find(n);
@@ -53,15 +52,13 @@ app::Form1Seams TestForm1::seams()
     return s;
 }
 
-void TestForm1::writeConf(const QByteArray& text)
-{
+void TestForm1::writeConf(const QByteArray& text) {
     QFile file(QStringLiteral("conf.ini"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(text);
 }
 
-void TestForm1::init()
-{
+void TestForm1::init() {
     QVERIFY(m_dir.isValid());
     m_oldCurrent = QDir::currentPath();
     QVERIFY(QDir::setCurrent(m_dir.path()));
@@ -71,20 +68,19 @@ void TestForm1::init()
     m_messages.clear();
 }
 
-void TestForm1::cleanup()
-{
+void TestForm1::cleanup() {
     QDir::setCurrent(m_oldCurrent);
 }
 
-void TestForm1::startUpStateWithoutSettings()
-{
+void TestForm1::startUpStateWithoutSettings() {
     Form1 form(seams());
     QCOMPARE(form.windowTitle(), QStringLiteral("TK840 TK960 PC control"));
     QCOMPARE(form.findChild<QLabel*>("versionLabel")->text(), QStringLiteral("Version 1.02"));
     QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("888.8"));
     QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("888.8"));
     QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(), QString());
-    QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(), QStringLiteral("Not recording"));
+    QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
+             QStringLiteral("Not recording"));
     QCOMPARE(Data::measureRaw, 8888.0f);
     QCOMPARE(Data::setpointRaw, 8888.0f);
     QCOMPARE(Data::powerRaw, 0.0f);
@@ -112,20 +108,18 @@ void TestForm1::startUpStateWithoutSettings()
     QVERIFY(form.findChild<QTimer*>("timerRecording")->isActive());
 }
 
-void TestForm1::startUpMessageForPortThatCannotOpen()
-{
+void TestForm1::startUpMessageForPortThatCannotOpen() {
     writeConf("[TK840 TK960 PC control]\nComPortNum=7\ninterv_record=240\n");
     Form1 form(seams());
-    QCOMPARE(m_messages,
-             QStringList{QStringLiteral("TK840 TK960 PC control|Erreur pendant l'ouverture du port 7")});
+    QCOMPARE(m_messages, QStringList{QStringLiteral(
+                             "TK840 TK960 PC control|Erreur pendant l'ouverture du port 7")});
     QVERIFY(!Data::portConnected);
     QVERIFY(!form.isVisible()); // shown before the main window
     QCOMPARE(Data::recordTimerMs, 240000);
     QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("888.8"));
 }
 
-void TestForm1::startUpOpensConfiguredPort()
-{
+void TestForm1::startUpOpensConfiguredPort() {
     Pty pty;
     m_devices[4] = pty.path();
     writeConf("[TK840 TK960 PC control]\nComPortNum=4\nComPortSpeed=9600\n");
@@ -137,8 +131,7 @@ void TestForm1::startUpOpensConfiguredPort()
     QCOMPARE(Data::comPortSpeed, QStringLiteral("9600"));
 }
 
-void TestForm1::portsMappedInConfIni()
-{
+void TestForm1::portsMappedInConfIni() {
     // Without a test resolver the program asks conf.ini's [Ports] section.
     Pty pty;
     writeConf("[Ports]\n2=" + pty.path().toLocal8Bit() +
@@ -151,8 +144,7 @@ void TestForm1::portsMappedInConfIni()
     QCOMPARE(form.serialPort().deviceName(), pty.path());
 }
 
-void TestForm1::controlsAtTheirPlaces_data()
-{
+void TestForm1::controlsAtTheirPlaces_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("place");
     QTest::addColumn<QString>("text");
@@ -171,8 +163,7 @@ void TestForm1::controlsAtTheirPlaces_data()
     QTest::newRow("versionLabel") << "versionLabel" << QRect(8, 584, 81, 17) << "Version 1.02";
 }
 
-void TestForm1::controlsAtTheirPlaces()
-{
+void TestForm1::controlsAtTheirPlaces() {
     QFETCH(QString, name);
     QFETCH(QRect, place);
     QFETCH(QString, text);
@@ -189,8 +180,7 @@ void TestForm1::controlsAtTheirPlaces()
         QCOMPARE(label->text(), text);
 }
 
-void TestForm1::exitClosesOpenPort()
-{
+void TestForm1::exitClosesOpenPort() {
     Pty pty;
     m_devices[1] = pty.path();
     Form1 form(seams());
@@ -202,8 +192,7 @@ void TestForm1::exitClosesOpenPort()
     QVERIFY(Data::portConnected); // shutdown leaves the flag alone
 }
 
-void TestForm1::exitWithPortClosed()
-{
+void TestForm1::exitWithPortClosed() {
     Form1 form(seams());
     form.show();
     QVERIFY(!form.serialPort().portOpen());

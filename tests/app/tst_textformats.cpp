@@ -12,8 +12,7 @@ private Q_SLOTS:
     void statusTime();
 };
 
-void TestTextFormats::generalNumber_data()
-{
+void TestTextFormats::generalNumber_data() {
     QTest::addColumn<QString>("localeName");
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("expected");
@@ -30,16 +29,14 @@ void TestTextFormats::generalNumber_data()
     QTest::newRow("decimal comma whole") << "de_DE" << 300.0 << "300";
 }
 
-void TestTextFormats::generalNumber()
-{
+void TestTextFormats::generalNumber() {
     QFETCH(QString, localeName);
     QFETCH(double, value);
     QFETCH(QString, expected);
     QCOMPARE(::generalNumber(value, QLocale(localeName)), expected);
 }
 
-void TestTextFormats::statusTime_data()
-{
+void TestTextFormats::statusTime_data() {
     QTest::addColumn<QString>("localeName");
     QTest::addColumn<QTime>("time");
     QTest::addColumn<QString>("expected");
@@ -50,8 +47,7 @@ void TestTextFormats::statusTime_data()
     QTest::newRow("dot separator") << "fi_FI" << QTime(8, 30, 1) << "08.30.01";
 }
 
-void TestTextFormats::statusTime()
-{
+void TestTextFormats::statusTime() {
     QFETCH(QString, localeName);
     QFETCH(QTime, time);
     QFETCH(QString, expected);

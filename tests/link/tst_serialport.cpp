@@ -31,8 +31,7 @@ private Q_SLOTS:
 
 private:
     std::map<int, QString> m_devices;
-    SerialPortControl::DeviceResolver resolver()
-    {
+    SerialPortControl::DeviceResolver resolver() {
         return [this](int n) {
             const auto it = m_devices.find(n);
             return it == m_devices.end() ? QString() : it->second;
@@ -40,14 +39,12 @@ private:
     }
 };
 
-void TestSerialPort::init()
-{
+void TestSerialPort::init() {
     Data::resetAll();
     m_devices.clear();
 }
 
-void TestSerialPort::settingsText_data()
-{
+void TestSerialPort::settingsText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
 
@@ -62,15 +59,13 @@ void TestSerialPort::settingsText_data()
     QTest::newRow("missing field") << "9600,n,8" << false;
 }
 
-void TestSerialPort::settingsText()
-{
+void TestSerialPort::settingsText() {
     QFETCH(QString, text);
     SerialPortControl port(resolver());
     QTEST(port.setSettings(text), "accepted");
 }
 
-void TestSerialPort::openPortOnPseudoTerminal()
-{
+void TestSerialPort::openPortOnPseudoTerminal() {
     Pty pty;
     QVERIFY(pty.isValid());
     m_devices[7] = pty.path();
@@ -87,8 +82,7 @@ void TestSerialPort::openPortOnPseudoTerminal()
     QVERIFY(!port.portOpen());
 }
 
-void TestSerialPort::openPortTwiceReopens()
-{
+void TestSerialPort::openPortTwiceReopens() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
@@ -102,8 +96,7 @@ void TestSerialPort::openPortTwiceReopens()
     QVERIFY(port.portOpen());
 }
 
-void TestSerialPort::failedOpenAfterSuccessClosesPort()
-{
+void TestSerialPort::failedOpenAfterSuccessClosesPort() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
@@ -117,8 +110,7 @@ void TestSerialPort::failedOpenAfterSuccessClosesPort()
     QVERIFY(!port.portOpen());
 }
 
-void TestSerialPort::openPortRefusesBadSpeed()
-{
+void TestSerialPort::openPortRefusesBadSpeed() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
@@ -129,8 +121,7 @@ void TestSerialPort::openPortRefusesBadSpeed()
     QVERIFY(!port.portOpen());
 }
 
-void TestSerialPort::scanMarksPresentPorts()
-{
+void TestSerialPort::scanMarksPresentPorts() {
     Pty first;
     Pty second;
     m_devices[3] = first.path();
@@ -145,8 +136,7 @@ void TestSerialPort::scanMarksPresentPorts()
     QCOMPARE(port.commPort(), int16_t(50));
 }
 
-void TestSerialPort::bytesBothWays()
-{
+void TestSerialPort::bytesBothWays() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
@@ -169,8 +159,7 @@ void TestSerialPort::bytesBothWays()
     QCOMPARE(port.inBufferCount(), 0);
 }
 
-void TestSerialPort::discardsUnreadInput()
-{
+void TestSerialPort::discardsUnreadInput() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
@@ -189,8 +178,7 @@ void TestSerialPort::discardsUnreadInput()
     QVERIFY(!port.output(QByteArray("x")));
 }
 
-void TestSerialPort::hangUpReportedOnceAndPortClosed()
-{
+void TestSerialPort::hangUpReportedOnceAndPortClosed() {
     auto pty = std::make_unique<Pty>();
     m_devices[1] = pty->path();
     SerialPortControl port(resolver());
@@ -214,8 +202,7 @@ void TestSerialPort::hangUpReportedOnceAndPortClosed()
     QCOMPARE(lost.count(), 1);
 }
 
-void TestSerialPort::defaultNumbering_data()
-{
+void TestSerialPort::defaultNumbering_data() {
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("device");
 #ifdef Q_OS_WIN
@@ -233,8 +220,7 @@ void TestSerialPort::defaultNumbering_data()
     QTest::newRow("0 nothing") << 0 << "";
 }
 
-void TestSerialPort::defaultNumbering()
-{
+void TestSerialPort::defaultNumbering() {
     QFETCH(int, number);
     QTEST(tklink::defaultDeviceName(number), "device");
 }

@@ -20,8 +20,7 @@ private Q_SLOTS:
     void numberKeyText();
 };
 
-void TestNumberText::leadingNumber_data()
-{
+void TestNumberText::leadingNumber_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("expected");
 
@@ -46,15 +45,13 @@ void TestNumberText::leadingNumber_data()
     QTest::newRow("non-ASCII digit stops") << QString::fromUtf8("1\u0663") << 1.0;
 }
 
-void TestNumberText::leadingNumber()
-{
+void TestNumberText::leadingNumber() {
     QFETCH(QString, text);
     QFETCH(double, expected);
     QCOMPARE(settings::leadingNumber(text), expected);
 }
 
-void TestNumberText::roundToInt16_data()
-{
+void TestNumberText::roundToInt16_data() {
     QTest::addColumn<double>("value");
     QTest::addColumn<bool>("inRange");
     QTest::addColumn<int>("expected");
@@ -72,8 +69,7 @@ void TestNumberText::roundToInt16_data()
     QTest::newRow("not a number") << std::nan("") << false << 0;
 }
 
-void TestNumberText::roundToInt16()
-{
+void TestNumberText::roundToInt16() {
     QFETCH(double, value);
     QFETCH(bool, inRange);
     QFETCH(int, expected);
@@ -83,8 +79,7 @@ void TestNumberText::roundToInt16()
         QCOMPARE(int(*result), expected);
 }
 
-void TestNumberText::numberKeyText_data()
-{
+void TestNumberText::numberKeyText_data() {
     QTest::addColumn<float>("value");
     QTest::addColumn<QString>("expected");
 
@@ -96,8 +91,7 @@ void TestNumberText::numberKeyText_data()
     QTest::newRow("seven digits") << 1234.567f << "1234.567";
 }
 
-void TestNumberText::numberKeyText()
-{
+void TestNumberText::numberKeyText() {
     QFETCH(float, value);
     QFETCH(QString, expected);
     // The file keeps "." whatever the operator's locale.

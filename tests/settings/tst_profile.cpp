@@ -12,15 +12,13 @@ using settings::writeProfileString;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -45,38 +43,54 @@ private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
 };
 
-void TestProfile::read_data()
-{
+void TestProfile::read_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
 
     const QByteArray simple = "[App]\nComPortNum=3\nComPortSpeed=9600\n";
-    QTest::newRow("key found") << simple << "App" << "ComPortNum" << "3";
-    QTest::newRow("key missing gives default") << simple << "App" << "Yvaluemax" << "dflt";
-    QTest::newRow("section missing gives default") << simple << "Other" << "ComPortNum" << "dflt";
-    QTest::newRow("names ignore case") << simple << "app" << "COMPORTNUM" << "3";
+    QTest::newRow("key found") << simple << "App"
+                               << "ComPortNum"
+                               << "3";
+    QTest::newRow("key missing gives default") << simple << "App"
+                                               << "Yvaluemax"
+                                               << "dflt";
+    QTest::newRow("section missing gives default") << simple << "Other"
+                                                   << "ComPortNum"
+                                                   << "dflt";
+    QTest::newRow("names ignore case") << simple << "app"
+                                       << "COMPORTNUM"
+                                       << "3";
     QTest::newRow("blanks around value dropped")
-        << QByteArray("[App]\n  key =   spaced value  \t\n") << "App" << "key" << "spaced value";
-    QTest::newRow("empty value is not missing") << QByteArray("[App]\nkey=\n") << "App" << "key" << "";
+        << QByteArray("[App]\n  key =   spaced value  \t\n") << "App"
+        << "key"
+        << "spaced value";
+    QTest::newRow("empty value is not missing") << QByteArray("[App]\nkey=\n") << "App"
+                                                << "key"
+                                                << "";
     QTest::newRow("key of another section not seen")
-        << QByteArray("[Other]\nkey=1\n[App]\nx=2\n") << "App" << "key" << "dflt";
-    QTest::newRow("second section found")
-        << QByteArray("[Other]\nkey=1\n[App]\nkey=2\n") << "App" << "key" << "2";
-    QTest::newRow("CR LF lines") << QByteArray("[App]\r\nkey=7\r\n") << "App" << "key" << "7";
+        << QByteArray("[Other]\nkey=1\n[App]\nx=2\n") << "App"
+        << "key"
+        << "dflt";
+    QTest::newRow("second section found") << QByteArray("[Other]\nkey=1\n[App]\nkey=2\n") << "App"
+                                          << "key"
+                                          << "2";
+    QTest::newRow("CR LF lines") << QByteArray("[App]\r\nkey=7\r\n") << "App"
+                                 << "key"
+                                 << "7";
     QTest::newRow("value 254 long read whole")
-        << QByteArray("[App]\nkey=" + QByteArray(254, 'x') + "\n") << "App" << "key"
-        << QString(254, QLatin1Char('x'));
+        << QByteArray("[App]\nkey=" + QByteArray(254, 'x') + "\n") << "App"
+        << "key" << QString(254, QLatin1Char('x'));
     QTest::newRow("value 300 long cut to 254")
-        << QByteArray("[App]\nkey=" + QByteArray(300, 'y') + "\n") << "App" << "key"
-        << QString(254, QLatin1Char('y'));
-    QTest::newRow("equals sign inside value") << QByteArray("[App]\nkey=a=b\n") << "App" << "key"
+        << QByteArray("[App]\nkey=" + QByteArray(300, 'y') + "\n") << "App"
+        << "key" << QString(254, QLatin1Char('y'));
+    QTest::newRow("equals sign inside value") << QByteArray("[App]\nkey=a=b\n") << "App"
+                                              << "key"
                                               << "a=b";
 }
 
-void TestProfile::read()
-{
+void TestProfile::read() {
     QFETCH(QByteArray, file);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -85,44 +99,48 @@ void TestProfile::read()
     QCOMPARE(getProfileString(section, key, QStringLiteral("dflt"), path()), expected);
 }
 
-void TestProfile::readMissingFile()
-{
+void TestProfile::readMissingFile() {
     QCOMPARE(getProfileString(QStringLiteral("App"), QStringLiteral("key"), QStringLiteral("20"),
                               m_dir.filePath(QStringLiteral("absent.ini"))),
              QStringLiteral("20"));
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("absent.ini"))));
 }
 
-void TestProfile::write_data()
-{
+void TestProfile::write_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
     QTest::addColumn<QByteArray>("after");
 
-    QTest::newRow("new file") << QByteArray() << "App" << "ComPortNum" << "1"
-                              << QByteArray("[App]\nComPortNum=1\n");
+    QTest::newRow("new file") << QByteArray() << "App"
+                              << "ComPortNum"
+                              << "1" << QByteArray("[App]\nComPortNum=1\n");
     QTest::newRow("replace keeps everything else")
         << QByteArray("; my comment\n[App]\nComPortNum=1\n\nOther=x\n[Ports]\n1=/dev/ttyUSB0\n")
-        << "App" << "ComPortNum" << "2"
+        << "App"
+        << "ComPortNum"
+        << "2"
         << QByteArray("; my comment\n[App]\nComPortNum=2\n\nOther=x\n[Ports]\n1=/dev/ttyUSB0\n");
     QTest::newRow("new key after the section's last key")
-        << QByteArray("[App]\na=1\n\n[Ports]\n1=x\n") << "App" << "b" << "2"
-        << QByteArray("[App]\na=1\nb=2\n\n[Ports]\n1=x\n");
-    QTest::newRow("new section at the end") << QByteArray("[Ports]\n1=x\n") << "App" << "k" << "v"
-                                            << QByteArray("[Ports]\n1=x\n[App]\nk=v\n");
-    QTest::newRow("key in other case replaced")
-        << QByteArray("[APP]\ncomportnum=1\n") << "App" << "ComPortNum" << "5"
-        << QByteArray("[APP]\nComPortNum=5\n");
-    QTest::newRow("CR LF kept") << QByteArray("[App]\r\na=1\r\n") << "App" << "a" << "9"
-                                << QByteArray("[App]\r\na=9\r\n");
-    QTest::newRow("file without final line end")
-        << QByteArray("[App]\na=1") << "App" << "b" << "2" << QByteArray("[App]\na=1\nb=2\n");
+        << QByteArray("[App]\na=1\n\n[Ports]\n1=x\n") << "App"
+        << "b"
+        << "2" << QByteArray("[App]\na=1\nb=2\n\n[Ports]\n1=x\n");
+    QTest::newRow("new section at the end") << QByteArray("[Ports]\n1=x\n") << "App"
+                                            << "k"
+                                            << "v" << QByteArray("[Ports]\n1=x\n[App]\nk=v\n");
+    QTest::newRow("key in other case replaced") << QByteArray("[APP]\ncomportnum=1\n") << "App"
+                                                << "ComPortNum"
+                                                << "5" << QByteArray("[APP]\nComPortNum=5\n");
+    QTest::newRow("CR LF kept") << QByteArray("[App]\r\na=1\r\n") << "App"
+                                << "a"
+                                << "9" << QByteArray("[App]\r\na=9\r\n");
+    QTest::newRow("file without final line end") << QByteArray("[App]\na=1") << "App"
+                                                 << "b"
+                                                 << "2" << QByteArray("[App]\na=1\nb=2\n");
 }
 
-void TestProfile::write()
-{
+void TestProfile::write() {
     QFETCH(QByteArray, before);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -135,8 +153,7 @@ void TestProfile::write()
     QCOMPARE(readFile(path()), after);
 }
 
-void TestProfile::writtenValueReadsBack()
-{
+void TestProfile::writtenValueReadsBack() {
     QFile::remove(path());
     QVERIFY(writeProfileString(QStringLiteral("App"), QStringLiteral("Speed"),
                                QStringLiteral("115200"), path()));
@@ -144,8 +161,7 @@ void TestProfile::writtenValueReadsBack()
              QStringLiteral("115200"));
 }
 
-void TestProfile::failedWriteKeepsOldFile()
-{
+void TestProfile::failedWriteKeepsOldFile() {
     // A disk that takes no more bytes: the file-size limit makes every write
     // past 16 bytes fail, for root too.
     writeFile(path(), "[App]\nComPortNum=4\n");

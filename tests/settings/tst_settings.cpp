@@ -30,29 +30,25 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestSettings::init()
-{
+void TestSettings::init() {
     QVERIFY(m_dir.isValid());
     QFile::remove(path());
     Data::resetAll();
     QLocale::setDefault(QLocale::c());
 }
 
-void TestSettings::writeConf(const QByteArray& body)
-{
+void TestSettings::writeConf(const QByteArray& body) {
     QFile file(path());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[" + section.toLatin1() + "]\n" + body);
 }
 
-QByteArray TestSettings::readConf() const
-{
+QByteArray TestSettings::readConf() const {
     QFile file(path());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void TestSettings::loadWithoutFile()
-{
+void TestSettings::loadWithoutFile() {
     settings::loadSettings(section, path());
     QCOMPARE(Data::comPortNum, int16_t(1));
     QCOMPARE(Data::comPortSpeed, QStringLiteral("19200"));
@@ -63,8 +59,7 @@ void TestSettings::loadWithoutFile()
     QVERIFY(!QFile::exists(path())); // reading never creates the file
 }
 
-void TestSettings::loadValues_data()
-{
+void TestSettings::loadValues_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("speed");
@@ -76,31 +71,30 @@ void TestSettings::loadValues_data()
     QTest::newRow("all six") << QByteArray("ComPortNum=4\nComPortSpeed=9600\ninterv_record=240\n"
                                            "Yvaluemin=-20\nYvaluemax=450.5\nEchelle_Temps=240\n")
                              << 4 << "9600" << 240 << -20.0f << 450.5f << 240.0f;
-    QTest::newRow("port 2.5 gives 2") << QByteArray("ComPortNum=2.5\n") << 2 << "19200" << 20
-                                      << 0.0f << 300.0f << 10.0f;
-    QTest::newRow("port 3.5 gives 4") << QByteArray("ComPortNum=3.5\n") << 4 << "19200" << 20
-                                      << 0.0f << 300.0f << 10.0f;
-    QTest::newRow("port 3,5 gives 3") << QByteArray("ComPortNum=3,5\n") << 3 << "19200" << 20
-                                      << 0.0f << 300.0f << 10.0f;
-    QTest::newRow("port 3abc gives 3") << QByteArray("ComPortNum=3abc\n") << 3 << "19200" << 20
-                                       << 0.0f << 300.0f << 10.0f;
-    QTest::newRow("Yvaluemax abc gives 0") << QByteArray("Yvaluemax=abc\n") << 1 << "19200" << 20
-                                           << 0.0f << 0.0f << 10.0f;
+    QTest::newRow("port 2.5 gives 2")
+        << QByteArray("ComPortNum=2.5\n") << 2 << "19200" << 20 << 0.0f << 300.0f << 10.0f;
+    QTest::newRow("port 3.5 gives 4")
+        << QByteArray("ComPortNum=3.5\n") << 4 << "19200" << 20 << 0.0f << 300.0f << 10.0f;
+    QTest::newRow("port 3,5 gives 3")
+        << QByteArray("ComPortNum=3,5\n") << 3 << "19200" << 20 << 0.0f << 300.0f << 10.0f;
+    QTest::newRow("port 3abc gives 3")
+        << QByteArray("ComPortNum=3abc\n") << 3 << "19200" << 20 << 0.0f << 300.0f << 10.0f;
+    QTest::newRow("Yvaluemax abc gives 0")
+        << QByteArray("Yvaluemax=abc\n") << 1 << "19200" << 20 << 0.0f << 0.0f << 10.0f;
     QTest::newRow("empty values are not missing")
         << QByteArray("ComPortNum=\nComPortSpeed=\ninterv_record=\n") << 0 << "" << 0 << 0.0f
         << 300.0f << 10.0f;
-    QTest::newRow("speed text kept as it is") << QByteArray("ComPortSpeed=fast\n") << 1 << "fast"
-                                              << 20 << 0.0f << 300.0f << 10.0f;
-    QTest::newRow("port beyond 16 bits falls back") << QByteArray("ComPortNum=70000\n") << 1
-                                                    << "19200" << 20 << 0.0f << 300.0f << 10.0f;
+    QTest::newRow("speed text kept as it is")
+        << QByteArray("ComPortSpeed=fast\n") << 1 << "fast" << 20 << 0.0f << 300.0f << 10.0f;
+    QTest::newRow("port beyond 16 bits falls back")
+        << QByteArray("ComPortNum=70000\n") << 1 << "19200" << 20 << 0.0f << 300.0f << 10.0f;
     QTest::newRow("interval beyond 16 bits falls back")
         << QByteArray("interv_record=-40000\n") << 1 << "19200" << 20 << 0.0f << 300.0f << 10.0f;
     QTest::newRow("keys in other case") << QByteArray("comportnum=6\nECHELLE_TEMPS=2\n") << 6
                                         << "19200" << 20 << 0.0f << 300.0f << 2.0f;
 }
 
-void TestSettings::loadValues()
-{
+void TestSettings::loadValues() {
     QFETCH(QByteArray, body);
     writeConf(body);
     settings::loadSettings(section, path());
@@ -112,8 +106,7 @@ void TestSettings::loadValues()
     QTEST(Data::timeScale, "scale");
 }
 
-void TestSettings::saveWritesSixKeysInOrder()
-{
+void TestSettings::saveWritesSixKeysInOrder() {
     Data::comPortNum = 3;
     Data::comPortSpeed = QStringLiteral("115200");
     Data::intervRecord = 60;
@@ -126,19 +119,18 @@ void TestSettings::saveWritesSixKeysInOrder()
                                     "Echelle_Temps=10\n"));
 }
 
-void TestSettings::saveKeepsOtherLines()
-{
+void TestSettings::saveKeepsOtherLines() {
     writeConf("; operator's note\nComPortNum=1\nExtra=keep me\n\n[Ports]\n1=/dev/ttyUSB3\n");
     settings::loadSettings(section, path());
     Data::comPortNum = 2;
     QVERIFY(settings::saveSettings(section, path()));
-    QCOMPARE(readConf(), QByteArray("[TK test]\n; operator's note\nComPortNum=2\nExtra=keep me\n"
-                                    "ComPortSpeed=19200\ninterv_record=20\nYvaluemin=0\n"
-                                    "Yvaluemax=300\nEchelle_Temps=10\n\n[Ports]\n1=/dev/ttyUSB3\n"));
+    QCOMPARE(readConf(),
+             QByteArray("[TK test]\n; operator's note\nComPortNum=2\nExtra=keep me\n"
+                        "ComPortSpeed=19200\ninterv_record=20\nYvaluemin=0\n"
+                        "Yvaluemax=300\nEchelle_Temps=10\n\n[Ports]\n1=/dev/ttyUSB3\n"));
 }
 
-void TestSettings::fractionSurvivesSaveAndLoad()
-{
+void TestSettings::fractionSurvivesSaveAndLoad() {
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     settings::loadSettings(section, path());
     Data::yValueMin = -12.5f;

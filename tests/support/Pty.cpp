@@ -9,8 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-Pty::Pty()
-{
+Pty::Pty() {
     int terminal = -1;
     char name[256] = {};
     if (openpty(&m_master, &terminal, name, nullptr, nullptr) != 0) {
@@ -26,13 +25,11 @@ Pty::Pty()
     m_path = QString::fromLocal8Bit(name);
 }
 
-Pty::~Pty()
-{
+Pty::~Pty() {
     hangUp();
 }
 
-bool Pty::write(const QByteArray& bytes)
-{
+bool Pty::write(const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
@@ -43,8 +40,7 @@ bool Pty::write(const QByteArray& bytes)
     return true;
 }
 
-QByteArray Pty::readAvailable()
-{
+QByteArray Pty::readAvailable() {
     QByteArray result;
     char chunk[256];
     for (;;) {
@@ -56,8 +52,7 @@ QByteArray Pty::readAvailable()
     return result;
 }
 
-QByteArray Pty::read(int count, int timeoutMs)
-{
+QByteArray Pty::read(int count, int timeoutMs) {
     QByteArray result;
     const QDeadlineTimer deadline(timeoutMs);
     while (result.size() < count && !deadline.hasExpired()) {
@@ -69,8 +64,7 @@ QByteArray Pty::read(int count, int timeoutMs)
     return result;
 }
 
-void Pty::hangUp()
-{
+void Pty::hangUp() {
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;
