@@ -1,0 +1,16 @@
+#pragma once
+
+// Appending one line to a recording file so that a record reported as written
+// is on the disk, and a record that failed leaves no trace in the file.
+
+#include <QString>
+
+namespace recording {
+
+// Opens fileName for appending (creating it when absent), writes text in the
+// system's encoding in one unbuffered write, flushes it to the disk and closes
+// the file. Returns false on any failure; the file then has the size it had
+// before the call, so no line is ever cut.
+bool appendToRecordFile(const QString& fileName, const QString& text);
+
+} // namespace recording

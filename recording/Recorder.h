@@ -1,0 +1,50 @@
+#pragma once
+
+// The recording of the main window: the start/stop key, the record timer's
+// tick and the recording status line. It reads and writes the recording
+// variables of Data and touches no widget: the main window forwards the key's
+// click and the timer's timeout, and shows the texts that come back.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QTimer;
+
+namespace recording {
+
+class Recorder : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    // timerRecording is the main window's record timer, whose period each
+    // tick sets from Data::recordTimerMs. An empty clock reads the system's.
+    Recorder(QTimer& timerRecording, Clock now, QObject* parent = nullptr);
+
+    // The click on Start_stop_recording: starts a recording when none runs,
+    // stops the running one otherwise.
+    void startStop();
+
+    // The timeout of timerRecording: one record while a recording runs.
+    void tick();
+
+Q_SIGNALS:
+    // The new text of recording_field.
+    void statusText(const QString& text);
+    // The new caption of Start_stop_recording.
+    void captionChanged(const QString& caption);
+
+private:
+    void start();
+    void stop();
+    void reportError(const QDateTime& when);
+
+    QTimer& m_timer;
+    Clock m_now;
+};
+
+} // namespace recording
