@@ -11,6 +11,7 @@
 #include "Data.h"
 #include "Fonts.h"
 #include "PanelArt.h"
+#include "Parameters_dialog.h"
 #include "PortAccess.h"
 #include "Profile.h"
 #include "Settings.h"
@@ -120,6 +121,7 @@ void Form1::createControls() {
                                       QRect(0, 240, 89, 41));
     exitButton = makeButton("exitButton", QStringLiteral("Exit"), QRect(0, 312, 89, 25));
     connect(exitButton, &QAbstractButton::clicked, this, &QWidget::close);
+    connect(parametersButton, &QAbstractButton::clicked, this, &Form1::showParameters);
 
     versionLabel = new QLabel(QStringLiteral("Version"), this);
     versionLabel->setObjectName(QStringLiteral("versionLabel"));
@@ -146,6 +148,21 @@ void Form1::createControls() {
 
 void Form1::open_port() {
     tklink::open_port(*MSComm1);
+}
+
+settings::Parameters_dialog* Form1::parametersDialog() const {
+    return m_parameters;
+}
+
+void Form1::showParameters() {
+    if (!m_parameters) {
+        // Modeless and without an owner: the main window stays usable.
+        m_parameters = new settings::Parameters_dialog(
+            {[this] { open_port(); }, m_seams.deviceForPort, QString()});
+    }
+    m_parameters->show();
+    m_parameters->raise();
+    m_parameters->activateWindow();
 }
 
 void Form1::load() {
@@ -193,6 +210,10 @@ void Form1::unload() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // The dialog works on this window's port: it goes with it, saving nothing,
+    // as when its own close box is used.
+    if (m_parameters)
+        m_parameters->close();
     unload();
     event->accept();
 }

@@ -5,6 +5,7 @@
 // closing it releases the port.
 
 #include <QDateTime>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -14,6 +15,10 @@
 class QLabel;
 class QLineEdit;
 class QTimer;
+
+namespace settings {
+class Parameters_dialog;
+}
 
 namespace app {
 
@@ -40,6 +45,10 @@ public:
 
     tklink::SerialPortControl& serialPort() { return *MSComm1; }
 
+    // Shows the Parameters dialog, loading it first when it is not open.
+    void showParameters();
+    settings::Parameters_dialog* parametersDialog() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -50,6 +59,7 @@ private:
     void unload();
 
     Form1Seams m_seams;
+    QPointer<settings::Parameters_dialog> m_parameters;
 
     QWidget* Graph = nullptr;
     QLineEdit* meas_box = nullptr;

@@ -1,4 +1,6 @@
+#include <QComboBox>
 #include <QDir>
+#include <QPushButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +9,7 @@
 #include <QTimer>
 
 #include "Data.h"
+#include "Parameters_dialog.h"
 #include "Form1.h"
 #include "PanelArt.h"
 #include "Pty.h"
@@ -29,6 +32,7 @@ private Q_SLOTS:
     void controlsAtTheirPlaces();
     void exitClosesOpenPort();
     void exitWithPortClosed();
+    void parametersShownOnceAndClosedWithWindow();
 
 private:
     app::Form1Seams seams();
@@ -198,6 +202,32 @@ void TestForm1::exitWithPortClosed() {
     QVERIFY(!form.serialPort().portOpen());
     QVERIFY(form.close());
     QVERIFY(!form.serialPort().portOpen());
+}
+
+void TestForm1::parametersShownOnceAndClosedWithWindow()
+{
+    Pty pty;
+    m_devices[3] = pty.path();
+    Form1 form(seams());
+    form.show();
+    QTest::mouseClick(form.findChild<app::PanelButton*>("parametersButton"), Qt::LeftButton);
+    QPointer<settings::Parameters_dialog> dialog = form.parametersDialog();
+    QVERIFY(dialog && dialog->isVisible());
+    auto* ports = dialog->findChild<QComboBox*>("Combo1");
+    QCOMPARE(ports->count(), 1);
+    form.showParameters(); // a second opening brings the same dialog forward
+    QCOMPARE(form.parametersDialog(), dialog.data());
+    QCOMPARE(ports->count(), 1);
+
+    // The dialog's serial "Apply" reopens the main window's port.
+    ports->setEditText(QStringLiteral("3"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>("applySerialPortButton"), Qt::LeftButton);
+    QVERIFY(Data::portConnected);
+    QVERIFY(form.serialPort().portOpen());
+
+    QVERIFY(form.close());
+    QTRY_VERIFY(dialog.isNull());
+    QVERIFY(!QFile::exists(QStringLiteral("conf.ini"))); // nothing saved
 }
 
 QTEST_MAIN(TestForm1)

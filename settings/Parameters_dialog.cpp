@@ -1,0 +1,221 @@
+#include "Parameters_dialog.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cmath>
+#include <optional>
+
+#include "AppInfo.h"
+#include "Data.h"
+#include "NumberText.h"
+#include "Settings.h"
+#include "TextFormats.h"
+
+namespace settings {
+
+namespace {
+
+// Entries are read in the operator's regional number format.
+std::optional<int16_t> readWholeNumber(const QString& text) {
+    bool ok = false;
+    const double value = QLocale().toDouble(text.trimmed(), &ok);
+    return ok ? roundToInt16(value) : std::nullopt;
+}
+
+std::optional<float> readNumber(const QString& text) {
+    bool ok = false;
+    const double value = QLocale().toDouble(text.trimmed(), &ok);
+    const auto single = static_cast<float>(value);
+    if (!ok || !std::isfinite(single))
+        return std::nullopt;
+    return single;
+}
+
+} // namespace
+
+Parameters_dialog::Parameters_dialog(Actions actions, QWidget* parent)
+    : QDialog(parent), m_actions(std::move(actions)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    createControls();
+    load();
+}
+
+void Parameters_dialog::createControls() {
+    setObjectName(QStringLiteral("Parameters_dialog"));
+    setWindowTitle(QStringLiteral("Parameters"));
+    setFixedSize(529, 251);
+    setModal(false);
+
+    QFont verdana(QStringLiteral("Verdana"));
+    verdana.setPointSizeF(8.25);
+    QFont bold = verdana;
+    bold.setBold(true);
+
+    const auto label = [&](const char* name, const QString& text, const QRect& place,
+                           const QFont& font) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(place);
+        l->setFont(font);
+        return l;
+    };
+    const auto button = [&](const char* name, const QRect& place, const QString& text) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(place);
+        b->setFont(verdana);
+        b->setAutoDefault(false);
+        return b;
+    };
+    const auto list = [&](const char* name, const QRect& place) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(QLatin1String(name));
+        c->setGeometry(place);
+        c->setEditable(true);
+        c->setInsertPolicy(QComboBox::NoInsert);
+        return c;
+    };
+    const auto box = [&](const char* name, const QRect& place) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        e->setGeometry(place);
+        return e;
+    };
+
+    label("Label1", QStringLiteral("Serial Port Com"), QRect(8, 16, 129, 17), bold);
+    Combo1 = list("Combo1", QRect(136, 16, 57, 24));
+    label("Label2", QStringLiteral("Serial Port Speed"), QRect(208, 16, 129, 17), bold);
+    Combo2 = list("Combo2", QRect(360, 16, 57, 24));
+    applySerialPortButton =
+        button("applySerialPortButton", QRect(440, 16, 73, 25), QStringLiteral("Apply"));
+    portInfoLabel =
+        label("portInfoLabel", QStringLiteral("Label2"), QRect(8, 48, 337, 17), verdana);
+
+    label("Label5", QStringLiteral("Time between 2 records (seconds)"), QRect(8, 80, 281, 25),
+          bold);
+    Combo3 = list("Combo3", QRect(360, 80, 57, 24));
+    Command3 = button("Command3", QRect(440, 80, 73, 25), QStringLiteral("Apply"));
+
+    label("Graphique", QStringLiteral("Graphic"), QRect(8, 120, 81, 25), bold);
+    label("Min_label", QStringLiteral("Temperature scale Minimum"), QRect(144, 120, 201, 17),
+          verdana);
+    min_box = box("min_box", QRect(344, 120, 73, 23));
+    label("max_label", QStringLiteral("Temperature scale Maximum"), QRect(144, 144, 201, 25),
+          verdana);
+    max_box = box("max_box", QRect(344, 144, 73, 23));
+    Apply = button("Apply", QRect(440, 144, 73, 25), QStringLiteral("Apply"));
+    label("Label3", QStringLiteral("Time scale"), QRect(144, 168, 193, 25), verdana);
+    temps_box = box("temps_box", QRect(344, 168, 73, 23));
+
+    OKButton = button("OKButton", QRect(216, 208, 73, 33), QStringLiteral("Close"));
+
+    // Says which entry was refused; empty until one is.
+    refusedLabel = label("refusedLabel", QString(), QRect(300, 204, 221, 40), verdana);
+    refusedLabel->setWordWrap(true);
+    QPalette warning = refusedLabel->palette();
+    warning.setColor(QPalette::WindowText, QColor(170, 0, 0));
+    refusedLabel->setPalette(warning);
+
+    connect(applySerialPortButton, &QPushButton::clicked, this,
+            &Parameters_dialog::applySerialPort);
+    connect(Command3, &QPushButton::clicked, this, &Parameters_dialog::applyRecordInterval);
+    connect(Apply, &QPushButton::clicked, this, &Parameters_dialog::applyGraph);
+    connect(OKButton, &QPushButton::clicked, this, &Parameters_dialog::closeAndSave);
+}
+
+void Parameters_dialog::load() {
+    portInfoLabel->clear();
+    for (int n = 1; n <= 30; ++n) {
+        if (n >= int(Data::portAvailable.size()) || !Data::portAvailable[n])
+            continue;
+        Combo1->addItem(QString::number(n));
+        if (m_actions.deviceForPort)
+            Combo1->setItemData(Combo1->count() - 1, m_actions.deviceForPort(n), Qt::ToolTipRole);
+    }
+    Combo1->setEditText(QString::number(Data::comPortNum));
+    Combo2->addItems({QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("115200")});
+    Combo2->setEditText(Data::comPortSpeed);
+    Combo3->addItems({QStringLiteral("10"), QStringLiteral("30"), QStringLiteral("60"),
+                      QStringLiteral("120"), QStringLiteral("240")});
+    Combo3->setEditText(QString::number(Data::intervRecord));
+    min_box->setText(generalNumber(Data::yValueMin));
+    max_box->setText(generalNumber(Data::yValueMax));
+    temps_box->setText(generalNumber(Data::timeScale));
+}
+
+void Parameters_dialog::refuse(const QString& text) {
+    refusedLabel->setText(text);
+}
+
+void Parameters_dialog::applySerialPort() {
+    const auto number = readWholeNumber(Combo1->currentText());
+    if (!number) {
+        portInfoLabel->setText(QStringLiteral("Port number \"%1\" refused: not a whole number")
+                                   .arg(Combo1->currentText()));
+        Combo1->setEditText(QString::number(Data::comPortNum));
+        return;
+    }
+    Data::comPortNum = *number;
+    Data::comPortSpeed = Combo2->currentText();
+    const QString port = QString::number(Data::comPortNum);
+    portInfoLabel->setText(QStringLiteral("Try to connect to serial port ") + port +
+                           QStringLiteral(" speed ") + Data::comPortSpeed);
+    Data::portConnected = false;
+    if (m_actions.openPort)
+        m_actions.openPort();
+    if (Data::portConnected) {
+        portInfoLabel->setText(QStringLiteral("Connected to serial port ") + port +
+                               QStringLiteral(" speed ") + Data::comPortSpeed);
+    } else {
+        portInfoLabel->setText(QStringLiteral("Connection to serial port ") + port +
+                               QStringLiteral(" speed ") + Data::comPortSpeed +
+                               QStringLiteral(" failed."));
+    }
+}
+
+void Parameters_dialog::applyRecordInterval() {
+    const auto seconds = readWholeNumber(Combo3->currentText());
+    if (!seconds) {
+        refuse(QStringLiteral("Time between 2 records refused: \"%1\" is not a whole number")
+                   .arg(Combo3->currentText()));
+        Combo3->setEditText(QString::number(Data::intervRecord));
+        return;
+    }
+    Data::intervRecord = *seconds;
+}
+
+void Parameters_dialog::applyGraph() {
+    struct Entry {
+        QLineEdit* box;
+        float* variable;
+        const char* name;
+    };
+    const Entry entries[] = {{min_box, &Data::yValueMin, "Minimum"},
+                             {max_box, &Data::yValueMax, "Maximum"},
+                             {temps_box, &Data::timeScale, "Time scale"}};
+    QStringList refused;
+    for (const Entry& entry : entries) {
+        if (const auto value = readNumber(entry.box->text())) {
+            *entry.variable = *value;
+        } else {
+            refused << QLatin1String(entry.name);
+            entry.box->setText(generalNumber(*entry.variable));
+        }
+    }
+    if (!refused.isEmpty())
+        refuse(refused.join(QStringLiteral(", ")) + QStringLiteral(" refused: not a number"));
+}
+
+void Parameters_dialog::closeAndSave() {
+    Data::recordTimerMs = int32_t(Data::intervRecord) * 1000;
+    const QString path =
+        m_actions.settingsPath.isEmpty() ? QLatin1String(settingsFileName) : m_actions.settingsPath;
+    saveSettings(QLatin1String(appTitle), path);
+    applyGraph();
+    close();
+}
+
+} // namespace settings

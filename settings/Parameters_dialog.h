@@ -1,0 +1,60 @@
+#pragma once
+
+// The Parameters dialog: port and speed, seconds between two records, and
+// the graph's temperature range and time scale. Each group's "Apply" puts its
+// entries into the program-wide variables; "Close" saves the settings file
+// and closes the dialog. Modeless: the main window keeps working meanwhile.
+
+#include <QDialog>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace settings {
+
+class Parameters_dialog : public QDialog {
+    Q_OBJECT
+
+public:
+    struct Actions {
+        // Reopens the serial port with Data::comPortNum and Data::comPortSpeed
+        // and sets Data::portConnected (the main window's open_port).
+        std::function<void()> openPort;
+        // The device a port number names, shown as the tool tip of its entry.
+        std::function<QString(int portNumber)> deviceForPort;
+        // Where "Close" saves the settings; empty means conf.ini.
+        QString settingsPath;
+    };
+
+    // Builds the dialog and runs its Load step. It deletes itself when closed.
+    explicit Parameters_dialog(Actions actions, QWidget* parent = nullptr);
+
+private:
+    void createControls();
+    void load();
+    void applySerialPort();
+    void applyRecordInterval();
+    void applyGraph();
+    void closeAndSave();
+    void refuse(const QString& text);
+
+    Actions m_actions;
+    QComboBox* Combo1 = nullptr;
+    QComboBox* Combo2 = nullptr;
+    QComboBox* Combo3 = nullptr;
+    QLabel* portInfoLabel = nullptr;
+    QLabel* refusedLabel = nullptr;
+    QLineEdit* min_box = nullptr;
+    QLineEdit* max_box = nullptr;
+    QLineEdit* temps_box = nullptr;
+    QPushButton* applySerialPortButton = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Apply = nullptr;
+    QPushButton* OKButton = nullptr;
+};
+
+} // namespace settings
