@@ -76,12 +76,17 @@ void Parameters_dialog::createControls() {
         c->setGeometry(place);
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
+        c->setFont(verdana);
+        // The lists are narrow: a slim arrow leaves room for "115200".
+        c->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"
+                                        "QComboBox::drop-down { width: 13px; }"));
         return c;
     };
     const auto box = [&](const char* name, const QRect& place) {
         auto* e = new QLineEdit(this);
         e->setObjectName(QLatin1String(name));
         e->setGeometry(place);
+        e->setFont(verdana);
         return e;
     };
 
