@@ -1,0 +1,449 @@
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "Data.h"
+#include "RecordFile.h"
+#include "Recorder.h"
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+using recording::Recorder;
+
+namespace {
+
+const QString fileName = QStringLiteral("REC_2022-03-14_14-05-09.csv");
+const QByteArray header = "Time;Setpoint;Temperature;Power;\r\n";
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Caps the size of every file this process writes, as a full medium would,
+// for as long as it lives. SIGXFSZ is ignored so that the write fails
+// instead of killing the test.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit capped = m_saved;
+        capped.rlim_cur = bytes;
+        m_applied = setrlimit(RLIMIT_FSIZE, &capped) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool applied() const { return m_applied; }
+
+private:
+    rlimit m_saved{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_applied = false;
+};
+
+enum class Obstacle {
+    NameIsDirectory,   // a directory holds the file's name
+    WorkingDirGone,    // the working directory was removed
+    SizeLimitCutsLine, // the medium fills up in the middle of the line
+    SizeLimitReached,  // the medium is already full
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Obstacle)
+
+class TestRecorder : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void startWritesHeader();
+    void statusTextsThroughStartTickStopTick();
+    void recordCarriesLastValues_data();
+    void recordCarriesLastValues();
+    void textInSystemEncoding();
+    void restartWithinOneSecondAppends();
+    void removedFileCreatedAnewWithoutHeader();
+    void recordingPastMidnightKeepsItsFile();
+    void startRefused_data();
+    void startRefused();
+    void tickFailureRetried_data();
+    void tickFailureRetried();
+    void appendNeverLeavesCutLine();
+    void tickSetsPeriod_data();
+    void tickSetsPeriod();
+    void timerDrivesRecords();
+
+private:
+    // Puts an obstacle in the way of writing fileName, and takes it away.
+    void placeObstacle(Obstacle obstacle);
+    void removeObstacle(Obstacle obstacle);
+
+    QString filePath() const { return QDir::current().filePath(fileName); }
+
+    QTemporaryDir m_dir;
+    QString m_oldCurrent;
+    QDateTime m_now;
+    QString m_goneDir;
+    QTimer m_timer;
+    std::unique_ptr<Recorder> m_recorder;
+    std::unique_ptr<FileSizeLimit> m_limit;
+};
+
+void TestRecorder::init() {
+    QVERIFY(m_dir.isValid());
+    m_oldCurrent = QDir::currentPath();
+    const QString work =
+        m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('-') +
+                       QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(work));
+    QVERIFY(QDir::setCurrent(work));
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+
+    // The state right after start-up.
+    Data::resetAll();
+    Data::setpointRaw = 8888;
+    Data::measureRaw = 8888;
+    Data::powerRaw = 0;
+    Data::recordTimerMs = 20000;
+    m_timer.setInterval(20000);
+    m_timer.start();
+
+    m_now = QDateTime(QDate(2022, 3, 14), QTime(14, 5, 9));
+    m_recorder = std::make_unique<Recorder>(m_timer, [this] { return m_now; });
+}
+
+void TestRecorder::cleanup() {
+    m_limit.reset();
+    m_recorder.reset();
+    m_timer.stop();
+    QDir::setCurrent(m_oldCurrent);
+    QLocale::setDefault(QLocale::system());
+    Data::resetAll();
+}
+
+void TestRecorder::placeObstacle(Obstacle obstacle) {
+    switch (obstacle) {
+    case Obstacle::NameIsDirectory:
+        QFile::remove(fileName);
+        QVERIFY(QDir().mkdir(fileName));
+        break;
+    case Obstacle::WorkingDirGone:
+        m_goneDir = QDir::currentPath();
+        QVERIFY(QDir(m_goneDir).removeRecursively());
+        break;
+    case Obstacle::SizeLimitCutsLine:
+        m_limit = std::make_unique<FileSizeLimit>(QFileInfo(fileName).size() + 10);
+        QVERIFY(m_limit->applied());
+        break;
+    case Obstacle::SizeLimitReached:
+        m_limit = std::make_unique<FileSizeLimit>(QFileInfo(fileName).size());
+        QVERIFY(m_limit->applied());
+        break;
+    }
+}
+
+void TestRecorder::removeObstacle(Obstacle obstacle) {
+    switch (obstacle) {
+    case Obstacle::NameIsDirectory:
+        QVERIFY(QDir().rmdir(fileName));
+        break;
+    case Obstacle::WorkingDirGone:
+        // A new directory under the old path is another directory: the
+        // process has to move into it.
+        QVERIFY(QDir().mkpath(m_goneDir));
+        QVERIFY(QDir::setCurrent(m_goneDir));
+        break;
+    case Obstacle::SizeLimitCutsLine:
+    case Obstacle::SizeLimitReached:
+        m_limit.reset();
+        break;
+    }
+}
+
+void TestRecorder::startWritesHeader() {
+    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
+    QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
+
+    m_recorder->startStop();
+
+    QCOMPARE(Data::recordFileName, fileName);
+    QCOMPARE(Data::recordingActive, uint8_t(255));
+    QCOMPARE(readFile(filePath()), header);
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(),
+             QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."));
+    QCOMPARE(caption.size(), 1);
+    QCOMPARE(caption.at(0).at(0).toString(), QStringLiteral("Stop recording"));
+}
+
+void TestRecorder::statusTextsThroughStartTickStopTick() {
+    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
+    QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
+
+    m_recorder->tick();
+    m_recorder->startStop();
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    m_recorder->startStop();
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+
+    const QStringList expected = {
+        QStringLiteral("Not recording."),
+        QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."),
+        QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:29"),
+        QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:49"),
+        QStringLiteral("Recording stopped."),
+        QStringLiteral("Not recording."),
+    };
+    QStringList texts;
+    for (const QList<QVariant>& args : status)
+        texts << args.at(0).toString();
+    QCOMPARE(texts, expected);
+
+    QCOMPARE(caption.size(), 2);
+    QCOMPARE(caption.at(0).at(0).toString(), QStringLiteral("Stop recording"));
+    QCOMPARE(caption.at(1).at(0).toString(), QStringLiteral("Start recording"));
+    QCOMPARE(Data::recordingActive, uint8_t(0));
+    QCOMPARE(Data::recordFileName, fileName); // kept at stop
+    QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n"
+                                            "\"14/03/2022 14:05:49\";8888;8888;0;\r\n");
+}
+
+void TestRecorder::recordCarriesLastValues_data() {
+    QTest::addColumn<float>("setpoint");
+    QTest::addColumn<float>("measure");
+    QTest::addColumn<float>("power");
+    QTest::addColumn<QByteArray>("values");
+
+    QTest::newRow("before any answer") << 8888.0f << 8888.0f << 0.0f << QByteArray("8888;8888;0;");
+    QTest::newRow("setpoint 250.0, temperature 249.3, power 35")
+        << 2500.0f << 2493.0f << 35.0f << QByteArray("2500;2493;35;");
+    QTest::newRow("temperature below zero") << 0.0f << -55.0f << 100.0f << QByteArray("0;-55;100;");
+}
+
+void TestRecorder::recordCarriesLastValues() {
+    QFETCH(float, setpoint);
+    QFETCH(float, measure);
+    QFETCH(float, power);
+    QFETCH(QByteArray, values);
+
+    m_recorder->startStop();
+    Data::setpointRaw = setpoint;
+    Data::measureRaw = measure;
+    Data::powerRaw = power;
+    m_now = QDateTime(QDate(2022, 3, 14), QTime(14, 5, 29));
+    m_recorder->tick();
+    // No new answer in between: the next record repeats the values.
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+
+    QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";" + values + "\r\n" +
+                                       "\"14/03/2022 14:05:49\";" + values + "\r\n");
+}
+
+void TestRecorder::textInSystemEncoding() {
+    QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
+    m_recorder->startStop();
+    m_now = QDateTime(QDate(2022, 3, 14), QTime(14, 5, 29));
+    m_recorder->tick();
+
+    // Qt takes the system's encoding to be UTF-8 on every Unix.
+    const QByteArray record = "\"2022. 3. 14. \xEC\x98\xA4\xED\x9B\x84 2\xEC\x8B\x9C 5\xEB\xB6\x84 "
+                              "29\xEC\xB4\x88\";8888;8888;0;\r\n";
+    QCOMPARE(readFile(filePath()), header + record);
+}
+
+void TestRecorder::restartWithinOneSecondAppends() {
+    m_recorder->startStop();
+    m_recorder->tick();
+    m_recorder->startStop();
+    m_now = m_now.addMSecs(900); // still 14:05:09
+    m_recorder->startStop();
+    m_recorder->tick();
+
+    QCOMPARE(Data::recordFileName, fileName);
+    QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:09\";8888;8888;0;\r\n" + header +
+                                       "\"14/03/2022 14:05:09\";8888;8888;0;\r\n");
+    QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{fileName});
+}
+
+void TestRecorder::removedFileCreatedAnewWithoutHeader() {
+    m_recorder->startStop();
+    m_recorder->tick();
+    QVERIFY(QFile::remove(filePath()));
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+
+    QCOMPARE(readFile(filePath()), QByteArray("\"14/03/2022 14:05:29\";8888;8888;0;\r\n"));
+}
+
+void TestRecorder::recordingPastMidnightKeepsItsFile() {
+    m_now = QDateTime(QDate(2022, 3, 14), QTime(23, 59, 50));
+    m_recorder->startStop();
+    m_now = QDateTime(QDate(2022, 3, 15), QTime(0, 0, 10));
+    m_recorder->tick();
+
+    const QString name = QStringLiteral("REC_2022-03-14_23-59-50.csv");
+    QCOMPARE(Data::recordFileName, name);
+    QCOMPARE(readFile(name), header + "\"15/03/2022 00:00:10\";8888;8888;0;\r\n");
+}
+
+void TestRecorder::startRefused_data() {
+    QTest::addColumn<Obstacle>("obstacle");
+
+    QTest::newRow("name taken by a directory") << Obstacle::NameIsDirectory;
+    QTest::newRow("working directory removed") << Obstacle::WorkingDirGone;
+    QTest::newRow("medium fills up within the header") << Obstacle::SizeLimitCutsLine;
+    QTest::newRow("medium full") << Obstacle::SizeLimitReached;
+}
+
+void TestRecorder::startRefused() {
+    QFETCH(Obstacle, obstacle);
+    placeObstacle(obstacle);
+    if (QTest::currentTestFailed())
+        return;
+    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
+    QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
+
+    m_recorder->startStop();
+
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:09"));
+    QCOMPARE(caption.size(), 0); // still "Start recording"
+    QCOMPARE(Data::recordingActive, uint8_t(0));
+    // Not even part of the header may stay behind.
+    QCOMPARE(readFile(filePath()), QByteArray());
+
+    // The next tick finds no recording running.
+    m_recorder->tick();
+    QCOMPARE(status.last().at(0).toString(), QStringLiteral("Not recording."));
+
+    // Once the obstacle is gone, the next click starts the recording.
+    removeObstacle(obstacle);
+    if (QTest::currentTestFailed())
+        return;
+    m_recorder->startStop();
+    QCOMPARE(Data::recordingActive, uint8_t(255));
+    QCOMPARE(caption.size(), 1);
+    QCOMPARE(readFile(filePath()), header);
+}
+
+void TestRecorder::tickFailureRetried_data() {
+    QTest::addColumn<Obstacle>("obstacle");
+    QTest::addColumn<bool>("fileAnew"); // the file was gone, so it starts again without a header
+
+    QTest::newRow("file replaced by a directory") << Obstacle::NameIsDirectory << true;
+    QTest::newRow("medium fills up within the line") << Obstacle::SizeLimitCutsLine << false;
+    QTest::newRow("medium full") << Obstacle::SizeLimitReached << false;
+}
+
+void TestRecorder::tickFailureRetried() {
+    QFETCH(Obstacle, obstacle);
+    QFETCH(bool, fileAnew);
+
+    m_recorder->startStop();
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    const QByteArray before = readFile(filePath());
+    QCOMPARE(before, header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n");
+
+    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
+    QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
+    placeObstacle(obstacle);
+    if (QTest::currentTestFailed())
+        return;
+    Data::setpointRaw = 2500;
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:49"));
+    QCOMPARE(Data::recordingActive, uint8_t(255));
+    if (!fileAnew)
+        QCOMPARE(readFile(filePath()), before); // the record is lost whole, never cut
+
+    // The obstacle stays: every tick fails again.
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    QCOMPARE(status.last().at(0).toString(), QStringLiteral("Recording Error 14:06:09"));
+
+    removeObstacle(obstacle);
+    if (QTest::currentTestFailed())
+        return;
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    QCOMPARE(status.last().at(0).toString(),
+             QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:06:29"));
+    const QByteArray record = "\"14/03/2022 14:06:29\";2500;8888;0;\r\n";
+    QCOMPARE(readFile(filePath()), fileAnew ? record : before + record);
+    QCOMPARE(caption.size(), 0);
+}
+
+void TestRecorder::appendNeverLeavesCutLine() {
+    const QString path = QDir::current().filePath(QStringLiteral("cut.csv"));
+    QVERIFY(recording::appendToRecordFile(path, QStringLiteral("first line\r\n")));
+    {
+        // Room for 5 of the 13 bytes of the second line.
+        FileSizeLimit limit(12 + 5);
+        QVERIFY(limit.applied());
+        QVERIFY(!recording::appendToRecordFile(path, QStringLiteral("second line\r\n")));
+    }
+    QCOMPARE(readFile(path), QByteArray("first line\r\n"));
+    QVERIFY(recording::appendToRecordFile(path, QStringLiteral("second line\r\n")));
+    QCOMPARE(readFile(path), QByteArray("first line\r\nsecond line\r\n"));
+}
+
+void TestRecorder::tickSetsPeriod_data() {
+    QTest::addColumn<bool>("recording");
+    QTest::addColumn<int>("recordTimerMs");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("new period, recording") << true << 5000 << 5000;
+    QTest::newRow("new period, not recording") << false << 240000 << 240000;
+    QTest::newRow("zero keeps the old period") << true << 0 << 20000;
+    QTest::newRow("negative keeps the old period") << false << -1000 << 20000;
+}
+
+void TestRecorder::tickSetsPeriod() {
+    QFETCH(bool, recording);
+    QFETCH(int, recordTimerMs);
+    QFETCH(int, expected);
+
+    if (recording)
+        m_recorder->startStop();
+    // Closing the Parameters dialog changes only the variable...
+    Data::recordTimerMs = recordTimerMs;
+    QCOMPARE(m_timer.interval(), 20000);
+    // ...and the next tick applies it.
+    m_recorder->tick();
+    QCOMPARE(m_timer.interval(), expected);
+    QVERIFY(m_timer.isActive());
+}
+
+void TestRecorder::timerDrivesRecords() {
+    // Wired as the main window wires it.
+    connect(&m_timer, &QTimer::timeout, m_recorder.get(), &Recorder::tick);
+    m_recorder->startStop();
+    Data::recordTimerMs = 20;
+    m_timer.start(10);
+
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(filePath()).count('\n') >= 4, 10000);
+    QCOMPARE(m_timer.interval(), 20);
+    QVERIFY(readFile(filePath()).startsWith(header + "\"14/03/2022 14:05:09\";8888;8888;0;\r\n"));
+}
+
+QTEST_GUILESS_MAIN(TestRecorder)
+#include "tst_recorder.moc"
