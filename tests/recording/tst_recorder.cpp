@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include "Data.h"
-#include "RecordFile.h"
 #include "Recorder.h"
 
 #include <csignal>
@@ -66,7 +65,6 @@ class TestRecorder : public QObject {
 private Q_SLOTS:
     void init();
     void cleanup();
-    void startWritesHeader();
     void statusTextsThroughStartTickStopTick();
     void recordCarriesLastValues_data();
     void recordCarriesLastValues();
@@ -78,7 +76,6 @@ private Q_SLOTS:
     void startRefused();
     void tickFailureRetried_data();
     void tickFailureRetried();
-    void appendNeverLeavesCutLine();
     void tickSetsPeriod_data();
     void tickSetsPeriod();
     void timerDrivesRecords();
@@ -170,28 +167,14 @@ void TestRecorder::removeObstacle(Obstacle obstacle) {
     }
 }
 
-void TestRecorder::startWritesHeader() {
-    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
-    QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
-
-    m_recorder->startStop();
-
-    QCOMPARE(Data::recordFileName, fileName);
-    QCOMPARE(Data::recordingActive, uint8_t(255));
-    QCOMPARE(readFile(filePath()), header);
-    QCOMPARE(status.size(), 1);
-    QCOMPARE(status.at(0).at(0).toString(),
-             QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."));
-    QCOMPARE(caption.size(), 1);
-    QCOMPARE(caption.at(0).at(0).toString(), QStringLiteral("Stop recording"));
-}
-
 void TestRecorder::statusTextsThroughStartTickStopTick() {
     QSignalSpy status(m_recorder.get(), &Recorder::statusText);
     QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
 
     m_recorder->tick();
     m_recorder->startStop();
+    QCOMPARE(Data::recordingActive, uint8_t(255));
+    QCOMPARE(readFile(filePath()), header); // no record at the click
     m_now = m_now.addSecs(20);
     m_recorder->tick();
     m_now = m_now.addSecs(20);
@@ -390,20 +373,6 @@ void TestRecorder::tickFailureRetried() {
     const QByteArray record = "\"14/03/2022 14:06:29\";2500;8888;0;\r\n";
     QCOMPARE(readFile(filePath()), fileAnew ? record : before + record);
     QCOMPARE(caption.size(), 0);
-}
-
-void TestRecorder::appendNeverLeavesCutLine() {
-    const QString path = QDir::current().filePath(QStringLiteral("cut.csv"));
-    QVERIFY(recording::appendToRecordFile(path, QStringLiteral("first line\r\n")));
-    {
-        // Room for 5 of the 13 bytes of the second line.
-        FileSizeLimit limit(12 + 5);
-        QVERIFY(limit.applied());
-        QVERIFY(!recording::appendToRecordFile(path, QStringLiteral("second line\r\n")));
-    }
-    QCOMPARE(readFile(path), QByteArray("first line\r\n"));
-    QVERIFY(recording::appendToRecordFile(path, QStringLiteral("second line\r\n")));
-    QCOMPARE(readFile(path), QByteArray("first line\r\nsecond line\r\n"));
 }
 
 void TestRecorder::tickSetsPeriod_data() {

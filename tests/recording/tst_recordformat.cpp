@@ -12,7 +12,6 @@ private Q_SLOTS:
     void cleanupTestCase() { QLocale::setDefault(QLocale::system()); }
     void fileName_data();
     void fileName();
-    void header();
     void fourDigitYear_data();
     void fourDigitYear();
     void noTimeZone_data();
@@ -21,8 +20,6 @@ private Q_SLOTS:
     void userFormats();
     void rawNumber_data();
     void rawNumber();
-    void recordLine_data();
-    void recordLine();
 };
 
 void TestRecordFormat::fileName_data() {
@@ -51,10 +48,6 @@ void TestRecordFormat::fileName() {
     QFETCH(QString, expected);
     QLocale::setDefault(QLocale(userLocale));
     QCOMPARE(recordFileNameFor(start), expected);
-}
-
-void TestRecordFormat::header() {
-    QCOMPARE(headerLine(), QStringLiteral("Time;Setpoint;Temperature;Power;\r\n"));
 }
 
 void TestRecordFormat::fourDigitYear_data() {
@@ -178,35 +171,6 @@ void TestRecordFormat::rawNumber() {
     QFETCH(QString, expected);
     QLocale::setDefault(QLocale(QStringLiteral("de_DE"))); // a grouping separator must not leak in
     QCOMPARE(recording::rawNumber(value), expected);
-}
-
-void TestRecordFormat::recordLine_data() {
-    QTest::addColumn<QString>("userLocale");
-    QTest::addColumn<float>("setpoint");
-    QTest::addColumn<float>("measure");
-    QTest::addColumn<float>("power");
-    QTest::addColumn<QString>("expected");
-
-    // The record of 14 March 2022 at 14:05:29, day/month/year and 24-hour clock.
-    QTest::newRow("example record")
-        << "fr_FR" << 2500.0f << 2493.0f << 35.0f << "\"14/03/2022 14:05:29\";2500;2493;35;\r\n";
-    QTest::newRow("before any answer")
-        << "fr_FR" << 8888.0f << 8888.0f << 0.0f << "\"14/03/2022 14:05:29\";8888;8888;0;\r\n";
-    QTest::newRow("temperature below zero")
-        << "fr_FR" << 0.0f << -55.0f << 100.0f << "\"14/03/2022 14:05:29\";0;-55;100;\r\n";
-    QTest::newRow("en_US") << "en_US" << 2500.0f << 2493.0f << 35.0f
-                           << "\"3/14/2022 2:05:29 PM\";2500;2493;35;\r\n";
-}
-
-void TestRecordFormat::recordLine() {
-    QFETCH(QString, userLocale);
-    QFETCH(float, setpoint);
-    QFETCH(float, measure);
-    QFETCH(float, power);
-    QFETCH(QString, expected);
-    QLocale::setDefault(QLocale(userLocale));
-    const QDateTime now(QDate(2022, 3, 14), QTime(14, 5, 29));
-    QCOMPARE(recording::recordLine(now, setpoint, measure, power), expected);
 }
 
 QTEST_GUILESS_MAIN(TestRecordFormat)
