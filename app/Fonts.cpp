@@ -24,7 +24,7 @@ QString installPanelFonts() {
     if (!hasFamily(QStringLiteral("Arial")))
         QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
 
-    const QString family = QLatin1String(sevenSegmentFamily);
+    QString family = QLatin1String(sevenSegmentFamily);
     if (hasFamily(family))
         return family;
     // Not known to the system (Windows, or fontconfig without the package):

@@ -14,6 +14,7 @@
 #include "Parameters_dialog.h"
 #include "PortAccess.h"
 #include "Profile.h"
+#include "Recorder.h"
 #include "Settings.h"
 
 namespace app {
@@ -144,6 +145,14 @@ void Form1::createControls() {
 
     MSComm1 = new tklink::SerialPortControl(m_seams.deviceForPort, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+
+    m_recorder = new recording::Recorder(*timerRecording, m_seams.now, this);
+    connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
+            &recording::Recorder::startStop);
+    connect(timerRecording, &QTimer::timeout, m_recorder, &recording::Recorder::tick);
+    connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
+    connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
+            &QAbstractButton::setText);
 }
 
 void Form1::open_port() {

@@ -16,6 +16,9 @@ class QLabel;
 class QLineEdit;
 class QTimer;
 
+namespace recording {
+class Recorder;
+}
 namespace settings {
 class Parameters_dialog;
 }
@@ -74,6 +77,7 @@ private:
     QTimer* timerTraceCurves = nullptr;
     QTimer* timerRecording = nullptr;
     tklink::SerialPortControl* MSComm1 = nullptr;
+    recording::Recorder* m_recorder = nullptr;
 };
 
 } // namespace app

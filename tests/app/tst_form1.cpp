@@ -1,17 +1,17 @@
 #include <QComboBox>
 #include <QDir>
-#include <QPushButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "Data.h"
-#include "Parameters_dialog.h"
 #include "Form1.h"
 #include "PanelArt.h"
+#include "Parameters_dialog.h"
 #include "Pty.h"
 
 #include <map>
@@ -33,6 +33,7 @@ private Q_SLOTS:
     void exitClosesOpenPort();
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
+    void recordingKeyAndTimer();
 
 private:
     app::Form1Seams seams();
@@ -204,8 +205,7 @@ void TestForm1::exitWithPortClosed() {
     QVERIFY(!form.serialPort().portOpen());
 }
 
-void TestForm1::parametersShownOnceAndClosedWithWindow()
-{
+void TestForm1::parametersShownOnceAndClosedWithWindow() {
     Pty pty;
     m_devices[3] = pty.path();
     Form1 form(seams());
@@ -228,6 +228,31 @@ void TestForm1::parametersShownOnceAndClosedWithWindow()
     QVERIFY(form.close());
     QTRY_VERIFY(dialog.isNull());
     QVERIFY(!QFile::exists(QStringLiteral("conf.ini"))); // nothing saved
+}
+
+void TestForm1::recordingKeyAndTimer() {
+    app::Form1Seams s = seams();
+    s.now = [] { return QDateTime(QDate(2022, 3, 14), QTime(14, 5, 9)); };
+    Form1 form(s);
+    auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
+    auto* status = form.findChild<QLineEdit*>("recording_field");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(key->text(), QStringLiteral("Stop recording"));
+    QCOMPARE(status->text(), QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."));
+
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerRecording"), "timeout");
+    QCOMPARE(status->text(),
+             QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:09"));
+    QFile file(QStringLiteral("REC_2022-03-14_14-05-09.csv"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QByteArray("Time;Setpoint;Temperature;Power;\r"));
+    QVERIFY2(lines[1].endsWith("\";8888;8888;0;\r"), lines[1].constData());
+
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(key->text(), QStringLiteral("Start recording"));
+    QCOMPARE(status->text(), QStringLiteral("Recording stopped."));
 }
 
 QTEST_MAIN(TestForm1)
