@@ -1,0 +1,52 @@
+#pragma once
+
+// Checking and decoding the controller's answer to the poll request. Nothing
+// is taken from a frame before the whole of it has been checked: address,
+// function, byte count and CRC.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace tklink {
+
+inline constexpr uint8_t controllerAddress = 9;
+inline constexpr uint8_t readHoldingRegisters = 3;
+// The function code with its top bit set: the controller refused the request.
+inline constexpr uint8_t readHoldingRegistersException = 0x83;
+// Three registers of two bytes each.
+inline constexpr uint8_t answerByteCount = 6;
+
+// Address, function, byte count, six data bytes, CRC.
+inline constexpr int answerLength = 11;
+// Address, function, exception code, CRC.
+inline constexpr int exceptionLength = 5;
+
+// What the bytes held so far make of the frame at their head.
+enum class FrameHead {
+    NeedMore,  // could still become a valid frame
+    Answer,    // a valid answer of answerLength bytes
+    Exception, // a valid exception answer of exceptionLength bytes
+    Bad,       // no valid frame starts with this byte: drop it
+};
+
+// The three registers, in the controller's two's complement.
+struct AnswerValues {
+    int16_t measure = 0;  // tenths of a degree
+    int16_t setpoint = 0; // tenths of a degree
+    int16_t power = 0;    // the controller's own unit
+};
+
+// CRC-16/MODBUS (initial 0xFFFF, reflected polynomial 0xA001, no final xor).
+uint16_t crc16Modbus(std::span<const uint8_t> bytes);
+
+FrameHead checkHead(std::span<const uint8_t> held);
+
+// The registers of the answer at the head; nothing unless checkHead says Answer.
+std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held);
+
+// The code of the exception answer at the head; nothing unless checkHead says
+// Exception.
+std::optional<uint8_t> exceptionCode(std::span<const uint8_t> held);
+
+} // namespace tklink

@@ -1,0 +1,115 @@
+#include <QTest>
+
+#include "AnswerFrame.h"
+
+using tklink::FrameHead;
+
+Q_DECLARE_METATYPE(FrameHead)
+
+namespace {
+
+std::span<const uint8_t> bytesOf(const QByteArray& bytes) {
+    return {reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
+}
+
+// The answer for 215.3 / 200.0 / power 45. Here and below, CRC bytes were
+// computed with an independent bitwise CRC-16/MODBUS (Python).
+const QByteArray goodAnswer = QByteArray::fromHex("090306086907D0002DDB64");
+
+} // namespace
+
+class TestAnswerFrame : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void crcReference_data();
+    void crcReference();
+    void head_data();
+    void head();
+    void registers_data();
+    void registers();
+    void exceptionCodeOnlyFromAnException();
+};
+
+void TestAnswerFrame::crcReference_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("crc");
+
+    QTest::newRow("check value over 123456789") << QByteArray("123456789") << 0x4B37;
+    QTest::newRow("no bytes") << QByteArray() << 0xFFFF;
+    QTest::newRow("poll request") << QByteArray::fromHex("090300010003") << 0x4355;
+    QTest::newRow("answer 215.3 / 200 / 45") << goodAnswer.first(9) << 0x64DB;
+}
+
+void TestAnswerFrame::crcReference() {
+    QFETCH(QByteArray, bytes);
+    QTEST(int(tklink::crc16Modbus(bytesOf(bytes))), "crc");
+}
+
+void TestAnswerFrame::head_data() {
+    QTest::addColumn<QByteArray>("held");
+    QTest::addColumn<FrameHead>("head");
+
+    QTest::newRow("nothing held") << QByteArray() << FrameHead::NeedMore;
+    QTest::newRow("good answer") << goodAnswer << FrameHead::Answer;
+    QTest::newRow("good answer and the next byte")
+        << goodAnswer + QByteArray::fromHex("09") << FrameHead::Answer;
+    QTest::newRow("negative temperature")
+        << QByteArray::fromHex("090306FFC9FF3800003F73") << FrameHead::Answer;
+    QTest::newRow("wrong CRC") << QByteArray::fromHex("090306086907D0002DDB65") << FrameHead::Bad;
+    QTest::newRow("CRC bytes swapped")
+        << QByteArray::fromHex("090306086907D0002D64DB") << FrameHead::Bad;
+    QTest::newRow("wrong address") << QByteArray::fromHex("0A") << FrameHead::Bad;
+    QTest::newRow("stray zero byte") << QByteArray::fromHex("00") << FrameHead::Bad;
+    QTest::newRow("wrong function") << QByteArray::fromHex("0904") << FrameHead::Bad;
+    QTest::newRow("write function") << QByteArray::fromHex("0906") << FrameHead::Bad;
+    QTest::newRow("byte count 4") << QByteArray::fromHex("090304") << FrameHead::Bad;
+    QTest::newRow("byte count 6 waits") << QByteArray::fromHex("090306") << FrameHead::NeedMore;
+    QTest::newRow("ten bytes of an answer wait") << goodAnswer.first(10) << FrameHead::NeedMore;
+    QTest::newRow("exception") << QByteArray::fromHex("0983024133") << FrameHead::Exception;
+    QTest::newRow("exception waits for its CRC")
+        << QByteArray::fromHex("09830241") << FrameHead::NeedMore;
+    QTest::newRow("exception with wrong CRC")
+        << QByteArray::fromHex("0983024134") << FrameHead::Bad;
+}
+
+void TestAnswerFrame::head() {
+    QFETCH(QByteArray, held);
+    QTEST(tklink::checkHead(bytesOf(held)), "head");
+}
+
+void TestAnswerFrame::registers_data() {
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("measure");
+    QTest::addColumn<int>("setpoint");
+    QTest::addColumn<int>("power");
+
+    QTest::newRow("215.3 / 200 / 45") << goodAnswer << 2153 << 2000 << 45;
+    QTest::newRow("-5.5 / -20 / 0")
+        << QByteArray::fromHex("090306FFC9FF3800003F73") << -55 << -200 << 0;
+    QTest::newRow("all zero") << QByteArray::fromHex("09030600000000000046B5") << 0 << 0 << 0;
+    QTest::newRow("16-bit extremes")
+        << QByteArray::fromHex("09030680007FFFFFFF7121") << -32768 << 32767 << -1;
+}
+
+void TestAnswerFrame::registers() {
+    QFETCH(QByteArray, frame);
+    const std::optional<tklink::AnswerValues> values = tklink::decodeAnswer(bytesOf(frame));
+    QVERIFY(values.has_value());
+    QTEST(int(values->measure), "measure");
+    QTEST(int(values->setpoint), "setpoint");
+    QTEST(int(values->power), "power");
+}
+
+void TestAnswerFrame::exceptionCodeOnlyFromAnException() {
+    // Exception 2, illegal data address.
+    QCOMPARE(tklink::exceptionCode(bytesOf(QByteArray::fromHex("0983024133"))),
+             std::optional<uint8_t>(2));
+    QCOMPARE(tklink::exceptionCode(bytesOf(QByteArray::fromHex("0983024134"))),
+             std::optional<uint8_t>());
+    QCOMPARE(tklink::exceptionCode(bytesOf(goodAnswer)), std::optional<uint8_t>());
+    QVERIFY(!tklink::decodeAnswer(bytesOf(QByteArray::fromHex("0983024133"))).has_value());
+}
+
+QTEST_APPLESS_MAIN(TestAnswerFrame)
+#include "tst_answerframe.moc"
