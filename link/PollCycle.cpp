@@ -1,0 +1,140 @@
+#include "PollCycle.h"
+
+#include "AnswerFrame.h"
+#include "Data.h"
+#include "LinkLog.h"
+#include "PortAccess.h"
+#include "RequestFrame.h"
+#include "SerialPortControl.h"
+#include "TextFormats.h"
+
+#include <QByteArray>
+#include <QTimer>
+
+#include <algorithm>
+#include <span>
+
+namespace tklink {
+
+PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent)
+    : QObject(parent), m_port(port), m_pollTimer(pollTimer), m_now(std::move(now)) {
+    connect(&m_port, &SerialPortControl::comm, this, &PollCycle::receive);
+    connect(&m_port, &SerialPortControl::deviceLost, this, &PollCycle::onDeviceLost);
+}
+
+void PollCycle::tick() {
+    if (!Data::portConnected && m_reopenAfterLoss) {
+        // Same number and speed as before: a replugged adapter comes back
+        // under the name it had, and polling resumes without the operator.
+        open_port(m_port);
+        if (Data::portConnected)
+            m_reopenAfterLoss = false;
+    }
+    if (!Data::portConnected) {
+        Q_EMIT statusText(QStringLiteral("Not connected"));
+        return;
+    }
+
+    m_pollTimer.setInterval(pollIntervalMs);
+    // Slave address, read holding registers, first register, register count.
+    const QString request = QStringLiteral("09") + QStringLiteral("03") + QStringLiteral("0001") +
+                            QStringLiteral("0003");
+    Data::rxCount = 0;
+    m_badReported = false;
+    Q_EMIT statusText(stamped(QStringLiteral("Send request to controler ")));
+    sendRequest(m_port, request);
+}
+
+void PollCycle::receive() {
+    if (m_port.commEvent() != SerialPortControl::comEvReceive)
+        return;
+    m_port.setInputLen(1);
+    if (Data::rxCount < 0 || Data::rxCount > Data::rxBufferSize)
+        Data::rxCount = 0;
+
+    while (m_port.inBufferCount() >= 1) {
+        const QByteArray byte = m_port.input();
+        if (byte.isEmpty())
+            return;
+        // Heads are judged byte by byte and no frame is longer than eleven
+        // bytes, so this only guards the buffer's end.
+        if (Data::rxCount == Data::rxBufferSize)
+            dropHead(1);
+        Data::rxBuffer[std::size_t(Data::rxCount)] = static_cast<uint8_t>(byte[0]);
+        ++Data::rxCount;
+        takeFramesAtHead();
+    }
+}
+
+void PollCycle::portReopenedByUser() {
+    m_reopenAfterLoss = false;
+}
+
+void PollCycle::onDeviceLost() {
+    Data::portConnected = false;
+    m_reopenAfterLoss = true;
+}
+
+void PollCycle::takeFramesAtHead() {
+    for (;;) {
+        const std::span<const uint8_t> held(Data::rxBuffer.data(), std::size_t(Data::rxCount));
+        switch (checkHead(held)) {
+        case FrameHead::NeedMore:
+            return;
+
+        case FrameHead::Answer: {
+            const AnswerValues values = *decodeAnswer(held);
+            qCDebug(lcLinkFrames)
+                << "rx"
+                << QByteArray(reinterpret_cast<const char*>(held.data()), answerLength).toHex(' ');
+            Data::measureRaw = values.measure;
+            Data::setpointRaw = values.setpoint;
+            Data::powerRaw = values.power;
+            Q_EMIT readouts(generalNumber(Data::measureRaw / 10.0f),
+                            generalNumber(Data::setpointRaw / 10.0f));
+            dropHead(answerLength);
+            m_badReported = false;
+            Q_EMIT statusText(stamped(QStringLiteral("Data received from controler ")));
+            break;
+        }
+
+        case FrameHead::Exception: {
+            const uint8_t code = *exceptionCode(held);
+            dropHead(exceptionLength);
+            m_badReported = false;
+            Q_EMIT statusText(stamped(QStringLiteral("Controler exception ") +
+                                      QString::number(code) + QLatin1Char(' ')));
+            break;
+        }
+
+        case FrameHead::Bad:
+            // A head that starts with the controller's address was meant as an
+            // answer and failed its check: worth telling. Any other byte is
+            // line noise or the tail of a frame already rejected.
+            if (held[0] == controllerAddress && !m_badReported) {
+                m_badReported = true;
+                qCDebug(lcLinkFrames) << "bad head"
+                                      << QByteArray(reinterpret_cast<const char*>(held.data()),
+                                                    qsizetype(held.size()))
+                                             .toHex(' ');
+                Q_EMIT statusText(stamped(QStringLiteral("Bad answer from controler ")));
+            }
+            dropHead(1);
+            break;
+        }
+    }
+}
+
+void PollCycle::dropHead(int count) {
+    const int held = Data::rxCount;
+    count = std::min(count, held);
+    std::copy(Data::rxBuffer.begin() + count, Data::rxBuffer.begin() + held,
+              Data::rxBuffer.begin());
+    Data::rxCount = static_cast<int16_t>(held - count);
+}
+
+QString PollCycle::stamped(const QString& text) const {
+    return text + statusTime(m_now().time());
+}
+
+} // namespace tklink

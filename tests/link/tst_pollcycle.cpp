@@ -1,0 +1,399 @@
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "Data.h"
+#include "PollCycle.h"
+#include "PortAccess.h"
+#include "Pty.h"
+#include "SerialPortControl.h"
+
+#include <map>
+#include <memory>
+
+using tklink::PollCycle;
+using tklink::SerialPortControl;
+
+namespace {
+
+// The poll request on the line: read registers 1 to 3 of slave 9.
+const QByteArray pollFrame = QByteArray::fromHex("0903000100035543");
+
+// Answers of the controller. CRC bytes computed with an independent bitwise
+// CRC-16/MODBUS (Python).
+const QByteArray answer2153 = QByteArray::fromHex("090306086907D0002DDB64");     // 215.3, 200, 45
+const QByteArray answerNegative = QByteArray::fromHex("090306FFC9FF3800003F73"); // -5.5, -20, 0
+const QByteArray answerZero = QByteArray::fromHex("09030600000000000046B5");
+const QByteArray exception2 = QByteArray::fromHex("0983024133"); // illegal data address
+
+// A lone address byte: it is held at the head, so rxCount 1 shows that every
+// byte written before it has been taken.
+const QByteArray marker = QByteArray::fromHex("09");
+
+const QDateTime pollTime(QDate(2024, 5, 17), QTime(14, 3, 7));
+
+} // namespace
+
+class TestPollCycle : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void tickSendsPollRequest();
+    void answerDecoded_data();
+    void answerDecoded();
+    void twelveBytesInOneEvent();
+    void badFrameKeepsValues_data();
+    void badFrameKeepsValues();
+    void truncatedAnswerDroppedAtNextPoll();
+    void noiseBeforeAnswer_data();
+    void noiseBeforeAnswer();
+    void exceptionAnswer();
+    void notConnectedKeepsInterval();
+    void failedOpenAtStartUpIsNotRetried();
+    void reconnectAfterHangUp();
+    void operatorOpenEndsReconnecting();
+
+private:
+    void openConfiguredPort();
+    void poll();
+    // Writes the bytes followed by the marker and waits until all are taken.
+    void feedAndSettle(const QByteArray& bytes);
+    QString lastStatus() const { return m_status->last().at(0).toString(); }
+    int statusCount(const QString& prefix) const;
+
+    std::map<int, QString> m_devices;
+    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<SerialPortControl> m_port;
+    std::unique_ptr<QTimer> m_timer;
+    std::unique_ptr<PollCycle> m_poll;
+    std::unique_ptr<QSignalSpy> m_status;
+    std::unique_ptr<QSignalSpy> m_readouts;
+    QDateTime m_clock;
+};
+
+void TestPollCycle::init() {
+    QLocale::setDefault(QLocale::c());
+    Data::resetAll();
+    Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
+    Data::comPortNum = 3;
+    Data::comPortSpeed = QStringLiteral("19200");
+    m_clock = pollTime;
+
+    m_pty = std::make_unique<Pty>();
+    QVERIFY(m_pty->isValid());
+    m_devices.clear();
+    m_devices[3] = m_pty->path();
+    m_port = std::make_unique<SerialPortControl>([this](int n) {
+        const auto it = m_devices.find(n);
+        return it == m_devices.end() ? QString() : it->second;
+    });
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setInterval(5000);
+    m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [this] { return m_clock; });
+    m_status = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::statusText);
+    m_readouts = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::readouts);
+}
+
+void TestPollCycle::cleanup() {
+    m_readouts.reset();
+    m_status.reset();
+    m_poll.reset();
+    m_timer.reset();
+    m_port.reset();
+    m_pty.reset();
+    QLocale::setDefault(QLocale::c());
+}
+
+// What start-up and the Parameters dialog do.
+void TestPollCycle::openConfiguredPort() {
+    Data::portConnected = false;
+    tklink::open_port(*m_port);
+    m_poll->portReopenedByUser();
+}
+
+void TestPollCycle::poll() {
+    m_poll->tick();
+    QCOMPARE(m_pty->read(int(pollFrame.size())), pollFrame);
+}
+
+void TestPollCycle::feedAndSettle(const QByteArray& bytes) {
+    QVERIFY(m_pty->write(bytes + marker));
+    QTRY_COMPARE(Data::rxCount, int16_t(1));
+    QCOMPARE(Data::rxBuffer[0], uint8_t(0x09));
+}
+
+int TestPollCycle::statusCount(const QString& prefix) const {
+    int count = 0;
+    for (const QList<QVariant>& emitted : *m_status)
+        count += emitted.at(0).toString().startsWith(prefix) ? 1 : 0;
+    return count;
+}
+
+void TestPollCycle::tickSendsPollRequest() {
+    openConfiguredPort();
+    QVERIFY(Data::portConnected);
+    Data::rxCount = 4; // a partial answer to an earlier poll
+
+    m_poll->tick();
+    QCOMPARE(m_timer->interval(), 2000);
+    QCOMPARE(Data::rxCount, int16_t(0));
+    QCOMPARE(m_status->count(), 1);
+    QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:07"));
+    QCOMPARE(m_pty->read(int(pollFrame.size())), pollFrame);
+    QCOMPARE(m_pty->readAvailable(), QByteArray());
+}
+
+void TestPollCycle::answerDecoded_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("byteByByte");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<float>("measureRaw");
+    QTest::addColumn<float>("setpointRaw");
+    QTest::addColumn<float>("powerRaw");
+    QTest::addColumn<QString>("measured");
+    QTest::addColumn<QString>("setpoint");
+
+    QTest::newRow("215.3 / 200, one event")
+        << answer2153 << false << "C" << 2153.0f << 2000.0f << 45.0f << "215.3"
+        << "200";
+    QTest::newRow("215.3 / 200, byte by byte")
+        << answer2153 << true << "C" << 2153.0f << 2000.0f << 45.0f << "215.3"
+        << "200";
+    QTest::newRow("negative temperature")
+        << answerNegative << false << "C" << -55.0f << -200.0f << 0.0f << "-5.5"
+        << "-20";
+    QTest::newRow("zero registers") << answerZero << false << "C" << 0.0f << 0.0f << 0.0f << "0"
+                                    << "0";
+    QTest::newRow("decimal comma of a German desktop")
+        << answer2153 << false << "de_DE" << 2153.0f << 2000.0f << 45.0f << "215,3"
+        << "200";
+}
+
+void TestPollCycle::answerDecoded() {
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, byteByByte);
+    QFETCH(QString, locale);
+    QLocale::setDefault(QLocale(locale));
+    openConfiguredPort();
+    poll();
+    m_clock = pollTime.addSecs(1); // the answer's time, not the request's
+
+    if (byteByByte) {
+        for (int i = 0; i < answer.size() - 1; ++i) {
+            QVERIFY(m_pty->write(answer.mid(i, 1)));
+            QTRY_COMPARE(Data::rxCount, int16_t(i + 1));
+        }
+        QVERIFY(m_pty->write(answer.right(1)));
+    } else {
+        QVERIFY(m_pty->write(answer));
+    }
+    QTRY_COMPARE(m_readouts->count(), 1);
+
+    QTEST(Data::measureRaw, "measureRaw");
+    QTEST(Data::setpointRaw, "setpointRaw");
+    QTEST(Data::powerRaw, "powerRaw");
+    QTEST(m_readouts->at(0).at(0).toString(), "measured");
+    QTEST(m_readouts->at(0).at(1).toString(), "setpoint");
+    QCOMPARE(Data::rxCount, int16_t(0));
+    QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:08"));
+    QCOMPARE(statusCount(QStringLiteral("Bad answer")), 0);
+}
+
+void TestPollCycle::twelveBytesInOneEvent() {
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(answer2153 + QByteArray::fromHex("09")));
+    QTRY_COMPARE(Data::rxCount, int16_t(1));
+    QCOMPARE(m_readouts->count(), 1);
+    QCOMPARE(Data::measureRaw, 2153.0f);
+    QCOMPARE(Data::rxBuffer[0], uint8_t(0x09));
+    QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
+
+    poll();
+    QCOMPARE(Data::rxCount, int16_t(0));
+}
+
+void TestPollCycle::badFrameKeepsValues_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("badReports");
+
+    QTest::newRow("wrong CRC") << QByteArray::fromHex("090306086907D0002DDB65") << 1;
+    QTest::newRow("CRC bytes swapped") << QByteArray::fromHex("090306086907D0002D64DB") << 1;
+    QTest::newRow("wrong function") << QByteArray::fromHex("090406086907D0002D9A82") << 1;
+    QTest::newRow("byte count 4") << QByteArray::fromHex("090304086907D0A223") << 1;
+    QTest::newRow("exception with wrong CRC") << QByteArray::fromHex("0983024134") << 1;
+    // After the first rejection, the 09 03 inside the registers are judged
+    // again as frame starts; one bad frame is still one report.
+    QTest::newRow("wrong CRC, registers that look like frame starts")
+        << QByteArray::fromHex("09030609030903002D31AE") << 1;
+    // Not the controller's address: dropped as noise without a report.
+    QTest::newRow("wrong address") << QByteArray::fromHex("0A0306086907D0002DCF94") << 0;
+}
+
+void TestPollCycle::badFrameKeepsValues() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, badReports);
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(answerNegative));
+    QTRY_COMPARE(m_readouts->count(), 1);
+
+    poll();
+    m_status->clear();
+    feedAndSettle(bytes);
+    QCOMPARE(m_readouts->count(), 1);
+    QCOMPARE(Data::measureRaw, -55.0f);
+    QCOMPARE(Data::setpointRaw, -200.0f);
+    QCOMPARE(Data::powerRaw, 0.0f);
+    QCOMPARE(statusCount(QStringLiteral("Bad answer from controler 14:03:07")), badReports);
+    QCOMPARE(m_status->count(), badReports);
+
+    // The next poll is answered normally.
+    poll();
+    QVERIFY(m_pty->write(answer2153));
+    QTRY_COMPARE(m_readouts->count(), 2);
+    QCOMPARE(Data::measureRaw, 2153.0f);
+}
+
+void TestPollCycle::truncatedAnswerDroppedAtNextPoll() {
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(answer2153.first(6)));
+    QTRY_COMPARE(Data::rxCount, int16_t(6));
+    QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:07"));
+    QCOMPARE(Data::measureRaw, Data::NO_DATA_RAW);
+
+    m_clock = pollTime.addSecs(2);
+    poll();
+    QCOMPARE(Data::rxCount, int16_t(0));
+    QVERIFY(m_pty->write(answerNegative));
+    QTRY_COMPARE(m_readouts->count(), 1);
+    QCOMPARE(m_readouts->at(0), (QList<QVariant>{QStringLiteral("-5.5"), QStringLiteral("-20")}));
+    QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:09"));
+}
+
+void TestPollCycle::noiseBeforeAnswer_data() {
+    QTest::addColumn<QByteArray>("noise");
+
+    QTest::newRow("stray zero byte") << QByteArray::fromHex("00");
+    QTest::newRow("FF FF 09") << QByteArray::fromHex("FFFF09");
+    QTest::newRow("address and function") << QByteArray::fromHex("0903");
+    QTest::newRow("address, function, byte count") << QByteArray::fromHex("090306");
+    QTest::newRow("start of an exception") << QByteArray::fromHex("098302");
+    QTest::newRow("ten bytes of an earlier answer") << answer2153.first(10);
+    QTest::newRow("answer with wrong CRC") << QByteArray::fromHex("090306086907D0002DDB65");
+    QTest::newRow("a thousand bytes of frame starts")
+        << QByteArray::fromHex("0903060983").repeated(200);
+}
+
+void TestPollCycle::noiseBeforeAnswer() {
+    QFETCH(QByteArray, noise);
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(noise + answer2153));
+    QTRY_COMPARE(m_readouts->count(), 1);
+    QCOMPARE(m_readouts->at(0), (QList<QVariant>{QStringLiteral("215.3"), QStringLiteral("200")}));
+    QCOMPARE(Data::powerRaw, 45.0f);
+    QCOMPARE(Data::rxCount, int16_t(0));
+    QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
+}
+
+void TestPollCycle::exceptionAnswer() {
+    openConfiguredPort();
+    poll();
+    m_clock = pollTime.addSecs(1);
+    QVERIFY(m_pty->write(exception2));
+    QTRY_COMPARE(lastStatus(), QStringLiteral("Controler exception 2 14:03:08"));
+    QCOMPARE(Data::rxCount, int16_t(0));
+    QCOMPARE(m_readouts->count(), 0);
+    QCOMPARE(Data::measureRaw, Data::NO_DATA_RAW);
+    QCOMPARE(Data::setpointRaw, Data::NO_DATA_RAW);
+    QCOMPARE(Data::powerRaw, 0.0f);
+}
+
+void TestPollCycle::notConnectedKeepsInterval() {
+    m_devices.clear();
+    openConfiguredPort();
+    QVERIFY(!Data::portConnected);
+    for (int tick = 0; tick < 3; ++tick) {
+        m_poll->tick();
+        QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
+        QCOMPARE(m_timer->interval(), 5000);
+    }
+    QCOMPARE(m_status->count(), 3);
+    QVERIFY(!m_port->portOpen());
+}
+
+void TestPollCycle::failedOpenAtStartUpIsNotRetried() {
+    m_devices[3] = QStringLiteral("/nonexistent/tk-test-device");
+    openConfiguredPort();
+    QVERIFY(!Data::portConnected);
+
+    m_devices[3] = m_pty->path(); // the adapter is plugged in after start-up
+    m_poll->tick();
+    m_poll->tick();
+    QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!m_port->portOpen());
+    QCOMPARE(m_pty->readAvailable(), QByteArray());
+}
+
+void TestPollCycle::reconnectAfterHangUp() {
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(answer2153));
+    QTRY_COMPARE(m_readouts->count(), 1);
+
+    QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
+    m_pty->hangUp(); // the adapter is pulled
+    QVERIFY(lost.wait(5000));
+    QVERIFY(!Data::portConnected);
+
+    m_poll->tick(); // still unplugged
+    QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
+    QCOMPARE(m_timer->interval(), 2000);
+
+    // Plugged back: the same port number now names a new device.
+    m_pty = std::make_unique<Pty>();
+    QVERIFY(m_pty->isValid());
+    m_devices[3] = m_pty->path();
+    m_clock = pollTime.addSecs(4);
+    const qsizetype before = m_status->count();
+    poll();
+    QVERIFY(Data::portConnected);
+    QCOMPARE(m_status->count(), before + 1);
+    QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:11"));
+
+    QVERIFY(m_pty->write(answerNegative));
+    QTRY_COMPARE(m_readouts->count(), 2);
+    QCOMPARE(m_readouts->at(1), (QList<QVariant>{QStringLiteral("-5.5"), QStringLiteral("-20")}));
+
+    // Reopened once; the next tick just polls.
+    poll();
+    QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:11"));
+}
+
+void TestPollCycle::operatorOpenEndsReconnecting() {
+    openConfiguredPort();
+    QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
+    m_pty->hangUp();
+    QVERIFY(lost.wait(5000));
+
+    // The operator picks another port in the Parameters dialog; it fails.
+    Data::comPortNum = 9;
+    openConfiguredPort();
+    QVERIFY(!Data::portConnected);
+
+    auto replugged = std::make_unique<Pty>();
+    m_devices[3] = replugged->path();
+    m_devices[9] = replugged->path();
+    m_poll->tick();
+    QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
+    QVERIFY(!m_port->portOpen());
+    QCOMPARE(replugged->readAvailable(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestPollCycle)
+#include "tst_pollcycle.moc"
