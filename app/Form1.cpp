@@ -12,6 +12,7 @@
 #include "Fonts.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
+#include "PollCycle.h"
 #include "PortAccess.h"
 #include "Profile.h"
 #include "Recorder.h"
@@ -146,6 +147,15 @@ void Form1::createControls() {
     MSComm1 = new tklink::SerialPortControl(m_seams.deviceForPort, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
 
+    m_pollCycle = new tklink::PollCycle(*MSComm1, *timerGetFromControler, m_seams.now, this);
+    connect(timerGetFromControler, &QTimer::timeout, m_pollCycle, &tklink::PollCycle::tick);
+    connect(m_pollCycle, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
+    connect(m_pollCycle, &tklink::PollCycle::readouts, this,
+            [this](const QString& measured, const QString& setpoint) {
+                meas_box->setText(measured);
+                setp_box->setText(setpoint);
+            });
+
     m_recorder = new recording::Recorder(*timerRecording, m_seams.now, this);
     connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
             &recording::Recorder::startStop);
@@ -157,6 +167,9 @@ void Form1::createControls() {
 
 void Form1::open_port() {
     tklink::open_port(*MSComm1);
+    // An open asked for by start-up or the operator ends any reconnecting
+    // after a lost adapter.
+    m_pollCycle->portReopenedByUser();
 }
 
 settings::Parameters_dialog* Form1::parametersDialog() const {

@@ -12,6 +12,10 @@
 
 #include "SerialPortControl.h"
 
+namespace tklink {
+class PollCycle;
+}
+
 class QLabel;
 class QLineEdit;
 class QTimer;
@@ -77,6 +81,7 @@ private:
     QTimer* timerTraceCurves = nullptr;
     QTimer* timerRecording = nullptr;
     tklink::SerialPortControl* MSComm1 = nullptr;
+    tklink::PollCycle* m_pollCycle = nullptr;
     recording::Recorder* m_recorder = nullptr;
 };
 

@@ -108,10 +108,10 @@ void PollCycle::takeFramesAtHead() {
         }
 
         case FrameHead::Bad:
-            // A head that starts with the controller's address was meant as an
-            // answer and failed its check: worth telling. Any other byte is
-            // line noise or the tail of a frame already rejected.
-            if (held[0] == controllerAddress && !m_badReported) {
+            // Whatever cannot start a valid frame is dropped, and told once
+            // per poll: a wrong address is as much a fault as a wrong CRC, and
+            // the rest of the same bad frame must not repeat the report.
+            if (!m_badReported) {
                 m_badReported = true;
                 qCDebug(lcLinkFrames) << "bad head"
                                       << QByteArray(reinterpret_cast<const char*>(held.data()),

@@ -54,7 +54,7 @@ private:
     // The port went away while polling; reopen it at each tick until it opens.
     bool m_reopenAfterLoss = false;
     // A bad answer was reported since the last request or good frame: the
-    // rest of the same bad frame is dropped without repeating the report.
+    // rest of the same bad bytes is dropped without repeating the report.
     bool m_badReported = false;
 };
 

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
+    void pollShowsAnswerOnReadouts();
 
 private:
     app::Form1Seams seams();
@@ -253,6 +254,26 @@ void TestForm1::recordingKeyAndTimer() {
     QTest::mouseClick(key, Qt::LeftButton);
     QCOMPARE(key->text(), QStringLiteral("Start recording"));
     QCOMPARE(status->text(), QStringLiteral("Recording stopped."));
+}
+
+void TestForm1::pollShowsAnswerOnReadouts() {
+    Pty pty;
+    m_devices[1] = pty.path();
+    app::Form1Seams s = seams();
+    s.now = [] { return QDateTime(QDate(2022, 3, 14), QTime(9, 7, 5)); };
+    Form1 form(s);
+    auto* poll = form.findChild<QTimer*>("timerGetFromControler");
+    QMetaObject::invokeMethod(poll, "timeout");
+    QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(),
+             QStringLiteral("Send request to controler 09:07:05"));
+    QCOMPARE(poll->interval(), 2000);
+    QCOMPARE(pty.read(8), QByteArray::fromHex("0903000100035543"));
+    // Answer from the protocol's own example: 215.3 degrees, setpoint 200.
+    QVERIFY(pty.write(QByteArray::fromHex("090306086907D0002DDB64")));
+    QTRY_COMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("215.3"));
+    QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("200"));
+    QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(),
+             QStringLiteral("Data received from controler 09:07:05"));
 }
 
 QTEST_MAIN(TestForm1)

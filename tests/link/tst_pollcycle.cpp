@@ -228,8 +228,8 @@ void TestPollCycle::badFrameKeepsValues_data() {
     // again as frame starts; one bad frame is still one report.
     QTest::newRow("wrong CRC, registers that look like frame starts")
         << QByteArray::fromHex("09030609030903002D31AE") << 1;
-    // Not the controller's address: dropped as noise without a report.
-    QTest::newRow("wrong address") << QByteArray::fromHex("0A0306086907D0002DCF94") << 0;
+    QTest::newRow("wrong address") << QByteArray::fromHex("0A0306086907D0002DCF94") << 1;
+    QTest::newRow("line noise") << QByteArray::fromHex("00FF7E") << 1;
 }
 
 void TestPollCycle::badFrameKeepsValues() {
