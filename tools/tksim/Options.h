@@ -1,0 +1,57 @@
+#pragma once
+
+// The simulator's command line.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tksim {
+
+// Probability per answer of each injected fault, 0 to 1.
+struct FaultRates {
+    double drop = 0.0;
+    double exception = 0.0;
+    double truncate = 0.0;
+    double badCrc = 0.0;
+    double badAddress = 0.0;
+    double noise = 0.0;
+    double extra = 0.0;
+    double slow = 0.0;
+    double unplug = 0.0;
+};
+
+struct Options {
+    std::string link;   // pseudo-terminal mode: path of the symbolic link
+    std::string device; // device mode: an existing serial device
+    int baud = 19200;
+    int address = 9;
+    std::string logFile; // empty: standard error
+    std::uint32_t seed = 1;
+    std::optional<std::array<std::int16_t, 3>> fixed;
+    double room = 20.0;
+    double setpoint = 200.0;
+    double speed = 1.0;
+    FaultRates rates;
+    int exceptionCode = 4; // slave device failure
+    int byteDelayMs = 20;
+    double unplugAfterSeconds = -1.0; // negative: no timed unplug
+    int replugAfterMs = 3000;
+    long maxFaults = -1; // negative: no limit
+    bool help = false;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error; // empty when the command line is valid
+};
+
+// Reads the arguments after the program name; "--name value" and
+// "--name=value" are both accepted.
+ParseResult parseOptions(const std::vector<std::string>& args);
+
+std::string helpText();
+
+} // namespace tksim

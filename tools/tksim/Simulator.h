@@ -1,0 +1,106 @@
+#pragma once
+
+// The simulated controller. libmodbus, on its own thread, is the Modbus RTU
+// slave: it reads requests from the terminal side of an inner pseudo-terminal
+// and writes its answers there. The main thread relays bytes between the
+// inner pseudo-terminal and the master's line (Endpoint), and the relay is
+// where answers are dropped, cut, corrupted, padded or slowed down, and where
+// the line is unplugged. The oven model also runs on the main thread and
+// writes the registers under the same lock libmodbus reads them with.
+
+#include "Endpoint.h"
+#include "Faults.h"
+#include "Log.h"
+#include "Options.h"
+#include "OvenModel.h"
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include <modbus.h>
+
+namespace tksim {
+
+class Simulator {
+public:
+    Simulator(const Options& options, Log& log);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Sets everything up, prints the ready line, and relays until SIGINT or
+    // SIGTERM. Returns the process exit code.
+    int run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // An answer libmodbus has written (or, for drop and unplug, will not
+    // write) and the plan for it; queued in request order.
+    struct Pending {
+        FaultPlan plan;
+        Bytes request;
+        std::size_t answerSize = 0;
+    };
+    // Bytes due on the master's line at a time; the log line is written once
+    // the last of them has gone out.
+    struct Outgoing {
+        Clock::time_point due;
+        Bytes bytes;
+        std::string log;
+    };
+
+    bool setUp(std::string& error);
+    void serveRequests(); // the libmodbus thread
+    int reply(const std::uint8_t* request, int size, const FaultPlan& plan);
+    FaultPlan nextPlan();
+    void queuePending(Pending pending);
+
+    void relayLoop();
+    Clock::time_point nextDeadline(Clock::time_point now) const;
+    void readFromSlave();
+    void readFromLine();
+    void writeToSlave();
+    void matchAnswers();
+    void schedule(const Delivery& delivery, bool slow);
+    void flushOutgoing(Clock::time_point now);
+    void unplug(const std::string& why);
+    void runTimers(Clock::time_point now);
+    void tickOven(Clock::time_point now);
+    void storeRegisters(int measured, int setpoint, int power);
+
+    Options m_options;
+    Log& m_log;
+    Endpoint m_endpoint;
+
+    modbus_t* m_modbus = nullptr;
+    modbus_mapping_t* m_registers = nullptr;
+    std::mutex m_registersMutex;
+    int m_slaveMaster = -1; // controlling side of the pty libmodbus opened
+    std::thread m_slaveThread;
+    std::atomic<bool> m_stop{false};
+
+    std::mutex m_pendingMutex;
+    std::deque<Pending> m_pending;
+    int m_wake[2] = {-1, -1}; // the libmodbus thread tells the relay a Pending is queued
+
+    std::mt19937 m_faultRandom; // libmodbus thread only
+    long m_faultsInjected = 0;  // libmodbus thread only
+    std::mt19937 m_noiseRandom; // main thread only
+
+    Bytes m_fromSlave; // answer bytes not yet matched with their Pending
+    Bytes m_toSlave;   // request bytes not yet written to libmodbus's pty
+    std::deque<Outgoing> m_outgoing;
+
+    OvenModel m_oven;
+    Clock::time_point m_lastOvenTick;
+    std::optional<Clock::time_point> m_unplugAt;
+    std::optional<Clock::time_point> m_replugAt;
+};
+
+} // namespace tksim
