@@ -184,7 +184,7 @@ FaultPlan Simulator::nextPlan() {
 }
 
 void Simulator::serveRequests() {
-    std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+    std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH] = {};
     while (!m_stop) {
         const int size = modbus_receive(m_modbus, request);
         if (size < 0) {
