@@ -1,9 +1,11 @@
 #include "ImageSurface.h"
 
 #include <QFontMetricsF>
-#include <QPen>
+#include <QPainter>
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <utility>
 
 namespace display {
@@ -11,24 +13,38 @@ namespace display {
 namespace {
 
 // Lines are clipped to the image grown by this many device-independent
-// pixels on every side, so that a pen up to this wide still reaches the edge
-// and its round caps stay outside.
+// pixels on every side, so that a wide pen still reaches the edge.
 constexpr qreal clipMargin = 8;
+
+// A dotted line is one pen width on, two off, as Qt's dot line.
+constexpr int dotOn = 1;
+constexpr int dotPeriod = 3;
 
 // Cuts the segment a-b to the rectangle [left, right] x [top, bottom]
 // (Liang-Barsky). Returns false when nothing of it lies inside. Besides
-// saving the painter from segments far outside the picture, this keeps
-// huge coordinates away from its fixed-point rasterizer.
+// sparing the rasterizer segments far outside the picture, this keeps huge
+// coordinates out of its integer arithmetic. A cut end is put exactly on the
+// edge that cuts it, so that a line along an axis keeps its place however far
+// away its ends lie.
 bool clipSegment(QPointF& a, QPointF& b, qreal left, qreal top, qreal right, qreal bottom) {
     const qreal dx = b.x() - a.x();
     const qreal dy = b.y() - a.y();
-    qreal enter = 0;
-    qreal leave = 1;
+    enum Edge { None, Left, Right, Top, Bottom };
     // For each edge: p is the direction across it, q the distance of a from it
     // on the inner side.
-    const std::pair<qreal, qreal> edges[] = {
-        {-dx, a.x() - left}, {dx, right - a.x()}, {-dy, a.y() - top}, {dy, bottom - a.y()}};
-    for (const auto& [p, q] : edges) {
+    const struct {
+        Edge edge;
+        qreal p;
+        qreal q;
+    } edges[] = {{Left, -dx, a.x() - left},
+                 {Right, dx, right - a.x()},
+                 {Top, -dy, a.y() - top},
+                 {Bottom, dy, bottom - a.y()}};
+    qreal enter = 0;
+    qreal leave = 1;
+    Edge enterEdge = None;
+    Edge leaveEdge = None;
+    for (const auto& [edge, p, q] : edges) {
         if (p == 0) {
             if (q < 0)
                 return false;
@@ -38,20 +54,36 @@ bool clipSegment(QPointF& a, QPointF& b, qreal left, qreal top, qreal right, qre
         if (p < 0) {
             if (t > leave)
                 return false;
-            if (t > enter)
+            if (t > enter) {
                 enter = t;
+                enterEdge = edge;
+            }
         } else {
             if (t < enter)
                 return false;
-            if (t < leave)
+            if (t < leave) {
                 leave = t;
+                leaveEdge = edge;
+            }
         }
     }
-    const QPointF start = a;
-    if (enter > 0)
-        a = QPointF(start.x() + enter * dx, start.y() + enter * dy);
-    if (leave < 1)
-        b = QPointF(start.x() + leave * dx, start.y() + leave * dy);
+    const auto onEdge = [&](Edge edge, QPointF from) {
+        switch (edge) {
+        case Left:
+            return QPointF(left, from.y() + (left - from.x()) * dy / dx);
+        case Right:
+            return QPointF(right, from.y() + (right - from.x()) * dy / dx);
+        case Top:
+            return QPointF(from.x() + (top - from.y()) * dx / dy, top);
+        case Bottom:
+            return QPointF(from.x() + (bottom - from.y()) * dx / dy, bottom);
+        case None:
+            break;
+        }
+        return from;
+    };
+    a = onEdge(enterEdge, a);
+    b = onEdge(leaveEdge, b);
     return true;
 }
 
@@ -59,13 +91,71 @@ bool isFinite(QPointF p) {
     return std::isfinite(p.x()) && std::isfinite(p.y());
 }
 
+// First and last whole number n with n + 0.5 in (low, high]: the pixels whose
+// centres lie in that stretch. A line at x = 0 thus lights column 0, and one
+// at x = 5.6 column 5, as QPainter's one-pixel lines do.
+std::pair<int, int> centresWithin(qreal low, qreal high) {
+    return {static_cast<int>(std::floor(low - 0.5)) + 1, static_cast<int>(std::floor(high - 0.5))};
+}
+
+// The pixels of the image, addressed along the line's major axis (u) and
+// across it (v).
+struct PixelGrid {
+    QRgb* bits;
+    qsizetype stride; // pixels per row
+    int width;
+    int height;
+};
+
+// Sets the pixels of a band `width` pixels wide around the segment from a to
+// b, given in device pixels as (u, v) along the major axis u, so that
+// |b.u - a.u| >= |b.v - a.v| and b.u != a.u. Every column whose centre lies
+// within the segment, grown by `extension` at both ends, gets the pixels
+// whose centres lie within half the band's height of the line. With
+// dotWidth > 0 only the first of every three runs of dotWidth columns is set,
+// counted from a.
+template <bool SteepLine>
+void fillBand(const PixelGrid& grid, qreal au, qreal av, qreal bu, qreal bv, qreal width,
+              qreal extension, int dotWidth, QRgb colour) {
+    const int uLimit = SteepLine ? grid.height : grid.width;
+    const int vLimit = SteepLine ? grid.width : grid.height;
+    const qreal du = bu - au;
+    const qreal dv = bv - av;
+    const qreal slope = dv / du;
+    // Across a slanted band, a column holds more of it than its width.
+    const qreal halfHeight = width / 2 * std::sqrt(du * du + dv * dv) / std::abs(du);
+
+    const auto [firstU, lastU] =
+        centresWithin(std::min(au, bu) - extension, std::max(au, bu) + extension);
+    const int fromU = std::max(firstU, 0);
+    const int toU = std::min(lastU, uLimit - 1);
+    // Grid lines run straight along an axis: one span across for all columns.
+    auto [firstV, lastV] = centresWithin(av - halfHeight, av + halfHeight);
+    for (int u = fromU; u <= toU; ++u) {
+        if (dotWidth > 0) {
+            const int along = du > 0 ? u - firstU : lastU - u;
+            if (along / dotWidth % dotPeriod >= dotOn)
+                continue;
+        }
+        if (dv != 0) {
+            const qreal v = av + slope * (u + 0.5 - au);
+            std::tie(firstV, lastV) = centresWithin(v - halfHeight, v + halfHeight);
+        }
+        const int toV = std::min(lastV, vLimit - 1);
+        for (int w = std::max(firstV, 0); w <= toV; ++w) {
+            if constexpr (SteepLine)
+                grid.bits[u * grid.stride + w] = colour;
+            else
+                grid.bits[w * grid.stride + u] = colour;
+        }
+    }
+}
+
 } // namespace
 
 ImageSurface::ImageSurface() = default;
 
-ImageSurface::~ImageSurface() {
-    endPainting();
-}
+ImageSurface::~ImageSurface() = default;
 
 void ImageSurface::setBackground(const QColor& colour) {
     if (colour == m_background)
@@ -93,14 +183,13 @@ void ImageSurface::resize(QSize size, qreal devicePixelRatio, int logicalDpi) {
         devicePixelRatio = 1;
     if (logicalDpi <= 0)
         logicalDpi = 96;
-    if (size == m_size && devicePixelRatio == m_devicePixelRatio && logicalDpi == m_logicalDpi &&
-        !m_image.isNull())
+    if (size == m_size && devicePixelRatio == m_devicePixelRatio && logicalDpi == m_logicalDpi)
         return;
-    endPainting();
     m_size = size;
     m_devicePixelRatio = devicePixelRatio;
     m_logicalDpi = logicalDpi;
     m_image = QImage();
+    m_pixels = nullptr;
     if (!size.isEmpty()) {
         m_image = QImage((QSizeF(size) * devicePixelRatio).toSize(), QImage::Format_RGB32);
         m_image.setDevicePixelRatio(devicePixelRatio);
@@ -113,7 +202,8 @@ void ImageSurface::resize(QSize size, qreal devicePixelRatio, int logicalDpi) {
 }
 
 const QImage& ImageSurface::image() {
-    endPainting();
+    // The caller may keep a copy, which the next line must not write into.
+    m_pixels = nullptr;
     m_changed = false;
     return m_image;
 }
@@ -123,63 +213,98 @@ void ImageSurface::setChangedHandler(std::function<void()> handler) {
 }
 
 void ImageSurface::paintClear() {
-    m_picture.clear();
-    if (QPainter* p = painter())
-        p->fillRect(QRectF(QPointF(0, 0), QSizeF(m_size)), m_background);
+    m_lines.clear();
+    m_texts.clear();
+    m_image.fill(m_background);
     markChanged();
 }
 
+QRgb* ImageSurface::pixels() {
+    // Asked once per picture rather than per line: bits() checks whether the
+    // image is shared every time.
+    if (!m_pixels && !m_image.isNull())
+        m_pixels = reinterpret_cast<QRgb*>(m_image.bits());
+    return m_pixels;
+}
+
 void ImageSurface::paintLine(QPointF from, QPointF to, const Pen& pen) {
-    m_picture.emplace_back(LineOp{from, to, pen});
-    renderLine(std::get<LineOp>(m_picture.back()));
+    if (pen.colour != m_lastColour) {
+        m_lastColour = pen.colour;
+        m_lastRgb = pen.colour.rgb();
+    }
+    m_lines.push_back(LineOp{from, to, m_lastRgb, pen.width, pen.style});
+    renderLine(m_lines.back());
 }
 
 void ImageSurface::paintText(QPointF topLeft, const QString& text, qreal pointSize,
                              const QColor& colour) {
-    m_picture.emplace_back(TextOp{topLeft, text, pointSize, colour});
-    renderText(std::get<TextOp>(m_picture.back()));
+    m_texts.push_back(TextOp{topLeft, text, pointSize, colour, m_lines.size()});
+    renderText(m_texts.back());
 }
 
 qreal ImageSurface::textLineHeight(qreal pointSize) const {
-    if (m_pixelsPerUnitY <= 0)
+    if (m_pixelsPerUnitY <= 0 || m_image.isNull())
         return 0;
     // Metrics on the image's own resolution, so that the step down matches the
     // printed text.
-    const QFontMetricsF metrics(fontAt(pointSize), m_image.isNull() ? nullptr : &m_image);
+    const QFontMetricsF metrics(fontAt(pointSize), &m_image);
     return metrics.lineSpacing() / m_pixelsPerUnitY;
 }
 
 void ImageSurface::renderLine(const LineOp& op) {
     QPointF a = toPixels(op.from);
     QPointF b = toPixels(op.to);
-    if (!isFinite(a) || !isFinite(b))
+    const qreal left = -clipMargin;
+    const qreal top = -clipMargin;
+    const qreal right = m_size.width() + clipMargin;
+    const qreal bottom = m_size.height() + clipMargin;
+    // Most segments of a long history lie wholly left of the picture.
+    if ((a.x() < left && b.x() < left) || (a.x() > right && b.x() > right) ||
+        (a.y() < top && b.y() < top) || (a.y() > bottom && b.y() > bottom))
         return;
-    if (!clipSegment(a, b, -clipMargin, -clipMargin, m_size.width() + clipMargin,
-                     m_size.height() + clipMargin))
+    QRgb* bits = pixels();
+    if (!bits || !isFinite(a) || !isFinite(b))
         return;
-    QPainter* p = painter();
-    if (!p)
+    const bool inside = a.x() >= left && a.x() <= right && b.x() >= left && b.x() <= right &&
+                        a.y() >= top && a.y() <= bottom && b.y() >= top && b.y() <= bottom;
+    if (!inside && !clipSegment(a, b, left, top, right, bottom))
         return;
-    if (!m_painterPenSet || op.pen.colour != m_painterPen.colour ||
-        op.pen.width != m_painterPen.width || op.pen.style != m_painterPen.style) {
-        // Cosmetic, so that no transform widens it; the width is in
-        // device-independent pixels, hence times the pixel ratio.
-        QPen qpen(op.pen.colour, qMax(1, op.pen.width) * m_devicePixelRatio,
-                  op.pen.style == LineStyle::Dotted ? Qt::DotLine : Qt::SolidLine);
-        qpen.setCosmetic(true);
-        // Flat ends keep dots as long as the pen is wide at every width;
-        // round ends join the segments of a curve without notches.
-        qpen.setCapStyle(op.pen.style == LineStyle::Dotted ? Qt::FlatCap : Qt::RoundCap);
-        qpen.setJoinStyle(Qt::RoundJoin);
-        p->setPen(qpen);
-        m_painterPen = op.pen;
-        m_painterPenSet = true;
+
+    // At ratio 1 a line one pixel wide lights the pixel it lies in. At ratio
+    // r it is r device pixels wide (rounded), and moving it (r - 1) / 2 device
+    // pixels right and down makes it light the same place: a line at x = 0
+    // lights device columns 0 and 1 at ratio 2, not only column 0.
+    const qreal ratio = m_devicePixelRatio;
+    const qreal shift = (std::max(1, qRound(ratio)) - 1) / 2.0;
+    a = a * ratio + QPointF(shift, shift);
+    b = b * ratio + QPointF(shift, shift);
+    // Pixels of the screen, however many device pixels one of them takes.
+    const int width = std::max(1, qRound(std::max(op.width, 1) * ratio));
+    const bool dotted = op.style == LineStyle::Dotted;
+    const int dotWidth = dotted ? width : 0;
+    // Solid lines get square ends half their width long, so that the short
+    // segments of a curve overlap at their joints and even one shorter than a
+    // pixel shows; dots end flat.
+    const qreal extension = dotted ? 0.0 : width / 2.0;
+
+    const PixelGrid grid{bits, m_image.bytesPerLine() / 4, m_image.width(), m_image.height()};
+    const qreal dx = b.x() - a.x();
+    const qreal dy = b.y() - a.y();
+    if (dx == 0 && dy == 0) {
+        // A point: a square of the pen's width.
+        fillBand<false>(grid, a.x() - width / 2.0, a.y(), a.x() + width / 2.0, a.y(), width, 0, 0,
+                        op.colour);
+    } else if (std::abs(dx) >= std::abs(dy)) {
+        fillBand<false>(grid, a.x(), a.y(), b.x(), b.y(), width, extension, dotWidth, op.colour);
+    } else {
+        fillBand<true>(grid, a.y(), a.x(), b.y(), b.x(), width, extension, dotWidth, op.colour);
     }
-    p->drawLine(a, b);
     markChanged();
 }
 
 void ImageSurface::renderText(const TextOp& op) {
+    if (m_image.isNull())
+        return;
     const QPointF at = toPixels(op.topLeft);
     // Far outside there is nothing to see, and the painter's fixed-point
     // glyph positions would overflow.
@@ -187,28 +312,26 @@ void ImageSurface::renderText(const TextOp& op) {
     if (!isFinite(at) || at.x() >= m_size.width() || at.y() >= m_size.height() ||
         at.x() < -farAway || at.y() < -farAway)
         return;
-    QPainter* p = painter();
-    if (!p)
-        return;
     const QFont font = fontAt(op.pointSize);
-    p->setFont(font);
-    p->setPen(op.colour);
-    m_painterPenSet = false;
+    QPainter painter(&m_image);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setFont(font);
+    painter.setPen(op.colour);
     const QFontMetricsF metrics(font, &m_image);
-    p->drawText(QPointF(at.x(), at.y() + metrics.ascent()), op.text);
+    painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), op.text);
     markChanged();
 }
 
 void ImageSurface::redraw() {
     if (m_image.isNull())
         return;
-    if (QPainter* p = painter())
-        p->fillRect(QRectF(QPointF(0, 0), QSizeF(m_size)), m_background);
-    for (const auto& op : m_picture) {
-        if (const auto* line = std::get_if<LineOp>(&op))
-            renderLine(*line);
-        else
-            renderText(std::get<TextOp>(op));
+    m_image.fill(m_background);
+    auto text = m_texts.cbegin();
+    for (size_t line = 0; line <= m_lines.size(); ++line) {
+        for (; text != m_texts.cend() && text->linesBefore == line; ++text)
+            renderText(*text);
+        if (line < m_lines.size())
+            renderLine(m_lines[line]);
     }
     markChanged();
 }
@@ -216,26 +339,6 @@ void ImageSurface::redraw() {
 void ImageSurface::updateUnits() {
     m_pixelsPerUnitX = m_scaleWidth > 0 ? m_size.width() / m_scaleWidth : 1.0;
     m_pixelsPerUnitY = m_scaleHeight > 0 ? m_size.height() / m_scaleHeight : 1.0;
-}
-
-QPainter* ImageSurface::painter() {
-    if (m_image.isNull())
-        return nullptr;
-    if (!m_painter.isActive()) {
-        if (!m_painter.begin(&m_image))
-            return nullptr;
-        // Crisp one-pixel grid lines and dots, as on the original picture box;
-        // texts stay smooth.
-        m_painter.setRenderHint(QPainter::Antialiasing, false);
-        m_painter.setRenderHint(QPainter::TextAntialiasing, true);
-        m_painterPenSet = false;
-    }
-    return &m_painter;
-}
-
-void ImageSurface::endPainting() {
-    if (m_painter.isActive())
-        m_painter.end();
 }
 
 void ImageSurface::markChanged() {
@@ -251,10 +354,6 @@ QFont ImageSurface::fontAt(qreal pointSize) const {
     if (pointSize > 0)
         font.setPointSizeF(pointSize);
     return font;
-}
-
-QPointF ImageSurface::toPixels(QPointF user) const {
-    return {user.x() * m_pixelsPerUnitX, user.y() * m_pixelsPerUnitY};
 }
 
 } // namespace display
