@@ -95,7 +95,13 @@ bool isFinite(QPointF p) {
 // centres lie in that stretch. A line at x = 0 thus lights column 0, and one
 // at x = 5.6 column 5, as QPainter's one-pixel lines do.
 std::pair<int, int> centresWithin(qreal low, qreal high) {
-    return {static_cast<int>(std::floor(low - 0.5)) + 1, static_cast<int>(std::floor(high - 0.5))};
+    // The values are clipped to the image and a margin, so they fit an int;
+    // this is several times faster than std::floor without SSE4.1.
+    const auto floorToInt = [](qreal value) {
+        const int truncated = static_cast<int>(value);
+        return value < truncated ? truncated - 1 : truncated;
+    };
+    return {floorToInt(low - 0.5) + 1, floorToInt(high - 0.5)};
 }
 
 // The pixels of the image, addressed along the line's major axis (u) and
