@@ -8,8 +8,10 @@
 #include <QTimer>
 
 #include "AppInfo.h"
+#include "CurveTrace.h"
 #include "Data.h"
 #include "Fonts.h"
+#include "GraphBox.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
@@ -86,15 +88,17 @@ void Form1::createControls() {
     QFont statusFont = verdana;
     statusFont.setPointSizeF(9.75);
 
-    Graph = new QWidget(this);
+    Graph = new display::GraphBox(this);
     Graph->setObjectName(QStringLiteral("Graph"));
     Graph->setGeometry(104, 104, 873, 409);
-    Graph->setFont(QFont(QStringLiteral("Arial"), 8));
-    Graph->setAutoFillBackground(true);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSizeF(8.25);
+    Graph->setFont(arial);
     QPalette graphPalette = Graph->palette();
     graphPalette.setColor(QPalette::Window, frameColour);
     graphPalette.setColor(QPalette::WindowText, Qt::green);
     Graph->setPalette(graphPalette);
+    connect(Graph, &display::GraphBox::clicked, this, &Form1::showParameters);
 
     const QRect measPlace(432, 32, 153, 65);
     const QFont readout =
@@ -141,6 +145,7 @@ void Form1::createControls() {
     timerGetFromControler = makeTimer("timerGetFromControler", 5000);
     timerTraceCurves = makeTimer("timerTraceCurves", 2500);
     timerRecording = makeTimer("timerRecording", 20000);
+    connect(timerTraceCurves, &QTimer::timeout, this, &Form1::traceCurves);
     timerTraceCurves->start();
     timerRecording->start();
 
@@ -217,11 +222,17 @@ void Form1::load() {
         Data::setpointHistory[i] = Data::NO_DATA;
     }
 
+    Graph->setPersistentScale(110, 110);
+
     Data::historyIndex = 0;
     Data::recordingActive = 0;
     recording_field->setText(QStringLiteral("Not recording"));
     Data::recordTimerMs = Data::intervRecord * 1000;
     timerGetFromControler->start();
+}
+
+void Form1::traceCurves() {
+    display::traceTick(Graph->surface(), display::traceTimeText(m_seams.now().time()));
 }
 
 void Form1::unload() {

@@ -12,6 +12,9 @@
 
 #include "SerialPortControl.h"
 
+namespace display {
+class GraphBox;
+}
 namespace tklink {
 class PollCycle;
 }
@@ -64,11 +67,12 @@ private:
     void createControls();
     void load();
     void unload();
+    void traceCurves();
 
     Form1Seams m_seams;
     QPointer<settings::Parameters_dialog> m_parameters;
 
-    QWidget* Graph = nullptr;
+    display::GraphBox* Graph = nullptr;
     QLineEdit* meas_box = nullptr;
     QLineEdit* setp_box = nullptr;
     QLineEdit* status_field = nullptr;

@@ -10,6 +10,7 @@
 
 #include "Data.h"
 #include "Form1.h"
+#include "GraphBox.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
 #include "Pty.h"
@@ -35,6 +36,7 @@ private Q_SLOTS:
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
     void pollShowsAnswerOnReadouts();
+    void traceTickAndGraphClick();
 
 private:
     app::Form1Seams seams();
@@ -274,6 +276,34 @@ void TestForm1::pollShowsAnswerOnReadouts() {
     QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("200"));
     QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(),
              QStringLiteral("Data received from controler 09:07:05"));
+}
+
+void TestForm1::traceTickAndGraphClick() {
+    app::Form1Seams s = seams();
+    s.now = [] { return QDateTime(QDate(2022, 3, 14), QTime(9, 7, 5)); };
+    Form1 form(s);
+    form.show();
+    Data::measureRaw = 2153;
+    Data::setpointRaw = 2000;
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerTraceCurves"), "timeout");
+    QCOMPARE(Data::historyIndex, int16_t(1));
+    QCOMPARE(Data::measureHistory[0], 215.3f);
+    QCOMPARE(Data::setpointHistory[0], 200.0f);
+    QVERIFY(Data::timeHistory[0].startsWith(QStringLiteral("09:07:05")));
+
+    auto* graph = form.findChild<display::GraphBox*>("Graph");
+    // The tick drew into the graph's picture: the grid at least.
+    const QImage picture = graph->picture();
+    int lit = 0;
+    for (int y = 0; y < picture.height(); y += 2)
+        for (int x = 0; x < picture.width(); ++x)
+            lit += picture.pixel(x, y) != qRgb(0, 0, 0);
+    QVERIFY2(lit > 1000, qPrintable(QString::number(lit)));
+    QVERIFY(!form.parametersDialog());
+    QTest::mouseClick(graph, Qt::LeftButton, {}, QPoint(400, 200));
+    QVERIFY(form.parametersDialog());
+    QVERIFY(form.parametersDialog()->isVisible());
+    form.close();
 }
 
 QTEST_MAIN(TestForm1)
