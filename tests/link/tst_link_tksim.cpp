@@ -1,0 +1,745 @@
+// The controller link against the real simulator: the program's own port
+// control, open_port and poll cycle poll a tksim process through its link in a
+// temporary folder. tksim writes one log line per request once the last byte
+// of its answer is on the line, so its log is the record of what was really
+// sent, and the byte counts in it tell when the program has taken everything.
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "Data.h"
+#include "PollCycle.h"
+#include "PortAccess.h"
+#include "SerialPortControl.h"
+
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+
+using tklink::PollCycle;
+using tklink::SerialPortControl;
+
+namespace {
+
+// Every wait on the simulator or the port; far above what a loaded machine needs.
+constexpr int waitMs = 10000;
+
+const QDateTime pollTime(QDate(2024, 5, 17), QTime(14, 3, 7));
+const QString sendStatus = QStringLiteral("Send request to controler 14:03:07");
+const QString dataStatus = QStringLiteral("Data received from controler 14:03:07");
+const QString badStatus = QStringLiteral("Bad answer from controler 14:03:07");
+const QString notConnectedStatus = QStringLiteral("Not connected");
+
+using Triple = std::array<int, 3>; // measureRaw, setpointRaw, powerRaw
+
+// The values of the protocol's own example answer 09 03 06 08 69 07 D0 00 2D.
+const QStringList fixedExample{QStringLiteral("--fixed"), QStringLiteral("2153,2000,45")};
+const Triple exampleValues{2153, 2000, 45};
+// What Data holds before the first answer.
+const Triple noValues{8888, 8888, 0};
+
+QString tripleText(const Triple& t) {
+    return QStringLiteral("%1 %2 %3").arg(t[0]).arg(t[1]).arg(t[2]);
+}
+
+Triple dataValues() {
+    return {int(Data::measureRaw), int(Data::setpointRaw), int(Data::powerRaw)};
+}
+
+// The read-out text of a raw value, formatted here independently of the
+// program's number formatting (C locale, seven significant digits).
+QString readoutText(int raw) {
+    return QLocale::c().toString(float(raw) / 10.0f, 'g', 7);
+}
+
+// One log line of the simulator about a poll request, taken apart.
+struct SimLine {
+    enum class Kind { Answer, BadCrc, BadAddress, Truncated, Exception, Drop, Unplug, Unknown };
+
+    QString text;
+    Kind kind = Kind::Unknown;
+    Triple values{}; // the registers the answer held (Answer, BadCrc, BadAddress, Truncated)
+    int kept = 0;    // Truncated: bytes of the answer sent
+    int exceptionCode = 0;
+    int noise = 0; // random bytes before the frame
+    int extra = 0; // random bytes after it
+    bool slow = false;
+
+    bool isAnswer() const { return kind == Kind::Answer; }
+    bool holdsValues() const {
+        return kind == Kind::Answer || kind == Kind::BadCrc || kind == Kind::BadAddress ||
+               kind == Kind::Truncated;
+    }
+    // How many bytes the simulator put on the line for this request.
+    int bytesOnLine() const {
+        int frame = 0;
+        switch (kind) {
+        case Kind::Answer:
+        case Kind::BadCrc:
+        case Kind::BadAddress:
+            frame = 11;
+            break;
+        case Kind::Truncated:
+            frame = kept;
+            break;
+        case Kind::Exception:
+            frame = 5;
+            break;
+        case Kind::Drop:
+        case Kind::Unplug:
+        case Kind::Unknown:
+            break;
+        }
+        return noise + frame + extra;
+    }
+};
+
+SimLine parseSimLine(const QString& text) {
+    // The tail words come in this order (tools/tksim/Faults.cpp).
+    static const QRegularExpression tailRe(
+        QStringLiteral("^(.*?)(?: noise=(\\d+))?(?: extra=(\\d+))?( slow)?$"));
+    static const QString triple = QStringLiteral("answer (-?\\d+) (-?\\d+) (-?\\d+)$");
+    static const QRegularExpression answerRe(QLatin1Char('^') + triple);
+    static const QRegularExpression crcRe(QStringLiteral("^fault crc ") + triple);
+    static const QRegularExpression addressRe(QStringLiteral("^fault address \\d+ ") + triple);
+    static const QRegularExpression truncatedRe(QStringLiteral("^fault truncated (\\d+)/11 ") +
+                                                triple);
+    static const QRegularExpression exceptionRe(
+        QStringLiteral("^fault exception (\\d+) read 1\\.\\.3$"));
+
+    SimLine line;
+    line.text = text;
+    const QRegularExpressionMatch tail = tailRe.match(text);
+    const QString head = tail.captured(1);
+    line.noise = tail.captured(2).toInt();
+    line.extra = tail.captured(3).toInt();
+    line.slow = tail.hasCaptured(4);
+
+    const auto takeValues = [&line](const QRegularExpressionMatch& m, int first) {
+        for (int i = 0; i < 3; ++i)
+            line.values[std::size_t(i)] = m.captured(first + i).toInt();
+    };
+    QRegularExpressionMatch m;
+    if ((m = answerRe.match(head)).hasMatch()) {
+        line.kind = SimLine::Kind::Answer;
+        takeValues(m, 1);
+    } else if ((m = crcRe.match(head)).hasMatch()) {
+        line.kind = SimLine::Kind::BadCrc;
+        takeValues(m, 1);
+    } else if ((m = addressRe.match(head)).hasMatch()) {
+        line.kind = SimLine::Kind::BadAddress;
+        takeValues(m, 1);
+    } else if ((m = truncatedRe.match(head)).hasMatch()) {
+        line.kind = SimLine::Kind::Truncated;
+        line.kept = m.captured(1).toInt();
+        takeValues(m, 2);
+    } else if ((m = exceptionRe.match(head)).hasMatch()) {
+        line.kind = SimLine::Kind::Exception;
+        line.exceptionCode = m.captured(1).toInt();
+    } else if (head == QLatin1String("fault drop read 1..3")) {
+        line.kind = SimLine::Kind::Drop;
+    } else if (head == QLatin1String("fault unplug read 1..3")) {
+        line.kind = SimLine::Kind::Unplug;
+    }
+    return line;
+}
+
+// Log lines that are not about a request: the timed unplug, the line coming
+// back, an answer cut by an unplug.
+bool isLineEvent(const QString& text) {
+    return text == QLatin1String("fault unplug timed") ||
+           text.startsWith(QLatin1String("replug ")) || text.startsWith(QLatin1String("cut "));
+}
+
+// A running tksim on a link in its own temporary folder, and its log read as
+// it grows.
+class Sim {
+public:
+    explicit Sim(const QStringList& options) {
+        link = dir.filePath(QStringLiteral("tk-sim-port"));
+        logPath = dir.filePath(QStringLiteral("tksim.log"));
+        args =
+            QStringList{QStringLiteral("--link"), link, QStringLiteral("--log"), logPath} + options;
+    }
+    ~Sim() {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
+    }
+
+    bool start() {
+        process.start(QStringLiteral(TKSIM_PATH), args);
+        const bool ok =
+            QTest::qWaitFor([this] { return ready() || process.state() == QProcess::NotRunning; },
+                            waitMs) &&
+            ready();
+        logFile.setFileName(logPath);
+        return ok && logFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool ready() {
+        output += process.readAllStandardOutput();
+        return output.contains("tksim ready on " + link.toLocal8Bit() + "\n");
+    }
+
+    // Takes the whole lines written since the last call.
+    void fetch() {
+        partial += logFile.readAll();
+        qsizetype end;
+        while ((end = partial.indexOf('\n')) >= 0) {
+            lines << QString::fromUtf8(partial.left(end));
+            partial.remove(0, end + 1);
+        }
+    }
+
+    // The next line about a request after the last one taken; line events on
+    // the way are skipped (they stay in lines).
+    std::optional<SimLine> nextRequestLine() {
+        const bool found = QTest::qWaitFor(
+            [this] {
+                fetch();
+                while (cursor < lines.size() && isLineEvent(lines[cursor]))
+                    ++cursor;
+                return cursor < lines.size();
+            },
+            waitMs);
+        if (!found)
+            return std::nullopt;
+        return parseSimLine(lines[cursor++]);
+    }
+
+    int count(const QString& prefix) {
+        fetch();
+        int n = 0;
+        for (const QString& line : std::as_const(lines))
+            n += line.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+    bool waitForCount(const QString& prefix, int n) {
+        return QTest::qWaitFor([&] { return count(prefix) >= n; }, waitMs);
+    }
+
+    // For failure messages.
+    QString tail() {
+        fetch();
+        return lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join(QLatin1String(" | ")) +
+               QLatin1String(" || stderr: ") +
+               QString::fromLocal8Bit(process.readAllStandardError());
+    }
+
+    QTemporaryDir dir;
+    QString link;
+    QString logPath;
+    QStringList args;
+    QProcess process;
+    QByteArray output;
+    QFile logFile;
+    QByteArray partial;
+    QStringList lines;
+    qsizetype cursor = 0;
+};
+
+// What one tick led to.
+struct PollOutcome {
+    bool requestSent = false; // false: the tick found no port
+    SimLine line;             // the simulator's line for the request
+    QStringList statuses;     // status_field texts during the poll, in order
+    QList<Triple> decoded;    // Data values at each read-out update
+    QList<QStringList> readouts;
+    int commEvents = 0;
+    Triple dataAfter{};
+
+    // One letter per status: S(end), D(ata), B(ad), E(xception), N(ot connected), ? otherwise.
+    QString statusLetters(int exceptionCode) const {
+        const QString exception =
+            QStringLiteral("Controler exception %1 14:03:07").arg(exceptionCode);
+        QString letters;
+        for (const QString& s : statuses) {
+            if (s == sendStatus)
+                letters += QLatin1Char('S');
+            else if (s == dataStatus)
+                letters += QLatin1Char('D');
+            else if (s == badStatus)
+                letters += QLatin1Char('B');
+            else if (s == exception)
+                letters += QLatin1Char('E');
+            else if (s == notConnectedStatus)
+                letters += QLatin1Char('N');
+            else
+                letters += QLatin1Char('?');
+        }
+        return letters;
+    }
+};
+
+// The statuses a poll must show for what the simulator sent, as a pattern
+// over PollOutcome::statusLetters. Random bytes ahead of a frame are one bad
+// answer however many there are; after a good frame the count starts afresh,
+// so random bytes behind it are one more unless they happen to look like the
+// start of a frame (09, 09 03, ...), which the next poll drops unreported.
+QString expectedStatuses(const SimLine& line) {
+    const QString lead = line.noise > 0 ? QStringLiteral("B") : QString();
+    const QString trail = line.extra > 0 ? QStringLiteral("B?") : QString();
+    switch (line.kind) {
+    case SimLine::Kind::Answer:
+        return QLatin1Char('S') + lead + QLatin1Char('D') + trail;
+    case SimLine::Kind::Exception:
+        return QLatin1Char('S') + lead + QLatin1Char('E') + trail;
+    case SimLine::Kind::BadCrc:
+    case SimLine::Kind::BadAddress:
+        return QStringLiteral("SB");
+    case SimLine::Kind::Truncated:
+        // A cut frame waits for more; random bytes around it may or may not
+        // give it away before the next poll.
+        return line.noise + line.extra > 0 ? QStringLiteral("SB?") : QStringLiteral("S");
+    case SimLine::Kind::Drop:
+    case SimLine::Kind::Unplug:
+        return QStringLiteral("S");
+    case SimLine::Kind::Unknown:
+        break;
+    }
+    return QStringLiteral("(unknown line)");
+}
+
+#define TRY(statement)                                                                             \
+    do {                                                                                           \
+        statement;                                                                                 \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+} // namespace
+
+class TestLinkTksim : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void fixedValuesAtEveryTick();
+    void movingValuesAllSent();
+    void singleFault_data();
+    void singleFault();
+    void allFaultsAtOnce();
+    void unplugAndReplug_data();
+    void unplugAndReplug();
+
+private:
+    // Starts tksim with options and opens its link as the program does at
+    // start-up (port 1, 19200 bit/s).
+    void startLink(const QStringList& options);
+    // One tick, then waits until the simulator has handled the request and
+    // the program has taken every byte of the answer (or lost the port).
+    void pollOnce(PollOutcome& outcome);
+    void checkCleanAnswer(const PollOutcome& outcome, const Triple& values);
+
+    std::unique_ptr<Sim> m_sim;
+    std::unique_ptr<SerialPortControl> m_port;
+    std::unique_ptr<QTimer> m_timer;
+    std::unique_ptr<PollCycle> m_poll;
+    QStringList m_statuses;
+    QList<Triple> m_decoded;
+    QList<QStringList> m_readouts;
+    int m_bytesTaken = 0;
+    int m_commEvents = 0;
+};
+
+void TestLinkTksim::init() {
+    QLocale::setDefault(QLocale::c());
+    Data::resetAll();
+    Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
+    m_statuses.clear();
+    m_decoded.clear();
+    m_readouts.clear();
+    m_bytesTaken = 0;
+    m_commEvents = 0;
+}
+
+void TestLinkTksim::cleanup() {
+    m_poll.reset();
+    m_timer.reset();
+    m_port.reset();
+    if (m_sim && QTest::currentTestFailed())
+        qWarning().noquote() << "tksim log:" << m_sim->tail();
+    m_sim.reset();
+}
+
+void TestLinkTksim::startLink(const QStringList& options) {
+    m_sim = std::make_unique<Sim>(options);
+    QVERIFY2(m_sim->start(), qPrintable(m_sim->tail()));
+
+    m_port = std::make_unique<SerialPortControl>(
+        [this](int n) { return n == 1 ? m_sim->link : QString(); });
+    // Connected ahead of the poll cycle, so it sees each event's bytes before
+    // the receive handler takes them all.
+    connect(m_port.get(), &SerialPortControl::comm, this, [this] {
+        m_bytesTaken += m_port->inBufferCount();
+        ++m_commEvents;
+    });
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setInterval(5000);
+    m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [] { return pollTime; });
+    connect(m_poll.get(), &PollCycle::statusText, this,
+            [this](const QString& text) { m_statuses << text; });
+    connect(m_poll.get(), &PollCycle::readouts, this,
+            [this](const QString& measured, const QString& setpoint) {
+                m_decoded << dataValues();
+                m_readouts << QStringList{measured, setpoint};
+            });
+
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(*m_port);
+    m_poll->portReopenedByUser();
+    QVERIFY(Data::portConnected);
+}
+
+void TestLinkTksim::pollOnce(PollOutcome& outcome) {
+    const qsizetype statusesBefore = m_statuses.size();
+    const qsizetype decodedBefore = m_decoded.size();
+    m_bytesTaken = 0;
+    m_commEvents = 0;
+
+    m_poll->tick();
+    outcome.requestSent = Data::portConnected;
+    if (outcome.requestSent) {
+        const std::optional<SimLine> line = m_sim->nextRequestLine();
+        QVERIFY2(line, qPrintable(QStringLiteral("no log line for the request: ") + m_sim->tail()));
+        outcome.line = *line;
+        QVERIFY2(line->kind != SimLine::Kind::Unknown, qPrintable(line->text));
+        if (line->kind == SimLine::Kind::Unplug) {
+            QVERIFY(QTest::qWaitFor([] { return !Data::portConnected; }, waitMs));
+        } else {
+            const int expected = line->bytesOnLine();
+            QVERIFY2(QTest::qWaitFor([&] { return m_bytesTaken >= expected; }, waitMs),
+                     qPrintable(QStringLiteral("%1 of %2 bytes taken after \"%3\"")
+                                    .arg(m_bytesTaken)
+                                    .arg(expected)
+                                    .arg(line->text)));
+            QCOMPARE(m_bytesTaken, expected);
+        }
+    }
+    outcome.statuses = m_statuses.mid(statusesBefore);
+    outcome.decoded = m_decoded.mid(decodedBefore);
+    outcome.readouts = m_readouts.mid(decodedBefore);
+    outcome.commEvents = m_commEvents;
+    outcome.dataAfter = dataValues();
+}
+
+void TestLinkTksim::checkCleanAnswer(const PollOutcome& outcome, const Triple& values) {
+    QVERIFY(outcome.requestSent);
+    QCOMPARE(outcome.line.text, QStringLiteral("answer ") + tripleText(values));
+    QCOMPARE(outcome.statuses, (QStringList{sendStatus, dataStatus}));
+    QCOMPARE(outcome.decoded, QList<Triple>{values});
+    QCOMPARE(outcome.readouts,
+             (QList<QStringList>{{readoutText(values[0]), readoutText(values[1])}}));
+    QCOMPARE(outcome.dataAfter, values);
+    QCOMPARE(Data::rxCount, int16_t(0));
+}
+
+// The protocol's example values, at every tick. libmodbus logs "answer M S P"
+// only for a function-3 read of registers 1 to 3 with a good CRC, so each line
+// also shows that the request went out right.
+void TestLinkTksim::fixedValuesAtEveryTick() {
+    TRY(startLink(fixedExample));
+    QCOMPARE(m_timer->interval(), 5000);
+    for (int tick = 0; tick < 5; ++tick) {
+        PollOutcome outcome;
+        TRY(pollOnce(outcome));
+        TRY(checkCleanAnswer(outcome, exampleValues));
+        QCOMPARE(outcome.readouts.at(0), (QStringList{"215.3", "200"}));
+        QCOMPARE(m_timer->interval(), 2000);
+    }
+    QCOMPARE(m_sim->count(QString()), 5);
+}
+
+// The oven model moves the values; every decoded triple is the one the
+// simulator logged for that very request.
+void TestLinkTksim::movingValuesAllSent() {
+    TRY(startLink({QStringLiteral("--speed"), QStringLiteral("30"), QStringLiteral("--seed"),
+                   QStringLiteral("3")}));
+    QSet<QString> seen;
+    for (int tick = 0; tick < 300 && seen.size() < 4; ++tick) {
+        PollOutcome outcome;
+        TRY(pollOnce(outcome));
+        QVERIFY2(outcome.line.isAnswer(), qPrintable(outcome.line.text));
+        TRY(checkCleanAnswer(outcome, outcome.line.values));
+        seen.insert(tripleText(outcome.line.values));
+    }
+    QVERIFY2(seen.size() >= 4, "the oven model did not move");
+}
+
+void TestLinkTksim::singleFault_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("lineRe");   // the simulator's line for each faulty poll
+    QTest::addColumn<QString>("statusRe"); // over PollOutcome::statusLetters
+    QTest::addColumn<int>("exceptionCode");
+
+    const QString answer = QStringLiteral("answer 2153 2000 45");
+    QTest::newRow("drop") << QStringList{"--drop", "1"} << "^fault drop read 1\\.\\.3$"
+                          << "^S$" << 4;
+    QTest::newRow("bad CRC") << QStringList{"--bad-crc", "1"} << "^fault crc " + answer + "$"
+                             << "^SB$" << 4;
+    QTest::newRow("bad address") << QStringList{"--bad-address", "1"}
+                                 << "^fault address \\d+ " + answer + "$"
+                                 << "^SB$" << 4;
+    QTest::newRow("truncated") << QStringList{"--truncate", "1"}
+                               << "^fault truncated \\d+/11 " + answer + "$"
+                               << "^S$" << 4;
+    QTest::newRow("truncated, then random bytes")
+        << QStringList{"--truncate", "1", "--extra", "1"}
+        << "^fault truncated \\d+/11 " + answer + " extra=\\d$"
+        << "^SB?$" << 4;
+    QTest::newRow("exception, default code 4")
+        << QStringList{"--exception", "1"} << "^fault exception 4 read 1\\.\\.3$"
+        << "^SE$" << 4;
+    QTest::newRow("exception 2") << QStringList{"--exception", "1", "--exception-code", "2"}
+                                 << "^fault exception 2 read 1\\.\\.3$"
+                                 << "^SE$" << 2;
+    QTest::newRow("noise before the answer")
+        << QStringList{"--noise", "1"} << "^" + answer + " noise=\\d$"
+        << "^SBD$" << 4;
+    QTest::newRow("extra bytes after the answer")
+        << QStringList{"--extra", "1"} << "^" + answer + " extra=\\d$"
+        << "^SDB?$" << 4;
+    QTest::newRow("slow, byte by byte") << QStringList{"--slow", "1"} << "^" + answer + " slow$"
+                                        << "^SD$" << 4;
+    QTest::newRow("noise, extra and slow together")
+        << QStringList{"--noise", "1", "--extra", "1", "--slow", "1", "--byte-delay", "10"}
+        << "^" + answer + " noise=\\d extra=\\d slow$"
+        << "^SBDB?$" << 4;
+}
+
+// Three faulty polls, then a clean one. The first poll is faulty, so Data
+// still holds the no-value marker: a decoded bad frame would show at once,
+// even though it carries the same register values.
+void TestLinkTksim::singleFault() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, lineRe);
+    QFETCH(QString, statusRe);
+    QFETCH(int, exceptionCode);
+    constexpr int faults = 3;
+    TRY(startLink(fixedExample + options +
+                  QStringList{QStringLiteral("--max-faults"), QString::number(faults),
+                              QStringLiteral("--seed"), QStringLiteral("5")}));
+
+    Triple before = noValues;
+    for (int poll = 0; poll < faults; ++poll) {
+        PollOutcome outcome;
+        TRY(pollOnce(outcome));
+        QVERIFY(outcome.requestSent);
+        QVERIFY2(QRegularExpression(lineRe).match(outcome.line.text).hasMatch(),
+                 qPrintable(outcome.line.text));
+        const QString letters = outcome.statusLetters(exceptionCode);
+        QVERIFY2(QRegularExpression(statusRe).match(letters).hasMatch(),
+                 qPrintable(letters + QLatin1Char(' ') + outcome.statuses.join(" | ")));
+        if (outcome.line.isAnswer()) {
+            QCOMPARE(outcome.decoded, QList<Triple>{exampleValues});
+            QCOMPARE(outcome.readouts.at(0), (QStringList{"215.3", "200"}));
+            before = exampleValues;
+        } else {
+            QCOMPARE(outcome.decoded, QList<Triple>{});
+        }
+        QCOMPARE(outcome.dataAfter, before);
+        if (outcome.line.kind == SimLine::Kind::Truncated && outcome.line.extra == 0)
+            QCOMPARE(Data::rxCount, int16_t(outcome.line.kept)); // waiting for the rest
+        // Bytes 10 to 20 ms apart come in several receive events even on a
+        // busy machine, so the answer is put together across events.
+        if (outcome.line.slow)
+            QVERIFY2(outcome.commEvents > 1, qPrintable(QString::number(outcome.commEvents)));
+    }
+
+    PollOutcome clean;
+    TRY(pollOnce(clean));
+    TRY(checkCleanAnswer(clean, exampleValues));
+    QCOMPARE(clean.readouts.at(0), (QStringList{"215.3", "200"}));
+}
+
+// Every fault at moderate rates, with the oven moving, over a few hundred
+// polls. Each poll is checked against its own log line: only a clean answer
+// changes the values, and to exactly what it held.
+void TestLinkTksim::allFaultsAtOnce() {
+    constexpr int polls = 300;
+    TRY(startLink({"--speed",        "30",   "--seed",       "11",   "--drop",    "0.05",
+                   "--exception",    "0.05", "--truncate",   "0.06", "--bad-crc", "0.06",
+                   "--bad-address",  "0.06", "--noise",      "0.12", "--extra",   "0.12",
+                   "--slow",         "0.06", "--byte-delay", "2",    "--unplug",  "0.015",
+                   "--replug-after", "300"}));
+
+    std::map<SimLine::Kind, int> kinds;
+    int noisy = 0, padded = 0, slow = 0, decoded = 0, wrong = 0, notConnectedTicks = 0;
+    int unplugs = 0;
+    QSet<QString> sent;          // triples of clean answers
+    QSet<QString> inBadFrames;   // triples of frames that were not to be taken
+    QSet<QString> decodedValues; // every triple Data held after a decode
+    QStringList problems;
+    Triple held = noValues;
+
+    int requests = 0;
+    for (int tick = 0; requests < polls && tick < 2 * polls; ++tick) {
+        PollOutcome outcome;
+        TRY(pollOnce(outcome));
+        if (!outcome.requestSent) {
+            // Unplugged: the next tick may only come once the line is back.
+            ++notConnectedTicks;
+            QCOMPARE(outcome.statuses, QStringList{notConnectedStatus});
+            QVERIFY2(m_sim->waitForCount(QStringLiteral("replug "), unplugs), "no replug");
+            continue;
+        }
+        ++requests;
+        const SimLine& line = outcome.line;
+        ++kinds[line.kind];
+        noisy += line.noise > 0 ? 1 : 0;
+        padded += line.extra > 0 ? 1 : 0;
+        slow += line.slow ? 1 : 0;
+        unplugs += line.kind == SimLine::Kind::Unplug ? 1 : 0;
+        if (line.isAnswer())
+            sent.insert(tripleText(line.values));
+        else if (line.holdsValues())
+            inBadFrames.insert(tripleText(line.values));
+
+        const QString letters = outcome.statusLetters(4);
+        if (!QRegularExpression(QLatin1Char('^') + expectedStatuses(line) + QLatin1Char('$'))
+                 .match(letters)
+                 .hasMatch())
+            problems << QStringLiteral("poll %1 \"%2\": statuses %3")
+                            .arg(requests)
+                            .arg(line.text, letters);
+
+        for (const Triple& t : std::as_const(outcome.decoded)) {
+            ++decoded;
+            decodedValues.insert(tripleText(t));
+            if (!line.isAnswer() || t != line.values) {
+                ++wrong;
+                problems << QStringLiteral("poll %1 \"%2\": decoded %3")
+                                .arg(requests)
+                                .arg(line.text, tripleText(t));
+            }
+        }
+        if (line.isAnswer()) {
+            if (outcome.decoded.size() != 1)
+                problems << QStringLiteral("poll %1 \"%2\": %3 decodes")
+                                .arg(requests)
+                                .arg(line.text)
+                                .arg(outcome.decoded.size());
+            held = line.values;
+        }
+        if (outcome.dataAfter != held)
+            problems << QStringLiteral("poll %1 \"%2\": Data holds %3")
+                            .arg(requests)
+                            .arg(line.text, tripleText(outcome.dataAfter));
+    }
+
+    // Values in corrupted frames only, never in a clean answer: none may
+    // have been decoded. The oven steps every 200 ms and a poll takes a few,
+    // so a corrupted frame nearly always shares its values with a clean
+    // answer; the check per poll above (a faulty poll decodes nothing at all)
+    // is the one that bites.
+    const QSet<QString> onlyInBadFrames = inBadFrames - sent;
+    const QSet<QString> decodedFromBadFrames = decodedValues & onlyInBadFrames;
+    const QSet<QString> decodedNotSent = decodedValues - sent;
+
+    qInfo().noquote() << QStringLiteral(
+                             "%1 polls: %2 clean answers, %3 drop, %4 exception, %5 truncated, "
+                             "%6 bad CRC, %7 bad address, %8 unplug; %9 with noise, %10 with "
+                             "extra bytes, %11 slow; %12 ticks not connected")
+                             .arg(requests)
+                             .arg(kinds[SimLine::Kind::Answer])
+                             .arg(kinds[SimLine::Kind::Drop])
+                             .arg(kinds[SimLine::Kind::Exception])
+                             .arg(kinds[SimLine::Kind::Truncated])
+                             .arg(kinds[SimLine::Kind::BadCrc])
+                             .arg(kinds[SimLine::Kind::BadAddress])
+                             .arg(kinds[SimLine::Kind::Unplug])
+                             .arg(noisy)
+                             .arg(padded)
+                             .arg(slow)
+                             .arg(notConnectedTicks);
+    qInfo().noquote() << QStringLiteral("%1 values decoded, %2 wrong; %3 distinct values sent, %4 "
+                                        "only in corrupted frames, %5 of them decoded")
+                             .arg(decoded)
+                             .arg(wrong)
+                             .arg(sent.size())
+                             .arg(onlyInBadFrames.size())
+                             .arg(decodedFromBadFrames.size());
+
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join(QLatin1Char('\n'))));
+    QCOMPARE(wrong, 0);
+    QVERIFY(decodedFromBadFrames.isEmpty());
+    QVERIFY(decodedNotSent.isEmpty());
+    QCOMPARE(requests, polls);
+    // Every fault really happened in this run, or the checks above prove less.
+    for (const SimLine::Kind kind :
+         {SimLine::Kind::Answer, SimLine::Kind::Drop, SimLine::Kind::Exception,
+          SimLine::Kind::Truncated, SimLine::Kind::BadCrc, SimLine::Kind::BadAddress,
+          SimLine::Kind::Unplug})
+        QVERIFY2(kinds[kind] > 0, qPrintable(QString::number(int(kind))));
+    QVERIFY(noisy > 0 && padded > 0 && slow > 0);
+    QCOMPARE(decoded, kinds[SimLine::Kind::Answer]);
+}
+
+void TestLinkTksim::unplugAndReplug_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("timed");
+
+    // The replug delay leaves ample room for the two ticks while unplugged.
+    QTest::newRow("timed unplug after a good poll")
+        << QStringList{"--unplug-after", "1", "--replug-after", "2000"} << true;
+    QTest::newRow("unplug instead of the first answer")
+        << QStringList{"--unplug", "1", "--max-faults", "1", "--replug-after", "2000"} << false;
+}
+
+void TestLinkTksim::unplugAndReplug() {
+    QFETCH(QStringList, options);
+    QFETCH(bool, timed);
+    TRY(startLink(fixedExample + options));
+    QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
+
+    PollOutcome first;
+    TRY(pollOnce(first));
+    if (timed) {
+        TRY(checkCleanAnswer(first, exampleValues));
+        QVERIFY(m_sim->waitForCount(QStringLiteral("fault unplug timed"), 1));
+    } else {
+        QCOMPARE(first.line.text, QStringLiteral("fault unplug read 1..3"));
+        QCOMPARE(first.statuses, QStringList{sendStatus});
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, waitMs);
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!m_port->portOpen());
+    QVERIFY(!QFileInfo::exists(m_sim->link));
+
+    for (int tick = 0; tick < 2; ++tick) {
+        QCOMPARE(m_sim->count(QStringLiteral("replug ")), 0); // still unplugged
+        PollOutcome outcome;
+        TRY(pollOnce(outcome));
+        QVERIFY(!outcome.requestSent);
+        QCOMPARE(outcome.statuses, QStringList{notConnectedStatus});
+        QCOMPARE(m_timer->interval(), 2000);
+    }
+    const int linesWhileUnplugged = m_sim->count(QString());
+
+    QVERIFY(m_sim->waitForCount(QStringLiteral("replug ") + m_sim->link, 1));
+    // No request went out while unplugged: the only new line is the replug.
+    QCOMPARE(m_sim->count(QString()), linesWhileUnplugged + 1);
+    // The poll cycle reopens the port by itself, at the first tick after
+    // the line is back, and the read-outs show values again.
+    PollOutcome back;
+    TRY(pollOnce(back));
+    QVERIFY(Data::portConnected);
+    TRY(checkCleanAnswer(back, exampleValues));
+    QCOMPARE(back.readouts.at(0), (QStringList{"215.3", "200"}));
+    QCOMPARE(lost.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestLinkTksim)
+#include "tst_link_tksim.moc"
