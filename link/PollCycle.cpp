@@ -41,6 +41,7 @@ void PollCycle::tick() {
                             QStringLiteral("0003");
     Data::rxCount = 0;
     m_badReported = false;
+    m_answered = false;
     Q_EMIT statusText(stamped(QStringLiteral("Send request to controler ")));
     sendRequest(m_port, request);
 }
@@ -93,7 +94,7 @@ void PollCycle::takeFramesAtHead() {
             Q_EMIT readouts(generalNumber(Data::measureRaw / 10.0f),
                             generalNumber(Data::setpointRaw / 10.0f));
             dropHead(answerLength);
-            m_badReported = false;
+            m_answered = true;
             Q_EMIT statusText(stamped(QStringLiteral("Data received from controler ")));
             break;
         }
@@ -101,7 +102,7 @@ void PollCycle::takeFramesAtHead() {
         case FrameHead::Exception: {
             const uint8_t code = *exceptionCode(held);
             dropHead(exceptionLength);
-            m_badReported = false;
+            m_answered = true;
             Q_EMIT statusText(stamped(QStringLiteral("Controler exception ") +
                                       QString::number(code) + QLatin1Char(' ')));
             break;
@@ -111,7 +112,9 @@ void PollCycle::takeFramesAtHead() {
             // Whatever cannot start a valid frame is dropped, and told once
             // per poll: a wrong address is as much a fault as a wrong CRC, and
             // the rest of the same bad frame must not repeat the report.
-            if (!m_badReported) {
+            // Bytes behind this poll's answer (a line turning round, a
+            // padded frame) cost nothing and leave its status in place.
+            if (!m_badReported && !m_answered) {
                 m_badReported = true;
                 qCDebug(lcLinkFrames) << "bad head"
                                       << QByteArray(reinterpret_cast<const char*>(held.data()),

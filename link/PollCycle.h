@@ -53,9 +53,11 @@ private:
     Clock m_now;
     // The port went away while polling; reopen it at each tick until it opens.
     bool m_reopenAfterLoss = false;
-    // A bad answer was reported since the last request or good frame: the
-    // rest of the same bad bytes is dropped without repeating the report.
+    // A bad answer was reported since the last request: the rest of the same
+    // bad bytes is dropped without repeating the report.
     bool m_badReported = false;
+    // This poll's answer (or exception) came: what follows it is not reported.
+    bool m_answered = false;
 };
 
 } // namespace tklink

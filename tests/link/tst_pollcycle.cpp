@@ -44,6 +44,7 @@ private Q_SLOTS:
     void answerDecoded_data();
     void answerDecoded();
     void twelveBytesInOneEvent();
+    void bytesBehindAnswerKeepItsStatus();
     void badFrameKeepsValues_data();
     void badFrameKeepsValues();
     void truncatedAnswerDroppedAtNextPoll();
@@ -213,6 +214,21 @@ void TestPollCycle::twelveBytesInOneEvent() {
 
     poll();
     QCOMPARE(Data::rxCount, int16_t(0));
+}
+
+void TestPollCycle::bytesBehindAnswerKeepItsStatus() {
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(answer2153 + QByteArray::fromHex("00FF")));
+    QTRY_COMPARE(m_readouts->count(), 1);
+    QTRY_COMPARE(Data::rxCount, int16_t(0));
+    QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
+    QCOMPARE(statusCount(QStringLiteral("Bad answer")), 0);
+
+    // The same bytes ahead of the next poll's answer are reported.
+    poll();
+    QVERIFY(m_pty->write(QByteArray::fromHex("00FF")));
+    QTRY_COMPARE(statusCount(QStringLiteral("Bad answer")), 1);
 }
 
 void TestPollCycle::badFrameKeepsValues_data() {
