@@ -5,13 +5,10 @@
 // sent, and the byte counts in it tell when the program has taken everything.
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -19,6 +16,7 @@
 #include "PollCycle.h"
 #include "PortAccess.h"
 #include "SerialPortControl.h"
+#include "TksimProcess.h"
 
 #include <array>
 #include <map>
@@ -160,67 +158,31 @@ bool isLineEvent(const QString& text) {
            text.startsWith(QLatin1String("replug ")) || text.startsWith(QLatin1String("cut "));
 }
 
-// A running tksim on a link in its own temporary folder, and its log read as
-// it grows.
-class Sim {
+// tksim as this test reads it: the lines about requests one by one, and
+// counts of lines by their start.
+class Sim : public TksimProcess {
 public:
-    explicit Sim(const QStringList& options) {
-        link = dir.filePath(QStringLiteral("tk-sim-port"));
-        logPath = dir.filePath(QStringLiteral("tksim.log"));
-        args =
-            QStringList{QStringLiteral("--link"), link, QStringLiteral("--log"), logPath} + options;
-    }
-    ~Sim() {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            process.waitForFinished(5000);
-        }
-    }
-
-    bool start() {
-        process.start(QStringLiteral(TKSIM_PATH), args);
-        const bool ok =
-            QTest::qWaitFor([this] { return ready() || process.state() == QProcess::NotRunning; },
-                            waitMs) &&
-            ready();
-        logFile.setFileName(logPath);
-        return ok && logFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool ready() {
-        output += process.readAllStandardOutput();
-        return output.contains("tksim ready on " + link.toLocal8Bit() + "\n");
-    }
-
-    // Takes the whole lines written since the last call.
-    void fetch() {
-        partial += logFile.readAll();
-        qsizetype end;
-        while ((end = partial.indexOf('\n')) >= 0) {
-            lines << QString::fromUtf8(partial.left(end));
-            partial.remove(0, end + 1);
-        }
-    }
+    explicit Sim(const QStringList& options) : TksimProcess(QStringLiteral(TKSIM_PATH), options) {}
 
     // The next line about a request after the last one taken; line events on
-    // the way are skipped (they stay in lines).
+    // the way are skipped (they stay in logLines()).
     std::optional<SimLine> nextRequestLine() {
         const bool found = QTest::qWaitFor(
             [this] {
-                fetch();
-                while (cursor < lines.size() && isLineEvent(lines[cursor]))
-                    ++cursor;
-                return cursor < lines.size();
+                const QStringList& lines = logLines();
+                while (m_cursor < lines.size() && isLineEvent(lines[m_cursor]))
+                    ++m_cursor;
+                return m_cursor < lines.size();
             },
             waitMs);
         if (!found)
             return std::nullopt;
-        return parseSimLine(lines[cursor++]);
+        return parseSimLine(logLines()[m_cursor++]);
     }
 
     int count(const QString& prefix) {
-        fetch();
         int n = 0;
-        for (const QString& line : std::as_const(lines))
+        for (const QString& line : logLines())
             n += line.startsWith(prefix) ? 1 : 0;
         return n;
     }
@@ -230,22 +192,14 @@ public:
 
     // For failure messages.
     QString tail() {
-        fetch();
+        const QStringList& lines = logLines();
         return lines.mid(std::max<qsizetype>(0, lines.size() - 8)).join(QLatin1String(" | ")) +
                QLatin1String(" || stderr: ") +
-               QString::fromLocal8Bit(process.readAllStandardError());
+               QString::fromLocal8Bit(process().readAllStandardError());
     }
 
-    QTemporaryDir dir;
-    QString link;
-    QString logPath;
-    QStringList args;
-    QProcess process;
-    QByteArray output;
-    QFile logFile;
-    QByteArray partial;
-    QStringList lines;
-    qsizetype cursor = 0;
+private:
+    qsizetype m_cursor = 0;
 };
 
 // What one tick led to.
@@ -373,10 +327,10 @@ void TestLinkTksim::cleanup() {
 
 void TestLinkTksim::startLink(const QStringList& options) {
     m_sim = std::make_unique<Sim>(options);
-    QVERIFY2(m_sim->start(), qPrintable(m_sim->tail()));
+    QVERIFY2(m_sim->start(waitMs), qPrintable(m_sim->tail()));
 
     m_port = std::make_unique<SerialPortControl>(
-        [this](int n) { return n == 1 ? m_sim->link : QString(); });
+        [this](int n) { return n == 1 ? m_sim->link() : QString(); });
     // Connected ahead of the poll cycle, so it sees each event's bytes before
     // the receive handler takes them all.
     connect(m_port.get(), &SerialPortControl::comm, this, [this] {
@@ -714,7 +668,7 @@ void TestLinkTksim::unplugAndReplug() {
     QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, waitMs);
     QVERIFY(!Data::portConnected);
     QVERIFY(!m_port->portOpen());
-    QVERIFY(!QFileInfo::exists(m_sim->link));
+    QVERIFY(!QFileInfo::exists(m_sim->link()));
 
     for (int tick = 0; tick < 2; ++tick) {
         QCOMPARE(m_sim->count(QStringLiteral("replug ")), 0); // still unplugged
@@ -726,7 +680,7 @@ void TestLinkTksim::unplugAndReplug() {
     }
     const int linesWhileUnplugged = m_sim->count(QString());
 
-    QVERIFY(m_sim->waitForCount(QStringLiteral("replug ") + m_sim->link, 1));
+    QVERIFY(m_sim->waitForCount(QStringLiteral("replug ") + m_sim->link(), 1));
     // No request went out while unplugged: the only new line is the replug.
     QCOMPARE(m_sim->count(QString()), linesWhileUnplugged + 1);
     // The poll cycle reopens the port by itself, at the first tick after

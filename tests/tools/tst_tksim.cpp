@@ -7,8 +7,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
-#include <QTemporaryDir>
 #include <QTest>
+
+#include "TksimProcess.h"
 
 #include <array>
 #include <csignal>
@@ -54,56 +55,27 @@ QByteArray pollAnswer(qint16 measured, qint16 setpoint, qint16 power) {
     return withCrc(body);
 }
 
-// A running tksim on a link in its own temporary folder.
-class Sim {
-public:
-    explicit Sim(QStringList extra) {
-        link = dir.filePath(QStringLiteral("tk-sim-port"));
-        logPath = dir.filePath(QStringLiteral("tksim.log"));
-        args =
-            QStringList{QStringLiteral("--link"), link, QStringLiteral("--log"), logPath} + extra;
-    }
-    ~Sim() {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            process.waitForFinished(5000);
-        }
-    }
+const QString tksim = QStringLiteral(TKSIM_PATH);
 
-    bool start() {
-        process.start(QStringLiteral(TKSIM_PATH), args);
-        return QTest::qWaitFor(
-                   [this] { return ready() || process.state() == QProcess::NotRunning; }, 10000) &&
-               ready();
-    }
-    bool ready() {
-        output += process.readAllStandardOutput();
-        return output.contains("tksim ready on " + link.toLocal8Bit() + "\n");
-    }
-    QStringList log() const {
-        QFile file(logPath);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    // The number n in the first log line that matches pattern's capture.
-    int logNumber(const QString& pattern) const {
-        const QRegularExpression re(pattern);
-        for (const QString& line : log()) {
-            const auto m = re.match(line);
-            if (m.hasMatch())
-                return m.captured(1).toInt();
-        }
-        return -1;
-    }
-
-    QTemporaryDir dir;
-    QString link;
-    QString logPath;
-    QStringList args;
-    QProcess process;
-    QByteArray output;
-};
+// Waits for the first log line that matches pattern; the number its capture
+// holds, or -1 when none came.
+int waitForLogNumber(TksimProcess& sim, const QString& pattern) {
+    const QRegularExpression re(pattern);
+    int number = -1;
+    const bool found = QTest::qWaitFor(
+        [&] {
+            for (const QString& line : sim.logLines()) {
+                const auto m = re.match(line);
+                if (m.hasMatch()) {
+                    number = m.captured(1).toInt();
+                    return true;
+                }
+            }
+            return false;
+        },
+        5000);
+    return found ? number : -1;
+}
 
 // The master's end: a QSerialPort on the link, collecting what arrives.
 class Master {
@@ -134,6 +106,14 @@ public:
     void send(const QByteArray& frame) {
         port.write(frame);
         port.flush();
+    }
+    // Sends frame and waits until count bytes in all have come; everything
+    // received, so that bytes nobody asked for still show.
+    QByteArray sendAndReceive(const QByteArray& frame, int count) {
+        send(frame);
+        // Too few bytes show in the caller's comparison of what came.
+        static_cast<void>(QTest::qWaitFor([&] { return received.size() >= count; }, 5000));
+        return received;
     }
     // Sends the poll and waits for a whole answer; the three values, or
     // nothing when no valid answer came.
@@ -217,14 +197,12 @@ void TestTksim::answersPoll() {
     QFETCH(QByteArray, answer);
     QFETCH(QString, logLine);
 
-    Sim sim({QStringLiteral("--fixed"), fixed});
+    TksimProcess sim(tksim, {QStringLiteral("--fixed"), fixed});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
-    master.send(pollRequest);
-    QTRY_COMPARE(master.received.size(), 11);
-    QCOMPARE(master.received.toHex(' '), answer.toHex(' '));
-    QTRY_COMPARE(sim.log(), QStringList{logLine});
+    QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '), answer.toHex(' '));
+    QTRY_COMPARE(sim.logLines(), QStringList{logLine});
 }
 
 void TestTksim::unansweredRequests_data() {
@@ -241,31 +219,28 @@ void TestTksim::unansweredRequests() {
     QFETCH(QByteArray, request);
     QFETCH(QString, logLine);
 
-    Sim sim(fixedExample);
+    TksimProcess sim(tksim, fixedExample);
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     master.send(request);
-    QTRY_COMPARE(sim.log(), QStringList{logLine});
-    master.send(pollRequest);
-    QTRY_VERIFY(master.received.size() >= 11);
-    QCOMPARE(master.received.toHex(' '), exampleAnswer.toHex(' '));
-    QTRY_COMPARE(sim.log(), (QStringList{logLine, QStringLiteral("answer 2153 2000 45")}));
+    QTRY_COMPARE(sim.logLines(), QStringList{logLine});
+    QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '), exampleAnswer.toHex(' '));
+    QTRY_COMPARE(sim.logLines(), (QStringList{logLine, QStringLiteral("answer 2153 2000 45")}));
 }
 
 void TestTksim::writeChangesSetpoint() {
-    Sim sim(fixedExample);
+    TksimProcess sim(tksim, fixedExample);
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     const QByteArray write = withCrc(bytes("0906000205DC")); // register 2 = 1500
-    master.send(write);
-    QTRY_COMPARE(master.received.size(), write.size());
-    QCOMPARE(master.received.toHex(' '), write.toHex(' ')); // a write is answered by its echo
+    // A write is answered by its echo.
+    QCOMPARE(master.sendAndReceive(write, write.size()).toHex(' '), write.toHex(' '));
     const auto values = master.poll();
     QVERIFY(values);
     QCOMPARE(*values, (std::array<qint16, 3>{2153, 1500, 45}));
-    QTRY_COMPARE(sim.log(), (QStringList{"write 2=1500", "answer 2153 1500 45"}));
+    QTRY_COMPARE(sim.logLines(), (QStringList{"write 2=1500", "answer 2153 1500 45"}));
 }
 
 void TestTksim::writeToReadOnlyRegisterRefused_data() {
@@ -281,45 +256,43 @@ void TestTksim::writeToReadOnlyRegisterRefused() {
     QFETCH(QByteArray, write);
     QFETCH(QString, logLine);
 
-    Sim sim(fixedExample);
+    TksimProcess sim(tksim, fixedExample);
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
-    master.send(write);
     const QByteArray illegalAddress = withCrc(bytes("098602"));
-    QTRY_COMPARE(master.received.size(), illegalAddress.size());
-    QCOMPARE(master.received.toHex(' '), illegalAddress.toHex(' '));
+    QCOMPARE(master.sendAndReceive(write, illegalAddress.size()).toHex(' '),
+             illegalAddress.toHex(' '));
     const auto values = master.poll();
     QVERIFY(values);
     QCOMPARE(*values, (std::array<qint16, 3>{2153, 2000, 45}));
-    QTRY_COMPARE(sim.log(), (QStringList{logLine, "answer 2153 2000 45"}));
+    QTRY_COMPARE(sim.logLines(), (QStringList{logLine, "answer 2153 2000 45"}));
 }
 
 void TestTksim::badCrcAnswer() {
-    Sim sim(fixedExample + QStringList{"--bad-crc", "1"});
+    TksimProcess sim(tksim, fixedExample + QStringList{"--bad-crc", "1"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
-    master.send(pollRequest);
-    QTRY_COMPARE(master.received.size(), 11);
     // Both CRC bytes inverted: DB 64 becomes 24 9B.
-    QCOMPARE(master.received.toHex(' '), bytes("090306086907D0002D249B").toHex(' '));
-    QTRY_COMPARE(sim.log(), QStringList{"fault crc answer 2153 2000 45"});
+    QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '),
+             bytes("090306086907D0002D249B").toHex(' '));
+    QTRY_COMPARE(sim.logLines(), QStringList{"fault crc answer 2153 2000 45"});
 }
 
 void TestTksim::badAddressAnswer() {
-    Sim sim(fixedExample + QStringList{"--bad-address", "1"});
+    TksimProcess sim(tksim, fixedExample + QStringList{"--bad-address", "1"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
-    master.send(pollRequest);
-    QTRY_COMPARE(master.received.size(), 11);
-    const int address = quint8(master.received[0]);
+    const QByteArray answer = master.sendAndReceive(pollRequest, 11);
+    QCOMPARE(answer.size(), 11);
+    const int address = quint8(answer[0]);
     QVERIFY2(address >= 1 && address <= 247 && address != 9, qPrintable(QString::number(address)));
-    QCOMPARE(master.received.mid(1, 8), exampleAnswer.mid(1, 8));
+    QCOMPARE(answer.mid(1, 8), exampleAnswer.mid(1, 8));
     // A well-formed frame from another slave, so only the address gives it away.
-    QCOMPARE(master.received, withCrc(master.received.left(9)));
-    QTRY_COMPARE(sim.log(),
+    QCOMPARE(answer, withCrc(answer.left(9)));
+    QTRY_COMPARE(sim.logLines(),
                  QStringList{QStringLiteral("fault address %1 answer 2153 2000 45").arg(address)});
 }
 
@@ -339,88 +312,78 @@ void TestTksim::exceptionAnswer() {
     QFETCH(QByteArray, answer);
     QFETCH(QString, logLine);
 
-    Sim sim(fixedExample + QStringList{"--exception", "1"} + extra);
+    TksimProcess sim(tksim, fixedExample + QStringList{"--exception", "1"} + extra);
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
-    master.send(pollRequest);
-    QTRY_COMPARE(master.received.size(), 5);
-    QCOMPARE(master.received.toHex(' '), answer.toHex(' '));
-    QTRY_COMPARE(sim.log(), QStringList{logLine});
+    QCOMPARE(master.sendAndReceive(pollRequest, 5).toHex(' '), answer.toHex(' '));
+    QTRY_COMPARE(sim.logLines(), QStringList{logLine});
 }
 
 void TestTksim::dropThenAnswer() {
-    Sim sim(fixedExample + QStringList{"--drop", "1", "--max-faults", "1"});
+    TksimProcess sim(tksim, fixedExample + QStringList{"--drop", "1", "--max-faults", "1"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     master.send(pollRequest);
-    QTRY_COMPARE(sim.log(), QStringList{"fault drop read 1..3"});
-    master.send(pollRequest);
-    QTRY_VERIFY(master.received.size() >= 11);
-    QCOMPARE(master.received.toHex(' '), exampleAnswer.toHex(' '));
-    QTRY_COMPARE(sim.log(), (QStringList{"fault drop read 1..3", "answer 2153 2000 45"}));
+    QTRY_COMPARE(sim.logLines(), QStringList{"fault drop read 1..3"});
+    QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '), exampleAnswer.toHex(' '));
+    QTRY_COMPARE(sim.logLines(), (QStringList{"fault drop read 1..3", "answer 2153 2000 45"}));
 }
 
 void TestTksim::truncatedThenAnswer() {
-    Sim sim(fixedExample + QStringList{"--truncate", "1", "--max-faults", "1", "--seed", "3"});
+    TksimProcess sim(tksim, fixedExample +
+                                QStringList{"--truncate", "1", "--max-faults", "1", "--seed", "3"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     master.send(pollRequest);
-    const QString pattern = QStringLiteral("^fault truncated (\\d+)/11 answer 2153 2000 45$");
-    QTRY_VERIFY(sim.logNumber(pattern) > 0);
-    const int kept = sim.logNumber(pattern);
-    QVERIFY(kept < 11);
-    master.send(pollRequest);
-    QTRY_VERIFY(master.received.size() >= kept + 11);
-    QCOMPARE(master.received.toHex(' '), (exampleAnswer.left(kept) + exampleAnswer).toHex(' '));
+    const int kept =
+        waitForLogNumber(sim, QStringLiteral("^fault truncated (\\d+)/11 answer 2153 2000 45$"));
+    QVERIFY2(kept > 0 && kept < 11, qPrintable(QString::number(kept)));
+    QCOMPARE(master.sendAndReceive(pollRequest, kept + 11).toHex(' '),
+             (exampleAnswer.left(kept) + exampleAnswer).toHex(' '));
 }
 
 void TestTksim::noiseBeforeAnswer() {
-    Sim sim(fixedExample + QStringList{"--noise", "1"});
+    TksimProcess sim(tksim, fixedExample + QStringList{"--noise", "1"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     master.send(pollRequest);
-    const QString pattern = QStringLiteral("^answer 2153 2000 45 noise=(\\d+)$");
-    QTRY_VERIFY(sim.logNumber(pattern) > 0);
-    const int noise = sim.logNumber(pattern);
-    QVERIFY(noise <= 8);
+    const int noise = waitForLogNumber(sim, QStringLiteral("^answer 2153 2000 45 noise=(\\d+)$"));
+    QVERIFY2(noise > 0 && noise <= 8, qPrintable(QString::number(noise)));
     QTRY_VERIFY(master.received.size() >= noise + 11);
     QCOMPARE(master.received.size(), noise + 11);
     QCOMPARE(master.received.mid(noise).toHex(' '), exampleAnswer.toHex(' '));
 }
 
 void TestTksim::extraAfterAnswer() {
-    Sim sim(fixedExample + QStringList{"--extra", "1"});
+    TksimProcess sim(tksim, fixedExample + QStringList{"--extra", "1"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     master.send(pollRequest);
-    const QString pattern = QStringLiteral("^answer 2153 2000 45 extra=(\\d+)$");
-    QTRY_VERIFY(sim.logNumber(pattern) > 0);
-    const int extra = sim.logNumber(pattern);
-    QVERIFY(extra <= 8);
+    const int extra = waitForLogNumber(sim, QStringLiteral("^answer 2153 2000 45 extra=(\\d+)$"));
+    QVERIFY2(extra > 0 && extra <= 8, qPrintable(QString::number(extra)));
     QTRY_VERIFY(master.received.size() >= 11 + extra);
     QCOMPARE(master.received.size(), 11 + extra);
     QCOMPARE(master.received.left(11).toHex(' '), exampleAnswer.toHex(' '));
 }
 
 void TestTksim::slowAnswer() {
-    Sim sim(fixedExample + QStringList{"--slow", "1", "--byte-delay", "15"});
+    TksimProcess sim(tksim, fixedExample + QStringList{"--slow", "1", "--byte-delay", "15"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     QElapsedTimer clock;
     clock.start();
-    master.send(pollRequest);
-    QTRY_VERIFY(master.received.size() >= 11);
+    const QByteArray answer = master.sendAndReceive(pollRequest, 11);
     // Ten gaps of at least 15 ms between the eleven bytes.
     QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(master.readyReads >= 2, qPrintable(QString::number(master.readyReads)));
-    QCOMPARE(master.received.toHex(' '), exampleAnswer.toHex(' '));
-    QTRY_COMPARE(sim.log(), QStringList{"answer 2153 2000 45 slow"});
+    QCOMPARE(answer.toHex(' '), exampleAnswer.toHex(' '));
+    QTRY_COMPARE(sim.logLines(), QStringList{"answer 2153 2000 45 slow"});
 }
 
 void TestTksim::sameSeedSameFaults() {
@@ -429,15 +392,15 @@ void TestTksim::sameSeedSameFaults() {
     QList<QStringList> logs;
     QList<QByteArray> lines;
     for (int run = 0; run < 2; ++run) {
-        Sim sim(faults);
+        TksimProcess sim(tksim, faults);
         QVERIFY(sim.start());
-        Master master(sim.link);
+        Master master(sim.link());
         QVERIFY(master.open());
         for (int i = 1; i <= 6; ++i) {
             master.send(pollRequest);
-            QTRY_COMPARE(sim.log().size(), i);
+            QTRY_COMPARE(sim.logLines().size(), i);
         }
-        logs.append(sim.log());
+        logs.append(sim.logLines());
         // Eleven bytes per answer, plus the noise and extra bytes the log counts.
         int total = 0;
         const QRegularExpression padding(QStringLiteral("(?:noise|extra)=(\\d+)"));
@@ -472,19 +435,19 @@ void TestTksim::unplugAndReplug() {
     QFETCH(bool, pollFirst);
     QFETCH(QString, logLine);
 
-    Sim sim(fixedExample + QStringList{"--replug-after", "600"} + extra);
+    TksimProcess sim(tksim, fixedExample + QStringList{"--replug-after", "600"} + extra);
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     if (pollFirst)
         master.send(pollRequest);
     QTRY_VERIFY(master.lost);
     // The link goes before the line is cut, and stays away until the replug.
-    QVERIFY(!QFileInfo(sim.link).isSymLink());
-    QTRY_VERIFY(QFileInfo(sim.link).isSymLink());
-    QCOMPARE(sim.log(), (QStringList{logLine, "replug " + sim.link}));
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+    QTRY_VERIFY(QFileInfo(sim.link()).isSymLink());
+    QCOMPARE(sim.logLines(), (QStringList{logLine, "replug " + sim.link()}));
 
-    Master again(sim.link);
+    Master again(sim.link());
     QVERIFY(again.open());
     const auto values = again.poll();
     QVERIFY(values);
@@ -500,39 +463,39 @@ void TestTksim::signalRemovesLink_data() {
 void TestTksim::signalRemovesLink() {
     QFETCH(int, signal);
 
-    Sim sim(fixedExample);
+    TksimProcess sim(tksim, fixedExample);
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     QVERIFY(master.poll());
-    QVERIFY(QFileInfo(sim.link).isSymLink());
-    ::kill(pid_t(sim.process.processId()), signal);
-    QTRY_COMPARE(sim.process.state(), QProcess::NotRunning);
-    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.process.exitCode(), 0);
-    QVERIFY(!QFileInfo(sim.link).isSymLink());
-    QVERIFY(!QFileInfo::exists(sim.link));
+    QVERIFY(QFileInfo(sim.link()).isSymLink());
+    ::kill(pid_t(sim.process().processId()), signal);
+    QTRY_COMPARE(sim.process().state(), QProcess::NotRunning);
+    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process().exitCode(), 0);
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+    QVERIFY(!QFileInfo::exists(sim.link()));
 }
 
 void TestTksim::staleLinkReplaced() {
-    Sim sim(fixedExample);
-    QVERIFY(QFile::link(sim.dir.filePath("gone"), sim.link)); // left by a crashed run
+    TksimProcess sim(tksim, fixedExample);
+    QVERIFY(QFile::link(sim.pathInFolder("gone"), sim.link())); // left by a crashed run
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     QVERIFY(master.poll());
 }
 
 void TestTksim::refusesToReplaceAFile() {
-    Sim sim(fixedExample);
-    QFile file(sim.link);
+    TksimProcess sim(tksim, fixedExample);
+    QFile file(sim.link());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("keep me");
     file.close();
-    sim.process.start(QStringLiteral(TKSIM_PATH), sim.args);
-    QTRY_COMPARE(sim.process.state(), QProcess::NotRunning);
-    QCOMPARE(sim.process.exitCode(), 1);
-    QVERIFY(sim.process.readAllStandardError().contains("is not a symbolic link"));
+    QVERIFY(!sim.start());
+    QTRY_COMPARE(sim.process().state(), QProcess::NotRunning);
+    QCOMPARE(sim.process().exitCode(), 1);
+    QVERIFY(sim.process().readAllStandardError().contains("is not a symbolic link"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("keep me"));
 }
@@ -541,9 +504,9 @@ void TestTksim::refusesToReplaceAFile() {
 // towards the setpoint at full power, and a setpoint written below the
 // temperature switches the heating off.
 void TestTksim::ovenFollowsSetpoint() {
-    Sim sim({"--speed", "300", "--room", "20", "--setpoint", "200"});
+    TksimProcess sim(tksim, {"--speed", "300", "--room", "20", "--setpoint", "200"});
     QVERIFY(sim.start());
-    Master master(sim.link);
+    Master master(sim.link());
     QVERIFY(master.open());
     auto values = master.poll();
     QVERIFY(values);
@@ -554,8 +517,7 @@ void TestTksim::ovenFollowsSetpoint() {
 
     master.received.clear();
     const QByteArray write = withCrc(bytes("090600020032")); // 5.0 degrees, below the room
-    master.send(write);
-    QTRY_COMPARE(master.received, write);
+    QCOMPARE(master.sendAndReceive(write, write.size()), write);
     QTRY_VERIFY_WITH_TIMEOUT((values = master.poll()) && (*values)[2] == 0, 10000);
     QCOMPARE((*values)[1], qint16(50));
 }

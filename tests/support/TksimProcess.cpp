@@ -1,0 +1,48 @@
+#include "TksimProcess.h"
+
+#include <QTest>
+
+TksimProcess::TksimProcess(const QString& program, const QStringList& options)
+    : m_program(program), m_link(m_dir.filePath(QStringLiteral("tk-sim-port"))),
+      m_logPath(m_dir.filePath(QStringLiteral("tksim.log"))),
+      m_arguments(
+          QStringList{QStringLiteral("--link"), m_link, QStringLiteral("--log"), m_logPath} +
+          options) {}
+
+TksimProcess::~TksimProcess() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+}
+
+bool TksimProcess::start(int timeoutMs) {
+    m_process.start(m_program, m_arguments);
+    const bool isReady =
+        QTest::qWaitFor([this] { return ready() || m_process.state() == QProcess::NotRunning; },
+                        timeoutMs) &&
+        ready();
+    if (!isReady)
+        return false;
+    // tksim empties its log before it reports ready. Unbuffered, so that a
+    // read at the end of the file does not hide what is written later.
+    m_log.setFileName(m_logPath);
+    return m_log.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+bool TksimProcess::ready() {
+    m_output += m_process.readAllStandardOutput();
+    return m_output.contains("tksim ready on " + m_link.toLocal8Bit() + "\n");
+}
+
+const QStringList& TksimProcess::logLines() {
+    if (m_log.isOpen()) {
+        m_partial += m_log.readAll();
+        qsizetype end;
+        while ((end = m_partial.indexOf('\n')) >= 0) {
+            m_lines << QString::fromUtf8(m_partial.left(end));
+            m_partial.remove(0, end + 1);
+        }
+    }
+    return m_lines;
+}

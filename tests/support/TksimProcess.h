@@ -1,0 +1,51 @@
+#pragma once
+
+// A running tksim on a link in its own temporary folder, with its log read as
+// it grows. tksim prints "tksim ready on PATH" once the link is usable and
+// writes each log line in one piece once the answer's last byte is on the
+// line, so a test waits on the one and reads the other without sleeping.
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class TksimProcess {
+public:
+    // program: the tksim executable; options: what follows --link and --log.
+    TksimProcess(const QString& program, const QStringList& options);
+    // Ends tksim with SIGTERM, the way that lets it remove its link.
+    ~TksimProcess();
+    TksimProcess(const TksimProcess&) = delete;
+    TksimProcess& operator=(const TksimProcess&) = delete;
+
+    // Starts tksim and waits until it reports its link ready and its log is
+    // open for reading; false when it exits first or timeoutMs passes.
+    bool start(int timeoutMs = 10000);
+
+    QString link() const { return m_link; }
+    QString logPath() const { return m_logPath; }
+    // Another path in the same temporary folder.
+    QString pathInFolder(const QString& name) const { return m_dir.filePath(name); }
+    QProcess& process() { return m_process; }
+
+    // Every whole line in the log so far, read without waiting; a line still
+    // being written is left for a later call. Empty before start().
+    const QStringList& logLines();
+
+private:
+    bool ready();
+
+    QTemporaryDir m_dir; // first, so it goes last, once the process has ended
+    QString m_program;
+    QString m_link;
+    QString m_logPath;
+    QStringList m_arguments;
+    QProcess m_process;
+    QByteArray m_output;
+    QFile m_log;
+    QByteArray m_partial;
+    QStringList m_lines;
+};
