@@ -48,12 +48,9 @@ double leadingNumber(QStringView text) {
         if (expEnd > e)
             i = expEnd;
     }
-    bool ok = false;
-    const double value = text.mid(start, i - start).toString().toDouble(&ok);
-    if (ok)
-        return value;
-    // toDouble refuses a number too large for a double: keep its size and sign.
-    return text[start] == QLatin1Char('-') ? -HUGE_VAL : HUGE_VAL;
+    // The text is a number by now; toDouble still says no for one beyond a
+    // double, and then returns the nearest it has: infinity or zero.
+    return text.mid(start, i - start).toString().toDouble();
 }
 
 std::optional<int16_t> roundToInt16(double value) {

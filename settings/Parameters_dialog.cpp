@@ -76,6 +76,8 @@ void Parameters_dialog::createControls() {
         c->setGeometry(place);
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
+        // No completion: "2" typed must stay 2, not become 240 from the list.
+        c->setCompleter(nullptr);
         c->setFont(verdana);
         // The lists are narrow: a slim arrow leaves room for "115200".
         c->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"
@@ -156,6 +158,7 @@ void Parameters_dialog::refuse(const QString& text) {
 }
 
 void Parameters_dialog::applySerialPort() {
+    refusedLabel->clear();
     const auto number = readWholeNumber(Combo1->currentText());
     if (!number) {
         portInfoLabel->setText(QStringLiteral("Port number \"%1\" refused: not a whole number")
@@ -182,6 +185,7 @@ void Parameters_dialog::applySerialPort() {
 }
 
 void Parameters_dialog::applyRecordInterval() {
+    refusedLabel->clear();
     const auto seconds = readWholeNumber(Combo3->currentText());
     if (!seconds) {
         refuse(QStringLiteral("Time between 2 records refused: \"%1\" is not a whole number")
@@ -193,6 +197,7 @@ void Parameters_dialog::applyRecordInterval() {
 }
 
 void Parameters_dialog::applyGraph() {
+    refusedLabel->clear();
     struct Entry {
         QLineEdit* box;
         float* variable;

@@ -12,32 +12,54 @@ namespace settings {
 
 namespace {
 
+// The file's lines as they are on the disk and as text. A write changes only
+// the line of its key: every other line goes back byte for byte, even where
+// it is not valid in the system's encoding.
 struct Lines {
-    QStringList lines;
-    QString newline;
+    QList<QByteArray> raw;
+    QStringList text;
+    QByteArray newline;
+
+    void set(qsizetype i, const QString& line) {
+        raw[i] = encoded(line);
+        text[i] = line;
+    }
+    void insert(qsizetype i, const QString& line) {
+        raw.insert(i, encoded(line));
+        text.insert(i, line);
+    }
+    static QByteArray encoded(const QString& line) {
+        QStringEncoder encode(QStringConverter::System);
+        return encode(line);
+    }
 };
 
-// The file's text in the system's 8-bit encoding, split into lines; the line
-// ending of the file is kept so that a write does not change it.
+QByteArray nativeNewline() {
+#ifdef Q_OS_WIN
+    return QByteArrayLiteral("\r\n");
+#else
+    return QByteArrayLiteral("\n");
+#endif
+}
+
+// The file's lines; the line ending of the file is kept so that a write does
+// not change it.
 std::optional<Lines> readLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    QStringDecoder decode(QStringConverter::System);
-    QString text = decode(bytes);
+    QByteArray bytes = file.readAll();
     Lines result;
-#ifdef Q_OS_WIN
-    result.newline = QStringLiteral("\r\n");
-#else
-    result.newline =
-        text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
-#endif
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    result.lines = text.split(QLatin1Char('\n'));
+    result.newline = bytes.contains("\r\n") ? QByteArrayLiteral("\r\n") : nativeNewline();
+    bytes.replace("\r\n", "\n");
+    result.raw = bytes.split('\n');
     // A final line ending does not start another line.
-    if (!result.lines.isEmpty() && result.lines.last().isEmpty())
-        result.lines.removeLast();
+    if (!result.raw.isEmpty() && result.raw.last().isEmpty())
+        result.raw.removeLast();
+    for (const QByteArray& line : std::as_const(result.raw)) {
+        QStringDecoder decode(QStringConverter::System);
+        result.text << decode(line);
+    }
     return result;
 }
 
@@ -88,9 +110,9 @@ QString getProfileString(const QString& section, const QString& key, const QStri
     const auto file = readLines(path);
     if (!file)
         return defaultText.left(profileValueMax);
-    const auto [first, end] = sectionBody(file->lines, section);
+    const auto [first, end] = sectionBody(file->text, section);
     for (qsizetype i = first; first >= 0 && i < end; ++i) {
-        const auto entry = entryOf(file->lines[i]);
+        const auto entry = entryOf(file->text[i]);
         if (entry && sameName(entry->key, key))
             return entry->value.left(profileValueMax);
     }
@@ -100,39 +122,35 @@ QString getProfileString(const QString& section, const QString& key, const QStri
 bool writeProfileString(const QString& section, const QString& key, const QString& value,
                         const QString& path) {
     Lines file;
+    file.newline = nativeNewline();
     if (QFile::exists(path)) {
         auto existing = readLines(path);
         if (!existing)
             return false; // never replace a file we could not read
         file = *existing;
-    } else {
-#ifdef Q_OS_WIN
-        file.newline = QStringLiteral("\r\n");
-#else
-        file.newline = QStringLiteral("\n");
-#endif
     }
 
     const QString newLine = key + QLatin1Char('=') + value;
-    auto [first, end] = sectionBody(file.lines, section);
+    auto [first, end] = sectionBody(file.text, section);
     if (first < 0) {
-        file.lines << QLatin1Char('[') + section + QLatin1Char(']') << newLine;
+        file.insert(file.text.size(), QLatin1Char('[') + section + QLatin1Char(']'));
+        file.insert(file.text.size(), newLine);
     } else {
         qsizetype lastEntry = first - 1;
         bool replaced = false;
         for (qsizetype i = first; i < end; ++i) {
-            const auto entry = entryOf(file.lines[i]);
+            const auto entry = entryOf(file.text[i]);
             if (!entry)
                 continue;
             lastEntry = i;
             if (sameName(entry->key, key)) {
-                file.lines[i] = newLine;
+                file.set(i, newLine);
                 replaced = true;
                 break;
             }
         }
         if (!replaced)
-            file.lines.insert(lastEntry + 1, newLine);
+            file.insert(lastEntry + 1, newLine);
     }
 
     // Unbuffered, so that a short write (full disk, size limit) shows in the
@@ -140,8 +158,7 @@ bool writeProfileString(const QString& section, const QString& key, const QStrin
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    QStringEncoder encode(QStringConverter::System);
-    const QByteArray bytes = encode(file.lines.join(file.newline) + file.newline);
+    const QByteArray bytes = file.raw.join(file.newline) + file.newline;
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
         return false;

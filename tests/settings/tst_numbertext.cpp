@@ -37,6 +37,8 @@ void TestNumberText::leadingNumber_data() {
     QTest::newRow("exponent sign without digits") << "3e+" << 3.0;
     QTest::newRow("leading point") << ".5" << 0.5;
     QTest::newRow("trailing point") << "5." << 5.0;
+    QTest::newRow("beyond a double") << "1e999" << double(HUGE_VAL);
+    QTest::newRow("below a double") << "1e-400x" << 0.0;
     QTest::newRow("no number") << "abc" << 0.0;
     QTest::newRow("empty") << "" << 0.0;
     QTest::newRow("sign only") << "-" << 0.0;

@@ -34,6 +34,8 @@ private Q_SLOTS:
     void refusedEntriesKeepTheirValues_data();
     void refusedEntriesKeepTheirValues();
     void regionalDecimalComma();
+    void typedEntriesTakenAsTyped_data();
+    void typedEntriesTakenAsTyped();
 
 private:
     Parameters_dialog* makeDialog();
@@ -353,6 +355,48 @@ void TestParameters::regionalDecimalComma() {
     QCOMPARE(Data::yValueMin, -12.5f);
     // The file keeps "." so that the value reads back whole.
     QVERIFY(conf().contains("Yvaluemax=312.5\n"));
+}
+
+void TestParameters::typedEntriesTakenAsTyped_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("typed");
+
+    // Each typed text is the start of an entry of its list.
+    QTest::newRow("interval 2, list has 240") << "Combo3"
+                                              << "Command3"
+                                              << "2";
+    QTest::newRow("interval 12, list has 120") << "Combo3"
+                                               << "Command3"
+                                               << "12";
+    QTest::newRow("speed 1, list has 19200") << "Combo2"
+                                             << "applySerialPortButton"
+                                             << "1";
+    QTest::newRow("port 1, list has 10") << "Combo1"
+                                         << "applySerialPortButton"
+                                         << "1";
+}
+
+void TestParameters::typedEntriesTakenAsTyped() {
+    QFETCH(QString, list);
+    QFETCH(QString, button);
+    QFETCH(QString, typed);
+    Data::portAvailable[10] = true;
+    auto* dialog = makeDialog();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    auto* combo = dialog->findChild<QComboBox*>(list);
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo, typed);
+    QTest::mouseClick(dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+    QCOMPARE(combo->currentText(), typed);
+    if (list == QLatin1String("Combo3"))
+        QCOMPARE(QString::number(Data::intervRecord), typed);
+    else if (list == QLatin1String("Combo2"))
+        QCOMPARE(Data::comPortSpeed, typed);
+    else
+        QCOMPARE(QString::number(Data::comPortNum), typed);
+    delete dialog;
 }
 
 QTEST_MAIN(TestParameters)

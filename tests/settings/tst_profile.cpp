@@ -135,6 +135,10 @@ void TestProfile::write_data() {
     QTest::newRow("CR LF kept") << QByteArray("[App]\r\na=1\r\n") << "App"
                                 << "a"
                                 << "9" << QByteArray("[App]\r\na=9\r\n");
+    QTest::newRow("bytes of another encoding kept")
+        << QByteArray("; param\xe8tres\n[App]\na=1\n[Other]\nb=caf\xe9\n") << "App"
+        << "a"
+        << "2" << QByteArray("; param\xe8tres\n[App]\na=2\n[Other]\nb=caf\xe9\n");
     QTest::newRow("file without final line end") << QByteArray("[App]\na=1") << "App"
                                                  << "b"
                                                  << "2" << QByteArray("[App]\na=1\nb=2\n");
