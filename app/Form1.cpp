@@ -76,7 +76,10 @@ Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::
     load();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // The dialog has no owner but calls into this window.
+    delete m_parameters;
+}
 
 void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
