@@ -56,8 +56,9 @@ private:
     // A bad answer was reported since the last request: the rest of the same
     // bad bytes is dropped without repeating the report.
     bool m_badReported = false;
-    // This poll's answer (or exception) came: what follows it is not reported.
-    bool m_answered = false;
+    // This poll's answer (or exception) came, or no request went out yet:
+    // bytes now answer nothing and are dropped without a report.
+    bool m_answered = true;
 };
 
 } // namespace tklink

@@ -45,6 +45,7 @@ private Q_SLOTS:
     void answerDecoded();
     void twelveBytesInOneEvent();
     void bytesBehindAnswerKeepItsStatus();
+    void bytesBeforeFirstRequestNotReported();
     void badFrameKeepsValues_data();
     void badFrameKeepsValues();
     void truncatedAnswerDroppedAtNextPoll();
@@ -229,6 +230,15 @@ void TestPollCycle::bytesBehindAnswerKeepItsStatus() {
     poll();
     QVERIFY(m_pty->write(QByteArray::fromHex("00FF")));
     QTRY_COMPARE(statusCount(QStringLiteral("Bad answer")), 1);
+}
+
+void TestPollCycle::bytesBeforeFirstRequestNotReported() {
+    openConfiguredPort();
+    QVERIFY(m_pty->write(QByteArray::fromHex("00FF0903")));
+    QTRY_COMPARE(Data::rxCount, int16_t(2)); // 09 03 may start a frame
+    QCOMPARE(m_status->count(), 0);
+    QCOMPARE(m_readouts->count(), 0);
+    QCOMPARE(Data::measureRaw, Data::NO_DATA_RAW);
 }
 
 void TestPollCycle::badFrameKeepsValues_data() {

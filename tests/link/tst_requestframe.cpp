@@ -190,6 +190,12 @@ void TestRequestFrame::frameWritten_data() {
     QTest::newRow("empty request") << "" << QByteArray::fromHex("FFFF") << 1;
     QTest::newRow("ASCII 1 to 9") << "313233343536373839"
                                   << QByteArray::fromHex("313233343536373839374B") << 10;
+    // Odd lengths: txFrameLast is L/2 + 1 rounded half to even, the last
+    // character pairs with itself, and the CRC bytes overwrite what lies under
+    // them. The CRC covers the digits as bits, the last nibble padded with 0.
+    QTest::newRow("A: 1.5 rounds to 2") << "A" << QByteArray::fromHex("AABF38") << 2;
+    QTest::newRow("ABC: 2.5 rounds to 2") << "ABC" << QByteArray::fromHex("AB7ED0") << 2;
+    QTest::newRow("ABCDE: 3.5 rounds to 4") << "ABCDE" << QByteArray::fromHex("ABCDEE5538") << 4;
 }
 
 void TestRequestFrame::frameWritten() {

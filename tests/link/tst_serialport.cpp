@@ -22,6 +22,9 @@ private Q_SLOTS:
     void openPortTwiceReopens();
     void failedOpenAfterSuccessClosesPort();
     void openPortRefusesBadSpeed();
+    void lineSettingsApplied_data();
+    void lineSettingsApplied();
+    void portHeldByAnotherProgram();
     void scanMarksPresentPorts();
     void bytesBothWays();
     void discardsUnreadInput();
@@ -119,6 +122,53 @@ void TestSerialPort::openPortRefusesBadSpeed() {
     tklink::open_port(port);
     QVERIFY(!Data::portConnected);
     QVERIFY(!port.portOpen());
+}
+
+void TestSerialPort::lineSettingsApplied_data() {
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<int>("baudConstant");
+    QTest::newRow("19200") << "19200" << int(B19200);
+    QTest::newRow("9600") << "9600" << int(B9600);
+    QTest::newRow("115200") << "115200" << int(B115200);
+}
+
+void TestSerialPort::lineSettingsApplied() {
+    QFETCH(QString, speed);
+    QFETCH(int, baudConstant);
+    Pty pty;
+    m_devices[1] = pty.path();
+    SerialPortControl port(resolver());
+    Data::comPortNum = 1;
+    Data::comPortSpeed = speed;
+    tklink::open_port(port);
+    QVERIFY(Data::portConnected);
+    const termios line = pty.attributes();
+    QCOMPARE(int(cfgetospeed(&line)), baudConstant);
+    QCOMPARE(int(cfgetispeed(&line)), baudConstant);
+    QCOMPARE(int(line.c_cflag & CSIZE), int(CS8));
+    QCOMPARE(int(line.c_cflag & PARENB), 0);
+    QCOMPARE(int(line.c_cflag & CSTOPB), 0);
+    QCOMPARE(int(line.c_cflag & CRTSCTS), 0); // no flow control
+}
+
+void TestSerialPort::portHeldByAnotherProgram() {
+    Pty pty;
+    QSerialPort other(pty.path());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+    m_devices[6] = pty.path();
+    SerialPortControl port(resolver());
+    tklink::scanSerialPorts(port);
+    QVERIFY(!Data::portAvailable[6]);
+    Data::comPortNum = 6;
+    Data::comPortSpeed = QStringLiteral("19200");
+    tklink::open_port(port);
+    QVERIFY(!Data::portConnected);
+    QVERIFY(!port.portOpen());
+    QVERIFY(other.isOpen()); // the other program keeps its port
+
+    other.close();
+    tklink::open_port(port);
+    QVERIFY(Data::portConnected);
 }
 
 void TestSerialPort::scanMarksPresentPorts() {

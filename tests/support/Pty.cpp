@@ -64,6 +64,12 @@ QByteArray Pty::read(int count, int timeoutMs) {
     return result;
 }
 
+termios Pty::attributes() const {
+    termios result{};
+    tcgetattr(m_master, &result); // on the controlling side this reads the terminal's
+    return result;
+}
+
 void Pty::hangUp() {
     if (m_master >= 0)
         ::close(m_master);

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <termios.h>
+
 class Pty {
 public:
     Pty();
@@ -22,6 +24,8 @@ public:
     QByteArray readAvailable();
     // Waits, running the Qt event loop, until count bytes came or timeoutMs passed.
     QByteArray read(int count, int timeoutMs = 5000);
+    // The line settings of the terminal side, as the program set them.
+    termios attributes() const;
     // Closes the controlling side: the terminal side sees a hang-up, as when
     // a USB adapter is pulled.
     void hangUp();
