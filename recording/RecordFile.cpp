@@ -76,10 +76,11 @@ bool appendToRecordFile(const QString& fileName, const QString& text) {
         qCDebug(lcRecording) << "close" << fileName << file.errorString();
         ok = false;
     }
-    if (ok && !existed && !syncDirectoryOf(fileName)) {
-        qCDebug(lcRecording) << "sync directory of" << fileName;
-        ok = false;
-    }
+    // Best effort: the bytes are written and synced, so the record stands and
+    // must not be reported lost (a folder that cannot be opened for reading
+    // still takes files).
+    if (ok && !existed && !syncDirectoryOf(fileName))
+        qCDebug(lcRecording) << "could not sync the directory of" << fileName;
     return ok;
 }
 
