@@ -76,6 +76,7 @@ void TestForm1::init() {
     m_oldCurrent = QDir::currentPath();
     QVERIFY(QDir::setCurrent(m_dir.path()));
     QFile::remove(QStringLiteral("conf.ini"));
+    QLocale::setDefault(QLocale::c());
     Data::resetAll();
     m_devices.clear();
     m_messages.clear();
