@@ -4,6 +4,7 @@
 
 #include "Data.h"
 #include "DrawingSurface.h"
+#include "LocaleFormats.h"
 #include "TextFormats.h"
 
 namespace display {
@@ -25,11 +26,6 @@ constexpr int timeFontSize = 8;
 // oldest one.
 constexpr int lastSlot = Data::historySize - 1;
 constexpr int segmentCount = Data::historySize - 1;
-
-bool isZoneDecoration(QChar c) {
-    return c.isSpace() || c == QLatin1Char(',') || c == QLatin1Char('(') || c == QLatin1Char(')') ||
-           c == QLatin1Char('[') || c == QLatin1Char(']');
-}
 
 void drawGrid(DrawingSurface& surface) {
     surface.setLineWidth(1);
@@ -174,23 +170,8 @@ void drawCurves(DrawingSurface& surface) {
 } // namespace
 
 QString traceTimeFormat(const QLocale& locale) {
-    // Qt's long format is the one with seconds, but it ends (or begins) with
-    // the time-zone name, often with a separator or brackets of its own.
-    const QString longFormat = locale.timeFormat(QLocale::LongFormat);
-    QString format;
-    bool quoted = false;
-    for (const QChar c : longFormat) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        format += c;
-    }
-    while (!format.isEmpty() && isZoneDecoration(format.back()))
-        format.chop(1);
-    while (!format.isEmpty() && isZoneDecoration(format.front()))
-        format.remove(0, 1);
-    return format;
+    // The long format is the one with seconds; its time-zone name is dropped.
+    return withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
 }
 
 QString traceTimeText(const QTime& time, const QLocale& locale) {

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTime>
 
+#include "LocaleFormats.h"
+
 namespace recording {
 
 // Every line of a recording file ends with CR LF, whatever the platform, so
@@ -22,23 +24,6 @@ QString recordFileNameFor(const QDateTime& start);
 
 // The first line of every recording, CR LF included.
 QString headerLine();
-
-// A Qt date format whose year fields all give four digits; quoted text is
-// left alone. "dd.MM.yy" -> "dd.MM.yyyy".
-QString withFourDigitYear(const QString& format);
-
-// A Qt time format without its time-zone field and what only belongs to it
-// (brackets around it, blanks before it, a comma left at an end); quoted text
-// is left alone. "h:mm:ss AP t" -> "h:mm:ss AP", "H:mm:ss (t)" -> "H:mm:ss".
-QString withoutTimeZone(const QString& format);
-
-// The user's short date format with the year always in four digits: two-digit
-// years make a long-running record ambiguous.
-QString userShortDate(const QDate& date, const QLocale& locale = QLocale());
-
-// The user's long time format without the time-zone name that Qt's long
-// format appends.
-QString userLongTime(const QTime& time, const QLocale& locale = QLocale());
 
 // A raw register value as plain integer digits, with a minus sign when it is
 // negative (a controller below zero sends -55).
