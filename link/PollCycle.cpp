@@ -1,8 +1,6 @@
 #include "PollCycle.h"
 
-#include "AnswerFrame.h"
 #include "Data.h"
-#include "LinkLog.h"
 #include "PortAccess.h"
 #include "RequestFrame.h"
 #include "SerialPortControl.h"
@@ -11,13 +9,13 @@
 #include <QByteArray>
 #include <QTimer>
 
-#include <algorithm>
-#include <span>
-
 namespace tklink {
 
 PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent)
-    : QObject(parent), m_port(port), m_pollTimer(pollTimer), m_now(std::move(now)) {
+    : QObject(parent), m_port(port), m_pollTimer(pollTimer), m_now(std::move(now)),
+      m_collector(m_now) {
+    connect(&m_collector, &AnswerCollector::statusText, this, &PollCycle::statusText);
+    connect(&m_collector, &AnswerCollector::readouts, this, &PollCycle::readouts);
     connect(&m_port, &SerialPortControl::comm, this, &PollCycle::receive);
     connect(&m_port, &SerialPortControl::deviceLost, this, &PollCycle::onDeviceLost);
 }
@@ -40,8 +38,7 @@ void PollCycle::tick() {
     const QString request = QStringLiteral("09") + QStringLiteral("03") + QStringLiteral("0001") +
                             QStringLiteral("0003");
     Data::rxCount = 0;
-    m_badReported = false;
-    m_answered = false;
+    m_collector.requestSent();
     Q_EMIT statusText(stamped(QStringLiteral("Send request to controler ")));
     sendRequest(m_port, request);
 }
@@ -50,20 +47,11 @@ void PollCycle::receive() {
     if (m_port.commEvent() != SerialPortControl::comEvReceive)
         return;
     m_port.setInputLen(1);
-    if (Data::rxCount < 0 || Data::rxCount > Data::rxBufferSize)
-        Data::rxCount = 0;
-
     while (m_port.inBufferCount() >= 1) {
         const QByteArray byte = m_port.input();
         if (byte.isEmpty())
             return;
-        // Heads are judged byte by byte and no frame is longer than eleven
-        // bytes, so this only guards the buffer's end.
-        if (Data::rxCount == Data::rxBufferSize)
-            dropHead(1);
-        Data::rxBuffer[std::size_t(Data::rxCount)] = static_cast<uint8_t>(byte[0]);
-        ++Data::rxCount;
-        takeFramesAtHead();
+        m_collector.take(static_cast<uint8_t>(byte[0]));
     }
 }
 
@@ -74,66 +62,6 @@ void PollCycle::portReopenedByUser() {
 void PollCycle::onDeviceLost() {
     Data::portConnected = false;
     m_reopenAfterLoss = true;
-}
-
-void PollCycle::takeFramesAtHead() {
-    for (;;) {
-        const std::span<const uint8_t> held(Data::rxBuffer.data(), std::size_t(Data::rxCount));
-        switch (checkHead(held)) {
-        case FrameHead::NeedMore:
-            return;
-
-        case FrameHead::Answer: {
-            const AnswerValues values = *decodeAnswer(held);
-            qCDebug(lcLinkFrames)
-                << "rx"
-                << QByteArray(reinterpret_cast<const char*>(held.data()), answerLength).toHex(' ');
-            Data::measureRaw = values.measure;
-            Data::setpointRaw = values.setpoint;
-            Data::powerRaw = values.power;
-            Q_EMIT readouts(generalNumber(Data::measureRaw / 10.0f),
-                            generalNumber(Data::setpointRaw / 10.0f));
-            dropHead(answerLength);
-            m_answered = true;
-            Q_EMIT statusText(stamped(QStringLiteral("Data received from controler ")));
-            break;
-        }
-
-        case FrameHead::Exception: {
-            const uint8_t code = *exceptionCode(held);
-            dropHead(exceptionLength);
-            m_answered = true;
-            Q_EMIT statusText(stamped(QStringLiteral("Controler exception ") +
-                                      QString::number(code) + QLatin1Char(' ')));
-            break;
-        }
-
-        case FrameHead::Bad:
-            // Whatever cannot start a valid frame is dropped, and told once
-            // per poll: a wrong address is as much a fault as a wrong CRC, and
-            // the rest of the same bad frame must not repeat the report.
-            // Bytes behind this poll's answer (a line turning round, a
-            // padded frame) cost nothing and leave its status in place.
-            if (!m_badReported && !m_answered) {
-                m_badReported = true;
-                qCDebug(lcLinkFrames) << "bad head"
-                                      << QByteArray(reinterpret_cast<const char*>(held.data()),
-                                                    qsizetype(held.size()))
-                                             .toHex(' ');
-                Q_EMIT statusText(stamped(QStringLiteral("Bad answer from controler ")));
-            }
-            dropHead(1);
-            break;
-        }
-    }
-}
-
-void PollCycle::dropHead(int count) {
-    const int held = Data::rxCount;
-    count = std::min(count, held);
-    std::copy(Data::rxBuffer.begin() + count, Data::rxBuffer.begin() + held,
-              Data::rxBuffer.begin());
-    Data::rxCount = static_cast<int16_t>(held - count);
 }
 
 QString PollCycle::stamped(const QString& text) const {

@@ -6,6 +6,8 @@
 // powerRaw, and reported as read-out and status texts. A port lost while
 // polling (adapter pulled) is reopened at the following ticks.
 
+#include "AnswerCollector.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -44,21 +46,14 @@ Q_SIGNALS:
 
 private:
     void onDeviceLost();
-    void takeFramesAtHead();
-    void dropHead(int count);
     QString stamped(const QString& text) const;
 
     SerialPortControl& m_port;
     QTimer& m_pollTimer;
     Clock m_now;
+    AnswerCollector m_collector;
     // The port went away while polling; reopen it at each tick until it opens.
     bool m_reopenAfterLoss = false;
-    // A bad answer was reported since the last request: the rest of the same
-    // bad bytes is dropped without repeating the report.
-    bool m_badReported = false;
-    // This poll's answer (or exception) came, or no request went out yet:
-    // bytes now answer nothing and are dropped without a report.
-    bool m_answered = true;
 };
 
 } // namespace tklink

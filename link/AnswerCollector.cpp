@@ -1,0 +1,99 @@
+#include "AnswerCollector.h"
+
+#include "AnswerFrame.h"
+#include "Data.h"
+#include "LinkLog.h"
+#include "TextFormats.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <span>
+
+namespace tklink {
+
+AnswerCollector::AnswerCollector(Clock now, QObject* parent)
+    : QObject(parent), m_now(std::move(now)) {}
+
+void AnswerCollector::requestSent() {
+    m_badReported = false;
+    m_answered = false;
+}
+
+void AnswerCollector::take(uint8_t byte) {
+    if (Data::rxCount < 0 || Data::rxCount > Data::rxBufferSize)
+        Data::rxCount = 0;
+    // Heads are judged byte by byte and no frame is longer than eleven bytes,
+    // so this only guards the buffer's end.
+    if (Data::rxCount == Data::rxBufferSize)
+        dropHead(1);
+    Data::rxBuffer[std::size_t(Data::rxCount)] = byte;
+    ++Data::rxCount;
+    takeFramesAtHead();
+}
+
+void AnswerCollector::takeFramesAtHead() {
+    for (;;) {
+        const std::span<const uint8_t> held(Data::rxBuffer.data(), std::size_t(Data::rxCount));
+        switch (checkHead(held)) {
+        case FrameHead::NeedMore:
+            return;
+
+        case FrameHead::Answer: {
+            const AnswerValues values = *decodeAnswer(held);
+            qCDebug(lcLinkFrames)
+                << "rx"
+                << QByteArray(reinterpret_cast<const char*>(held.data()), answerLength).toHex(' ');
+            Data::measureRaw = values.measure;
+            Data::setpointRaw = values.setpoint;
+            Data::powerRaw = values.power;
+            Q_EMIT readouts(generalNumber(Data::measureRaw / 10.0f),
+                            generalNumber(Data::setpointRaw / 10.0f));
+            dropHead(answerLength);
+            m_answered = true;
+            Q_EMIT statusText(stamped(QStringLiteral("Data received from controler ")));
+            break;
+        }
+
+        case FrameHead::Exception: {
+            const uint8_t code = *exceptionCode(held);
+            dropHead(exceptionLength);
+            m_answered = true;
+            Q_EMIT statusText(stamped(QStringLiteral("Controler exception ") +
+                                      QString::number(code) + QLatin1Char(' ')));
+            break;
+        }
+
+        case FrameHead::Bad:
+            // Whatever cannot start a valid frame is dropped, and told once
+            // per poll: a wrong address is as much a fault as a wrong CRC, and
+            // the rest of the same bad frame must not repeat the report.
+            // Bytes behind this poll's answer (a line turning round, a
+            // padded frame) cost nothing and leave its status in place.
+            if (!m_badReported && !m_answered) {
+                m_badReported = true;
+                qCDebug(lcLinkFrames) << "bad head"
+                                      << QByteArray(reinterpret_cast<const char*>(held.data()),
+                                                    qsizetype(held.size()))
+                                             .toHex(' ');
+                Q_EMIT statusText(stamped(QStringLiteral("Bad answer from controler ")));
+            }
+            dropHead(1);
+            break;
+        }
+    }
+}
+
+void AnswerCollector::dropHead(int count) {
+    const int held = Data::rxCount;
+    count = std::min(count, held);
+    std::copy(Data::rxBuffer.begin() + count, Data::rxBuffer.begin() + held,
+              Data::rxBuffer.begin());
+    Data::rxCount = static_cast<int16_t>(held - count);
+}
+
+QString AnswerCollector::stamped(const QString& text) const {
+    return text + statusTime(m_now().time());
+}
+
+} // namespace tklink

@@ -1,0 +1,52 @@
+#pragma once
+
+// The receive side of the poll: the port's bytes are collected one at a time
+// in Data::rxBuffer, every frame completed at the head of the bytes held is
+// checked whole and taken, and what was found is told as read-out and status
+// texts. It has no port, so any byte sequence can be fed to it directly.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace tklink {
+
+class AnswerCollector : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    explicit AnswerCollector(Clock now, QObject* parent = nullptr);
+
+    // A request went out: the bytes from now on answer it, and a bad answer
+    // is reported once.
+    void requestSent();
+    // One received byte, held behind those in Data::rxBuffer[0 .. Data::rxCount);
+    // an answer it completes is decoded into Data::measureRaw, setpointRaw and
+    // powerRaw.
+    void take(uint8_t byte);
+
+Q_SIGNALS:
+    void statusText(const QString& text);
+    // Measured temperature and setpoint in degrees, as the read-outs show them.
+    void readouts(const QString& measured, const QString& setpoint);
+
+private:
+    void takeFramesAtHead();
+    void dropHead(int count);
+    QString stamped(const QString& text) const;
+
+    Clock m_now;
+    // A bad answer was reported since the last request: the rest of the same
+    // bad bytes is dropped without repeating the report.
+    bool m_badReported = false;
+    // This poll's answer (or exception) came, or no request went out yet:
+    // bytes now answer nothing and are dropped without a report.
+    bool m_answered = true;
+};
+
+} // namespace tklink
