@@ -1,0 +1,195 @@
+// Latency from the last byte of the controller's answer to the read-out that
+// shows it. The main window, shown, polls a pseudo-terminal that plays the
+// controller: for each sample the poll tick sends its request, the first ten
+// bytes of the answer go out and are taken in, and then the clock starts as
+// the eleventh byte is written. Three ends are timed:
+//   latency_text   meas_box holds the new text (the receive event decoded it)
+//   latency_paint  meas_box has painted the new text into the window's image
+//   latency_flush  that repaint is finished and handed to the window system
+// Each figure is given as the median and the 99th percentile of the samples
+// (latency_<end>_median_ms, latency_<end>_p99_ms).
+//
+//   bench_latency [samples]        (200 when not given)
+//
+// The poll timer is stopped so that the benchmark decides when each request
+// goes out; the trace and record timers run as in the program.
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "AnswerFrame.h"
+#include "BenchSupport.h"
+#include "Data.h"
+#include "Form1.h"
+#include "Pty.h"
+#include "TextFormats.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace {
+
+QByteArray answerFrame(uint16_t measure, uint16_t setpoint, uint16_t power) {
+    QByteArray frame;
+    frame += char(tklink::controllerAddress);
+    frame += char(tklink::readHoldingRegisters);
+    frame += char(tklink::answerByteCount);
+    for (const uint16_t value : {measure, setpoint, power}) {
+        frame += char(value >> 8);
+        frame += char(value & 0xFF);
+    }
+    const uint16_t crc = tklink::crc16Modbus(
+        {reinterpret_cast<const uint8_t*>(frame.constData()), std::size_t(frame.size())});
+    frame += char(crc & 0xFF); // low byte first on the line
+    frame += char(crc >> 8);
+    return frame;
+}
+
+// Runs the event loop until done() holds or timeoutMs passes.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void reportSamples(const char* name, const std::vector<double>& samples) {
+    const QByteArray base = QByteArray("latency_") + name;
+    bench::result((base + "_median_ms").constData(), bench::percentile(samples, 50));
+    bench::result((base + "_p99_ms").constData(), bench::percentile(samples, 99));
+    bench::result((base + "_max_ms").constData(), bench::percentile(samples, 100));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    const int samples = argc > 1 ? std::atoi(argv[1]) : 200;
+    if (samples < 1) {
+        bench::fail(QStringLiteral("no samples asked for"));
+        return 2;
+    }
+
+    // The window reads conf.ini from the working folder: an empty one here,
+    // so port 1 at 19200 bit/s, and port 1 is the pseudo-terminal.
+    QTemporaryDir folder;
+    if (!folder.isValid() || !QDir::setCurrent(folder.path())) {
+        bench::fail(QStringLiteral("no temporary folder"));
+        return 1;
+    }
+    Pty controller;
+    if (!controller.isValid()) {
+        bench::fail(QStringLiteral("no pseudo-terminal"));
+        return 1;
+    }
+    app::Form1Seams seams;
+    seams.deviceForPort = [&controller](int number) {
+        return number == 1 ? controller.path() : QString();
+    };
+    seams.showError = [](const QString&, const QString& text) { bench::fail(text); };
+    app::Form1 form(seams);
+    if (!Data::portConnected)
+        return 1;
+
+    auto* pollTimer = form.findChild<QTimer*>(QStringLiteral("timerGetFromControler"));
+    auto* measBox = form.findChild<QLineEdit*>(QStringLiteral("meas_box"));
+    if (!pollTimer || !measBox) {
+        bench::fail(QStringLiteral("main window without its poll timer or meas_box"));
+        return 1;
+    }
+    pollTimer->stop();
+    // Wakes the waits below now and then, so that their deadlines are seen
+    // even when nothing else happens.
+    QTimer heartbeat;
+    heartbeat.start(100);
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point textAt{}, paintAt{}, flushAt{};
+    bool armed = false;
+    QObject::connect(measBox, &QLineEdit::textChanged, &form, [&] {
+        if (armed && textAt == Clock::time_point{})
+            textAt = Clock::now();
+    });
+    bench::AfterEvent paints(
+        QEvent::Paint, [](QObject*) { return true; },
+        [&](QObject*) {
+            if (armed && textAt != Clock::time_point{} && paintAt == Clock::time_point{})
+                paintAt = Clock::now();
+        });
+    measBox->installEventFilter(&paints);
+    // Widgets repaint when their window handles a posted update request: every
+    // dirty control is painted and the result flushed in that one call.
+    bench::AfterEvent flushes(
+        QEvent::UpdateRequest, [](QObject*) { return true; },
+        [&](QObject*) {
+            if (armed && paintAt != Clock::time_point{} && flushAt == Clock::time_point{})
+                flushAt = Clock::now();
+        });
+    form.installEventFilter(&flushes);
+
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) {
+        bench::fail(QStringLiteral("the window was never exposed"));
+        return 1;
+    }
+
+    const QByteArray request = QByteArray::fromHex("0903000100035543");
+    std::vector<double> toText, toPaint, toFlush;
+    const auto ms = [](Clock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    };
+    for (int i = 0; i < samples; ++i) {
+        QMetaObject::invokeMethod(pollTimer, "timeout");
+        const QByteArray sent = controller.read(int(request.size()));
+        if (sent != request) {
+            bench::fail(QStringLiteral("sample %1: request %2").arg(i).arg(sent.toHex(' ')));
+            return 1;
+        }
+        // A new value at every sample, so that the read-out's text changes.
+        const auto measure = uint16_t(1000 + i % 2000);
+        const QByteArray answer = answerFrame(measure, 2000, 45);
+        if (!controller.write(answer.left(answer.size() - 1)) ||
+            !waitFor([&] { return Data::rxCount == answer.size() - 1; })) {
+            bench::fail(QStringLiteral("sample %1: the first bytes were not taken in").arg(i));
+            return 1;
+        }
+        // Let the window finish what the request and the first bytes made dirty.
+        QCoreApplication::processEvents();
+
+        textAt = paintAt = flushAt = Clock::time_point{};
+        armed = true;
+        const Clock::time_point lastByteAt = Clock::now();
+        controller.write(answer.right(1));
+        const bool ended = waitFor([&] { return flushAt != Clock::time_point{}; });
+        armed = false;
+        const QString expected = generalNumber(measure / 10.0f);
+        if (!ended || measBox->text() != expected) {
+            bench::fail(QStringLiteral("sample %1: read-out \"%2\" instead of \"%3\"%4")
+                            .arg(i)
+                            .arg(measBox->text(), expected,
+                                 ended ? QString() : QStringLiteral(", never repainted")));
+            return 1;
+        }
+        toText.push_back(ms(textAt - lastByteAt));
+        toPaint.push_back(ms(paintAt - lastByteAt));
+        toFlush.push_back(ms(flushAt - lastByteAt));
+    }
+
+    bench::result("latency_samples", double(toText.size()));
+    reportSamples("text", toText);
+    reportSamples("paint", toPaint);
+    reportSamples("flush", toFlush);
+    form.close();
+    return 0;
+}
