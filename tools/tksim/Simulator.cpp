@@ -26,9 +26,13 @@ constexpr double measurementNoise = 0.08; // degrees, standard deviation
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
+// What a signal asks of the relay, written to the signal pipe as one byte.
+constexpr char stopRequest = 's';
+constexpr char plugToggleRequest = 'u';
+
+void onSignal(int signal) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = signal == SIGUSR1 ? plugToggleRequest : stopRequest;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
     errno = saved;
 }
@@ -102,6 +106,7 @@ bool Simulator::setUp(std::string& error) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGUSR1, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     // libmodbus opens a device by name, so it gets a pty of its own.
@@ -262,10 +267,8 @@ void Simulator::relayLoop() {
             ::poll(fds, count, static_cast<int>(std::min<long long>(waitMs, INT_MAX)));
         if (ready < 0 && errno != EINTR)
             return;
-        if (fds[0].revents) {
-            drain(signalPipe[0]);
+        if (fds[0].revents && !takeSignals())
             return;
-        }
         if (fds[1].revents)
             drain(m_wake[0]);
         if (fds[2].revents & POLLIN)
@@ -278,6 +281,30 @@ void Simulator::relayLoop() {
         flushOutgoing(after);
         runTimers(after);
     }
+}
+
+bool Simulator::takeSignals() {
+    char buffer[64];
+    ssize_t n;
+    while ((n = ::read(signalPipe[0], buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] != plugToggleRequest)
+                return false;
+            togglePlug();
+        }
+    }
+    return true;
+}
+
+void Simulator::togglePlug() {
+    // A test pulls and puts back the adapter at moments of its choosing, so
+    // no replug is timed: the line stays out until the next signal.
+    if (m_endpoint.isOpen()) {
+        unplug("fault unplug signal");
+        m_replugAt.reset();
+        return;
+    }
+    m_replugAt = Clock::now();
 }
 
 Simulator::Clock::time_point Simulator::nextDeadline(Clock::time_point now) const {

@@ -62,6 +62,10 @@ private:
     void queuePending(Pending pending);
 
     void relayLoop();
+    // Acts on the bytes the signal handler queued; false when asked to stop.
+    bool takeSignals();
+    // SIGUSR1: unplugs the line, or plugs it back in at once when it is out.
+    void togglePlug();
     Clock::time_point nextDeadline(Clock::time_point now) const;
     void readFromSlave();
     void readFromLine();
