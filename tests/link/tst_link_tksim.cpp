@@ -16,6 +16,7 @@
 #include "PollCycle.h"
 #include "PortAccess.h"
 #include "SerialPortControl.h"
+#include "TksimLog.h"
 #include "TksimProcess.h"
 
 #include <array>
@@ -37,8 +38,6 @@ const QString dataStatus = QStringLiteral("Data received from controler 14:03:07
 const QString badStatus = QStringLiteral("Bad answer from controler 14:03:07");
 const QString notConnectedStatus = QStringLiteral("Not connected");
 
-using Triple = std::array<int, 3>; // measureRaw, setpointRaw, powerRaw
-
 // The values of the protocol's own example answer 09 03 06 08 69 07 D0 00 2D.
 const QStringList fixedExample{QStringLiteral("--fixed"), QStringLiteral("2153,2000,45")};
 const Triple exampleValues{2153, 2000, 45};
@@ -57,105 +56,6 @@ Triple dataValues() {
 // program's number formatting (C locale, seven significant digits).
 QString readoutText(int raw) {
     return QLocale::c().toString(float(raw) / 10.0f, 'g', 7);
-}
-
-// One log line of the simulator about a poll request, taken apart.
-struct SimLine {
-    enum class Kind { Answer, BadCrc, BadAddress, Truncated, Exception, Drop, Unplug, Unknown };
-
-    QString text;
-    Kind kind = Kind::Unknown;
-    Triple values{}; // the registers the answer held (Answer, BadCrc, BadAddress, Truncated)
-    int kept = 0;    // Truncated: bytes of the answer sent
-    int exceptionCode = 0;
-    int noise = 0; // random bytes before the frame
-    int extra = 0; // random bytes after it
-    bool slow = false;
-
-    bool isAnswer() const { return kind == Kind::Answer; }
-    bool holdsValues() const {
-        return kind == Kind::Answer || kind == Kind::BadCrc || kind == Kind::BadAddress ||
-               kind == Kind::Truncated;
-    }
-    // How many bytes the simulator put on the line for this request.
-    int bytesOnLine() const {
-        int frame = 0;
-        switch (kind) {
-        case Kind::Answer:
-        case Kind::BadCrc:
-        case Kind::BadAddress:
-            frame = 11;
-            break;
-        case Kind::Truncated:
-            frame = kept;
-            break;
-        case Kind::Exception:
-            frame = 5;
-            break;
-        case Kind::Drop:
-        case Kind::Unplug:
-        case Kind::Unknown:
-            break;
-        }
-        return noise + frame + extra;
-    }
-};
-
-SimLine parseSimLine(const QString& text) {
-    // The tail words come in this order (tools/tksim/Faults.cpp).
-    static const QRegularExpression tailRe(
-        QStringLiteral("^(.*?)(?: noise=(\\d+))?(?: extra=(\\d+))?( slow)?$"));
-    static const QString triple = QStringLiteral("answer (-?\\d+) (-?\\d+) (-?\\d+)$");
-    static const QRegularExpression answerRe(QLatin1Char('^') + triple);
-    static const QRegularExpression crcRe(QStringLiteral("^fault crc ") + triple);
-    static const QRegularExpression addressRe(QStringLiteral("^fault address \\d+ ") + triple);
-    static const QRegularExpression truncatedRe(QStringLiteral("^fault truncated (\\d+)/11 ") +
-                                                triple);
-    static const QRegularExpression exceptionRe(
-        QStringLiteral("^fault exception (\\d+) read 1\\.\\.3$"));
-
-    SimLine line;
-    line.text = text;
-    const QRegularExpressionMatch tail = tailRe.match(text);
-    const QString head = tail.captured(1);
-    line.noise = tail.captured(2).toInt();
-    line.extra = tail.captured(3).toInt();
-    line.slow = tail.hasCaptured(4);
-
-    const auto takeValues = [&line](const QRegularExpressionMatch& m, int first) {
-        for (int i = 0; i < 3; ++i)
-            line.values[std::size_t(i)] = m.captured(first + i).toInt();
-    };
-    QRegularExpressionMatch m;
-    if ((m = answerRe.match(head)).hasMatch()) {
-        line.kind = SimLine::Kind::Answer;
-        takeValues(m, 1);
-    } else if ((m = crcRe.match(head)).hasMatch()) {
-        line.kind = SimLine::Kind::BadCrc;
-        takeValues(m, 1);
-    } else if ((m = addressRe.match(head)).hasMatch()) {
-        line.kind = SimLine::Kind::BadAddress;
-        takeValues(m, 1);
-    } else if ((m = truncatedRe.match(head)).hasMatch()) {
-        line.kind = SimLine::Kind::Truncated;
-        line.kept = m.captured(1).toInt();
-        takeValues(m, 2);
-    } else if ((m = exceptionRe.match(head)).hasMatch()) {
-        line.kind = SimLine::Kind::Exception;
-        line.exceptionCode = m.captured(1).toInt();
-    } else if (head == QLatin1String("fault drop read 1..3")) {
-        line.kind = SimLine::Kind::Drop;
-    } else if (head == QLatin1String("fault unplug read 1..3")) {
-        line.kind = SimLine::Kind::Unplug;
-    }
-    return line;
-}
-
-// Log lines that are not about a request: the timed unplug, the line coming
-// back, an answer cut by an unplug.
-bool isLineEvent(const QString& text) {
-    return text == QLatin1String("fault unplug timed") ||
-           text.startsWith(QLatin1String("replug ")) || text.startsWith(QLatin1String("cut "));
 }
 
 // tksim as this test reads it: the lines about requests one by one, and
@@ -234,33 +134,6 @@ struct PollOutcome {
         return letters;
     }
 };
-
-// The statuses a poll must show for what the simulator sent, as a pattern
-// over PollOutcome::statusLetters. Random bytes ahead of a frame are one bad
-// answer however many there are; random bytes behind the poll's answer are
-// dropped unreported.
-QString expectedStatuses(const SimLine& line) {
-    const QString lead = line.noise > 0 ? QStringLiteral("B") : QString();
-    switch (line.kind) {
-    case SimLine::Kind::Answer:
-        return QLatin1Char('S') + lead + QLatin1Char('D');
-    case SimLine::Kind::Exception:
-        return QLatin1Char('S') + lead + QLatin1Char('E');
-    case SimLine::Kind::BadCrc:
-    case SimLine::Kind::BadAddress:
-        return QStringLiteral("SB");
-    case SimLine::Kind::Truncated:
-        // A cut frame waits for more; random bytes around it may or may not
-        // give it away before the next poll.
-        return line.noise + line.extra > 0 ? QStringLiteral("SB?") : QStringLiteral("S");
-    case SimLine::Kind::Drop:
-    case SimLine::Kind::Unplug:
-        return QStringLiteral("S");
-    case SimLine::Kind::Unknown:
-        break;
-    }
-    return QStringLiteral("(unknown line)");
-}
 
 #define TRY(statement)                                                                             \
     do {                                                                                           \

@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <csignal>
+
 TksimProcess::TksimProcess(const QString& program, const QStringList& options)
     : m_program(program), m_link(m_dir.filePath(QStringLiteral("tk-sim-port"))),
       m_logPath(m_dir.filePath(QStringLiteral("tksim.log"))),
@@ -45,4 +47,24 @@ const QStringList& TksimProcess::logLines() {
         }
     }
     return m_lines;
+}
+
+QStringList TksimProcess::takeNewLines() {
+    QStringList lines;
+    if (!m_log.isOpen())
+        return lines;
+    m_partial += m_log.readAll();
+    qsizetype start = 0;
+    qsizetype end;
+    while ((end = m_partial.indexOf('\n', start)) >= 0) {
+        lines << QString::fromUtf8(m_partial.mid(start, end - start));
+        start = end + 1;
+    }
+    m_partial.remove(0, start);
+    return lines;
+}
+
+bool TksimProcess::togglePlug() {
+    const qint64 pid = m_process.processId();
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGUSR1) == 0;
 }

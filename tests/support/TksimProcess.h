@@ -34,6 +34,13 @@ public:
     // Every whole line in the log so far, read without waiting; a line still
     // being written is left for a later call. Empty before start().
     const QStringList& logLines();
+    // The whole lines written since the last call, kept nowhere: for runs so
+    // long that keeping every line would show as the test's own memory
+    // growth. Not to be mixed with logLines() on the same process.
+    QStringList takeNewLines();
+
+    // SIGUSR1: pulls the line out, or plugs it back in when it is out.
+    bool togglePlug();
 
 private:
     bool ready();
