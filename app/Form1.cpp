@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QTimer>
 
@@ -256,18 +257,33 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 void Form1::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setFont(font());
-    const QRect meas = meas_box->geometry();
-    const QRect setp = setp_box->geometry();
-    paintPanelBackground(
-        painter, rect(),
-        {Graph->geometry(), meas, setp, status_field->geometry(), recording_field->geometry()},
-        {{QRect(meas.left(), 12, meas.width(), 16), QStringLiteral("TEMPERATURE")},
-         {QRect(setp.left(), 12, setp.width(), 16), QStringLiteral("SETPOINT")},
-         {QRect(110, 40, 300, 40), QStringLiteral("TK840 / TK960"), 15,
-          Qt::AlignLeft | Qt::AlignVCenter},
-         {QRect(setp.right() + 10, setp.top(), 40, setp.height()), QStringLiteral("°C"), 15,
-          Qt::AlignLeft | Qt::AlignVCenter}});
+    // The pixel ratio of what is painted on now: the window's image, or another
+    // one when the window is rendered elsewhere.
+    const qreal ratio = painter.paintEngine()->paintDevice()->devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_panel.size() != pixels || m_panel.devicePixelRatio() != ratio) {
+        // The same format and resolution as the window's own image, so that
+        // the copy holds the pixels a direct paint would have set.
+        m_panel = QImage(pixels, QImage::Format_RGB32);
+        m_panel.setDevicePixelRatio(ratio);
+        m_panel.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+        m_panel.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+        QPainter art(&m_panel);
+        art.setFont(font());
+        const QRect meas = meas_box->geometry();
+        const QRect setp = setp_box->geometry();
+        paintPanelBackground(
+            art, rect(),
+            {Graph->geometry(), meas, setp, status_field->geometry(), recording_field->geometry()},
+            {{QRect(meas.left(), 12, meas.width(), 16), QStringLiteral("TEMPERATURE")},
+             {QRect(setp.left(), 12, setp.width(), 16), QStringLiteral("SETPOINT")},
+             {QRect(110, 40, 300, 40), QStringLiteral("TK840 / TK960"), 15,
+              Qt::AlignLeft | Qt::AlignVCenter},
+             {QRect(setp.right() + 10, setp.top(), 40, setp.height()), QStringLiteral("°C"), 15,
+              Qt::AlignLeft | Qt::AlignVCenter}});
+    }
+    // The paint event's clip limits the copy to the part being repainted.
+    painter.drawImage(QPointF(0, 0), m_panel);
 }
 
 } // namespace app

@@ -5,6 +5,7 @@
 // closing it releases the port.
 
 #include <QDateTime>
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 
@@ -71,6 +72,10 @@ private:
 
     Form1Seams m_seams;
     QPointer<settings::Parameters_dialog> m_parameters;
+    // The panel behind the controls, drawn once for the window's size and
+    // pixel ratio: a read-out or a status line that changes repaints the panel
+    // under it, and drawing the panel afresh costs some 20 ms each time.
+    QImage m_panel;
 
     display::GraphBox* Graph = nullptr;
     QLineEdit* meas_box = nullptr;
