@@ -224,7 +224,7 @@ done
 echo
 for platform in xvfb offscreen; do
     label=latency-$platform
-    for end in text paint flush; do
+    for end in text paint flush flush_unqueued; do
         summary "$label" "latency_${end}_median_ms" ms 1
         summary "$label" "latency_${end}_p99_ms" ms 1
     done

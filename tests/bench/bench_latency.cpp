@@ -7,7 +7,9 @@
 //   latency_paint  meas_box has painted the new text into the window's image
 //   latency_flush  that repaint is finished and handed to the window system
 // Each figure is given as the median and the 99th percentile of the samples
-// (latency_<end>_median_ms, latency_<end>_p99_ms).
+// (latency_<end>_median_ms, latency_<end>_p99_ms). latency_flush_unqueued
+// is latency_flush less the time the main thread spent waiting for a CPU
+// during the sample: what is left when other work on the machine is taken out.
 //
 //   bench_latency [samples]        (200 when not given)
 //
@@ -145,7 +147,7 @@ int main(int argc, char* argv[]) {
     }
 
     const QByteArray request = QByteArray::fromHex("0903000100035543");
-    std::vector<double> toText, toPaint, toFlush;
+    std::vector<double> toText, toPaint, toFlush, unqueued;
     const auto ms = [](Clock::duration d) {
         return std::chrono::duration<double, std::milli>(d).count();
     };
@@ -168,11 +170,13 @@ int main(int argc, char* argv[]) {
         QCoreApplication::processEvents();
 
         textAt = paintAt = flushAt = Clock::time_point{};
+        const double queuedBefore = bench::runQueueWaitMs();
         armed = true;
         const Clock::time_point lastByteAt = Clock::now();
         controller.write(answer.right(1));
         const bool ended = waitFor([&] { return flushAt != Clock::time_point{}; });
         armed = false;
+        const double queued = bench::runQueueWaitMs() - queuedBefore;
         const QString expected = generalNumber(measure / 10.0f);
         if (!ended || measBox->text() != expected) {
             bench::fail(QStringLiteral("sample %1: read-out \"%2\" instead of \"%3\"%4")
@@ -184,12 +188,14 @@ int main(int argc, char* argv[]) {
         toText.push_back(ms(textAt - lastByteAt));
         toPaint.push_back(ms(paintAt - lastByteAt));
         toFlush.push_back(ms(flushAt - lastByteAt));
+        unqueued.push_back(toFlush.back() - queued);
     }
 
     bench::result("latency_samples", double(toText.size()));
     reportSamples("text", toText);
     reportSamples("paint", toPaint);
     reportSamples("flush", toFlush);
+    reportSamples("flush_unqueued", unqueued);
     form.close();
     return 0;
 }
