@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Bounded fuzzing: builds the fuzz targets with clang and libFuzzer in
+# build-fuzz/ and runs each for the given number of seconds (default 30) on a
+# copy of its corpus, so the corpus in the repository never changes. Exits
+# non-zero on the first crash or broken property and prints the input in hex.
+#   scripts/fuzz.sh [seconds-per-target]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+targets=(fuzz_receive fuzz_request fuzz_leadingnumber fuzz_profile)
+build_dir=build-fuzz
+clangxx=$(command -v clang++-14 || command -v clang++)
+
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$clangxx" \
+    -DTK_FUZZ=ON >/dev/null
+cmake --build "$build_dir" --target "${targets[@]}" -j2 >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+status=0
+for target in "${targets[@]}"; do
+    mkdir -p "$work/$target/corpus" "$work/$target/found"
+    cp tests/fuzz/corpus/"$target"/* "$work/$target/corpus/"
+    echo "== $target, ${seconds} s"
+    if ! "$build_dir/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$work/$target/found/" "$work/$target/corpus" \
+        >"$work/$target/log" 2>&1; then
+        status=1
+        tail -n 40 "$work/$target/log"
+        for input in "$work/$target/found"/*; do
+            [ -f "$input" ] || continue
+            echo "-- failing input $(basename "$input"):"
+            od -An -tx1 -v "$input"
+        done
+    fi
+    # The last status line: executions, coverage, speed.
+    grep -E '^#[0-9]+' "$work/$target/log" | tail -n 1 || true
+    grep -E 'stat::(number_of_executed_units|average_exec_per_sec)' "$work/$target/log" || true
+done
+exit "$status"
