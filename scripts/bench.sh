@@ -126,11 +126,11 @@ summary() {
         awk -v label="$label" -v key="$key" -v unit="$unit" -v aim="$aim" '
             { v[++n] = $1 }
             END {
-                if (n == 0) { printf "%-30s %-27s no result\n", label, key; exit }
+                if (n == 0) { printf "%-30s %-33s no result\n", label, key; exit }
                 median = (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
                 verdict = ""
                 if (aim != "") verdict = (median < aim) ? "  aim < " aim ": met" : "  aim < " aim ": MISSED"
-                printf "%-30s %-27s median %9.3f %-4s (min %9.3f, max %9.3f, %d runs)%s\n",
+                printf "%-30s %-33s median %9.3f %-4s (min %9.3f, max %9.3f, %d runs)%s\n",
                        label, key, median, unit, v[1], v[n], n, verdict
             }'
 }
