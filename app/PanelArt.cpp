@@ -43,9 +43,10 @@ void paintEngraving(QPainter& painter, const PanelCaption& caption) {
     font.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     painter.setFont(font);
     painter.setPen(QColor(255, 255, 255, 40));
-    painter.drawText(caption.area.translated(0, 1), caption.alignment, caption.text);
+    painter.drawText(caption.area.translated(0, 1), static_cast<int>(caption.alignment),
+                     caption.text);
     painter.setPen(QColor(200, 206, 214));
-    painter.drawText(caption.area, caption.alignment, caption.text);
+    painter.drawText(caption.area, static_cast<int>(caption.alignment), caption.text);
 }
 
 } // namespace

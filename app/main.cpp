@@ -6,5 +6,5 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     app::Form1 form;
     form.show();
-    return application.exec();
+    return QApplication::exec();
 }

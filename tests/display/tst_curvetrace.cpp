@@ -69,7 +69,7 @@ std::vector<Line> linesIn(const std::vector<Line>& lines, const QColor& colour) 
 // Texts after the three temperature labels.
 std::vector<Text> timeLabels(const RecordingSurface& surface) {
     std::vector<Text> texts = surface.texts();
-    texts.erase(texts.begin(), texts.begin() + std::min<size_t>(3, texts.size()));
+    texts.erase(texts.begin(), texts.begin() + std::min<std::ptrdiff_t>(3, std::ssize(texts)));
     return texts;
 }
 
@@ -322,6 +322,7 @@ void TestCurveTrace::timeLabelPlaces() {
     display::traceTick(m_surface, QStringLiteral("slot 1234"));
 
     std::vector<Text> expected;
+    expected.reserve(std::size_t(places.size()));
     for (int i = 0; i < places.size(); ++i)
         expected.push_back(
             {places[i], QStringLiteral("slot %1").arg(slotOfAge(ages[i])), 8, white});
@@ -346,7 +347,8 @@ void TestCurveTrace::defaultScaleShowsElevenSamples() {
     }
     QCOMPARE(visible, 2 * 10);
     // Step 9 ends on the left edge at the eleventh sample.
-    const Line last = curves[2 * 9];
+    constexpr std::size_t step = 9;
+    const Line last = curves[2 * step];
     QCOMPARE(last.to.x(), 0.0);
     QCOMPARE(last.to.y(), qreal(yOf(Data::setpointHistory[slotOfAge(10)])));
 }

@@ -320,8 +320,8 @@ void TestGraphBox::clippedAtTheEdges() {
     int greens = 0;
     int blues = 0;
     for (int y = 0; y < image.height(); ++y) {
-        greens += columnsOf(image, y, green).size();
-        blues += columnsOf(image, y, qRgb(0, 0, 255)).size();
+        greens += int(columnsOf(image, y, green).size());
+        blues += int(columnsOf(image, y, qRgb(0, 0, 255)).size());
     }
     QCOMPARE(greens, 0);
     QVERIFY(blues > 0);

@@ -323,7 +323,7 @@ void TestParameters::refusedEntriesKeepTheirValues() {
     QFETCH(QString, message);
     QFETCH(QString, shownAgain);
     auto* dialog = makeDialog();
-    QWidget* widget = dialog->findChild<QWidget*>(control);
+    auto* widget = dialog->findChild<QWidget*>(control);
     if (auto* combo = qobject_cast<QComboBox*>(widget))
         combo->setEditText(entry);
     else

@@ -23,7 +23,7 @@ quint16 crc16(const QByteArray& data) {
     static const auto table = [] {
         std::array<quint16, 256> t{};
         for (int i = 0; i < 256; ++i) {
-            quint16 v = quint16(i);
+            auto v = quint16(i);
             for (int b = 0; b < 8; ++b)
                 v = (v & 1) ? quint16((v >> 1) ^ 0xA001) : quint16(v >> 1);
             t[i] = v;
