@@ -117,7 +117,7 @@ int main(int argc, char* argv[]) {
     end.setSingleShot(true);
     QObject::connect(&end, &QTimer::timeout, &form, &QWidget::close);
     end.start(seconds * 1000);
-    const int exitStatus = application.exec();
+    const int exitStatus = QApplication::exec();
 
     const double cpu = bench::cpuSeconds() - cpuBefore;
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;

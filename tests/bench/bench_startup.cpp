@@ -86,7 +86,7 @@ int main(int argc, char* argv[]) {
 
     form.show();
     const std::optional<double> atShown = bench::msSinceExecMark();
-    const int status = application.exec();
+    const int status = QApplication::exec();
     if (!atFirstFrame) {
         bench::fail(QStringLiteral("the window was never exposed"));
         return 1;
