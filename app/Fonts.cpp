@@ -34,7 +34,9 @@ QString installPanelFonts() {
         QStringLiteral("/usr/share/fonts/truetype/dseg/DSEG7Classic-Regular.ttf"),
     };
     for (const QString& file : candidates) {
-        if (QFontDatabase::addApplicationFont(file) >= 0 && hasFamily(family))
+        const int id = QFontDatabase::addApplicationFont(file);
+        if (id >= 0 &&
+            QFontDatabase::applicationFontFamilies(id).contains(family, Qt::CaseInsensitive))
             return family;
     }
     return {};

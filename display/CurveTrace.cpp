@@ -125,16 +125,11 @@ void drawCurves(DrawingSurface& surface) {
     TimeLabel timeLabels[] = {{100, true}, {75, true}, {50, true}, {25, true}};
 
     int newerIndex = Data::historyIndex;
-    int olderIndex = 0;
     for (int step = 0; step < segmentCount; ++step) {
         --newerIndex;
-        if (newerIndex == 0) {
-            olderIndex = lastSlot;
-        } else {
-            if (newerIndex < 0)
-                newerIndex = lastSlot;
-            olderIndex = newerIndex - 1;
-        }
+        if (newerIndex < 0)
+            newerIndex = lastSlot;
+        const int olderIndex = newerIndex == 0 ? lastSlot : newerIndex - 1;
 
         const float setpointNewer = Data::setpointHistory[newerIndex];
         const float setpointOlder = Data::setpointHistory[olderIndex];
