@@ -25,8 +25,7 @@ void PollCycle::tick() {
         // Same number and speed as before: a replugged adapter comes back
         // under the name it had, and polling resumes without the operator.
         open_port(m_port);
-        if (Data::portConnected)
-            m_reopenAfterLoss = false;
+        m_reopenAfterLoss = !Data::portConnected;
     }
     if (!Data::portConnected) {
         Q_EMIT statusText(QStringLiteral("Not connected"));

@@ -401,7 +401,12 @@ void TestLinkTksim::allFaultsAtOnce() {
                    "--replug-after", "300"}));
 
     std::map<SimLine::Kind, int> kinds;
-    int noisy = 0, padded = 0, slow = 0, decoded = 0, wrong = 0, notConnectedTicks = 0;
+    int noisy = 0;
+    int padded = 0;
+    int slow = 0;
+    int decoded = 0;
+    int wrong = 0;
+    int notConnectedTicks = 0;
     int unplugs = 0;
     QSet<QString> sent;          // triples of clean answers
     QSet<QString> inBadFrames;   // triples of frames that were not to be taken

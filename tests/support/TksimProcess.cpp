@@ -4,8 +4,8 @@
 
 #include <csignal>
 
-TksimProcess::TksimProcess(const QString& program, const QStringList& options)
-    : m_program(program), m_link(m_dir.filePath(QStringLiteral("tk-sim-port"))),
+TksimProcess::TksimProcess(QString program, const QStringList& options)
+    : m_program(std::move(program)), m_link(m_dir.filePath(QStringLiteral("tk-sim-port"))),
       m_logPath(m_dir.filePath(QStringLiteral("tksim.log"))),
       m_arguments(
           QStringList{QStringLiteral("--link"), m_link, QStringLiteral("--log"), m_logPath} +

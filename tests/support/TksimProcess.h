@@ -15,7 +15,7 @@
 class TksimProcess {
 public:
     // program: the tksim executable; options: what follows --link and --log.
-    TksimProcess(const QString& program, const QStringList& options);
+    TksimProcess(QString program, const QStringList& options);
     // Ends tksim with SIGTERM, the way that lets it remove its link.
     ~TksimProcess();
     TksimProcess(const TksimProcess&) = delete;

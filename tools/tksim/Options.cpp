@@ -171,7 +171,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         }
         const std::string problem = found->second(value, result.options);
         if (!problem.empty()) {
-            result.error = "--" + name + " " + problem;
+            result.error = std::string("--").append(name).append(" ").append(problem);
             return result;
         }
     }

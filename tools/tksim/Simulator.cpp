@@ -38,9 +38,7 @@ void onSignal(int signal) {
 }
 
 bool makePipe(int fds[2]) {
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    return true;
+    return ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0;
 }
 
 void drain(int fd) {
@@ -151,7 +149,8 @@ bool Simulator::setUp(std::string& error) {
         return false;
 
     // Signals belong to the relay thread, whose poll() watches the pipe.
-    sigset_t all, previous;
+    sigset_t all;
+    sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     m_slaveThread = std::thread([this] { serveRequests(); });
