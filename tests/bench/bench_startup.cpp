@@ -68,7 +68,7 @@ int main(int argc, char* argv[]) {
     double cpuFirstFrame = -1;
     double runQueueFirstFrame = -1;
     bench::AfterEvent firstFrame(
-        QEvent::Expose, [&form](QObject* object) { return object == form.windowHandle(); },
+        QEvent::Expose, [&form](const QObject* object) { return object == form.windowHandle(); },
         [&](QObject*) {
             if (atFirstFrame || !form.windowHandle()->isExposed())
                 return;

@@ -38,6 +38,8 @@ struct Environment {
         FUZZ_CHECK(folder.isValid() && pty.isValid());
         FUZZ_CHECK(QDir::setCurrent(folder.path()));
     }
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
     QApplication* application;
     QTemporaryDir folder;
     Pty pty;
@@ -54,7 +56,6 @@ bool waitFor(const std::function<bool()>& done) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static Environment environment;
-    Pty& pty = environment.pty;
 
     QFile conf(QStringLiteral("conf.ini"));
     FUZZ_CHECK(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -79,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(
             !form.findChild<display::GraphBox*>(QStringLiteral("Graph"))->picture().isNull());
 
+        Pty& pty = environment.pty;
         pty.readAvailable(); // nothing of an earlier run is taken for this one's request
         auto* status = form.findChild<QLineEdit*>(QStringLiteral("status_field"));
         QMetaObject::invokeMethod(form.findChild<QTimer*>(QStringLiteral("timerGetFromControler")),

@@ -170,7 +170,7 @@ void TestAnswerCollector::millionRandomFrames() {
     };
     const auto mutated = [&](Bytes frame) {
         for (int n = 1 + below(3); n > 0 && !frame.empty(); --n) {
-            const std::size_t at = std::size_t(below(int(frame.size())));
+            const auto at = std::size_t(below(int(frame.size())));
             switch (below(4)) {
             case 0:
                 frame[at] ^= uint8_t(1u << below(8));
@@ -245,7 +245,7 @@ void TestAnswerCollector::millionRandomFrames() {
             frame = mutated(validAnswer());
         } else if (kind == 6) {
             frame = validAnswer();
-            frame.resize(std::size_t(1 + below(10)));
+            frame.resize(1 + std::size_t(below(10)));
         } else if (kind == 7) {
             frame = below(2) == 0 ? validException() : mutated(validException());
         } else {
@@ -265,9 +265,11 @@ void TestAnswerCollector::millionRandomFrames() {
         }
         if (clean) {
             ++cleanAnswers;
+            // cppcheck-suppress knownConditionTrueFalse ; judgeAnswer counts, through a signal
             if (answers == answersBefore || heldValues() != *clean)
                 ++cleanAnswersMissed;
         }
+        // cppcheck-suppress knownConditionTrueFalse ; judgeAnswer counts, through a signal
         if (kind == 6 && answers != answersBefore)
             ++truncatedDecoded;
     }
