@@ -18,10 +18,8 @@ build_time=$((SECONDS - start))
 # Tests start tksim as a child process: it inherits these and is checked too.
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:strict_init_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-# No leak suppressions: the suite runs clean with Qt, fontconfig and libmodbus
-# as they are. Should one be needed, it goes in a file named here, with the
-# reason it is not ours.
-export LSAN_OPTIONS="print_suppressions=0"
+# Leaks inside libraries that are not ours, each with its reason in the file.
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 
 start=$SECONDS
 status=0
