@@ -37,7 +37,7 @@ Q_SIGNALS:
 
 private:
     void takeFramesAtHead();
-    void dropHead(int count);
+    static void dropHead(int count);
     QString stamped(const QString& text) const;
 
     Clock m_now;

@@ -117,7 +117,9 @@ int main(int argc, char* argv[]) {
     heartbeat.start(100);
 
     using Clock = std::chrono::steady_clock;
-    Clock::time_point textAt{}, paintAt{}, flushAt{};
+    Clock::time_point textAt{};
+    Clock::time_point paintAt{};
+    Clock::time_point flushAt{};
     bool armed = false;
     QObject::connect(measBox, &QLineEdit::textChanged, &form, [&] {
         if (armed && textAt == Clock::time_point{})
@@ -147,7 +149,10 @@ int main(int argc, char* argv[]) {
     }
 
     const QByteArray request = QByteArray::fromHex("0903000100035543");
-    std::vector<double> toText, toPaint, toFlush, unqueued;
+    std::vector<double> toText;
+    std::vector<double> toPaint;
+    std::vector<double> toFlush;
+    std::vector<double> unqueued;
     const auto ms = [](Clock::duration d) {
         return std::chrono::duration<double, std::milli>(d).count();
     };
@@ -177,7 +182,7 @@ int main(int argc, char* argv[]) {
         const bool ended = waitFor([&] { return flushAt != Clock::time_point{}; });
         armed = false;
         const double queued = bench::runQueueWaitMs() - queuedBefore;
-        const QString expected = generalNumber(measure / 10.0f);
+        const QString expected = generalNumber(static_cast<float>(measure) / 10.0f);
         if (!ended || measBox->text() != expected) {
             bench::fail(QStringLiteral("sample %1: read-out \"%2\" instead of \"%3\"%4")
                             .arg(i)

@@ -18,7 +18,6 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <optional>
 #include <regex>
 #include <string>
@@ -78,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     // A number key written and read back keeps its value to seven
     // significant digits, in any locale.
-    const float stored = static_cast<float>(value);
+    const auto stored = static_cast<float>(value);
     if (std::isfinite(stored)) {
         const QString written = settings::numberKeyText(stored);
         FUZZ_CHECK(!written.contains(QLatin1Char(',')) && !written.contains(QLatin1Char(' ')));

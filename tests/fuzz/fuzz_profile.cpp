@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         contents.truncate(nul);
     }
     const QString section =
-        parts.size() > 0 ? textOf(parts[0]) : QStringLiteral("TK840 TK960 PC control");
+        !parts.isEmpty() ? textOf(parts[0]) : QStringLiteral("TK840 TK960 PC control");
     const QString key = parts.size() > 1 ? textOf(parts[1]) : QStringLiteral("ComPortNum");
     const QString value = parts.size() > 2 ? textOf(parts[2]) : QStringLiteral("3");
 
