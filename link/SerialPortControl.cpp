@@ -1,5 +1,6 @@
 #include "SerialPortControl.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStringList>
 
@@ -102,7 +103,21 @@ bool SerialPortControl::setPortOpen(bool open) {
     const QString device = deviceName();
     if (device.isEmpty())
         return false;
+#ifdef Q_OS_WIN
     m_port.setPortName(device);
+#else
+    // The lock file that keeps a second program off the line is named after
+    // the path opened: a link (/dev/serial/by-id/...) must lock the device it
+    // points to, or two programs could share it under two names. A device
+    // that is not there is not tried, so it takes no lock file, which would
+    // be written and synced to the disk for nothing.
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty()) {
+        qCDebug(lcSerial) << "no device" << device;
+        return false;
+    }
+    m_port.setPortName(target);
+#endif
     m_port.setBaudRate(m_baudRate);
     m_port.setParity(m_parity);
     m_port.setDataBits(m_dataBits);

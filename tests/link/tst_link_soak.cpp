@@ -408,7 +408,12 @@ void TestLinkSoak::soak() {
     }
 
     std::map<SimLine::Kind, int> kinds;
-    int noisy = 0, padded = 0, slow = 0, decoded = 0, wrong = 0, notConnected = 0;
+    int noisy = 0;
+    int padded = 0;
+    int slow = 0;
+    int decoded = 0;
+    int wrong = 0;
+    int notConnected = 0;
     int recoveries = 0;
     Triple held = dataValues(); // the no-value marker until the first answer
     bool faultBefore = false;
@@ -419,7 +424,9 @@ void TestLinkSoak::soak() {
     qint64 rssRingsFull = -1; // once every ring slot was written
     int pollsRingsFull = 0;
 
-    qint64 nextPoll = firstPollMs, nextTrace = traceMs, nextRecord = firstRecordMs;
+    qint64 nextPoll = firstPollMs;
+    qint64 nextTrace = traceMs;
+    qint64 nextRecord = firstRecordMs;
     int requests = 0;
     const QDateTime t0 = startTime;
     while (requests < polls) {
@@ -662,24 +669,26 @@ void TestLinkSoak::stallWhileAnswerArrives() {
 // nothing is left behind.
 void TestLinkSoak::unplugReplugCycles() {
     TRY(startForm({"--fixed", "2153,2000,45", "--replug-after", "3600000"}));
-    // Lock files of ports in this test's folder only: other tests may run
-    // next to this one and take and drop their own.
-    const QString ours = QString(m_sim->link()).replace(QLatin1Char('/'), QLatin1Char('_'));
-    const auto ourLocks = [&ours] {
+    // Lock files this process holds (each names its holder on its first
+    // line): other tests may run next to this one and take and drop their own.
+    const auto ourLocks = [] {
         QStringList found;
-        for (const QString& name : serialLockFiles())
-            if (name.contains(ours))
+        for (const QString& name : serialLockFiles()) {
+            QFile lock(serialLockFolder() + QLatin1Char('/') + name);
+            if (lock.open(QIODevice::ReadOnly) &&
+                lock.readLine().trimmed() == QByteArray::number(QCoreApplication::applicationPid()))
                 found << name;
+        }
         return found;
     };
-    const QString lockName = QFileInfo(serialLockFileFor(m_sim->link())).fileName();
+    const auto lockNow = [this] { return QFileInfo(serialLockFileFor(m_sim->link())).fileName(); };
 
     PollOutcome first;
     TRY(pollOnce(first));
     QCOMPARE(lettersOf(first.statuses), QStringLiteral("SD"));
     const int descriptors = openDescriptorCount();
     int descriptorsUnplugged = -1;
-    QCOMPARE(ourLocks(), QStringList{lockName});
+    QCOMPARE(ourLocks(), QStringList{lockNow()});
     QSignalSpy lost(&m_form->serialPort(), &SerialPortControl::deviceLost);
 
     for (int cycle = 1; cycle <= 20; ++cycle) {
@@ -716,9 +725,9 @@ void TestLinkSoak::unplugReplugCycles() {
         QCOMPARE(m_form->serialPort().deviceName(), m_sim->link());
         QCOMPARE(Data::comPortNum, int16_t(1));
         // The port holds the terminal the link names now (the kernel may
-        // give the new one the old number), under the lock of the same name.
+        // give the new one the old number), under that terminal's lock.
         QVERIFY2(descriptorOnDevice(m_sim->link()) >= 0, qPrintable(at));
-        QCOMPARE(ourLocks(), QStringList{lockName});
+        QCOMPARE(ourLocks(), QStringList{lockNow()});
         QCOMPARE(openDescriptorCount(), descriptors);
     }
 }

@@ -1,4 +1,6 @@
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "Data.h"
@@ -25,6 +27,8 @@ private Q_SLOTS:
     void lineSettingsApplied_data();
     void lineSettingsApplied();
     void portHeldByAnotherProgram();
+    void portHeldUnderAnotherName_data();
+    void portHeldUnderAnotherName();
     void scanMarksPresentPorts();
     void bytesBothWays();
     void discardsUnreadInput();
@@ -169,6 +173,39 @@ void TestSerialPort::portHeldByAnotherProgram() {
     other.close();
     tklink::open_port(port);
     QVERIFY(Data::portConnected);
+}
+
+void TestSerialPort::portHeldUnderAnotherName_data() {
+    QTest::addColumn<bool>("firstUsesLink");
+    QTest::newRow("first by the link, second by the device") << true;
+    QTest::newRow("first by the device, second by the link") << false;
+}
+
+void TestSerialPort::portHeldUnderAnotherName() {
+    // Adapters are often named by a stable link (/dev/serial/by-id/...): two
+    // instances of the program that reach one device by two names must not
+    // share it.
+    QFETCH(bool, firstUsesLink);
+    Pty pty;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("by-id-adapter"));
+    QVERIFY(QFile::link(pty.path(), link));
+
+    SerialPortControl first([&](int) { return firstUsesLink ? link : pty.path(); });
+    SerialPortControl second([&](int) { return firstUsesLink ? pty.path() : link; });
+    for (SerialPortControl* port : {&first, &second}) {
+        QVERIFY(port->setCommPort(1));
+        QVERIFY(port->setSettings(QStringLiteral("19200,n,8,1")));
+    }
+    QVERIFY(first.setPortOpen(true));
+    QVERIFY(!second.setPortOpen(true));
+    QVERIFY(first.portOpen());
+    // The name the operator gave stays what the port shows.
+    QCOMPARE(first.deviceName(), firstUsesLink ? link : pty.path());
+
+    QVERIFY(first.setPortOpen(false));
+    QVERIFY(second.setPortOpen(true));
 }
 
 void TestSerialPort::scanMarksPresentPorts() {

@@ -68,7 +68,11 @@ QStringList serialLockFiles() {
 }
 
 QString serialLockFileFor(const QString& portPath) {
-    QString name = portPath;
+    // The program opens the device a link leads to, and Qt names the lock
+    // after that path less its "/dev/".
+    QString name = QFileInfo(portPath).canonicalFilePath();
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     return serialLockFolder() + QStringLiteral("/LCK..") + name;
 }

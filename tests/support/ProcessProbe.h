@@ -28,5 +28,5 @@ QString serialLockFolder();
 // Names of the lock files ("LCK..*") in the lock folder.
 QStringList serialLockFiles();
 
-// The lock file QSerialPort takes for a port opened by the path.
+// The lock file the program takes for the port it reaches by this path.
 QString serialLockFileFor(const QString& portPath);
