@@ -1,10 +1,33 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds from scratch in a fresh
-# folder and runs every test.
+# folder and runs every test, then the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, and the
+# static checks. Any failure stops it with a non-zero status.
+#
+#   scripts/test.sh            everything (what CI runs)
+#   scripts/test.sh --quick    the build and the test suite only
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+
+quick=false
+[ "${1:-}" = "--quick" ] && quick=true
+
+# The compiler, fuzzer and sanitizer runtimes and the checkers.
+scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
+    clang-format-14 cppcheck
+
+step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+
+step "build and test suite"
 rm -rf build-test
 scripts/build.sh build-test
-cd build-test
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+(cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" -LE soak)
+$quick && exit 0
+
+step "static checks"
+scripts/lint.sh
+step "test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/sanitize.sh
+step "bounded fuzzing"
+scripts/fuzz.sh "${TK_FUZZ_SECONDS:-30}"
+step "all passed"
