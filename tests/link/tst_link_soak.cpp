@@ -72,16 +72,6 @@ QString statusTimeText(const QDateTime& t) {
     return t.time().toString(QStringLiteral("HH:mm:ss"));
 }
 
-// The read-out text of a raw value, formatted independently of the program's
-// own number formatting (C locale, seven significant digits).
-QString readoutText(int raw) {
-    return QLocale::c().toString(float(raw) / 10.0f, 'g', 7);
-}
-
-QString tripleText(const Triple& t) {
-    return QStringLiteral("%1 %2 %3").arg(t[0]).arg(t[1]).arg(t[2]);
-}
-
 Triple dataValues() {
     return {int(Data::measureRaw), int(Data::setpointRaw), int(Data::powerRaw)};
 }
@@ -295,13 +285,8 @@ void TestLinkSoak::pollOnce(PollOutcome& outcome) {
         } else {
             // Everything the simulator put on the line is taken before the
             // next tick, as it is at the program's real pace.
-            const int expected = line->bytesOnLine();
-            QVERIFY2(QTest::qWaitFor([&] { return m_bytesTaken >= expected; }, waitMs),
-                     qPrintable(QStringLiteral("%1 of %2 bytes taken after \"%3\"")
-                                    .arg(m_bytesTaken)
-                                    .arg(expected)
-                                    .arg(line->text)));
-            QCOMPARE(m_bytesTaken, expected);
+            const QString missing = waitForBytesTaken(*line, m_bytesTaken, waitMs);
+            QVERIFY2(missing.isEmpty(), qPrintable(missing));
         }
     }
     outcome.statuses = m_statuses;

@@ -44,18 +44,8 @@ const Triple exampleValues{2153, 2000, 45};
 // What Data holds before the first answer.
 const Triple noValues{8888, 8888, 0};
 
-QString tripleText(const Triple& t) {
-    return QStringLiteral("%1 %2 %3").arg(t[0]).arg(t[1]).arg(t[2]);
-}
-
 Triple dataValues() {
     return {int(Data::measureRaw), int(Data::setpointRaw), int(Data::powerRaw)};
-}
-
-// The read-out text of a raw value, formatted here independently of the
-// program's number formatting (C locale, seven significant digits).
-QString readoutText(int raw) {
-    return QLocale::c().toString(float(raw) / 10.0f, 'g', 7);
 }
 
 // tksim as this test reads it: the lines about requests one by one, and
@@ -244,13 +234,8 @@ void TestLinkTksim::pollOnce(PollOutcome& outcome) {
         if (line->kind == SimLine::Kind::Unplug) {
             QVERIFY(QTest::qWaitFor([] { return !Data::portConnected; }, waitMs));
         } else {
-            const int expected = line->bytesOnLine();
-            QVERIFY2(QTest::qWaitFor([&] { return m_bytesTaken >= expected; }, waitMs),
-                     qPrintable(QStringLiteral("%1 of %2 bytes taken after \"%3\"")
-                                    .arg(m_bytesTaken)
-                                    .arg(expected)
-                                    .arg(line->text)));
-            QCOMPARE(m_bytesTaken, expected);
+            const QString missing = waitForBytesTaken(*line, m_bytesTaken, waitMs);
+            QVERIFY2(missing.isEmpty(), qPrintable(missing));
         }
     }
     outcome.statuses = m_statuses.mid(statusesBefore);

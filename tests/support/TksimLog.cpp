@@ -1,6 +1,8 @@
 #include "TksimLog.h"
 
+#include <QLocale>
 #include <QRegularExpression>
+#include <QTest>
 
 SimLine parseSimLine(const QString& text) {
     // The tail words come in this order (tools/tksim/Faults.cpp).
@@ -79,4 +81,24 @@ QString expectedStatuses(const SimLine& line) {
         break;
     }
     return QStringLiteral("(unknown line)");
+}
+
+QString tripleText(const Triple& t) {
+    return QStringLiteral("%1 %2 %3").arg(t[0]).arg(t[1]).arg(t[2]);
+}
+
+QString readoutText(int raw) {
+    return QLocale::c().toString(float(raw) / 10.0f, 'g', 7);
+}
+
+QString waitForBytesTaken(const SimLine& line, const int& bytesTaken, int timeoutMs) {
+    const int expected = line.bytesOnLine();
+    // Too few bytes by the deadline and too many are both told below.
+    if (QTest::qWaitFor([&] { return bytesTaken >= expected; }, timeoutMs) &&
+        bytesTaken == expected)
+        return {};
+    return QStringLiteral("%1 of %2 bytes taken after \"%3\"")
+        .arg(bytesTaken)
+        .arg(expected)
+        .arg(line.text);
 }

@@ -64,3 +64,15 @@ bool isLineEvent(const QString& text);
 // however many there are; random bytes behind the poll's answer are dropped
 // unreported.
 QString expectedStatuses(const SimLine& line);
+
+// "M S P", as the simulator logs an answer's registers.
+QString tripleText(const Triple& t);
+
+// The read-out text of a raw value, formatted here independently of the
+// program's number formatting (C locale, seven significant digits).
+QString readoutText(int raw);
+
+// Waits, running the event loop, until the program has taken every byte the
+// simulator put on the line for this request; bytesTaken is the test's count
+// of the bytes the program read. Returns what went wrong, or nothing.
+QString waitForBytesTaken(const SimLine& line, const int& bytesTaken, int timeoutMs);
