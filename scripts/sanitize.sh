@@ -6,10 +6,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=build-asan
 san_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+# GCC 12 with the sanitizers' instrumentation warns of maybe-uninitialized
+# members deep inside libstdc++'s <regex> (a fuzz target's reference parser);
+# the plain build, which has no such warning, keeps the check for our code.
+warn_flags="-Wno-maybe-uninitialized"
 
 start=$SECONDS
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS="$san_flags" \
+    -DCMAKE_CXX_FLAGS="$san_flags $warn_flags" \
     -DCMAKE_EXE_LINKER_FLAGS="$san_flags" \
     -DCMAKE_SHARED_LINKER_FLAGS="$san_flags" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
