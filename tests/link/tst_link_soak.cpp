@@ -814,6 +814,7 @@ void TestLinkSoak::secondInstance() {
 void TestLinkSoak::silentController() {
     TRY(startForm({"--fixed", "2153,2000,45", "--drop", "0.5", "--seed", "21"}));
     TRY(startRecording());
+    QSignalSpy current(m_poll, &PollCycle::valuesCurrentChanged);
     const QStringList values{"215.3", "200"};
     const QStringList noData{"888.8", "888.8"};
     const QStringList expected[] = {values, values, values, noData, values};
@@ -837,6 +838,7 @@ void TestLinkSoak::silentController() {
         records += shown == noData ? ";8888;8888;0;\r\n" : ";2000;2153;45;\r\n";
     }
     QCOMPARE(box("status_field")->text(), QStringLiteral("Data received from controler 22:50:08"));
+    QCOMPARE(current, (QList<QList<QVariant>>{{true}, {false}, {true}})); // on changes only
     QVERIFY2(m_problems.isEmpty(), qPrintable(m_problems.join(QLatin1Char('\n'))));
 
     QFile file(Data::recordFileName);
