@@ -17,6 +17,7 @@
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
 #include "PortAccess.h"
+#include "PortFailureText.h"
 #include "Profile.h"
 #include "Recorder.h"
 #include "Settings.h"
@@ -39,8 +40,9 @@ QString configuredDevice(int portNumber) {
     return mapped.isEmpty() ? tklink::defaultDeviceName(portNumber) : mapped;
 }
 
-void showErrorBox(const QString& caption, const QString& text) {
+void showErrorBox(const QString& caption, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    box.setInformativeText(detail);
     box.exec();
 }
 
@@ -103,6 +105,7 @@ void Form1::createControls() {
     graphPalette.setColor(QPalette::WindowText, Qt::green);
     Graph->setPalette(graphPalette);
     connect(Graph, &display::GraphBox::clicked, this, &Form1::showParameters);
+    Graph->setToolTip(QStringLiteral("Click to open the Parameters"));
 
     const QRect measPlace(432, 32, 153, 65);
     m_readoutRoom = measPlace.size() - QSize(8, 4);
@@ -145,6 +148,8 @@ void Form1::createControls() {
         auto* timer = new QTimer(this);
         timer->setObjectName(QLatin1String(name));
         timer->setInterval(periodMs);
+        // A coarse timer may fire 5 % off: a record every 19 to 21 s.
+        timer->setTimerType(Qt::PreciseTimer);
         return timer;
     };
     timerGetFromControler = makeTimer("timerGetFromControler", 5000);
@@ -188,7 +193,11 @@ void Form1::showParameters() {
     if (!m_parameters) {
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(
-            {[this] { open_port(); }, m_seams.deviceForPort, QString()});
+            {[this] {
+                 open_port();
+                 return Data::portConnected ? QString() : portFailureReason(MSComm1->lastFailure());
+             },
+             m_seams.deviceForPort, QString()});
     }
     m_parameters->show();
     m_parameters->raise();
@@ -210,7 +219,8 @@ void Form1::load() {
     if (!Data::portConnected) {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("Erreur pendant l'ouverture du port ") +
-                              QString::number(Data::comPortNum));
+                              QString::number(Data::comPortNum),
+                          portFailureDetail(MSComm1->lastFailure(), presentDevices()));
     }
 
     Data::setpointRaw = Data::NO_DATA_RAW;
@@ -241,6 +251,22 @@ void Form1::load() {
 void Form1::showReadout(QLineEdit* box, const QString& text) {
     box->setFont(fittedFont(m_readoutFont, text, m_readoutRoom));
     box->setText(text);
+}
+
+// The serial devices there are, each with the port number that names it.
+QStringList Form1::presentDevices() const {
+    QStringList present;
+    for (const QString& device : tklink::presentSerialDevices()) {
+        QString entry = device;
+        for (int n = 1; n <= tklink::scannedPorts; ++n) {
+            if (m_seams.deviceForPort(n) == device) {
+                entry += QStringLiteral(" (port %1)").arg(n);
+                break;
+            }
+        }
+        present << entry;
+    }
+    return present;
 }
 
 void Form1::traceCurves() {

@@ -37,10 +37,11 @@ class PanelButton;
 
 // What the main window takes from the outside world. Empty members get the
 // real thing: port numbers named by conf.ini and the platform, a modal
-// message box, the system clock.
+// message box (detail is its informative text), the system clock.
 struct Form1Seams {
     tklink::SerialPortControl::DeviceResolver deviceForPort;
-    std::function<void(const QString& caption, const QString& text)> showError;
+    std::function<void(const QString& caption, const QString& text, const QString& detail)>
+        showError;
     std::function<QDateTime()> now;
 };
 
@@ -70,6 +71,7 @@ private:
     void unload();
     void traceCurves();
     void showReadout(QLineEdit* box, const QString& text);
+    QStringList presentDevices() const;
 
     Form1Seams m_seams;
     QPointer<settings::Parameters_dialog> m_parameters;

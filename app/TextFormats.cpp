@@ -1,9 +1,21 @@
 #include "TextFormats.h"
 
 QString generalNumber(double value, const QLocale& locale) {
-    QLocale plain = locale;
-    plain.setNumberOptions(QLocale::OmitGroupSeparator);
-    return plain.toString(value, 'g', 7);
+    QString text = QLocale::c().toString(value, 'g', 7);
+    text.replace(QLatin1Char('.'), locale.decimalPoint());
+    return text;
+}
+
+std::optional<double> readGeneralNumber(const QString& text, const QLocale& locale) {
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    double value = locale.toDouble(trimmed, &ok);
+    if (ok)
+        return value;
+    QString plain = trimmed;
+    plain.replace(locale.decimalPoint(), QStringLiteral("."));
+    value = QLocale::c().toDouble(plain, &ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
 }
 
 QString statusTime(const QTime& time, const QLocale& locale) {

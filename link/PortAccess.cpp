@@ -1,5 +1,7 @@
 #include "PortAccess.h"
 
+#include <QSerialPortInfo>
+
 #include "Data.h"
 #include "SerialPortControl.h"
 
@@ -17,6 +19,14 @@ QString defaultDeviceName(int portNumber) {
         return QStringLiteral("/dev/ttyS%1").arg(portNumber - 31);
     return {};
 #endif
+}
+
+QStringList presentSerialDevices() {
+    QStringList devices;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        devices << info.systemLocation();
+    devices.sort();
+    return devices;
 }
 
 void open_port(SerialPortControl& port) {

@@ -3,6 +3,7 @@
 // Opening the configured port and the start-up scan of port numbers 1 to 50.
 
 #include <QString>
+#include <QStringList>
 
 namespace tklink {
 
@@ -15,6 +16,9 @@ inline constexpr int scannedPorts = 50;
 // Windows; on Linux 1-20 are ttyUSB0-19 (USB adapters), 21-30 ttyACM0-9 and
 // 31-50 ttyS0-19. Other numbers name nothing.
 QString defaultDeviceName(int portNumber);
+
+// The serial devices the system has now ("/dev/ttyUSB0", "COM3"), sorted.
+QStringList presentSerialDevices();
 
 // (Re)opens port Data::comPortNum at Data::comPortSpeed, 8N1, and sets
 // Data::portConnected to the outcome. Shows nothing; a port that was open is

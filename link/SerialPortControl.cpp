@@ -1,8 +1,14 @@
 #include "SerialPortControl.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStringList>
+
+#include <cerrno>
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 Q_LOGGING_CATEGORY(lcSerial, "tk.link.serial", QtWarningMsg)
 
@@ -16,21 +22,31 @@ SerialPortControl::SerialPortControl(DeviceResolver resolver, QObject* parent)
 
 SerialPortControl::~SerialPortControl() = default;
 
+bool SerialPortControl::fail(OpenFailure::Kind kind, const QString& device,
+                             const QString& systemText) {
+    m_failure = {kind, m_portNumber, device, systemText};
+    return false;
+}
+
 bool SerialPortControl::setCommPort(int16_t number) {
-    if (m_port.isOpen() || number < 1)
+    if (m_port.isOpen())
         return false;
+    if (number < 1) {
+        m_portNumber = number;
+        return fail(OpenFailure::Kind::NoDevice, QString(), QString());
+    }
     m_portNumber = number;
     return true;
 }
 
 bool SerialPortControl::setSettings(const QString& settings) {
     const QStringList parts = settings.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return false;
     bool ok = false;
     const qint32 baud = parts[0].trimmed().toInt(&ok);
     if (!ok || baud <= 0)
-        return false;
+        return fail(OpenFailure::Kind::SettingsRefused, deviceName(), parts[0]);
+    if (parts.size() != 4)
+        return fail(OpenFailure::Kind::SettingsRefused, deviceName(), settings);
 
     QSerialPort::Parity parity;
     const QString p = parts[1].trimmed().toLower();
@@ -45,11 +61,11 @@ bool SerialPortControl::setSettings(const QString& settings) {
     else if (p == QLatin1String("s"))
         parity = QSerialPort::SpaceParity;
     else
-        return false;
+        return fail(OpenFailure::Kind::SettingsRefused, deviceName(), settings);
 
     const int bits = parts[2].trimmed().toInt(&ok);
     if (!ok || bits < 5 || bits > 8)
-        return false;
+        return fail(OpenFailure::Kind::SettingsRefused, deviceName(), settings);
 
     QSerialPort::StopBits stop;
     const QString s = parts[3].trimmed();
@@ -60,7 +76,7 @@ bool SerialPortControl::setSettings(const QString& settings) {
     else if (s == QLatin1String("2"))
         stop = QSerialPort::TwoStop;
     else
-        return false;
+        return fail(OpenFailure::Kind::SettingsRefused, deviceName(), settings);
 
     if (m_port.isOpen() &&
         !(m_port.setBaudRate(baud) && m_port.setParity(parity) &&
@@ -102,9 +118,10 @@ bool SerialPortControl::setPortOpen(bool open) {
         return false;
     const QString device = deviceName();
     if (device.isEmpty())
-        return false;
+        return fail(OpenFailure::Kind::NoDevice, device, QString());
 #ifdef Q_OS_WIN
-    m_port.setPortName(device);
+    const QString target = device;
+    m_port.setPortName(target);
 #else
     // The lock file that keeps a second program off the line is named after
     // the path opened: a link (/dev/serial/by-id/...) must lock the device it
@@ -114,7 +131,7 @@ bool SerialPortControl::setPortOpen(bool open) {
     const QString target = QFileInfo(device).canonicalFilePath();
     if (target.isEmpty()) {
         qCDebug(lcSerial) << "no device" << device;
-        return false;
+        return fail(OpenFailure::Kind::NotFound, device, qt_error_string(ENOENT));
     }
     m_port.setPortName(target);
 #endif
@@ -126,10 +143,33 @@ bool SerialPortControl::setPortOpen(bool open) {
     m_commEvent = 0;
     if (!m_port.open(QIODevice::ReadWrite)) {
         qCDebug(lcSerial) << "cannot open" << device << m_port.errorString();
-        return false;
+        return fail(openErrorKind(target), device, m_port.errorString());
     }
     qCDebug(lcSerial) << "opened" << device << m_baudRate;
+    m_failure = {};
     return true;
+}
+
+OpenFailure::Kind SerialPortControl::openErrorKind(const QString& target) const {
+    switch (m_port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return OpenFailure::Kind::NotFound;
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_WIN
+        // Windows says "access denied" for a port that another program holds.
+        Q_UNUSED(target);
+        return OpenFailure::Kind::Busy;
+#else
+        // Qt says "permission" both for a device the user may not open and
+        // for one locked or held by another program: the device's own
+        // access rights tell them apart.
+        if (::access(QFile::encodeName(target).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            return OpenFailure::Kind::PermissionDenied;
+        return OpenFailure::Kind::Busy;
+#endif
+    default:
+        return OpenFailure::Kind::Other;
+    }
 }
 
 int SerialPortControl::inBufferCount() const {

@@ -16,6 +16,25 @@
 
 namespace tklink {
 
+// Why the last open, or the setting before it, failed: the device tried and
+// the system's own words for the reason. Callers choose what to tell the
+// operator.
+struct OpenFailure {
+    enum class Kind {
+        None,             // the last open succeeded, or none failed yet
+        NoDevice,         // the port number names no device
+        NotFound,         // the device it names is not there
+        PermissionDenied, // the user may not use the device
+        Busy,             // another program holds the device
+        SettingsRefused,  // the line settings text was refused
+        Other,
+    };
+    Kind kind = Kind::None;
+    int portNumber = 0;
+    QString device;     // as named by the resolver; empty for NoDevice
+    QString systemText; // "Permission denied"; the refused text for SettingsRefused
+};
+
 class SerialPortControl : public QObject {
     Q_OBJECT
 
@@ -52,6 +71,10 @@ public:
     // The device the selected port number names now (may be empty).
     QString deviceName() const;
 
+    // The reason of the last failed open or refused setting; kind None after
+    // a successful open.
+    const OpenFailure& lastFailure() const { return m_failure; }
+
     int inBufferCount() const;
     bool clearInBuffer();
     bool clearOutBuffer();
@@ -71,6 +94,8 @@ private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void loseDevice();
+    bool fail(OpenFailure::Kind kind, const QString& device, const QString& systemText);
+    OpenFailure::Kind openErrorKind(const QString& target) const;
 
     QSerialPort m_port;
     DeviceResolver m_resolver;
@@ -82,6 +107,7 @@ private:
     int16_t m_inputLen = 0;
     int16_t m_rThreshold = 0;
     int16_t m_commEvent = 0;
+    OpenFailure m_failure;
 };
 
 } // namespace tklink

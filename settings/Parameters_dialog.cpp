@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -20,18 +22,44 @@ namespace {
 
 // Entries are read in the operator's regional number format.
 std::optional<int16_t> readWholeNumber(const QString& text) {
-    bool ok = false;
-    const double value = QLocale().toDouble(text.trimmed(), &ok);
-    return ok ? roundToInt16(value) : std::nullopt;
+    const auto value = readGeneralNumber(text);
+    return value ? roundToInt16(*value) : std::nullopt;
 }
 
 std::optional<float> readNumber(const QString& text) {
-    bool ok = false;
-    const double value = QLocale().toDouble(text.trimmed(), &ok);
-    const auto single = static_cast<float>(value);
-    if (!ok || !std::isfinite(single))
+    const auto value = readGeneralNumber(text);
+    if (!value || !std::isfinite(static_cast<float>(*value)))
         return std::nullopt;
-    return single;
+    return static_cast<float>(*value);
+}
+
+// Every entry of a list shows whole, "115200" in 57 pixels among them: where
+// the system's font is wider than Verdana, the list's type is made smaller
+// until the widest entry fits. A line edit keeps 2 pixels each side and one
+// for the cursor; an entry wider than that is scrolled and shows cut.
+void fitWidestEntry(QComboBox* list) {
+    list->ensurePolished();
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    option.editable = true;
+    option.frame = list->hasFrame();
+    const int room =
+        list->style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list)
+            .width() -
+        5;
+    QFont font = list->font();
+    const auto widest = [&] {
+        int width = QFontMetrics(font).horizontalAdvance(list->currentText());
+        for (int i = 0; i < list->count(); ++i)
+            width = std::max(width, QFontMetrics(font).horizontalAdvance(list->itemText(i)));
+        return width;
+    };
+    while (widest() > room && font.pointSizeF() > 6)
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    list->setFont(font);
+    // The style sheet keeps the edit field on the application's font.
+    list->lineEdit()->setFont(font);
 }
 
 } // namespace
@@ -80,8 +108,8 @@ void Parameters_dialog::createControls() {
         c->setCompleter(nullptr);
         c->setFont(verdana);
         // The lists are narrow: a slim arrow leaves room for "115200".
-        c->setStyleSheet(QStringLiteral("QComboBox { padding-left: 2px; padding-right: 0px; }"
-                                        "QComboBox::drop-down { width: 13px; }"));
+        c->setStyleSheet(QStringLiteral("QComboBox { padding-left: 0px; padding-right: 0px; }"
+                                        "QComboBox::drop-down { width: 11px; }"));
         return c;
     };
     const auto box = [&](const char* name, const QRect& place) {
@@ -100,6 +128,8 @@ void Parameters_dialog::createControls() {
         button("applySerialPortButton", QRect(440, 16, 73, 25), QStringLiteral("Apply"));
     portInfoLabel =
         label("portInfoLabel", QStringLiteral("Label2"), QRect(8, 48, 337, 17), verdana);
+    // Why the port did not open, where it is read without hovering.
+    portReasonLabel = label("portReasonLabel", QString(), QRect(8, 63, 513, 16), verdana);
 
     label("Label5", QStringLiteral("Time between 2 records (seconds)"), QRect(8, 80, 281, 25),
           bold);
@@ -114,8 +144,13 @@ void Parameters_dialog::createControls() {
           verdana);
     max_box = box("max_box", QRect(344, 144, 73, 23));
     Apply = button("Apply", QRect(440, 144, 73, 25), QStringLiteral("Apply"));
-    label("Label3", QStringLiteral("Time scale"), QRect(144, 168, 193, 25), verdana);
+    QLabel* scaleLabel =
+        label("Label3", QStringLiteral("Time scale"), QRect(144, 168, 193, 25), verdana);
     temps_box = box("temps_box", QRect(344, 168, 73, 23));
+    const QString scaleTip =
+        QStringLiteral("Samples across the graph, one every 2.5 s: 10 shows 25 s, 1440 one hour");
+    scaleLabel->setToolTip(scaleTip);
+    temps_box->setToolTip(scaleTip);
 
     OKButton = button("OKButton", QRect(216, 208, 73, 33), QStringLiteral("Close"));
 
@@ -125,6 +160,7 @@ void Parameters_dialog::createControls() {
     QPalette warning = refusedLabel->palette();
     warning.setColor(QPalette::WindowText, QColor(170, 0, 0));
     refusedLabel->setPalette(warning);
+    portReasonLabel->setPalette(warning);
 
     connect(applySerialPortButton, &QPushButton::clicked, this,
             &Parameters_dialog::applySerialPort);
@@ -135,6 +171,7 @@ void Parameters_dialog::createControls() {
 
 void Parameters_dialog::load() {
     portInfoLabel->clear();
+    portReasonLabel->clear();
     for (int n = 1; n <= 30; ++n) {
         if (n >= int(Data::portAvailable.size()) || !Data::portAvailable[n])
             continue;
@@ -148,6 +185,8 @@ void Parameters_dialog::load() {
     Combo3->addItems({QStringLiteral("10"), QStringLiteral("30"), QStringLiteral("60"),
                       QStringLiteral("120"), QStringLiteral("240")});
     Combo3->setEditText(QString::number(Data::intervRecord));
+    for (QComboBox* list : {Combo1, Combo2, Combo3})
+        fitWidestEntry(list);
     min_box->setText(generalNumber(Data::yValueMin));
     max_box->setText(generalNumber(Data::yValueMax));
     temps_box->setText(generalNumber(Data::timeScale));
@@ -171,9 +210,17 @@ void Parameters_dialog::applySerialPort() {
     const QString port = QString::number(Data::comPortNum);
     portInfoLabel->setText(QStringLiteral("Try to connect to serial port ") + port +
                            QStringLiteral(" speed ") + Data::comPortSpeed);
+    portReasonLabel->clear();
+    portReasonLabel->setToolTip(QString());
     Data::portConnected = false;
-    if (m_actions.openPort)
-        m_actions.openPort();
+    if (m_actions.openPort) {
+        // Read without hovering; a reason too long for the line ends in "..."
+        // and shows whole as the tool tip.
+        const QString reason = m_actions.openPort();
+        portReasonLabel->setText(portReasonLabel->fontMetrics().elidedText(
+            reason, Qt::ElideRight, portReasonLabel->width()));
+        portReasonLabel->setToolTip(reason);
+    }
     if (Data::portConnected) {
         portInfoLabel->setText(QStringLiteral("Connected to serial port ") + port +
                                QStringLiteral(" speed ") + Data::comPortSpeed);
@@ -201,17 +248,15 @@ void Parameters_dialog::applyGraph() {
     struct Entry {
         QLineEdit* box;
         float* variable;
-        const char* name;
     };
-    const Entry entries[] = {{min_box, &Data::yValueMin, "Minimum"},
-                             {max_box, &Data::yValueMax, "Maximum"},
-                             {temps_box, &Data::timeScale, "Time scale"}};
+    const Entry entries[] = {
+        {min_box, &Data::yValueMin}, {max_box, &Data::yValueMax}, {temps_box, &Data::timeScale}};
     QStringList refused;
     for (const Entry& entry : entries) {
         if (const auto value = readNumber(entry.box->text())) {
             *entry.variable = *value;
         } else {
-            refused << QLatin1String(entry.name);
+            refused << entryName(entry.box);
             entry.box->setText(generalNumber(*entry.variable));
         }
     }
@@ -219,12 +264,36 @@ void Parameters_dialog::applyGraph() {
         refuse(refused.join(QStringLiteral(", ")) + QStringLiteral(" refused: not a number"));
 }
 
+QString Parameters_dialog::entryName(const QLineEdit* box) const {
+    if (box == min_box)
+        return QStringLiteral("Minimum");
+    if (box == max_box)
+        return QStringLiteral("Maximum");
+    return QStringLiteral("Time scale");
+}
+
 void Parameters_dialog::closeAndSave() {
+    refusedLabel->clear();
+    // Every entry "Close" takes is checked before anything is saved: a
+    // refusal written into a dialog that closes would never be read.
+    for (QLineEdit* box : {min_box, max_box, temps_box}) {
+        if (!readNumber(box->text())) {
+            refuse(QStringLiteral("Not saved: %1 \"%2\" is not a number")
+                       .arg(entryName(box), box->text()));
+            box->setFocus();
+            return;
+        }
+    }
     Data::recordTimerMs = int32_t(Data::intervRecord) * 1000;
     const QString path =
         m_actions.settingsPath.isEmpty() ? QLatin1String(settingsFileName) : m_actions.settingsPath;
-    saveSettings(QLatin1String(appTitle), path);
+    const ProfileWrite saved = saveSettings(QLatin1String(appTitle), path);
     applyGraph();
+    if (!saved) {
+        // The values stay in force for this run; the close box still closes.
+        refuse(QStringLiteral("Not saved: ") + saved.reason);
+        return;
+    }
     close();
 }
 

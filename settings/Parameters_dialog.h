@@ -22,8 +22,9 @@ class Parameters_dialog : public QDialog {
 public:
     struct Actions {
         // Reopens the serial port with Data::comPortNum and Data::comPortSpeed
-        // and sets Data::portConnected (the main window's open_port).
-        std::function<void()> openPort;
+        // and sets Data::portConnected (the main window's open_port). Returns
+        // why it failed, for the operator; empty when the port opened.
+        std::function<QString()> openPort;
         // The device a port number names, shown as the tool tip of its entry.
         std::function<QString(int portNumber)> deviceForPort;
         // Where "Close" saves the settings; empty means conf.ini.
@@ -41,12 +42,14 @@ private:
     void applyGraph();
     void closeAndSave();
     void refuse(const QString& text);
+    QString entryName(const QLineEdit* box) const;
 
     Actions m_actions;
     QComboBox* Combo1 = nullptr;
     QComboBox* Combo2 = nullptr;
     QComboBox* Combo3 = nullptr;
     QLabel* portInfoLabel = nullptr;
+    QLabel* portReasonLabel = nullptr;
     QLabel* refusedLabel = nullptr;
     QLineEdit* min_box = nullptr;
     QLineEdit* max_box = nullptr;

@@ -1,5 +1,6 @@
 #include "Profile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -13,20 +14,35 @@ namespace settings {
 namespace {
 
 // The file's lines as they are on the disk and as text. A write changes only
-// the line of its key: every other line goes back byte for byte, even where
-// it is not valid in the system's encoding.
+// the lines of its keys: every other line goes back byte for byte, with its
+// own line ending, even where it is not valid in the system's encoding.
 struct Lines {
     QList<QByteArray> raw;
+    QList<QByteArray> ending; // "\r\n", "\n", or empty for a last line without one
     QStringList text;
-    QByteArray newline;
+    QByteArray newline; // for lines added: the file's first line ending
 
     void set(qsizetype i, const QString& line) {
         raw[i] = encoded(line);
         text[i] = line;
     }
     void insert(qsizetype i, const QString& line) {
+        QByteArray end = newline;
+        // A line added after a last line without a line ending ends the
+        // file in its place, and in the same way.
+        if (i == raw.size() && i > 0 && ending[i - 1].isEmpty()) {
+            ending[i - 1] = newline;
+            end.clear();
+        }
         raw.insert(i, encoded(line));
+        ending.insert(i, end);
         text.insert(i, line);
+    }
+    QByteArray bytes() const {
+        QByteArray all;
+        for (qsizetype i = 0; i < raw.size(); ++i)
+            all += raw[i] + ending[i];
+        return all;
     }
     static QByteArray encoded(const QString& line) {
         QStringEncoder encode(QStringConverter::System);
@@ -42,25 +58,43 @@ QByteArray nativeNewline() {
 #endif
 }
 
-// The file's lines; the line ending of the file is kept so that a write does
-// not change it.
-std::optional<Lines> readLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
+Lines splitLines(const QByteArray& bytes) {
     Lines result;
-    result.newline = bytes.contains("\r\n") ? QByteArrayLiteral("\r\n") : nativeNewline();
-    bytes.replace("\r\n", "\n");
-    result.raw = bytes.split('\n');
-    // A final line ending does not start another line.
-    if (!result.raw.isEmpty() && result.raw.last().isEmpty())
-        result.raw.removeLast();
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        const qsizetype lf = bytes.indexOf('\n', from);
+        if (lf < 0) {
+            result.raw << bytes.mid(from);
+            result.ending << QByteArray();
+            break;
+        }
+        const bool cr = lf > from && bytes[lf - 1] == '\r';
+        result.raw << bytes.mid(from, lf - from - (cr ? 1 : 0));
+        result.ending << (cr ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n"));
+        from = lf + 1;
+    }
+    result.newline = nativeNewline();
+    for (const QByteArray& end : std::as_const(result.ending)) {
+        if (!end.isEmpty()) {
+            result.newline = end;
+            break;
+        }
+    }
     for (const QByteArray& line : std::as_const(result.raw)) {
         QStringDecoder decode(QStringConverter::System);
         result.text << decode(line);
     }
     return result;
+}
+
+std::optional<Lines> readLines(const QString& path, QString* reason = nullptr) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (reason)
+            *reason = file.errorString();
+        return std::nullopt;
+    }
+    return splitLines(file.readAll());
 }
 
 // The name inside "[name]", or nothing when the line is not a section line.
@@ -119,51 +153,71 @@ QString getProfileString(const QString& section, const QString& key, const QStri
     return defaultText.left(profileValueMax);
 }
 
-bool writeProfileString(const QString& section, const QString& key, const QString& value,
-                        const QString& path) {
-    Lines file;
-    file.newline = nativeNewline();
-    if (QFile::exists(path)) {
-        auto existing = readLines(path);
-        if (!existing)
-            return false; // never replace a file we could not read
-        file = *existing;
-    }
+namespace {
 
+void setKey(Lines& file, const QString& section, const QString& key, const QString& value) {
     const QString newLine = key + QLatin1Char('=') + value;
     auto [first, end] = sectionBody(file.text, section);
     if (first < 0) {
         file.insert(file.text.size(), QLatin1Char('[') + section + QLatin1Char(']'));
         file.insert(file.text.size(), newLine);
-    } else {
-        qsizetype lastEntry = first - 1;
-        bool replaced = false;
-        for (qsizetype i = first; i < end; ++i) {
-            const auto entry = entryOf(file.text[i]);
-            if (!entry)
-                continue;
-            lastEntry = i;
-            if (sameName(entry->key, key)) {
-                file.set(i, newLine);
-                replaced = true;
-                break;
-            }
-        }
-        if (!replaced)
-            file.insert(lastEntry + 1, newLine);
+        return;
     }
+    qsizetype lastEntry = first - 1;
+    for (qsizetype i = first; i < end; ++i) {
+        const auto entry = entryOf(file.text[i]);
+        if (!entry)
+            continue;
+        lastEntry = i;
+        if (sameName(entry->key, key)) {
+            file.set(i, newLine);
+            return;
+        }
+    }
+    file.insert(lastEntry + 1, newLine);
+}
+
+ProfileWrite failed(const QString& path, const QString& why) {
+    return {false, QDir::toNativeSeparators(path) + QStringLiteral(": ") + why};
+}
+
+} // namespace
+
+ProfileWrite writeProfileStrings(const QString& section,
+                                 const QList<std::pair<QString, QString>>& entries,
+                                 const QString& path) {
+    Lines file;
+    file.newline = nativeNewline();
+    if (QFile::exists(path)) {
+        QString why;
+        auto existing = readLines(path, &why);
+        if (!existing)
+            return failed(path, why); // never replace a file we could not read
+        file = *existing;
+    }
+    for (const auto& [key, value] : entries)
+        setKey(file, section, key, value);
 
     // Unbuffered, so that a short write (full disk, size limit) shows in the
     // count that write() returns: a buffered QSaveFile can commit a cut file.
     QSaveFile out(path);
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    const QByteArray bytes = file.raw.join(file.newline) + file.newline;
+        return failed(path, out.errorString());
+    const QByteArray bytes = file.bytes();
     if (out.write(bytes) != bytes.size()) {
+        const QString why = out.errorString();
         out.cancelWriting();
-        return false;
+        return failed(path, why);
     }
-    return out.commit();
+    if (!out.commit())
+        return failed(path, out.errorString());
+    return {true, {}};
+}
+
+bool writeProfileString(const QString& section, const QString& key, const QString& value,
+                        const QString& path) {
+    return writeProfileStrings(section, {{key, value}}, path).written;
 }
 
 } // namespace settings

@@ -6,7 +6,10 @@
 // file, section or key gives the default text, and a write replaces or adds
 // one key while every other line of the file stays as it was.
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 namespace settings {
 
@@ -18,10 +21,25 @@ inline constexpr int profileValueMax = 254;
 QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
                          const QString& path);
 
-// Stores value under key in section, creating the file, the section or the key
-// when absent. The file is replaced whole and atomically, so a failed write
-// leaves the old file untouched. Returns false when the file could not be
+// The outcome of a write: false with the system's reason when the file was not
 // written.
+struct ProfileWrite {
+    bool written = false;
+    QString reason;
+    explicit operator bool() const { return written; }
+};
+
+// Stores each value under its key in section, creating the file, the section
+// or a key when absent, in one replacement of the file: a failed write, or a
+// program killed while writing, leaves the old file as it was. Where the
+// folder takes no new file but the file itself is writable, the file is
+// written in place instead. Lines not changed keep their bytes and their own
+// line ending; a file whose last line has no line ending keeps it so.
+ProfileWrite writeProfileStrings(const QString& section,
+                                 const QList<std::pair<QString, QString>>& entries,
+                                 const QString& path);
+
+// One key, as writeProfileStrings.
 bool writeProfileString(const QString& section, const QString& key, const QString& value,
                         const QString& path);
 

@@ -32,19 +32,18 @@ void loadSettings(const QString& section, const QString& path) {
         readNumber(section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"), path);
 }
 
-bool saveSettings(const QString& section, const QString& path) {
-    const std::pair<const char*, QString> keys[] = {
-        {"ComPortNum", QString::number(Data::comPortNum)},
-        {"ComPortSpeed", Data::comPortSpeed},
-        {"interv_record", QString::number(Data::intervRecord)},
-        {"Yvaluemin", numberKeyText(Data::yValueMin)},
-        {"Yvaluemax", numberKeyText(Data::yValueMax)},
-        {"Echelle_Temps", numberKeyText(Data::timeScale)},
-    };
-    bool allWritten = true;
-    for (const auto& [key, value] : keys)
-        allWritten = writeProfileString(section, QLatin1String(key), value, path) && allWritten;
-    return allWritten;
+ProfileWrite saveSettings(const QString& section, const QString& path) {
+    return writeProfileStrings(
+        section,
+        {
+            {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
+            {QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
+            {QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
+            {QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
+            {QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
+            {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
+        },
+        path);
 }
 
 } // namespace settings

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "Profile.h"
+
 namespace settings {
 
 // The settings file, relative to the working directory.
@@ -16,8 +18,10 @@ inline constexpr char settingsFileName[] = "conf.ini";
 // 16-bit range also falls back to its default.
 void loadSettings(const QString& section, const QString& path = QLatin1String(settingsFileName));
 
-// Writes the six keys, in the same order, from the program-wide variables.
-// Returns false when a write failed; the values in memory stay in force.
-bool saveSettings(const QString& section, const QString& path = QLatin1String(settingsFileName));
+// Writes the six keys, in the same order, from the program-wide variables, in
+// one replacement of the file: the six old values or the six new ones, never
+// a mix. On failure the values in memory stay in force.
+ProfileWrite saveSettings(const QString& section,
+                          const QString& path = QLatin1String(settingsFileName));
 
 } // namespace settings

@@ -118,7 +118,9 @@ void TestBadSettings::runProgram(Outcome outcome) {
     seams.deviceForPort = [&pty](int n) {
         return terminalPorts.contains(n) ? pty.path() : QString();
     };
-    seams.showError = [this](const QString&, const QString& text) { m_messages << text; };
+    seams.showError = [this](const QString&, const QString& text, const QString&) {
+        m_messages << text;
+    };
     seams.now = [this] { return QDateTime(QDate(2024, 6, 1), m_clock); };
 
     const QByteArray confBefore = [] {
@@ -340,7 +342,9 @@ void TestBadSettings::dialogValuesKeepProgramWorking() {
         Pty pty;
         app::Form1Seams seams;
         seams.deviceForPort = [&pty](int n) { return n == 2 ? pty.path() : QString(); };
-        seams.showError = [this](const QString&, const QString& text) { m_messages << text; };
+        seams.showError = [this](const QString&, const QString& text, const QString&) {
+            m_messages << text;
+        };
         Form1 form(seams);
         form.show();
         form.showParameters();

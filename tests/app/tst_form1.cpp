@@ -60,7 +60,7 @@ app::Form1Seams TestForm1::seams() {
         const auto it = m_devices.find(n);
         return it == m_devices.end() ? QString() : it->second;
     };
-    s.showError = [this](const QString& caption, const QString& text) {
+    s.showError = [this](const QString& caption, const QString& text, const QString&) {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (window->isVisible())
                 m_messages << QStringLiteral("shown while a window is visible");

@@ -115,7 +115,9 @@ int main(int argc, char* argv[]) {
     seams.deviceForPort = [&controller](int number) {
         return number == 1 ? controller.path() : QString();
     };
-    seams.showError = [](const QString&, const QString& text) { bench::fail(text); };
+    seams.showError = [](const QString&, const QString& text, const QString&) {
+        bench::fail(text);
+    };
     app::Form1 form(seams);
     if (!Data::portConnected)
         return 1;

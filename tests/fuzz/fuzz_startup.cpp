@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     seams.deviceForPort = [](int n) {
         return n >= 1 && n <= 50 ? environment.pty.path() : QString();
     };
-    seams.showError = [&messages](const QString&, const QString&) { ++messages; };
+    seams.showError = [&messages](const QString&, const QString&, const QString&) { ++messages; };
     seams.now = [] { return QDateTime(QDate(2024, 6, 1), QTime(12, 0, 0)); };
     {
         app::Form1 form(seams);

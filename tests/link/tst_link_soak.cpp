@@ -201,7 +201,7 @@ void TestLinkSoak::startForm(const QStringList& simOptions) {
 
     app::Form1Seams seams;
     seams.deviceForPort = [this](int n) { return n == 1 ? m_sim->link() : QString(); };
-    seams.showError = [this](const QString& caption, const QString& text) {
+    seams.showError = [this](const QString& caption, const QString& text, const QString&) {
         m_errors << caption + QLatin1Char('|') + text;
     };
     seams.now = [this] { return m_clock; };
@@ -861,7 +861,7 @@ static int runSecondInstance(int argc, char** argv) {
         return settings::getProfileString(QStringLiteral("Ports"), QString::number(n), QString(),
                                           QStringLiteral("conf.ini"));
     };
-    seams.showError = [](const QString& caption, const QString& text) {
+    seams.showError = [](const QString& caption, const QString& text, const QString&) {
         std::printf("%s|%s\n", qPrintable(caption), qPrintable(text));
     };
     app::Form1 form(seams);

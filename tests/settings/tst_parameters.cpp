@@ -36,6 +36,8 @@ private Q_SLOTS:
     void regionalDecimalComma();
     void typedEntriesTakenAsTyped_data();
     void typedEntriesTakenAsTyped();
+    void listEntriesShowWhole_data();
+    void listEntriesShowWhole();
 
 private:
     Parameters_dialog* makeDialog();
@@ -89,6 +91,7 @@ Parameters_dialog* TestParameters::makeDialog() {
                 m_labelsDuringOpen << static_cast<QLabel*>(widget)->text();
         }
         tklink::open_port(*m_port);
+        return Data::portConnected ? QString() : m_port->lastFailure().systemText;
     };
     actions.deviceForPort = [this](int n) {
         const auto it = m_devices.find(n);
@@ -396,6 +399,36 @@ void TestParameters::typedEntriesTakenAsTyped() {
         QCOMPARE(Data::comPortSpeed, typed);
     else
         QCOMPARE(QString::number(Data::comPortNum), typed);
+    delete dialog;
+}
+
+void TestParameters::listEntriesShowWhole_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("speed 115200") << "Combo2"
+                                  << "115200";
+    QTest::newRow("interval 240") << "Combo3"
+                                  << "240";
+    QTest::newRow("port 30") << "Combo1"
+                             << "30";
+}
+
+void TestParameters::listEntriesShowWhole() {
+    // A list too narrow for its entry scrolls it to keep the cursor in view:
+    // the entry then draws differently with the cursor at its end and at its
+    // start. Drawn whole, both are the same picture.
+    QFETCH(QString, list);
+    QFETCH(QString, entry);
+    Data::portAvailable[30] = true;
+    auto* dialog = makeDialog();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QLineEdit* edit = dialog->findChild<QComboBox*>(list)->lineEdit();
+    child<QPushButton>(dialog, "OKButton")->setFocus(); // no cursor drawn in the list
+    edit->setText(entry);
+    edit->setCursorPosition(0);
+    const QImage atStart = edit->grab().toImage();
+    edit->setCursorPosition(int(entry.size()));
+    QCOMPARE(edit->grab().toImage(), atStart);
     delete dialog;
 }
 

@@ -4,8 +4,13 @@
 
 #include "Profile.h"
 
+#include <QDir>
+
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using settings::getProfileString;
 using settings::writeProfileString;
@@ -37,6 +42,8 @@ private Q_SLOTS:
     void write();
     void writtenValueReadsBack();
     void failedWriteKeepsOldFile();
+    void readOnlyFolderWritesInPlace_data();
+    void readOnlyFolderWritesInPlace();
 
 private:
     QTemporaryDir m_dir;
@@ -139,9 +146,21 @@ void TestProfile::write_data() {
         << QByteArray("; param\xe8tres\n[App]\na=1\n[Other]\nb=caf\xe9\n") << "App"
         << "a"
         << "2" << QByteArray("; param\xe8tres\n[App]\na=2\n[Other]\nb=caf\xe9\n");
-    QTest::newRow("file without final line end") << QByteArray("[App]\na=1") << "App"
-                                                 << "b"
-                                                 << "2" << QByteArray("[App]\na=1\nb=2\n");
+    QTest::newRow("file without final line end, key added") << QByteArray("[App]\na=1") << "App"
+                                                            << "b"
+                                                            << "2" << QByteArray("[App]\na=1\nb=2");
+    QTest::newRow("file without final line end, key replaced")
+        << QByteArray("[App]\r\na=1") << "App"
+        << "a"
+        << "2" << QByteArray("[App]\r\na=2");
+    QTest::newRow("mixed line ends each kept")
+        << QByteArray("; note\r\n[App]\na=1\r\n\n[Ports]\r\n1=x") << "App"
+        << "a"
+        << "2" << QByteArray("; note\r\n[App]\na=2\r\n\n[Ports]\r\n1=x");
+    QTest::newRow("added line takes the first line end")
+        << QByteArray("[App]\r\na=1\n") << "App"
+        << "b"
+        << "2" << QByteArray("[App]\r\na=1\nb=2\r\n");
 }
 
 void TestProfile::write() {
@@ -181,6 +200,54 @@ void TestProfile::failedWriteKeepsOldFile() {
     signal(SIGXFSZ, oldHandler);
     QVERIFY(!written);
     QCOMPARE(readFile(path()), QByteArray("[App]\nComPortNum=4\n"));
+}
+
+void TestProfile::readOnlyFolderWritesInPlace_data() {
+    QTest::addColumn<int>("fileMode");
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("file writable: written in place")
+        << 0644 << true << QByteArray("[App]\na=2\nb=3\n");
+    QTest::newRow("file read-only: refused, kept") << 0444 << false << QByteArray("[App]\na=1\n");
+}
+
+void TestProfile::readOnlyFolderWritesInPlace() {
+    // A folder that takes no new file, as an unprivileged user sees it (the
+    // test may run as root, whom no mode stops): the write runs in a child
+    // process that has given up root.
+    QFETCH(int, fileMode);
+    QFETCH(bool, written);
+    QFETCH(QByteArray, after);
+    const uid_t nobody = 65534;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("conf.ini"));
+    writeFile(file, "[App]\na=1\n");
+    const QByteArray folder = QFile::encodeName(dir.path());
+    if (geteuid() != 0)
+        QSKIP("needs root to hand the folder to another user");
+    QCOMPARE(chown(folder.constData(), nobody, nobody), 0);
+    QCOMPARE(chown(QFile::encodeName(file).constData(), nobody, nobody), 0);
+    QCOMPARE(chmod(QFile::encodeName(file).constData(), mode_t(fileMode)), 0);
+    QCOMPARE(chmod(folder.constData(), 0555), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0)
+            _exit(2);
+        const auto result =
+            settings::writeProfileStrings(QStringLiteral("App"),
+                                          {{QStringLiteral("a"), QStringLiteral("2")},
+                                           {QStringLiteral("b"), QStringLiteral("3")}},
+                                          file);
+        // A refusal says why, naming the file.
+        _exit(result ? 0 : result.reason.startsWith(file) ? 1 : 3);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), written ? 0 : 1);
+    QCOMPARE(readFile(file), after);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("conf.ini")});
+    chmod(folder.constData(), 0755);
 }
 
 QTEST_GUILESS_MAIN(TestProfile)
