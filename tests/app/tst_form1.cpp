@@ -15,6 +15,8 @@
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
+#include "PortAccess.h"
+#include "PortFailureText.h"
 #include "Pty.h"
 
 #include <QFontMetrics>
@@ -31,6 +33,8 @@ private Q_SLOTS:
     void cleanup();
     void startUpStateWithoutSettings();
     void startUpMessageForPortThatCannotOpen();
+    void portFailureDetail_data();
+    void portFailureDetail();
     void startUpOpensConfiguredPort();
     void portsMappedInConfIni();
     void controlsAtTheirPlaces_data();
@@ -52,6 +56,7 @@ private:
     QString m_oldCurrent;
     std::map<int, QString> m_devices;
     QStringList m_messages;
+    QStringList m_details;
 };
 
 app::Form1Seams TestForm1::seams() {
@@ -60,7 +65,8 @@ app::Form1Seams TestForm1::seams() {
         const auto it = m_devices.find(n);
         return it == m_devices.end() ? QString() : it->second;
     };
-    s.showError = [this](const QString& caption, const QString& text, const QString&) {
+    s.showError = [this](const QString& caption, const QString& text, const QString& detail) {
+        m_details << detail;
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (window->isVisible())
                 m_messages << QStringLiteral("shown while a window is visible");
@@ -91,6 +97,7 @@ void TestForm1::init() {
     Data::resetAll();
     m_devices.clear();
     m_messages.clear();
+    m_details.clear();
 }
 
 void TestForm1::cleanup() {
@@ -131,6 +138,9 @@ void TestForm1::startUpStateWithoutSettings() {
     QVERIFY(form.findChild<QTimer*>("timerTraceCurves")->isActive());
     QCOMPARE(form.findChild<QTimer*>("timerRecording")->interval(), 20000);
     QVERIFY(form.findChild<QTimer*>("timerRecording")->isActive());
+    // To the millisecond: a coarse timer may fire 5 % off.
+    for (const char* name : {"timerGetFromControler", "timerTraceCurves", "timerRecording"})
+        QCOMPARE(form.findChild<QTimer*>(name)->timerType(), Qt::PreciseTimer);
 }
 
 void TestForm1::startUpMessageForPortThatCannotOpen() {
@@ -138,9 +148,57 @@ void TestForm1::startUpMessageForPortThatCannotOpen() {
     Form1 form(seams());
     QCOMPARE(m_messages, QStringList{QStringLiteral(
                              "TK840 TK960 PC control|Erreur pendant l'ouverture du port 7")});
+    // The box's detail: why, and which devices there are instead.
+    QCOMPARE(m_details.size(), 1);
+    const QStringList detail = m_details[0].split(QLatin1Char('\n'));
+    QCOMPARE(detail.size(), 2);
+    QCOMPARE(detail[0],
+             QStringLiteral("Port 7 names no device: name one in conf.ini, [Ports] 7=..."));
+    QVERIFY2(detail[1].startsWith(tklink::presentSerialDevices().isEmpty()
+                                      ? QLatin1String("No serial device is present.")
+                                      : QLatin1String("Serial devices present: /dev/")),
+             qPrintable(detail[1]));
     QVERIFY(!Data::portConnected);
     QCOMPARE(Data::recordTimerMs, 240000);
     QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("888.8"));
+}
+
+void TestForm1::portFailureDetail_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("systemText");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("detail");
+    using Kind = tklink::OpenFailure::Kind;
+    QTest::newRow("permission: the group, and how to join it")
+        << int(Kind::PermissionDenied) << "Permission denied" << QStringList()
+        << "/dev/ttyUSB0: Permission denied. Join the dialout group, then log in again.\n"
+           "sudo usermod -aG dialout $USER";
+    QTest::newRow("not there: the devices there are")
+        << int(Kind::NotFound) << "No such file or directory"
+        << QStringList{"/dev/ttyS0 (port 31)", "/dev/ttyUSB1 (port 2)"}
+        << "/dev/ttyUSB0: No such file or directory. The adapter is not plugged in.\n"
+           "Serial devices present: /dev/ttyS0 (port 31), /dev/ttyUSB1 (port 2).";
+    QTest::newRow("not there, and no device at all")
+        << int(Kind::NotFound) << "No such file or directory" << QStringList()
+        << "/dev/ttyUSB0: No such file or directory. The adapter is not plugged in.\n"
+           "No serial device is present.";
+    QTest::newRow("busy: another program")
+        << int(Kind::Busy) << "Device or resource busy" << QStringList{"/dev/ttyS0"}
+        << "/dev/ttyUSB0: Device or resource busy. Another program holds it.";
+    QTest::newRow("speed refused") << int(Kind::SettingsRefused) << "fast" << QStringList()
+                                   << "Speed \"fast\" refused: not a whole number of bit/s.";
+    QTest::newRow("other: the system's words")
+        << int(Kind::Other) << "Input/output error" << QStringList()
+        << "/dev/ttyUSB0: Input/output error.";
+}
+
+void TestForm1::portFailureDetail() {
+    QFETCH(int, kind);
+    QFETCH(QString, systemText);
+    QFETCH(QStringList, present);
+    const tklink::OpenFailure failure{tklink::OpenFailure::Kind(kind), 1,
+                                      QStringLiteral("/dev/ttyUSB0"), systemText};
+    QTEST(app::portFailureDetail(failure, present), "detail");
 }
 
 void TestForm1::startUpOpensConfiguredPort() {

@@ -8,6 +8,8 @@ class TestTextFormats : public QObject {
 private Q_SLOTS:
     void generalNumber_data();
     void generalNumber();
+    void readGeneralNumber_data();
+    void readGeneralNumber();
     void statusTime_data();
     void statusTime();
 };
@@ -27,6 +29,11 @@ void TestTextFormats::generalNumber_data() {
     QTest::newRow("seven digits at most") << "C" << 3.14159265 << "3.141593";
     QTest::newRow("decimal comma") << "de_DE" << double(2153.0f / 10.0f) << "215,3";
     QTest::newRow("decimal comma whole") << "de_DE" << 300.0 << "300";
+    // The seven-segment font draws 0 to 9 only: never a locale's own digits.
+    QTest::newRow("Arabic: digits 0-9, Arabic separator")
+        << "ar_EG" << double(2153.0f / 10.0f) << "215\u066B3";
+    QTest::newRow("Arabic negative") << "ar_EG" << -5.0 << "-5";
+    QTest::newRow("Bengali whole") << "bn_BD" << 888.0 << "888";
 }
 
 void TestTextFormats::generalNumber() {
@@ -34,6 +41,30 @@ void TestTextFormats::generalNumber() {
     QFETCH(double, value);
     QFETCH(QString, expected);
     QCOMPARE(::generalNumber(value, QLocale(localeName)), expected);
+}
+
+void TestTextFormats::readGeneralNumber_data() {
+    QTest::addColumn<QString>("localeName");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value"); // NaN: not a number
+    QTest::newRow("as shown in Arabic") << "ar_EG"
+                                        << "215\u066B3" << 215.3;
+    QTest::newRow("Arabic's own digits") << "ar_EG"
+                                         << "\u0662\u0661\u0665\u066B\u0663" << 215.3;
+    QTest::newRow("decimal comma") << "de_DE"
+                                   << " -12,5 " << -12.5;
+    QTest::newRow("letters") << "C"
+                             << "hot" << qQNaN();
+}
+
+void TestTextFormats::readGeneralNumber() {
+    QFETCH(QString, localeName);
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    const auto read = ::readGeneralNumber(text, QLocale(localeName));
+    QCOMPARE(read.has_value(), !qIsNaN(value));
+    if (read)
+        QCOMPARE(*read, value);
 }
 
 void TestTextFormats::statusTime_data() {

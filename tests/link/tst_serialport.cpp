@@ -10,6 +10,10 @@
 
 #include <map>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using tklink::SerialPortControl;
 
 // Port numbers name the test's own pseudo-terminals, never a machine's ports.
@@ -33,6 +37,9 @@ private Q_SLOTS:
     void bytesBothWays();
     void discardsUnreadInput();
     void hangUpReportedOnceAndPortClosed();
+    void failureReason_data();
+    void failureReason();
+    void permissionDeniedForUnprivilegedUser();
     void defaultNumbering_data();
     void defaultNumbering();
 
@@ -287,6 +294,77 @@ void TestSerialPort::hangUpReportedOnceAndPortClosed() {
     QCOMPARE(comm.count(), 0);
     QVERIFY(!port.output(QByteArray::fromHex("09")));
     QCOMPARE(lost.count(), 1);
+}
+
+void TestSerialPort::failureReason_data() {
+    QTest::addColumn<QString>("device"); // "pty" for a pseudo-terminal
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<bool>("heldByOther");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("systemText");
+    using Kind = tklink::OpenFailure::Kind;
+    QTest::newRow("number names no device") << ""
+                                            << "19200" << false << int(Kind::NoDevice) << "";
+    QTest::newRow("device not there")
+        << "/nonexistent/ttyUSB0"
+        << "19200" << false << int(Kind::NotFound) << "No such file or directory";
+    QTest::newRow("speed not a number") << "pty"
+                                        << "fast" << false << int(Kind::SettingsRefused) << "fast";
+    QTest::newRow("held by another program")
+        << "pty"
+        << "19200" << true << int(Kind::Busy) << "Permission error while locking the device";
+    QTest::newRow("opened: no failure") << "pty"
+                                        << "19200" << false << int(Kind::None) << "";
+}
+
+void TestSerialPort::failureReason() {
+    QFETCH(QString, device);
+    QFETCH(QString, speed);
+    QFETCH(bool, heldByOther);
+    Pty pty;
+    m_devices[4] = device == QLatin1String("pty") ? pty.path() : device;
+    QSerialPort other(pty.path());
+    if (heldByOther)
+        QVERIFY(other.open(QIODevice::ReadWrite));
+    SerialPortControl port(resolver());
+    Data::comPortNum = 4;
+    Data::comPortSpeed = speed;
+    tklink::open_port(port);
+    const tklink::OpenFailure& failure = port.lastFailure();
+    QTEST(int(failure.kind), "kind");
+    QTEST(failure.systemText, "systemText");
+    QCOMPARE(failure.portNumber, failure.kind == tklink::OpenFailure::Kind::None ? 0 : 4);
+    QCOMPARE(failure.device,
+             failure.kind == tklink::OpenFailure::Kind::None ? QString() : m_devices[4]);
+}
+
+void TestSerialPort::permissionDeniedForUnprivilegedUser() {
+    // The most common failure on Linux: a user outside the dialout group. The
+    // open runs in a child process that has given up root, on a terminal only
+    // root may use.
+    if (geteuid() != 0)
+        QSKIP("needs root to become an unprivileged user");
+    Pty pty;
+    QCOMPARE(chmod(QFile::encodeName(pty.path()).constData(), 0600), 0);
+    m_devices[2] = pty.path();
+    const pid_t child = fork();
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        if (setgid(nobody) != 0 || setuid(nobody) != 0)
+            _exit(90);
+        SerialPortControl port(resolver());
+        Data::comPortNum = 2;
+        Data::comPortSpeed = QStringLiteral("19200");
+        tklink::open_port(port);
+        const tklink::OpenFailure& failure = port.lastFailure();
+        const bool told = failure.systemText == QLatin1String("Permission denied") &&
+                          failure.device == m_devices[2];
+        _exit(Data::portConnected ? 91 : told ? int(failure.kind) : 92);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), int(tklink::OpenFailure::Kind::PermissionDenied));
 }
 
 void TestSerialPort::defaultNumbering_data() {

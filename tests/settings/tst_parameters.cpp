@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +32,8 @@ private Q_SLOTS:
     void graphRowApplies();
     void closeSavesSixKeysThenTakesGraphBoxes();
     void closeBoxSavesNothing();
+    void closeStaysOpenAndSaysWhy_data();
+    void closeStaysOpenAndSaysWhy();
     void refusedEntriesKeepTheirValues_data();
     void refusedEntriesKeepTheirValues();
     void regionalDecimalComma();
@@ -268,6 +271,54 @@ void TestParameters::closeBoxSavesNothing() {
     QCOMPARE(Data::recordTimerMs, 20000);
     QCOMPARE(int(Data::intervRecord), 120); // what "Apply" put in stays
     QCOMPARE(Data::yValueMax, 300.0f);
+}
+
+void TestParameters::closeStaysOpenAndSaysWhy_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("confIsFolder");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("maximum unreadable: nothing saved or taken")
+        << "max_box"
+        << "hot" << false << "Not saved: Maximum \"hot\" is not a number";
+    QTest::newRow("time scale empty: nothing saved or taken")
+        << "temps_box"
+        << "" << false << "Not saved: Time scale \"\" is not a number";
+    QTest::newRow("file cannot be written: the reason, values kept in memory")
+        << "max_box"
+        << "400" << true << "Not saved: %1: ";
+}
+
+void TestParameters::closeStaysOpenAndSaysWhy() {
+    QFETCH(QString, box);
+    QFETCH(QString, entry);
+    QFETCH(bool, confIsFolder);
+    QFETCH(QString, message);
+    if (confIsFolder)
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("conf.ini")));
+    QPointer<Parameters_dialog> dialog = makeDialog();
+    child<QComboBox>(dialog, "Combo3")->setEditText(QStringLiteral("60"));
+    QTest::mouseClick(child<QPushButton>(dialog, "Command3"), Qt::LeftButton);
+    child<QLineEdit>(dialog, "min_box")->setText(QStringLiteral("250"));
+    dialog->findChild<QLineEdit*>(box)->setText(entry);
+    QTest::mouseClick(child<QPushButton>(dialog, "OKButton"), Qt::LeftButton);
+
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!dialog.isNull());
+    QVERIFY(dialog->isVisible());
+    const QString said = child<QLabel>(dialog, "refusedLabel")->text();
+    const QString expected =
+        confIsFolder ? message.arg(QDir::toNativeSeparators(confPath())) : message;
+    QVERIFY2(said.startsWith(expected), qPrintable(said));
+    QCOMPARE(QFileInfo(confPath()).isFile(), false);
+    // A refused entry stops "Close" before anything is taken; a failed save
+    // leaves in force what "Close" took.
+    QCOMPARE(Data::yValueMin, confIsFolder ? 250.0f : 0.0f);
+    QCOMPARE(Data::recordTimerMs, confIsFolder ? 60000 : 20000);
+    dialog->close(); // the close box still closes it
+    QTRY_VERIFY(dialog.isNull());
+    QDir(m_dir.path()).rmdir(QStringLiteral("conf.ini"));
 }
 
 void TestParameters::refusedEntriesKeepTheirValues_data() {
