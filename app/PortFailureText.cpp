@@ -49,7 +49,7 @@ QString portFailureDetail(const tklink::OpenFailure& failure, const QStringList&
     QString detail = portFailureReason(failure);
 #ifndef Q_OS_WIN
     if (failure.kind == Kind::PermissionDenied)
-        return detail + QStringLiteral("\nsudo usermod -aG dialout $USER");
+        return detail + QStringLiteral("\nIn a terminal: sudo usermod -aG dialout $USER");
 #endif
     if (failure.kind != Kind::NotFound && failure.kind != Kind::NoDevice)
         return detail;

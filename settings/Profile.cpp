@@ -177,8 +177,10 @@ void setKey(Lines& file, const QString& section, const QString& key, const QStri
     file.insert(lastEntry + 1, newLine);
 }
 
+// The reason names the file once: Qt's own words sometimes name it already.
 ProfileWrite failed(const QString& path, const QString& why) {
-    return {false, QDir::toNativeSeparators(path) + QStringLiteral(": ") + why};
+    const QString file = QDir::toNativeSeparators(path);
+    return {false, why.contains(file) ? why : file + QStringLiteral(": ") + why};
 }
 
 } // namespace

@@ -172,7 +172,7 @@ void TestForm1::portFailureDetail_data() {
     QTest::newRow("permission: the group, and how to join it")
         << int(Kind::PermissionDenied) << "Permission denied" << QStringList()
         << "/dev/ttyUSB0: Permission denied. Join the dialout group, then log in again.\n"
-           "sudo usermod -aG dialout $USER";
+           "In a terminal: sudo usermod -aG dialout $USER";
     QTest::newRow("not there: the devices there are")
         << int(Kind::NotFound) << "No such file or directory"
         << QStringList{"/dev/ttyS0 (port 31)", "/dev/ttyUSB1 (port 2)"}
