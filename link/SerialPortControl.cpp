@@ -32,8 +32,9 @@ bool SerialPortControl::setCommPort(int16_t number) {
     if (m_port.isOpen())
         return false;
     if (number < 1) {
-        m_portNumber = number;
-        return fail(OpenFailure::Kind::NoDevice, QString(), QString());
+        // The number is not taken: the next open still uses the last one set.
+        m_failure = {OpenFailure::Kind::NoDevice, number, QString(), QString()};
+        return false;
     }
     m_portNumber = number;
     return true;

@@ -31,7 +31,9 @@ struct Lines {
         // A line added after a last line without a line ending ends the
         // file in its place, and in the same way.
         if (i == raw.size() && i > 0 && ending[i - 1].isEmpty()) {
-            ending[i - 1] = newline;
+            // A CR at its end would join an LF into a CR LF: the line would
+            // lose its CR. It gets a CR LF of its own.
+            ending[i - 1] = raw[i - 1].endsWith('\r') ? QByteArrayLiteral("\r\n") : newline;
             end.clear();
         }
         raw.insert(i, encoded(line));
@@ -137,24 +139,6 @@ std::pair<qsizetype, qsizetype> sectionBody(const QStringList& lines, const QStr
     return {-1, -1};
 }
 
-} // namespace
-
-QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
-                         const QString& path) {
-    const auto file = readLines(path);
-    if (!file)
-        return defaultText.left(profileValueMax);
-    const auto [first, end] = sectionBody(file->text, section);
-    for (qsizetype i = first; first >= 0 && i < end; ++i) {
-        const auto entry = entryOf(file->text[i]);
-        if (entry && sameName(entry->key, key))
-            return entry->value.left(profileValueMax);
-    }
-    return defaultText.left(profileValueMax);
-}
-
-namespace {
-
 void setKey(Lines& file, const QString& section, const QString& key, const QString& value) {
     const QString newLine = key + QLatin1Char('=') + value;
     auto [first, end] = sectionBody(file.text, section);
@@ -184,6 +168,20 @@ ProfileWrite failed(const QString& path, const QString& why) {
 }
 
 } // namespace
+
+QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
+                         const QString& path) {
+    const auto file = readLines(path);
+    if (!file)
+        return defaultText.left(profileValueMax);
+    const auto [first, end] = sectionBody(file->text, section);
+    for (qsizetype i = first; first >= 0 && i < end; ++i) {
+        const auto entry = entryOf(file->text[i]);
+        if (entry && sameName(entry->key, key))
+            return entry->value.left(profileValueMax);
+    }
+    return defaultText.left(profileValueMax);
+}
 
 ProfileWrite writeProfileStrings(const QString& section,
                                  const QList<std::pair<QString, QString>>& entries,

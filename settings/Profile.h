@@ -33,8 +33,9 @@ struct ProfileWrite {
 // or a key when absent, in one replacement of the file: a failed write, or a
 // program killed while writing, leaves the old file as it was. Where the
 // folder takes no new file but the file itself is writable, the file is
-// written in place instead. Lines not changed keep their bytes and their own
-// line ending; a file whose last line has no line ending keeps it so.
+// written in place instead, which a kill can leave cut. Lines not changed
+// keep their bytes and their own line ending; a file whose last line has no
+// line ending keeps it so.
 ProfileWrite writeProfileStrings(const QString& section,
                                  const QList<std::pair<QString, QString>>& entries,
                                  const QString& path);

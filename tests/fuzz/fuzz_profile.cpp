@@ -6,9 +6,10 @@
 // value are read as UTF-8.
 //
 // Judged: reads and writes never fail on any contents; after a write the
-// value reads back (where the file format can hold it); and the file's lines
-// are the old ones, each byte for byte, with exactly the key's line replaced
-// or added (and the section line, when the section was missing).
+// value reads back (where the file format can hold it); the file's lines are
+// the old ones, each byte for byte and with its own line ending, with exactly
+// the key's line replaced or added (and the section line, when the section
+// was missing); a file without a final line ending keeps lacking one.
 
 #include "FuzzTarget.h"
 #include "Profile.h"
@@ -25,20 +26,27 @@ QString textOf(const QByteArray& bytes) {
     return QString::fromUtf8(bytes);
 }
 
-// The lines of a file as the line ending of the old file cuts them: CR LF
-// when the old file had one, otherwise LF; a final line ending starts no line.
-QList<QByteArray> linesOf(QByteArray bytes, bool crlf) {
-    QList<QByteArray> lines;
-    // With CR LF, the old file's lone LFs end lines as well.
-    if (crlf)
-        bytes.replace("\r\n", "\n");
+// The lines of a file, each with its own line ending (LF or CR LF; empty for
+// a last line without one).
+struct Lines {
+    QList<QByteArray> text;
+    QList<QByteArray> end;
+};
+
+Lines linesOf(const QByteArray& bytes) {
+    Lines lines;
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype next = bytes.indexOf('\n', start);
-        if (next < 0)
-            next = bytes.size();
-        lines << bytes.mid(start, next - start);
-        start = next + 1;
+        const qsizetype lf = bytes.indexOf('\n', start);
+        if (lf < 0) {
+            lines.text << bytes.mid(start);
+            lines.end << QByteArray();
+            break;
+        }
+        const bool cr = lf > start && bytes[lf - 1] == '\r';
+        lines.text << bytes.mid(start, lf - start - (cr ? 1 : 0));
+        lines.end << (cr ? QByteArray("\r\n") : QByteArray("\n"));
+        start = lf + 1;
     }
     return lines;
 }
@@ -105,15 +113,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         written = file.readAll();
     }
 
-    const bool crlf = contents.contains("\r\n");
-    const QList<QByteArray> oldLines = linesOf(contents, crlf);
-    const QList<QByteArray> newLines = linesOf(written, crlf);
+    const Lines oldFile = linesOf(contents);
+    const Lines newFile = linesOf(written);
+    const QList<QByteArray>& oldLines = oldFile.text;
+    const QList<QByteArray>& newLines = newFile.text;
     const bool breaksInText = hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value);
-    FUZZ_CHECK(written.endsWith(crlf ? "\r\n" : "\n"));
-    if (crlf && !breaksInText) {
-        // Every line break of the new file is the old file's CR LF.
-        FUZZ_CHECK(written.count("\r\n") == newLines.size());
-        FUZZ_CHECK(written.count('\n') == newLines.size());
+    // A final line ending is there when the old file had one (a new file
+    // gets one).
+    FUZZ_CHECK(written.endsWith('\n') == (contents.isEmpty() || contents.endsWith('\n')));
+    // No kind of line ending that the old file did not have (the system's own
+    // for a file that had none), unless the written text brought it.
+    // The old last line may take a CR LF: its own CR would make one anyway.
+    const qsizetype oldLast = oldLines.size() - 1;
+    for (qsizetype i = 0; !breaksInText && i < newFile.end.size(); ++i) {
+        const QByteArray& end = newFile.end[i];
+        FUZZ_CHECK(end.isEmpty() || oldFile.end.contains(end) ||
+                   (i == oldLast && oldLines[oldLast].endsWith('\r')) ||
+                   (!oldFile.end.contains("\n") && !oldFile.end.contains("\r\n") && end == "\n"));
     }
 
     // Lines kept at the top and at the bottom; what lies between changed.
@@ -124,6 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     while (bottom < oldLines.size() - top && bottom < newLines.size() - top &&
            oldLines[oldLines.size() - 1 - bottom] == newLines[newLines.size() - 1 - bottom])
         ++bottom;
+    // Kept lines keep their own line ending; only a last line without one
+    // takes one when a line is added after it.
+    for (qsizetype i = 0; i < top; ++i) {
+        FUZZ_CHECK(newFile.end[i] == oldFile.end[i] ||
+                   (i == oldLines.size() - 1 && oldFile.end[i].isEmpty()));
+    }
+    for (qsizetype j = 1; j <= bottom; ++j)
+        FUZZ_CHECK(newFile.end[newLines.size() - j] == oldFile.end[oldLines.size() - j]);
     const qsizetype oldChanged = oldLines.size() - top - bottom;
     const qsizetype newChanged = newLines.size() - top - bottom;
     const QByteArray keyLine = (key + QLatin1Char('=') + value).toUtf8();

@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         QApplication application(argc, argv);
         pressCloseForever(QString::fromLocal8Bit(argv[2]));
     }
-    QApplication application(argc, argv);
+    QCoreApplication application(argc, argv);
     TestCloseKill test;
     return QTest::qExec(&test, argc, argv);
 }
