@@ -116,7 +116,7 @@ void TestCloseKill::killedCloseLeavesOldOrNewSix() {
         }
         // A random moment within the next two saves; spinning rather than
         // sleeping keeps the moment to the microsecond.
-        const qint64 delay = qint64(QRandomGenerator::global()->bounded(quint64(2 * closeNs)));
+        const auto delay = qint64(QRandomGenerator::global()->bounded(quint64(2 * closeNs)));
         QElapsedTimer spin;
         spin.start();
         while (spin.nsecsElapsed() < delay) {
