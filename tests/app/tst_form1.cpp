@@ -178,18 +178,9 @@ void TestForm1::portFailureDetail_data() {
         << QStringList{"/dev/ttyS0 (port 31)", "/dev/ttyUSB1 (port 2)"}
         << "/dev/ttyUSB0: No such file or directory. The adapter is not plugged in.\n"
            "Serial devices present: /dev/ttyS0 (port 31), /dev/ttyUSB1 (port 2).";
-    QTest::newRow("not there, and no device at all")
-        << int(Kind::NotFound) << "No such file or directory" << QStringList()
-        << "/dev/ttyUSB0: No such file or directory. The adapter is not plugged in.\n"
-           "No serial device is present.";
     QTest::newRow("busy: another program")
         << int(Kind::Busy) << "Device or resource busy" << QStringList{"/dev/ttyS0"}
         << "/dev/ttyUSB0: Device or resource busy. Another program holds it.";
-    QTest::newRow("speed refused") << int(Kind::SettingsRefused) << "fast" << QStringList()
-                                   << "Speed \"fast\" refused: not a whole number of bit/s.";
-    QTest::newRow("other: the system's words")
-        << int(Kind::Other) << "Input/output error" << QStringList()
-        << "/dev/ttyUSB0: Input/output error.";
 }
 
 void TestForm1::portFailureDetail() {

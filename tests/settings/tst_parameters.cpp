@@ -202,6 +202,9 @@ void TestParameters::applySerialPort() {
     QTest::mouseClick(child<QPushButton>(dialog, "applySerialPortButton"), Qt::LeftButton);
     QCOMPARE(child<QLabel>(dialog, "portInfoLabel")->text(), label);
     QCOMPARE(Data::portConnected, label.startsWith(QLatin1String("Connected")));
+    // The reason, on its own line beneath.
+    QCOMPARE(child<QLabel>(dialog, "portReasonLabel")->text(),
+             Data::portConnected ? QString() : m_port->lastFailure().systemText);
     QCOMPARE(m_port->portOpen(), Data::portConnected);
     QCOMPARE(Data::comPortSpeed, speedText);
     QVERIFY(!QFile::exists(confPath())); // saved only at "Close"
