@@ -101,8 +101,10 @@ bool SerialPortControl::setPortOpen(bool open) {
     if (m_port.isOpen())
         return false;
     const QString device = deviceName();
-    if (device.isEmpty())
+    if (device.isEmpty()) {
+        m_failureReason = QStringLiteral("port number %1 names no device").arg(m_portNumber);
         return false;
+    }
 #ifdef Q_OS_WIN
     m_port.setPortName(device);
 #else
@@ -114,6 +116,7 @@ bool SerialPortControl::setPortOpen(bool open) {
     const QString target = QFileInfo(device).canonicalFilePath();
     if (target.isEmpty()) {
         qCDebug(lcSerial) << "no device" << device;
+        m_failureReason = QStringLiteral("no device ") + device;
         return false;
     }
     m_port.setPortName(target);
@@ -126,6 +129,7 @@ bool SerialPortControl::setPortOpen(bool open) {
     m_commEvent = 0;
     if (!m_port.open(QIODevice::ReadWrite)) {
         qCDebug(lcSerial) << "cannot open" << device << m_port.errorString();
+        m_failureReason = device + QStringLiteral(": ") + m_port.errorString();
         return false;
     }
     qCDebug(lcSerial) << "opened" << device << m_baudRate;
@@ -154,6 +158,7 @@ bool SerialPortControl::output(const QByteArray& bytes) {
     if (!m_port.isOpen())
         return false;
     if (m_port.write(bytes) != bytes.size()) {
+        m_failureReason = deviceName() + QStringLiteral(": write refused");
         loseDevice();
         return false;
     }
@@ -177,6 +182,7 @@ void SerialPortControl::onErrorOccurred(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !m_port.isOpen())
         return;
     qCDebug(lcSerial) << "device lost:" << error << m_port.errorString();
+    m_failureReason = deviceName() + QStringLiteral(": ") + m_port.errorString();
     loseDevice();
 }
 

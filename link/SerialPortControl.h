@@ -51,6 +51,8 @@ public:
 
     // The device the selected port number names now (may be empty).
     QString deviceName() const;
+    // Why the last open failed or the open port was lost, for a log line.
+    QString failureReason() const { return m_failureReason; }
 
     int inBufferCount() const;
     bool clearInBuffer();
@@ -82,6 +84,7 @@ private:
     int16_t m_inputLen = 0;
     int16_t m_rThreshold = 0;
     int16_t m_commEvent = 0;
+    QString m_failureReason;
 };
 
 } // namespace tklink
