@@ -11,7 +11,6 @@ namespace settings {
 
 // The device port number portNumber names: the [Ports] entry of the settings
 // file at path, or the platform's numbering when the file has none.
-QString configuredDevice(int portNumber,
-                         const QString& path = QLatin1String(settingsFileName));
+QString configuredDevice(int portNumber, const QString& path = QLatin1String(settingsFileName));
 
 } // namespace settings
