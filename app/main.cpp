@@ -1,10 +1,19 @@
 #include <QApplication>
 
 #include "Form1.h"
+#include "QuitSignals.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    // Before the window: a signal during start-up is kept for the loop below.
+    app::QuitSignals quitSignals;
     app::Form1 form;
+    // Ends as "Exit" does: the port and its lock file are released.
+    QObject::connect(&quitSignals, &app::QuitSignals::quitRequested, &form, &QWidget::close);
+    if (quitSignals.received() != 0) {
+        form.close();
+        return 0;
+    }
     form.show();
     return QApplication::exec();
 }

@@ -20,6 +20,13 @@ void AnswerCollector::requestSent() {
     m_answered = false;
 }
 
+bool AnswerCollector::answerTimedOut() {
+    const bool bytesCame = m_badReported || Data::rxCount > 0;
+    Data::rxCount = 0;
+    m_badReported = true;
+    return bytesCame;
+}
+
 void AnswerCollector::take(uint8_t byte) {
     if (Data::rxCount < 0 || Data::rxCount > Data::rxBufferSize)
         Data::rxCount = 0;
@@ -35,11 +42,27 @@ void AnswerCollector::take(uint8_t byte) {
 void AnswerCollector::takeFramesAtHead() {
     for (;;) {
         const std::span<const uint8_t> held(Data::rxBuffer.data(), std::size_t(Data::rxCount));
+        const std::span<const uint8_t> request(
+            Data::txFrame.data(),
+            std::min(Data::txFrame.size(), std::size_t(std::max(0, Data::txFrameLast + 1))));
+        const EchoHead echo = checkEcho(held, request);
+        if (echo == EchoHead::Partial)
+            return;
+        if (echo == EchoHead::Whole) {
+            dropHead(int(request.size()));
+            continue;
+        }
         switch (checkHead(held)) {
         case FrameHead::NeedMore:
             return;
 
         case FrameHead::Answer: {
+            if (m_answered) {
+                // A second answer to one request (another master, a confused
+                // converter) must not replace the first one's values.
+                dropHead(answerLength);
+                break;
+            }
             const AnswerValues values = *decodeAnswer(held);
             qCDebug(lcLinkFrames)
                 << "rx"
@@ -52,15 +75,19 @@ void AnswerCollector::takeFramesAtHead() {
             dropHead(answerLength);
             m_answered = true;
             Q_EMIT statusText(stamped(QStringLiteral("Data received from controler ")));
+            Q_EMIT answerTaken();
             break;
         }
 
         case FrameHead::Exception: {
             const uint8_t code = *exceptionCode(held);
             dropHead(exceptionLength);
+            if (m_answered)
+                break;
             m_answered = true;
             Q_EMIT statusText(stamped(QStringLiteral("Controler exception ") +
                                       QString::number(code) + QLatin1Char(' ')));
+            Q_EMIT exceptionTaken();
             break;
         }
 

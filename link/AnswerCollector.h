@@ -3,7 +3,9 @@
 // The receive side of the poll: the port's bytes are collected one at a time
 // in Data::rxBuffer, every frame completed at the head of the bytes held is
 // checked whole and taken, and what was found is told as read-out and status
-// texts. It has no port, so any byte sequence can be fed to it directly.
+// texts. Only the first answer (or exception) to a request counts; our own
+// request coming back from an echoing adapter is dropped unreported. It has no
+// port, so any byte sequence can be fed to it directly.
 
 #include <QDateTime>
 #include <QObject>
@@ -29,11 +31,21 @@ public:
     // an answer it completes is decoded into Data::measureRaw, setpointRaw and
     // powerRaw.
     void take(uint8_t byte);
+    // The time for this request's answer is up: bytes still held are dropped.
+    // True when bytes came that made no valid frame. Stray bytes after this
+    // are dropped unreported; a valid answer is still taken.
+    bool answerTimedOut();
+    // A bad answer was told since the last request.
+    bool badReported() const { return m_badReported; }
 
 Q_SIGNALS:
     void statusText(const QString& text);
     // Measured temperature and setpoint in degrees, as the read-outs show them.
     void readouts(const QString& measured, const QString& setpoint);
+    // The request's valid answer was decoded into Data.
+    void answerTaken();
+    // The controller refused the request.
+    void exceptionTaken();
 
 private:
     void takeFramesAtHead();

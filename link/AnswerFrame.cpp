@@ -1,5 +1,7 @@
 #include "AnswerFrame.h"
 
+#include <algorithm>
+
 namespace tklink {
 
 namespace {
@@ -53,6 +55,15 @@ FrameHead checkHead(std::span<const uint8_t> held) {
     if (held.size() < std::size_t(answerLength))
         return FrameHead::NeedMore;
     return crcMatches(held.first(answerLength)) ? FrameHead::Answer : FrameHead::Bad;
+}
+
+EchoHead checkEcho(std::span<const uint8_t> held, std::span<const uint8_t> request) {
+    if (request.empty() || held.empty())
+        return EchoHead::None;
+    const std::size_t compared = std::min(held.size(), request.size());
+    if (!std::equal(request.begin(), request.begin() + std::ptrdiff_t(compared), held.begin()))
+        return EchoHead::None;
+    return compared == request.size() ? EchoHead::Whole : EchoHead::Partial;
 }
 
 std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held) {

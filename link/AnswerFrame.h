@@ -30,6 +30,14 @@ enum class FrameHead {
     Bad,       // no valid frame starts with this byte: drop it
 };
 
+// How the bytes held so far stand to our own request coming back, as an
+// adapter that echoes what it sends returns it.
+enum class EchoHead {
+    None,    // not our request
+    Partial, // the start of our request: wait for the rest
+    Whole,   // our request, whole: drop it unreported
+};
+
 // The three registers, in the controller's two's complement.
 struct AnswerValues {
     int16_t measure = 0;  // tenths of a degree
@@ -41,6 +49,10 @@ struct AnswerValues {
 uint16_t crc16Modbus(std::span<const uint8_t> bytes);
 
 FrameHead checkHead(std::span<const uint8_t> held);
+
+// Compares the head of the bytes held with the request just sent; an empty
+// request never matches.
+EchoHead checkEcho(std::span<const uint8_t> held, std::span<const uint8_t> request);
 
 // The registers of the answer at the head; nothing unless checkHead says Answer.
 std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held);

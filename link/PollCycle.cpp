@@ -7,20 +7,33 @@
 #include "TextFormats.h"
 
 #include <QByteArray>
-#include <QTimer>
 
 namespace tklink {
 
 PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent)
     : QObject(parent), m_port(port), m_pollTimer(pollTimer), m_now(std::move(now)),
-      m_collector(m_now) {
+      m_collector(m_now), m_answerTimer(this) {
+    qRegisterMetaType<tklink::PollResult>();
+    m_answerTimer.setObjectName(QStringLiteral("timerAnswerTimeout"));
+    m_answerTimer.setSingleShot(true);
+    m_answerTimer.setInterval(answerTimeoutMs);
+    connect(&m_answerTimer, &QTimer::timeout, this, &PollCycle::answerTimedOut);
     connect(&m_collector, &AnswerCollector::statusText, this, &PollCycle::statusText);
     connect(&m_collector, &AnswerCollector::readouts, this, &PollCycle::readouts);
+    connect(&m_collector, &AnswerCollector::answerTaken, this, &PollCycle::onAnswer);
+    connect(&m_collector, &AnswerCollector::exceptionTaken, this, &PollCycle::onException);
     connect(&m_port, &SerialPortControl::comm, this, &PollCycle::receive);
     connect(&m_port, &SerialPortControl::deviceLost, this, &PollCycle::onDeviceLost);
 }
 
 void PollCycle::tick() {
+    // Only when ticks come faster than the time-out (a stalled event loop):
+    // the last request had its chance, and its status is replaced at once.
+    if (m_pollPending) {
+        const bool bytesCame = m_collector.answerTimedOut();
+        endPoll(bytesCame ? PollResult::BadAnswer : PollResult::NoAnswer);
+        countMissedPoll();
+    }
     if (!Data::portConnected && m_reopenAfterLoss) {
         // Same number and speed as before: a replugged adapter comes back
         // under the name it had, and polling resumes without the operator.
@@ -29,6 +42,8 @@ void PollCycle::tick() {
     }
     if (!Data::portConnected) {
         Q_EMIT statusText(QStringLiteral("Not connected"));
+        makeStale();
+        Q_EMIT pollEnded(PollResult::NotConnected);
         return;
     }
 
@@ -39,6 +54,8 @@ void PollCycle::tick() {
     Data::rxCount = 0;
     m_collector.requestSent();
     Q_EMIT statusText(stamped(QStringLiteral("Send request to controler ")));
+    m_pollPending = true;
+    m_answerTimer.start();
     sendRequest(m_port, request);
 }
 
@@ -54,13 +71,72 @@ void PollCycle::receive() {
     }
 }
 
+void PollCycle::answerTimedOut() {
+    m_answerTimer.stop();
+    if (!m_pollPending)
+        return;
+    const bool reported = m_collector.badReported();
+    const bool bytesCame = m_collector.answerTimedOut();
+    if (!bytesCame)
+        Q_EMIT statusText(stamped(QStringLiteral("No answer from controler ")));
+    else if (!reported)
+        Q_EMIT statusText(stamped(QStringLiteral("Bad answer from controler ")));
+    endPoll(bytesCame ? PollResult::BadAnswer : PollResult::NoAnswer);
+    countMissedPoll();
+}
+
 void PollCycle::portReopenedByUser() {
     m_reopenAfterLoss = false;
+    if (!Data::portConnected)
+        makeStale();
+}
+
+void PollCycle::onAnswer() {
+    endPoll(PollResult::Ok);
+    m_missedPolls = 0;
+    if (!m_valuesCurrent) {
+        m_valuesCurrent = true;
+        Q_EMIT valuesCurrentChanged(true);
+    }
+}
+
+void PollCycle::onException() {
+    endPoll(PollResult::Exception);
+    countMissedPoll();
 }
 
 void PollCycle::onDeviceLost() {
     Data::portConnected = false;
     m_reopenAfterLoss = true;
+    endPoll(PollResult::NotConnected);
+    makeStale();
+}
+
+void PollCycle::endPoll(PollResult result) {
+    if (!m_pollPending)
+        return;
+    m_pollPending = false;
+    m_answerTimer.stop();
+    Q_EMIT pollEnded(result);
+}
+
+void PollCycle::countMissedPoll() {
+    // One lost answer on a noisy line changes nothing but the status line.
+    if (++m_missedPolls >= staleAfterPolls)
+        makeStale();
+}
+
+void PollCycle::makeStale() {
+    if (!m_valuesCurrent)
+        return;
+    m_valuesCurrent = false;
+    // The values of start-up: the trace stores no-data samples, a record
+    // carries 8888;8888;0 and the read-outs show the placeholder.
+    Data::measureRaw = Data::NO_DATA_RAW;
+    Data::setpointRaw = Data::NO_DATA_RAW;
+    Data::powerRaw = 0;
+    Q_EMIT readouts(QStringLiteral("888.8"), QStringLiteral("888.8"));
+    Q_EMIT valuesCurrentChanged(false);
 }
 
 QString PollCycle::stamped(const QString& text) const {

@@ -3,22 +3,34 @@
 // The poll of the controller: a request at every tick of the poll timer while
 // the port is connected, the answer collected byte by byte from the receive
 // event, checked whole, decoded into Data::measureRaw, setpointRaw and
-// powerRaw, and reported as read-out and status texts. A port lost while
-// polling (adapter pulled) is reopened at the following ticks.
+// powerRaw, and reported as read-out and status texts. A request gets
+// answerTimeoutMs for its answer. Values that have stopped coming are not
+// passed off as current: after staleAfterPolls polls in a row without a valid
+// answer, or at once without a port, Data goes back to the no-data values of
+// start-up. A port lost while polling (adapter pulled) is reopened at the
+// following ticks.
 
 #include "AnswerCollector.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
-
-class QTimer;
 
 namespace tklink {
 
 class SerialPortControl;
+
+// How one poll ended.
+enum class PollResult {
+    Ok,          // a valid answer, decoded
+    NoAnswer,    // nothing came in time
+    BadAnswer,   // bytes came in time, but no valid frame
+    Exception,   // the controller refused the request
+    NotConnected // the tick found no port
+};
 
 class PollCycle : public QObject {
     Q_OBJECT
@@ -28,6 +40,11 @@ public:
 
     // Interval of the poll timer from the first tick with a connected port on.
     static constexpr int pollIntervalMs = 2000;
+    // Time a request gets for its answer: 8 + 11 bytes take about 20 ms at
+    // 9600 bit/s, and half the poll period is left for what comes late.
+    static constexpr int answerTimeoutMs = 1000;
+    // Polls in a row without a valid answer after which the values are stale.
+    static constexpr int staleAfterPolls = 3;
 
     PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent = nullptr);
 
@@ -35,25 +52,54 @@ public:
     void tick();
     // The port's receive event; connected to the port's comm() already.
     void receive();
+    // The end of the time for an answer; connected to the single-shot timer
+    // child "timerAnswerTimeout" already.
+    void answerTimedOut();
     // The operator (start-up or the Parameters dialog) opened a port: whatever
     // the outcome, the port is theirs again and a lost one is not reopened.
     void portReopenedByUser();
 
+    // The values in Data came from a recent valid answer.
+    bool valuesCurrent() const { return m_valuesCurrent; }
+
 Q_SIGNALS:
     void statusText(const QString& text);
-    // Measured temperature and setpoint in degrees, as the read-outs show them.
+    // Measured temperature and setpoint in degrees, as the read-outs show them;
+    // "888.8" for both when the values went stale.
     void readouts(const QString& measured, const QString& setpoint);
+    // Once per poll, when its outcome is known: a valid answer or an exception
+    // at once, the time-out (NoAnswer, or BadAnswer when bytes came that made
+    // no valid frame), or a tick without a connected port (NotConnected). A
+    // valid answer after the time-out is still taken, without a second call.
+    void pollEnded(tklink::PollResult result);
+    // The values in Data became current (a valid answer after stale ones) or
+    // stale. Emitted on changes only.
+    void valuesCurrentChanged(bool current);
 
 private:
+    void onAnswer();
+    void onException();
     void onDeviceLost();
+    // Ends the poll waiting for its answer, if any, without a status text.
+    void endPoll(PollResult result);
+    void countMissedPoll();
+    void makeStale();
     QString stamped(const QString& text) const;
 
     SerialPortControl& m_port;
     QTimer& m_pollTimer;
     Clock m_now;
     AnswerCollector m_collector;
+    QTimer m_answerTimer;
     // The port went away while polling; reopen it at each tick until it opens.
     bool m_reopenAfterLoss = false;
+    // A request is out and its outcome not yet known.
+    bool m_pollPending = false;
+    int m_missedPolls = 0;
+    // Start-up's no-data values are not current.
+    bool m_valuesCurrent = false;
 };
 
 } // namespace tklink
+
+Q_DECLARE_METATYPE(tklink::PollResult)

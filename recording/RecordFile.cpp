@@ -11,6 +11,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -20,21 +21,40 @@ namespace recording {
 
 namespace {
 
-bool syncToDisk(QFile& file) {
-#ifdef Q_OS_WIN
-    return ::_commit(file.handle()) == 0;
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
+QByteArray encoded(const QString& text) {
+    QStringEncoder encode(QStringConverter::System);
+    return encode(text);
 }
+
+QString withHeader(const QString& text, const QString& header, bool created) {
+    return created && !text.startsWith(header) ? header + text : text;
+}
+
+#ifdef Q_OS_WIN
+
+bool appendText(const QString& fileName, const QString& text, const QString& header) {
+    const bool created = !QFileInfo::exists(fileName);
+    if (!created && !QFileInfo(fileName).isFile())
+        return false;
+    const QByteArray bytes = encoded(withHeader(text, header, created));
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    const qint64 sizeBefore = file.size();
+    const qint64 written = file.write(bytes);
+    bool ok = written == bytes.size() && ::_commit(file.handle()) == 0;
+    if (!ok && written > 0)
+        file.resize(sizeBefore);
+    file.close();
+    // NTFS journals its directory entries itself.
+    return ok && file.error() == QFileDevice::NoError;
+}
+
+#else
 
 // A file just created lives in the directory's entries: without syncing the
 // directory, a power cut can lose the whole file although its data was synced.
 bool syncDirectoryOf(const QString& fileName) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(fileName);
-    return true; // NTFS journals its directory entries itself
-#else
     const QByteArray dir = QFile::encodeName(QFileInfo(fileName).absolutePath());
     const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -42,46 +62,71 @@ bool syncDirectoryOf(const QString& fileName) {
     const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
     ::close(fd);
     return synced;
-#endif
 }
 
-} // namespace
+// Non-blocking, so that a named pipe without a reader fails at once instead
+// of waiting in open() for one; created tells whether this call made the file.
+int openForAppend(const QByteArray& path, bool& created) {
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = ::open(path.constData(), flags);
+    created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.constData(), flags | O_CREAT | O_EXCL, 0666);
+        created = fd >= 0;
+    }
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        qCDebug(lcRecording) << "not a regular file" << path;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
-bool appendToRecordFile(const QString& fileName, const QString& text) {
-    QStringEncoder encode(QStringConverter::System);
-    const QByteArray bytes = encode(text);
-
-    const bool existed = QFileInfo::exists(fileName);
-    QFile file(fileName);
-    // Unbuffered, so that write() reports what reached the file: through
-    // QFile's own buffer a short write can pass for a whole one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        qCDebug(lcRecording) << "open" << fileName << file.errorString();
+bool appendText(const QString& fileName, const QString& text, const QString& header) {
+    bool created = false;
+    const int fd = openForAppend(QFile::encodeName(fileName), created);
+    if (fd < 0) {
+        qCDebug(lcRecording) << "open" << fileName << qt_error_string(errno);
         return false;
     }
-    const qint64 sizeBefore = file.size();
-    const qint64 written = file.write(bytes);
-    bool ok = written == bytes.size();
+    const QByteArray bytes = encoded(withHeader(text, header, created));
+    struct stat info {};
+    const off_t sizeBefore = ::fstat(fd, &info) == 0 ? info.st_size : -1;
+    // One write: a short one is a failure, never continued, so that the line
+    // is cut back whole below.
+    const ssize_t written = ::write(fd, bytes.constData(), std::size_t(bytes.size()));
+    bool ok = sizeBefore >= 0 && written == bytes.size();
     if (!ok)
         qCDebug(lcRecording) << "write" << fileName << written << "of" << bytes.size()
-                             << file.errorString();
-    if (ok && !syncToDisk(file)) {
+                             << qt_error_string(errno);
+    if (ok && ::fsync(fd) != 0) {
         qCDebug(lcRecording) << "sync" << fileName << qt_error_string(errno);
         ok = false;
     }
-    if (!ok && written > 0 && !file.resize(sizeBefore))
+    if (!ok && written > 0 && sizeBefore >= 0 && ::ftruncate(fd, sizeBefore) != 0)
         qCDebug(lcRecording) << "could not cut" << fileName << "back to" << sizeBefore;
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        qCDebug(lcRecording) << "close" << fileName << file.errorString();
+    if (::close(fd) != 0) {
+        qCDebug(lcRecording) << "close" << fileName << qt_error_string(errno);
         ok = false;
     }
     // Best effort: the bytes are written and synced, so the record stands and
     // must not be reported lost (a folder that cannot be opened for reading
     // still takes files).
-    if (ok && !existed && !syncDirectoryOf(fileName))
+    if (ok && created && !syncDirectoryOf(fileName))
         qCDebug(lcRecording) << "could not sync the directory of" << fileName;
     return ok;
+}
+
+#endif
+
+} // namespace
+
+bool appendToRecordFile(const QString& fileName, const QString& text,
+                        const QString& newFileHeader) {
+    return appendText(fileName, text, newFileHeader);
 }
 
 } // namespace recording

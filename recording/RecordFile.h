@@ -9,8 +9,11 @@ namespace recording {
 
 // Opens fileName for appending (creating it when absent), writes text in the
 // system's encoding in one unbuffered write, flushes it to the disk and closes
-// the file. Returns false on any failure; the file then has the size it had
-// before the call, so no line is ever cut.
-bool appendToRecordFile(const QString& fileName, const QString& text);
+// the file. A file this call creates starts with newFileHeader, unless text
+// starts with it already. Anything but a regular file (a named pipe, a
+// device) is refused without waiting on it. Returns false on any failure; the
+// file then has the size it had before the call, so no line is ever cut.
+bool appendToRecordFile(const QString& fileName, const QString& text,
+                        const QString& newFileHeader = QString());
 
 } // namespace recording

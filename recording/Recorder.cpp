@@ -3,8 +3,8 @@
 #include <QTimer>
 
 #include "Data.h"
-#include "RecordFile.h"
 #include "RecordFormat.h"
+#include "RecordWriter.h"
 #include "TextFormats.h"
 
 namespace recording {
@@ -16,9 +16,11 @@ constexpr uint8_t recordingOn = 255;
 } // namespace
 
 Recorder::Recorder(QTimer& timerRecording, Clock now, QObject* parent)
-    : QObject(parent), m_timer(timerRecording), m_now(std::move(now)) {
+    : QObject(parent), m_timer(timerRecording), m_now(std::move(now)),
+      m_writer(new RecordWriter(this)) {
     if (!m_now)
         m_now = [] { return QDateTime::currentDateTime(); };
+    connect(m_writer, &RecordWriter::finished, this, &Recorder::written);
 }
 
 void Recorder::startStop() {
@@ -30,17 +32,16 @@ void Recorder::startStop() {
 
 void Recorder::start() {
     const QDateTime started = m_now();
-    Data::recordFileName = recordFileNameFor(started);
+    const QString name = recordFileNameFor(started);
     // A recording that cannot even write its header would show "started" and
-    // then nothing but errors: it is refused at the click instead.
-    if (!appendToRecordFile(Data::recordFileName, headerLine())) {
+    // then nothing but errors: it starts once its header is written, and a
+    // click while the medium still holds a write is refused.
+    if (!m_writer->append(name, headerLine(), started)) {
         reportError(started);
         return;
     }
-    Q_EMIT statusText(QLatin1String("Recording in ") + Data::recordFileName +
-                      QLatin1String(" started."));
-    Data::recordingActive = recordingOn;
-    Q_EMIT captionChanged(QStringLiteral("Stop recording"));
+    m_pending = Pending::Start;
+    m_startingFile = name;
 }
 
 void Recorder::stop() {
@@ -63,12 +64,34 @@ void Recorder::tick() {
     }
     const QDateTime now = m_now();
     const QString line = recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
-    if (!appendToRecordFile(Data::recordFileName, line)) {
+    // The previous record still in the medium: this one is lost, not queued
+    // behind it, so a stalled medium never piles up records or memory.
+    if (!m_writer->append(Data::recordFileName, line, now)) {
         reportError(now);
         return;
     }
-    Q_EMIT statusText(QLatin1String("Recording in progress in file ") + Data::recordFileName +
-                      QLatin1Char(' ') + statusTime(now.time()));
+    m_pending = Pending::Record;
+}
+
+void Recorder::written(bool ok, const QDateTime& when) {
+    const Pending what = m_pending;
+    m_pending = Pending::Nothing;
+    if (!ok) {
+        reportError(when);
+        return;
+    }
+    if (what == Pending::Start) {
+        Data::recordFileName = m_startingFile;
+        Q_EMIT statusText(QLatin1String("Recording in ") + Data::recordFileName +
+                          QLatin1String(" started."));
+        Data::recordingActive = recordingOn;
+        Q_EMIT captionChanged(QStringLiteral("Stop recording"));
+    } else if (Data::recordingActive != 0) {
+        // A record that lands after the click on stop leaves "Recording
+        // stopped." in place.
+        Q_EMIT statusText(QLatin1String("Recording in progress in file ") + Data::recordFileName +
+                          QLatin1Char(' ') + statusTime(when.time()));
+    }
 }
 
 void Recorder::reportError(const QDateTime& when) {

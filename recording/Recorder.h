@@ -3,7 +3,9 @@
 // The recording of the main window: the start/stop key, the record timer's
 // tick and the recording status line. It reads and writes the recording
 // variables of Data and touches no widget: the main window forwards the key's
-// click and the timer's timeout, and shows the texts that come back.
+// click and the timer's timeout, and shows the texts that come back. Files
+// are written by a RecordWriter, so a start or a record shows its outcome a
+// moment after the click or the tick.
 
 #include <QDateTime>
 #include <QObject>
@@ -14,6 +16,8 @@
 class QTimer;
 
 namespace recording {
+
+class RecordWriter;
 
 class Recorder : public QObject {
     Q_OBJECT
@@ -32,6 +36,8 @@ public:
     // The timeout of timerRecording: one record while a recording runs.
     void tick();
 
+    RecordWriter& writer() { return *m_writer; }
+
 Q_SIGNALS:
     // The new text of recording_field.
     void statusText(const QString& text);
@@ -41,10 +47,17 @@ Q_SIGNALS:
 private:
     void start();
     void stop();
+    void written(bool ok, const QDateTime& when);
     void reportError(const QDateTime& when);
+
+    // What the write in flight is for.
+    enum class Pending { Nothing, Start, Record };
 
     QTimer& m_timer;
     Clock m_now;
+    RecordWriter* m_writer;
+    Pending m_pending = Pending::Nothing;
+    QString m_startingFile;
 };
 
 } // namespace recording

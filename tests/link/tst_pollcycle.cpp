@@ -51,6 +51,12 @@ private Q_SLOTS:
     void truncatedAnswerDroppedAtNextPoll();
     void noiseBeforeAnswer_data();
     void noiseBeforeAnswer();
+    void pollOutcome_data();
+    void pollOutcome();
+    void answersAfterTimeOutOrFirst_data();
+    void answersAfterTimeOutOrFirst();
+    void staleValues_data();
+    void staleValues();
     void exceptionAnswer();
     void notConnectedKeepsInterval();
     void failedOpenAtStartUpIsNotRetried();
@@ -72,6 +78,8 @@ private:
     std::unique_ptr<PollCycle> m_poll;
     std::unique_ptr<QSignalSpy> m_status;
     std::unique_ptr<QSignalSpy> m_readouts;
+    std::unique_ptr<QSignalSpy> m_ended;
+    std::unique_ptr<QSignalSpy> m_current;
     QDateTime m_clock;
 };
 
@@ -96,9 +104,15 @@ void TestPollCycle::init() {
     m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [this] { return m_clock; });
     m_status = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::statusText);
     m_readouts = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::readouts);
+    m_ended = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::pollEnded);
+    m_current = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::valuesCurrentChanged);
+    // Each test ends the wait for an answer itself.
+    m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
 }
 
 void TestPollCycle::cleanup() {
+    m_current.reset();
+    m_ended.reset();
     m_readouts.reset();
     m_status.reset();
     m_poll.reset();
@@ -302,20 +316,24 @@ void TestPollCycle::truncatedAnswerDroppedAtNextPoll() {
 
 void TestPollCycle::noiseBeforeAnswer_data() {
     QTest::addColumn<QByteArray>("noise");
+    QTest::addColumn<int>("badReports");
 
-    QTest::newRow("stray zero byte") << QByteArray::fromHex("00");
-    QTest::newRow("FF FF 09") << QByteArray::fromHex("FFFF09");
-    QTest::newRow("address and function") << QByteArray::fromHex("0903");
-    QTest::newRow("address, function, byte count") << QByteArray::fromHex("090306");
-    QTest::newRow("start of an exception") << QByteArray::fromHex("098302");
-    QTest::newRow("ten bytes of an earlier answer") << answer2153.first(10);
-    QTest::newRow("answer with wrong CRC") << QByteArray::fromHex("090306086907D0002DDB65");
+    QTest::newRow("stray zero byte") << QByteArray::fromHex("00") << 1;
+    QTest::newRow("FF FF 09") << QByteArray::fromHex("FFFF09") << 1;
+    QTest::newRow("address and function") << QByteArray::fromHex("0903") << 1;
+    QTest::newRow("address, function, byte count") << QByteArray::fromHex("090306") << 1;
+    QTest::newRow("start of an exception") << QByteArray::fromHex("098302") << 1;
+    QTest::newRow("ten bytes of an earlier answer") << answer2153.first(10) << 1;
+    QTest::newRow("answer with wrong CRC") << QByteArray::fromHex("090306086907D0002DDB65") << 1;
     QTest::newRow("a thousand bytes of frame starts")
-        << QByteArray::fromHex("0903060983").repeated(200);
+        << QByteArray::fromHex("0903060983").repeated(200) << 1;
+    QTest::newRow("echo of our request") << pollFrame << 0;
+    QTest::newRow("echo cut short") << pollFrame.first(5) << 1;
 }
 
 void TestPollCycle::noiseBeforeAnswer() {
     QFETCH(QByteArray, noise);
+    QFETCH(int, badReports);
     openConfiguredPort();
     poll();
     QVERIFY(m_pty->write(noise + answer2153));
@@ -324,6 +342,140 @@ void TestPollCycle::noiseBeforeAnswer() {
     QCOMPARE(Data::powerRaw, 45.0f);
     QCOMPARE(Data::rxCount, int16_t(0));
     QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
+    QCOMPARE(statusCount(QStringLiteral("Bad answer")), badReports);
+}
+
+void TestPollCycle::pollOutcome_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("held");             // bytes held before the time-out
+    QTest::addColumn<QStringList>("statuses"); // after "Send request", time-out included
+    QTest::addColumn<tklink::PollResult>("result");
+
+    const QString bad = QStringLiteral("Bad answer from controler 14:03:08");
+    QTest::newRow("silence") << QByteArray() << 0
+                             << QStringList{"No answer from controler 14:03:08"}
+                             << tklink::PollResult::NoAnswer;
+    QTest::newRow("half an answer, told at the time-out")
+        << answer2153.first(6) << 6 << QStringList{bad} << tklink::PollResult::BadAnswer;
+    QTest::newRow("noise, told once")
+        << QByteArray::fromHex("00FF") << 0 << QStringList{bad} << tklink::PollResult::BadAnswer;
+    QTest::newRow("exception, at once")
+        << exception2 << 0 << QStringList{"Controler exception 2 14:03:08"}
+        << tklink::PollResult::Exception;
+    QTest::newRow("answer, at once")
+        << answer2153 << 0 << QStringList{"Data received from controler 14:03:08"}
+        << tklink::PollResult::Ok;
+}
+
+// One outcome per poll, known at the answer or at the time-out, and one
+// status for it.
+void TestPollCycle::pollOutcome() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, held);
+    QFETCH(QStringList, statuses);
+    QFETCH(tklink::PollResult, result);
+    openConfiguredPort();
+    poll();
+    m_clock = pollTime.addSecs(1);
+    const bool timesOut =
+        result == tklink::PollResult::NoAnswer || result == tklink::PollResult::BadAnswer;
+    QVERIFY(m_pty->write(bytes));
+    QTRY_COMPARE(Data::rxCount, int16_t(held));
+    QTRY_COMPARE(m_status->count(), 1 + int(!bytes.isEmpty() && held == 0));
+    auto* timeout = m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"));
+    QCOMPARE(timeout->isActive(), timesOut);
+    Q_EMIT timeout->timeout({});
+    Q_EMIT timeout->timeout({}); // a second end changes nothing
+    QCOMPARE(Data::rxCount, int16_t(0));
+
+    QStringList shown;
+    for (const QList<QVariant>& emitted : *m_status)
+        shown << emitted.at(0).toString();
+    QCOMPARE(shown, QStringList{"Send request to controler 14:03:07"} + statuses);
+    QCOMPARE(m_ended->count(), 1);
+    QCOMPARE(m_ended->at(0).at(0).value<tklink::PollResult>(), result);
+}
+
+void TestPollCycle::answersAfterTimeOutOrFirst_data() {
+    QTest::addColumn<bool>("timeOutFirst");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<float>("measureRaw");
+    QTest::addColumn<QString>("lastStatus");
+
+    QTest::newRow("late answer, still taken")
+        << true << answer2153 << 2153.0f << "Data received from controler 14:03:07";
+    QTest::newRow("noise after the time-out, not told")
+        << true << QByteArray::fromHex("00FF") << 8888.0f << "No answer from controler 14:03:07";
+    QTest::newRow("second answer to one request, ignored")
+        << false << answer2153 + answerNegative << 2153.0f
+        << "Data received from controler 14:03:07";
+    QTest::newRow("exception after the answer, ignored")
+        << false << answer2153 + exception2 << 2153.0f << "Data received from controler 14:03:07";
+}
+
+void TestPollCycle::answersAfterTimeOutOrFirst() {
+    QFETCH(bool, timeOutFirst);
+    QFETCH(QByteArray, bytes);
+    openConfiguredPort();
+    poll();
+    if (timeOutFirst)
+        m_poll->answerTimedOut();
+    feedAndSettle(bytes);
+    QTEST(Data::measureRaw, "measureRaw");
+    QTEST(lastStatus(), "lastStatus");
+    QCOMPARE(m_readouts->count(), Data::measureRaw == 2153.0f ? 1 : 0);
+    QCOMPARE(m_ended->count(), 1);
+}
+
+void TestPollCycle::staleValues_data() {
+    QTest::addColumn<QByteArray>("reply"); // to each poll after the first
+    QTest::addColumn<int>("polls");
+    QTest::addColumn<bool>("hangUp");
+    QTest::addColumn<bool>("stale");
+
+    QTest::newRow("two polls unanswered: values kept") << QByteArray() << 2 << false << false;
+    QTest::newRow("three polls unanswered") << QByteArray() << 3 << false << true;
+    QTest::newRow("three bad answers") << QByteArray::fromHex("00FF") << 3 << false << true;
+    QTest::newRow("three exceptions") << exception2 << 3 << false << true;
+    QTest::newRow("port lost: at once") << QByteArray() << 0 << true << true;
+}
+
+// Values that stopped coming go back to the no-data values of start-up, and
+// the next valid answer brings them back.
+void TestPollCycle::staleValues() {
+    QFETCH(QByteArray, reply);
+    QFETCH(int, polls);
+    QFETCH(bool, hangUp);
+    QFETCH(bool, stale);
+    openConfiguredPort();
+    poll();
+    QVERIFY(m_pty->write(answerNegative));
+    QTRY_COMPARE(m_readouts->count(), 1);
+    for (int i = 0; i < polls; ++i) {
+        poll();
+        feedAndSettle(reply);
+        m_poll->answerTimedOut();
+    }
+    if (hangUp) {
+        m_pty->hangUp();
+        QTRY_VERIFY(!Data::portConnected);
+    }
+    const QList<QVariant> noValues{QStringLiteral("888.8"), QStringLiteral("888.8")};
+    QCOMPARE(Data::measureRaw, stale ? 8888.0f : -55.0f);
+    QCOMPARE(Data::setpointRaw, stale ? 8888.0f : -200.0f);
+    QCOMPARE(Data::powerRaw, 0.0f);
+    QCOMPARE(m_readouts->count(), stale ? 2 : 1);
+    QCOMPARE(m_readouts->last() == noValues, stale);
+    QCOMPARE(m_current->count(), stale ? 2 : 1);
+    QCOMPARE(m_poll->valuesCurrent(), !stale);
+    if (hangUp)
+        return;
+
+    poll();
+    QVERIFY(m_pty->write(answer2153));
+    QTRY_COMPARE(Data::measureRaw, 2153.0f);
+    QCOMPARE(m_current->last().at(0).toBool(), true);
+    QCOMPARE(m_current->count(), stale ? 3 : 1);
 }
 
 void TestPollCycle::exceptionAnswer() {
@@ -376,6 +528,7 @@ void TestPollCycle::reconnectAfterHangUp() {
     m_pty->hangUp(); // the adapter is pulled
     QVERIFY(lost.wait(5000));
     QVERIFY(!Data::portConnected);
+    QCOMPARE(m_readouts->count(), 2); // back to "888.8"
 
     m_poll->tick(); // still unplugged
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
@@ -393,8 +546,8 @@ void TestPollCycle::reconnectAfterHangUp() {
     QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:11"));
 
     QVERIFY(m_pty->write(answerNegative));
-    QTRY_COMPARE(m_readouts->count(), 2);
-    QCOMPARE(m_readouts->at(1), (QList<QVariant>{QStringLiteral("-5.5"), QStringLiteral("-20")}));
+    QTRY_COMPARE(m_readouts->count(), 3);
+    QCOMPARE(m_readouts->at(2), (QList<QVariant>{QStringLiteral("-5.5"), QStringLiteral("-20")}));
 
     // Reopened once; the next tick just polls.
     poll();

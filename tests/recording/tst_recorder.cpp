@@ -6,11 +6,16 @@
 #include <QTimer>
 
 #include "Data.h"
+#include "RecordFile.h"
+#include "RecordWriter.h"
 #include "Recorder.h"
 
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <future>
 
 using recording::Recorder;
 
@@ -50,6 +55,7 @@ private:
 
 enum class Obstacle {
     NameIsDirectory,   // a directory holds the file's name
+    NameIsPipe,        // a named pipe without a reader holds it
     WorkingDirGone,    // the working directory was removed
     SizeLimitCutsLine, // the medium fills up in the middle of the line
     SizeLimitReached,  // the medium is already full
@@ -70,7 +76,7 @@ private Q_SLOTS:
     void recordCarriesLastValues();
     void textInSystemEncoding();
     void restartWithinOneSecondAppends();
-    void removedFileCreatedAnewWithoutHeader();
+    void removedFileCreatedAnewWithHeader();
     void recordingPastMidnightKeepsItsFile();
     void startRefused_data();
     void startRefused();
@@ -79,8 +85,14 @@ private Q_SLOTS:
     void tickSetsPeriod_data();
     void tickSetsPeriod();
     void timerDrivesRecords();
+    void stalledMediumCostsRecordsNotTime();
 
 private:
+    // The key and the timer as the main window forwards them, each followed
+    // by the file's outcome.
+    void click();
+    void tick();
+    void settle();
     // Puts an obstacle in the way of writing fileName, and takes it away.
     void placeObstacle(Obstacle obstacle);
     void removeObstacle(Obstacle obstacle);
@@ -128,11 +140,31 @@ void TestRecorder::cleanup() {
     Data::resetAll();
 }
 
+void TestRecorder::click() {
+    m_recorder->startStop();
+    settle();
+}
+
+void TestRecorder::tick() {
+    m_recorder->tick();
+    settle();
+}
+
+void TestRecorder::settle() {
+    QVERIFY(m_recorder->writer().waitForIdle(10000));
+    // The outcome is queued to this thread once the file is written.
+    QCoreApplication::processEvents();
+}
+
 void TestRecorder::placeObstacle(Obstacle obstacle) {
     switch (obstacle) {
     case Obstacle::NameIsDirectory:
         QFile::remove(fileName);
         QVERIFY(QDir().mkdir(fileName));
+        break;
+    case Obstacle::NameIsPipe:
+        QFile::remove(fileName);
+        QCOMPARE(::mkfifo(QFile::encodeName(fileName).constData(), 0600), 0);
         break;
     case Obstacle::WorkingDirGone:
         m_goneDir = QDir::currentPath();
@@ -154,6 +186,9 @@ void TestRecorder::removeObstacle(Obstacle obstacle) {
     case Obstacle::NameIsDirectory:
         QVERIFY(QDir().rmdir(fileName));
         break;
+    case Obstacle::NameIsPipe:
+        QVERIFY(QFile::remove(fileName));
+        break;
     case Obstacle::WorkingDirGone:
         // A new directory under the old path is another directory: the
         // process has to move into it.
@@ -171,17 +206,17 @@ void TestRecorder::statusTextsThroughStartTickStopTick() {
     QSignalSpy status(m_recorder.get(), &Recorder::statusText);
     QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
 
-    m_recorder->tick();
-    m_recorder->startStop();
+    tick();
+    click();
     QCOMPARE(Data::recordingActive, uint8_t(255));
     QCOMPARE(readFile(filePath()), header); // no record at the click
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
-    m_recorder->startStop();
+    tick();
+    click();
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
 
     const QStringList expected = {
         QStringLiteral("Not recording."),
@@ -223,15 +258,15 @@ void TestRecorder::recordCarriesLastValues() {
     QFETCH(float, power);
     QFETCH(QByteArray, values);
 
-    m_recorder->startStop();
+    click();
     Data::setpointRaw = setpoint;
     Data::measureRaw = measure;
     Data::powerRaw = power;
     m_now = QDateTime(QDate(2022, 3, 14), QTime(14, 5, 29));
-    m_recorder->tick();
+    tick();
     // No new answer in between: the next record repeats the values.
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
 
     QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";" + values + "\r\n" +
                                        "\"14/03/2022 14:05:49\";" + values + "\r\n");
@@ -239,9 +274,9 @@ void TestRecorder::recordCarriesLastValues() {
 
 void TestRecorder::textInSystemEncoding() {
     QLocale::setDefault(QLocale(QLocale::Korean, QLocale::SouthKorea));
-    m_recorder->startStop();
+    click();
     m_now = QDateTime(QDate(2022, 3, 14), QTime(14, 5, 29));
-    m_recorder->tick();
+    tick();
 
     // Qt takes the system's encoding to be UTF-8 on every Unix.
     const QByteArray record = "\"2022. 3. 14. \xEC\x98\xA4\xED\x9B\x84 2\xEC\x8B\x9C 5\xEB\xB6\x84 "
@@ -250,12 +285,12 @@ void TestRecorder::textInSystemEncoding() {
 }
 
 void TestRecorder::restartWithinOneSecondAppends() {
-    m_recorder->startStop();
-    m_recorder->tick();
-    m_recorder->startStop();
+    click();
+    tick();
+    click();
     m_now = m_now.addMSecs(900); // still 14:05:09
-    m_recorder->startStop();
-    m_recorder->tick();
+    click();
+    tick();
 
     QCOMPARE(Data::recordFileName, fileName);
     QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:09\";8888;8888;0;\r\n" + header +
@@ -263,21 +298,21 @@ void TestRecorder::restartWithinOneSecondAppends() {
     QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{fileName});
 }
 
-void TestRecorder::removedFileCreatedAnewWithoutHeader() {
-    m_recorder->startStop();
-    m_recorder->tick();
+void TestRecorder::removedFileCreatedAnewWithHeader() {
+    click();
+    tick();
     QVERIFY(QFile::remove(filePath()));
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
 
-    QCOMPARE(readFile(filePath()), QByteArray("\"14/03/2022 14:05:29\";8888;8888;0;\r\n"));
+    QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n");
 }
 
 void TestRecorder::recordingPastMidnightKeepsItsFile() {
     m_now = QDateTime(QDate(2022, 3, 14), QTime(23, 59, 50));
-    m_recorder->startStop();
+    click();
     m_now = QDateTime(QDate(2022, 3, 15), QTime(0, 0, 10));
-    m_recorder->tick();
+    tick();
 
     const QString name = QStringLiteral("REC_2022-03-14_23-59-50.csv");
     QCOMPARE(Data::recordFileName, name);
@@ -301,7 +336,7 @@ void TestRecorder::startRefused() {
     QSignalSpy status(m_recorder.get(), &Recorder::statusText);
     QSignalSpy caption(m_recorder.get(), &Recorder::captionChanged);
 
-    m_recorder->startStop();
+    click();
 
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:09"));
@@ -311,14 +346,14 @@ void TestRecorder::startRefused() {
     QCOMPARE(readFile(filePath()), QByteArray());
 
     // The next tick finds no recording running.
-    m_recorder->tick();
+    tick();
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Not recording."));
 
     // Once the obstacle is gone, the next click starts the recording.
     removeObstacle(obstacle);
     if (QTest::currentTestFailed())
         return;
-    m_recorder->startStop();
+    click();
     QCOMPARE(Data::recordingActive, uint8_t(255));
     QCOMPARE(caption.size(), 1);
     QCOMPARE(readFile(filePath()), header);
@@ -326,9 +361,10 @@ void TestRecorder::startRefused() {
 
 void TestRecorder::tickFailureRetried_data() {
     QTest::addColumn<Obstacle>("obstacle");
-    QTest::addColumn<bool>("fileAnew"); // the file was gone, so it starts again without a header
+    QTest::addColumn<bool>("fileAnew"); // the file was gone, so it starts again with its header
 
     QTest::newRow("file replaced by a directory") << Obstacle::NameIsDirectory << true;
+    QTest::newRow("file replaced by a named pipe") << Obstacle::NameIsPipe << true;
     QTest::newRow("medium fills up within the line") << Obstacle::SizeLimitCutsLine << false;
     QTest::newRow("medium full") << Obstacle::SizeLimitReached << false;
 }
@@ -337,9 +373,9 @@ void TestRecorder::tickFailureRetried() {
     QFETCH(Obstacle, obstacle);
     QFETCH(bool, fileAnew);
 
-    m_recorder->startStop();
+    click();
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
     const QByteArray before = readFile(filePath());
     QCOMPARE(before, header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n");
 
@@ -350,7 +386,7 @@ void TestRecorder::tickFailureRetried() {
         return;
     Data::setpointRaw = 2500;
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
 
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:49"));
@@ -360,18 +396,18 @@ void TestRecorder::tickFailureRetried() {
 
     // The obstacle stays: every tick fails again.
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Recording Error 14:06:09"));
 
     removeObstacle(obstacle);
     if (QTest::currentTestFailed())
         return;
     m_now = m_now.addSecs(20);
-    m_recorder->tick();
+    tick();
     QCOMPARE(status.last().at(0).toString(),
              QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:06:29"));
     const QByteArray record = "\"14/03/2022 14:06:29\";2500;8888;0;\r\n";
-    QCOMPARE(readFile(filePath()), fileAnew ? record : before + record);
+    QCOMPARE(readFile(filePath()), fileAnew ? header + record : before + record);
     QCOMPARE(caption.size(), 0);
 }
 
@@ -392,12 +428,12 @@ void TestRecorder::tickSetsPeriod() {
     QFETCH(int, expected);
 
     if (recording)
-        m_recorder->startStop();
+        click();
     // Closing the Parameters dialog changes only the variable...
     Data::recordTimerMs = recordTimerMs;
     QCOMPARE(m_timer.interval(), 20000);
     // ...and the next tick applies it.
-    m_recorder->tick();
+    tick();
     QCOMPARE(m_timer.interval(), expected);
     QVERIFY(m_timer.isActive());
 }
@@ -405,13 +441,38 @@ void TestRecorder::tickSetsPeriod() {
 void TestRecorder::timerDrivesRecords() {
     // Wired as the main window wires it.
     connect(&m_timer, &QTimer::timeout, m_recorder.get(), &Recorder::tick);
-    m_recorder->startStop();
+    click();
     Data::recordTimerMs = 20;
     m_timer.start(10);
 
     QTRY_VERIFY_WITH_TIMEOUT(readFile(filePath()).count('\n') >= 4, 10000);
     QCOMPARE(m_timer.interval(), 20);
     QVERIFY(readFile(filePath()).startsWith(header + "\"14/03/2022 14:05:09\";8888;8888;0;\r\n"));
+}
+
+// While the medium holds a record, ticks return at once and their records
+// are lost and told; the held one is reported once it is written.
+void TestRecorder::stalledMediumCostsRecordsNotTime() {
+    click();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    m_recorder->writer().setAppendFunction([released](const QString& name, const QString& text) {
+        released.wait();
+        return recording::appendToRecordFile(name, text);
+    });
+    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    m_now = m_now.addSecs(20);
+    m_recorder->tick();
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:49"));
+
+    release.set_value();
+    settle();
+    QCOMPARE(status.last().at(0).toString(),
+             QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:29"));
+    QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n");
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)

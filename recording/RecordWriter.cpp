@@ -1,0 +1,109 @@
+#include "RecordWriter.h"
+
+#include "RecordFile.h"
+#include "RecordFormat.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace recording {
+
+namespace {
+
+// How long destruction waits for a record in flight at the end of a run.
+constexpr int stopWaitMs = 2000;
+
+struct Job {
+    QString fileName;
+    QString line;
+    QDateTime when;
+};
+
+} // namespace
+
+// Lives as long as the longer of the writer and its thread: a thread stuck in
+// the medium at exit keeps it alive and finds the writer gone.
+struct RecordWriter::Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<Job> job; // queued or being written
+    bool stopping = false;
+    RecordWriter* owner = nullptr; // cleared under the mutex when it goes
+    AppendFunction append = [](const QString& fileName, const QString& text) {
+        return appendToRecordFile(fileName, text, headerLine());
+    };
+
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return stopping || job; });
+            if (!job)
+                return;
+            const Job current = *job;
+            const AppendFunction write = append;
+            lock.unlock();
+            const bool ok = write(current.fileName, current.line);
+            lock.lock();
+            job.reset();
+            changed.notify_all();
+            if (owner) {
+                // Queued to the writer's thread; dropped if it is deleted first.
+                QMetaObject::invokeMethod(
+                    owner,
+                    [writer = owner, ok, when = current.when] {
+                        Q_EMIT writer->finished(ok, when);
+                    },
+                    Qt::QueuedConnection);
+            }
+            if (stopping)
+                return;
+        }
+    }
+};
+
+RecordWriter::RecordWriter(QObject* parent)
+    : QObject(parent), m_shared(std::make_shared<Shared>()) {
+    m_shared->owner = this;
+    std::thread([shared = m_shared] { shared->run(); }).detach();
+}
+
+RecordWriter::~RecordWriter() {
+    waitForIdle(stopWaitMs);
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->owner = nullptr;
+    m_shared->stopping = true;
+    m_shared->changed.notify_all();
+}
+
+bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when) {
+    const std::lock_guard lock(m_shared->mutex);
+    if (m_shared->job)
+        return false;
+    m_shared->job = Job{fileName, line, when};
+    m_shared->changed.notify_all();
+    return true;
+}
+
+bool RecordWriter::waitForIdle(int ms) {
+    std::unique_lock lock(m_shared->mutex);
+    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                      [this] { return !m_shared->job; });
+}
+
+bool RecordWriter::busy() const {
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->job.has_value();
+}
+
+void RecordWriter::setAppendFunction(AppendFunction append) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->append = std::move(append);
+}
+
+} // namespace recording

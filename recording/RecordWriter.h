@@ -1,0 +1,53 @@
+#pragma once
+
+// Writes recording files on a thread of its own, so that a slow or stalled
+// medium (a network folder that hangs, a disk that takes seconds to sync)
+// costs records, never the poll, the trace or the windows. One record at a
+// time, in order, each with the durability of appendToRecordFile; the
+// outcome comes back on the caller's thread.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace recording {
+
+class RecordWriter : public QObject {
+    Q_OBJECT
+
+public:
+    // What writes one record: appendToRecordFile with the header for a new
+    // file, unless a test or a benchmark puts something else in its place.
+    using AppendFunction = std::function<bool(const QString& fileName, const QString& text)>;
+
+    explicit RecordWriter(QObject* parent = nullptr);
+    // Waits a moment for the record in flight; one stuck in the medium is
+    // left to its thread, which ends with the process.
+    ~RecordWriter() override;
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    // Queues one record (a header line or a record line, CR LF included); a
+    // file it creates starts with the header line. False, and nothing queued,
+    // while the previous record is still being written: the caller reports
+    // the record as lost.
+    bool append(const QString& fileName, const QString& line, const QDateTime& when);
+    // Waits up to ms for the record in flight; true when none is left.
+    bool waitForIdle(int ms);
+    bool busy() const;
+
+    void setAppendFunction(AppendFunction append);
+
+Q_SIGNALS:
+    // On the caller's thread, once per append() that returned true, in order.
+    void finished(bool ok, const QDateTime& when);
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+};
+
+} // namespace recording

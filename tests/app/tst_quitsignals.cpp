@@ -1,0 +1,76 @@
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "ProcessProbe.h"
+#include "Pty.h"
+#include "QuitSignals.h"
+
+#include <csignal>
+
+class TestQuitSignals : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void signalReachesMainThread_data();
+    void signalReachesMainThread();
+    void programEndsAsExitDoes_data();
+    void programEndsAsExitDoes();
+};
+
+void TestQuitSignals::signalReachesMainThread_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void TestQuitSignals::signalReachesMainThread() {
+    QFETCH(int, signalNumber);
+    app::QuitSignals quit;
+    QVERIFY(quit.installed());
+    QSignalSpy spy(&quit, &app::QuitSignals::quitRequested);
+    QCOMPARE(::raise(signalNumber), 0);
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toInt(), signalNumber);
+    QCOMPARE(quit.received(), signalNumber);
+}
+
+void TestQuitSignals::programEndsAsExitDoes_data() {
+    signalReachesMainThread_data();
+}
+
+// The program itself on a pseudo-terminal: the signal ends it with status 0
+// and the port's lock file gone, as "Exit" leaves it.
+void TestQuitSignals::programEndsAsExitDoes() {
+    QFETCH(int, signalNumber);
+    Pty pty;
+    QTemporaryDir folder;
+    QVERIFY(pty.isValid() && folder.isValid());
+    {
+        // Every number the start-up scan tries is mapped: no machine port is touched.
+        QByteArray conf = "[Ports]\n1=" + pty.path().toLocal8Bit() + "\n";
+        for (int n = 2; n <= 50; ++n)
+            conf += QByteArray::number(n) + "=/nonexistent/tk-port\n";
+        QFile file(folder.filePath(QStringLiteral("conf.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(conf + "[TK840 TK960 PC control]\nComPortNum=1\n");
+    }
+    QProcess program;
+    program.setWorkingDirectory(folder.path());
+    program.start(QStringLiteral(TKCONTROL_PATH), {});
+    QVERIFY(program.waitForStarted());
+    const QString lock = serialLockFileFor(pty.path());
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(lock); }, 20000));
+
+    QCOMPARE(::kill(pid_t(program.processId()), signalNumber), 0);
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!QFile::exists(lock));
+}
+
+QTEST_GUILESS_MAIN(TestQuitSignals)
+#include "tst_quitsignals.moc"
