@@ -22,20 +22,18 @@ constexpr int stopWaitMs = 5000;
 
 } // namespace
 
-RecordService::RecordService(Clock now, Say say, QObject* parent)
+RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
     : QObject(parent), m_now(now ? std::move(now) : [] { return QDateTime::currentDateTime(); }),
-      m_say(std::move(say)), m_port([](int n) { return settings::configuredDevice(n); }),
+      m_say(std::move(sayLine)), m_port([](int n) { return settings::configuredDevice(n); }),
       m_poll(m_port, m_pollTimer, m_now) {
     connect(&m_pollTimer, &QTimer::timeout, this, &RecordService::pollTick);
     connect(&m_recordTimer, &QTimer::timeout, this, &RecordService::recordTick);
     connect(&m_poll, &tklink::PollCycle::pollEnded, this, &RecordService::onPollEnded);
     connect(&m_poll, &tklink::PollCycle::valuesCurrentChanged, this,
             &RecordService::onValuesCurrent);
-    connect(&m_writer, &recording::RecordWriter::finished, this,
-            &RecordService::onRecordFinished);
-    connect(&m_port, &tklink::SerialPortControl::deviceLost, this, [this] {
-        say(m_log.portLost(m_now(), m_port.failureReason()));
-    });
+    connect(&m_writer, &recording::RecordWriter::finished, this, &RecordService::onRecordFinished);
+    connect(&m_port, &tklink::SerialPortControl::deviceLost, this,
+            [this] { say(m_log.portLost(m_now(), m_port.failureReason())); });
 }
 
 RecordService::~RecordService() = default;
@@ -50,15 +48,15 @@ void RecordService::start() {
 
     const QDateTime started = m_now();
     m_file.emplace(started);
-    say(stampedLine(started, QStringLiteral("tkrecord %1 in %2: port %3 (%4) at %5 bit/s, a "
-                                            "record every %6 s%7")
-                                 .arg(QLatin1String(versionText).mid(8),
-                                      QFileInfo(QStringLiteral(".")).absoluteFilePath(),
-                                      QString::number(Data::comPortNum),
-                                      settings::configuredDevice(Data::comPortNum),
-                                      Data::comPortSpeed, QString::number(recordMs / 1000),
-                                      hasSettings ? QString()
-                                                  : QStringLiteral(" (no conf.ini: defaults)"))));
+    say(stampedLine(
+        started,
+        QStringLiteral("tkrecord %1 in %2: port %3 (%4) at %5 bit/s, a "
+                       "record every %6 s%7")
+            .arg(QLatin1String(versionText).mid(8),
+                 QFileInfo(QStringLiteral(".")).absoluteFilePath(),
+                 QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
+                 Data::comPortSpeed, QString::number(recordMs / 1000),
+                 hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
     say(m_log.recordingIn(started, m_file->current()));
 
     openPort();

@@ -31,7 +31,7 @@ public:
     using Say = std::function<void(const QString& line)>;
 
     // An empty clock reads the system's; say prints a line.
-    RecordService(Clock now, Say say, QObject* parent = nullptr);
+    RecordService(Clock now, Say sayLine, QObject* parent = nullptr);
     ~RecordService() override;
 
     // Reads conf.ini, opens the port and starts polling and recording.

@@ -46,7 +46,8 @@ int main(int argc, char* argv[]) {
 
     const auto say = [](const QString& line) { printLine(stdout, line); };
     tkrecord::RecordService service({}, say);
-    tkrecord::MetricsServer metrics([&service] { return tkrecord::metricsText(service.snapshot()); });
+    tkrecord::MetricsServer metrics(
+        [&service] { return tkrecord::metricsText(service.snapshot()); });
     if (options.metrics) {
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")
@@ -56,20 +57,22 @@ int main(int argc, char* argv[]) {
                           1);
     }
 
-    QuitSignals quit;
-    QObject::connect(&quit, &QuitSignals::quitRequested, &application, [&service] {
+    // Before anything is opened, so a signal never finds the port half set up.
+    app::QuitSignals quit;
+    QObject::connect(&quit, &app::QuitSignals::quitRequested, &application, [&service] {
         service.stop();
         QCoreApplication::quit();
     });
+    if (quit.received() != 0)
+        return 0;
     service.start();
     if (options.metrics) {
         const QString host = options.metricsHost.contains(QLatin1Char(':'))
                                  ? QLatin1Char('[') + options.metricsHost + QLatin1Char(']')
                                  : options.metricsHost;
-        say(tkrecord::stampedLine(QDateTime::currentDateTime(),
-                                  QStringLiteral("metrics at http://%1:%2/metrics")
-                                      .arg(host)
-                                      .arg(metrics.port())));
+        say(tkrecord::stampedLine(
+            QDateTime::currentDateTime(),
+            QStringLiteral("metrics at http://%1:%2/metrics").arg(host).arg(metrics.port())));
     }
     return QCoreApplication::exec();
 }
