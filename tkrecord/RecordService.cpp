@@ -57,7 +57,7 @@ void RecordService::start() {
                  QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
                  Data::comPortSpeed, QString::number(recordMs / 1000),
                  hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
-    say(m_log.recordingIn(started, m_file->current()));
+    say(StateLog::recordingIn(started, m_file->current()));
 
     openPort();
     m_pollTimer.start(tklink::PollCycle::pollIntervalMs);
@@ -94,7 +94,7 @@ void RecordService::recordTick() {
     bool begun = false;
     const QString file = m_file->fileFor(now, &begun);
     if (begun)
-        say(m_log.recordingIn(now, file));
+        say(StateLog::recordingIn(now, file));
     const QString line =
         recording::recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
     if (!m_writer.append(file, line, now)) {

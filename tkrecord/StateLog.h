@@ -21,7 +21,7 @@ public:
     // The values became current or stale. Stale because the port is gone is
     // said by the port's own line.
     QString valuesCurrent(const QDateTime& at, bool current, bool portConnected);
-    QString recordingIn(const QDateTime& at, const QString& fileName);
+    static QString recordingIn(const QDateTime& at, const QString& fileName);
     QString recordWritten(const QDateTime& at, bool ok, const QString& fileName);
 
 private:

@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
     const auto parsed = tkrecord::parseOptions(QCoreApplication::arguments().mid(1));
     if (const QString* error = std::get_if<QString>(&parsed))
         return refuse(*error + QStringLiteral("\nTry \"tkrecord --help\"."), 2);
-    const tkrecord::Options& options = std::get<tkrecord::Options>(parsed);
+    const tkrecord::Options& options = *std::get_if<tkrecord::Options>(&parsed);
     if (options.help) {
         std::fputs(qPrintable(tkrecord::usageText()), stdout);
         return 0;

@@ -33,6 +33,7 @@ using namespace tkrecord;
 namespace {
 
 constexpr int waitMs = 20000;
+constexpr qint64 floodLimit = qint64(64) * 1024 * 1024;
 const QString noValues = QStringLiteral("8888;8888;0");
 
 void writeConf(const QString& dir, const QString& device) {
@@ -219,7 +220,7 @@ void TestTkrecord::newFileAtMidnight() {
         return QDir(m_dir->path()).entryList({day2 + QStringLiteral("_00-00-0*.csv")});
     };
     QTRY_VERIFY_WITH_TIMEOUT(
-        second().size() == 1 && recordValues(m_dir->filePath(second()[0])).size() >= 1, waitMs);
+        second().size() == 1 && !recordValues(m_dir->filePath(second()[0])).isEmpty(), waitMs);
     service.stop();
 
     const QString first = QStringLiteral("REC_%1_23-59-58.csv").arg(today.toString(Qt::ISODate));
@@ -252,7 +253,7 @@ void TestTkrecord::hostileClients() {
                 polls << (result == tklink::PollResult::Ok ? clock.elapsed() : -1);
             });
     service.start();
-    QTRY_VERIFY_WITH_TIMEOUT(polls.size() >= 1, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!polls.isEmpty(), waitMs);
     const qint64 rssBefore = residentKiB();
     const MetricsSnapshot before = service.snapshot();
 
@@ -275,8 +276,8 @@ void TestTkrecord::hostileClients() {
         const int flood = connectTo(port);
         const timeval sendTimeout{3, 0}; // a server that stops reading ends the flood
         ::setsockopt(flood, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-        const QByteArray chunk(64 * 1024, 'x');
-        while (floodSent < 64 * 1024 * 1024) {
+        const QByteArray chunk(qsizetype(64) * 1024, 'x');
+        while (floodSent < floodLimit) {
             const ssize_t n = ::send(flood, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
             if (n <= 0)
                 break;
@@ -284,6 +285,7 @@ void TestTkrecord::hostileClients() {
         }
         ::close(flood);
         std::vector<int> hundred;
+        hundred.reserve(100);
         for (int i = 0; i < 100; ++i)
             hundred.push_back(connectTo(port));
         for (const int fd : hundred)
@@ -314,8 +316,8 @@ void TestTkrecord::hostileClients() {
     }
     QVERIFY2(after.recordErrors == 0 && after.records >= before.records + 6,
              qPrintable(QString::number(after.records - before.records)));
-    QVERIFY2(floodSent < 64 * 1024 * 1024, "a request of 64 MiB was read whole");
-    QVERIFY2(rssGrowth < 8 * 1024, qPrintable(QString::number(rssGrowth)));
+    QVERIFY2(floodSent < floodLimit, "a request of 64 MiB was read whole");
+    QVERIFY2(rssGrowth < qint64(8) * 1024, qPrintable(QString::number(rssGrowth)));
     QVERIFY(idleGot.isEmpty()); // closed at its deadline, not held
     QVERIFY2(refused.startsWith("HTTP/1.1 431 "), refused.constData());
     QVERIFY(answeredOfHundred > 0);

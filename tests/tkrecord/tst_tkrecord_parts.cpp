@@ -93,7 +93,7 @@ void TestTkrecordParts::options() {
     }
     if (const QString* refused = std::get_if<QString>(&result))
         QFAIL(qPrintable(*refused));
-    const Options& o = std::get<Options>(result);
+    const auto& o = std::get<Options>(result);
     const QString endpoint =
         o.metrics ? o.metricsHost + QLatin1Char(':') + QString::number(o.metricsPort) : QString();
     QCOMPARE(QStringList({o.dir, endpoint, o.help ? "help" : "", o.version ? "version" : ""})
@@ -233,32 +233,34 @@ void TestTkrecordParts::stateLines_data() {
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QStringList>("lines");
 
+    const QString opened = QStringLiteral("port /dev/ttyUSB0 opened at 19200 bit/s");
+    const QString notOpened =
+        QStringLiteral("port /dev/ttyUSB0 not opened (%1); trying %2every 2 s");
+    const QString noDevice = QStringLiteral("no device /dev/ttyUSB0");
     QTest::newRow("adapter plugged in after start")
-        << QStringList{"fail:no device /dev/ttyUSB0", "fail:no device /dev/ttyUSB0",
+        << QStringList{"fail:" + noDevice, "fail:" + noDevice,
                        "fail:/dev/ttyUSB0: Permission denied", "open", "current"}
-        << QStringList{"port /dev/ttyUSB0 not opened (no device /dev/ttyUSB0); trying every 2 s",
-                       "port /dev/ttyUSB0 not opened (/dev/ttyUSB0: Permission denied); trying "
-                       "every 2 s",
-                       "port /dev/ttyUSB0 opened at 19200 bit/s", "answers from the controller"};
+        << QStringList{notOpened.arg(noDevice, ""),
+                       notOpened.arg("/dev/ttyUSB0: Permission denied", ""), opened,
+                       "answers from the controller"};
     QTest::newRow("silent controller")
         << QStringList{"open", "current", "current", "stale", "stale", "current"}
-        << QStringList{"port /dev/ttyUSB0 opened at 19200 bit/s", "answers from the controller",
+        << QStringList{opened, "answers from the controller",
                        "no answer from the controller for 3 polls; values stale", "answers back"};
     QTest::newRow("adapter pulled and replugged")
         << QStringList{"open",
                        "current",
                        "lost:write refused",
                        "stale without port",
-                       "fail:no device /dev/ttyUSB0",
-                       "fail:no device /dev/ttyUSB0",
+                       "fail:" + noDevice,
+                       "fail:" + noDevice,
                        "open",
                        "current"}
-        << QStringList{"port /dev/ttyUSB0 opened at 19200 bit/s",
+        << QStringList{opened,
                        "answers from the controller",
                        "port lost (write refused); values stale",
-                       "port /dev/ttyUSB0 not opened (no device /dev/ttyUSB0); trying again "
-                       "every 2 s",
-                       "port /dev/ttyUSB0 opened at 19200 bit/s",
+                       notOpened.arg(noDevice, "again "),
+                       opened,
                        "answers back"};
     QTest::newRow("record errors once each way")
         << QStringList{"record ok", "record failed", "record failed", "record ok", "record ok"}
