@@ -6,6 +6,9 @@
 #include <QFontMetrics>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
+
 namespace app {
 
 namespace {
@@ -52,12 +55,25 @@ QFont readoutFont(const QString& sevenSegmentFamily, qreal pointSize, const QStr
         font = QFont(sevenSegmentFamily);
     }
     font.setPointSizeF(pointSize);
-    while (font.pointSizeF() > 8) {
+    return fittedFont(font, sample, box);
+}
+
+QFont fittedFont(const QFont& base, const QString& text, QSize box) {
+    QFont font = base;
+    const auto fits = [&] {
         const QFontMetrics metrics(font);
-        if (metrics.horizontalAdvance(sample) <= box.width() && metrics.height() <= box.height())
-            break;
-        font.setPointSizeF(font.pointSizeF() - 1);
-    }
+        return metrics.horizontalAdvance(text) <= box.width() && metrics.height() <= box.height();
+    };
+    if (fits())
+        return font;
+    // Width grows with the size about in proportion: start close below the
+    // size that fits, then step down.
+    const QFontMetrics metrics(font);
+    const qreal scale = std::min(qreal(box.width()) / std::max(1, metrics.horizontalAdvance(text)),
+                                 qreal(box.height()) / std::max(1, metrics.height()));
+    font.setPointSizeF(std::max(1.0, std::floor(font.pointSizeF() * scale * 2) / 2));
+    while (font.pointSizeF() > 1 && !fits())
+        font.setPointSizeF(std::max(1.0, font.pointSizeF() - 0.5));
     return font;
 }
 

@@ -18,4 +18,9 @@ QString installPanelFonts();
 QFont readoutFont(const QString& sevenSegmentFamily, qreal pointSize, const QString& sample,
                   QSize box);
 
+// The font that shows text whole in box: base when the text fits at its size,
+// base made just small enough otherwise (a sign or a fifth digit), so that a
+// read-out never cuts or scrolls a value.
+QFont fittedFont(const QFont& base, const QString& text, QSize box);
+
 } // namespace app

@@ -96,8 +96,9 @@ void Form1::createControls() {
     connect(Graph, &display::GraphBox::clicked, this, &Form1::showParameters);
 
     const QRect measPlace(432, 32, 153, 65);
-    const QFont readout =
-        readoutFont(sevenSegment, 48, QStringLiteral("888.8"), measPlace.size() - QSize(8, 4));
+    m_readoutRoom = measPlace.size() - QSize(8, 4);
+    const QFont readout = readoutFont(sevenSegment, 48, QStringLiteral("888.8"), m_readoutRoom);
+    m_readoutFont = readout;
     meas_box = makeTextBox(this, "meas_box", QStringLiteral("000.0"), measPlace, readout, Qt::green,
                            Qt::AlignCenter);
     setp_box = makeTextBox(this, "setp_box", QStringLiteral("000.0"), QRect(600, 32, 153, 65),
@@ -141,8 +142,6 @@ void Form1::createControls() {
     timerTraceCurves = makeTimer("timerTraceCurves", 2500);
     timerRecording = makeTimer("timerRecording", 20000);
     connect(timerTraceCurves, &QTimer::timeout, this, &Form1::traceCurves);
-    timerTraceCurves->start();
-    timerRecording->start();
 
     MSComm1 = new tklink::SerialPortControl(m_seams.deviceForPort, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
@@ -152,8 +151,8 @@ void Form1::createControls() {
     connect(m_pollCycle, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
     connect(m_pollCycle, &tklink::PollCycle::readouts, this,
             [this](const QString& measured, const QString& setpoint) {
-                meas_box->setText(measured);
-                setp_box->setText(setpoint);
+                showReadout(meas_box, measured);
+                showReadout(setp_box, setpoint);
             });
 
     m_recorder = new recording::Recorder(*timerRecording, m_seams.now, this);
@@ -224,6 +223,15 @@ void Form1::load() {
     recording_field->setText(QStringLiteral("Not recording"));
     Data::recordTimerMs = Data::intervRecord * 1000;
     timerGetFromControler->start();
+    // Not before: the start-up message box runs an event loop, and a tick
+    // then would trace rings not yet set to no data.
+    timerTraceCurves->start();
+    timerRecording->start();
+}
+
+void Form1::showReadout(QLineEdit* box, const QString& text) {
+    box->setFont(fittedFont(m_readoutFont, text, m_readoutRoom));
+    box->setText(text);
 }
 
 void Form1::traceCurves() {

@@ -69,6 +69,7 @@ private:
     void load();
     void unload();
     void traceCurves();
+    void showReadout(QLineEdit* box, const QString& text);
 
     Form1Seams m_seams;
     QPointer<settings::Parameters_dialog> m_parameters;
@@ -76,6 +77,9 @@ private:
     // pixel ratio: a read-out or a status line that changes repaints the panel
     // under it, and drawing the panel afresh costs some 20 ms each time.
     QImage m_panel;
+    // The read-outs' font at their design size, and the room for a text.
+    QFont m_readoutFont;
+    QSize m_readoutRoom;
 
     display::GraphBox* Graph = nullptr;
     QLineEdit* meas_box = nullptr;

@@ -197,6 +197,22 @@ for platform in offscreen xvfb; do
     done
 done
 
+# 4. Latency paced 3 ms apart with no recording, with a record every 5 ms, and
+# with a record stuck in the medium (every later one lost).
+for mode in off recording stalled; do
+    echo "Latency, offscreen, recording $mode: $runs runs of $samples samples ..."
+    for run in $(seq 1 "$runs"); do
+        out=$work/latency-record-$mode-$run.out
+        if ! (use_platform offscreen &&
+              exec "$bench/bench_latency" "$samples" "$mode" >"$out" 2>"$out.err"); then
+            echo "bench_latency failed (recording $mode, run $run):" >&2
+            cat "$out.err" >&2
+            exit 1
+        fi
+        record "latency-record-$mode" "$out"
+    done
+done
+
 echo
 echo "Build type $build_type; $(nproc) CPUs; $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
 echo
@@ -228,4 +244,13 @@ for platform in xvfb offscreen; do
         summary "$label" "latency_${end}_median_ms" ms 1
         summary "$label" "latency_${end}_p99_ms" ms 1
     done
+done
+echo
+for mode in off recording stalled; do
+    label=latency-record-$mode
+    summary "$label" latency_text_median_ms ms 1
+    summary "$label" latency_flush_median_ms ms 1
+    summary "$label" record_tick_median_ms ms
+    summary "$label" record_write_median_ms ms
+    summary "$label" records_lost ""
 done

@@ -167,9 +167,11 @@ void TestBadSettings::runProgram(Outcome outcome) {
     // Records what it shows.
     auto* recordKey = form.findChild<QAbstractButton*>("Start_stop_recording");
     recordKey->click();
-    QCOMPARE(recordKey->text(), QStringLiteral("Stop recording"));
+    QTRY_COMPARE(recordKey->text(), QStringLiteral("Stop recording"));
     QMetaObject::invokeMethod(form.findChild<QTimer*>("timerRecording"), "timeout");
     QVERIFY(form.findChild<QTimer*>("timerRecording")->isActive());
+    auto* recordStatus = form.findChild<QLineEdit*>("recording_field");
+    QTRY_VERIFY(recordStatus->text().startsWith(QStringLiteral("Recording in progress")));
     QFile record(Data::recordFileName);
     QVERIFY(record.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = record.readAll().split('\n');

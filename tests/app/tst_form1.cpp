@@ -14,7 +14,10 @@
 #include "GraphBox.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
+#include "PollCycle.h"
 #include "Pty.h"
+
+#include <QFontMetrics>
 
 #include <map>
 
@@ -37,6 +40,8 @@ private Q_SLOTS:
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
     void pollShowsAnswerOnReadouts();
+    void readoutsShowValuesWhole_data();
+    void readoutsShowValuesWhole();
     void traceTickAndGraphClick();
 
 private:
@@ -59,6 +64,12 @@ app::Form1Seams TestForm1::seams() {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (window->isVisible())
                 m_messages << QStringLiteral("shown while a window is visible");
+            // The box runs an event loop: no tick may act on a half-started program.
+            for (const char* name : {"timerTraceCurves", "timerRecording"}) {
+                const auto* timer = window->findChild<QTimer*>(QLatin1String(name));
+                if (timer && timer->isActive())
+                    m_messages << QLatin1String(name) + QStringLiteral(" running");
+            }
         }
         m_messages << caption + QLatin1Char('|') + text;
     };
@@ -250,12 +261,13 @@ void TestForm1::recordingKeyAndTimer() {
     auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
     auto* status = form.findChild<QLineEdit*>("recording_field");
     QTest::mouseClick(key, Qt::LeftButton);
-    QCOMPARE(key->text(), QStringLiteral("Stop recording"));
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
     QCOMPARE(status->text(), QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."));
 
     QMetaObject::invokeMethod(form.findChild<QTimer*>("timerRecording"), "timeout");
-    QCOMPARE(status->text(),
-             QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:09"));
+    QTRY_COMPARE(
+        status->text(),
+        QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:09"));
     QFile file(QStringLiteral("REC_2022-03-14_14-05-09.csv"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
@@ -286,6 +298,47 @@ void TestForm1::pollShowsAnswerOnReadouts() {
     QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("200"));
     QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(),
              QStringLiteral("Data received from controler 09:07:05"));
+}
+
+void TestForm1::readoutsShowValuesWhole_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no data") << "888.8";
+    QTest::newRow("below zero") << "-150.1";
+    QTest::newRow("highest register value") << "3276.7";
+    QTest::newRow("lowest register value") << "-3276.8";
+    QTest::newRow("lowest, decimal comma") << "-3276,8";
+    QTest::newRow("four digits before the point") << "2000.5";
+}
+
+// Drawn whole: the lit columns of each box span the text's own width, clear
+// of the box's edges, so neither the sign nor a digit is scrolled away.
+void TestForm1::readoutsShowValuesWhole() {
+    QFETCH(QString, text);
+    Form1 form(seams());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    Q_EMIT form.findChild<tklink::PollCycle*>()->readouts(text, text);
+    for (const char* name : {"meas_box", "setp_box"}) {
+        auto* box = form.findChild<QLineEdit*>(QLatin1String(name));
+        QCOMPARE(box->text(), text);
+        QCOMPARE(box->geometry().size(), QSize(153, 65));
+        const QImage image = box->grab().toImage();
+        int first = image.width();
+        int last = -1;
+        for (int x = 0; x < image.width(); ++x)
+            for (int y = 0; y < image.height(); ++y)
+                if (qMax(qRed(image.pixel(x, y)), qGreen(image.pixel(x, y))) > 96) {
+                    first = std::min(first, x);
+                    last = x;
+                    break;
+                }
+        const int whole = QFontMetrics(box->font()).tightBoundingRect(text).width();
+        QVERIFY2(first > 0 && last < image.width() - 1, name);
+        QVERIFY2(
+            std::abs(last - first + 1 - whole) <= 2,
+            qPrintable(
+                QStringLiteral("%1: %2 of %3 columns").arg(name).arg(last - first + 1).arg(whole)));
+    }
 }
 
 void TestForm1::traceTickAndGraphClick() {

@@ -1,12 +1,10 @@
 #include <QFile>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "ProcessProbe.h"
 #include "Pty.h"
-#include "QuitSignals.h"
 
 #include <csignal>
 
@@ -14,32 +12,15 @@ class TestQuitSignals : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void signalReachesMainThread_data();
-    void signalReachesMainThread();
     void programEndsAsExitDoes_data();
     void programEndsAsExitDoes();
 };
 
-void TestQuitSignals::signalReachesMainThread_data() {
+void TestQuitSignals::programEndsAsExitDoes_data() {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGHUP") << SIGHUP;
     QTest::newRow("SIGINT") << SIGINT;
-}
-
-void TestQuitSignals::signalReachesMainThread() {
-    QFETCH(int, signalNumber);
-    app::QuitSignals quit;
-    QVERIFY(quit.installed());
-    QSignalSpy spy(&quit, &app::QuitSignals::quitRequested);
-    QCOMPARE(::raise(signalNumber), 0);
-    QVERIFY(spy.wait(5000));
-    QCOMPARE(spy.at(0).at(0).toInt(), signalNumber);
-    QCOMPARE(quit.received(), signalNumber);
-}
-
-void TestQuitSignals::programEndsAsExitDoes_data() {
-    signalReachesMainThread_data();
 }
 
 // The program itself on a pseudo-terminal: the signal ends it with status 0

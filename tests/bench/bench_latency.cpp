@@ -11,10 +11,17 @@
 // is latency_flush less the time the main thread spent waiting for a CPU
 // during the sample: what is left when other work on the machine is taken out.
 //
-//   bench_latency [samples]        (200 when not given)
+//   bench_latency [samples] [off|recording|stalled]   (200, off when not given)
 //
 // The poll timer is stopped so that the benchmark decides when each request
-// goes out; the trace and record timers run as in the program.
+// goes out; the trace and record timers run as in the program. With
+// "recording" a recording runs with a record every 5 ms; with "stalled" as
+// well, but the first record never leaves the medium (its write is held until
+// the end), as on a hung network folder, so every later tick finds the writer
+// busy. A mode given paces the samples 3 ms apart (also "off", for the
+// baseline), so that the record ticks come between them. Then record_tick_median_ms and _max_ms
+// give what a record tick costs the user-interface thread, and records_written / records_lost the
+// counts.
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -30,11 +37,19 @@
 #include "Data.h"
 #include "Form1.h"
 #include "Pty.h"
+#include "RecordFile.h"
+#include "RecordFormat.h"
+#include "RecordWriter.h"
+#include "Recorder.h"
 #include "TextFormats.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <future>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -78,8 +93,9 @@ void reportSamples(const char* name, const std::vector<double>& samples) {
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const int samples = argc > 1 ? std::atoi(argv[1]) : 200;
-    if (samples < 1) {
-        bench::fail(QStringLiteral("no samples asked for"));
+    const QByteArray mode = argc > 2 ? QByteArray(argv[2]) : QByteArray("off");
+    if (samples < 1 || (mode != "off" && mode != "recording" && mode != "stalled")) {
+        bench::fail(QStringLiteral("usage: bench_latency [samples] [off|recording|stalled]"));
         return 2;
     }
 
@@ -148,6 +164,62 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // The record tick timed on its own: the benchmark calls it in place of
+    // the timer's own connection.
+    auto* recorder = form.findChild<recording::Recorder*>();
+    auto* recordTimer = form.findChild<QTimer*>(QStringLiteral("timerRecording"));
+    std::vector<double> recordTicks;
+    int recordsWritten = 0;
+    int recordsLost = 0;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    // What each write takes on the writer's thread: the time a record tick
+    // held the user-interface thread while it wrote the file itself.
+    auto writeTimes = std::make_shared<std::vector<double>>();
+    if (mode == "recording") {
+        recorder->writer().setAppendFunction([writeTimes](const QString& name,
+                                                          const QString& text) {
+            const auto start = std::chrono::steady_clock::now();
+            const bool ok = recording::appendToRecordFile(name, text, recording::headerLine());
+            writeTimes->push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+            return ok;
+        });
+    }
+    if (mode != "off") {
+        if (mode == "stalled") {
+            auto writes = std::make_shared<std::atomic<int>>(0);
+            recorder->writer().setAppendFunction(
+                [released, writes](const QString& name, const QString& text) {
+                    if ((*writes)++ > 0) // the header goes through, the first record hangs
+                        released.wait();
+                    return recording::appendToRecordFile(name, text, recording::headerLine());
+                });
+        }
+        QObject::disconnect(recordTimer, &QTimer::timeout, recorder, &recording::Recorder::tick);
+        QObject::connect(recordTimer, &QTimer::timeout, recorder, [&] {
+            const auto start = std::chrono::steady_clock::now();
+            recorder->tick();
+            recordTicks.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+        });
+        QObject::connect(
+            recorder, &recording::Recorder::statusText, recorder, [&](const QString& text) {
+                recordsWritten += text.startsWith(QLatin1String("Recording in progress"));
+                recordsLost += text.startsWith(QLatin1String("Recording Error"));
+            });
+        recorder->startStop();
+        if (!waitFor([] { return Data::recordingActive != 0; })) {
+            bench::fail(QStringLiteral("the recording did not start"));
+            return 1;
+        }
+        // Far more often than any real period, so that writes overlap answers.
+        Data::recordTimerMs = 5;
+        recordTimer->start(5);
+    }
+
     const QByteArray request = QByteArray::fromHex("0903000100035543");
     std::vector<double> toText;
     std::vector<double> toPaint;
@@ -156,7 +228,14 @@ int main(int argc, char* argv[]) {
     const auto ms = [](Clock::duration d) {
         return std::chrono::duration<double, std::milli>(d).count();
     };
+    // With a mode given, 3 ms of the event loop before each sample let the
+    // record ticks in, the same in every mode.
+    const bool paced = argc > 2;
     for (int i = 0; i < samples; ++i) {
+        if (paced) {
+            const QDeadlineTimer pause(3);
+            waitFor([&] { return pause.hasExpired(); }, 100);
+        }
         QMetaObject::invokeMethod(pollTimer, "timeout");
         const QByteArray sent = controller.read(int(request.size()));
         if (sent != request) {
@@ -196,6 +275,18 @@ int main(int argc, char* argv[]) {
         unqueued.push_back(toFlush.back() - queued);
     }
 
+    if (mode != "off") {
+        bench::result("record_tick_median_ms", bench::percentile(recordTicks, 50));
+        bench::result("record_tick_max_ms", bench::percentile(recordTicks, 100));
+        bench::result("records_written", recordsWritten);
+        bench::result("records_lost", recordsLost);
+    }
+    if (mode == "recording") {
+        recorder->writer().waitForIdle(10000);
+        bench::result("record_write_median_ms", bench::percentile(*writeTimes, 50));
+        bench::result("record_write_max_ms", bench::percentile(*writeTimes, 100));
+    }
+    release.set_value();
     bench::result("latency_samples", double(toText.size()));
     reportSamples("text", toText);
     reportSamples("paint", toPaint);

@@ -36,6 +36,8 @@
 #include "PollCycle.h"
 #include "ProcessProbe.h"
 #include "Profile.h"
+#include "RecordWriter.h"
+#include "Recorder.h"
 #include "SerialPortControl.h"
 #include "TksimLog.h"
 #include "TksimProcess.h"
@@ -120,6 +122,7 @@ private Q_SLOTS:
     void unplugReplugCycles();
     void secondInstance_data();
     void secondInstance();
+    void silentController();
 
 private:
     void startForm(const QStringList& simOptions);
@@ -128,6 +131,7 @@ private:
     bool waitForLine(const QString& prefix);
     void traceTick();
     void recordTick();
+    void startRecording();
     QString lettersOf(const QStringList& statuses) const;
     QLineEdit* box(const char* name) const;
 
@@ -212,10 +216,16 @@ void TestLinkSoak::startForm(const QStringList& simOptions) {
 
     m_poll = m_form->findChild<PollCycle*>();
     QVERIFY(m_poll);
+    // So is the answer time-out: pollOnce() ends each wait as it would end
+    // before the next tick.
+    m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
     connect(m_poll, &PollCycle::statusText, this,
             [this](const QString& text) { m_statuses << text; });
     connect(m_poll, &PollCycle::readouts, this,
             [this](const QString& measured, const QString& setpoint) {
+                // Values gone stale: shown as no data, nothing decoded.
+                if (measured == QLatin1String("888.8") && dataValues() == Triple{8888, 8888, 0})
+                    return;
                 m_decoded << dataValues();
                 m_readouts << QStringList{measured, setpoint};
             });
@@ -289,6 +299,7 @@ void TestLinkSoak::pollOnce(PollOutcome& outcome) {
             QVERIFY2(missing.isEmpty(), qPrintable(missing));
         }
     }
+    m_poll->answerTimedOut();
     outcome.statuses = m_statuses;
     outcome.decoded = m_decoded;
     outcome.readouts = m_readouts;
@@ -311,6 +322,8 @@ QString TestLinkSoak::lettersOf(const QStringList& statuses) const {
             letters += QLatin1Char('E');
         else if (s == QLatin1String("Not connected"))
             letters += QLatin1Char('N');
+        else if (s == QStringLiteral("No answer from controler ") + time)
+            letters += QLatin1Char('A');
         else
             letters += QLatin1Char('?');
     }
@@ -346,6 +359,10 @@ void TestLinkSoak::recordTick() {
     // playing it.
     timer->stop();
     ++m_records;
+    // The record is written on the writer's thread; its outcome comes back
+    // queued.
+    QVERIFY(m_form->findChild<recording::Recorder*>()->writer().waitForIdle(waitMs));
+    QCoreApplication::processEvents();
 
     QFile file(Data::recordFileName);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -366,6 +383,15 @@ void TestLinkSoak::recordTick() {
                           .arg(box("recording_field")->text());
 }
 
+void TestLinkSoak::startRecording() {
+    QTest::mouseClick(m_form->findChild<app::PanelButton*>("Start_stop_recording"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Data::recordingActive, uint8_t(255), waitMs);
+    QFile file(Data::recordFileName);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("Time;Setpoint;Temperature;Power;\r\n"));
+    m_recordOffset = file.size();
+}
+
 // Every fault kind at random over a long run, with the trace and the
 // recording running at their own periods on a simulated clock.
 void TestLinkSoak::soak() {
@@ -383,14 +409,7 @@ void TestLinkSoak::soak() {
 
     QElapsedTimer elapsed;
     elapsed.start();
-    QTest::mouseClick(m_form->findChild<app::PanelButton*>("Start_stop_recording"), Qt::LeftButton);
-    QVERIFY(QFile::exists(Data::recordFileName));
-    {
-        QFile file(Data::recordFileName);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("Time;Setpoint;Temperature;Power;\r\n"));
-        m_recordOffset = file.size();
-    }
+    TRY(startRecording());
 
     std::map<SimLine::Kind, int> kinds;
     int noisy = 0;
@@ -401,6 +420,8 @@ void TestLinkSoak::soak() {
     int notConnected = 0;
     int recoveries = 0;
     Triple held = dataValues(); // the no-value marker until the first answer
+    int missed = 0;             // polls in a row without a valid answer
+    int staleSpells = 0;        // times the values went back to no data
     bool faultBefore = false;
     const qint64 warmUpPolls = std::min(polls / 5, 300);
     qint64 rssAfterWarmUp = -1;
@@ -473,6 +494,11 @@ void TestLinkSoak::soak() {
                 m_problems << where + QStringLiteral(": %1 decodes").arg(outcome.decoded.size());
             recoveries += faultBefore ? 1 : 0;
             held = line.values;
+            missed = 0;
+        } else if (line.kind == SimLine::Kind::Unplug || ++missed >= 3) {
+            // Values that stopped coming are no longer passed off as current.
+            staleSpells += held != Triple{8888, 8888, 0} ? 1 : 0;
+            held = {8888, 8888, 0};
         }
         faultBefore = !line.isAnswer();
         if (dataValues() != held)
@@ -527,7 +553,10 @@ void TestLinkSoak::soak() {
              .arg(notConnected)
              .arg(m_lineEvents[QStringLiteral("replug")])
              .arg(recoveries));
-    line(QStringLiteral("values decoded %1, wrong %2").arg(decoded).arg(wrong));
+    line(QStringLiteral("values decoded %1, wrong %2; values gone stale %3 times")
+             .arg(decoded)
+             .arg(wrong)
+             .arg(staleSpells));
     line(QStringLiteral("VmRSS after %1 polls %2 KiB, at the end %3 KiB (%4 KiB), %5 ring slots "
                         "first written in between")
              .arg(warmUpPolls)
@@ -556,7 +585,7 @@ void TestLinkSoak::soak() {
           SimLine::Kind::Truncated, SimLine::Kind::BadCrc, SimLine::Kind::BadAddress,
           SimLine::Kind::Unplug})
         QVERIFY2(kinds[kind] > 0, qPrintable(QString::number(int(kind))));
-    QVERIFY(noisy > 0 && padded > 0 && slow > 0 && recoveries > 0);
+    QVERIFY(noisy > 0 && padded > 0 && slow > 0 && recoveries > 0 && staleSpells > 0);
     QVERIFY(m_traceTicks > polls / 2 && m_records > polls / 20);
 
 #if !defined(__SANITIZE_ADDRESS__)
@@ -777,6 +806,47 @@ void TestLinkSoak::secondInstance() {
         QCOMPARE(outcome.decoded, (QList<Triple>{{2153, 2000, 45}}));
     }
     QVERIFY(m_sim->takeNewLines().isEmpty());
+}
+
+// The controller falls silent for three polls (seed 21 draws answer, three
+// drops, answer): the read-outs, the trace and the recording go to no data
+// with the third unanswered poll, and come back with the next answer.
+void TestLinkSoak::silentController() {
+    TRY(startForm({"--fixed", "2153,2000,45", "--drop", "0.5", "--seed", "21"}));
+    TRY(startRecording());
+    QSignalSpy current(m_poll, &PollCycle::valuesCurrentChanged);
+    const QStringList values{"215.3", "200"};
+    const QStringList noData{"888.8", "888.8"};
+    const QStringList expected[] = {values, values, values, noData, values};
+    QByteArray records;
+    for (int poll = 0; poll < 5; ++poll) {
+        m_clock = startTime.addSecs(2 * poll);
+        PollOutcome outcome;
+        TRY(pollOnce(outcome));
+        const bool answered = poll == 0 || poll == 4;
+        QCOMPARE(outcome.line.text, answered ? QStringLiteral("answer 2153 2000 45")
+                                             : QStringLiteral("fault drop read 1..3"));
+        QCOMPARE(lettersOf(outcome.statuses),
+                 answered ? QStringLiteral("SD") : QStringLiteral("SA"));
+        const QStringList shown{box("meas_box")->text(), box("setp_box")->text()};
+        QCOMPARE(shown, expected[poll]);
+        const int slot = Data::historyIndex;
+        TRY(traceTick());
+        QCOMPARE(Data::measureHistory[slot] == Data::NO_DATA, shown == noData);
+        QCOMPARE(Data::setpointHistory[slot] == Data::NO_DATA, shown == noData);
+        TRY(recordTick());
+        records += shown == noData ? ";8888;8888;0;\r\n" : ";2000;2153;45;\r\n";
+    }
+    QCOMPARE(box("status_field")->text(), QStringLiteral("Data received from controler 22:50:08"));
+    QCOMPARE(current, (QList<QList<QVariant>>{{true}, {false}, {true}})); // on changes only
+    QVERIFY2(m_problems.isEmpty(), qPrintable(m_problems.join(QLatin1Char('\n'))));
+
+    QFile file(Data::recordFileName);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray valuesOnly;
+    for (const QByteArray& record : file.readAll().split('\n').mid(1, 5))
+        valuesOnly += record.mid(record.indexOf("\";") + 1) + '\n';
+    QCOMPARE(valuesOnly, records);
 }
 
 // The second instance: the program's start-up in the working folder, with the

@@ -55,8 +55,6 @@ private Q_SLOTS:
     void pollOutcome();
     void answersAfterTimeOutOrFirst_data();
     void answersAfterTimeOutOrFirst();
-    void staleValues_data();
-    void staleValues();
     void exceptionAnswer();
     void notConnectedKeepsInterval();
     void failedOpenAtStartUpIsNotRetried();
@@ -79,7 +77,6 @@ private:
     std::unique_ptr<QSignalSpy> m_status;
     std::unique_ptr<QSignalSpy> m_readouts;
     std::unique_ptr<QSignalSpy> m_ended;
-    std::unique_ptr<QSignalSpy> m_current;
     QDateTime m_clock;
 };
 
@@ -105,13 +102,11 @@ void TestPollCycle::init() {
     m_status = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::statusText);
     m_readouts = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::readouts);
     m_ended = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::pollEnded);
-    m_current = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::valuesCurrentChanged);
     // Each test ends the wait for an answer itself.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
 }
 
 void TestPollCycle::cleanup() {
-    m_current.reset();
     m_ended.reset();
     m_readouts.reset();
     m_status.reset();
@@ -425,57 +420,6 @@ void TestPollCycle::answersAfterTimeOutOrFirst() {
     QTEST(lastStatus(), "lastStatus");
     QCOMPARE(m_readouts->count(), Data::measureRaw == 2153.0f ? 1 : 0);
     QCOMPARE(m_ended->count(), 1);
-}
-
-void TestPollCycle::staleValues_data() {
-    QTest::addColumn<QByteArray>("reply"); // to each poll after the first
-    QTest::addColumn<int>("polls");
-    QTest::addColumn<bool>("hangUp");
-    QTest::addColumn<bool>("stale");
-
-    QTest::newRow("two polls unanswered: values kept") << QByteArray() << 2 << false << false;
-    QTest::newRow("three polls unanswered") << QByteArray() << 3 << false << true;
-    QTest::newRow("three bad answers") << QByteArray::fromHex("00FF") << 3 << false << true;
-    QTest::newRow("three exceptions") << exception2 << 3 << false << true;
-    QTest::newRow("port lost: at once") << QByteArray() << 0 << true << true;
-}
-
-// Values that stopped coming go back to the no-data values of start-up, and
-// the next valid answer brings them back.
-void TestPollCycle::staleValues() {
-    QFETCH(QByteArray, reply);
-    QFETCH(int, polls);
-    QFETCH(bool, hangUp);
-    QFETCH(bool, stale);
-    openConfiguredPort();
-    poll();
-    QVERIFY(m_pty->write(answerNegative));
-    QTRY_COMPARE(m_readouts->count(), 1);
-    for (int i = 0; i < polls; ++i) {
-        poll();
-        feedAndSettle(reply);
-        m_poll->answerTimedOut();
-    }
-    if (hangUp) {
-        m_pty->hangUp();
-        QTRY_VERIFY(!Data::portConnected);
-    }
-    const QList<QVariant> noValues{QStringLiteral("888.8"), QStringLiteral("888.8")};
-    QCOMPARE(Data::measureRaw, stale ? 8888.0f : -55.0f);
-    QCOMPARE(Data::setpointRaw, stale ? 8888.0f : -200.0f);
-    QCOMPARE(Data::powerRaw, 0.0f);
-    QCOMPARE(m_readouts->count(), stale ? 2 : 1);
-    QCOMPARE(m_readouts->last() == noValues, stale);
-    QCOMPARE(m_current->count(), stale ? 2 : 1);
-    QCOMPARE(m_poll->valuesCurrent(), !stale);
-    if (hangUp)
-        return;
-
-    poll();
-    QVERIFY(m_pty->write(answer2153));
-    QTRY_COMPARE(Data::measureRaw, 2153.0f);
-    QCOMPARE(m_current->last().at(0).toBool(), true);
-    QCOMPARE(m_current->count(), stale ? 3 : 1);
 }
 
 void TestPollCycle::exceptionAnswer() {

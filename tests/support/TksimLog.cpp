@@ -71,10 +71,11 @@ QString expectedStatuses(const SimLine& line) {
     case SimLine::Kind::BadAddress:
         return QStringLiteral("SB");
     case SimLine::Kind::Truncated:
-        // A cut frame waits for more; random bytes around it may or may not
-        // give it away before the next poll.
-        return line.noise + line.extra > 0 ? QStringLiteral("SB?") : QStringLiteral("S");
+        // A cut frame waits for more and is told at the time-out, unless
+        // random bytes around it gave it away before.
+        return QStringLiteral("SB");
     case SimLine::Kind::Drop:
+        return QStringLiteral("SA");
     case SimLine::Kind::Unplug:
         return QStringLiteral("S");
     case SimLine::Kind::Unknown:

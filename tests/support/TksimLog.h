@@ -58,10 +58,11 @@ SimLine parseSimLine(const QString& text);
 // line coming back, an answer cut by an unplug.
 bool isLineEvent(const QString& text);
 
-// The status texts a poll must show for what the simulator sent, as a regular
-// expression over one letter per status: S(end request), D(ata received),
-// B(ad answer), E(xception). Random bytes ahead of a frame are one bad answer
-// however many there are; random bytes behind the poll's answer are dropped
+// The status texts a poll must show for what the simulator sent, up to and
+// including its answer time-out, as a regular expression over one letter per
+// status: S(end request), D(ata received), B(ad answer), E(xception),
+// A (no answer). Random bytes ahead of a frame are one bad answer however
+// many there are; random bytes behind the poll's answer are dropped
 // unreported.
 QString expectedStatuses(const SimLine& line);
 
