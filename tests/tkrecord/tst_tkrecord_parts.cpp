@@ -15,14 +15,6 @@ namespace {
 
 const QDateTime stamp(QDate(2024, 5, 17), QTime(14, 3, 7));
 
-QStringList sampleLines(const QByteArray& text) {
-    QStringList samples;
-    for (const QByteArray& line : text.split('\n'))
-        if (!line.isEmpty() && !line.startsWith('#'))
-            samples << QString::fromUtf8(line);
-    return samples;
-}
-
 } // namespace
 
 class TestTkrecordParts : public QObject {
@@ -43,118 +35,61 @@ private Q_SLOTS:
 
 void TestTkrecordParts::options_data() {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("error");
-    // dir|host:port (empty without --metrics)|help|version
-    QTest::addColumn<QString>("parsed");
+    // "dir|host:port|help|version", or the message for a refused line.
+    QTest::addColumn<QString>("expected");
 
-    QTest::newRow("nothing") << QStringList() << QString() << "|||";
     QTest::newRow("dir and metrics")
-        << QStringList{"--dir", "/srv/oven", "--metrics", "0.0.0.0:9100"} << QString()
+        << QStringList{"--dir", "/srv/oven", "--metrics", "0.0.0.0:9100"}
         << "/srv/oven|0.0.0.0:9100||";
-    QTest::newRow("equals forms, port only") << QStringList{"--dir=/srv/oven", "--metrics=:9101"}
-                                             << QString() << "/srv/oven|127.0.0.1:9101||";
-    QTest::newRow("bare port") << QStringList{"--metrics", "9102"} << QString()
-                               << "|127.0.0.1:9102||";
-    QTest::newRow("ipv6") << QStringList{"--metrics", "[::1]:9103"} << QString() << "|::1:9103||";
-    QTest::newRow("localhost") << QStringList{"--metrics", "localhost:0"} << QString()
-                               << "|127.0.0.1:0||";
-    QTest::newRow("help and version")
-        << QStringList{"-h", "--version"} << QString() << "||help|version";
-    QTest::newRow("unknown option")
-        << QStringList{"--verbose"} << "unknown option \"--verbose\"" << QString();
-    QTest::newRow("stray argument")
-        << QStringList{"conf.ini"} << "unexpected argument \"conf.ini\"" << QString();
-    QTest::newRow("dir without folder")
-        << QStringList{"--dir"} << "--dir needs a folder" << QString();
-    QTest::newRow("metrics without value")
-        << QStringList{"--metrics"} << "--metrics needs HOST:PORT" << QString();
+    QTest::newRow("equals forms, port only")
+        << QStringList{"--dir=/srv/oven", "--metrics=:9101"} << "/srv/oven|127.0.0.1:9101||";
+    QTest::newRow("ipv6") << QStringList{"--metrics", "[::1]:9103"} << "|::1:9103||";
+    QTest::newRow("help and version") << QStringList{"-h", "--version"} << "||help|version";
+    QTest::newRow("unknown option") << QStringList{"--verbose"} << "unknown option \"--verbose\"";
+    QTest::newRow("dir without folder") << QStringList{"--dir"} << "--dir needs a folder";
     const QString badEndpoint = QStringLiteral("--metrics needs HOST:PORT with an IP address and "
                                                "a port from 0 to 65535, not \"%1\"");
     QTest::newRow("host name") << QStringList{"--metrics", "example.org:9100"}
-                               << badEndpoint.arg("example.org:9100") << QString();
-    QTest::newRow("port too large") << QStringList{"--metrics", "127.0.0.1:65536"}
-                                    << badEndpoint.arg("127.0.0.1:65536") << QString();
-    QTest::newRow("ipv6 without brackets")
-        << QStringList{"--metrics", "::1:9100"} << badEndpoint.arg("::1:9100") << QString();
-    QTest::newRow("flag with value")
-        << QStringList{"--help=yes"} << "--help takes no value" << QString();
+                               << badEndpoint.arg("example.org:9100");
+    QTest::newRow("port too large")
+        << QStringList{"--metrics", "127.0.0.1:65536"} << badEndpoint.arg("127.0.0.1:65536");
 }
 
 void TestTkrecordParts::options() {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, error);
-    QFETCH(QString, parsed);
+    QFETCH(QString, expected);
 
     const auto result = parseOptions(arguments);
-    if (!error.isEmpty()) {
-        QVERIFY(std::holds_alternative<QString>(result));
-        QCOMPARE(std::get<QString>(result), error);
-        return;
+    QString got;
+    if (const Options* o = std::get_if<Options>(&result)) {
+        const QString endpoint =
+            o->metrics ? o->metricsHost + QLatin1Char(':') + QString::number(o->metricsPort)
+                       : QString();
+        got = QStringList({o->dir, endpoint, o->help ? "help" : "", o->version ? "version" : ""})
+                  .join(QLatin1Char('|'));
+    } else {
+        got = std::get<QString>(result);
     }
-    if (const QString* refused = std::get_if<QString>(&result))
-        QFAIL(qPrintable(*refused));
-    const auto& o = std::get<Options>(result);
-    const QString endpoint =
-        o.metrics ? o.metricsHost + QLatin1Char(':') + QString::number(o.metricsPort) : QString();
-    QCOMPARE(QStringList({o.dir, endpoint, o.help ? "help" : "", o.version ? "version" : ""})
-                 .join(QLatin1Char('|')),
-             parsed);
+    QCOMPARE(got, expected);
 }
 
 void TestTkrecordParts::metrics_data() {
     QTest::addColumn<MetricsSnapshot>("snapshot");
-    QTest::addColumn<QStringList>("samples");
+    QTest::addColumn<QStringList>("samples"); // those that are not counters
 
-    MetricsSnapshot s;
-    s.pollsNotConnected = 3;
-    const QStringList counters{
-        "tk_polls_total{result=\"ok\"} 7",
-        "tk_polls_total{result=\"no_answer\"} 2",
-        "tk_polls_total{result=\"bad_answer\"} 1",
-        "tk_polls_total{result=\"exception\"} 4",
-        "tk_polls_total{result=\"not_connected\"} 3",
-        "tk_records_total 12",
-        "tk_record_errors_total 5",
-    };
-    QTest::newRow("before any answer") << s
-                                       << QStringList{"tk_link_up 0",
-                                                      "tk_polls_total{result=\"ok\"} 0",
-                                                      "tk_polls_total{result=\"no_answer\"} 0",
-                                                      "tk_polls_total{result=\"bad_answer\"} 0",
-                                                      "tk_polls_total{result=\"exception\"} 0",
-                                                      "tk_polls_total{result=\"not_connected\"} 3",
-                                                      "tk_records_total 0",
-                                                      "tk_record_errors_total 0"};
-
+    MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5};
+    QTest::newRow("before any answer") << s << QStringList{"tk_link_up 0"};
     s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5};
     QTest::newRow("current") << s
                              << QStringList{"tk_temperature_celsius 215.3",
                                             "tk_setpoint_celsius 200", "tk_output_power 45",
                                             "tk_link_up 1",
-                                            "tk_last_answer_timestamp_seconds 1715954587.123"} +
-                                    counters;
+                                            "tk_last_answer_timestamp_seconds 1715954587.123"};
     // The values of the last answer are still in the snapshot: they must
     // not be served once stale.
     s.current = false;
     QTest::newRow("stale after answers")
-        << s
-        << QStringList{"tk_link_up 0", "tk_last_answer_timestamp_seconds 1715954587.123"} +
-               counters;
-    s = {true, -5.5, 0, 0, 1715954587000, 1, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("below zero, whole second")
-        << s
-        << QStringList{"tk_temperature_celsius -5.5",
-                       "tk_setpoint_celsius 0",
-                       "tk_output_power 0",
-                       "tk_link_up 1",
-                       "tk_last_answer_timestamp_seconds 1715954587",
-                       "tk_polls_total{result=\"ok\"} 1",
-                       "tk_polls_total{result=\"no_answer\"} 0",
-                       "tk_polls_total{result=\"bad_answer\"} 0",
-                       "tk_polls_total{result=\"exception\"} 0",
-                       "tk_polls_total{result=\"not_connected\"} 0",
-                       "tk_records_total 0",
-                       "tk_record_errors_total 0"};
+        << s << QStringList{"tk_link_up 0", "tk_last_answer_timestamp_seconds 1715954587.123"};
 }
 
 void TestTkrecordParts::metrics() {
@@ -162,7 +97,18 @@ void TestTkrecordParts::metrics() {
     QFETCH(QStringList, samples);
 
     const QByteArray text = metricsText(snapshot);
-    QCOMPARE(sampleLines(text), samples);
+    QStringList got;
+    for (const QByteArray& line : text.split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            got << QString::fromUtf8(line);
+    const QStringList counters{"tk_polls_total{result=\"ok\"} 7",
+                               "tk_polls_total{result=\"no_answer\"} 2",
+                               "tk_polls_total{result=\"bad_answer\"} 1",
+                               "tk_polls_total{result=\"exception\"} 4",
+                               "tk_polls_total{result=\"not_connected\"} 3",
+                               "tk_records_total 12",
+                               "tk_record_errors_total 5"};
+    QCOMPARE(got, samples + counters);
     // Every family is announced, whether it has a sample now or not.
     for (const char* name :
          {"tk_temperature_celsius gauge", "tk_setpoint_celsius gauge", "tk_output_power gauge",
@@ -186,12 +132,8 @@ void TestTkrecordParts::http_data() {
     QTest::newRow("body behind the head is not part of it")
         << QByteArray("POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc") << 45
         << QByteArray("405 Method Not Allowed");
-    QTest::newRow("head") << QByteArray("HEAD /metrics HTTP/1.1\r\n\r\n") << 26
-                          << QByteArray("405 Method Not Allowed");
     QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 18
                           << QByteArray("404 Not Found");
-    QTest::newRow("longer path") << QByteArray("GET /metrics/x HTTP/1.1\r\n\r\n") << 27
-                                 << QByteArray("404 Not Found");
     QTest::newRow("not http") << QByteArray("hello there\r\n\r\n") << 15
                               << QByteArray("400 Bad Request");
     QTest::newRow("http/2 preface")
@@ -304,10 +246,6 @@ void TestTkrecordParts::dailyFile_data() {
     QTest::addColumn<QStringList>("times"); // the start, then one per record
     QTest::addColumn<QStringList>("files"); // "*" marks a file begun there
 
-    QTest::newRow("one day") << QStringList{"2024-05-17T08:00:00", "2024-05-17T08:00:20",
-                                            "2024-05-17T23:59:59"}
-                             << QStringList{"REC_2024-05-17_08-00-00.csv",
-                                            "REC_2024-05-17_08-00-00.csv"};
     QTest::newRow("over two midnights")
         << QStringList{"2024-05-17T23:59:40", "2024-05-18T00:00:00", "2024-05-18T00:00:20",
                        "2024-05-19T00:00:13"}
