@@ -820,7 +820,7 @@ void TestLinkSoak::silentController() {
     const QStringList expected[] = {values, values, values, noData, values};
     QByteArray records;
     for (int poll = 0; poll < 5; ++poll) {
-        m_clock = startTime.addSecs(2 * poll);
+        m_clock = startTime.addSecs(2 * qint64(poll));
         PollOutcome outcome;
         TRY(pollOnce(outcome));
         const bool answered = poll == 0 || poll == 4;

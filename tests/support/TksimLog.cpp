@@ -69,10 +69,9 @@ QString expectedStatuses(const SimLine& line) {
         return QLatin1Char('S') + lead + QLatin1Char('E');
     case SimLine::Kind::BadCrc:
     case SimLine::Kind::BadAddress:
-        return QStringLiteral("SB");
+    // A cut frame waits for more and is told at the time-out, unless random
+    // bytes around it gave it away before.
     case SimLine::Kind::Truncated:
-        // A cut frame waits for more and is told at the time-out, unless
-        // random bytes around it gave it away before.
         return QStringLiteral("SB");
     case SimLine::Kind::Drop:
         return QStringLiteral("SA");
