@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 
+#include "AppInfo.h"
+
 #include <optional>
 
 namespace tkrecord {
@@ -110,6 +112,10 @@ QString usageText() {
                           "  --version            show the version\n"
                           "\n"
                           "Stops cleanly on SIGTERM or SIGINT. See tkrecord(1).\n");
+}
+
+QString versionNumber() {
+    return QString::fromLatin1(versionText).section(QLatin1Char(' '), -1);
 }
 
 } // namespace tkrecord

@@ -25,4 +25,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments);
 // The text of --help.
 QString usageText();
 
+// "1.02": the program's version, shared with tkcontrol.
+QString versionNumber();
+
 } // namespace tkrecord

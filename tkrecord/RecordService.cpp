@@ -1,9 +1,11 @@
 #include "RecordService.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include "AppInfo.h"
 #include "Data.h"
+#include "Options.h"
 #include "PortAccess.h"
 #include "PortsSection.h"
 #include "RecordFormat.h"
@@ -48,15 +50,14 @@ void RecordService::start() {
 
     const QDateTime started = m_now();
     m_file.emplace(started);
+    const QString settingsText =
+        QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
+            .arg(QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
+                 Data::comPortSpeed, QString::number(recordMs / 1000));
     say(stampedLine(
-        started,
-        QStringLiteral("tkrecord %1 in %2: port %3 (%4) at %5 bit/s, a "
-                       "record every %6 s%7")
-            .arg(QLatin1String(versionText).mid(8),
-                 QFileInfo(QStringLiteral(".")).absoluteFilePath(),
-                 QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
-                 Data::comPortSpeed, QString::number(recordMs / 1000),
-                 hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
+        started, QStringLiteral("tkrecord %1 in %2: %3%4")
+                     .arg(versionNumber(), QDir::currentPath(), settingsText,
+                          hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
     say(StateLog::recordingIn(started, m_file->current()));
 
     openPort();

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "AppInfo.h"
 #include "MetricsServer.h"
 #include "Options.h"
 #include "QuitSignals.h"
@@ -38,7 +37,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (options.version) {
-        printLine(stdout, QStringLiteral("tkrecord ") + QLatin1String(versionText).mid(8));
+        printLine(stdout, QStringLiteral("tkrecord ") + tkrecord::versionNumber());
         return 0;
     }
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
