@@ -18,7 +18,7 @@
 #include "PollCycle.h"
 #include "PortAccess.h"
 #include "PortFailureText.h"
-#include "Profile.h"
+#include "PortsSection.h"
 #include "Recorder.h"
 #include "Settings.h"
 
@@ -30,15 +30,6 @@ constexpr int clientWidth = 1090;
 constexpr int clientHeight = 653;
 
 const QColor frameColour(0, 0, 0); // the system's window-frame colour
-
-// conf.ini may name the device of a port number in its [Ports] section
-// ("1=/dev/ttyUSB0", "2=COM7"); other numbers follow the platform's numbering.
-QString configuredDevice(int portNumber) {
-    const QString mapped =
-        settings::getProfileString(QStringLiteral("Ports"), QString::number(portNumber), QString(),
-                                   QLatin1String(settings::settingsFileName));
-    return mapped.isEmpty() ? tklink::defaultDeviceName(portNumber) : mapped;
-}
 
 void showErrorBox(const QString& caption, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
@@ -69,7 +60,7 @@ QLineEdit* makeTextBox(QWidget* parent, const char* name, const QString& text, c
 
 Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::move(seams)) {
     if (!m_seams.deviceForPort)
-        m_seams.deviceForPort = configuredDevice;
+        m_seams.deviceForPort = [](int n) { return settings::configuredDevice(n); };
     if (!m_seams.showError)
         m_seams.showError = showErrorBox;
     if (!m_seams.now)

@@ -25,6 +25,10 @@ SerialPortControl::~SerialPortControl() = default;
 bool SerialPortControl::fail(OpenFailure::Kind kind, const QString& device,
                              const QString& systemText) {
     m_failure = {kind, m_portNumber, device, systemText};
+    if (kind == OpenFailure::Kind::NoDevice)
+        m_failureReason = QStringLiteral("port number %1 names no device").arg(m_portNumber);
+    else
+        m_failureReason = device + QStringLiteral(": ") + systemText;
     return false;
 }
 
@@ -195,6 +199,7 @@ bool SerialPortControl::output(const QByteArray& bytes) {
     if (!m_port.isOpen())
         return false;
     if (m_port.write(bytes) != bytes.size()) {
+        m_failureReason = deviceName() + QStringLiteral(": write refused");
         loseDevice();
         return false;
     }
@@ -218,6 +223,7 @@ void SerialPortControl::onErrorOccurred(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !m_port.isOpen())
         return;
     qCDebug(lcSerial) << "device lost:" << error << m_port.errorString();
+    m_failureReason = deviceName() + QStringLiteral(": ") + m_port.errorString();
     loseDevice();
 }
 

@@ -70,6 +70,8 @@ public:
 
     // The device the selected port number names now (may be empty).
     QString deviceName() const;
+    // Why the last open failed or the open port was lost, for a log line.
+    QString failureReason() const { return m_failureReason; }
 
     // The reason of the last failed open or refused setting; kind None after
     // a successful open.
@@ -108,6 +110,7 @@ private:
     int16_t m_rThreshold = 0;
     int16_t m_commEvent = 0;
     OpenFailure m_failure;
+    QString m_failureReason;
 };
 
 } // namespace tklink

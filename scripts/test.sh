@@ -12,9 +12,10 @@ cd "$(dirname "$0")/.."
 quick=false
 [ "${1:-}" = "--quick" ] && quick=true
 
-# The compiler, fuzzer and sanitizer runtimes and the checkers.
+# The compiler, fuzzer and sanitizer runtimes and the checkers; Prometheus
+# (server and promtool) and systemd-analyze for tkrecord's tests.
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
-    clang-format-14 cppcheck
+    clang-format-14 cppcheck prometheus systemd
 
 step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 

@@ -1,0 +1,326 @@
+// tkrecord as it runs: the real program against tksim with faults on, and its
+// parts in this process where a seam is needed (the clock for midnight, the
+// poll's timing while hostile clients pound the metrics port).
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "Data.h"
+#include "MetricsServer.h"
+#include "ProcessProbe.h"
+#include "RecordService.h"
+#include "TksimProcess.h"
+
+using namespace tkrecord;
+
+namespace {
+
+constexpr int waitMs = 20000;
+constexpr qint64 floodLimit = qint64(64) * 1024 * 1024;
+const QString noValues = QStringLiteral("8888;8888;0");
+
+void writeConf(const QString& dir, const QString& device) {
+    QFile conf(dir + QStringLiteral("/conf.ini"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\nComPortNum=1\n"
+                              "interv_record=1\n")
+                   .arg(device)
+                   .toUtf8());
+}
+
+// The records of a file: "S;M;P" per line after the header.
+QStringList recordValues(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList values;
+    static const QRegularExpression record(QStringLiteral("^\"[^\"]+\";(-?\\d+;-?\\d+;-?\\d+);$"));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.last().isEmpty()) // what follows the last line end; a cut line stays
+        lines.removeLast();
+    for (const QByteArray& line : lines.mid(1)) {
+        const QRegularExpressionMatch m = record.match(QString::fromUtf8(line.chopped(1)));
+        values << (m.hasMatch() ? m.captured(1) : QStringLiteral("<") + line + QLatin1Char('>'));
+    }
+    return values;
+}
+
+// A blocking client on its own thread, so that what it does cannot slow the
+// poll it is measured against by anything but the server's own work.
+int connectTo(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads until the server closes or timeoutMs passes; what came.
+QByteArray readToClose(int fd, int timeoutMs) {
+    QByteArray got;
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, timeoutMs) == 1) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return got;
+        got.append(buffer, n);
+    }
+    return got + "<open>";
+}
+
+} // namespace
+
+class TestTkrecord : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void refusedStart_data();
+    void refusedStart();
+    void recordsWhatTheControllerSent();
+    void newFileAtMidnight();
+    void hostileClients();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QStringList m_said;
+};
+
+void TestTkrecord::init() {
+    Data::resetAll();
+    m_said.clear();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void TestTkrecord::refusedStart_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("firstLine"); // of stderr, or of stdout when status is 0
+
+    QTest::newRow("help") << QStringList{"--help"} << 0
+                          << "Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]";
+    QTest::newRow("bad option") << QStringList{"--dri", "x"} << 2
+                                << "tkrecord: unknown option \"--dri\"";
+    QTest::newRow("missing folder") << QStringList{"--dir", "/nonexistent/oven"} << 1
+                                    << "tkrecord: folder /nonexistent/oven does not exist";
+    // Not writable even for root.
+    QTest::newRow("unwritable folder")
+        << QStringList{"--dir", "/proc"} << 1 << "tkrecord: cannot write in folder /proc: ";
+    QTest::newRow("metrics port taken") << QStringList{"--metrics", "127.0.0.1:%1"} << 1
+                                        << "tkrecord: cannot serve metrics on 127.0.0.1:%1: ";
+}
+
+void TestTkrecord::refusedStart() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, firstLine);
+
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost));
+    arguments.replaceInStrings(QStringLiteral("%1"), QString::number(taken.serverPort()));
+    firstLine.replace(QStringLiteral("%1"), QString::number(taken.serverPort()));
+    writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"));
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), arguments);
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tkrecord.exitCode(), status);
+    const QByteArray out =
+        status == 0 ? tkrecord.readAllStandardOutput() : tkrecord.readAllStandardError();
+    QVERIFY2(out.startsWith(firstLine.toUtf8()), out.constData());
+    QVERIFY(QDir(m_dir->path()).entryList({QStringLiteral("REC_*")}).isEmpty());
+}
+
+void TestTkrecord::recordsWhatTheControllerSent() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--speed",    "10",   "--drop",         "0.05", "--exception",   "0.05",
+                      "--truncate", "0.05", "--bad-crc",      "0.05", "--bad-address", "0.05",
+                      "--noise",    "0.1",  "--extra",        "0.1",  "--slow",        "0.05",
+                      "--unplug",   "0.02", "--replug-after", "500"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
+    QVERIFY(tkrecord.waitForStarted(waitMs));
+    const auto records = [&] {
+        const QStringList files = QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")});
+        return files.size() == 1 ? recordValues(m_dir->filePath(files[0])) : QStringList();
+    };
+    // Values, then the controller silent (stopped, its line still there),
+    // then answering again.
+    QTRY_VERIFY_WITH_TIMEOUT(records().size() >= 3 && records().last() != noValues, waitMs);
+    QCOMPARE(::kill(pid_t(sim.process().processId()), SIGSTOP), 0);
+    const qsizetype silentFrom = records().size();
+    QTRY_VERIFY_WITH_TIMEOUT(records().mid(silentFrom).contains(noValues), waitMs);
+    QCOMPARE(::kill(pid_t(sim.process().processId()), SIGCONT), 0);
+    const qsizetype backFrom = records().size();
+    QTRY_VERIFY_WITH_TIMEOUT(records().size() > backFrom && records().last() != noValues, waitMs);
+
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tkrecord.exitCode(), 0);
+    const QString said = QString::fromUtf8(tkrecord.readAllStandardOutput());
+    for (const char* line : {"answers from the controller\n",
+                             "no answer from the controller for 3 polls; values stale\n",
+                             "answers back\n", "stopped\n"})
+        QVERIFY2(said.contains(QLatin1String(line)), qPrintable(said));
+
+    QSet<QString> sent{noValues};
+    for (const QString& line : sim.logLines()) {
+        if (line.startsWith(QLatin1String("answer "))) {
+            const QStringList v = line.split(QLatin1Char(' '));
+            sent << v[2] + QLatin1Char(';') + v[1] + QLatin1Char(';') + v[3];
+        }
+    }
+    // Every line whole (the last one too) and every value one that was sent.
+    const QStringList written = records();
+    QVERIFY(written.size() >= 6);
+    for (const QString& r : written)
+        QVERIFY2(sent.contains(r), qPrintable(r));
+}
+
+void TestTkrecord::newFileAtMidnight() {
+    writeConf(m_dir->path(), m_dir->filePath(QStringLiteral("absent-tty")));
+    const QDate today = QDate::currentDate();
+    const qint64 offsetMs =
+        QDateTime::currentDateTime().msecsTo(QDateTime(today, QTime(23, 59, 58, 600)));
+    RecordService service([offsetMs] { return QDateTime::currentDateTime().addMSecs(offsetMs); },
+                          [this](const QString& line) { m_said << line; });
+    service.start();
+    const QString day2 = QStringLiteral("REC_") + today.addDays(1).toString(Qt::ISODate);
+    const auto second = [&] {
+        return QDir(m_dir->path()).entryList({day2 + QStringLiteral("_00-00-0*.csv")});
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        second().size() == 1 && !recordValues(m_dir->filePath(second()[0])).isEmpty(), waitMs);
+    service.stop();
+
+    const QString first = QStringLiteral("REC_%1_23-59-58.csv").arg(today.toString(Qt::ISODate));
+    QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")}),
+             QStringList({first, second()[0]}));
+    for (const QString& name : {first, second()[0]}) {
+        QFile file(m_dir->filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readLine(), QByteArray("Time;Setpoint;Temperature;Power;\r\n"));
+        const QStringList values = recordValues(file.fileName());
+        QVERIFY(!values.isEmpty());
+        QCOMPARE(QSet<QString>(values.begin(), values.end()), QSet<QString>{noValues});
+    }
+    QVERIFY(m_said.filter(QStringLiteral("recording in ") + second()[0]).size() == 1);
+    QCOMPARE(m_said.filter(QStringLiteral(" not opened ")).size(), 1);
+}
+
+void TestTkrecord::hostileClients() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    RecordService service({}, [this](const QString& line) { m_said << line; });
+    MetricsServer server([&service] { return metricsText(service.snapshot()); });
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> polls;
+    connect(&service.pollCycle(), &tklink::PollCycle::pollEnded, this,
+            [&](tklink::PollResult result) {
+                polls << (result == tklink::PollResult::Ok ? clock.elapsed() : -1);
+            });
+    service.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!polls.isEmpty(), waitMs);
+    const qint64 rssBefore = residentKiB();
+    const MetricsSnapshot before = service.snapshot();
+
+    // An idle connection, one sending 64 MiB, a hundred at once, then a
+    // scrape: all while the poll goes on.
+    const quint16 port = server.port();
+    std::atomic<bool> done = false;
+    qint64 floodSent = 0;
+    QByteArray idleGot;
+    QByteArray scrape;
+    QByteArray refused;
+    int answeredOfHundred = 0;
+    std::thread clients([&] {
+        const int idle = connectTo(port);
+        // One byte over the limit, and nothing more: read whole, then refused.
+        const int oversized = connectTo(port);
+        (void)::send(oversized, QByteArray(8193, 'x').constData(), 8193, MSG_NOSIGNAL);
+        refused = readToClose(oversized, 10000);
+        ::close(oversized);
+        const int flood = connectTo(port);
+        const timeval sendTimeout{3, 0}; // a server that stops reading ends the flood
+        ::setsockopt(flood, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+        const QByteArray chunk(qsizetype(64) * 1024, 'x');
+        while (floodSent < floodLimit) {
+            const ssize_t n = ::send(flood, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            floodSent += n;
+        }
+        ::close(flood);
+        std::vector<int> hundred;
+        hundred.reserve(100);
+        for (int i = 0; i < 100; ++i)
+            hundred.push_back(connectTo(port));
+        for (const int fd : hundred)
+            (void)::send(fd, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL);
+        for (const int fd : hundred) {
+            answeredOfHundred += readToClose(fd, 10000).startsWith("HTTP/1.1 200 OK") ? 1 : 0;
+            ::close(fd);
+        }
+        const int good = connectTo(port);
+        (void)::send(good, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL);
+        scrape = readToClose(good, 10000);
+        ::close(good);
+        idleGot = readToClose(idle, 10000);
+        ::close(idle);
+        done = true;
+    });
+    const qsizetype from = polls.size();
+    QTRY_VERIFY_WITH_TIMEOUT(done && polls.size() >= from + 4, waitMs);
+    clients.join();
+    const qint64 rssGrowth = residentKiB() - rssBefore;
+    const MetricsSnapshot after = service.snapshot();
+    service.stop();
+
+    QVERIFY2(!polls.mid(from).contains(-1), "a poll failed");
+    for (qsizetype i = from; i < polls.size(); ++i) {
+        const qint64 gap = polls[i] - polls[i - 1];
+        QVERIFY2(gap > 1850 && gap < 2200, qPrintable(QString::number(gap)));
+    }
+    QVERIFY2(after.recordErrors == 0 && after.records >= before.records + 6,
+             qPrintable(QString::number(after.records - before.records)));
+    QVERIFY2(floodSent < floodLimit, "a request of 64 MiB was read whole");
+    QVERIFY2(rssGrowth < qint64(8) * 1024, qPrintable(QString::number(rssGrowth)));
+    QVERIFY(idleGot.isEmpty()); // closed at its deadline, not held
+    QVERIFY2(refused.startsWith("HTTP/1.1 431 "), refused.constData());
+    QVERIFY(answeredOfHundred > 0);
+    QVERIFY2(scrape.contains("\ntk_temperature_celsius 215.3\n"), scrape.constData());
+    QVERIFY(server.connectionCount() <= MetricsServer::maxConnections);
+}
+
+QTEST_GUILESS_MAIN(TestTkrecord)
+#include "tst_tkrecord.moc"

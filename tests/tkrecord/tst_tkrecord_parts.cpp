@@ -1,0 +1,274 @@
+// tkrecord's pure parts: the command line, the metrics text, the HTTP
+// exchange, the state lines and the daily file names.
+
+#include <QTest>
+
+#include "DailyFile.h"
+#include "HttpExchange.h"
+#include "MetricsText.h"
+#include "Options.h"
+#include "StateLog.h"
+
+using namespace tkrecord;
+
+namespace {
+
+const QDateTime stamp(QDate(2024, 5, 17), QTime(14, 3, 7));
+
+} // namespace
+
+class TestTkrecordParts : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void options_data();
+    void options();
+    void metrics_data();
+    void metrics();
+    void http_data();
+    void http();
+    void stateLines_data();
+    void stateLines();
+    void dailyFile_data();
+    void dailyFile();
+};
+
+void TestTkrecordParts::options_data() {
+    QTest::addColumn<QStringList>("arguments");
+    // "dir|host:port|help|version", or the message for a refused line.
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("dir and metrics")
+        << QStringList{"--dir", "/srv/oven", "--metrics", "0.0.0.0:9100"}
+        << "/srv/oven|0.0.0.0:9100||";
+    QTest::newRow("equals forms, port only")
+        << QStringList{"--dir=/srv/oven", "--metrics=:9101"} << "/srv/oven|127.0.0.1:9101||";
+    QTest::newRow("ipv6") << QStringList{"--metrics", "[::1]:9103"} << "|::1:9103||";
+    QTest::newRow("help and version") << QStringList{"-h", "--version"} << "||help|version";
+    QTest::newRow("unknown option") << QStringList{"--verbose"} << "unknown option \"--verbose\"";
+    QTest::newRow("dir without folder") << QStringList{"--dir"} << "--dir needs a folder";
+    const QString badEndpoint = QStringLiteral("--metrics needs HOST:PORT with an IP address and "
+                                               "a port from 0 to 65535, not \"%1\"");
+    QTest::newRow("host name") << QStringList{"--metrics", "example.org:9100"}
+                               << badEndpoint.arg("example.org:9100");
+    QTest::newRow("port too large")
+        << QStringList{"--metrics", "127.0.0.1:65536"} << badEndpoint.arg("127.0.0.1:65536");
+}
+
+void TestTkrecordParts::options() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+
+    const auto result = parseOptions(arguments);
+    QString got;
+    if (const Options* o = std::get_if<Options>(&result)) {
+        const QString endpoint =
+            o->metrics ? o->metricsHost + QLatin1Char(':') + QString::number(o->metricsPort)
+                       : QString();
+        got = QStringList({o->dir, endpoint, o->help ? "help" : "", o->version ? "version" : ""})
+                  .join(QLatin1Char('|'));
+    } else {
+        got = std::get<QString>(result);
+    }
+    QCOMPARE(got, expected);
+}
+
+void TestTkrecordParts::metrics_data() {
+    QTest::addColumn<MetricsSnapshot>("snapshot");
+    QTest::addColumn<QStringList>("samples"); // those that are not counters
+
+    MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5};
+    QTest::newRow("before any answer") << s << QStringList{"tk_link_up 0"};
+    s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5};
+    QTest::newRow("current") << s
+                             << QStringList{"tk_temperature_celsius 215.3",
+                                            "tk_setpoint_celsius 200", "tk_output_power 45",
+                                            "tk_link_up 1",
+                                            "tk_last_answer_timestamp_seconds 1715954587.123"};
+    // The values of the last answer are still in the snapshot: they must
+    // not be served once stale.
+    s.current = false;
+    QTest::newRow("stale after answers")
+        << s << QStringList{"tk_link_up 0", "tk_last_answer_timestamp_seconds 1715954587.123"};
+}
+
+void TestTkrecordParts::metrics() {
+    QFETCH(MetricsSnapshot, snapshot);
+    QFETCH(QStringList, samples);
+
+    const QByteArray text = metricsText(snapshot);
+    QStringList got;
+    for (const QByteArray& line : text.split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            got << QString::fromUtf8(line);
+    const QStringList counters{"tk_polls_total{result=\"ok\"} 7",
+                               "tk_polls_total{result=\"no_answer\"} 2",
+                               "tk_polls_total{result=\"bad_answer\"} 1",
+                               "tk_polls_total{result=\"exception\"} 4",
+                               "tk_polls_total{result=\"not_connected\"} 3",
+                               "tk_records_total 12",
+                               "tk_record_errors_total 5"};
+    QCOMPARE(got, samples + counters);
+    // Every family is announced, whether it has a sample now or not.
+    for (const char* name :
+         {"tk_temperature_celsius gauge", "tk_setpoint_celsius gauge", "tk_output_power gauge",
+          "tk_link_up gauge", "tk_last_answer_timestamp_seconds gauge", "tk_polls_total counter",
+          "tk_records_total counter", "tk_record_errors_total counter"}) {
+        QVERIFY2(text.contains(QByteArray("# TYPE ") + name + '\n'), name);
+        QVERIFY2(text.contains(QByteArray("# HELP ") + QByteArray(name).split(' ')[0] + ' '), name);
+    }
+}
+
+void TestTkrecordParts::http_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("headLength"); // 0: incomplete
+    QTest::addColumn<QByteArray>("statusLine");
+
+    const QByteArray scrape = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1:9100\r\n"
+                              "User-Agent: Prometheus/2.42.0\r\nAccept: text/plain\r\n\r\n";
+    QTest::newRow("prometheus scrape") << scrape << int(scrape.size()) << QByteArray("200 OK");
+    QTest::newRow("query ignored, lf line ends")
+        << QByteArray("GET /metrics?debug=1 HTTP/1.0\n\n") << 31 << QByteArray("200 OK");
+    QTest::newRow("body behind the head is not part of it")
+        << QByteArray("POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc") << 45
+        << QByteArray("405 Method Not Allowed");
+    QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 18
+                          << QByteArray("404 Not Found");
+    QTest::newRow("not http") << QByteArray("hello there\r\n\r\n") << 15
+                              << QByteArray("400 Bad Request");
+    QTest::newRow("http/2 preface")
+        << QByteArray("PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n") << 18 << QByteArray("400 Bad Request");
+    QTest::newRow("incomplete") << QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\n") << 0
+                                << QByteArray();
+}
+
+void TestTkrecordParts::http() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, headLength);
+    QFETCH(QByteArray, statusLine);
+
+    QCOMPARE(requestHeadLength(bytes), qsizetype(headLength));
+    if (headLength == 0)
+        return;
+    int metricsCalls = 0;
+    const QByteArray response = responseTo(bytes.first(headLength), [&] {
+        ++metricsCalls;
+        return QByteArray("tk_link_up 1\n");
+    });
+    const qsizetype headEnd = response.indexOf("\r\n\r\n");
+    QVERIFY(headEnd > 0);
+    const QList<QByteArray> head = response.first(headEnd + 2).split('\n');
+    QCOMPARE(head[0], "HTTP/1.1 " + statusLine + '\r');
+    const QByteArray body = response.mid(headEnd + 4);
+    QVERIFY(head.contains("Content-Length: " + QByteArray::number(body.size()) + '\r'));
+    QVERIFY(head.contains("Connection: close\r"));
+    QCOMPARE(metricsCalls, statusLine == "200 OK" ? 1 : 0);
+    if (statusLine == "200 OK") {
+        QCOMPARE(body, QByteArray("tk_link_up 1\n"));
+        QVERIFY(head.contains(QByteArray("Content-Type: ") + metricsContentType + '\r'));
+    }
+    if (statusLine.startsWith("405"))
+        QVERIFY(head.contains("Allow: GET\r"));
+}
+
+void TestTkrecordParts::stateLines_data() {
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString opened = QStringLiteral("port /dev/ttyUSB0 opened at 19200 bit/s");
+    const QString notOpened =
+        QStringLiteral("port /dev/ttyUSB0 not opened (%1); trying %2every 2 s");
+    const QString noDevice = QStringLiteral("no device /dev/ttyUSB0");
+    QTest::newRow("adapter plugged in after start")
+        << QStringList{"fail:" + noDevice, "fail:" + noDevice,
+                       "fail:/dev/ttyUSB0: Permission denied", "open", "current"}
+        << QStringList{notOpened.arg(noDevice, ""),
+                       notOpened.arg("/dev/ttyUSB0: Permission denied", ""), opened,
+                       "answers from the controller"};
+    QTest::newRow("silent controller")
+        << QStringList{"open", "current", "current", "stale", "stale", "current"}
+        << QStringList{opened, "answers from the controller",
+                       "no answer from the controller for 3 polls; values stale", "answers back"};
+    QTest::newRow("adapter pulled and replugged")
+        << QStringList{"open",
+                       "current",
+                       "lost:write refused",
+                       "stale without port",
+                       "fail:" + noDevice,
+                       "fail:" + noDevice,
+                       "open",
+                       "current"}
+        << QStringList{opened,
+                       "answers from the controller",
+                       "port lost (write refused); values stale",
+                       notOpened.arg(noDevice, "again "),
+                       opened,
+                       "answers back"};
+    QTest::newRow("record errors once each way")
+        << QStringList{"record ok", "record failed", "record failed", "record ok", "record ok"}
+        << QStringList{"record error in REC_x.csv; trying again at the next record",
+                       "record written again in REC_x.csv"};
+}
+
+void TestTkrecordParts::stateLines() {
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, lines);
+
+    StateLog log;
+    const QString device = QStringLiteral("/dev/ttyUSB0");
+    QStringList said;
+    for (const QString& e : events) {
+        QString line;
+        if (e == QLatin1String("open"))
+            line = log.portOpened(stamp, device, QStringLiteral("19200"));
+        else if (e.startsWith(QLatin1String("fail:")))
+            line = log.portNotOpened(stamp, device, e.mid(5));
+        else if (e.startsWith(QLatin1String("lost:")))
+            line = log.portLost(stamp, e.mid(5));
+        else if (e == QLatin1String("current") || e == QLatin1String("stale"))
+            line = log.valuesCurrent(stamp, e == QLatin1String("current"), true);
+        else if (e == QLatin1String("stale without port"))
+            line = log.valuesCurrent(stamp, false, false);
+        else if (e.startsWith(QLatin1String("record ")))
+            line = log.recordWritten(stamp, e == QLatin1String("record ok"),
+                                     QStringLiteral("REC_x.csv"));
+        else
+            QFAIL(qPrintable(e));
+        if (!line.isEmpty()) {
+            QVERIFY2(line.startsWith(QLatin1String("2024-05-17 14:03:07 ")), qPrintable(line));
+            said << line.mid(20);
+        }
+    }
+    QCOMPARE(said, lines);
+}
+
+void TestTkrecordParts::dailyFile_data() {
+    QTest::addColumn<QStringList>("times"); // the start, then one per record
+    QTest::addColumn<QStringList>("files"); // "*" marks a file begun there
+
+    QTest::newRow("over two midnights")
+        << QStringList{"2024-05-17T23:59:40", "2024-05-18T00:00:00", "2024-05-18T00:00:20",
+                       "2024-05-19T00:00:13"}
+        << QStringList{"*REC_2024-05-18_00-00-00.csv", "REC_2024-05-18_00-00-00.csv",
+                       "*REC_2024-05-19_00-00-13.csv"};
+    QTest::newRow("clock set back over midnight")
+        << QStringList{"2024-05-18T00:00:10", "2024-05-17T23:59:55", "2024-05-18T00:00:15"}
+        << QStringList{"*REC_2024-05-17_23-59-55.csv", "*REC_2024-05-18_00-00-15.csv"};
+}
+
+void TestTkrecordParts::dailyFile() {
+    QFETCH(QStringList, times);
+    QFETCH(QStringList, files);
+
+    DailyFile daily(QDateTime::fromString(times[0], Qt::ISODate));
+    QStringList got;
+    for (const QString& t : times.mid(1)) {
+        bool begun = false;
+        const QString name = daily.fileFor(QDateTime::fromString(t, Qt::ISODate), &begun);
+        got << (begun ? QLatin1String("*") : QLatin1String("")) + name;
+    }
+    QCOMPARE(got, files);
+}
+
+QTEST_GUILESS_MAIN(TestTkrecordParts)
+#include "tst_tkrecord_parts.moc"

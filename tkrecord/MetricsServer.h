@@ -1,0 +1,52 @@
+#pragma once
+
+// The /metrics endpoint on a QTcpServer, built to live beside the poll on the
+// one thread: nothing blocks, a connection carries one request and is closed,
+// and what a client can make it hold is bounded. At most maxConnections are
+// open (a new one pushes out the oldest), each must send its request head
+// within requestDeadlineMs, and no more than requestHeadLimit bytes of it are
+// read.
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <functional>
+
+class QTcpSocket;
+
+namespace tkrecord {
+
+class MetricsServer : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int maxConnections = 16;
+    static constexpr int requestDeadlineMs = 5000;
+
+    explicit MetricsServer(std::function<QByteArray()> metrics, QObject* parent = nullptr);
+
+    bool listen(const QHostAddress& address, quint16 port);
+    QString errorString() const { return m_server.errorString(); }
+    quint16 port() const { return m_server.serverPort(); }
+    int connectionCount() const { return int(m_connections.size()); }
+
+private:
+    void accept();
+    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const QByteArray& response);
+    void forget(QTcpSocket* socket);
+
+    QTcpServer m_server;
+    std::function<QByteArray()> m_metrics;
+    // Open connections, oldest first.
+    QList<QTcpSocket*> m_connections;
+    // What the connections not answered yet have sent so far.
+    QHash<QTcpSocket*, QByteArray> m_unanswered;
+};
+
+} // namespace tkrecord

@@ -1,0 +1,36 @@
+#pragma once
+
+// The live values in the Prometheus text exposition format (version 0.0.4).
+// Pure: the server hands out whatever this returns.
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace tkrecord {
+
+struct MetricsSnapshot {
+    // The values are current: a valid answer came and the stale rule has
+    // not put them back to their markers.
+    bool current = false;
+    double temperatureCelsius = 0;
+    double setpointCelsius = 0;
+    double outputPower = 0;
+    std::optional<qint64> lastAnswerMsSinceEpoch;
+    quint64 pollsOk = 0;
+    quint64 pollsNoAnswer = 0;
+    quint64 pollsBadAnswer = 0;
+    quint64 pollsException = 0;
+    quint64 pollsNotConnected = 0;
+    quint64 records = 0;
+    quint64 recordErrors = 0;
+};
+
+// Every metric with its HELP and TYPE lines; the three values only while
+// current, so that a stale 888.8 never reaches a graph or an alert.
+QByteArray metricsText(const MetricsSnapshot& snapshot);
+
+// The Content-Type of that text.
+inline constexpr char metricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
+
+} // namespace tkrecord

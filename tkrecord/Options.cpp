@@ -1,0 +1,121 @@
+#include "Options.h"
+
+#include <QHostAddress>
+
+#include "AppInfo.h"
+
+#include <optional>
+
+namespace tkrecord {
+
+namespace {
+
+struct Endpoint {
+    QString host;
+    quint16 port = 0;
+};
+
+// "HOST:PORT", ":PORT", "PORT" or "[IPv6]:PORT"; the host must be an address
+// or "localhost", so that nothing is looked up in a name service at start.
+std::optional<Endpoint> parseEndpoint(const QString& text) {
+    QString host;
+    QString port = text;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1String("]:"));
+        if (close < 0)
+            return std::nullopt;
+        host = text.mid(1, close - 1);
+        port = text.mid(close + 2);
+        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
+            return std::nullopt;
+    } else if (const qsizetype colon = text.lastIndexOf(QLatin1Char(':')); colon >= 0) {
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+        if (host == QLatin1String("localhost"))
+            host = QStringLiteral("127.0.0.1");
+        if (!host.isEmpty() && QHostAddress(host).protocol() != QAbstractSocket::IPv4Protocol)
+            return std::nullopt;
+    }
+    bool ok = false;
+    const uint number = port.toUInt(&ok);
+    if (!ok || number > 65535 || port.startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return Endpoint{host.isEmpty() ? QStringLiteral("127.0.0.1") : host, quint16(number)};
+}
+
+} // namespace
+
+std::variant<Options, QString> parseOptions(const QStringList& arguments) {
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        std::optional<QString> value;
+        if (const qsizetype eq = name.indexOf(QLatin1Char('='));
+            name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+        }
+        const auto takeValue = [&]() -> std::optional<QString> {
+            if (value)
+                return value;
+            if (i + 1 < arguments.size())
+                return arguments[++i];
+            return std::nullopt;
+        };
+
+        const bool flag = name == QLatin1String("--help") || name == QLatin1String("-h") ||
+                          name == QLatin1String("--version");
+        if (flag && value)
+            return QStringLiteral("%1 takes no value").arg(name);
+        if (name == QLatin1String("--version")) {
+            options.version = true;
+        } else if (flag) {
+            options.help = true;
+        } else if (name == QLatin1String("--dir")) {
+            const std::optional<QString> dir = takeValue();
+            if (!dir || dir->isEmpty())
+                return QStringLiteral("--dir needs a folder");
+            options.dir = *dir;
+        } else if (name == QLatin1String("--metrics")) {
+            const std::optional<QString> text = takeValue();
+            if (!text)
+                return QStringLiteral("--metrics needs HOST:PORT");
+            const std::optional<Endpoint> endpoint = parseEndpoint(*text);
+            if (!endpoint)
+                return QStringLiteral("--metrics needs HOST:PORT with an IP address and a port "
+                                      "from 0 to 65535, not \"%1\"")
+                    .arg(*text);
+            options.metrics = true;
+            options.metricsHost = endpoint->host;
+            options.metricsPort = endpoint->port;
+        } else if (name.startsWith(QLatin1Char('-'))) {
+            return QStringLiteral("unknown option \"%1\"").arg(name);
+        } else {
+            return QStringLiteral("unexpected argument \"%1\"").arg(name);
+        }
+    }
+    return options;
+}
+
+QString usageText() {
+    return QStringLiteral("Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]\n"
+                          "Records a TK840/TK960 controller without a display: polls it every 2 s\n"
+                          "as tkcontrol does and appends a record every interv_record seconds to\n"
+                          "REC_yyyy-mm-dd_hh-mm-ss.csv, beginning a new file at each midnight.\n"
+                          "Settings come from conf.ini in the folder, which is never written.\n"
+                          "\n"
+                          "  --dir DIR            work in DIR instead of the working directory\n"
+                          "  --metrics HOST:PORT  serve live values in the Prometheus text format\n"
+                          "                       at http://HOST:PORT/metrics (HOST defaults to\n"
+                          "                       127.0.0.1; port 0 takes a free port)\n"
+                          "  --help               show this text\n"
+                          "  --version            show the version\n"
+                          "\n"
+                          "Stops cleanly on SIGTERM or SIGINT. See tkrecord(1).\n");
+}
+
+QString versionNumber() {
+    return QString::fromLatin1(versionText).section(QLatin1Char(' '), -1);
+}
+
+} // namespace tkrecord

@@ -1,0 +1,31 @@
+#pragma once
+
+// tkrecord's command line. Pure, so that every message can be checked
+// without starting the program.
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+namespace tkrecord {
+
+struct Options {
+    QString dir; // empty: the working directory
+    bool metrics = false;
+    QString metricsHost = QStringLiteral("127.0.0.1");
+    quint16 metricsPort = 0; // 0: any free port, told at start
+    bool help = false;
+    bool version = false;
+};
+
+// The arguments after the program's name, or the message for a bad one.
+std::variant<Options, QString> parseOptions(const QStringList& arguments);
+
+// The text of --help.
+QString usageText();
+
+// "1.02": the program's version, shared with tkcontrol.
+QString versionNumber();
+
+} // namespace tkrecord

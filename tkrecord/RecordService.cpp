@@ -1,0 +1,154 @@
+#include "RecordService.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "AppInfo.h"
+#include "Data.h"
+#include "Options.h"
+#include "PortAccess.h"
+#include "PortsSection.h"
+#include "RecordFormat.h"
+#include "Settings.h"
+
+namespace tkrecord {
+
+namespace {
+
+// The program's record timer before a period is set, used when
+// interv_record is 0 or below.
+constexpr int defaultRecordMs = 20000;
+// Long enough for a record on a slow card; a stalled medium is not waited
+// out at a stop.
+constexpr int stopWaitMs = 5000;
+
+} // namespace
+
+RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
+    : QObject(parent), m_now(now ? std::move(now) : [] { return QDateTime::currentDateTime(); }),
+      m_say(std::move(sayLine)), m_port([](int n) { return settings::configuredDevice(n); }),
+      m_poll(m_port, m_pollTimer, m_now) {
+    connect(&m_pollTimer, &QTimer::timeout, this, &RecordService::pollTick);
+    connect(&m_recordTimer, &QTimer::timeout, this, &RecordService::recordTick);
+    connect(&m_poll, &tklink::PollCycle::pollEnded, this, &RecordService::onPollEnded);
+    connect(&m_poll, &tklink::PollCycle::valuesCurrentChanged, this,
+            &RecordService::onValuesCurrent);
+    connect(&m_writer, &recording::RecordWriter::finished, this, &RecordService::onRecordFinished);
+    connect(&m_port, &tklink::SerialPortControl::deviceLost, this,
+            [this] { say(m_log.portLost(m_now(), m_port.failureReason())); });
+}
+
+RecordService::~RecordService() = default;
+
+void RecordService::start() {
+    const bool hasSettings = QFileInfo::exists(QLatin1String(settings::settingsFileName));
+    settings::loadSettings(QLatin1String(appTitle));
+    Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
+    Data::powerRaw = 0;
+    Data::recordTimerMs = Data::intervRecord * 1000;
+    const int recordMs = Data::recordTimerMs > 0 ? Data::recordTimerMs : defaultRecordMs;
+
+    const QDateTime started = m_now();
+    m_file.emplace(started);
+    const QString settingsText =
+        QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
+            .arg(QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
+                 Data::comPortSpeed, QString::number(recordMs / 1000));
+    say(stampedLine(
+        started, QStringLiteral("tkrecord %1 in %2: %3%4")
+                     .arg(versionNumber(), QDir::currentPath(), settingsText,
+                          hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
+    say(StateLog::recordingIn(started, m_file->current()));
+
+    openPort();
+    m_pollTimer.start(tklink::PollCycle::pollIntervalMs);
+    m_recordTimer.start(recordMs);
+}
+
+void RecordService::stop() {
+    m_pollTimer.stop();
+    m_recordTimer.stop();
+    m_writer.waitForIdle(stopWaitMs);
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+    say(stampedLine(m_now(), QStringLiteral("stopped")));
+}
+
+void RecordService::pollTick() {
+    if (!Data::portConnected)
+        openPort();
+    m_poll.tick();
+}
+
+void RecordService::openPort() {
+    tklink::open_port(m_port);
+    // Reopening is done here at every period, so the poll cycle's own
+    // reopening after a loss stands aside.
+    m_poll.portReopenedByUser();
+    const QString device = m_port.deviceName();
+    say(Data::portConnected ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
+                            : m_log.portNotOpened(m_now(), device, m_port.failureReason()));
+}
+
+void RecordService::recordTick() {
+    const QDateTime now = m_now();
+    bool begun = false;
+    const QString file = m_file->fileFor(now, &begun);
+    if (begun)
+        say(StateLog::recordingIn(now, file));
+    const QString line =
+        recording::recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
+    if (!m_writer.append(file, line, now)) {
+        // The record before is still being written: this one is lost.
+        ++m_counts.recordErrors;
+        say(m_log.recordWritten(now, false, file));
+        return;
+    }
+    m_fileInFlight = file;
+}
+
+void RecordService::onPollEnded(tklink::PollResult result) {
+    switch (result) {
+    case tklink::PollResult::Ok:
+        ++m_counts.pollsOk;
+        m_counts.lastAnswerMsSinceEpoch = m_now().toMSecsSinceEpoch();
+        break;
+    case tklink::PollResult::NoAnswer:
+        ++m_counts.pollsNoAnswer;
+        break;
+    case tklink::PollResult::BadAnswer:
+        ++m_counts.pollsBadAnswer;
+        break;
+    case tklink::PollResult::Exception:
+        ++m_counts.pollsException;
+        break;
+    case tklink::PollResult::NotConnected:
+        ++m_counts.pollsNotConnected;
+        break;
+    }
+}
+
+void RecordService::onValuesCurrent(bool current) {
+    m_counts.current = current;
+    say(m_log.valuesCurrent(m_now(), current, Data::portConnected));
+}
+
+void RecordService::onRecordFinished(bool ok, const QDateTime& when) {
+    ++(ok ? m_counts.records : m_counts.recordErrors);
+    say(m_log.recordWritten(when, ok, m_fileInFlight));
+}
+
+MetricsSnapshot RecordService::snapshot() const {
+    MetricsSnapshot s = m_counts;
+    s.temperatureCelsius = double(Data::measureRaw) / 10.0;
+    s.setpointCelsius = double(Data::setpointRaw) / 10.0;
+    s.outputPower = double(Data::powerRaw);
+    return s;
+}
+
+void RecordService::say(const QString& line) {
+    if (!line.isEmpty() && m_say)
+        m_say(line);
+}
+
+} // namespace tkrecord

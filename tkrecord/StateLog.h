@@ -1,0 +1,37 @@
+#pragma once
+
+// What tkrecord prints: one line per change of state, each with its date and
+// time, never one per poll. Each call is told what just happened and returns
+// the line to print, or an empty text when nothing changed.
+
+#include <QDateTime>
+#include <QString>
+
+namespace tkrecord {
+
+// "yyyy-MM-dd HH:mm:ss text", local time.
+QString stampedLine(const QDateTime& at, const QString& text);
+
+class StateLog {
+public:
+    QString portOpened(const QDateTime& at, const QString& device, const QString& speed);
+    // The same reason again (the adapter still absent) says nothing.
+    QString portNotOpened(const QDateTime& at, const QString& device, const QString& reason);
+    QString portLost(const QDateTime& at, const QString& reason);
+    // The values became current or stale. Stale because the port is gone is
+    // said by the port's own line.
+    QString valuesCurrent(const QDateTime& at, bool current, bool portConnected);
+    static QString recordingIn(const QDateTime& at, const QString& fileName);
+    QString recordWritten(const QDateTime& at, bool ok, const QString& fileName);
+
+private:
+    enum class Port { Unknown, Open, NotOpened, Lost };
+    Port m_port = Port::Unknown;
+    QString m_notOpenedReason;
+    // Whether answers were current, and whether that was said yet.
+    bool m_current = false;
+    bool m_answersSeen = false;
+    bool m_recordFailing = false;
+};
+
+} // namespace tkrecord

@@ -1,0 +1,77 @@
+#include <QCoreApplication>
+#include <QHostAddress>
+
+#include <cstdio>
+
+#include "MetricsServer.h"
+#include "Options.h"
+#include "QuitSignals.h"
+#include "RecordService.h"
+#include "StateLog.h"
+#include "WorkFolder.h"
+
+namespace {
+
+// Lines go out whole and at once: under systemd stdout is a pipe to the
+// journal, where a buffered line would show up late or be lost at a crash.
+void printLine(FILE* stream, const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
+    std::fflush(stream);
+}
+
+int refuse(const QString& message, int status) {
+    printLine(stderr, QStringLiteral("tkrecord: ") + message);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const auto parsed = tkrecord::parseOptions(QCoreApplication::arguments().mid(1));
+    if (const QString* error = std::get_if<QString>(&parsed))
+        return refuse(*error + QStringLiteral("\nTry \"tkrecord --help\"."), 2);
+    const tkrecord::Options& options = *std::get_if<tkrecord::Options>(&parsed);
+    if (options.help) {
+        std::fputs(qPrintable(tkrecord::usageText()), stdout);
+        return 0;
+    }
+    if (options.version) {
+        printLine(stdout, QStringLiteral("tkrecord ") + tkrecord::versionNumber());
+        return 0;
+    }
+    if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
+        return refuse(error, 1);
+
+    const auto say = [](const QString& line) { printLine(stdout, line); };
+    tkrecord::RecordService service({}, say);
+    tkrecord::MetricsServer metrics(
+        [&service] { return tkrecord::metricsText(service.snapshot()); });
+    if (options.metrics) {
+        if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
+            return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")
+                              .arg(options.metricsHost)
+                              .arg(options.metricsPort)
+                              .arg(metrics.errorString()),
+                          1);
+    }
+
+    // Before anything is opened, so a signal never finds the port half set up.
+    app::QuitSignals quit;
+    QObject::connect(&quit, &app::QuitSignals::quitRequested, &application, [&service] {
+        service.stop();
+        QCoreApplication::quit();
+    });
+    if (quit.received() != 0)
+        return 0;
+    service.start();
+    if (options.metrics) {
+        const QString host = options.metricsHost.contains(QLatin1Char(':'))
+                                 ? QLatin1Char('[') + options.metricsHost + QLatin1Char(']')
+                                 : options.metricsHost;
+        say(tkrecord::stampedLine(
+            QDateTime::currentDateTime(),
+            QStringLiteral("metrics at http://%1:%2/metrics").arg(host).arg(metrics.port())));
+    }
+    return QCoreApplication::exec();
+}
