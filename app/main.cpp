@@ -5,6 +5,8 @@
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    // Wayland finds the menu entry, and so the icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TK_APP_ID));
     // Before the window: a signal during start-up is kept for the loop below.
     app::QuitSignals quitSignals;
     app::Form1 form;
