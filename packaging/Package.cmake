@@ -4,14 +4,14 @@ set(CPACK_PACKAGE_NAME tkcontrol)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tkcontrol maintainers <maintainers@users.noreply.c-seed-a0a64034.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "supervisor for TK840 and TK960 temperature controllers")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- tkcontrol talks to one TK840 or TK960 temperature controller over a serial
- line with Modbus RTU. It shows the measured temperature and the setpoint on
- two seven-segment read-outs, traces both as curves and records them on
- demand into semicolon-separated files.
- .
- The simulated controller tksim is included, to try the program without an
- oven.")
+# CPack indents these lines and marks the empty one for Debian.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "tkcontrol talks to one TK840 or TK960 temperature controller over a serial
+line with Modbus RTU. It shows the measured temperature and the setpoint on
+two seven-segment read-outs, traces both as curves and records them on
+demand into semicolon-separated files.
+
+The simulated controller tksim is included, to try the program without an
+oven.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
