@@ -45,7 +45,7 @@ desktop-file-validate "$desktop"
 appstreamcli validate --no-net --strict "$root/usr/share/metainfo/$id.metainfo.xml" >"$work/as" ||
     fail "appstreamcli: $(cat "$work/as")"
 lintian --fail-on error,warning "$deb" 2> >(grep -v 'root privileges' >&2)
-apt-get install --simulate "./$deb" >"$work/apt" 2>&1 || fail "apt-get: $(cat "$work/apt")"
+apt-get install --simulate "$(realpath "$deb")" >"$work/apt" 2>&1 || fail "apt-get: $(cat "$work/apt")"
 
 # The unpacked simulator, with a temperature of 111.1 and a setpoint of 888.8.
 "$root/usr/bin/tksim" --link "$work/port" --fixed 1111,8888,0 >"$work/tksim.out" 2>/dev/null &
@@ -74,11 +74,10 @@ until_true 30 value_shown || fail "tkcontrol showed no value from tksim"
 # The menu entry's command, with a home of its own: it makes the per-user
 # folder and starts the program there.
 exec_line=$(sed -n 's/^Exec=//p' "$desktop")
-HOME=$work/home
-mkdir "$HOME"
-HOME=$HOME "$root$exec_line" 2>"$work/menu.err" &
+mkdir "$work/home"
+HOME=$work/home "$root$exec_line" 2>"$work/menu.err" &
 pids+=($!)
-folder=$HOME/TK840-TK960
+folder=$work/home/TK840-TK960
 started_in_folder() {
     [ "$(readlink "/proc/${pids[-1]}/exe")" = "$root/usr/bin/tkcontrol" ] &&
         [ "$(readlink "/proc/${pids[-1]}/cwd")" = "$folder" ]
