@@ -22,7 +22,8 @@ id=io.github.tkcontrol.tkcontrol
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # KILL: a program held in its start-up message box would outlive a TERM.
+    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work"
 }
