@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -78,6 +79,7 @@ Form1::~Form1() {
 void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TK840 TK960 PC control"));
+    setWindowIcon(QIcon(QLatin1String(windowIconFile)));
     setFixedSize(clientWidth, clientHeight);
 
     const QString sevenSegment = installPanelFonts();

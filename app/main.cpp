@@ -1,10 +1,16 @@
 #include <QApplication>
+#include <QIcon>
 
+#include "AppInfo.h"
 #include "Form1.h"
 #include "QuitSignals.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    // Wayland finds the menu entry, and so the icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TK_APP_ID));
+    // Also for the windows without an icon of their own: the start-up message box.
+    QApplication::setWindowIcon(QIcon(QLatin1String(windowIconFile)));
     // Before the window: a signal during start-up is kept for the loop below.
     app::QuitSignals quitSignals;
     app::Form1 form;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or the folder given as first argument).
+# Configures and builds into build/ (or the folder given as first argument):
+# everything, or only the targets named after the folder.
+#   scripts/build.sh [FOLDER [TARGET...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build}
+shift || true
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+cmake --build "$build_dir" -j "$(nproc)" ${1:+--target "$@"}

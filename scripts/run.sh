@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh build
+# Only what runs here: the tests and benchmarks are left to scripts/test.sh.
+scripts/build.sh build tkcontrol tksim
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display found (DISPLAY is not set). Run this from a desktop session," >&2
     echo "or under a virtual one: xvfb-run -a scripts/run.sh" >&2
@@ -67,11 +68,13 @@ read -r -a extra_args <<<"${TKSIM_ARGS:-}"
 rm -f demo/tksim.out
 "$tksim" --link "$link" --log demo/tksim.log "${extra_args[@]}" >demo/tksim.out 2>&1 &
 sim_pid=$!
-stop_sim() {
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
+app_pid=
+# Whatever ends this script ends the program and the simulator with it.
+stop_all() {
+    kill -TERM ${app_pid:+"$app_pid"} "$sim_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
 }
-trap stop_sim EXIT
+trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
@@ -90,7 +93,12 @@ if ! grep -q "^tksim ready on " demo/tksim.out; then
 fi
 echo "Simulated controller on $link (its log: demo/tksim.log)."
 
+# In the background, so that a signal to this script is handled at once
+# rather than when the window closes.
 cd demo
+../build/app/tkcontrol &
+app_pid=$!
 status=0
-../build/app/tkcontrol || status=$?
+wait "$app_pid" || status=$?
+app_pid=
 exit "$status"

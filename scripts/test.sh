@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds from scratch in a fresh
 # folder and runs every test, then the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, and the
-# static checks. Any failure stops it with a non-zero status.
+# UndefinedBehaviorSanitizer, a bounded run of every fuzz target, the static
+# checks, and the Debian package built and checked. Any failure stops it with
+# a non-zero status.
 #
 #   scripts/test.sh            everything (what CI runs)
 #   scripts/test.sh --quick    the build and the test suite only
@@ -12,10 +13,12 @@ cd "$(dirname "$0")/.."
 quick=false
 [ "${1:-}" = "--quick" ] && quick=true
 
-# The compiler, fuzzer and sanitizer runtimes and the checkers; Prometheus
-# (server and promtool) and systemd-analyze for tkrecord's tests.
+# The compiler, fuzzer and sanitizer runtimes, the checkers, Prometheus (server
+# and promtool) and systemd-analyze for tkrecord's tests, and what checks the
+# Debian package.
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
-    clang-format-14 cppcheck prometheus systemd
+    clang-format-14 cppcheck prometheus systemd dpkg-dev file desktop-file-utils appstream \
+    lintian imagemagick x11-apps
 
 step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 
@@ -25,6 +28,8 @@ scripts/build.sh build-test
 (cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" -LE soak)
 $quick && exit 0
 
+step "Debian package"
+scripts/check-package.sh
 step "static checks"
 scripts/lint.sh
 step "test suite under AddressSanitizer and UndefinedBehaviorSanitizer"

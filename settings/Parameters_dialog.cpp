@@ -1,6 +1,7 @@
 #include "Parameters_dialog.h"
 
 #include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -74,6 +75,7 @@ Parameters_dialog::Parameters_dialog(Actions actions, QWidget* parent)
 void Parameters_dialog::createControls() {
     setObjectName(QStringLiteral("Parameters_dialog"));
     setWindowTitle(QStringLiteral("Parameters"));
+    setWindowIcon(QIcon(QLatin1String(windowIconFile)));
     setFixedSize(529, 251);
     setModal(false);
 

@@ -107,6 +107,8 @@ void TestForm1::cleanup() {
 void TestForm1::startUpStateWithoutSettings() {
     Form1 form(seams());
     QCOMPARE(form.windowTitle(), QStringLiteral("TK840 TK960 PC control"));
+    // The built-in icon, not a platform default: it comes at its drawn size.
+    QCOMPARE(form.windowIcon().availableSizes(), QList<QSize>{QSize(256, 256)});
     QCOMPARE(form.findChild<QLabel*>("versionLabel")->text(), QStringLiteral("Version 1.02"));
     QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("888.8"));
     QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("888.8"));
@@ -286,6 +288,7 @@ void TestForm1::parametersShownOnceAndClosedWithWindow() {
     QTest::mouseClick(form.findChild<app::PanelButton*>("parametersButton"), Qt::LeftButton);
     QPointer<settings::Parameters_dialog> dialog = form.parametersDialog();
     QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->windowIcon().availableSizes(), QList<QSize>{QSize(256, 256)});
     auto* ports = dialog->findChild<QComboBox*>("Combo1");
     QCOMPARE(ports->count(), 1);
     form.showParameters(); // a second opening brings the same dialog forward
