@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDialog>
 #include <QIcon>
 
 #include "AppInfo.h"
@@ -11,8 +12,13 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral(TK_APP_ID));
     // Also for the windows without an icon of their own: the start-up message box.
     QApplication::setWindowIcon(QIcon(QLatin1String(windowIconFile)));
-    // Before the window: a signal during start-up is kept for the loop below.
+    // Before the window: a signal during start-up is kept for the check below,
+    // and ends the start-up message box, whose event loop is the first to run.
     app::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &app::QuitSignals::quitRequested, &application, [] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
     app::Form1 form;
     // Ends as "Exit" does: the port and its lock file are released.
     QObject::connect(&quitSignals, &app::QuitSignals::quitRequested, &form, &QWidget::close);
