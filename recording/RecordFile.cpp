@@ -26,21 +26,22 @@ QByteArray encoded(const QString& text) {
     return encode(text);
 }
 
-QString withHeader(const QString& text, const QString& header, bool created) {
-    return created && !text.startsWith(header) ? header + text : text;
+// An empty file also gets the header: one that an earlier, failed record
+// created and left empty would otherwise start with a record line.
+QString withHeader(const QString& text, const QString& header, bool empty) {
+    return empty && !text.startsWith(header) ? header + text : text;
 }
 
 #ifdef Q_OS_WIN
 
 bool appendText(const QString& fileName, const QString& text, const QString& header) {
-    const bool created = !QFileInfo::exists(fileName);
-    if (!created && !QFileInfo(fileName).isFile())
+    if (QFileInfo::exists(fileName) && !QFileInfo(fileName).isFile())
         return false;
-    const QByteArray bytes = encoded(withHeader(text, header, created));
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     const qint64 sizeBefore = file.size();
+    const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
     const qint64 written = file.write(bytes);
     bool ok = written == bytes.size() && ::_commit(file.handle()) == 0;
     if (!ok && written > 0)
@@ -92,9 +93,9 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
         qCDebug(lcRecording) << "open" << fileName << qt_error_string(errno);
         return false;
     }
-    const QByteArray bytes = encoded(withHeader(text, header, created));
     struct stat info {};
     const off_t sizeBefore = ::fstat(fd, &info) == 0 ? info.st_size : -1;
+    const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
     // One write: a short one is a failure, never continued, so that the line
     // is cut back whole below.
     const ssize_t written = ::write(fd, bytes.constData(), std::size_t(bytes.size()));

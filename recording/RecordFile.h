@@ -9,7 +9,7 @@ namespace recording {
 
 // Opens fileName for appending (creating it when absent), writes text in the
 // system's encoding in one unbuffered write, flushes it to the disk and closes
-// the file. A file this call creates starts with newFileHeader, unless text
+// the file. A file this call creates (or finds empty) starts with newFileHeader, unless text
 // starts with it already. Anything but a regular file (a named pipe, a
 // device) is refused without waiting on it. Returns false on any failure; the
 // file then has the size it had before the call, so no line is ever cut.

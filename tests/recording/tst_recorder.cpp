@@ -54,11 +54,12 @@ private:
 };
 
 enum class Obstacle {
-    NameIsDirectory,   // a directory holds the file's name
-    NameIsPipe,        // a named pipe without a reader holds it
-    WorkingDirGone,    // the working directory was removed
-    SizeLimitCutsLine, // the medium fills up in the middle of the line
-    SizeLimitReached,  // the medium is already full
+    NameIsDirectory,    // a directory holds the file's name
+    NameIsPipe,         // a named pipe without a reader holds it
+    WorkingDirGone,     // the working directory was removed
+    SizeLimitCutsLine,  // the medium fills up in the middle of the line
+    SizeLimitReached,   // the medium is already full
+    FileGoneMediumFull, // the file was moved away and the medium is full
 };
 
 } // namespace
@@ -178,6 +179,11 @@ void TestRecorder::placeObstacle(Obstacle obstacle) {
         m_limit = std::make_unique<FileSizeLimit>(QFileInfo(fileName).size());
         QVERIFY(m_limit->applied());
         break;
+    case Obstacle::FileGoneMediumFull:
+        QVERIFY(QFile::remove(fileName));
+        m_limit = std::make_unique<FileSizeLimit>(0);
+        QVERIFY(m_limit->applied());
+        break;
     }
 }
 
@@ -197,6 +203,7 @@ void TestRecorder::removeObstacle(Obstacle obstacle) {
         break;
     case Obstacle::SizeLimitCutsLine:
     case Obstacle::SizeLimitReached:
+    case Obstacle::FileGoneMediumFull:
         m_limit.reset();
         break;
     }
@@ -367,6 +374,9 @@ void TestRecorder::tickFailureRetried_data() {
     QTest::newRow("file replaced by a named pipe") << Obstacle::NameIsPipe << true;
     QTest::newRow("medium fills up within the line") << Obstacle::SizeLimitCutsLine << false;
     QTest::newRow("medium full") << Obstacle::SizeLimitReached << false;
+    // The failed record leaves the file it made empty: the next one still
+    // starts it with the header.
+    QTest::newRow("file moved away, medium full") << Obstacle::FileGoneMediumFull << true;
 }
 
 void TestRecorder::tickFailureRetried() {
