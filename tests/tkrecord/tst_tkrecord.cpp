@@ -204,11 +204,9 @@ void TestTkrecord::newFileAtMidnight() {
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readLine(), QByteArray("Time;Setpoint;Temperature;Power;\r\n"));
         const QStringList values = recordValues(file.fileName());
-        QVERIFY(!values.isEmpty());
         QCOMPARE(QSet<QString>(values.begin(), values.end()), QSet<QString>{noValues});
     }
-    QVERIFY(m_said.filter(QStringLiteral("recording in ") + second()[0]).size() == 1);
-    QCOMPARE(m_said.filter(QStringLiteral(" not opened ")).size(), 1);
+    QCOMPARE(m_said.filter(QStringLiteral("recording in ") + second()[0]).size(), 1);
 }
 
 void TestTkrecord::hostileClients() {
