@@ -15,6 +15,7 @@
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
+#include "PortAccess.h"
 #include "PortFailureText.h"
 #include "Pty.h"
 
@@ -147,10 +148,13 @@ void TestForm1::startUpMessageForPortThatCannotOpen() {
     Form1 form(seams());
     QCOMPARE(m_messages, QStringList{QStringLiteral(
                              "TK840 TK960 PC control|Erreur pendant l'ouverture du port 7")});
-    // The box's detail, as portFailureDetail words it.
+    // The box's detail, as portFailureDetail words it, with the devices there are.
+    const QString present = tklink::presentSerialDevices().isEmpty()
+                                ? QStringLiteral("No serial device is present.")
+                                : QStringLiteral("Serial devices present: /dev/");
     QCOMPARE(m_details.size(), 1);
     QVERIFY2(m_details[0].startsWith(
-                 QStringLiteral("Port 7 names no device: name one in conf.ini, [Ports] 7=...\n")),
+                 "Port 7 names no device: name one in conf.ini, [Ports] 7=...\n" + present),
              qPrintable(m_details[0]));
     QVERIFY(!Data::portConnected);
     QCOMPARE(Data::recordTimerMs, 240000);
