@@ -9,20 +9,16 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <csignal>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 #include "Data.h"
+#include "HttpExchange.h"
 #include "MetricsServer.h"
 #include "ProcessProbe.h"
 #include "RecordService.h"
@@ -62,33 +58,13 @@ QStringList recordValues(const QString& path) {
     return values;
 }
 
-// A blocking client on its own thread, so that what it does cannot slow the
-// poll it is measured against by anything but the server's own work.
-int connectTo(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Reads until the server closes or timeoutMs passes; what came.
-QByteArray readToClose(int fd, int timeoutMs) {
+QByteArray readToClose(QTcpSocket& socket, int timeoutMs) {
     QByteArray got;
-    char buffer[4096];
-    pollfd p{fd, POLLIN, 0};
-    while (::poll(&p, 1, timeoutMs) == 1) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return got;
-        got.append(buffer, n);
-    }
-    return got + "<open>";
+    while (socket.waitForReadyRead(timeoutMs))
+        got += socket.readAll();
+    got += socket.readAll();
+    return socket.state() == QAbstractSocket::UnconnectedState ? got : got + "<open>";
 }
 
 } // namespace
@@ -228,11 +204,9 @@ void TestTkrecord::newFileAtMidnight() {
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readLine(), QByteArray("Time;Setpoint;Temperature;Power;\r\n"));
         const QStringList values = recordValues(file.fileName());
-        QVERIFY(!values.isEmpty());
         QCOMPARE(QSet<QString>(values.begin(), values.end()), QSet<QString>{noValues});
     }
-    QVERIFY(m_said.filter(QStringLiteral("recording in ") + second()[0]).size() == 1);
-    QCOMPARE(m_said.filter(QStringLiteral(" not opened ")).size(), 1);
+    QCOMPARE(m_said.filter(QStringLiteral("recording in ") + second()[0]).size(), 1);
 }
 
 void TestTkrecord::hostileClients() {
@@ -263,40 +237,41 @@ void TestTkrecord::hostileClients() {
     QByteArray scrape;
     QByteArray refused;
     int answeredOfHundred = 0;
+    // Blocking clients on their own thread: what they do cannot slow the poll
+    // by anything but the server's own work.
     std::thread clients([&] {
-        const int idle = connectTo(port);
+        const auto connectTo = [port] {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, port);
+            socket->waitForConnected(10000);
+            return socket;
+        };
+        const auto idle = connectTo();
         // One byte over the limit, and nothing more: read whole, then refused.
-        const int oversized = connectTo(port);
-        (void)::send(oversized, QByteArray(8193, 'x').constData(), 8193, MSG_NOSIGNAL);
-        refused = readToClose(oversized, 10000);
-        ::close(oversized);
-        const int flood = connectTo(port);
-        const timeval sendTimeout{3, 0}; // a server that stops reading ends the flood
-        ::setsockopt(flood, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+        const auto oversized = connectTo();
+        oversized->write(QByteArray(requestHeadLimit + 1, 'x'));
+        refused = readToClose(*oversized, 10000);
+        const auto flood = connectTo();
         const QByteArray chunk(qsizetype(64) * 1024, 'x');
-        while (floodSent < floodLimit) {
-            const ssize_t n = ::send(flood, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
-            if (n <= 0)
+        qint64 queued = 0;
+        while (queued < floodLimit) {
+            queued += flood->write(chunk);
+            if (!flood->waitForBytesWritten(3000)) // a server that stops reading ends it
                 break;
-            floodSent += n;
         }
-        ::close(flood);
-        std::vector<int> hundred;
-        hundred.reserve(100);
-        for (int i = 0; i < 100; ++i)
-            hundred.push_back(connectTo(port));
-        for (const int fd : hundred)
-            (void)::send(fd, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL);
-        for (const int fd : hundred) {
-            answeredOfHundred += readToClose(fd, 10000).startsWith("HTTP/1.1 200 OK") ? 1 : 0;
-            ::close(fd);
+        floodSent = queued - flood->bytesToWrite();
+        std::vector<std::unique_ptr<QTcpSocket>> hundred;
+        for (int i = 0; i < 100; ++i) {
+            hundred.push_back(connectTo());
+            hundred.back()->write("GET /metrics HTTP/1.1\r\n\r\n");
+            hundred.back()->flush();
         }
-        const int good = connectTo(port);
-        (void)::send(good, "GET /metrics HTTP/1.1\r\n\r\n", 25, MSG_NOSIGNAL);
-        scrape = readToClose(good, 10000);
-        ::close(good);
-        idleGot = readToClose(idle, 10000);
-        ::close(idle);
+        for (const auto& socket : hundred)
+            answeredOfHundred += readToClose(*socket, 10000).startsWith("HTTP/1.1 200 OK") ? 1 : 0;
+        const auto good = connectTo();
+        good->write("GET /metrics HTTP/1.1\r\n\r\n");
+        scrape = readToClose(*good, 10000);
+        idleGot = readToClose(*idle, 10000);
         done = true;
     });
     const qsizetype from = polls.size();

@@ -18,47 +18,14 @@
 
 #include <memory>
 
-namespace {
-
 constexpr int waitMs = 30000;
-
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
-} // namespace
 
 class TestTkrecordPrometheus : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void valuesThroughPrometheus();
-
-private:
-    // The value of an instant query's first series; empty when there is none.
-    QString query(const QString& promql);
-
-    QNetworkAccessManager m_network;
-    quint16 m_prometheusPort = 0;
 };
-
-QString TestTkrecordPrometheus::query(const QString& promql) {
-    QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(m_prometheusPort));
-    QUrlQuery q;
-    q.addQueryItem(QStringLiteral("query"), promql);
-    url.setQuery(q);
-    std::unique_ptr<QNetworkReply> reply(m_network.get(QNetworkRequest(url)));
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    if (!finished.wait(5000))
-        return QStringLiteral("<no reply>");
-    const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
-                                  .object()[QLatin1String("data")]
-                                  .toObject()[QLatin1String("result")]
-                                  .toArray();
-    return result.isEmpty() ? QString()
-                            : result[0].toObject()[QLatin1String("value")].toArray()[1].toString();
-}
 
 void TestTkrecordPrometheus::valuesThroughPrometheus() {
     auto sim = std::make_unique<TksimProcess>(QStringLiteral(TKSIM_PATH),
@@ -85,7 +52,10 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
 
     // The project's example alert rules are loaded too: Prometheus refuses
     // to start on a rule it cannot read.
-    m_prometheusPort = freePort();
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 prometheusPort = probe.serverPort();
+    probe.close();
     QFile config(work.filePath(QStringLiteral("prometheus.yml")));
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nrule_files:\n  - " +
@@ -100,8 +70,25 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
         QStringLiteral(PROMETHEUS_PATH),
         {QStringLiteral("--config.file=") + config.fileName(),
          QStringLiteral("--storage.tsdb.path=") + work.filePath(QStringLiteral("tsdb")),
-         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_prometheusPort)});
+         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
     QVERIFY(prometheus.waitForStarted(waitMs));
+    // The value of an instant query's first series; empty when there is none.
+    QNetworkAccessManager network;
+    const auto query = [&](const QString& promql) {
+        QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(prometheusPort));
+        url.setQuery(QUrlQuery({{QStringLiteral("query"), promql}}));
+        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(url)));
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        if (!finished.wait(5000))
+            return QStringLiteral("<no reply>");
+        const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
+                                      .object()[QLatin1String("data")]
+                                      .toObject()[QLatin1String("result")]
+                                      .toArray();
+        return result.isEmpty()
+                   ? QString()
+                   : result[0].toObject()[QLatin1String("value")].toArray()[1].toString();
+    };
 
     QTRY_COMPARE_WITH_TIMEOUT(query(QStringLiteral("tk_temperature_celsius")), QString("215.3"),
                               waitMs);
