@@ -101,8 +101,11 @@ void PollCycle::onAnswer() {
 }
 
 void PollCycle::onException() {
+    // A late exception belongs to a poll that its time-out counted already.
+    const bool pending = m_pollPending;
     endPoll(PollResult::Exception);
-    countMissedPoll();
+    if (pending)
+        countMissedPoll();
 }
 
 void PollCycle::onDeviceLost() {

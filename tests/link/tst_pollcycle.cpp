@@ -60,6 +60,7 @@ private Q_SLOTS:
     void failedOpenAtStartUpIsNotRetried();
     void reconnectAfterHangUp();
     void operatorOpenEndsReconnecting();
+    void lateExceptionsCountOncePerPoll();
 
 private:
     void openConfiguredPort();
@@ -516,6 +517,20 @@ void TestPollCycle::operatorOpenEndsReconnecting() {
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
     QVERIFY(!m_port->portOpen());
     QCOMPARE(replugged->readAvailable(), QByteArray());
+}
+
+// An exception that comes after the time-out belongs to a poll the time-out
+// counted already: the values go stale at the third such poll, not the second.
+void TestPollCycle::lateExceptionsCountOncePerPoll() {
+    openConfiguredPort();
+    poll();
+    feedAndSettle(answer2153);
+    for (int missed = 1; missed <= 3; ++missed) {
+        poll();
+        m_poll->answerTimedOut();
+        feedAndSettle(exception2);
+        QCOMPARE(Data::measureRaw, missed < 3 ? 2153.0f : Data::NO_DATA_RAW);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPollCycle)
