@@ -93,6 +93,7 @@ void PollCycle::portReopenedByUser() {
 
 void PollCycle::onAnswer() {
     endPoll(PollResult::Ok);
+    Q_EMIT answered();
     m_missedPolls = 0;
     if (!m_valuesCurrent) {
         m_valuesCurrent = true;

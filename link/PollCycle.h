@@ -75,6 +75,8 @@ Q_SIGNALS:
     // The values in Data became current (a valid answer after stale ones) or
     // stale. Emitted on changes only.
     void valuesCurrentChanged(bool current);
+    // Every valid answer taken, a late one included.
+    void answered();
 
 private:
     void onAnswer();

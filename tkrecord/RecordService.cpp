@@ -28,9 +28,15 @@ RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
     : QObject(parent), m_now(now ? std::move(now) : [] { return QDateTime::currentDateTime(); }),
       m_say(std::move(sayLine)), m_port([](int n) { return settings::configuredDevice(n); }),
       m_poll(m_port, m_pollTimer, m_now) {
+    // As in the program: a record every 20 s, not anywhere from 19 to 21.
+    m_pollTimer.setTimerType(Qt::PreciseTimer);
+    m_recordTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &RecordService::pollTick);
     connect(&m_recordTimer, &QTimer::timeout, this, &RecordService::recordTick);
     connect(&m_poll, &tklink::PollCycle::pollEnded, this, &RecordService::onPollEnded);
+    // A late answer too: its values are current, so its time is the last answer's.
+    connect(&m_poll, &tklink::PollCycle::answered, this,
+            [this] { m_counts.lastAnswerMsSinceEpoch = m_now().toMSecsSinceEpoch(); });
     connect(&m_poll, &tklink::PollCycle::valuesCurrentChanged, this,
             &RecordService::onValuesCurrent);
     connect(&m_writer, &recording::RecordWriter::finished, this, &RecordService::onRecordFinished);
@@ -111,7 +117,6 @@ void RecordService::onPollEnded(tklink::PollResult result) {
     switch (result) {
     case tklink::PollResult::Ok:
         ++m_counts.pollsOk;
-        m_counts.lastAnswerMsSinceEpoch = m_now().toMSecsSinceEpoch();
         break;
     case tklink::PollResult::NoAnswer:
         ++m_counts.pollsNoAnswer;

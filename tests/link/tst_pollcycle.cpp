@@ -413,6 +413,7 @@ void TestPollCycle::answersAfterTimeOutOrFirst() {
     QFETCH(bool, timeOutFirst);
     QFETCH(QByteArray, bytes);
     openConfiguredPort();
+    QSignalSpy answered(m_poll.get(), &PollCycle::answered);
     poll();
     if (timeOutFirst)
         m_poll->answerTimedOut();
@@ -420,6 +421,7 @@ void TestPollCycle::answersAfterTimeOutOrFirst() {
     QTEST(Data::measureRaw, "measureRaw");
     QTEST(lastStatus(), "lastStatus");
     QCOMPARE(m_readouts->count(), Data::measureRaw == 2153.0f ? 1 : 0);
+    QCOMPARE(answered.count(), m_readouts->count());
     QCOMPARE(m_ended->count(), 1);
 }
 
