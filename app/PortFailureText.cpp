@@ -30,6 +30,9 @@ QString portFailureReason(const tklink::OpenFailure& failure) {
     case Kind::None:
         return {};
     case Kind::NoDevice:
+        if (failure.portNumber < 1)
+            return QStringLiteral("%1 is not a port number: ComPortNum must be 1 or more.")
+                .arg(failure.portNumber);
         return QStringLiteral("Port %1 names no device: name one in conf.ini, [Ports] %1=...")
             .arg(failure.portNumber);
     case Kind::SettingsRefused:

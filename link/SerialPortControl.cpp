@@ -24,9 +24,16 @@ SerialPortControl::~SerialPortControl() = default;
 
 bool SerialPortControl::fail(OpenFailure::Kind kind, const QString& device,
                              const QString& systemText) {
-    m_failure = {kind, m_portNumber, device, systemText};
-    if (kind == OpenFailure::Kind::NoDevice)
-        m_failureReason = QStringLiteral("port number %1 names no device").arg(m_portNumber);
+    return fail(kind, m_portNumber, device, systemText);
+}
+
+bool SerialPortControl::fail(OpenFailure::Kind kind, int portNumber, const QString& device,
+                             const QString& systemText) {
+    m_failure = {kind, portNumber, device, systemText};
+    if (kind == OpenFailure::Kind::NoDevice && portNumber < 1)
+        m_failureReason = QStringLiteral("%1 is not a port number (1 or more)").arg(portNumber);
+    else if (kind == OpenFailure::Kind::NoDevice)
+        m_failureReason = QStringLiteral("port number %1 names no device").arg(portNumber);
     else
         m_failureReason = device + QStringLiteral(": ") + systemText;
     return false;
@@ -37,8 +44,7 @@ bool SerialPortControl::setCommPort(int16_t number) {
         return false;
     if (number < 1) {
         // The number is not taken: the next open still uses the last one set.
-        m_failure = {OpenFailure::Kind::NoDevice, number, QString(), QString()};
-        return false;
+        return fail(OpenFailure::Kind::NoDevice, number, QString(), QString());
     }
     m_portNumber = number;
     return true;

@@ -97,6 +97,8 @@ private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void loseDevice();
     bool fail(OpenFailure::Kind kind, const QString& device, const QString& systemText);
+    bool fail(OpenFailure::Kind kind, int portNumber, const QString& device,
+              const QString& systemText);
     OpenFailure::Kind openErrorKind(const QString& target) const;
 
     QSerialPort m_port;

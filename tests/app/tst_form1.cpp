@@ -165,33 +165,39 @@ void TestForm1::startUpMessageForPortThatCannotOpen() {
 
 void TestForm1::portFailureDetail_data() {
     QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("portNumber");
     QTest::addColumn<QString>("systemText");
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QString>("detail");
     using Kind = tklink::OpenFailure::Kind;
     QTest::newRow("permission: the group, and how to join it")
-        << int(Kind::PermissionDenied) << "Permission denied" << QStringList()
+        << int(Kind::PermissionDenied) << 1 << "Permission denied" << QStringList()
         << "/dev/ttyUSB0: Permission denied. Join the dialout group, then log in again.\n"
            "In a terminal: sudo usermod -aG dialout $USER";
     QTest::newRow("not there: the devices there are")
-        << int(Kind::NotFound) << "No such file or directory"
+        << int(Kind::NotFound) << 1 << "No such file or directory"
         << QStringList{"/dev/ttyS0 (port 31)", "/dev/ttyUSB1 (port 2)"}
         << "/dev/ttyUSB0: No such file or directory. The adapter is not plugged in.\n"
            "Serial devices present: /dev/ttyS0 (port 31), /dev/ttyUSB1 (port 2).";
     QTest::newRow("no device: none present")
-        << int(Kind::NoDevice) << "" << QStringList()
+        << int(Kind::NoDevice) << 1 << "" << QStringList()
         << "Port 1 names no device: name one in conf.ini, [Ports] 1=...\n"
            "No serial device is present.";
     QTest::newRow("busy: another program")
-        << int(Kind::Busy) << "Device or resource busy" << QStringList{"/dev/ttyS0"}
+        << int(Kind::Busy) << 1 << "Device or resource busy" << QStringList{"/dev/ttyS0"}
         << "/dev/ttyUSB0: Device or resource busy. Another program holds it.";
+    QTest::newRow("number below 1: no [Ports] line can help")
+        << int(Kind::NoDevice) << 0 << "" << QStringList()
+        << "0 is not a port number: ComPortNum must be 1 or more.\n"
+           "No serial device is present.";
 }
 
 void TestForm1::portFailureDetail() {
     QFETCH(int, kind);
+    QFETCH(int, portNumber);
     QFETCH(QString, systemText);
     QFETCH(QStringList, present);
-    const tklink::OpenFailure failure{tklink::OpenFailure::Kind(kind), 1,
+    const tklink::OpenFailure failure{tklink::OpenFailure::Kind(kind), portNumber,
                                       QStringLiteral("/dev/ttyUSB0"), systemText};
     QTEST(app::portFailureDetail(failure, present), "detail");
 }
