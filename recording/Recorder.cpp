@@ -40,8 +40,7 @@ void Recorder::start() {
         reportError(started);
         return;
     }
-    m_pending = Pending::Start;
-    m_startingFile = name;
+    m_pending.emplace_back(Pending::Start, name);
 }
 
 void Recorder::stop() {
@@ -70,18 +69,20 @@ void Recorder::tick() {
         reportError(now);
         return;
     }
-    m_pending = Pending::Record;
+    m_pending.emplace_back(Pending::Record, QString());
 }
 
 void Recorder::written(bool ok, const QDateTime& when) {
-    const Pending what = m_pending;
-    m_pending = Pending::Nothing;
+    if (m_pending.empty())
+        return;
+    const auto [what, startingFile] = m_pending.front();
+    m_pending.pop_front();
     if (!ok) {
         reportError(when);
         return;
     }
     if (what == Pending::Start) {
-        Data::recordFileName = m_startingFile;
+        Data::recordFileName = startingFile;
         Q_EMIT statusText(QLatin1String("Recording in ") + Data::recordFileName +
                           QLatin1String(" started."));
         Data::recordingActive = recordingOn;

@@ -11,7 +11,9 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
+#include <utility>
 
 class QTimer;
 
@@ -50,14 +52,14 @@ private:
     void written(bool ok, const QDateTime& when);
     void reportError(const QDateTime& when);
 
-    // What the write in flight is for.
-    enum class Pending { Nothing, Start, Record };
+    enum class Pending { Start, Record };
 
     QTimer& m_timer;
     Clock m_now;
     RecordWriter* m_writer;
-    Pending m_pending = Pending::Nothing;
-    QString m_startingFile;
+    // What each write handed to the writer is for, oldest first: a result can
+    // come after the writer has taken the next write already.
+    std::deque<std::pair<Pending, QString>> m_pending;
 };
 
 } // namespace recording

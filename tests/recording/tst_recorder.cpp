@@ -81,6 +81,7 @@ private Q_SLOTS:
     void recordingPastMidnightKeepsItsFile();
     void startRefused_data();
     void startRefused();
+    void secondClickBeforeFirstResult();
     void tickFailureRetried_data();
     void tickFailureRetried();
     void tickSetsPeriod_data();
@@ -364,6 +365,22 @@ void TestRecorder::startRefused() {
     QCOMPARE(Data::recordingActive, uint8_t(255));
     QCOMPARE(caption.size(), 1);
     QCOMPARE(readFile(filePath()), header);
+}
+
+// A second click that the writer takes before the first one's result is
+// back: each result goes to its own click.
+void TestRecorder::secondClickBeforeFirstResult() {
+    placeObstacle(Obstacle::NameIsDirectory);
+    QSignalSpy status(m_recorder.get(), &Recorder::statusText);
+    m_recorder->startStop();
+    QVERIFY(m_recorder->writer().waitForIdle(10000));
+    removeObstacle(Obstacle::NameIsDirectory);
+    click();
+    QCOMPARE(status.size(), 2);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:09"));
+    QCOMPARE(status.at(1).at(0).toString(),
+             QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."));
+    QCOMPARE(Data::recordingActive, uint8_t(255));
 }
 
 void TestRecorder::tickFailureRetried_data() {
