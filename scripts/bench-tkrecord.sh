@@ -31,21 +31,9 @@ samples=$PWD/$build_dir/bench-tkrecord.txt
 tksim=$PWD/$build_dir/tools/tksim
 tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tk-bench-tkrecord.XXXXXX")
-children=()
-cleanup() {
-    local pid
-    for pid in "${children[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in "${children[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+bench_workspace tk-bench-tkrecord
 
 # wait_for FILE PATTERN PID: until FILE holds PATTERN, or PID ends.
 wait_for() {

@@ -44,21 +44,9 @@ bench=$PWD/$build_dir/tests/bench
 results=$PWD/$build_dir/bench-results.txt
 : >"$results"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tk-bench.XXXXXX")
-children=()
-cleanup() {
-    local pid
-    for pid in "${children[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in "${children[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+bench_workspace tk-bench
 
 # A private X server: Xvfb picks a free display and writes its number once it
 # accepts clients.
