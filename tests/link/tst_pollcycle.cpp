@@ -1,4 +1,6 @@
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -466,6 +468,15 @@ void TestPollCycle::failedOpenAtStartUpIsNotRetried() {
 }
 
 void TestPollCycle::reconnectAfterHangUp() {
+    // The adapter's name is a link that goes with it, as udev's under
+    // /dev/serial/by-id. The pty's own name cannot stand in for it: once the
+    // pty is gone the next one opened anywhere on the machine gets that name,
+    // and the ticks below would open another program's terminal.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString adapter = dir.filePath(QStringLiteral("tk-adapter"));
+    QVERIFY(QFile::link(m_pty->path(), adapter));
+    m_devices[3] = adapter;
     openConfiguredPort();
     poll();
     QVERIFY(m_pty->write(answer2153));
@@ -473,6 +484,7 @@ void TestPollCycle::reconnectAfterHangUp() {
 
     QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
     m_pty->hangUp(); // the adapter is pulled
+    QVERIFY(QFile::remove(adapter));
     QVERIFY(lost.wait(5000));
     QVERIFY(!Data::portConnected);
     QCOMPARE(m_readouts->count(), 2); // back to "888.8"
@@ -481,10 +493,10 @@ void TestPollCycle::reconnectAfterHangUp() {
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
     QCOMPARE(m_timer->interval(), 2000);
 
-    // Plugged back: the same port number now names a new device.
+    // Plugged back: the same name now leads to a new device.
     m_pty = std::make_unique<Pty>();
     QVERIFY(m_pty->isValid());
-    m_devices[3] = m_pty->path();
+    QVERIFY(QFile::link(m_pty->path(), adapter));
     m_clock = pollTime.addSecs(4);
     const qsizetype before = m_status->count();
     poll();

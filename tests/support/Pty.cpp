@@ -1,7 +1,10 @@
 #include "Pty.h"
 
+#include "ProcessProbe.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,20 +12,45 @@
 #include <termios.h>
 #include <unistd.h>
 
-Pty::Pty() {
+#include <vector>
+
+namespace {
+
+// A raw pty; the controlling side's descriptor, or -1.
+int openRawPty(QString& path) {
+    int master = -1;
     int terminal = -1;
     char name[256] = {};
-    if (openpty(&m_master, &terminal, name, nullptr, nullptr) != 0) {
-        m_master = -1;
-        return;
-    }
+    if (openpty(&master, &terminal, name, nullptr, nullptr) != 0)
+        return -1;
     termios raw{};
     tcgetattr(terminal, &raw);
     cfmakeraw(&raw);
     tcsetattr(terminal, TCSANOW, &raw);
     ::close(terminal);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_path = QString::fromLocal8Bit(name);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    path = QString::fromLocal8Bit(name);
+    return master;
+}
+
+} // namespace
+
+Pty::Pty() {
+    // Qt closes a lost port's device before it removes the port's lock file,
+    // and the kernel may hand the pty's number to another process in between:
+    // a program opening that new pty at once finds it locked by a live
+    // process. A number that still has a lock file is passed over; those set
+    // aside are held until a free one is found, so it cannot come again.
+    std::vector<int> passedOver;
+    for (int attempt = 1;; ++attempt) {
+        m_master = openRawPty(m_path);
+        if (m_master < 0 || attempt == 8 || !QFile::exists(serialLockFileFor(m_path)))
+            break;
+        passedOver.push_back(m_master);
+        m_master = -1;
+    }
+    for (const int descriptor : passedOver)
+        ::close(descriptor);
 }
 
 Pty::~Pty() {
