@@ -239,7 +239,8 @@ void Form1::load() {
     Data::recordingActive = 0;
     recording_field->setText(read.intervalRefused.isEmpty()
                                  ? QStringLiteral("Not recording")
-                                 : QStringLiteral("Not recording: ") + read.intervalRefused);
+                                 : QStringLiteral("Not recording: ") + read.intervalRefused +
+                                       QStringLiteral("; a record every 20 s"));
     Data::recordTimerMs = Data::intervRecord * 1000;
     timerGetFromControler->start();
     // Not before: the start-up message box runs an event loop, and a tick

@@ -43,9 +43,7 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     const auto seconds = roundToInt16(leadingNumber(interval));
     if (!seconds || *seconds < 1)
         result.intervalRefused =
-            QStringLiteral("interv_record \"%1\" is out of range (1 to 32767 s): "
-                           "a record every 20 s")
-                .arg(interval);
+            QStringLiteral("interv_record \"%1\" out of range, 1 to 32767 s").arg(interval);
     return result;
 }
 

@@ -18,7 +18,7 @@ struct SettingsRead {
     ConfFileRead::Status status = ConfFileRead::Status::Missing;
     QString reason;
     // What the operator must be told when interv_record gives no usable
-    // period and 20 s is used; empty otherwise.
+    // period, so that a record is written every 20 s; empty otherwise.
     QString intervalRefused;
 };
 

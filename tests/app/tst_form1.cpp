@@ -220,7 +220,7 @@ void TestForm1::startUpSaysWhatConfIniCannotGive() {
     writeConf("[TK840 TK960 PC control]\ninterv_record=0\n");
     Form1 form(seams());
     QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
-             QStringLiteral("Not recording: interv_record \"0\" is out of range (1 to 32767 s): "
+             QStringLiteral("Not recording: interv_record \"0\" out of range, 1 to 32767 s; "
                             "a record every 20 s"));
 }
 
