@@ -14,25 +14,31 @@ FolderLock::FolderLock(const QString& folder)
 
 FolderLock::~FolderLock() = default;
 
-bool FolderLock::take() {
+FolderLock::Outcome FolderLock::take() {
     if (m_lock->isLocked())
-        return true;
+        return Outcome::Taken;
     if (m_lock->tryLock(0)) {
         m_refusal.clear();
-        return true;
+        return Outcome::Taken;
     }
     const QString file = QDir::toNativeSeparators(m_lock->fileName());
     qint64 pid = 0;
     QString host;
     QString program;
-    if (m_lock->error() == QLockFile::LockFailedError && m_lock->getLockInfo(&pid, &host, &program))
+    if (m_lock->error() != QLockFile::LockFailedError) {
+        m_refusal = QStringLiteral("cannot write the lock file %1").arg(file);
+        return Outcome::Unavailable;
+    }
+    if (m_lock->getLockInfo(&pid, &host, &program))
         m_refusal = QStringLiteral("this folder is being recorded by %1 (PID %2, lock file %3)")
                         .arg(program.isEmpty() ? QStringLiteral("another program") : program)
                         .arg(pid)
                         .arg(file);
-    else
-        m_refusal = QStringLiteral("cannot take the lock file %1").arg(file);
-    return false;
+    else // removed or rewritten in between
+        m_refusal =
+            QStringLiteral("this folder is being recorded by another program (lock file %1)")
+                .arg(file);
+    return Outcome::HeldByOther;
 }
 
 void FolderLock::release() {

@@ -14,7 +14,7 @@ class QLockFile;
 namespace recording {
 
 // The lock file's name, in the folder recorded.
-inline constexpr char folderLockName[] = "recording.lock";
+inline constexpr char folderLockName[] = ".recording.lock";
 
 class FolderLock {
 public:
@@ -24,9 +24,12 @@ public:
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Takes the lock; false when another live recorder holds it or the lock
-    // file cannot be written. Taking a lock already held is true.
-    bool take();
+    enum class Outcome {
+        Taken,       // or held already
+        HeldByOther, // a live recorder holds it
+        Unavailable, // the lock file cannot be written (a full or read-only medium)
+    };
+    Outcome take();
     void release();
     bool held() const;
     // Why take() failed, for the operator: who holds the folder, by PID.

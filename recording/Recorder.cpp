@@ -37,8 +37,9 @@ void Recorder::startStop() {
 
 void Recorder::start() {
     // Not while tkrecord or another window records here: both would write
-    // the same second's file.
-    if (!m_folderLock->take()) {
+    // the same second's file. A lock file that cannot be written (a full
+    // disk) leaves the refusal to the header's own write.
+    if (m_folderLock->take() == FolderLock::Outcome::HeldByOther) {
         Q_EMIT statusText(QStringLiteral("Not recording: ") + m_folderLock->refusal() +
                           QLatin1Char('.'));
         return;

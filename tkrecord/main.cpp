@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
         return refuse(error, 1);
 
     recording::FolderLock folderLock;
-    if (!folderLock.take())
+    if (folderLock.take() != recording::FolderLock::Outcome::Taken)
         return refuse(folderLock.refusal(), 1);
 
     tkrecord::LineOutput output(fileno(stdout));

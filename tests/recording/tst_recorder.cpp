@@ -190,7 +190,7 @@ void TestRecorder::placeObstacle(Obstacle obstacle) {
         QVERIFY(m_limit->applied());
         break;
     case Obstacle::FolderHeld:
-        m_otherRecorder = std::make_unique<QLockFile>(QStringLiteral("recording.lock"));
+        m_otherRecorder = std::make_unique<QLockFile>(QStringLiteral(".recording.lock"));
         QVERIFY(m_otherRecorder->tryLock(0));
         break;
     }
@@ -350,7 +350,7 @@ void TestRecorder::startRefused_data() {
     QTest::newRow("folder held by another recorder")
         << Obstacle::FolderHeld
         << QStringLiteral("Not recording: this folder is being recorded by tst_recorder (PID %1, "
-                          "lock file %2/recording.lock).")
+                          "lock file %2/.recording.lock).")
                .arg(QCoreApplication::applicationPid());
 }
 

@@ -132,7 +132,7 @@ void TestTkrecord::refusedStart_data() {
     QTest::newRow("folder held by another recorder")
         << QStringList() << 1
         << QStringLiteral("tkrecord: this folder is being recorded by tst_tkrecord (PID %1, "
-                          "lock file %2/recording.lock)")
+                          "lock file %2/.recording.lock)")
                .arg(QCoreApplication::applicationPid())
         << "held";
 }
@@ -150,7 +150,7 @@ void TestTkrecord::refusedStart() {
     firstLine.replace(QStringLiteral("%2"), m_dir->path());
     writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"));
     const QString conf = m_dir->filePath(QStringLiteral("conf.ini"));
-    QLockFile lock(m_dir->filePath(QStringLiteral("recording.lock")));
+    QLockFile lock(m_dir->filePath(QStringLiteral(".recording.lock")));
     if (folder.startsWith(QLatin1String("conf ")))
         QVERIFY(QFile::remove(conf));
     if (folder == QLatin1String("conf folder"))
@@ -227,9 +227,7 @@ void TestTkrecord::recordsWhatTheControllerSent() {
 // that leaves after two. The hang-up is ignored, and the port's loss is said
 // into a pipe without a reader: the records go on.
 void TestTkrecord::keepsRecordingUnderNohupWithItsReaderGone() {
-    Pty pty;
     const QString link = m_dir->filePath(QStringLiteral("adapter"));
-    QVERIFY(pty.isValid() && QFile::link(pty.path(), link));
     writeConf(m_dir->path(), link);
     QProcess shell;
     shell.start(QStringLiteral("sh"),
@@ -241,8 +239,11 @@ void TestTkrecord::keepsRecordingUnderNohupWithItsReaderGone() {
     QCOMPARE(out.count('\n'), 3);
     QVERIFY2(out.split('\n')[1].contains(" recording in REC_"), out.constData());
     qint64 pid = 0;
-    QLockFile lock(m_dir->filePath(QStringLiteral("recording.lock")));
+    QLockFile lock(m_dir->filePath(QStringLiteral(".recording.lock")));
     QVERIFY(lock.getLockInfo(&pid, nullptr, nullptr) && pid > 0);
+    // Only now: a child would inherit its controlling side and keep it from hanging up.
+    Pty pty;
+    QVERIFY(pty.isValid() && QFile::link(pty.path(), link));
     const QString serialLock = serialLockFileFor(pty.path());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(serialLock), waitMs);
     const auto records = [&] {
