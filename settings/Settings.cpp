@@ -48,7 +48,7 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
 }
 
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    const ProfileWrite written = writeProfileStrings(
+    ProfileWrite written = writeProfileStrings(
         section,
         {
             {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
