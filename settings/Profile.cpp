@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include "ConfFile.h"
+
 namespace settings {
 
 namespace {
@@ -89,16 +91,6 @@ Lines splitLines(const QByteArray& bytes) {
     return result;
 }
 
-std::optional<Lines> readLines(const QString& path, QString* reason = nullptr) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (reason)
-            *reason = file.errorString();
-        return std::nullopt;
-    }
-    return splitLines(file.readAll());
-}
-
 // The name inside "[name]", or nothing when the line is not a section line.
 std::optional<QString> sectionName(const QString& line) {
     const QString t = line.trimmed();
@@ -164,23 +156,37 @@ void setKey(Lines& file, const QString& section, const QString& key, const QStri
 // The reason names the file once: Qt's own words sometimes name it already.
 ProfileWrite failed(const QString& path, const QString& why) {
     const QString file = QDir::toNativeSeparators(path);
-    return {false, why.contains(file) ? why : file + QStringLiteral(": ") + why};
+    return {false, why.contains(file) ? why : file + QStringLiteral(": ") + why, {}};
 }
 
 } // namespace
 
-QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
-                         const QString& path) {
-    const auto file = readLines(path);
-    if (!file)
-        return defaultText.left(profileValueMax);
-    const auto [first, end] = sectionBody(file->text, section);
-    for (qsizetype i = first; first >= 0 && i < end; ++i) {
-        const auto entry = entryOf(file->text[i]);
-        if (entry && sameName(entry->key, key))
-            return entry->value.left(profileValueMax);
+ProfileText::ProfileText(const QByteArray& bytes) : m_lines(splitLines(bytes).text) {}
+
+QString ProfileText::value(const QString& section, const QString& key,
+                           const QString& defaultText) const {
+    for (const auto& [name, value] : entries(section)) {
+        if (sameName(name, key))
+            return value;
     }
     return defaultText.left(profileValueMax);
+}
+
+QList<std::pair<QString, QString>> ProfileText::entries(const QString& section) const {
+    QList<std::pair<QString, QString>> found;
+    const auto [first, end] = sectionBody(m_lines, section);
+    for (qsizetype i = first; first >= 0 && i < end; ++i) {
+        if (const auto entry = entryOf(m_lines[i]))
+            found.emplace_back(entry->key, entry->value.left(profileValueMax));
+    }
+    return found;
+}
+
+QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
+                         const QString& path) {
+    const ConfFileRead read = readConfFile(path);
+    return ProfileText(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray())
+        .value(section, key, defaultText);
 }
 
 ProfileWrite writeProfileStrings(const QString& section,
@@ -188,13 +194,11 @@ ProfileWrite writeProfileStrings(const QString& section,
                                  const QString& path) {
     Lines file;
     file.newline = nativeNewline();
-    if (QFile::exists(path)) {
-        QString why;
-        auto existing = readLines(path, &why);
-        if (!existing)
-            return failed(path, why); // never replace a file we could not read
-        file = *existing;
-    }
+    const ConfFileRead read = readConfFile(path);
+    if (read.status == ConfFileRead::Status::Unreadable)
+        return {false, read.reason, {}}; // never replace a file we could not read
+    if (read.status == ConfFileRead::Status::Read)
+        file = splitLines(read.bytes);
     for (const auto& [key, value] : entries)
         setKey(file, section, key, value);
 
@@ -212,7 +216,7 @@ ProfileWrite writeProfileStrings(const QString& section,
     }
     if (!out.commit())
         return failed(path, out.errorString());
-    return {true, {}};
+    return {true, {}, bytes};
 }
 
 bool writeProfileString(const QString& section, const QString& key, const QString& value,

@@ -2,38 +2,53 @@
 
 #include "Data.h"
 #include "NumberText.h"
+#include "PortsSection.h"
 #include "Profile.h"
 
 namespace settings {
 
 namespace {
 
-int16_t readWholeNumber(const QString& section, const QString& key, int16_t fallback,
-                        const QString& path) {
-    const QString text = getProfileString(section, key, QString::number(fallback), path);
+int16_t readWholeNumber(const ProfileText& file, const QString& section, const QString& key,
+                        int16_t fallback) {
+    const QString text = file.value(section, key, QString::number(fallback));
     return roundToInt16(leadingNumber(text)).value_or(fallback);
 }
 
-float readNumber(const QString& section, const QString& key, const QString& fallback,
-                 const QString& path) {
-    return static_cast<float>(leadingNumber(getProfileString(section, key, fallback, path)));
+float readNumber(const ProfileText& file, const QString& section, const QString& key,
+                 const QString& fallback) {
+    return static_cast<float>(leadingNumber(file.value(section, key, fallback)));
 }
 
 } // namespace
 
-void loadSettings(const QString& section, const QString& path) {
-    Data::comPortNum = readWholeNumber(section, QStringLiteral("ComPortNum"), 1, path);
+SettingsRead loadSettings(const QString& section, const QString& path) {
+    const ConfFileRead read = readConfFile(path);
+    const ProfileText file(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray());
+    Data::comPortNum = readWholeNumber(file, section, QStringLiteral("ComPortNum"), 1);
     Data::comPortSpeed =
-        getProfileString(section, QStringLiteral("ComPortSpeed"), QStringLiteral("19200"), path);
-    Data::intervRecord = readWholeNumber(section, QStringLiteral("interv_record"), 20, path);
-    Data::yValueMin = readNumber(section, QStringLiteral("Yvaluemin"), QStringLiteral("0"), path);
-    Data::yValueMax = readNumber(section, QStringLiteral("Yvaluemax"), QStringLiteral("300"), path);
+        file.value(section, QStringLiteral("ComPortSpeed"), QStringLiteral("19200"));
+    Data::intervRecord = readWholeNumber(file, section, QStringLiteral("interv_record"), 20);
+    Data::yValueMin = readNumber(file, section, QStringLiteral("Yvaluemin"), QStringLiteral("0"));
+    Data::yValueMax = readNumber(file, section, QStringLiteral("Yvaluemax"), QStringLiteral("300"));
     Data::timeScale =
-        readNumber(section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"), path);
+        readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
+    keepPortsSection(file);
+
+    SettingsRead result{read.status, read.reason, {}};
+    // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
+    // the record timer at its own 20 s.
+    const QString interval =
+        file.value(section, QStringLiteral("interv_record"), QStringLiteral("20"));
+    const auto seconds = roundToInt16(leadingNumber(interval));
+    if (!seconds || *seconds < 1)
+        result.intervalRefused =
+            QStringLiteral("interv_record \"%1\" out of range, 1 to 32767 s").arg(interval);
+    return result;
 }
 
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    return writeProfileStrings(
+    ProfileWrite written = writeProfileStrings(
         section,
         {
             {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
@@ -44,6 +59,11 @@ ProfileWrite saveSettings(const QString& section, const QString& path) {
             {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
         },
         path);
+    // "Close" is where the operator asks for conf.ini to count again: its
+    // [Ports] entries too, as written with the six keys.
+    if (written)
+        keepPortsSection(ProfileText(written.bytes));
+    return written;
 }
 
 } // namespace settings

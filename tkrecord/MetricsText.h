@@ -24,6 +24,8 @@ struct MetricsSnapshot {
     quint64 pollsNotConnected = 0;
     quint64 records = 0;
     quint64 recordErrors = 0;
+    // State lines the output did not take (its reader gone, a full pipe).
+    quint64 linesDropped = 0;
 };
 
 // Every metric with its HELP and TYPE lines; the three values only while
