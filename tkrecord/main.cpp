@@ -5,6 +5,7 @@
 
 #include "MetricsServer.h"
 #include "Options.h"
+#include "Probe.h"
 #include "QuitSignals.h"
 #include "RecordService.h"
 #include "StateLog.h"
@@ -44,6 +45,8 @@ int main(int argc, char* argv[]) {
         return refuse(error, 1);
 
     const auto say = [](const QString& line) { printLine(stdout, line); };
+    if (options.probe)
+        return tkrecord::runProbe(say);
     tkrecord::RecordService service({}, say);
     tkrecord::MetricsServer metrics(
         [&service] { return tkrecord::metricsText(service.snapshot()); });
