@@ -362,9 +362,10 @@ void Parameters_dialog::searchEnded(const tklink::SearchOutcome& outcome) {
     // As if typed: nothing is in force before "Apply", nor saved before "Close".
     Combo1->setEditText(QString::number(outcome.device.portNumber));
     Combo2->setEditText(QString::number(outcome.speed));
-    portInfoLabel->setText(QStringLiteral("Controller found on port %1 at %2 bit/s: \"Apply\"")
-                               .arg(outcome.device.portNumber)
-                               .arg(outcome.speed));
+    portInfoLabel->setText(
+        QStringLiteral("Controller found on port %1 at %2 bit/s: \"Apply\" to use it")
+            .arg(outcome.device.portNumber)
+            .arg(outcome.speed));
     if (!outcome.device.named) {
         const QString line = QStringLiteral("[Ports] %1=%2")
                                  .arg(outcome.device.portNumber)
