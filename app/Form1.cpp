@@ -190,7 +190,13 @@ void Form1::showParameters() {
                  open_port();
                  return Data::portConnected ? QString() : portFailureReason(MSComm1->lastFailure());
              },
-             m_seams.deviceForPort, QString()});
+             m_seams.deviceForPort, QString(),
+             [this] {
+                 // For "Find controller", which has it reopened with open_port.
+                 MSComm1->setPortOpen(false);
+                 Data::portConnected = false;
+                 m_pollCycle->portReopenedByUser();
+             }});
     }
     m_parameters->show();
     m_parameters->raise();

@@ -25,6 +25,10 @@ QString remedy(Kind kind) {
     }
 }
 
+// The operator who knows neither the port nor the speed is told who does.
+const QString searchHint = QStringLiteral(
+    "Parameters, \"Find controller\": tries every serial port at every usual speed.");
+
 } // namespace
 
 QString portFailureReason(const tklink::OpenFailure& failure) {
@@ -73,13 +77,13 @@ QString portFailureDetail(const tklink::OpenFailure& failure, const QStringList&
     if (failure.kind == Kind::PermissionDenied)
         return detail + QStringLiteral("\nIn a terminal: sudo usermod -aG dialout $USER");
 #endif
-    if (failure.kind != Kind::NotFound && failure.kind != Kind::NoDevice)
-        return detail;
-    detail += QLatin1Char('\n');
-    detail += present.isEmpty() ? QStringLiteral("No serial device is present.")
-                                : QStringLiteral("Serial devices present: ") +
-                                      present.join(QStringLiteral(", ")) + QLatin1Char('.');
-    return detail;
+    if (failure.kind == Kind::NotFound || failure.kind == Kind::NoDevice) {
+        detail += QLatin1Char('\n');
+        detail += present.isEmpty() ? QStringLiteral("No serial device is present.")
+                                    : QStringLiteral("Serial devices present: ") +
+                                          present.join(QStringLiteral(", ")) + QLatin1Char('.');
+    }
+    return detail + QLatin1Char('\n') + searchHint;
 }
 
 } // namespace app

@@ -14,7 +14,8 @@ namespace app {
 QString portFailureReason(const tklink::OpenFailure& failure);
 
 // The start-up box's detail: the reason, and for a device that is not there
-// the serial devices that are (present, as the operator should read them).
+// the serial devices that are (present, as the operator should read them);
+// last, where the Parameters dialog can search for the controller.
 QString portFailureDetail(const tklink::OpenFailure& failure, const QStringList& present);
 
 // The detail as rich text for a message box, which wraps its lines to fit:

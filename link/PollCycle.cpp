@@ -48,9 +48,7 @@ void PollCycle::tick() {
     }
 
     m_pollTimer.setInterval(pollIntervalMs);
-    // Slave address, read holding registers, first register, register count.
-    const QString request = QStringLiteral("09") + QStringLiteral("03") + QStringLiteral("0001") +
-                            QStringLiteral("0003");
+    const QString request = pollRequestText();
     Data::rxCount = 0;
     m_collector.requestSent();
     Q_EMIT statusText(stamped(QStringLiteral("Send request to controler ")));

@@ -90,6 +90,12 @@ int weigh(const QString& eightDigits) {
 
 } // namespace
 
+QString pollRequestText() {
+    // Slave address, read holding registers, first register, register count.
+    return QStringLiteral("09") + QStringLiteral("03") + QStringLiteral("0001") +
+           QStringLiteral("0003");
+}
+
 std::optional<uint8_t> hexPairToByte(const QString& pair) {
     if (pair.isEmpty())
         return std::nullopt;

@@ -13,6 +13,9 @@ namespace tklink {
 
 class SerialPortControl;
 
+// The poll's request: slave 9, read holding registers, registers 1 to 3.
+QString pollRequestText();
+
 // Sends the request text (two upper-case hex digits per byte) through the
 // port: fills Data::txFrame and Data::txFrameLast, appends the CRC, discards
 // the port's unread input and unsent output, sets Data::rxCount to 0 and

@@ -12,8 +12,12 @@
 #include <optional>
 
 #include "AppInfo.h"
+#include "ControllerSearch.h"
 #include "Data.h"
 #include "NumberText.h"
+#include "PortsSection.h"
+#include "SearchDevices.h"
+#include "SearchText.h"
 #include "Settings.h"
 #include "TextFormats.h"
 
@@ -72,11 +76,24 @@ Parameters_dialog::Parameters_dialog(Actions actions, QWidget* parent)
     load();
 }
 
+Parameters_dialog::~Parameters_dialog() {
+    // Closed during a search: the polled port comes back all the same.
+    if (m_search && m_search->running()) {
+        m_search->disconnect(this);
+        m_search->cancel();
+        if (m_actions.releasePort && m_actions.openPort)
+            m_actions.openPort();
+    }
+}
+
+// The dialog's height without the list of tries.
+constexpr int dialogHeight = 251;
+
 void Parameters_dialog::createControls() {
     setObjectName(QStringLiteral("Parameters_dialog"));
     setWindowTitle(QStringLiteral("Parameters"));
     setWindowIcon(QIcon(QLatin1String(windowIconFile)));
-    setFixedSize(529, 251);
+    setFixedSize(529, dialogHeight);
     setModal(false);
 
     QFont verdana(QStringLiteral("Verdana"));
@@ -155,6 +172,15 @@ void Parameters_dialog::createControls() {
     temps_box->setToolTip(scaleTip);
 
     OKButton = button("OKButton", QRect(216, 208, 73, 33), QStringLiteral("Close"));
+    // Room is left between it and "Close" for one more button.
+    findButton = button("findButton", QRect(8, 208, 105, 33), QStringLiteral("Find controller"));
+    findButton->setToolTip(
+        QStringLiteral("Try every serial port at every usual speed and fill in the one where "
+                       "the controller answers"));
+    triesLabel = label("triesLabel", QString(), QRect(8, dialogHeight, 513, 0), verdana);
+    triesLabel->setWordWrap(true);
+    triesLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    triesLabel->hide();
 
     // Says which entry was refused; empty until one is.
     refusedLabel = label("refusedLabel", QString(), QRect(300, 204, 221, 40), verdana);
@@ -169,6 +195,7 @@ void Parameters_dialog::createControls() {
     connect(Command3, &QPushButton::clicked, this, &Parameters_dialog::applyRecordInterval);
     connect(Apply, &QPushButton::clicked, this, &Parameters_dialog::applyGraph);
     connect(OKButton, &QPushButton::clicked, this, &Parameters_dialog::closeAndSave);
+    connect(findButton, &QPushButton::clicked, this, &Parameters_dialog::findController);
 }
 
 void Parameters_dialog::load() {
@@ -272,6 +299,92 @@ QString Parameters_dialog::entryName(const QLineEdit* box) const {
     if (box == max_box)
         return QStringLiteral("Maximum");
     return QStringLiteral("Time scale");
+}
+
+void Parameters_dialog::findController() {
+    if (m_search && m_search->running()) {
+        m_search->cancel();
+        return;
+    }
+    showTries({});
+    portReasonLabel->clear();
+    portReasonLabel->setToolTip(QString());
+    const auto deviceForPort =
+        m_actions.deviceForPort
+            ? m_actions.deviceForPort
+            : std::function<QString(int)>([](int n) { return configuredDevice(n); });
+    delete m_search;
+    m_search = new tklink::ControllerSearch(searchDevices(Data::comPortNum, deviceForPort),
+                                            tklink::searchSpeeds(Data::comPortSpeed), this);
+    connect(m_search, &tklink::ControllerSearch::trying, this,
+            &Parameters_dialog::showSearchProgress);
+    connect(m_search, &tklink::ControllerSearch::finished, this, &Parameters_dialog::searchEnded);
+    // The polled port is one of the devices tried: it would count as held.
+    if (m_actions.releasePort)
+        m_actions.releasePort();
+    applySerialPortButton->setEnabled(false);
+    findButton->setText(QStringLiteral("Stop search"));
+    portInfoLabel->setText(QStringLiteral("Searching for the controller..."));
+    m_search->start();
+}
+
+void Parameters_dialog::showSearchProgress(const tklink::SearchDevice& device, qint32 speed,
+                                           int number, int total) {
+    const QString text = QStringLiteral("Trying %1 at %2 bit/s (%3/%4)")
+                             .arg(searchDeviceText(device))
+                             .arg(speed)
+                             .arg(number)
+                             .arg(total);
+    portInfoLabel->setText(
+        portInfoLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, portInfoLabel->width()));
+}
+
+void Parameters_dialog::searchEnded(const tklink::SearchOutcome& outcome) {
+    if (m_actions.releasePort && m_actions.openPort)
+        m_actions.openPort();
+    applySerialPortButton->setEnabled(true);
+    findButton->setText(QStringLiteral("Find controller"));
+    if (outcome.cancelled) {
+        portInfoLabel->setText(
+            QStringLiteral("Search stopped after %1 tries").arg(outcome.tries.size()));
+        return;
+    }
+    if (!outcome.found) {
+        portInfoLabel->setText(QStringLiteral("No controller found: %1 tries in %2 s")
+                                   .arg(outcome.tries.size())
+                                   .arg(double(outcome.elapsedMs) / 1000.0, 0, 'f', 1));
+        QStringList lines = searchFailureLines(outcome.tries);
+        if (lines.isEmpty())
+            lines << QStringLiteral("No serial device is present.");
+        showTries(lines);
+        return;
+    }
+    // As if typed: nothing is in force before "Apply", nor saved before "Close".
+    Combo1->setEditText(QString::number(outcome.device.portNumber));
+    Combo2->setEditText(QString::number(outcome.speed));
+    portInfoLabel->setText(
+        QStringLiteral("Controller found on port %1 at %2 bit/s: \"Apply\" to use it")
+            .arg(outcome.device.portNumber)
+            .arg(outcome.speed));
+    if (!outcome.device.named) {
+        const QString line = QStringLiteral("[Ports] %1=%2")
+                                 .arg(outcome.device.portNumber)
+                                 .arg(outcome.device.device);
+        const QString text =
+            outcome.device.device +
+            QStringLiteral(" has no port number: add %1 to conf.ini first").arg(line);
+        portReasonLabel->setText(portReasonLabel->fontMetrics().elidedText(
+            text, Qt::ElideMiddle, portReasonLabel->width()));
+        portReasonLabel->setToolTip(text);
+    }
+}
+
+void Parameters_dialog::showTries(const QStringList& lines) {
+    triesLabel->setText(lines.join(QLatin1Char('\n')));
+    const int height = lines.isEmpty() ? 0 : triesLabel->heightForWidth(triesLabel->width()) + 8;
+    triesLabel->setGeometry(8, dialogHeight, 513, height);
+    triesLabel->setVisible(!lines.isEmpty());
+    setFixedSize(529, dialogHeight + height);
 }
 
 void Parameters_dialog::closeAndSave() {

@@ -14,6 +14,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+namespace tklink {
+class ControllerSearch;
+struct SearchDevice;
+struct SearchOutcome;
+} // namespace tklink
+
 namespace settings {
 
 class Parameters_dialog : public QDialog {
@@ -29,10 +35,15 @@ public:
         std::function<QString(int portNumber)> deviceForPort;
         // Where "Close" saves the settings; empty means conf.ini.
         QString settingsPath;
+        // Closes the polled port for "Find controller", which reopens it
+        // with openPort when the search ends, whatever the outcome. Without
+        // it nothing is closed or reopened.
+        std::function<void()> releasePort;
     };
 
     // Builds the dialog and runs its Load step. It deletes itself when closed.
     explicit Parameters_dialog(Actions actions, QWidget* parent = nullptr);
+    ~Parameters_dialog() override;
 
 private:
     void createControls();
@@ -43,6 +54,11 @@ private:
     void closeAndSave();
     void refuse(const QString& text);
     QString entryName(const QLineEdit* box) const;
+    void findController();
+    void showSearchProgress(const tklink::SearchDevice& device, qint32 speed, int number,
+                            int total);
+    void searchEnded(const tklink::SearchOutcome& outcome);
+    void showTries(const QStringList& lines);
 
     Actions m_actions;
     QComboBox* Combo1 = nullptr;
@@ -58,6 +74,10 @@ private:
     QPushButton* Command3 = nullptr;
     QPushButton* Apply = nullptr;
     QPushButton* OKButton = nullptr;
+    QPushButton* findButton = nullptr;
+    // What the last search tried, shown below the rest when it found nothing.
+    QLabel* triesLabel = nullptr;
+    tklink::ControllerSearch* m_search = nullptr;
 };
 
 } // namespace settings

@@ -15,6 +15,7 @@ struct Options {
     bool metrics = false;
     QString metricsHost = QStringLiteral("127.0.0.1");
     quint16 metricsPort = 0; // 0: any free port, told at start
+    bool probe = false;      // search for the controller instead of recording
     bool help = false;
     bool version = false;
 };

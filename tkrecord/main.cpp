@@ -8,6 +8,7 @@
 #include "LineOutput.h"
 #include "MetricsServer.h"
 #include "Options.h"
+#include "Probe.h"
 #include "QuitSignals.h"
 #include "RecordService.h"
 #include "StateLog.h"
@@ -48,12 +49,15 @@ int main(int argc, char* argv[]) {
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
         return refuse(error, 1);
 
+    tkrecord::LineOutput output(fileno(stdout));
+    const auto say = [&output](const QString& line) { output.print(line); };
+    // A search needs neither the folder nor its lock: it only tries ports.
+    if (options.probe)
+        return tkrecord::runProbe(say);
+
     recording::FolderLock folderLock;
     if (folderLock.take() != recording::FolderLock::Outcome::Taken)
         return refuse(folderLock.refusal(), 1);
-
-    tkrecord::LineOutput output(fileno(stdout));
-    const auto say = [&output](const QString& line) { output.print(line); };
     tkrecord::RecordService service({}, say);
     tkrecord::MetricsServer metrics([&service, &output] {
         tkrecord::MetricsSnapshot snapshot = service.snapshot();

@@ -179,18 +179,22 @@ void TestForm1::portFailureDetail_data() {
         << int(Kind::NotFound) << 1 << "No such file or directory"
         << QStringList{"/dev/ttyS0 (port 31)", "/dev/ttyUSB1 (port 2)"}
         << "/dev/ttyUSB0: No such file or directory. The adapter is not plugged in.\n"
-           "Serial devices present: /dev/ttyS0 (port 31), /dev/ttyUSB1 (port 2).";
+           "Serial devices present: /dev/ttyS0 (port 31), /dev/ttyUSB1 (port 2).\n"
+           "Parameters, \"Find controller\": tries every serial port at every usual speed.";
     QTest::newRow("no device: none present")
         << int(Kind::NoDevice) << 1 << "" << QStringList()
         << "Port 1 names no device: name one in conf.ini, [Ports] 1=...\n"
-           "No serial device is present.";
+           "No serial device is present.\n"
+           "Parameters, \"Find controller\": tries every serial port at every usual speed.";
     QTest::newRow("busy: another program")
         << int(Kind::Busy) << 1 << "Device or resource busy" << QStringList{"/dev/ttyS0"}
-        << "/dev/ttyUSB0: held by another program. Close that program, or choose another port.";
+        << "/dev/ttyUSB0: held by another program. Close that program, or choose another port.\n"
+           "Parameters, \"Find controller\": tries every serial port at every usual speed.";
     QTest::newRow("number below 1: no [Ports] line can help")
         << int(Kind::NoDevice) << 0 << "" << QStringList()
         << "0 is not a port number: ComPortNum must be 1 or more.\n"
-           "No serial device is present.";
+           "No serial device is present.\n"
+           "Parameters, \"Find controller\": tries every serial port at every usual speed.";
 }
 
 void TestForm1::portFailureDetail() {

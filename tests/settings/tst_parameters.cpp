@@ -41,6 +41,7 @@ private Q_SLOTS:
     void typedEntriesTakenAsTyped();
     void listEntriesShowWhole_data();
     void listEntriesShowWhole();
+    void findControllerLendsThePolledPort();
 
 private:
     Parameters_dialog* makeDialog();
@@ -101,6 +102,10 @@ Parameters_dialog* TestParameters::makeDialog() {
         return it == m_devices.end() ? QStringLiteral("(none)") : it->second;
     };
     actions.settingsPath = confPath();
+    actions.releasePort = [this] {
+        m_port->setPortOpen(false);
+        Data::portConnected = false;
+    };
     auto* dialog = new Parameters_dialog(actions);
     dialog->show();
     return dialog;
@@ -487,4 +492,25 @@ void TestParameters::listEntriesShowWhole() {
 }
 
 QTEST_MAIN(TestParameters)
+void TestParameters::findControllerLendsThePolledPort() {
+    // Stopped before its first try: the port comes back whatever the outcome.
+    Pty pty;
+    m_devices[1] = pty.path();
+    tklink::open_port(*m_port);
+    QVERIFY(Data::portConnected);
+    Parameters_dialog* dialog = makeDialog();
+    auto* find = child<QPushButton>(dialog, "findButton");
+    QCOMPARE(find->text(), QStringLiteral("Find controller"));
+    QTest::mouseClick(find, Qt::LeftButton);
+    QVERIFY(!m_port->portOpen());
+    QVERIFY(!child<QPushButton>(dialog, "applySerialPortButton")->isEnabled());
+    QTest::mouseClick(find, Qt::LeftButton);
+    QVERIFY(m_port->portOpen());
+    QVERIFY(Data::portConnected);
+    QCOMPARE(find->text(), QStringLiteral("Find controller"));
+    QCOMPARE(child<QLabel>(dialog, "portInfoLabel")->text(),
+             QStringLiteral("Search stopped after 0 tries"));
+    delete dialog;
+}
+
 #include "tst_parameters.moc"

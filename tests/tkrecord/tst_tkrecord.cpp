@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -84,6 +85,7 @@ private Q_SLOTS:
     void keepsRecordingUnderNohupWithItsReaderGone();
     void newFileAtMidnight();
     void hostileClients();
+    void probeFindsTheController();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -384,4 +386,47 @@ void TestTkrecord::hostileClients() {
 }
 
 QTEST_GUILESS_MAIN(TestTkrecord)
+void TestTkrecord::probeFindsTheController() {
+    // The controller answers only at 9600 bit/s; the configured port is a
+    // line where nothing answers, and a third is held by this process.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--baud", "9600", "--check-baud", "1"});
+    QVERIFY(sim.start(waitMs));
+    Pty silent;
+    Pty held;
+    QSerialPort holder(held.path());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+    QFile conf(m_dir->filePath(QStringLiteral("conf.ini")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[Ports]\n1=%1\n2=%2\n3=%3\n[TK840 TK960 PC control]\n"
+                              "ComPortNum=2\nComPortSpeed=19200\n")
+                   .arg(sim.link(), silent.path(), held.path())
+                   .toUtf8());
+    conf.close();
+
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--probe"});
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    const QString out = QString::fromUtf8(tkrecord.readAllStandardOutput());
+    QCOMPARE(tkrecord.exitCode(), 0);
+    // Speed by speed, the configured port first; the machine's own serial
+    // devices may come between these lines.
+    const QStringList expected{
+        silent.path() + " (port 2) at 19200 bit/s: no answer",
+        sim.link() + " (port 1) at 19200 bit/s: no answer",
+        held.path() + " (port 3): skipped, another program holds it",
+        silent.path() + " (port 2) at 9600 bit/s: no answer",
+        sim.link() + " (port 1) at 9600 bit/s: the controller answered",
+    };
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    qsizetype at = 0;
+    for (const QString& line : expected) {
+        at = lines.indexOf(line, at);
+        QVERIFY2(at >= 0, qPrintable(line + QStringLiteral(" not in order in:\n") + out));
+    }
+    QCOMPARE(lines.filter(held.path()).size(), 1);
+    QCOMPARE(lines.mid(lines.size() - 3),
+             QStringList({"[TK840 TK960 PC control]", "ComPortNum=1", "ComPortSpeed=9600"}));
+    QVERIFY(holder.isOpen());
+}
+
 #include "tst_tkrecord.moc"

@@ -35,7 +35,7 @@ private Q_SLOTS:
 
 void TestTkrecordParts::options_data() {
     QTest::addColumn<QStringList>("arguments");
-    // "dir|host:port|help|version", or the message for a refused line.
+    // "dir|host:port|help|version" and "|probe" if asked, or the message for a refused line.
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("dir and metrics")
@@ -45,6 +45,9 @@ void TestTkrecordParts::options_data() {
         << QStringList{"--dir=/srv/oven", "--metrics=:9101"} << "/srv/oven|127.0.0.1:9101||";
     QTest::newRow("ipv6") << QStringList{"--metrics", "[::1]:9103"} << "|::1:9103||";
     QTest::newRow("help and version") << QStringList{"-h", "--version"} << "||help|version";
+    QTest::newRow("probe in a folder")
+        << QStringList{"--probe", "--dir", "/srv/oven"} << "/srv/oven||||probe";
+    QTest::newRow("probe with a value") << QStringList{"--probe=1"} << "--probe takes no value";
     QTest::newRow("unknown option") << QStringList{"--verbose"} << "unknown option \"--verbose\"";
     QTest::newRow("dir without folder") << QStringList{"--dir"} << "--dir needs a folder";
     const QString badEndpoint = QStringLiteral("--metrics needs HOST:PORT with an IP address and "
@@ -67,6 +70,8 @@ void TestTkrecordParts::options() {
                        : QString();
         got = QStringList({o->dir, endpoint, o->help ? "help" : "", o->version ? "version" : ""})
                   .join(QLatin1Char('|'));
+        if (o->probe)
+            got += QStringLiteral("|probe");
     } else {
         got = std::get<QString>(result);
     }

@@ -537,6 +537,8 @@ void TestTksim::badArguments_data() {
         << QStringList{"--link", "x", "--fixed", "2153,2000"} << "--fixed needs three values";
     QTest::newRow("register out of range")
         << QStringList{"--link", "x", "--fixed", "2153,40000,45"} << "--fixed needs three values";
+    QTest::newRow("speed check neither on nor off")
+        << QStringList{"--link", "x", "--check-baud", "yes"} << "--check-baud needs 0 or 1";
     QTest::newRow("unknown option")
         << QStringList{"--link", "x", "--colour", "red"} << "unknown option --colour";
     QTest::newRow("missing value") << QStringList{"--link"} << "--link needs a value";
@@ -563,6 +565,7 @@ void TestTksim::helpListsOptions() {
     for (const char* option : {"--link PATH",
                                "--device DEVICE",
                                "--baud N",
+                               "--check-baud 1",
                                "--address N",
                                "--fixed T,S,P",
                                "--room",

@@ -62,6 +62,11 @@ bool setRawLine(int fd, int baud) {
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+bool lineAtBaud(int fd, int baud) {
+    termios tio{};
+    return tcgetattr(fd, &tio) == 0 && cfgetospeed(&tio) == speedConstant(baud);
+}
+
 Endpoint::Endpoint(Kind kind, std::string path, int baud)
     : m_kind(kind), m_path(std::move(path)), m_baud(baud) {}
 

@@ -44,4 +44,8 @@ private:
 // Puts a terminal in raw 8N1 mode at baud; false for a speed termios lacks.
 bool setRawLine(int fd, int baud);
 
+// The line's speed as the other side set it last is baud. On a pty's
+// controlling side the terminal side's settings are read.
+bool lineAtBaud(int fd, int baud);
+
 } // namespace tksim

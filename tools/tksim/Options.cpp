@@ -92,6 +92,13 @@ const std::map<std::string, Setter>& setters() {
         {"link", text(&Options::link)},
         {"device", text(&Options::device)},
         {"baud", whole(&Options::baud, 50, 4000000, "a speed in bit/s")},
+        {"check-baud",
+         [](const std::string& t, Options& o) -> std::string {
+             if (t != "0" && t != "1")
+                 return "needs 0 or 1";
+             o.checkBaud = t == "1";
+             return {};
+         }},
         {"address", whole(&Options::address, 1, 247, "an address from 1 to 247")},
         {"log", text(&Options::logFile)},
         {"seed",
@@ -194,6 +201,8 @@ Serial line:
   --link PATH             create a pseudo-terminal, symbolic link PATH to it
   --device DEVICE         use this serial device instead (RS-485 adapter, socat)
   --baud N                line speed in bit/s, 8N1 (default 19200)
+  --check-baud 1          with --link: a request sent at another speed is lost,
+                          as on a real line (a pty carries any speed)
   --address N             slave address (default 9)
 
 Registers and oven:

@@ -27,6 +27,9 @@ struct Options {
     std::string link;   // pseudo-terminal mode: path of the symbolic link
     std::string device; // device mode: an existing serial device
     int baud = 19200;
+    // Link mode: requests sent at another speed than baud are lost, as on a
+    // real line, instead of being answered whatever the pty's setting.
+    bool checkBaud = false;
     int address = 9;
     std::string logFile; // empty: standard error
     std::uint32_t seed = 1;

@@ -333,6 +333,12 @@ void Simulator::readFromLine() {
     std::uint8_t buffer[512];
     for (;;) {
         const ssize_t n = ::read(m_endpoint.fd(), buffer, sizeof buffer);
+        if (n > 0 && m_options.checkBaud && !m_options.link.empty() &&
+            !lineAtBaud(m_endpoint.fd(), m_options.baud)) {
+            // At a wrong speed a controller hears only framing errors.
+            m_log.line("lost " + std::to_string(n) + " bytes sent at another speed");
+            continue;
+        }
         if (n > 0) {
             m_toSlave.insert(m_toSlave.end(), buffer, buffer + n);
             continue;

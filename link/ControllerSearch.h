@@ -1,0 +1,105 @@
+#pragma once
+
+// The search for the controller: every candidate device at every speed,
+// speed by speed (the usual speeds are tried on all devices before the rare
+// ones), the poll's own request sent and its answer checked as the poll
+// checks it. It stops at the first valid answer. Asynchronous on the calling
+// thread's event loop and cancellable. A device another program holds (its
+// lock file, or busy) is skipped and never tried again in the same search;
+// the search opens each device only for its own try.
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <vector>
+
+#include "SearchPlan.h"
+#include "SerialPortControl.h"
+
+namespace tklink {
+
+// How one try ended.
+enum class TryResult {
+    Answer,     // a valid answer: the controller is there at this speed
+    Exception,  // a valid exception answer: there too, refusing the request
+    NoAnswer,   // nothing came in time
+    BadAnswer,  // bytes came, but no valid frame (often a wrong speed)
+    Busy,       // another program holds the device: skipped
+    OpenFailed, // the device did not open: not tried at other speeds
+    Lost,       // the device went away during the try
+};
+
+struct SearchTry {
+    SearchDevice device;
+    qint32 speed = 0;
+    TryResult result = TryResult::NoAnswer;
+    // The system's words for OpenFailed and Lost; the exception code for
+    // Exception.
+    QString detail;
+};
+
+struct SearchOutcome {
+    bool found = false;
+    bool cancelled = false;
+    SearchDevice device; // where the controller answered
+    qint32 speed = 0;
+    QList<SearchTry> tries;
+    qint64 elapsedMs = 0;
+};
+
+class ControllerSearch : public QObject {
+    Q_OBJECT
+
+public:
+    ControllerSearch(QList<SearchDevice> devices, QList<qint32> speeds, QObject* parent = nullptr);
+    ~ControllerSearch() override;
+
+    // Starts from the first device and speed; the first try begins at the
+    // next turn of the event loop.
+    void start();
+    // Ends the search at once, the port closed: finished() with cancelled.
+    void cancel();
+    bool running() const { return m_running; }
+
+Q_SIGNALS:
+    // A try begins: number counts from 1 up to at most total.
+    void trying(const tklink::SearchDevice& device, qint32 speed, int number, int total);
+    void tried(const tklink::SearchTry& attempt);
+    // Once per start().
+    void finished(const tklink::SearchOutcome& outcome);
+
+private:
+    void nextTry();
+    void receive();
+    void waitOver();
+    void deviceLost();
+    void endTry(TryResult result, const QString& detail = QString());
+    void finish(bool found, bool cancelled);
+
+    QList<SearchDevice> m_devices;
+    QList<qint32> m_speeds;
+    SerialPortControl m_port;
+    QTimer m_next;
+    QTimer m_answerTimer;
+    QElapsedTimer m_clock;
+    SearchOutcome m_outcome;
+    // Devices out of the search (held by another program, not opening).
+    std::vector<bool> m_out;
+    qsizetype m_speedIndex = 0;
+    qsizetype m_deviceIndex = -1;
+    int m_tryNumber = 0;
+    bool m_running = false;
+    bool m_waiting = false;
+    // Bytes came during this try that made no valid frame.
+    bool m_badBytes = false;
+    QByteArray m_held;
+    QByteArray m_request;
+};
+
+} // namespace tklink
+
+Q_DECLARE_METATYPE(tklink::SearchTry)
+Q_DECLARE_METATYPE(tklink::SearchOutcome)

@@ -1,0 +1,110 @@
+#include "SearchText.h"
+
+#include "AppInfo.h"
+
+#include <algorithm>
+
+namespace settings {
+
+namespace {
+
+using tklink::TryResult;
+
+QString resultText(const tklink::SearchTry& attempt) {
+    switch (attempt.result) {
+    case TryResult::Answer:
+        return QStringLiteral("the controller answered");
+    case TryResult::Exception:
+        return QStringLiteral("the controller answered (exception %1)").arg(attempt.detail);
+    case TryResult::NoAnswer:
+        return QStringLiteral("no answer");
+    case TryResult::BadAnswer:
+        return QStringLiteral("bad answer");
+    case TryResult::Busy:
+        return QStringLiteral("skipped, another program holds it");
+    case TryResult::OpenFailed:
+        return QStringLiteral("does not open: ") + attempt.detail;
+    case TryResult::Lost:
+        return QStringLiteral("lost: ") + attempt.detail;
+    }
+    return {};
+}
+
+bool triedAtSpeed(TryResult result) {
+    return result == TryResult::NoAnswer || result == TryResult::BadAnswer;
+}
+
+} // namespace
+
+QString searchDeviceText(const tklink::SearchDevice& device) {
+    return device.named ? QStringLiteral("%1 (port %2)").arg(device.device).arg(device.portNumber)
+                        : device.device + QStringLiteral(" (no port number)");
+}
+
+QString searchTryLine(const tklink::SearchTry& attempt) {
+    const QString where = searchDeviceText(attempt.device);
+    // A device that did not open was not tried at any speed.
+    if (attempt.result == TryResult::Busy || attempt.result == TryResult::OpenFailed)
+        return where + QStringLiteral(": ") + resultText(attempt);
+    return QStringLiteral("%1 at %2 bit/s: %3")
+        .arg(where)
+        .arg(attempt.speed)
+        .arg(resultText(attempt));
+}
+
+QStringList searchFailureLines(const QList<tklink::SearchTry>& tries) {
+    struct PerDevice {
+        tklink::SearchDevice device;
+        QList<qint32> noAnswer;
+        QList<qint32> badAnswer;
+        QString end; // why it left the search, if it did
+    };
+    QList<PerDevice> devices;
+    for (const tklink::SearchTry& attempt : tries) {
+        auto it = std::find_if(devices.begin(), devices.end(), [&](const PerDevice& d) {
+            return d.device.device == attempt.device.device;
+        });
+        if (it == devices.end()) {
+            devices << PerDevice{attempt.device, {}, {}, {}};
+            it = devices.end() - 1;
+        }
+        if (attempt.result == TryResult::NoAnswer)
+            it->noAnswer << attempt.speed;
+        else if (attempt.result == TryResult::BadAnswer)
+            it->badAnswer << attempt.speed;
+        else if (!triedAtSpeed(attempt.result))
+            it->end = resultText(attempt);
+    }
+    const auto speedList = [](const QList<qint32>& speeds) {
+        QStringList texts;
+        for (const qint32 speed : speeds)
+            texts << QString::number(speed);
+        return texts.join(QStringLiteral(", ")) + QStringLiteral(" bit/s");
+    };
+    QStringList lines;
+    for (const PerDevice& d : devices) {
+        QStringList parts;
+        if (!d.noAnswer.isEmpty())
+            parts << QStringLiteral("no answer at ") + speedList(d.noAnswer);
+        if (!d.badAnswer.isEmpty())
+            parts << QStringLiteral("bad answer at ") + speedList(d.badAnswer);
+        if (!d.end.isEmpty())
+            parts << d.end;
+        lines << searchDeviceText(d.device) + QStringLiteral(": ") +
+                     parts.join(QStringLiteral("; "));
+    }
+    return lines;
+}
+
+QStringList searchConfLines(const tklink::SearchDevice& device, qint32 speed) {
+    QStringList lines;
+    if (!device.named)
+        lines << QStringLiteral("[Ports]")
+              << QStringLiteral("%1=%2").arg(device.portNumber).arg(device.device);
+    lines << QLatin1Char('[') + QLatin1String(appTitle) + QLatin1Char(']')
+          << QStringLiteral("ComPortNum=%1").arg(device.portNumber)
+          << QStringLiteral("ComPortSpeed=%1").arg(speed);
+    return lines;
+}
+
+} // namespace settings

@@ -1,0 +1,29 @@
+#pragma once
+
+// What the controller search tells the operator, in tkcontrol's dialog and in
+// "tkrecord --probe": a line per try, a line per device when nothing answered,
+// and the conf.ini lines of what was found.
+
+#include <QString>
+#include <QStringList>
+
+#include "ControllerSearch.h"
+
+namespace settings {
+
+// "/dev/ttyUSB0 (port 1)", or "/dev/ttyAMA0 (no port number)".
+QString searchDeviceText(const tklink::SearchDevice& device);
+
+// "/dev/ttyUSB0 (port 1) at 9600 bit/s: no answer".
+QString searchTryLine(const tklink::SearchTry& attempt);
+
+// One line per device, in the order first tried, saying why the controller
+// was not found there: "/dev/ttyUSB0 (port 1): no answer at 19200, 9600 bit/s".
+QStringList searchFailureLines(const QList<tklink::SearchTry>& tries);
+
+// The conf.ini lines that select what was found: a [Ports] line first when no
+// number names the device, then ComPortNum and ComPortSpeed in the program's
+// section.
+QStringList searchConfLines(const tklink::SearchDevice& device, qint32 speed);
+
+} // namespace settings

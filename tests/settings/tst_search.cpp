@@ -1,0 +1,93 @@
+// The controller search's plan and words: the order it tries things in, how
+// long it waits, and what it tells the operator.
+
+#include <QTest>
+
+#include "SearchText.h"
+
+using tklink::SearchDevice;
+using tklink::SearchTry;
+using tklink::TryResult;
+
+Q_DECLARE_METATYPE(QList<qint32>)
+
+class TestSearch : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void speeds_data();
+    void speeds();
+    void distinct();
+    void answerWait_data();
+    void answerWait();
+    void words();
+};
+
+void TestSearch::speeds_data() {
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QList<qint32>>("speeds");
+    QTest::newRow("a usual speed moves to the front")
+        << "9600" << QList<qint32>{9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200};
+    QTest::newRow("an unusual one is added")
+        << "14400" << QList<qint32>{14400, 19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200};
+    QTest::newRow("not a speed: the usual ones")
+        << "fast" << QList<qint32>{19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200};
+}
+
+void TestSearch::speeds() {
+    QFETCH(QString, configured);
+    QTEST(tklink::searchSpeeds(configured), "speeds");
+}
+
+void TestSearch::distinct() {
+    // A by-id link reaches ttyUSB0; ttyS9 is not there.
+    const auto identity = [](const QString& name) {
+        return name.endsWith(QLatin1String("FTDI_A1")) ? QStringLiteral("/dev/ttyUSB0")
+               : name == QLatin1String("/dev/ttyS9")   ? QString()
+                                                       : name;
+    };
+    const QList<SearchDevice> candidates{{"/dev/serial/by-id/usb-FTDI_A1", 0, false},
+                                         {"/dev/ttyS9", 40},
+                                         {"/dev/ttyUSB0", 1},
+                                         {"/dev/ttyAMA0", 0, false}};
+    const QList<SearchDevice> expected{{"/dev/serial/by-id/usb-FTDI_A1", 1, true},
+                                       {"/dev/ttyAMA0", 0, false}};
+    QCOMPARE(tklink::distinctDevices(candidates, identity), expected);
+}
+
+void TestSearch::answerWait_data() {
+    QTest::addColumn<qint32>("speed");
+    QTest::addColumn<int>("ms");
+    // 190 bits on the line, rounded up, and 150 ms of turnaround.
+    QTest::newRow("9600") << 9600 << 20 + 150;
+    QTest::newRow("1200") << 1200 << 159 + 150;
+    QTest::newRow("115200") << 115200 << 2 + 150;
+}
+
+void TestSearch::answerWait() {
+    QFETCH(qint32, speed);
+    QTEST(tklink::answerWaitMs(speed), "ms");
+}
+
+void TestSearch::words() {
+    const SearchDevice usb{"/dev/ttyUSB0", 1};
+    const SearchDevice amaUnnamed{"/dev/ttyAMA0", 4, false};
+    const QList<SearchTry> tries{{usb, 19200, TryResult::BadAnswer, {}},
+                                 {amaUnnamed, 19200, TryResult::Busy, "Device or resource busy"},
+                                 {usb, 9600, TryResult::NoAnswer, {}},
+                                 {usb, 1200, TryResult::NoAnswer, {}}};
+    QCOMPARE(settings::searchTryLine(tries[0]),
+             QStringLiteral("/dev/ttyUSB0 (port 1) at 19200 bit/s: bad answer"));
+    QCOMPARE(settings::searchTryLine(tries[1]),
+             QStringLiteral("/dev/ttyAMA0 (no port number): skipped, another program holds it"));
+    QCOMPARE(settings::searchFailureLines(tries),
+             QStringList({"/dev/ttyUSB0 (port 1): no answer at 9600, 1200 bit/s; bad answer at "
+                          "19200 bit/s",
+                          "/dev/ttyAMA0 (no port number): skipped, another program holds it"}));
+    QCOMPARE(settings::searchConfLines(amaUnnamed, 9600),
+             QStringList({"[Ports]", "4=/dev/ttyAMA0", "[TK840 TK960 PC control]", "ComPortNum=4",
+                          "ComPortSpeed=9600"}));
+}
+
+QTEST_GUILESS_MAIN(TestSearch)
+#include "tst_search.moc"

@@ -1,0 +1,55 @@
+#include "Probe.h"
+
+#include <QEventLoop>
+
+#include "AppInfo.h"
+#include "ControllerSearch.h"
+#include "Data.h"
+#include "PortsSection.h"
+#include "SearchDevices.h"
+#include "SearchText.h"
+#include "Settings.h"
+
+namespace tkrecord {
+
+int runProbe(const std::function<void(const QString&)>& say) {
+    const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
+    if (read.status == settings::ConfFileRead::Status::Unreadable) {
+        say(QStringLiteral("cannot read the settings: ") + read.reason);
+        return 1;
+    }
+    const QList<tklink::SearchDevice> devices = settings::searchDevices(
+        Data::comPortNum, [](int n) { return settings::configuredDevice(n); });
+    tklink::ControllerSearch search(devices, tklink::searchSpeeds(Data::comPortSpeed));
+    QEventLoop loop;
+    tklink::SearchOutcome outcome;
+    QObject::connect(
+        &search, &tklink::ControllerSearch::tried, &loop,
+        [&say](const tklink::SearchTry& attempt) { say(settings::searchTryLine(attempt)); });
+    QObject::connect(&search, &tklink::ControllerSearch::finished, &loop,
+                     [&](const tklink::SearchOutcome& result) {
+                         outcome = result;
+                         loop.quit();
+                     });
+    say(QStringLiteral("searching %1 devices at %2 speeds")
+            .arg(devices.size())
+            .arg(tklink::searchSpeeds(Data::comPortSpeed).size()));
+    search.start();
+    loop.exec();
+    const QString seconds = QString::number(double(outcome.elapsedMs) / 1000.0, 'f', 1);
+    if (!outcome.found) {
+        say(QStringLiteral("no controller found: %1 tries in %2 s")
+                .arg(outcome.tries.size())
+                .arg(seconds));
+        return 1;
+    }
+    say(QStringLiteral("controller found on %1 at %2 bit/s in %3 s; conf.ini lines:")
+            .arg(settings::searchDeviceText(outcome.device))
+            .arg(outcome.speed)
+            .arg(seconds));
+    for (const QString& line : settings::searchConfLines(outcome.device, outcome.speed))
+        say(line);
+    return 0;
+}
+
+} // namespace tkrecord
