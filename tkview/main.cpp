@@ -1,13 +1,54 @@
-#include <QCoreApplication>
+#include <QApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
 
+#include "HeadlessExport.h"
 #include "Options.h"
+#include "ViewerWindow.h"
+
+namespace {
+
+void printLine(FILE* stream, const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
+    std::fflush(stream);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    const auto parsed = tkview::parseOptions(QCoreApplication::arguments().mid(1));
-    if (std::get_if<QString>(&parsed))
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = tkview::parseOptions(arguments);
+    if (const QString* error = std::get_if<QString>(&parsed)) {
+        printLine(stderr, QStringLiteral("tkview: %1\nTry \"tkview --help\".").arg(*error));
         return tkview::exitBadOption;
-    return tkview::exitDone;
+    }
+    const tkview::Options& options = *std::get_if<tkview::Options>(&parsed);
+    if (options.help) {
+        std::fputs(qPrintable(tkview::usageText()), stdout);
+        return tkview::exitDone;
+    }
+    if (options.version) {
+        printLine(stdout, QStringLiteral("tkview ") + tkview::versionNumber());
+        return tkview::exitDone;
+    }
+    if (options.headless()) {
+        // No display needed: for scripts, scheduled jobs and servers.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        return tkview::exportWithoutWindow(options, [](const QString& line) {
+            printLine(stderr, QStringLiteral("tkview: ") + line);
+        });
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tkview"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.tkcontrol.tkview"));
+    tkview::ViewerWindow window;
+    window.show();
+    if (!options.paths.isEmpty())
+        window.openPaths(options.paths);
+    return QApplication::exec();
 }
