@@ -36,7 +36,8 @@ int main(int argc, char* argv[]) {
 
     QElapsedTimer clock;
     clock.start();
-    const std::unique_ptr<Recordings> recordings = openRecordings({QString::fromLocal8Bit(argv[1])});
+    const std::unique_ptr<Recordings> recordings =
+        openRecordings({QString::fromLocal8Bit(argv[1])});
     chart.setRecordings(recordings.get()); // draws the first picture before it returns
     bench::result("open_and_first_picture_ms", double(clock.nsecsElapsed()) / 1e6);
     const double records = double(recordings->timeline.records.size());
@@ -52,10 +53,7 @@ int main(int argc, char* argv[]) {
     const struct {
         const char* name;
         std::int64_t spanMs;
-    } zooms[] = {{"all", all.span()},
-                 {"day", 86'400'000},
-                 {"hour", 3'600'000},
-                 {"minute", 60'000}};
+    } zooms[] = {{"all", all.span()}, {"day", 86'400'000}, {"hour", 3'600'000}, {"minute", 60'000}};
     std::vector<double> everyRedraw;
     for (const auto& zoom : zooms) {
         std::vector<double> samples;
