@@ -94,4 +94,7 @@ struct Timeline {
 // A gap is a spacing longer than this many times the median spacing.
 inline constexpr double gapFactor = 2.5;
 
+// Sets medianSpacingMs and gaps from the records.
+void findGaps(Timeline& timeline);
+
 } // namespace tkview

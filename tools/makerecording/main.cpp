@@ -82,7 +82,8 @@ int main(int argc, char* argv[]) {
                                          15 * std::sin(t / 37)));
         if (i > 0 && i % 100000 == 0)
             measure += 300;
-        const float power = float(std::clamp(std::round((setpoint - measure) / 4 + 30), 0.0f, 100.0f));
+        const float power =
+            float(std::clamp(std::round((setpoint - measure) / 4 + 30), 0.0f, 100.0f));
         const QDateTime now = start.addSecs(i * period);
         text += (outage ? recording::recordLine(now, 8888, 8888, 0, locale)
                         : recording::recordLine(now, setpoint, measure, power, locale))
