@@ -18,12 +18,16 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
     }
     const Timeline& timeline = recordings->timeline;
     for (const SkippedLine& skipped : timeline.skipped)
-        say(QStringLiteral("%1, line %2 skipped: %3")
+        say(QStringLiteral("%1, line %2: skipped: %3")
                 .arg(skipped.file)
                 .arg(skipped.lineNumber)
                 .arg(skipped.reason));
     if (timeline.skippedCount > qint64(timeline.skipped.size()))
         say(QStringLiteral("%1 lines skipped in all").arg(timeline.skippedCount));
+    for (const Overlap& overlap : timeline.overlaps)
+        say(QStringLiteral("%1 and %2 overlap")
+                .arg(timeline.files[std::size_t(overlap.firstFile)].name,
+                     timeline.files[std::size_t(overlap.secondFile)].name));
     if (timeline.isEmpty()) {
         say(QStringLiteral("no records to export"));
         return exitFileFailed;

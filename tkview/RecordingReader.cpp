@@ -1,15 +1,355 @@
 #include "RecordingReader.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+#include "RecordLine.h"
+
 namespace tkview {
 
-ReadResult readRecordings(const QStringList&, const QTimeZone& zone) {
-    ReadResult result;
-    result.timeline.zone = zone;
+namespace {
+
+// The recording's marker for a value the controller did not give.
+constexpr std::int32_t noDataRaw = 8888;
+
+QString faultText(LineFault fault) {
+    switch (fault) {
+    case LineFault::NoDate:
+        return QStringLiteral("no date with a four-digit year");
+    case LineFault::BadTime:
+        return QStringLiteral("no valid time of day");
+    case LineFault::DayMonth:
+        return QStringLiteral("not a date in the file's order of day and month");
+    case LineFault::MissingValue:
+        return QStringLiteral("fewer than three values after the date");
+    case LineFault::BadValue:
+        return QStringLiteral("a value is not a whole number");
+    case LineFault::ValueRange:
+        return QStringLiteral("a value is beyond a 16-bit register");
+    case LineFault::None:
+        break;
+    }
+    return {};
+}
+
+// Local wall-clock seconds to UTC milliseconds in a zone. The offset is looked
+// up once per local hour: the records of an hour share it, and a lookup costs
+// microseconds.
+class LocalToUtc {
+public:
+    explicit LocalToUtc(const QTimeZone& zone) : zone_(zone) {}
+
+    std::int64_t toUtcMs(std::int64_t localSeconds) {
+        const std::int64_t hour =
+            localSeconds >= 0 ? localSeconds / 3600 : -((-localSeconds + 3599) / 3600);
+        if (hour != hour_) {
+            // Two steps find the offset in force at that local time.
+            const auto offsetAt = [this](std::int64_t utc) {
+                return zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
+            };
+            offset_ = offsetAt(hour * 3600 - offsetAt(hour * 3600));
+            hour_ = hour;
+        }
+        return (localSeconds - offset_) * 1000;
+    }
+
+private:
+    QTimeZone zone_;
+    std::int64_t hour_ = std::numeric_limits<std::int64_t>::min();
+    std::int64_t offset_ = 0;
+};
+
+// For each layout of dates, whether its first number is the day.
+struct DayOrder {
+    std::array<bool, dateLayoutCount> dayFirst{false, true, true};
+    std::array<bool, dateLayoutCount> fromName{};
+};
+
+// Numbers above 12 seen in each place, which only a day can hold.
+struct Evidence {
+    std::array<qint64, dateLayoutCount> firstAbove12{};
+    std::array<qint64, dateLayoutCount> secondAbove12{};
+};
+
+struct FileLines {
+    std::vector<SkippedLine> skipped; // the first ones
+    qint64 skippedCount = 0;
+    Evidence evidence;
+};
+
+std::int16_t valueOf(std::int32_t raw) {
+    return raw == noDataRaw ? noValue : std::int16_t(raw);
+}
+
+// Reads the record lines after the header into `out` with the given order of
+// day and month.
+FileLines readLines(const char* p, const char* end, char separator, const QString& name,
+                    const DayOrder& order, LocalToUtc& clock, std::vector<Record>& out) {
+    FileLines lines;
+    qint64 lineNumber = 1;
+    LineFields f;
+    while (p < end) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const char* lineEnd = newline ? newline : end;
+        const char* next = newline ? newline + 1 : end;
+        if (lineEnd > p && lineEnd[-1] == '\r')
+            --lineEnd;
+        ++lineNumber;
+        if (lineEnd == p) {
+            p = next;
+            continue;
+        }
+        LineFault fault = parseRecordLine(p, lineEnd, separator, f);
+        p = next;
+        int day = 0;
+        int month = 0;
+        if (fault == LineFault::None) {
+            const int layout = int(f.layout);
+            lines.evidence.firstAbove12[layout] += f.first > 12;
+            lines.evidence.secondAbove12[layout] += f.second > 12;
+            const bool dayFirst = f.layout == DateLayout::MonthName || order.dayFirst[layout];
+            day = dayFirst ? f.first : f.second;
+            month = dayFirst ? f.second : f.first;
+            if (!isValidDate(f.year, month, day))
+                fault = LineFault::DayMonth;
+            else if (f.setpoint < INT16_MIN + 1 || f.setpoint > INT16_MAX ||
+                     f.temperature < INT16_MIN + 1 || f.temperature > INT16_MAX ||
+                     f.power < INT16_MIN + 1 || f.power > INT16_MAX)
+                fault = LineFault::ValueRange;
+        }
+        if (fault != LineFault::None) {
+            if (lines.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
+                lines.skipped.push_back({name, lineNumber, faultText(fault)});
+            ++lines.skippedCount;
+            continue;
+        }
+        Record record;
+        record.timeMs = clock.toUtcMs(daysFromCivil(f.year, month, day) * 86400 + f.secondOfDay);
+        record.setpoint = valueOf(f.setpoint);
+        record.temperature = valueOf(f.temperature);
+        // "8888;8888;0": the power of a record without data is no value either.
+        record.power = record.setpoint == noValue && record.temperature == noValue
+                           ? noValue
+                           : std::int16_t(f.power);
+        out.push_back(record);
+    }
+    return lines;
+}
+
+// The first line of the body that reads as a record.
+bool firstRecord(const char* p, const char* end, char separator, LineFields& f) {
+    while (p < end) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const char* lineEnd = newline ? newline : end;
+        if (lineEnd > p && lineEnd[-1] == '\r')
+            --lineEnd;
+        if (parseRecordLine(p, lineEnd, separator, f) == LineFault::None)
+            return true;
+        p = newline ? newline + 1 : end;
+    }
+    return false;
+}
+
+// The order of day and month a file's name gives: the first record comes
+// within a record period of the time in the name, so the reading that lands
+// nearer is the right one. Without a name to go by, a 12-hour clock is taken
+// for the US order, month first.
+DayOrder orderFromName(const QString& name, const LineFields& f) {
+    DayOrder order;
+    if (f.layout == DateLayout::MonthName)
+        return order;
+    if (f.twelveHour)
+        order.dayFirst[int(DateLayout::YearLast)] = false;
+    std::int64_t start = 0;
+    if (!startFromFileName(name.toLatin1().constData(), start))
+        return order;
+    const auto distance = [&](int day, int month) -> std::int64_t {
+        if (!isValidDate(f.year, month, day))
+            return std::numeric_limits<std::int64_t>::max();
+        return std::abs(daysFromCivil(f.year, month, day) * 86400 + f.secondOfDay - start);
+    };
+    const std::int64_t dayFirst = distance(f.first, f.second);
+    const std::int64_t monthFirst = distance(f.second, f.first);
+    constexpr std::int64_t twoDays = 2 * 86400;
+    if (dayFirst == monthFirst || std::min(dayFirst, monthFirst) > twoDays)
+        return order;
+    order.dayFirst[int(f.layout)] = dayFirst < monthFirst;
+    order.fromName[int(f.layout)] = true;
+    return order;
+}
+
+// The order the records show for layouts the name did not decide: a number
+// above 12 can only be a day. Returns true when it differs from `order`.
+bool orderFromRecords(const Evidence& evidence, DayOrder& order) {
+    bool changed = false;
+    for (int layout = 0; layout < dateLayoutCount; ++layout) {
+        if (order.fromName[layout] || layout == int(DateLayout::MonthName))
+            continue;
+        const bool first = evidence.firstAbove12[layout] > 0;
+        const bool second = evidence.secondAbove12[layout] > 0;
+        if (first != second && order.dayFirst[layout] != first) {
+            order.dayFirst[layout] = first;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+struct FileResult {
+    SourceFile file;
+    std::vector<SkippedLine> skipped;
+    QString error;
+};
+
+FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>& out) {
+    FileResult result;
+    result.file.path = path;
+    result.file.name = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+        return result;
+    }
+    const qint64 size = file.size();
+    QByteArray copy;
+    const char* data = reinterpret_cast<const char*>(size > 0 ? file.map(0, size) : nullptr);
+    if (!data && size > 0) {
+        copy = file.readAll();
+        data = copy.constData();
+    }
+    if (size <= 0 || !data) {
+        result.error = QStringLiteral("%1: not a recording: the file is empty").arg(path);
+        return result;
+    }
+    const char* end = data + size;
+
+    // The hash goes on the other core while this one reads the lines.
+    std::thread hashing([&] {
+        result.file.sha256 =
+            QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha256);
+    });
+    const char* newline = static_cast<const char*>(std::memchr(data, '\n', std::size_t(size)));
+    const char* headerEnd = newline ? newline : end;
+    const char* body = newline ? newline + 1 : end;
+    const char separator = headerSeparator(
+        data, headerEnd > data && headerEnd[-1] == '\r' ? headerEnd - 1 : headerEnd);
+    if (separator == 0) {
+        hashing.join();
+        result.error =
+            QStringLiteral(
+                "%1: not a recording: its first line is not \"Time;Setpoint;Temperature;Power;\"")
+                .arg(path);
+        return result;
+    }
+
+    LineFields first;
+    DayOrder order;
+    if (firstRecord(body, end, separator, first))
+        order = orderFromName(result.file.name, first);
+    const std::size_t begin = out.size();
+    FileLines lines = readLines(body, end, separator, result.file.name, order, clock, out);
+    // Read again, rarely, when the records contradict the order taken first.
+    if (orderFromRecords(lines.evidence, order)) {
+        out.resize(begin);
+        lines = readLines(body, end, separator, result.file.name, order, clock, out);
+    }
+    hashing.join();
+
+    result.file.records = qint64(out.size() - begin);
+    result.file.skippedLines = lines.skippedCount;
+    result.file.dayFirst = order.dayFirst[int(DateLayout::YearLast)];
+    for (int layout : {int(DateLayout::YearLast), int(DateLayout::YearFirst)})
+        if (order.fromName[layout])
+            result.file.dayFirst = order.dayFirst[layout];
+    result.skipped = std::move(lines.skipped);
+    if (begin < out.size()) {
+        const auto [first, last] = std::minmax_element(
+            out.begin() + std::ptrdiff_t(begin), out.end(),
+            [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; });
+        result.file.firstMs = first->timeMs;
+        result.file.lastMs = last->timeMs;
+    }
     return result;
 }
 
-QStringList recordingsInFolder(const QString&) {
-    return {};
+} // namespace
+
+QStringList recordingsInFolder(const QString& folder) {
+    const QDir dir(folder);
+    QStringList paths;
+    for (const QString& name :
+         dir.entryList({QStringLiteral("REC_*.csv")}, QDir::Files | QDir::Readable, QDir::Name))
+        paths << dir.filePath(name);
+    return paths;
+}
+
+ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
+    ReadResult result;
+    Timeline& timeline = result.timeline;
+    timeline.zone = zone;
+    QStringList files;
+    qint64 bytes = 0;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            const QStringList found = recordingsInFolder(path);
+            if (found.isEmpty())
+                result.errors
+                    << QStringLiteral("%1: no recording (REC_*.csv) in this folder").arg(path);
+            files << found;
+        } else if (info.exists()) {
+            files << path;
+        } else {
+            result.errors << QStringLiteral("%1: no such file or folder").arg(path);
+        }
+    }
+    for (const QString& file : files)
+        bytes += QFileInfo(file).size();
+    // A record line has at least 22 bytes; pages reserved but never written
+    // take no memory.
+    timeline.records.reserve(std::size_t(bytes / 22 + 1));
+
+    LocalToUtc clock(zone);
+    for (const QString& path : files) {
+        FileResult read = readFile(path, clock, timeline.records);
+        if (!read.error.isEmpty()) {
+            result.errors << read.error;
+            continue;
+        }
+        for (SkippedLine& line : read.skipped)
+            if (timeline.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
+                timeline.skipped.push_back(std::move(line));
+        timeline.skippedCount += read.file.skippedLines;
+        timeline.files.push_back(std::move(read.file));
+    }
+    if (timeline.records.capacity() > timeline.records.size() * 2)
+        timeline.records.shrink_to_fit();
+
+    std::stable_sort(timeline.files.begin(), timeline.files.end(),
+                     [](const SourceFile& a, const SourceFile& b) {
+                         return a.records > 0 && (b.records == 0 || a.firstMs < b.firstMs);
+                     });
+    for (std::size_t i = 0; i < timeline.files.size(); ++i)
+        for (std::size_t j = i + 1; j < timeline.files.size(); ++j) {
+            const SourceFile& a = timeline.files[i];
+            const SourceFile& b = timeline.files[j];
+            if (a.records > 0 && b.records > 0 && b.firstMs <= a.lastMs)
+                timeline.overlaps.push_back(
+                    {int(i), int(j), b.firstMs, std::min(a.lastMs, b.lastMs)});
+        }
+    const auto byTime = [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; };
+    if (!std::is_sorted(timeline.records.begin(), timeline.records.end(), byTime))
+        std::stable_sort(timeline.records.begin(), timeline.records.end(), byTime);
+    findGaps(timeline);
+    return result;
 }
 
 } // namespace tkview

@@ -41,6 +41,9 @@ struct Gap {
     std::int64_t fromMs = 0;
     std::int64_t toMs = 0;
     std::uint32_t firstIndexAfter = 0; // index of the record that ends the gap
+    // Index of the record that starts it (the last with a temperature before
+    // it, or the first record).
+    std::uint32_t lastIndexBefore = 0;
 };
 
 // A line of a file that could not be read.
@@ -90,5 +93,8 @@ struct Timeline {
 
 // A gap is a spacing longer than this many times the median spacing.
 inline constexpr double gapFactor = 2.5;
+
+// Sets medianSpacingMs and gaps from the records.
+void findGaps(Timeline& timeline);
 
 } // namespace tkview
