@@ -18,7 +18,7 @@ const QColor temperatureColour(0, 160, 0);
 const QColor setpointColour(220, 0, 0);
 const QColor powerColour(70, 110, 200);
 const QColor gridColour(225, 225, 225);
-const QColor gapColour(240, 236, 226);
+const QColor gapColour(236, 226, 200);
 const QColor textColour(40, 40, 40);
 
 // One curve as polylines, broken at gaps.

@@ -74,7 +74,8 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     y += 44;
 
     // Summary on the left, chart on the right.
-    const double summaryWidth = 215;
+    const double summaryWidth = 250;
+    const double valueIndent = 78;
     const QRectF chartArea(body.left() + summaryWidth + 10, y, body.width() - summaryWidth - 10,
                            300);
     painter.setFont(reportFont(9.5, true));
@@ -87,9 +88,9 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         painter.setPen(Qt::black);
         painter.setFont(reportFont(8.5));
         const QFontMetricsF metrics(painter.font());
-        painter.drawText(QPointF(body.left() + 8, sy + 11),
-                         metrics.elidedText(value, Qt::ElideRight, summaryWidth - 8));
-        sy += 26;
+        painter.drawText(QPointF(body.left() + valueIndent, sy),
+                         metrics.elidedText(value, Qt::ElideRight, summaryWidth - valueIndent));
+        sy += 16;
     }
     ChartOptions options;
     options.showPower = view.showPower;

@@ -39,11 +39,11 @@ QList<Line> recordLines(const QString& path) {
     return lines;
 }
 
-// The value printed on the line after the summary's label (pdftotext -layout
-// keeps the summary column at the left of the chart).
+// The value printed after the summary's label (pdftotext -layout keeps the
+// summary's lines whole, left of the chart).
 QString valueAfter(const QString& text, const QString& label) {
     const QRegularExpression pattern(QRegularExpression::escape(label) +
-                                     QStringLiteral("[^\n]*\n\\s*(\\S+(?: \\S+)?)"));
+                                     QStringLiteral(" +(\\S+(?: \\S+)?)"));
     return pattern.match(text).captured(1);
 }
 
@@ -92,7 +92,10 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
     int minimum = 100000;
     int maximum = -100000;
     int overshoot = 0;
-    for (const Line& line : written) {
+    int outages = 0; // runs of records without data, the first one included
+    for (qsizetype i = 0; i < written.size(); ++i) {
+        const Line& line = written[i];
+        outages += line.noData && (i == 0 || !written[i - 1].noData) ? 1 : 0;
         if (!line.noData) {
             minimum = std::min(minimum, line.temperature);
             maximum = std::max(maximum, line.temperature);
@@ -105,7 +108,9 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
     QProcess tkview;
     tkview.start(QStringLiteral(TKVIEW_PATH), {QStringLiteral("--report"), pdf, dir.path()});
     QVERIFY(tkview.waitForFinished(waitMs));
-    QCOMPARE(tkview.readAllStandardError(), QByteArray());
+    // Nothing to complain about (Qt's own notes on the environment aside).
+    const QByteArray complaints = tkview.readAllStandardError();
+    QVERIFY2(!complaints.contains("tkview:"), complaints.constData());
     QCOMPARE(tkview.exitCode(), 0);
     QProcess pdftotext;
     pdftotext.start(QStringLiteral(PDFTOTEXT_PATH), {QStringLiteral("-layout"), pdf, "-"});
@@ -116,7 +121,8 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
     QVERIFY2(text.contains(QString::fromLatin1(sha.toHex())), qPrintable(text));
     QCOMPARE(valueAfter(text, QStringLiteral("Records")), QString::number(written.size()));
     QCOMPARE(valueAfter(text, QStringLiteral("Gaps")).section(QLatin1Char(','), 0, 0),
-             QStringLiteral("1"));
+             QString::number(outages));
+    QVERIFY(outages >= 1);
     QCOMPARE(valueAfter(text, QStringLiteral("Minimum")),
              QString::number(minimum / 10.0, 'f', 1) + QStringLiteral(" °C"));
     QCOMPARE(valueAfter(text, QStringLiteral("Maximum")),
