@@ -70,7 +70,7 @@ done
 echo
 echo "| Figure | Median of $runs runs | Runs |"
 echo "|---|---|---|"
-for key in open_and_first_picture_ms open_and_first_picture_cpu_ms redraw_median_ms redraw_p95_ms redraw_median_ms_all \
+for key in open_and_first_picture_ms open_and_first_picture_cpu_ms redraw_median_ms redraw_p95_ms redraw_cpu_median_ms redraw_cpu_p95_ms redraw_median_ms_all \
     redraw_max_ms_all redraw_median_ms_week redraw_median_ms_day redraw_median_ms_hour redraw_median_ms_minute \
     redraw_max_ms_minute bytes_per_record; do
     values=$(awk -v k="$key" '$1 == "RESULT" && $2 == k { print $3 }' "$work/results")

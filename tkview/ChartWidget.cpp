@@ -77,13 +77,13 @@ void ChartWidget::redraw() {
     const qreal ratio = devicePixelRatioF();
     m_picture = QImage(size() * ratio, QImage::Format_RGB32);
     m_picture.setDevicePixelRatio(ratio);
-    m_picture.fill(Qt::white);
-    if (m_recordings != nullptr) {
+    if (m_recordings != nullptr) { // paintChart fills the whole picture
         QPainter painter(&m_picture);
         m_layout = chartLayout(QRectF(rect()), m_window, m_recordings->timeline,
                                m_recordings->levels, m_options);
         paintChart(painter, m_layout, m_recordings->timeline, m_recordings->levels, m_options);
     } else {
+        m_picture.fill(Qt::white);
         QPainter painter(&m_picture);
         painter.setPen(Qt::darkGray);
         painter.drawText(rect(), Qt::AlignCenter,
