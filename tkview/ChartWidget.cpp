@@ -19,7 +19,7 @@ constexpr double zoomStep = 1.5; // per key press or wheel notch
 QString valueText(std::int16_t raw, double scale, const char* unit) {
     return raw == noValue
                ? QStringLiteral("no data")
-               : QString::number(raw * scale, 'f', scale < 1 ? 1 : 0) + QLatin1String(unit);
+               : QString::number(raw * scale, 'f', scale < 1 ? 1 : 0) + QString::fromUtf8(unit);
 }
 
 } // namespace
