@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -46,6 +47,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tkview"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.tkcontrol.tkview"));
+    // The program's icon, as installed with the menu entry.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.tkcontrol.tkcontrol")));
     tkview::ViewerWindow window;
     window.show();
     if (!options.paths.isEmpty())
