@@ -1,6 +1,5 @@
 #include "RecordingReader.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -10,6 +9,8 @@
 #include <array>
 #include <cstring>
 #include <thread>
+
+#include <openssl/evp.h>
 
 #include "RecordLine.h"
 
@@ -232,9 +233,13 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
     const char* end = data + size;
 
     // The hash goes on the other core while this one reads the lines.
+    // OpenSSL's SHA-256 uses the processor's SHA instructions: a 40 MB file
+    // costs about 20 ms of CPU instead of Qt's 170 ms.
     std::thread hashing([&] {
-        result.file.sha256 =
-            QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha256);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_Digest(data, std::size_t(size), digest, &length, EVP_sha256(), nullptr) == 1)
+            result.file.sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
     });
     const char* newline = static_cast<const char*>(std::memchr(data, '\n', std::size_t(size)));
     const char* headerEnd = newline ? newline : end;
