@@ -24,7 +24,7 @@ constexpr std::int32_t noDataRaw = 8888;
 QString faultText(LineFault fault) {
     switch (fault) {
     case LineFault::NoDate:
-        return QStringLiteral("no date with a four-digit year");
+        return QStringLiteral("no date with day, month and year");
     case LineFault::BadTime:
         return QStringLiteral("no valid time of day");
     case LineFault::DayMonth:
