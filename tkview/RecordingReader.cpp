@@ -41,31 +41,59 @@ QString faultText(LineFault fault) {
     return {};
 }
 
-// Local wall-clock seconds to UTC milliseconds in a zone. The offset is looked
-// up once per local hour: the records of an hour share it, and a lookup costs
-// microseconds.
+// Local wall-clock seconds to UTC milliseconds in a zone. The offsets are
+// looked up once per local hour: the records of an hour share them, and a
+// lookup costs microseconds. In the hour a clock goes back the same local
+// times come twice: the second time round they take the later offset.
 class LocalToUtc {
 public:
     explicit LocalToUtc(const QTimeZone& zone) : zone_(zone) {}
 
+    // A new run of records that follow each other in time.
+    void restart() { lastMs_ = std::numeric_limits<std::int64_t>::min(); }
+
     std::int64_t toUtcMs(std::int64_t localSeconds) {
         const std::int64_t hour =
             localSeconds >= 0 ? localSeconds / 3600 : -((-localSeconds + 3599) / 3600);
-        if (hour != hour_) {
-            // Two steps find the offset in force at that local time.
-            const auto offsetAt = [this](std::int64_t utc) {
-                return zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
-            };
-            offset_ = offsetAt(hour * 3600 - offsetAt(hour * 3600));
-            hour_ = hour;
-        }
-        return (localSeconds - offset_) * 1000;
+        if (hour != hour_)
+            lookUp(hour);
+        std::int64_t ms = (localSeconds - earlyOffset_) * 1000;
+        if (ms < lastMs_ && lateOffset_ != earlyOffset_)
+            ms = (localSeconds - lateOffset_) * 1000;
+        lastMs_ = ms;
+        return ms;
     }
 
 private:
+    int offsetAt(std::int64_t utcSeconds) const {
+        return zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC));
+    }
+
+    void lookUp(std::int64_t hour) {
+        hour_ = hour;
+        const std::int64_t local = hour * 3600;
+        // The offsets a day before and after are the candidates; each that
+        // maps the hour back onto itself is valid. None is valid in the hour a
+        // clock skips: two steps then give the offset in force after it.
+        const int before = offsetAt(local - 86400);
+        const int after = offsetAt(local + 86400);
+        const bool beforeValid = offsetAt(local - before) == before;
+        const bool afterValid = offsetAt(local - after) == after;
+        if (beforeValid && afterValid) {
+            earlyOffset_ = std::max(before, after);
+            lateOffset_ = std::min(before, after);
+        } else if (beforeValid || afterValid) {
+            earlyOffset_ = lateOffset_ = beforeValid ? before : after;
+        } else {
+            earlyOffset_ = lateOffset_ = offsetAt(local - offsetAt(local));
+        }
+    }
+
     QTimeZone zone_;
     std::int64_t hour_ = std::numeric_limits<std::int64_t>::min();
-    std::int64_t offset_ = 0;
+    int earlyOffset_ = 0;
+    int lateOffset_ = 0;
+    std::int64_t lastMs_ = std::numeric_limits<std::int64_t>::min();
 };
 
 // For each layout of dates, whether its first number is the day.
@@ -95,6 +123,7 @@ std::int16_t valueOf(std::int32_t raw) {
 FileLines readLines(const char* p, const char* end, char separator, const QString& name,
                     const DayOrder& order, LocalToUtc& clock, std::vector<Record>& out) {
     FileLines lines;
+    clock.restart();
     qint64 lineNumber = 1;
     LineFields f;
     while (p < end) {
