@@ -51,10 +51,17 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         if (equals > 0) {
             value = argument.mid(equals + 1);
             argument.truncate(equals);
-        } else if (i + 1 < arguments.size()) {
+        }
+        static const QStringList withValue{QStringLiteral("--csv"),  QStringLiteral("--report"),
+                                           QStringLiteral("--png"),  QStringLiteral("--svg"),
+                                           QStringLiteral("--size"), QStringLiteral("--from"),
+                                           QStringLiteral("--to")};
+        if (!withValue.contains(argument))
+            return QStringLiteral("unknown option %1").arg(argument);
+        if (equals < 0) {
+            if (i + 1 == arguments.size())
+                return QStringLiteral("%1 needs a value").arg(argument);
             value = arguments[++i];
-        } else {
-            return QStringLiteral("%1 needs a value").arg(argument);
         }
         if (value.isEmpty())
             return QStringLiteral("%1 needs a value").arg(argument);
@@ -78,14 +85,12 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
                            "--size: \"%1\" is not WIDTHxHEIGHT in pixels, e.g. 1920x1080")
                     .arg(value);
             options.size = size;
-        } else if (argument == QLatin1String("--from") || argument == QLatin1String("--to")) {
+        } else {
             const std::optional<std::int64_t> time = parseTime(value, zone);
             if (!time)
                 return QStringLiteral("%1: \"%2\" is not a date and time such as 2026-12-08T21:33")
                     .arg(argument, value);
             (argument == QLatin1String("--from") ? options.fromMs : options.toMs) = time;
-        } else {
-            return QStringLiteral("unknown option %1").arg(argument);
         }
     }
     if (options.fromMs && options.toMs && *options.fromMs > *options.toMs)

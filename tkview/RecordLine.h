@@ -4,7 +4,8 @@
 // parser costs microseconds a line, a million lines must take well under a
 // second. Dates are read as the writer's short date format left them (any
 // order, dots, dashes or slashes, a C-locale month name, ASCII or Arabic-Indic
-// digits, AM/PM) or as a spreadsheet rewrote them ("2024-05-17 14:03:07").
+// digits, AM/PM) or as a spreadsheet rewrote them ("2024-05-17 14:03:07",
+// "08/12/26 11:45 PM": two-digit years and no seconds).
 
 #include <cstdint>
 
@@ -17,7 +18,7 @@ inline constexpr int dateLayoutCount = 3;
 
 enum class LineFault : std::uint8_t {
     None,
-    NoDate,       // no day, month and four-digit year
+    NoDate,       // no day, month and year
     BadTime,      // no hour and minute, or one out of range
     DayMonth,     // the day or month does not fit the file's order of them
     MissingValue, // fewer than three values after the date

@@ -1,6 +1,5 @@
 #include "RecordingReader.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -10,6 +9,8 @@
 #include <array>
 #include <cstring>
 #include <thread>
+
+#include <openssl/evp.h>
 
 #include "RecordLine.h"
 
@@ -23,7 +24,7 @@ constexpr std::int32_t noDataRaw = 8888;
 QString faultText(LineFault fault) {
     switch (fault) {
     case LineFault::NoDate:
-        return QStringLiteral("no date with a four-digit year");
+        return QStringLiteral("no date with day, month and year");
     case LineFault::BadTime:
         return QStringLiteral("no valid time of day");
     case LineFault::DayMonth:
@@ -40,31 +41,59 @@ QString faultText(LineFault fault) {
     return {};
 }
 
-// Local wall-clock seconds to UTC milliseconds in a zone. The offset is looked
-// up once per local hour: the records of an hour share it, and a lookup costs
-// microseconds.
+// Local wall-clock seconds to UTC milliseconds in a zone. The offsets are
+// looked up once per local hour: the records of an hour share them, and a
+// lookup costs microseconds. In the hour a clock goes back the same local
+// times come twice: the second time round they take the later offset.
 class LocalToUtc {
 public:
     explicit LocalToUtc(const QTimeZone& zone) : zone_(zone) {}
 
+    // A new run of records that follow each other in time.
+    void restart() { lastMs_ = std::numeric_limits<std::int64_t>::min(); }
+
     std::int64_t toUtcMs(std::int64_t localSeconds) {
         const std::int64_t hour =
             localSeconds >= 0 ? localSeconds / 3600 : -((-localSeconds + 3599) / 3600);
-        if (hour != hour_) {
-            // Two steps find the offset in force at that local time.
-            const auto offsetAt = [this](std::int64_t utc) {
-                return zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
-            };
-            offset_ = offsetAt(hour * 3600 - offsetAt(hour * 3600));
-            hour_ = hour;
-        }
-        return (localSeconds - offset_) * 1000;
+        if (hour != hour_)
+            lookUp(hour);
+        std::int64_t ms = (localSeconds - earlyOffset_) * 1000;
+        if (ms < lastMs_ && lateOffset_ != earlyOffset_)
+            ms = (localSeconds - lateOffset_) * 1000;
+        lastMs_ = ms;
+        return ms;
     }
 
 private:
+    int offsetAt(std::int64_t utcSeconds) const {
+        return zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC));
+    }
+
+    void lookUp(std::int64_t hour) {
+        hour_ = hour;
+        const std::int64_t local = hour * 3600;
+        // The offsets a day before and after are the candidates; each that
+        // maps the hour back onto itself is valid. None is valid in the hour a
+        // clock skips: two steps then give the offset in force after it.
+        const int before = offsetAt(local - 86400);
+        const int after = offsetAt(local + 86400);
+        const bool beforeValid = offsetAt(local - before) == before;
+        const bool afterValid = offsetAt(local - after) == after;
+        if (beforeValid && afterValid) {
+            earlyOffset_ = std::max(before, after);
+            lateOffset_ = std::min(before, after);
+        } else if (beforeValid || afterValid) {
+            earlyOffset_ = lateOffset_ = beforeValid ? before : after;
+        } else {
+            earlyOffset_ = lateOffset_ = offsetAt(local - offsetAt(local));
+        }
+    }
+
     QTimeZone zone_;
     std::int64_t hour_ = std::numeric_limits<std::int64_t>::min();
-    std::int64_t offset_ = 0;
+    int earlyOffset_ = 0;
+    int lateOffset_ = 0;
+    std::int64_t lastMs_ = std::numeric_limits<std::int64_t>::min();
 };
 
 // For each layout of dates, whether its first number is the day.
@@ -94,6 +123,7 @@ std::int16_t valueOf(std::int32_t raw) {
 FileLines readLines(const char* p, const char* end, char separator, const QString& name,
                     const DayOrder& order, LocalToUtc& clock, std::vector<Record>& out) {
     FileLines lines;
+    clock.restart();
     qint64 lineNumber = 1;
     LineFields f;
     while (p < end) {
@@ -232,9 +262,13 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
     const char* end = data + size;
 
     // The hash goes on the other core while this one reads the lines.
+    // OpenSSL's SHA-256 uses the processor's SHA instructions: a 40 MB file
+    // costs about 20 ms of CPU instead of Qt's 170 ms.
     std::thread hashing([&] {
-        result.file.sha256 =
-            QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha256);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_Digest(data, std::size_t(size), digest, &length, EVP_sha256(), nullptr) == 1)
+            result.file.sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
     });
     const char* newline = static_cast<const char*>(std::memchr(data, '\n', std::size_t(size)));
     const char* headerEnd = newline ? newline : end;

@@ -27,8 +27,13 @@ std::int64_t medianSpacing(const std::vector<Record>& records) {
     const std::size_t step = std::max<std::size_t>(1, pairs / 65536);
     std::vector<std::int64_t> spacings;
     spacings.reserve(pairs / step + 1);
+    // Records in the same second or minute (a spreadsheet that dropped the
+    // seconds) do not make the spacing zero.
     for (std::size_t i = 0; i < pairs; i += step)
-        spacings.push_back(records[i + 1].timeMs - records[i].timeMs);
+        if (records[i + 1].timeMs > records[i].timeMs)
+            spacings.push_back(records[i + 1].timeMs - records[i].timeMs);
+    if (spacings.empty())
+        return 0;
     const auto middle = spacings.begin() + std::ptrdiff_t(spacings.size() / 2);
     std::nth_element(spacings.begin(), middle, spacings.end());
     return *middle;
