@@ -139,7 +139,7 @@ void ViewerWindow::openPaths(const QStringList& paths) {
     auto opened = openRecordings(paths);
     m_chart->setRecordings(nullptr);
     m_recordings = std::move(opened);
-    m_chart->setRecordings(m_recordings.get());
+    m_chart->setRecordings(m_recordings->timeline.isEmpty() ? nullptr : m_recordings.get());
     QApplication::restoreOverrideCursor();
     const Timeline& timeline = m_recordings->timeline;
     for (QAction* action : m_exportActions)
