@@ -126,7 +126,8 @@ void ChartWidget::drawCursor(QPainter& painter) const {
     int width = 0;
     for (const QString& line : lines)
         width = std::max(width, metrics.horizontalAdvance(line));
-    QRectF box(0, m_layout.plot.top() + 6, width + 12, lines.size() * metrics.height() + 8);
+    QRectF box(0, m_layout.plot.top() + 6, double(width + 12),
+               double(lines.size() * metrics.height() + 8));
     box.moveLeft(x + 8 + box.width() < m_layout.plot.right() ? x + 8 : x - 8 - box.width());
     painter.setPen(QColor(120, 120, 120));
     painter.setBrush(QColor(255, 255, 255, 230));

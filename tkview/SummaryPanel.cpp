@@ -33,6 +33,8 @@ SummaryPanel::SummaryPanel(QWidget* parent)
     connect(m_band, &QDoubleSpinBox::valueChanged, this, &SummaryPanel::bandChanged);
 }
 
+SummaryPanel::~SummaryPanel() = default;
+
 double SummaryPanel::band() const {
     return m_band->value();
 }

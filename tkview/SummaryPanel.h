@@ -20,6 +20,7 @@ class SummaryPanel : public QWidget {
 
 public:
     explicit SummaryPanel(QWidget* parent = nullptr);
+    ~SummaryPanel() override; // the children go with the widget
 
     void showSummary(const Summary& summary, const QTimeZone& zone);
     double band() const;

@@ -39,7 +39,7 @@ private:
     void buildMenus();
     void openFiles();
     void openFolder();
-    void rememberRecent(const QStringList& paths);
+    static void rememberRecent(const QStringList& paths);
     void fillRecentMenu();
     void updateSummary();
     void exportChart(const QString& suffix);

@@ -55,7 +55,7 @@ int main(int argc, char* argv[]) {
     bench::result("open_and_first_picture_ms", double(clock.nsecsElapsed()) / 1e6);
     // The same in CPU time, what the figure would be on an idle machine.
     bench::result("open_and_first_picture_cpu_ms", (bench::cpuSeconds() - cpuBefore) * 1000);
-    const double records = double(recordings->timeline.records.size());
+    const auto records = double(recordings->timeline.records.size());
     bench::result("records", records);
     bench::result("bytes_per_record",
                   double(bench::statusKiB("VmRSS") - emptyKiB) * 1024.0 / std::max(records, 1.0));
