@@ -9,17 +9,18 @@
 
 namespace tkview {
 
-SummaryPanel::SummaryPanel(QWidget* parent)
-    : QWidget(parent), m_form(new QFormLayout), m_band(new QDoubleSpinBox(this)) {
+SummaryPanel::SummaryPanel(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout;
+    m_band = new QDoubleSpinBox(this);
     auto* title = new QLabel(QStringLiteral("<b>Shown range</b>"), this);
     layout->addWidget(title);
-    layout->addLayout(m_form);
+    layout->addLayout(form);
     for (const auto& [name, value] : summaryLines(Summary{}, QTimeZone::systemTimeZone())) {
         auto* nameLabel = new QLabel(name, this);
         auto* valueLabel = new QLabel(value, this);
         valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        m_form->addRow(nameLabel, valueLabel);
+        form->addRow(nameLabel, valueLabel);
         m_names << nameLabel;
         m_values << valueLabel;
     }
@@ -28,12 +29,10 @@ SummaryPanel::SummaryPanel(QWidget* parent)
     m_band->setValue(5.0);
     m_band->setSuffix(QStringLiteral(" °C"));
     m_band->setPrefix(QStringLiteral("± "));
-    m_form->addRow(QStringLiteral("Band B"), m_band);
+    form->addRow(QStringLiteral("Band B"), m_band);
     layout->addStretch();
     connect(m_band, &QDoubleSpinBox::valueChanged, this, &SummaryPanel::bandChanged);
 }
-
-SummaryPanel::~SummaryPanel() = default;
 
 double SummaryPanel::band() const {
     return m_band->value();

@@ -9,7 +9,6 @@
 #include "Summary.h"
 
 class QDoubleSpinBox;
-class QFormLayout;
 class QLabel;
 class QTimeZone;
 
@@ -20,7 +19,6 @@ class SummaryPanel : public QWidget {
 
 public:
     explicit SummaryPanel(QWidget* parent = nullptr);
-    ~SummaryPanel() override; // the children go with the widget
 
     void showSummary(const Summary& summary, const QTimeZone& zone);
     double band() const;
@@ -29,10 +27,9 @@ Q_SIGNALS:
     void bandChanged(double degrees);
 
 private:
-    QFormLayout* m_form;
     QList<QLabel*> m_names;
     QList<QLabel*> m_values;
-    QDoubleSpinBox* m_band;
+    QDoubleSpinBox* m_band = nullptr;
 };
 
 } // namespace tkview
