@@ -29,6 +29,7 @@ Q_SIGNALS:
 private:
     QList<QLabel*> m_names;
     QList<QLabel*> m_values;
+    // cppcheck-suppress unsafeClassCanLeak ; a child of the panel, deleted with it
     QDoubleSpinBox* m_band = nullptr;
 };
 
