@@ -20,6 +20,7 @@ void paint(QPainter& painter, const QRectF& area, const Recordings& recordings,
     options.showPower = view.showPower;
     options.antialiased = vector;
     options.font = QGuiApplication::font();
+    options.device = painter.device();
     const ChartLayout layout =
         chartLayout(area, view.window, recordings.timeline, recordings.levels, options);
     paintChart(painter, layout, recordings.timeline, recordings.levels, options);

@@ -104,6 +104,10 @@ QString degreesText(double value, double step) {
 
 } // namespace
 
+QFontMetricsF ChartOptions::metrics() const {
+    return device != nullptr ? QFontMetricsF(font, device) : QFontMetricsF(font);
+}
+
 double ChartLayout::xOf(std::int64_t ms) const {
     return plot.left() +
            double(ms - window.fromMs) / double(std::max<qint64>(window.span(), 1)) * plot.width();
@@ -133,7 +137,7 @@ double niceStep(double low, double high, int labels) {
 
 ChartLayout chartLayout(const QRectF& area, const TimeWindow& window, const Timeline& timeline,
                         const DetailLevels& levels, const ChartOptions& options) {
-    const QFontMetricsF metrics(options.font);
+    const QFontMetricsF metrics = options.metrics();
     ChartLayout layout;
     layout.area = area;
     layout.window = window;
@@ -164,6 +168,7 @@ ChartLayout chartLayout(const QRectF& area, const TimeWindow& window, const Time
     const double step = niceStep(low, high, std::max(2, int(layout.plot.height() / (2.5 * line))));
     layout.lowDegrees = std::floor(low / step) * step;
     layout.highDegrees = std::ceil(high / step) * step;
+    layout.stepDegrees = step;
     return layout;
 }
 
@@ -172,7 +177,7 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, options.antialiased);
     painter.setFont(options.font);
-    const QFontMetricsF metrics(options.font);
+    const QFontMetricsF metrics = options.metrics();
     const double line = metrics.height();
     const QRectF& plot = layout.plot;
     painter.fillRect(layout.area, Qt::white);
@@ -194,10 +199,9 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
     // Temperature grid and scale.
     QPen grid(gridColour, 1);
     grid.setCosmetic(true);
-    const double step = niceStep(layout.lowDegrees, layout.highDegrees,
-                                 std::max(2, int(plot.height() / (2.5 * line))));
+    const double step = layout.stepDegrees;
     painter.setPen(grid);
-    for (double d = layout.lowDegrees; d <= layout.highDegrees + step / 2; d += step) {
+    for (double d = layout.lowDegrees; d <= layout.highDegrees + step / 1000; d += step) {
         const double y = layout.yOfDegrees(d);
         painter.setPen(grid);
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));

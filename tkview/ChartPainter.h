@@ -6,6 +6,7 @@
 // with the records shown and no spike disappears at any zoom.
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QRectF>
 
 #include "DetailLevels.h"
@@ -13,6 +14,7 @@
 #include "Timeline.h"
 
 class QPainter;
+class QPaintDevice;
 
 namespace tkview {
 
@@ -20,6 +22,11 @@ struct ChartOptions {
     bool showPower = true;
     bool antialiased = false; // for vector output; the window draws faster without
     QFont font;
+    // What the chart is drawn on, for text sizes in its units (a PDF's points);
+    // none for the screen.
+    const QPaintDevice* device = nullptr;
+
+    QFontMetricsF metrics() const;
 };
 
 // Where the chart puts its plot and what its axes span: to map a mouse
@@ -30,6 +37,7 @@ struct ChartLayout {
     TimeWindow window;
     double lowDegrees = 0;    // at the plot's bottom
     double highDegrees = 100; // at its top
+    double stepDegrees = 10;  // between two labels of the scale
 
     double xOf(std::int64_t ms) const;
     std::int64_t timeAt(double x) const;

@@ -96,6 +96,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     options.showPower = view.showPower;
     options.antialiased = true;
     options.font = reportFont(7);
+    options.device = &pdf;
     const ChartLayout layout =
         chartLayout(chartArea, view.window, timeline, recordings.levels, options);
     paintChart(painter, layout, timeline, recordings.levels, options);
