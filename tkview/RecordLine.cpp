@@ -29,7 +29,7 @@ int monthOfWord(const unsigned char* word, std::size_t length) {
     static const char names[] = "janfebmaraprmayjunjulaugsepoctnovdec";
     const char key[3] = {char(word[0] | 0x20), char(word[1] | 0x20), char(word[2] | 0x20)};
     for (int m = 0; m < 12; ++m)
-        if (std::memcmp(names + 3 * m, key, 3) == 0)
+        if (std::memcmp(names + std::ptrdiff_t(3) * m, key, 3) == 0)
             return m + 1;
     return 0;
 }
@@ -107,12 +107,13 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
             const unsigned char* word = p;
             while (p + 1 < stop && (isLetter(p[1]) || p[1] == '.'))
                 ++p;
-            const std::size_t length = std::size_t(p - word + 1);
-            const char a = char(word[0] | 0x20);
-            if ((a == 'a' || a == 'p') && length >= 2 && (word[1] | 0x20) == 'm' && length <= 2)
-                meridiem = a == 'a' ? 1 : 2;
-            else if ((a == 'a' || a == 'p') && length == 4 && word[1] == '.' &&
-                     (word[2] | 0x20) == 'm')
+            const auto length = std::size_t(p - word + 1);
+            const auto a = char(word[0] | 0x20);
+            // "AM", "pm", "a.m.".
+            const bool marker = (a == 'a' || a == 'p') &&
+                                ((length == 2 && (word[1] | 0x20) == 'm') ||
+                                 (length == 4 && word[1] == '.' && (word[2] | 0x20) == 'm'));
+            if (marker)
                 meridiem = a == 'a' ? 1 : 2;
             else if (int m = monthOfWord(word, length))
                 month = m;
@@ -231,8 +232,8 @@ bool startFromFileName(const char* name, std::int64_t& localSeconds) {
     if (!isValidDate(values[0], values[1], values[2]) || values[3] > 23 || values[4] > 59 ||
         values[5] > 59)
         return false;
-    localSeconds = daysFromCivil(values[0], values[1], values[2]) * 86400 + values[3] * 3600 +
-                   values[4] * 60 + values[5];
+    localSeconds = daysFromCivil(values[0], values[1], values[2]) * 86400 +
+                   std::int64_t(values[3]) * 3600 + std::int64_t(values[4]) * 60 + values[5];
     return true;
 }
 
@@ -240,8 +241,8 @@ bool startFromFileName(const char* name, std::int64_t& localSeconds) {
 std::int64_t daysFromCivil(int year, int month, int day) {
     const int y = year - (month <= 2);
     const int era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = unsigned((153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1);
+    const auto yoe = unsigned(y - era * 400);
+    const auto doy = unsigned((153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1);
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return std::int64_t(era) * 146097 + std::int64_t(doe) - 719468;
 }

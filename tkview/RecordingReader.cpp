@@ -208,7 +208,7 @@ DayOrder orderFromName(const QString& name, const LineFields& f) {
     };
     const std::int64_t dayFirst = distance(f.first, f.second);
     const std::int64_t monthFirst = distance(f.second, f.first);
-    constexpr std::int64_t twoDays = 2 * 86400;
+    constexpr std::int64_t twoDays = std::int64_t(2) * 86400;
     if (dayFirst == monthFirst || std::min(dayFirst, monthFirst) > twoDays)
         return order;
     order.dayFirst[int(f.layout)] = dayFirst < monthFirst;
@@ -305,11 +305,11 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
             result.file.dayFirst = order.dayFirst[layout];
     result.skipped = std::move(lines.skipped);
     if (begin < out.size()) {
-        const auto [first, last] = std::minmax_element(
+        const auto [earliest, latest] = std::minmax_element(
             out.begin() + std::ptrdiff_t(begin), out.end(),
             [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; });
-        result.file.firstMs = first->timeMs;
-        result.file.lastMs = last->timeMs;
+        result.file.firstMs = earliest->timeMs;
+        result.file.lastMs = latest->timeMs;
     }
     return result;
 }
