@@ -7,6 +7,7 @@
 #include "DetailLevels.h"
 #include "RecordFormat.h"
 #include "RecordingReader.h"
+#include "Summary.h"
 
 using namespace tkview;
 
@@ -150,9 +151,20 @@ void TestRecordingReader::reads() {
     QCOMPARE(int(missing), noData);
     QCOMPARE(int(timeline.gaps.size()), 1);
     QCOMPARE(csvText(timeline, INT64_MIN, INT64_MAX).count(",,,\r\n"), noData);
-    const Column whole = DetailLevels(timeline).range(0, timeline.records.size());
+    const DetailLevels levels(timeline);
+    const Column whole = levels.range(0, timeline.records.size());
     QCOMPARE(whole.setpoint.max, 2000);
     QCOMPARE(whole.temperature.min, firstTemperature);
+    // Drawn, the line breaks once, wherever the columns fall.
+    for (const int count : {2 * records, records / 2}) {
+        const auto columns = levels.columns(timeline.firstMs(), timeline.lastMs() + 1, count);
+        QCOMPARE(std::count_if(columns.begin(), columns.end(),
+                               [](const Column& c) { return c.breakBefore; }),
+                 1);
+    }
+    const Summary summary = summarize(timeline, INT64_MIN, INT64_MAX);
+    QCOMPARE(summary.records, records);
+    QCOMPARE(summary.gapCount, 1);
 
     QCOMPARE(timeline.skippedCount, skippedCount);
     if (skippedCount > 0) {
