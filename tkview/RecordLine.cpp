@@ -125,9 +125,10 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
             ++p;
         }
     }
-    if (p == stop)
-        return count == 0 ? LineFault::NoDate : LineFault::MissingValue;
-    ++p;
+    // A line that ends after its date lacks its values, if the date is one.
+    const bool valuesFollow = p != stop;
+    if (valuesFollow)
+        ++p;
 
     // The date: three numbers with one of four digits, or a month name.
     int timeAt = 3;
@@ -179,6 +180,8 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         return LineFault::BadTime;
     fields.twelveHour = meridiem != 0;
     fields.secondOfDay = hour * 3600 + minute * 60 + second;
+    if (!valuesFollow)
+        return LineFault::MissingValue;
 
     const char* q = reinterpret_cast<const char*>(p);
     if (LineFault f = parseValue(q, end, separator, fields.setpoint); f != LineFault::None)
