@@ -150,14 +150,17 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         if (digitCounts[0] == 4 && digitCounts[1] <= 2 && digitCounts[2] <= 2) {
             fields.layout = DateLayout::YearFirst;
             yearAt = 0;
-        } else if (digitCounts[0] <= 2 && digitCounts[1] <= 2 &&
-                   (digitCounts[2] == 4 || digitCounts[2] == 2)) {
+        } else if (digitCounts[0] <= 2 && digitCounts[1] <= 2 && digitCounts[2] == 4) {
             fields.layout = DateLayout::YearLast;
+        } else if (digitCounts[0] <= 2 && digitCounts[1] <= 2 && digitCounts[2] <= 2) {
+            // A spreadsheet shows "08/12/26" or "26-08-12".
+            fields.layout = DateLayout::TwoDigitYear;
+            fields.third = std::uint8_t(numbers[2]);
         } else {
             return LineFault::NoDate;
         }
-        // A spreadsheet shows "08/12/26": the years of recordings are 20xx.
-        fields.year = std::uint16_t(numbers[yearAt] + (digitCounts[yearAt] == 2 ? 2000 : 0));
+        fields.year =
+            fields.layout == DateLayout::TwoDigitYear ? 0 : std::uint16_t(numbers[yearAt]);
         fields.first = std::uint8_t(numbers[yearAt == 0 ? 1 : 0]);
         fields.second = std::uint8_t(numbers[yearAt == 0 ? 2 : 1]);
         if (fields.first == 0 || fields.first > 31 || fields.second == 0 || fields.second > 31)

@@ -81,6 +81,7 @@ void TestRecordingReader::reads_data() {
         {"calc-de-DE-from-de_DE", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
         {"calc-en-US-unformatted-from-en_US", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
         {"calc-en-US-unformatted-from-de_DE", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
+        {"calc-sv-SE-via-ods-from-fr_FR", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
     };
     for (const auto& s : saved)
         QTest::newRow(s.variant) << calcName << sample(s.variant) << 30 << 3 << s.first << s.last
