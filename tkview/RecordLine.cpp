@@ -1,21 +1,80 @@
 #include "RecordLine.h"
 
+#include <QByteArray>
+#include <QChar>
+#include <QLocale>
+
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace tkview {
 
 namespace {
 
-// UTF-8 of U+0660..U+0669 (Arabic-Indic digits) and U+06F0..U+06F9 (extended).
-int arabicDigit(const unsigned char* p, const unsigned char* end) {
-    if (end - p < 2)
-        return -1;
-    if (p[0] == 0xD9 && p[1] >= 0xA0 && p[1] <= 0xA9)
-        return p[1] - 0xA0;
-    if (p[0] == 0xDB && p[1] >= 0xB0 && p[1] <= 0xB9)
-        return p[1] - 0xB0;
-    return -1;
+// The length of the UTF-8 sequence at p (1 for a stray byte) and its code
+// point.
+int decodeUtf8(const unsigned char* p, const unsigned char* end, char32_t& code) {
+    const unsigned char c = *p;
+    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (length == 1 || end - p < length) {
+        code = c;
+        return 1;
+    }
+    code = c & (0x3F >> (length - 1));
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            code = c;
+            return 1;
+        }
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    return length;
+}
+
+// The morning and afternoon markers of every locale Qt knows ("오후", "Μ.Μ.",
+// "م", "P. M."), longest first, with 1 for AM and 2 for PM; a text that means
+// AM in one locale and PM in another is left out.
+const std::vector<std::pair<QByteArray, int>>& markers() {
+    static const std::vector<std::pair<QByteArray, int>> list = [] {
+        std::vector<std::pair<QByteArray, int>> found;
+        for (const QLocale& locale : QLocale::matchingLocales(
+                 QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
+            // As written, or upper or lower case as the formats "AP" and "ap" give.
+            for (const auto& [name, meaning] :
+                 {std::pair(locale.amText(), 1), std::pair(locale.pmText(), 2)})
+                for (const QByteArray& text :
+                     {name.toUtf8(), name.toUpper().toUtf8(), name.toLower().toUtf8()})
+                    if (!text.isEmpty())
+                        found.emplace_back(text, meaning);
+        }
+        std::sort(found.begin(), found.end());
+        found.erase(std::unique(found.begin(), found.end()), found.end());
+        std::vector<std::pair<QByteArray, int>> list;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            const bool both = (i > 0 && found[i - 1].first == found[i].first) ||
+                              (i + 1 < found.size() && found[i + 1].first == found[i].first);
+            if (!both)
+                list.push_back(found[i]);
+        }
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+            return a.first.size() > b.first.size();
+        });
+        return list;
+    }();
+    return list;
+}
+
+// 1 or 2 when a marker starts at p, with its length in bytes.
+int markerAt(const unsigned char* p, const unsigned char* end, std::size_t& length) {
+    for (const auto& [text, meaning] : markers()) {
+        length = std::size_t(text.size());
+        if (std::size_t(end - p) >= length && std::memcmp(p, text.constData(), length) == 0)
+            return meaning;
+    }
+    return 0;
 }
 
 bool isLetter(unsigned char c) {
@@ -79,10 +138,14 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         int digit = -1;
         if (c >= '0' && c <= '9') {
             digit = c - '0';
-        } else if (c >= 0xD9) {
-            digit = arabicDigit(p, stop);
-            if (digit >= 0)
-                ++p;
+        } else if (c >= 0xC0) {
+            // Any script's digits: Arabic-Indic, Persian, Devanagari, ...
+            char32_t code = 0;
+            const int length = decodeUtf8(p, stop, code);
+            if (QChar::isDigit(code)) {
+                digit = QChar::digitValue(code);
+                p += length - 1;
+            }
         }
         if (digit >= 0) {
             if (!inNumber) {
@@ -103,26 +166,32 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
             quoted = !quoted;
         } else if (c == static_cast<unsigned char>(separator) && !quoted) {
             break;
-        } else if (isLetter(c)) {
-            const unsigned char* word = p;
-            while (p + 1 < stop && (isLetter(p[1]) || p[1] == '.'))
-                ++p;
-            const auto length = std::size_t(p - word + 1);
-            const auto a = char(word[0] | 0x20);
-            // "AM", "pm", "a.m.".
-            const bool marker = (a == 'a' || a == 'p') &&
-                                ((length == 2 && (word[1] | 0x20) == 'm') ||
-                                 (length == 4 && word[1] == '.' && (word[2] | 0x20) == 'm'));
-            if (marker)
-                meridiem = a == 'a' ? 1 : 2;
-            else if (int m = monthOfWord(word, length))
-                month = m;
-        } else if (c == 0xD8 && p + 1 < stop && p[1] == 0xB5) { // U+0635, Arabic AM
-            meridiem = 1;
-            ++p;
-        } else if (c == 0xD9 && p + 1 < stop && p[1] == 0x85) { // U+0645, Arabic PM
-            meridiem = 2;
-            ++p;
+        } else if (isLetter(c) || c >= 0xC0) {
+            std::size_t length = 0;
+            const int meaning = markerAt(p, stop, length);
+            // An ASCII marker is a whole word: "PM", not the start of "PMx".
+            if (meaning != 0 && (c >= 0xC0 || p + length == stop || !isLetter(p[length]))) {
+                meridiem = meaning;
+                p += length - 1;
+            } else if (c >= 0xC0) {
+                char32_t code = 0;
+                p += decodeUtf8(p, stop, code) - 1;
+            } else {
+                const unsigned char* word = p;
+                while (p + 1 < stop && (isLetter(p[1]) || p[1] == '.'))
+                    ++p;
+                const auto wordLength = std::size_t(p - word + 1);
+                const auto a = char(word[0] | 0x20);
+                // "AM", "pm", "a.m.", should no locale's table hold them.
+                const bool marker =
+                    (a == 'a' || a == 'p') &&
+                    ((wordLength == 2 && (word[1] | 0x20) == 'm') ||
+                     (wordLength == 4 && word[1] == '.' && (word[2] | 0x20) == 'm'));
+                if (marker)
+                    meridiem = a == 'a' ? 1 : 2;
+                else if (int m = monthOfWord(word, wordLength))
+                    month = m;
+            }
         }
     }
     // A line that ends after its date lacks its values, if the date is one.

@@ -59,7 +59,9 @@ void TestRecordingReader::reads_data() {
     const QString calcName = QStringLiteral("REC_2026-12-08_23-45-01.csv");
 
     // Day and month from the file's name: every date here fits both orders.
-    for (const char* locale : {"fr_FR", "de_DE", "en_US", "en_GB", "ar_SA", "C"})
+    // Afternoon markers and digits of other scripts: Korean, Greek, Marathi.
+    for (const char* locale :
+         {"fr_FR", "de_DE", "en_US", "en_GB", "ar_SA", "C", "ko_KR", "el_GR", "mr_IN"})
         QTest::addRow("written in %s", locale)
             << writerName << writtenIn(locale, lateOn8December) << 4 << 1 << "2026-12-08T23:59:58Z"
             << "2026-12-09T00:00:01Z" << -55 << 0 << QString();
