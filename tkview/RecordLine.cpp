@@ -1,21 +1,80 @@
 #include "RecordLine.h"
 
+#include <QByteArray>
+#include <QChar>
+#include <QLocale>
+
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace tkview {
 
 namespace {
 
-// UTF-8 of U+0660..U+0669 (Arabic-Indic digits) and U+06F0..U+06F9 (extended).
-int arabicDigit(const unsigned char* p, const unsigned char* end) {
-    if (end - p < 2)
-        return -1;
-    if (p[0] == 0xD9 && p[1] >= 0xA0 && p[1] <= 0xA9)
-        return p[1] - 0xA0;
-    if (p[0] == 0xDB && p[1] >= 0xB0 && p[1] <= 0xB9)
-        return p[1] - 0xB0;
-    return -1;
+// The length of the UTF-8 sequence at p (1 for a stray byte) and its code
+// point.
+int decodeUtf8(const unsigned char* p, const unsigned char* end, char32_t& code) {
+    const unsigned char c = *p;
+    const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (length == 1 || end - p < length) {
+        code = c;
+        return 1;
+    }
+    code = c & (0x3F >> (length - 1));
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            code = c;
+            return 1;
+        }
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    return length;
+}
+
+// The morning and afternoon markers of every locale Qt knows ("오후", "Μ.Μ.",
+// "م", "P. M."), longest first, with 1 for AM and 2 for PM; a text that means
+// AM in one locale and PM in another is left out.
+const std::vector<std::pair<QByteArray, int>>& markers() {
+    static const std::vector<std::pair<QByteArray, int>> list = [] {
+        std::vector<std::pair<QByteArray, int>> found;
+        for (const QLocale& locale : QLocale::matchingLocales(
+                 QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
+            // As written, or upper or lower case as the formats "AP" and "ap" give.
+            for (const auto& [name, meaning] :
+                 {std::pair(locale.amText(), 1), std::pair(locale.pmText(), 2)})
+                for (const QByteArray& text :
+                     {name.toUtf8(), name.toUpper().toUtf8(), name.toLower().toUtf8()})
+                    if (!text.isEmpty())
+                        found.emplace_back(text, meaning);
+        }
+        std::sort(found.begin(), found.end());
+        found.erase(std::unique(found.begin(), found.end()), found.end());
+        std::vector<std::pair<QByteArray, int>> list;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            const bool both = (i > 0 && found[i - 1].first == found[i].first) ||
+                              (i + 1 < found.size() && found[i + 1].first == found[i].first);
+            if (!both)
+                list.push_back(found[i]);
+        }
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+            return a.first.size() > b.first.size();
+        });
+        return list;
+    }();
+    return list;
+}
+
+// 1 or 2 when a marker starts at p, with its length in bytes.
+int markerAt(const unsigned char* p, const unsigned char* end, std::size_t& length) {
+    for (const auto& [text, meaning] : markers()) {
+        length = std::size_t(text.size());
+        if (std::size_t(end - p) >= length && std::memcmp(p, text.constData(), length) == 0)
+            return meaning;
+    }
+    return 0;
 }
 
 bool isLetter(unsigned char c) {
@@ -29,7 +88,7 @@ int monthOfWord(const unsigned char* word, std::size_t length) {
     static const char names[] = "janfebmaraprmayjunjulaugsepoctnovdec";
     const char key[3] = {char(word[0] | 0x20), char(word[1] | 0x20), char(word[2] | 0x20)};
     for (int m = 0; m < 12; ++m)
-        if (std::memcmp(names + 3 * m, key, 3) == 0)
+        if (std::memcmp(names + std::ptrdiff_t(3) * m, key, 3) == 0)
             return m + 1;
     return 0;
 }
@@ -79,10 +138,14 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         int digit = -1;
         if (c >= '0' && c <= '9') {
             digit = c - '0';
-        } else if (c >= 0xD9) {
-            digit = arabicDigit(p, stop);
-            if (digit >= 0)
-                ++p;
+        } else if (c >= 0xC0) {
+            // Any script's digits: Arabic-Indic, Persian, Devanagari, ...
+            char32_t code = 0;
+            const int length = decodeUtf8(p, stop, code);
+            if (QChar::isDigit(code)) {
+                digit = QChar::digitValue(code);
+                p += length - 1;
+            }
         }
         if (digit >= 0) {
             if (!inNumber) {
@@ -103,30 +166,38 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
             quoted = !quoted;
         } else if (c == static_cast<unsigned char>(separator) && !quoted) {
             break;
-        } else if (isLetter(c)) {
-            const unsigned char* word = p;
-            while (p + 1 < stop && (isLetter(p[1]) || p[1] == '.'))
-                ++p;
-            const std::size_t length = std::size_t(p - word + 1);
-            const char a = char(word[0] | 0x20);
-            if ((a == 'a' || a == 'p') && length >= 2 && (word[1] | 0x20) == 'm' && length <= 2)
-                meridiem = a == 'a' ? 1 : 2;
-            else if ((a == 'a' || a == 'p') && length == 4 && word[1] == '.' &&
-                     (word[2] | 0x20) == 'm')
-                meridiem = a == 'a' ? 1 : 2;
-            else if (int m = monthOfWord(word, length))
-                month = m;
-        } else if (c == 0xD8 && p + 1 < stop && p[1] == 0xB5) { // U+0635, Arabic AM
-            meridiem = 1;
-            ++p;
-        } else if (c == 0xD9 && p + 1 < stop && p[1] == 0x85) { // U+0645, Arabic PM
-            meridiem = 2;
-            ++p;
+        } else if (isLetter(c) || c >= 0xC0) {
+            std::size_t length = 0;
+            const int meaning = markerAt(p, stop, length);
+            // An ASCII marker is a whole word: "PM", not the start of "PMx".
+            if (meaning != 0 && (c >= 0xC0 || p + length == stop || !isLetter(p[length]))) {
+                meridiem = meaning;
+                p += length - 1;
+            } else if (c >= 0xC0) {
+                char32_t code = 0;
+                p += decodeUtf8(p, stop, code) - 1;
+            } else {
+                const unsigned char* word = p;
+                while (p + 1 < stop && (isLetter(p[1]) || p[1] == '.'))
+                    ++p;
+                const auto wordLength = std::size_t(p - word + 1);
+                const auto a = char(word[0] | 0x20);
+                // "AM", "pm", "a.m.", should no locale's table hold them.
+                const bool marker =
+                    (a == 'a' || a == 'p') &&
+                    ((wordLength == 2 && (word[1] | 0x20) == 'm') ||
+                     (wordLength == 4 && word[1] == '.' && (word[2] | 0x20) == 'm'));
+                if (marker)
+                    meridiem = a == 'a' ? 1 : 2;
+                else if (int m = monthOfWord(word, wordLength))
+                    month = m;
+            }
         }
     }
-    if (p == stop)
-        return count == 0 ? LineFault::NoDate : LineFault::MissingValue;
-    ++p;
+    // A line that ends after its date lacks its values, if the date is one.
+    const bool valuesFollow = p != stop;
+    if (valuesFollow)
+        ++p;
 
     // The date: three numbers with one of four digits, or a month name.
     int timeAt = 3;
@@ -148,14 +219,17 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         if (digitCounts[0] == 4 && digitCounts[1] <= 2 && digitCounts[2] <= 2) {
             fields.layout = DateLayout::YearFirst;
             yearAt = 0;
-        } else if (digitCounts[0] <= 2 && digitCounts[1] <= 2 &&
-                   (digitCounts[2] == 4 || digitCounts[2] == 2)) {
+        } else if (digitCounts[0] <= 2 && digitCounts[1] <= 2 && digitCounts[2] == 4) {
             fields.layout = DateLayout::YearLast;
+        } else if (digitCounts[0] <= 2 && digitCounts[1] <= 2 && digitCounts[2] <= 2) {
+            // A spreadsheet shows "08/12/26" or "26-08-12".
+            fields.layout = DateLayout::TwoDigitYear;
+            fields.third = std::uint8_t(numbers[2]);
         } else {
             return LineFault::NoDate;
         }
-        // A spreadsheet shows "08/12/26": the years of recordings are 20xx.
-        fields.year = std::uint16_t(numbers[yearAt] + (digitCounts[yearAt] == 2 ? 2000 : 0));
+        fields.year =
+            fields.layout == DateLayout::TwoDigitYear ? 0 : std::uint16_t(numbers[yearAt]);
         fields.first = std::uint8_t(numbers[yearAt == 0 ? 1 : 0]);
         fields.second = std::uint8_t(numbers[yearAt == 0 ? 2 : 1]);
         if (fields.first == 0 || fields.first > 31 || fields.second == 0 || fields.second > 31)
@@ -178,6 +252,8 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         return LineFault::BadTime;
     fields.twelveHour = meridiem != 0;
     fields.secondOfDay = hour * 3600 + minute * 60 + second;
+    if (!valuesFollow)
+        return LineFault::MissingValue;
 
     const char* q = reinterpret_cast<const char*>(p);
     if (LineFault f = parseValue(q, end, separator, fields.setpoint); f != LineFault::None)
@@ -231,8 +307,8 @@ bool startFromFileName(const char* name, std::int64_t& localSeconds) {
     if (!isValidDate(values[0], values[1], values[2]) || values[3] > 23 || values[4] > 59 ||
         values[5] > 59)
         return false;
-    localSeconds = daysFromCivil(values[0], values[1], values[2]) * 86400 + values[3] * 3600 +
-                   values[4] * 60 + values[5];
+    localSeconds = daysFromCivil(values[0], values[1], values[2]) * 86400 +
+                   std::int64_t(values[3]) * 3600 + std::int64_t(values[4]) * 60 + values[5];
     return true;
 }
 
@@ -240,8 +316,8 @@ bool startFromFileName(const char* name, std::int64_t& localSeconds) {
 std::int64_t daysFromCivil(int year, int month, int day) {
     const int y = year - (month <= 2);
     const int era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = unsigned((153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1);
+    const auto yoe = unsigned(y - era * 400);
+    const auto doy = unsigned((153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1);
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return std::int64_t(era) * 146097 + std::int64_t(doe) - 719468;
 }

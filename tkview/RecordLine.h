@@ -11,10 +11,10 @@
 
 namespace tkview {
 
-// How the date of a line is laid out; the order of day and month in the first
-// two is decided for a whole file.
-enum class DateLayout : std::uint8_t { YearFirst, YearLast, MonthName };
-inline constexpr int dateLayoutCount = 3;
+// How the date of a line is laid out; the order of day and month (and, for
+// two-digit years, where the year is) is decided for a whole file.
+enum class DateLayout : std::uint8_t { YearFirst, YearLast, MonthName, TwoDigitYear };
+inline constexpr int dateLayoutCount = 4;
 
 enum class LineFault : std::uint8_t {
     None,
@@ -32,9 +32,11 @@ struct LineFields {
     bool twelveHour = false; // the time had AM or PM
     std::uint16_t year = 0;
     // The two other numbers of the date in the order written; for MonthName
-    // the day and the month.
+    // the day and the month. TwoDigitYear has three numbers ("26-08-12",
+    // "08/12/26") and no year.
     std::uint8_t first = 0;
     std::uint8_t second = 0;
+    std::uint8_t third = 0;
     std::int32_t secondOfDay = 0;
     // Raw values as written, 8888 included.
     std::int32_t setpoint = 0;

@@ -96,11 +96,33 @@ private:
     std::int64_t lastMs_ = std::numeric_limits<std::int64_t>::min();
 };
 
-// For each layout of dates, whether its first number is the day.
+// For each layout of dates, whether its first number is the day; for
+// two-digit years, whether the year comes first.
 struct DayOrder {
-    std::array<bool, dateLayoutCount> dayFirst{false, true, true};
+    std::array<bool, dateLayoutCount> dayFirst{false, true, true, true};
     std::array<bool, dateLayoutCount> fromName{};
+    bool twoDigitYearFirst = false;
 };
+
+struct Date {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+};
+
+// The date of a line in the file's order; the years of recordings are 20xx.
+Date dateOf(const LineFields& f, const DayOrder& order) {
+    int year = f.year;
+    int a = f.first;
+    int b = f.second;
+    if (f.layout == DateLayout::TwoDigitYear) {
+        year = 2000 + (order.twoDigitYearFirst ? f.first : f.third);
+        a = order.twoDigitYearFirst ? f.second : f.first;
+        b = order.twoDigitYearFirst ? f.third : f.second;
+    }
+    const bool dayFirst = f.layout == DateLayout::MonthName || order.dayFirst[int(f.layout)];
+    return {year, dayFirst ? b : a, dayFirst ? a : b};
+}
 
 // Numbers above 12 seen in each place, which only a day can hold.
 struct Evidence {
@@ -139,16 +161,19 @@ FileLines readLines(const char* p, const char* end, char separator, const QStrin
         }
         LineFault fault = parseRecordLine(p, lineEnd, separator, f);
         p = next;
+        int year = 0;
         int day = 0;
         int month = 0;
         if (fault == LineFault::None) {
             const int layout = int(f.layout);
-            lines.evidence.firstAbove12[layout] += f.first > 12;
-            lines.evidence.secondAbove12[layout] += f.second > 12;
-            const bool dayFirst = f.layout == DateLayout::MonthName || order.dayFirst[layout];
-            day = dayFirst ? f.first : f.second;
-            month = dayFirst ? f.second : f.first;
-            if (!isValidDate(f.year, month, day))
+            const Date date = dateOf(f, order);
+            const bool dayFirst = layout == int(DateLayout::MonthName) || order.dayFirst[layout];
+            lines.evidence.firstAbove12[layout] += (dayFirst ? date.day : date.month) > 12;
+            lines.evidence.secondAbove12[layout] += (dayFirst ? date.month : date.day) > 12;
+            year = date.year;
+            day = date.day;
+            month = date.month;
+            if (!isValidDate(year, month, day))
                 fault = LineFault::DayMonth;
             else if (f.setpoint < INT16_MIN + 1 || f.setpoint > INT16_MAX ||
                      f.temperature < INT16_MIN + 1 || f.temperature > INT16_MAX ||
@@ -162,7 +187,7 @@ FileLines readLines(const char* p, const char* end, char separator, const QStrin
             continue;
         }
         Record record;
-        record.timeMs = clock.toUtcMs(daysFromCivil(f.year, month, day) * 86400 + f.secondOfDay);
+        record.timeMs = clock.toUtcMs(daysFromCivil(year, month, day) * 86400 + f.secondOfDay);
         record.setpoint = valueOf(f.setpoint);
         record.temperature = valueOf(f.temperature);
         // "8888;8888;0": the power of a record without data is no value either.
@@ -196,24 +221,44 @@ DayOrder orderFromName(const QString& name, const LineFields& f) {
     DayOrder order;
     if (f.layout == DateLayout::MonthName)
         return order;
-    if (f.twelveHour)
+    if (f.twelveHour) {
         order.dayFirst[int(DateLayout::YearLast)] = false;
+        order.dayFirst[int(DateLayout::TwoDigitYear)] = false;
+    }
     std::int64_t start = 0;
     if (!startFromFileName(name.toLatin1().constData(), start))
         return order;
-    const auto distance = [&](int day, int month) -> std::int64_t {
-        if (!isValidDate(f.year, month, day))
-            return std::numeric_limits<std::int64_t>::max();
-        return std::abs(daysFromCivil(f.year, month, day) * 86400 + f.secondOfDay - start);
-    };
-    const std::int64_t dayFirst = distance(f.first, f.second);
-    const std::int64_t monthFirst = distance(f.second, f.first);
-    constexpr std::int64_t twoDays = 2 * 86400;
-    if (dayFirst == monthFirst || std::min(dayFirst, monthFirst) > twoDays)
+    // Each reading of the first record, the nearest to the name's time wins
+    // when it is the only one that near.
+    std::int64_t best = std::numeric_limits<std::int64_t>::max();
+    int ties = 0;
+    DayOrder chosen;
+    for (const bool yearFirst : {false, true}) {
+        if (yearFirst && f.layout != DateLayout::TwoDigitYear)
+            continue;
+        for (const bool dayFirst : {true, false}) {
+            DayOrder trial = order;
+            trial.twoDigitYearFirst = yearFirst;
+            trial.dayFirst[int(f.layout)] = dayFirst;
+            const Date d = dateOf(f, trial);
+            if (!isValidDate(d.year, d.month, d.day))
+                continue;
+            const std::int64_t distance =
+                std::abs(daysFromCivil(d.year, d.month, d.day) * 86400 + f.secondOfDay - start);
+            if (distance < best) {
+                best = distance;
+                ties = 0;
+                chosen = trial;
+            } else if (distance == best) {
+                ++ties;
+            }
+        }
+    }
+    constexpr std::int64_t twoDays = std::int64_t(2) * 86400;
+    if (best > twoDays || ties > 0)
         return order;
-    order.dayFirst[int(f.layout)] = dayFirst < monthFirst;
-    order.fromName[int(f.layout)] = true;
-    return order;
+    chosen.fromName[int(f.layout)] = true;
+    return chosen;
 }
 
 // The order the records show for layouts the name did not decide: a number
@@ -300,16 +345,17 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
     result.file.records = qint64(out.size() - begin);
     result.file.skippedLines = lines.skippedCount;
     result.file.dayFirst = order.dayFirst[int(DateLayout::YearLast)];
-    for (int layout : {int(DateLayout::YearLast), int(DateLayout::YearFirst)})
+    for (int layout :
+         {int(DateLayout::TwoDigitYear), int(DateLayout::YearLast), int(DateLayout::YearFirst)})
         if (order.fromName[layout])
             result.file.dayFirst = order.dayFirst[layout];
     result.skipped = std::move(lines.skipped);
     if (begin < out.size()) {
-        const auto [first, last] = std::minmax_element(
+        const auto [earliest, latest] = std::minmax_element(
             out.begin() + std::ptrdiff_t(begin), out.end(),
             [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; });
-        result.file.firstMs = first->timeMs;
-        result.file.lastMs = last->timeMs;
+        result.file.firstMs = earliest->timeMs;
+        result.file.lastMs = latest->timeMs;
     }
     return result;
 }

@@ -32,7 +32,11 @@ int main(int argc, char* argv[]) {
     }
     const QString file = QString::fromLocal8Bit(argv[1]);
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
-    std::vector<double> readMs, readCpuMs, levelsMs, wholeMs, zoomedMs;
+    std::vector<double> readMs;
+    std::vector<double> readCpuMs;
+    std::vector<double> levelsMs;
+    std::vector<double> wholeMs;
+    std::vector<double> zoomedMs;
     double bytesPerRecord = 0;
     qint64 records = 0;
     for (int run = 0; run < runs; ++run) {
@@ -58,7 +62,7 @@ int main(int argc, char* argv[]) {
         // An hour in the middle: a few records per column.
         const std::int64_t middle = (timeline.firstMs() + timeline.lastMs()) / 2;
         timer.restart();
-        const auto zoomed = levels.columns(middle, middle + 3600 * 1000, 1920);
+        const auto zoomed = levels.columns(middle, middle + std::int64_t(3600) * 1000, 1920);
         zoomedMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         const long after = bench::statusKiB("VmRSS");
         records = qint64(timeline.records.size());

@@ -7,6 +7,7 @@
 #include "DetailLevels.h"
 #include "RecordFormat.h"
 #include "RecordingReader.h"
+#include "Summary.h"
 
 using namespace tkview;
 
@@ -58,7 +59,9 @@ void TestRecordingReader::reads_data() {
     const QString calcName = QStringLiteral("REC_2026-12-08_23-45-01.csv");
 
     // Day and month from the file's name: every date here fits both orders.
-    for (const char* locale : {"fr_FR", "de_DE", "en_US", "en_GB", "ar_SA", "C"})
+    // Afternoon markers and digits of other scripts: Korean, Greek, Marathi.
+    for (const char* locale :
+         {"fr_FR", "de_DE", "en_US", "en_GB", "ar_SA", "C", "ko_KR", "el_GR", "mr_IN"})
         QTest::addRow("written in %s", locale)
             << writerName << writtenIn(locale, lateOn8December) << 4 << 1 << "2026-12-08T23:59:58Z"
             << "2026-12-09T00:00:01Z" << -55 << 0 << QString();
@@ -80,6 +83,7 @@ void TestRecordingReader::reads_data() {
         {"calc-de-DE-from-de_DE", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
         {"calc-en-US-unformatted-from-en_US", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
         {"calc-en-US-unformatted-from-de_DE", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
+        {"calc-sv-SE-via-ods-from-fr_FR", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
     };
     for (const auto& s : saved)
         QTest::newRow(s.variant) << calcName << sample(s.variant) << 30 << 3 << s.first << s.last
@@ -150,9 +154,20 @@ void TestRecordingReader::reads() {
     QCOMPARE(int(missing), noData);
     QCOMPARE(int(timeline.gaps.size()), 1);
     QCOMPARE(csvText(timeline, INT64_MIN, INT64_MAX).count(",,,\r\n"), noData);
-    const Column whole = DetailLevels(timeline).range(0, timeline.records.size());
+    const DetailLevels levels(timeline);
+    const Column whole = levels.range(0, timeline.records.size());
     QCOMPARE(whole.setpoint.max, 2000);
     QCOMPARE(whole.temperature.min, firstTemperature);
+    // Drawn, the line breaks once, wherever the columns fall.
+    for (const int count : {2 * records, records / 2}) {
+        const auto columns = levels.columns(timeline.firstMs(), timeline.lastMs() + 1, count);
+        QCOMPARE(std::count_if(columns.begin(), columns.end(),
+                               [](const Column& c) { return c.breakBefore; }),
+                 1);
+    }
+    const Summary summary = summarize(timeline, INT64_MIN, INT64_MAX);
+    QCOMPARE(summary.records, records);
+    QCOMPARE(summary.gapCount, 1);
 
     QCOMPARE(timeline.skippedCount, skippedCount);
     if (skippedCount > 0) {

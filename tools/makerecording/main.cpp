@@ -76,10 +76,10 @@ int main(int argc, char* argv[]) {
             outage = outage || (i >= first && i < first + length);
         // Heats from 20 degrees with a time constant of 600 records, then
         // rings by a few degrees; every 100000th record is a 30-degree spike.
-        const double t = double(i);
-        float measure = float(std::round(200 + (setpoint - 200) * (1 - std::exp(-t / 600)) +
-                                         40 * std::sin(t / 900) * std::exp(-t / 20000) +
-                                         15 * std::sin(t / 37)));
+        const auto t = double(i);
+        auto measure = float(std::round(200 + (setpoint - 200) * (1 - std::exp(-t / 600)) +
+                                        40 * std::sin(t / 900) * std::exp(-t / 20000) +
+                                        15 * std::sin(t / 37)));
         if (i > 0 && i % 100000 == 0)
             measure += 300;
         const float power =
