@@ -1,0 +1,57 @@
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+
+#include <cstdio>
+
+#include "HeadlessExport.h"
+#include "Options.h"
+#include "ViewerWindow.h"
+
+namespace {
+
+void printLine(FILE* stream, const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = tkview::parseOptions(arguments);
+    if (const QString* error = std::get_if<QString>(&parsed)) {
+        printLine(stderr, QStringLiteral("tkview: %1\nTry \"tkview --help\".").arg(*error));
+        return tkview::exitBadOption;
+    }
+    const tkview::Options& options = *std::get_if<tkview::Options>(&parsed);
+    if (options.help) {
+        std::fputs(qPrintable(tkview::usageText()), stdout);
+        return tkview::exitDone;
+    }
+    if (options.version) {
+        printLine(stdout, QStringLiteral("tkview ") + tkview::versionNumber());
+        return tkview::exitDone;
+    }
+    if (options.headless()) {
+        // No display needed: for scripts, scheduled jobs and servers.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        return tkview::exportWithoutWindow(options, [](const QString& line) {
+            printLine(stderr, QStringLiteral("tkview: ") + line);
+        });
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tkview"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.tkcontrol.tkview"));
+    // The program's icon, as installed with the menu entry.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.tkcontrol.tkcontrol")));
+    tkview::ViewerWindow window;
+    window.show();
+    if (!options.paths.isEmpty())
+        window.openPaths(options.paths);
+    return QApplication::exec();
+}
