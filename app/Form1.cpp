@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "AppInfo.h"
+#include "ControllerSession.h"
 #include "CurveTrace.h"
 #include "Data.h"
 #include "Fonts.h"
@@ -145,37 +146,35 @@ void Form1::createControls() {
         timer->setTimerType(Qt::PreciseTimer);
         return timer;
     };
-    timerGetFromControler = makeTimer("timerGetFromControler", 5000);
     timerTraceCurves = makeTimer("timerTraceCurves", 2500);
-    timerRecording = makeTimer("timerRecording", 20000);
     connect(timerTraceCurves, &QTimer::timeout, this, &Form1::traceCurves);
 
-    MSComm1 = new tklink::SerialPortControl(m_seams.deviceForPort, this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-
-    m_pollCycle = new tklink::PollCycle(*MSComm1, *timerGetFromControler, m_seams.now, this);
-    connect(timerGetFromControler, &QTimer::timeout, m_pollCycle, &tklink::PollCycle::tick);
-    connect(m_pollCycle, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
-    connect(m_pollCycle, &tklink::PollCycle::readouts, this,
+    m_session = new tklink::ControllerSession(
+        m_seams.deviceForPort, m_seams.now, tklink::ControllerSession::Reconnect::AfterLoss, this);
+    tklink::PollCycle* poll = &m_session->pollCycle();
+    connect(poll, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
+    connect(poll, &tklink::PollCycle::readouts, this,
             [this](const QString& measured, const QString& setpoint) {
                 showReadout(meas_box, measured);
                 showReadout(setp_box, setpoint);
             });
 
-    m_recorder = new recording::Recorder(*timerRecording, m_seams.now, this);
+    m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
     connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
             &recording::Recorder::startStop);
-    connect(timerRecording, &QTimer::timeout, m_recorder, &recording::Recorder::tick);
+    connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
+            &recording::Recorder::tick);
     connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
     connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
             &QAbstractButton::setText);
 }
 
 void Form1::open_port() {
-    tklink::open_port(*MSComm1);
-    // An open asked for by start-up or the operator ends any reconnecting
-    // after a lost adapter.
-    m_pollCycle->portReopenedByUser();
+    m_session->openPort();
+}
+
+tklink::SerialPortControl& Form1::serialPort() {
+    return m_session->port();
 }
 
 settings::Parameters_dialog* Form1::parametersDialog() const {
@@ -188,7 +187,8 @@ void Form1::showParameters() {
         m_parameters = new settings::Parameters_dialog(
             {[this] {
                  open_port();
-                 return Data::portConnected ? QString() : portFailureReason(MSComm1->lastFailure());
+                 return Data::portConnected ? QString()
+                                            : portFailureReason(serialPort().lastFailure());
              },
              m_seams.deviceForPort, QString()});
     }
@@ -199,7 +199,7 @@ void Form1::showParameters() {
 
 void Form1::load() {
     versionLabel->setText(QLatin1String(versionText));
-    tklink::scanSerialPorts(*MSComm1);
+    tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
     settings::loadSettings(QLatin1String(appTitle));
 
@@ -213,7 +213,7 @@ void Form1::load() {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("Erreur pendant l'ouverture du port ") +
                               QString::number(Data::comPortNum),
-                          portFailureDetail(MSComm1->lastFailure(), presentDevices()));
+                          portFailureDetail(serialPort().lastFailure(), presentDevices()));
     }
 
     Data::setpointRaw = Data::NO_DATA_RAW;
@@ -234,11 +234,11 @@ void Form1::load() {
     Data::recordingActive = 0;
     recording_field->setText(QStringLiteral("Not recording"));
     Data::recordTimerMs = Data::intervRecord * 1000;
-    timerGetFromControler->start();
+    m_session->start(tklink::ControllerSession::windowFirstPollMs,
+                     tklink::ControllerSession::defaultRecordMs);
     // Not before: the start-up message box runs an event loop, and a tick
     // then would trace rings not yet set to no data.
     timerTraceCurves->start();
-    timerRecording->start();
 }
 
 void Form1::showReadout(QLineEdit* box, const QString& text) {
@@ -267,8 +267,7 @@ void Form1::traceCurves() {
 }
 
 void Form1::unload() {
-    if (MSComm1->portOpen())
-        MSComm1->setPortOpen(false);
+    m_session->closePort();
     // Recording files are opened and closed around each record, so no file is
     // open here.
 }

@@ -17,7 +17,7 @@ namespace display {
 class GraphBox;
 }
 namespace tklink {
-class PollCycle;
+class ControllerSession;
 }
 
 class QLabel;
@@ -55,7 +55,7 @@ public:
     // (Re)opens the configured port; the outcome is in Data::portConnected.
     void open_port();
 
-    tklink::SerialPortControl& serialPort() { return *MSComm1; }
+    tklink::SerialPortControl& serialPort();
 
     // Shows the Parameters dialog, loading it first when it is not open.
     void showParameters();
@@ -92,11 +92,9 @@ private:
     PanelButton* Start_stop_recording = nullptr;
     PanelButton* exitButton = nullptr;
     QLabel* versionLabel = nullptr;
-    QTimer* timerGetFromControler = nullptr;
     QTimer* timerTraceCurves = nullptr;
-    QTimer* timerRecording = nullptr;
-    tklink::SerialPortControl* MSComm1 = nullptr;
-    tklink::PollCycle* m_pollCycle = nullptr;
+    // The port, the poll and record timers and the poll cycle.
+    tklink::ControllerSession* m_session = nullptr;
     recording::Recorder* m_recorder = nullptr;
 };
 

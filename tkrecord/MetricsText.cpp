@@ -58,6 +58,12 @@ QByteArray metricsText(const MetricsSnapshot& s) {
     sample(out, "tk_records_total", QByteArray::number(s.records));
     family(out, "tk_record_errors_total", "counter", "Records that could not be written.");
     sample(out, "tk_record_errors_total", QByteArray::number(s.recordErrors));
+    family(out, "tk_alarm_active", "gauge",
+           "1 while the alarm's condition holds, else 0; limits from conf.ini [Alarms].");
+    const char* const alarms[] = {"high", "deviation", "link"};
+    for (std::size_t i = 0; i < s.alarmsActive.size(); ++i)
+        sample(out, QByteArray("tk_alarm_active{alarm=\"") + alarms[i] + "\"}",
+               s.alarmsActive[i] ? "1" : "0");
     return out;
 }
 

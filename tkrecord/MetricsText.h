@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <optional>
 
 namespace tkrecord {
@@ -24,6 +25,8 @@ struct MetricsSnapshot {
     quint64 pollsNotConnected = 0;
     quint64 records = 0;
     quint64 recordErrors = 0;
+    // High temperature, deviation, link lost, as alarms::Alarm orders them.
+    std::array<bool, 3> alarmsActive{};
 };
 
 // Every metric with its HELP and TYPE lines; the three values only while
