@@ -49,4 +49,43 @@ QString bandText(Alarm alarm, const AlarmStatus& status) {
            QStringLiteral(" °C") + since;
 }
 
+BandLook bandLook(const AlarmRules& rules) {
+    const auto rank = [](AlarmState state) {
+        switch (state) {
+        case AlarmState::ActiveUnacknowledged:
+            return 3;
+        case AlarmState::ActiveAcknowledged:
+            return 2;
+        case AlarmState::ClearedUnacknowledged:
+            return 1;
+        case AlarmState::Normal:
+            break;
+        }
+        return 0;
+    };
+    int shown = -1;
+    int others = 0;
+    for (std::size_t i = 0; i < allAlarms.size(); ++i) {
+        const int r = rank(rules.status(allAlarms[i]).state);
+        if (r == 0)
+            continue;
+        if (shown < 0 || r > rank(rules.status(allAlarms[std::size_t(shown)]).state)) {
+            others += shown < 0 ? 0 : 1;
+            shown = int(i);
+        } else {
+            ++others;
+        }
+    }
+    if (shown < 0)
+        return {};
+    const Alarm alarm = allAlarms[std::size_t(shown)];
+    const AlarmStatus& status = rules.status(alarm);
+    static constexpr BandColour colours[] = {BandColour::Hidden, BandColour::Amber, BandColour::Red,
+                                             BandColour::FlashingRed};
+    QString text = bandText(alarm, status);
+    if (others > 0)
+        text += QStringLiteral(" (+%1 more)").arg(others);
+    return {colours[rank(status.state)], text};
+}
+
 } // namespace alarms

@@ -18,4 +18,14 @@ QString stateWord(AlarmState state);
 // alarm has no value: "Link lost since 14:05:29".
 QString bandText(Alarm alarm, const AlarmStatus& status);
 
+// What the window's band shows: the most pressing alarm (waiting for the
+// operator before acknowledged, acknowledged before cleared; high before
+// deviation before link) in its colour, and how many others there are.
+enum class BandColour { Hidden, FlashingRed, Red, Amber };
+struct BandLook {
+    BandColour colour = BandColour::Hidden;
+    QString text;
+};
+BandLook bandLook(const AlarmRules& rules);
+
 } // namespace alarms

@@ -9,6 +9,10 @@
 #include <QPainter>
 #include <QTimer>
 
+#include "AlarmBand.h"
+#include "AlarmNotifier.h"
+#include "AlarmText.h"
+#include "AlarmTone.h"
 #include "AppInfo.h"
 #include "ControllerSession.h"
 #include "CurveTrace.h"
@@ -28,6 +32,7 @@ namespace app {
 
 namespace {
 
+const QString windowTitleText = QStringLiteral("TK840 TK960 PC control");
 constexpr int clientWidth = 1090;
 constexpr int clientHeight = 653;
 
@@ -79,7 +84,7 @@ Form1::~Form1() {
 
 void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("TK840 TK960 PC control"));
+    setWindowTitle(windowTitleText);
     setWindowIcon(QIcon(QLatin1String(windowIconFile)));
     setFixedSize(clientWidth, clientHeight);
 
@@ -164,6 +169,17 @@ void Form1::createControls() {
             &recording::Recorder::startStop);
     connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
             &recording::Recorder::tick);
+
+    // Over the top of the graph, below nothing else.
+    m_alarmBand = new AlarmBand(this);
+    m_alarmBand->setGeometry(Graph->x(), Graph->y(), Graph->width(), 34);
+    m_notifier = new AlarmNotifier(this);
+    m_tone = new AlarmTone(this);
+    connect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
+    connect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session,
+            &tklink::ControllerSession::acknowledgeAlarms);
+    connect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session,
+            &tklink::ControllerSession::acknowledgeAlarms);
     connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
     connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
             &QAbstractButton::setText);
@@ -190,7 +206,7 @@ void Form1::showParameters() {
                  return Data::portConnected ? QString()
                                             : portFailureReason(serialPort().lastFailure());
              },
-             m_seams.deviceForPort, QString()});
+             m_seams.deviceForPort, QString(), [this] { m_session->applyAlarmSettings(); }});
     }
     m_parameters->show();
     m_parameters->raise();
@@ -239,6 +255,19 @@ void Form1::load() {
     // Not before: the start-up message box runs an event loop, and a tick
     // then would trace rings not yet set to no data.
     timerTraceCurves->start();
+}
+
+void Form1::showAlarms(const alarms::AlarmChange& change) {
+    const alarms::AlarmRules& rules = *m_session->alarmRules();
+    m_alarmBand->showLook(alarms::bandLook(rules));
+    const bool waiting = rules.unacknowledged();
+    setWindowTitle(waiting ? QStringLiteral("ALARM – ") + windowTitleText : windowTitleText);
+    m_tone->setRinging(waiting && Data::alarms.sound);
+    if (change.to == alarms::AlarmState::ActiveUnacknowledged)
+        m_notifier->notify(QStringLiteral("ALARM – ") + alarms::alarmName(change.alarm),
+                           alarms::bandText(change.alarm, rules.status(change.alarm)));
+    else if (!waiting)
+        m_notifier->withdraw();
 }
 
 void Form1::showReadout(QLineEdit* box, const QString& text) {

@@ -31,8 +31,15 @@ namespace settings {
 class Parameters_dialog;
 }
 
+namespace alarms {
+struct AlarmChange;
+}
+
 namespace app {
 
+class AlarmBand;
+class AlarmNotifier;
+class AlarmTone;
 class PanelButton;
 
 // What the main window takes from the outside world. Empty members get the
@@ -71,6 +78,8 @@ private:
     void unload();
     void traceCurves();
     void showReadout(QLineEdit* box, const QString& text);
+    // Band, title, notification and tone after an alarm changed state.
+    void showAlarms(const alarms::AlarmChange& change);
     QStringList presentDevices() const;
 
     Form1Seams m_seams;
@@ -96,6 +105,9 @@ private:
     // The port, the poll and record timers and the poll cycle.
     tklink::ControllerSession* m_session = nullptr;
     recording::Recorder* m_recorder = nullptr;
+    AlarmBand* m_alarmBand = nullptr;
+    AlarmNotifier* m_notifier = nullptr;
+    AlarmTone* m_tone = nullptr;
 };
 
 } // namespace app

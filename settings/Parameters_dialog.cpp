@@ -11,6 +11,7 @@
 #include <cmath>
 #include <optional>
 
+#include "Alarms_dialog.h"
 #include "AppInfo.h"
 #include "Data.h"
 #include "NumberText.h"
@@ -155,6 +156,7 @@ void Parameters_dialog::createControls() {
     temps_box->setToolTip(scaleTip);
 
     OKButton = button("OKButton", QRect(216, 208, 73, 33), QStringLiteral("Close"));
+    alarmsButton = button("alarmsButton", QRect(128, 208, 81, 33), QStringLiteral("Alarms…"));
 
     // Says which entry was refused; empty until one is.
     refusedLabel = label("refusedLabel", QString(), QRect(300, 204, 221, 40), verdana);
@@ -168,6 +170,7 @@ void Parameters_dialog::createControls() {
             &Parameters_dialog::applySerialPort);
     connect(Command3, &QPushButton::clicked, this, &Parameters_dialog::applyRecordInterval);
     connect(Apply, &QPushButton::clicked, this, &Parameters_dialog::applyGraph);
+    connect(alarmsButton, &QPushButton::clicked, this, &Parameters_dialog::showAlarms);
     connect(OKButton, &QPushButton::clicked, this, &Parameters_dialog::closeAndSave);
 }
 
@@ -272,6 +275,12 @@ QString Parameters_dialog::entryName(const QLineEdit* box) const {
     if (box == max_box)
         return QStringLiteral("Maximum");
     return QStringLiteral("Time scale");
+}
+
+void Parameters_dialog::showAlarms() {
+    Alarms_dialog alarms(this);
+    if (alarms.exec() == QDialog::Accepted && m_actions.alarmsChanged)
+        m_actions.alarmsChanged();
 }
 
 void Parameters_dialog::closeAndSave() {

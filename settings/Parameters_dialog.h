@@ -29,6 +29,8 @@ public:
         std::function<QString(int portNumber)> deviceForPort;
         // Where "Close" saves the settings; empty means conf.ini.
         QString settingsPath;
+        // The alarms dialog changed Data::alarms.
+        std::function<void()> alarmsChanged;
     };
 
     // Builds the dialog and runs its Load step. It deletes itself when closed.
@@ -41,6 +43,7 @@ private:
     void applyRecordInterval();
     void applyGraph();
     void closeAndSave();
+    void showAlarms();
     void refuse(const QString& text);
     QString entryName(const QLineEdit* box) const;
 
@@ -58,6 +61,7 @@ private:
     QPushButton* Command3 = nullptr;
     QPushButton* Apply = nullptr;
     QPushButton* OKButton = nullptr;
+    QPushButton* alarmsButton = nullptr;
 };
 
 } // namespace settings
