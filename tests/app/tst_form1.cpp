@@ -5,10 +5,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include "AlarmBand.h"
 #include "Data.h"
 #include "Form1.h"
 #include "GraphBox.h"
@@ -18,6 +20,7 @@
 #include "PortAccess.h"
 #include "PortFailureText.h"
 #include "Pty.h"
+#include "TksimProcess.h"
 
 #include <QFontMetrics>
 
@@ -43,6 +46,7 @@ private Q_SLOTS:
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
+    void alarmAcrossTheHighLimit();
     void pollShowsAnswerOnReadouts();
     void readoutsShowValuesWhole_data();
     void readoutsShowValuesWhole();
@@ -338,6 +342,31 @@ void TestForm1::recordingKeyAndTimer() {
     QTest::mouseClick(key, Qt::LeftButton);
     QCOMPARE(key->text(), QStringLiteral("Start recording"));
     QCOMPARE(status->text(), QStringLiteral("Recording stopped."));
+}
+
+void TestForm1::alarmAcrossTheHighLimit() {
+    // 290.0 degrees, then 312.4 from the second second on.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--script", "0:2900,3000,45;2:3124,3000,45"});
+    QVERIFY(sim.start(20000));
+    m_devices[1] = sim.link();
+    writeConf("[Alarms]\nHighLimit=300\n");
+    Form1 form(seams());
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
+    auto* band = form.findChild<app::AlarmBand*>("alarmBand");
+    QTRY_VERIFY_WITH_TIMEOUT(band->isVisibleTo(&form), 20000);
+    QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("312.4"));
+    QCOMPARE(band->colour(), alarms::BandColour::FlashingRed);
+    QCOMPARE(form.windowTitle(), QStringLiteral("ALARM – TK840 TK960 PC control"));
+    const QString text = band->findChild<QLabel*>("alarmText")->text();
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^High temperature 312.4 °C since \\d\\d:\\d\\d:\\d\\d$"))
+            .match(text)
+            .hasMatch(),
+        qPrintable(text));
+
+    QTest::mouseClick(band->findChild<QPushButton*>("acknowledgeButton"), Qt::LeftButton);
+    QCOMPARE(band->colour(), alarms::BandColour::Red);
+    QCOMPARE(form.windowTitle(), QStringLiteral("TK840 TK960 PC control"));
 }
 
 void TestForm1::pollShowsAnswerOnReadouts() {
