@@ -45,6 +45,8 @@ void AlarmBand::showLook(const alarms::BandLook& look) {
     m_colour = look.colour;
     m_text->setText(look.text);
     m_flash.stop();
+    // Once acknowledged, a still active alarm has nothing left to acknowledge.
+    m_acknowledge->setVisible(look.colour != alarms::BandColour::Red);
     switch (look.colour) {
     case alarms::BandColour::Hidden:
         hide();

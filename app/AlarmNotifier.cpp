@@ -13,7 +13,8 @@ namespace {
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
-const QString acknowledgeKey = QStringLiteral("acknowledge");
+// The default action: a click on the notification itself acknowledges too.
+const QString acknowledgeKey = QStringLiteral("default");
 
 } // namespace
 

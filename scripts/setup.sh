@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
+    qt6-base-dev qt6-serialport-dev qt6-qpa-plugins qt6-multimedia-dev
     libmodbus-dev
     librsvg2-bin
     fonts-dseg fonts-dejavu-core fonts-liberation
