@@ -40,7 +40,7 @@ const QColor frameColour(0, 0, 0); // the system's window-frame colour
 
 void showErrorBox(const QString& caption, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
-    box.setInformativeText(detail);
+    box.setInformativeText(detailMarkup(detail));
     box.exec();
 }
 
@@ -215,9 +215,14 @@ void Form1::showParameters() {
 
 void Form1::load() {
     versionLabel->setText(QLatin1String(versionText));
+    // Before the scan, which names each port's device from the [Ports] section.
+    const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
+    if (read.status == settings::ConfFileRead::Status::Unreadable)
+        m_seams.showError(QLatin1String(appTitle),
+                          QStringLiteral("conf.ini cannot be read: the default settings are used."),
+                          read.reason);
     tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
-    settings::loadSettings(QLatin1String(appTitle));
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
     Data::measureHistory.assign(Data::historySize, 0.0f);
@@ -248,7 +253,10 @@ void Form1::load() {
 
     Data::historyIndex = 0;
     Data::recordingActive = 0;
-    recording_field->setText(QStringLiteral("Not recording"));
+    recording_field->setText(read.intervalRefused.isEmpty()
+                                 ? QStringLiteral("Not recording")
+                                 : QStringLiteral("Not recording: ") + read.intervalRefused +
+                                       QStringLiteral("; a record every 20 s"));
     Data::recordTimerMs = Data::intervRecord * 1000;
     m_session->start(tklink::ControllerSession::windowFirstPollMs,
                      tklink::ControllerSession::defaultRecordMs);

@@ -1,5 +1,7 @@
 #include "PortFailureText.h"
 
+#include "SerialLockHolder.h"
+
 namespace app {
 
 namespace {
@@ -17,7 +19,7 @@ QString remedy(Kind kind) {
         return QStringLiteral("Join the dialout group, then log in again.");
 #endif
     case Kind::Busy:
-        return QStringLiteral("Another program holds it.");
+        return QStringLiteral("Close that program, or choose another port.");
     default:
         return {};
     }
@@ -41,11 +43,28 @@ QString portFailureReason(const tklink::OpenFailure& failure) {
     default:
         break;
     }
-    QString line = failure.device + QStringLiteral(": ") + failure.systemText + QLatin1Char('.');
+    // Qt says "Permission error while locking the device" for a port that
+    // another program holds: who holds it is what the operator needs.
+    const QString why =
+        failure.kind == Kind::Busy ? tklink::heldByText(failure.holderPid) : failure.systemText;
+    QString line = failure.device + QStringLiteral(": ") + why + QLatin1Char('.');
     const QString fix = remedy(failure.kind);
     if (!fix.isEmpty())
         line += QLatin1Char(' ') + fix;
     return line;
+}
+
+QString detailMarkup(const QString& detail) {
+    static const QString commandLead = QStringLiteral("In a terminal: ");
+    QStringList lines = detail.split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        if (line.startsWith(commandLead))
+            line = commandLead + QStringLiteral("<nobr>") +
+                   line.mid(commandLead.size()).toHtmlEscaped() + QStringLiteral("</nobr>");
+        else
+            line = line.toHtmlEscaped();
+    }
+    return QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
 }
 
 QString portFailureDetail(const tklink::OpenFailure& failure, const QStringList& present) {

@@ -17,4 +17,8 @@ QString portFailureReason(const tklink::OpenFailure& failure);
 // the serial devices that are (present, as the operator should read them).
 QString portFailureDetail(const tklink::OpenFailure& failure, const QStringList& present);
 
+// The detail as rich text for a message box, which wraps its lines to fit:
+// a command to type ("In a terminal: ...") is kept on one line.
+QString detailMarkup(const QString& detail);
+
 } // namespace app

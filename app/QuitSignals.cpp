@@ -21,6 +21,7 @@ constexpr std::array<int, 3> quitSignals = {SIGTERM, SIGHUP, SIGINT};
 // Read end, write end; the handler reaches the write end only.
 std::array<int, 2> wakePipe = {-1, -1};
 std::array<struct sigaction, quitSignals.size()> previous{};
+std::array<bool, quitSignals.size()> handled{};
 
 extern "C" void onQuitSignal(int signalNumber) {
     const int savedErrno = errno;
@@ -43,8 +44,14 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < quitSignals.size(); ++i)
-        sigaction(quitSignals[i], &action, &previous[i]);
+    for (std::size_t i = 0; i < quitSignals.size(); ++i) {
+        // A signal ignored when the program started stays ignored: nohup
+        // ignores SIGHUP so that a closed terminal does not end the run.
+        sigaction(quitSignals[i], nullptr, &previous[i]);
+        handled[i] = previous[i].sa_handler != SIG_IGN;
+        if (handled[i])
+            sigaction(quitSignals[i], &action, nullptr);
+    }
     m_installed = true;
 #endif
 }
@@ -53,8 +60,10 @@ QuitSignals::~QuitSignals() {
 #ifndef Q_OS_WIN
     if (!m_installed)
         return;
-    for (std::size_t i = 0; i < quitSignals.size(); ++i)
-        sigaction(quitSignals[i], &previous[i], nullptr);
+    for (std::size_t i = 0; i < quitSignals.size(); ++i) {
+        if (handled[i])
+            sigaction(quitSignals[i], &previous[i], nullptr);
+    }
     delete m_notifier;
     ::close(wakePipe[0]);
     ::close(wakePipe[1]);

@@ -4,7 +4,8 @@
 // SIGHUP (log-out, terminal closed) and SIGINT (Ctrl-C). The handler only
 // writes the signal's number into a pipe; the main thread reads it from
 // there and tells the program, which ends as its own "Exit" does, so the
-// serial port and its lock file are released.
+// serial port and its lock file are released. A signal ignored when the
+// program starts (nohup's SIGHUP) stays ignored.
 
 #include <QObject>
 

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QIcon>
+#include <QMessageBox>
 
 #include "AppInfo.h"
 #include "Form1.h"
@@ -12,6 +13,13 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral(TK_APP_ID));
     // Also for the windows without an icon of their own: the start-up message box.
     QApplication::setWindowIcon(QIcon(QLatin1String(windowIconFile)));
+    // The menu launcher found no folder to run in: its reason is shown here,
+    // where the operator sees it, and the program goes no further.
+    const QStringList arguments = QApplication::arguments();
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--launcher-error")); at > 0) {
+        QMessageBox::critical(nullptr, QLatin1String(appTitle), arguments.value(at + 1));
+        return 1;
+    }
     // Before the window: a signal during start-up is kept for the check below,
     // and ends the start-up message box, whose event loop is the first to run.
     app::QuitSignals quitSignals;

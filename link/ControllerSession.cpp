@@ -22,6 +22,8 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     connect(&m_pollTimer, &QTimer::timeout, this, &ControllerSession::pollTick);
     connect(&m_recordTimer, &QTimer::timeout, this, &ControllerSession::recordDue);
     connect(m_poll, &PollCycle::pollEnded, this, &ControllerSession::checkAlarms);
+    // The first answer ends its poll before its values count as current.
+    connect(m_poll, &PollCycle::valuesCurrentChanged, this, &ControllerSession::checkAlarms);
 }
 
 void ControllerSession::openPort() {

@@ -5,6 +5,8 @@
 #include <QLoggingCategory>
 #include <QStringList>
 
+#include "SerialLockHolder.h"
+
 #include <cerrno>
 #ifndef Q_OS_WIN
 #include <unistd.h>
@@ -29,8 +31,11 @@ bool SerialPortControl::fail(OpenFailure::Kind kind, const QString& device,
 
 bool SerialPortControl::fail(OpenFailure::Kind kind, int portNumber, const QString& device,
                              const QString& systemText) {
-    m_failure = {kind, portNumber, device, systemText};
-    if (kind == OpenFailure::Kind::NoDevice && portNumber < 1)
+    m_failure = {kind, portNumber, device, systemText,
+                 kind == OpenFailure::Kind::Busy ? serialLockHolder(device) : 0};
+    if (kind == OpenFailure::Kind::Busy)
+        m_failureReason = device + QStringLiteral(": ") + heldByText(m_failure.holderPid);
+    else if (kind == OpenFailure::Kind::NoDevice && portNumber < 1)
         m_failureReason = QStringLiteral("%1 is not a port number (1 or more)").arg(portNumber);
     else if (kind == OpenFailure::Kind::NoDevice)
         m_failureReason = QStringLiteral("port number %1 names no device").arg(portNumber);

@@ -31,8 +31,9 @@ struct OpenFailure {
     };
     Kind kind = Kind::None;
     int portNumber = 0;
-    QString device;     // as named by the resolver; empty for NoDevice
-    QString systemText; // "Permission denied"; the refused text for SettingsRefused
+    QString device;       // as named by the resolver; empty for NoDevice
+    QString systemText;   // "Permission denied"; the refused text for SettingsRefused
+    qint64 holderPid = 0; // for Busy: the PID in the device's lock file, if any
 };
 
 class SerialPortControl : public QObject {

@@ -113,6 +113,10 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
         qCDebug(lcRecording) << "close" << fileName << qt_error_string(errno);
         ok = false;
     }
+    // A file this call made and could not fill (a full disk) would be left
+    // empty, a recording that never was.
+    if (!ok && created && ::unlink(QFile::encodeName(fileName).constData()) != 0)
+        qCDebug(lcRecording) << "could not remove" << fileName << qt_error_string(errno);
     // Best effort: the bytes are written and synced, so the record stands and
     // must not be reported lost (a folder that cannot be opened for reading
     // still takes files).

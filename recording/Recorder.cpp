@@ -2,7 +2,10 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 #include "Data.h"
+#include "FolderLock.h"
 #include "RecordFormat.h"
 #include "RecordWriter.h"
 #include "TextFormats.h"
@@ -17,11 +20,13 @@ constexpr uint8_t recordingOn = 255;
 
 Recorder::Recorder(QTimer& timerRecording, Clock now, QObject* parent)
     : QObject(parent), m_timer(timerRecording), m_now(std::move(now)),
-      m_writer(new RecordWriter(this)) {
+      m_writer(new RecordWriter(this)), m_folderLock(std::make_unique<FolderLock>()) {
     if (!m_now)
         m_now = [] { return QDateTime::currentDateTime(); };
     connect(m_writer, &RecordWriter::finished, this, &Recorder::written);
 }
+
+Recorder::~Recorder() = default;
 
 void Recorder::startStop() {
     if (Data::recordingActive == 0)
@@ -31,12 +36,25 @@ void Recorder::startStop() {
 }
 
 void Recorder::start() {
+    // Not while tkrecord or another window records here: both would write
+    // the same second's file. A lock file that cannot be written (a full
+    // disk) leaves the refusal to the header's own write.
+    if (m_folderLock->take() == FolderLock::Outcome::HeldByOther) {
+        Q_EMIT statusText(QStringLiteral("Not recording: ") + m_folderLock->refusal() +
+                          QLatin1Char('.'));
+        return;
+    }
     const QDateTime started = m_now();
     const QString name = recordFileNameFor(started);
     // A recording that cannot even write its header would show "started" and
     // then nothing but errors: it starts once its header is written, and a
     // click while the medium still holds a write is refused.
     if (!m_writer->append(name, headerLine(), started)) {
+        const bool startInFlight =
+            std::any_of(m_pending.begin(), m_pending.end(),
+                        [](const auto& p) { return p.first == Pending::Start; });
+        if (!startInFlight)
+            m_folderLock->release();
         reportError(started);
         return;
     }
@@ -46,6 +64,7 @@ void Recorder::start() {
 void Recorder::stop() {
     Q_EMIT statusText(QStringLiteral("Recording stopped."));
     Data::recordingActive = 0;
+    m_folderLock->release();
     Q_EMIT captionChanged(QStringLiteral("Start recording"));
 }
 
@@ -78,6 +97,8 @@ void Recorder::written(bool ok, const QDateTime& when) {
     const auto [what, startingFile] = m_pending.front();
     m_pending.pop_front();
     if (!ok) {
+        if (what == Pending::Start && Data::recordingActive == 0)
+            m_folderLock->release();
         reportError(when);
         return;
     }

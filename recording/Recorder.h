@@ -13,12 +13,14 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <utility>
 
 class QTimer;
 
 namespace recording {
 
+class FolderLock;
 class RecordWriter;
 
 class Recorder : public QObject {
@@ -30,6 +32,7 @@ public:
     // timerRecording is the main window's record timer, whose period each
     // tick sets from Data::recordTimerMs. An empty clock reads the system's.
     Recorder(QTimer& timerRecording, Clock now, QObject* parent = nullptr);
+    ~Recorder() override;
 
     // The click on Start_stop_recording: starts a recording when none runs,
     // stops the running one otherwise.
@@ -57,6 +60,8 @@ private:
     QTimer& m_timer;
     Clock m_now;
     RecordWriter* m_writer;
+    // Held from the click on start to the click on stop.
+    std::unique_ptr<FolderLock> m_folderLock;
     // What each write handed to the writer is for, oldest first: a result can
     // come after the writer has taken the next write already.
     std::deque<std::pair<Pending, QString>> m_pending;

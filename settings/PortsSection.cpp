@@ -1,14 +1,30 @@
 #include "PortsSection.h"
 
 #include "PortAccess.h"
-#include "Profile.h"
 
 namespace settings {
 
-QString configuredDevice(int portNumber, const QString& path) {
-    const QString mapped =
-        getProfileString(QStringLiteral("Ports"), QString::number(portNumber), QString(), path);
-    return mapped.isEmpty() ? tklink::defaultDeviceName(portNumber) : mapped;
+namespace {
+
+// Program-wide, as the settings they come with are.
+QList<std::pair<QString, QString>>& keptPorts() {
+    static QList<std::pair<QString, QString>> entries;
+    return entries;
+}
+
+} // namespace
+
+void keepPortsSection(const ProfileText& file) {
+    keptPorts() = file.entries(QStringLiteral("Ports"));
+}
+
+QString configuredDevice(int portNumber) {
+    const QString key = QString::number(portNumber);
+    for (const auto& [name, device] : std::as_const(keptPorts())) {
+        if (name.compare(key, Qt::CaseInsensitive) == 0)
+            return device.isEmpty() ? tklink::defaultDeviceName(portNumber) : device;
+    }
+    return tklink::defaultDeviceName(portNumber);
 }
 
 } // namespace settings

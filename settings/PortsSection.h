@@ -5,12 +5,17 @@
 
 #include <QString>
 
-#include "Settings.h"
+#include "Profile.h"
 
 namespace settings {
 
 // The device port number portNumber names: the [Ports] entry of the settings
-// file at path, or the platform's numbering when the file has none.
-QString configuredDevice(int portNumber, const QString& path = QLatin1String(settingsFileName));
+// file as loadSettings or saveSettings last read or wrote it, or the
+// platform's numbering when it has none. Never reads the file: it is asked
+// at every open, and a recorder opens every 2 s while its adapter is away.
+QString configuredDevice(int portNumber);
+
+// Takes the [Ports] entries of file for configuredDevice.
+void keepPortsSection(const ProfileText& file);
 
 } // namespace settings

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include "ConfFile.h"
+
 namespace settings {
 
 namespace {
@@ -89,14 +91,15 @@ Lines splitLines(const QByteArray& bytes) {
     return result;
 }
 
+// Nothing for a missing file; reason says why an existing one was not read.
 std::optional<Lines> readLines(const QString& path, QString* reason = nullptr) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const ConfFileRead read = readConfFile(path);
+    if (read.status != ConfFileRead::Status::Read) {
         if (reason)
-            *reason = file.errorString();
+            *reason = read.reason;
         return std::nullopt;
     }
-    return splitLines(file.readAll());
+    return splitLines(read.bytes);
 }
 
 // The name inside "[name]", or nothing when the line is not a section line.
@@ -164,23 +167,37 @@ void setKey(Lines& file, const QString& section, const QString& key, const QStri
 // The reason names the file once: Qt's own words sometimes name it already.
 ProfileWrite failed(const QString& path, const QString& why) {
     const QString file = QDir::toNativeSeparators(path);
-    return {false, why.contains(file) ? why : file + QStringLiteral(": ") + why};
+    return {false, why.contains(file) ? why : file + QStringLiteral(": ") + why, {}};
 }
 
 } // namespace
 
-QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
-                         const QString& path) {
-    const auto file = readLines(path);
-    if (!file)
-        return defaultText.left(profileValueMax);
-    const auto [first, end] = sectionBody(file->text, section);
-    for (qsizetype i = first; first >= 0 && i < end; ++i) {
-        const auto entry = entryOf(file->text[i]);
-        if (entry && sameName(entry->key, key))
-            return entry->value.left(profileValueMax);
+ProfileText::ProfileText(const QByteArray& bytes) : m_lines(splitLines(bytes).text) {}
+
+QString ProfileText::value(const QString& section, const QString& key,
+                           const QString& defaultText) const {
+    for (const auto& [name, value] : entries(section)) {
+        if (sameName(name, key))
+            return value;
     }
     return defaultText.left(profileValueMax);
+}
+
+QList<std::pair<QString, QString>> ProfileText::entries(const QString& section) const {
+    QList<std::pair<QString, QString>> found;
+    const auto [first, end] = sectionBody(m_lines, section);
+    for (qsizetype i = first; first >= 0 && i < end; ++i) {
+        if (const auto entry = entryOf(m_lines[i]))
+            found.emplace_back(entry->key, entry->value.left(profileValueMax));
+    }
+    return found;
+}
+
+QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
+                         const QString& path) {
+    const ConfFileRead read = readConfFile(path);
+    return ProfileText(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray())
+        .value(section, key, defaultText);
 }
 
 ProfileWrite writeProfileStrings(const QString& section,
@@ -195,13 +212,11 @@ ProfileWrite writeProfileStrings(const QString& section,
 ProfileWrite writeProfileEntries(const QList<ProfileEntry>& entries, const QString& path) {
     Lines file;
     file.newline = nativeNewline();
-    if (QFile::exists(path)) {
-        QString why;
-        auto existing = readLines(path, &why);
-        if (!existing)
-            return failed(path, why); // never replace a file we could not read
+    QString why;
+    if (auto existing = readLines(path, &why))
         file = *existing;
-    }
+    else if (!why.isEmpty())
+        return {false, why, {}}; // never replace a file we could not read
     for (const ProfileEntry& entry : entries)
         setKey(file, entry.section, entry.key, entry.value);
 
@@ -219,7 +234,7 @@ ProfileWrite writeProfileEntries(const QList<ProfileEntry>& entries, const QStri
     }
     if (!out.commit())
         return failed(path, out.errorString());
-    return {true, {}};
+    return {true, {}, bytes};
 }
 
 bool writeProfileString(const QString& section, const QString& key, const QString& value,

@@ -6,8 +6,10 @@
 // file, section or key gives the default text, and a write replaces or adds
 // one key while every other line of the file stays as it was.
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -16,8 +18,22 @@ namespace settings {
 // Longest value text a read delivers; a longer value is cut.
 inline constexpr int profileValueMax = 254;
 
+// A settings file's text, read once for many lookups, with the rules of
+// getProfileString.
+class ProfileText {
+public:
+    explicit ProfileText(const QByteArray& bytes = {});
+    QString value(const QString& section, const QString& key, const QString& defaultText) const;
+    // The section's keys and values in file order.
+    QList<std::pair<QString, QString>> entries(const QString& section) const;
+
+private:
+    QStringList m_lines;
+};
+
 // The value stored under key in section of the file at path, or defaultText
-// when the file, the section or the key is missing. Never fails.
+// when the file, the section or the key is missing, or the file cannot be
+// read (see readConfFile). Never fails.
 QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
                          const QString& path);
 
@@ -26,6 +42,7 @@ QString getProfileString(const QString& section, const QString& key, const QStri
 struct ProfileWrite {
     bool written = false;
     QString reason;
+    QByteArray bytes; // the file as written
     explicit operator bool() const { return written; }
 };
 

@@ -2,27 +2,28 @@
 
 #include "Data.h"
 #include "NumberText.h"
+#include "PortsSection.h"
 #include "Profile.h"
 
 namespace settings {
 
 namespace {
 
-int16_t readWholeNumber(const QString& section, const QString& key, int16_t fallback,
-                        const QString& path) {
-    const QString text = getProfileString(section, key, QString::number(fallback), path);
+int16_t readWholeNumber(const ProfileText& file, const QString& section, const QString& key,
+                        int16_t fallback) {
+    const QString text = file.value(section, key, QString::number(fallback));
     return roundToInt16(leadingNumber(text)).value_or(fallback);
 }
 
-float readNumber(const QString& section, const QString& key, const QString& fallback,
-                 const QString& path) {
-    return static_cast<float>(leadingNumber(getProfileString(section, key, fallback, path)));
+float readNumber(const ProfileText& file, const QString& section, const QString& key,
+                 const QString& fallback) {
+    return static_cast<float>(leadingNumber(file.value(section, key, fallback)));
 }
 
 constexpr char alarmsSection[] = "Alarms";
 
-std::optional<float> readLimit(const QString& key, const QString& path) {
-    const QString text = getProfileString(QLatin1String(alarmsSection), key, QString(), path);
+std::optional<float> readLimit(const ProfileText& file, const QString& key) {
+    const QString text = file.value(QLatin1String(alarmsSection), key, QString());
     if (text.isEmpty())
         return std::nullopt;
     return static_cast<float>(leadingNumber(text));
@@ -32,21 +33,23 @@ QString limitText(const std::optional<float>& limit) {
     return limit ? numberKeyText(*limit) : QString();
 }
 
-Data::AlarmSettings readAlarmSettings(const QString& path) {
+Data::AlarmSettings readAlarmSettings(const ProfileText& file) {
     Data::AlarmSettings a;
-    a.highLimit = readLimit(QStringLiteral("HighLimit"), path);
-    a.deviationBand = readLimit(QStringLiteral("DeviationBand"), path);
-    a.deviationDelay = readLimit(QStringLiteral("DeviationDelay"), path);
-    a.linkLostAfter = readLimit(QStringLiteral("LinkLostAfter"), path).value_or(a.linkLostAfter);
-    a.sound = readNumber(QLatin1String(alarmsSection), QStringLiteral("Sound"), QStringLiteral("1"),
-                         path) != 0;
+    a.highLimit = readLimit(file, QStringLiteral("HighLimit"));
+    a.deviationBand = readLimit(file, QStringLiteral("DeviationBand"));
+    a.deviationDelay = readLimit(file, QStringLiteral("DeviationDelay"));
+    a.linkLostAfter = readLimit(file, QStringLiteral("LinkLostAfter")).value_or(a.linkLostAfter);
+    a.sound = readNumber(file, QLatin1String(alarmsSection), QStringLiteral("Sound"),
+                         QStringLiteral("1")) != 0;
     return a;
 }
 
 // The [Alarms] keys whose values differ from the file's: a file that never
 // had an alarm set keeps its lines as they were.
 QList<ProfileEntry> changedAlarmKeys(const QString& path) {
-    const Data::AlarmSettings onFile = readAlarmSettings(path);
+    const ConfFileRead read = readConfFile(path);
+    const Data::AlarmSettings onFile = readAlarmSettings(
+        ProfileText(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray()));
     const Data::AlarmSettings& now = Data::alarms;
     const QString alarms = QLatin1String(alarmsSection);
     QList<ProfileEntry> changed;
@@ -67,20 +70,34 @@ QList<ProfileEntry> changedAlarmKeys(const QString& path) {
 
 } // namespace
 
-void loadSettings(const QString& section, const QString& path) {
-    Data::comPortNum = readWholeNumber(section, QStringLiteral("ComPortNum"), 1, path);
+SettingsRead loadSettings(const QString& section, const QString& path) {
+    const ConfFileRead read = readConfFile(path);
+    const ProfileText file(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray());
+    Data::comPortNum = readWholeNumber(file, section, QStringLiteral("ComPortNum"), 1);
     Data::comPortSpeed =
-        getProfileString(section, QStringLiteral("ComPortSpeed"), QStringLiteral("19200"), path);
-    Data::intervRecord = readWholeNumber(section, QStringLiteral("interv_record"), 20, path);
-    Data::yValueMin = readNumber(section, QStringLiteral("Yvaluemin"), QStringLiteral("0"), path);
-    Data::yValueMax = readNumber(section, QStringLiteral("Yvaluemax"), QStringLiteral("300"), path);
+        file.value(section, QStringLiteral("ComPortSpeed"), QStringLiteral("19200"));
+    Data::intervRecord = readWholeNumber(file, section, QStringLiteral("interv_record"), 20);
+    Data::yValueMin = readNumber(file, section, QStringLiteral("Yvaluemin"), QStringLiteral("0"));
+    Data::yValueMax = readNumber(file, section, QStringLiteral("Yvaluemax"), QStringLiteral("300"));
     Data::timeScale =
-        readNumber(section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"), path);
-    Data::alarms = readAlarmSettings(path);
+        readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
+    keepPortsSection(file);
+    Data::alarms = readAlarmSettings(file);
+
+    SettingsRead result{read.status, read.reason, {}};
+    // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
+    // the record timer at its own 20 s.
+    const QString interval =
+        file.value(section, QStringLiteral("interv_record"), QStringLiteral("20"));
+    const auto seconds = roundToInt16(leadingNumber(interval));
+    if (!seconds || *seconds < 1)
+        result.intervalRefused =
+            QStringLiteral("interv_record \"%1\" out of range, 1 to 32767 s").arg(interval);
+    return result;
 }
 
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    return writeProfileEntries(
+    const ProfileWrite written = writeProfileEntries(
         QList<ProfileEntry>{
             {section, QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
             {section, QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
@@ -90,6 +107,11 @@ ProfileWrite saveSettings(const QString& section, const QString& path) {
             {section, QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
         } + changedAlarmKeys(path),
         path);
+    // "Close" is where the operator asks for conf.ini to count again: its
+    // [Ports] entries too, as written with the six keys.
+    if (written)
+        keepPortsSection(ProfileText(written.bytes));
+    return written;
 }
 
 } // namespace settings

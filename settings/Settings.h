@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "ConfFile.h"
 #include "Profile.h"
 
 namespace settings {
@@ -12,11 +13,22 @@ namespace settings {
 // The settings file, relative to the working directory.
 inline constexpr char settingsFileName[] = "conf.ini";
 
+struct SettingsRead {
+    // Unreadable: the defaults are in force, and reason says why.
+    ConfFileRead::Status status = ConfFileRead::Status::Missing;
+    QString reason;
+    // What the operator must be told when interv_record gives no usable
+    // period, so that a record is written every 20 s; empty otherwise.
+    QString intervalRefused;
+};
+
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
-// Echelle_Temps, in this order, from section into the program-wide variables.
-// A missing file or key gives that key's default; a whole number outside the
-// 16-bit range also falls back to its default.
-void loadSettings(const QString& section, const QString& path = QLatin1String(settingsFileName));
+// Echelle_Temps, in this order, from section into the program-wide variables,
+// and the [Ports] section for configuredDevice, in one read of the file.
+// A missing or unreadable file or a missing key gives that key's default; a
+// whole number outside the 16-bit range also falls back to its default.
+SettingsRead loadSettings(const QString& section,
+                          const QString& path = QLatin1String(settingsFileName));
 
 // Then the five keys of [Alarms] into Data::alarms: HighLimit, DeviationBand
 // and DeviationDelay (minutes) turn their alarm off when empty or missing;
@@ -24,8 +36,9 @@ void loadSettings(const QString& section, const QString& path = QLatin1String(se
 
 // Writes the six keys, in the same order, and the keys of [Alarms] whose
 // values differ from the file's, from the program-wide variables, in one
-// replacement of the file: the old values or the new ones, never a mix. On failure the values in
-// memory stay in force.
+// replacement of the file: the old values or the new ones, never a mix. On
+// failure the values in memory stay in force. On success the [Ports] entries
+// of the file as written are taken for configuredDevice.
 ProfileWrite saveSettings(const QString& section,
                           const QString& path = QLatin1String(settingsFileName));
 

@@ -58,6 +58,9 @@ QByteArray metricsText(const MetricsSnapshot& s) {
     sample(out, "tk_records_total", QByteArray::number(s.records));
     family(out, "tk_record_errors_total", "counter", "Records that could not be written.");
     sample(out, "tk_record_errors_total", QByteArray::number(s.recordErrors));
+    family(out, "tk_log_lines_dropped_total", "counter",
+           "State lines that could not be written to the output.");
+    sample(out, "tk_log_lines_dropped_total", QByteArray::number(s.linesDropped));
     family(out, "tk_alarm_active", "gauge",
            "1 while the alarm's condition holds, else 0; limits from conf.ini [Alarms].");
     const char* const alarms[] = {"high", "deviation", "link"};

@@ -25,6 +25,8 @@ struct MetricsSnapshot {
     quint64 pollsNotConnected = 0;
     quint64 records = 0;
     quint64 recordErrors = 0;
+    // State lines the output did not take (its reader gone, a full pipe).
+    quint64 linesDropped = 0;
     // High temperature, deviation, link lost, as alarms::Alarm orders them.
     std::array<bool, 3> alarmsActive{};
 };

@@ -1,7 +1,6 @@
 #include "RecordService.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include "AlarmText.h"
 #include "AppInfo.h"
@@ -45,9 +44,11 @@ RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
 
 RecordService::~RecordService() = default;
 
-void RecordService::start() {
-    const bool hasSettings = QFileInfo::exists(QLatin1String(settings::settingsFileName));
-    settings::loadSettings(QLatin1String(appTitle));
+QString RecordService::start() {
+    const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
+    if (read.status == settings::ConfFileRead::Status::Unreadable)
+        return QStringLiteral("cannot read the settings: ") + read.reason;
+    const bool hasSettings = read.status == settings::ConfFileRead::Status::Read;
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
     Data::recordTimerMs = Data::intervRecord * 1000;
@@ -60,14 +61,18 @@ void RecordService::start() {
         QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
             .arg(QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
                  Data::comPortSpeed, QString::number(recordMs / 1000));
-    say(stampedLine(
-        started, QStringLiteral("tkrecord %1 in %2: %3%4")
-                     .arg(versionNumber(), QDir::currentPath(), settingsText,
-                          hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
+    say(stampedLine(started, QStringLiteral("tkrecord %1 in %2: %3%4")
+                                 .arg(versionNumber(), QDir::currentPath(), settingsText,
+                                      hasSettings ? QString()
+                                                  : QStringLiteral(" (no conf.ini: defaults)"))) +
+        (read.intervalRefused.isEmpty()
+             ? QString()
+             : QStringLiteral(" (") + read.intervalRefused + QLatin1Char(')')));
     say(StateLog::recordingIn(started, m_file->current()));
 
     m_session.openPort();
     m_session.start(tklink::ControllerSession::headlessFirstPollMs, recordMs);
+    return {};
 }
 
 void RecordService::stop() {

@@ -33,7 +33,9 @@ public:
     ~RecordService() override;
 
     // Reads conf.ini, opens the port and starts polling and recording.
-    void start();
+    // Returns why it did not start (a conf.ini that cannot be read), or an
+    // empty text.
+    QString start();
     // Waits for the record in flight, then closes the port.
     void stop();
 

@@ -2,7 +2,10 @@
 #include <QHostAddress>
 
 #include <cstdio>
+#include <utility>
 
+#include "FolderLock.h"
+#include "LineOutput.h"
 #include "MetricsServer.h"
 #include "Options.h"
 #include "QuitSignals.h"
@@ -27,6 +30,8 @@ int refuse(const QString& message, int status) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A journal or a pipe reader that goes away must not end a recording.
+    tkrecord::ignoreBrokenPipe();
     QCoreApplication application(argc, argv);
     const auto parsed = tkrecord::parseOptions(QCoreApplication::arguments().mid(1));
     if (const QString* error = std::get_if<QString>(&parsed))
@@ -43,10 +48,18 @@ int main(int argc, char* argv[]) {
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
         return refuse(error, 1);
 
-    const auto say = [](const QString& line) { printLine(stdout, line); };
+    recording::FolderLock folderLock;
+    if (folderLock.take() != recording::FolderLock::Outcome::Taken)
+        return refuse(folderLock.refusal(), 1);
+
+    tkrecord::LineOutput output(fileno(stdout));
+    const auto say = [&output](const QString& line) { output.print(line); };
     tkrecord::RecordService service({}, say);
-    tkrecord::MetricsServer metrics(
-        [&service] { return tkrecord::metricsText(service.snapshot()); });
+    tkrecord::MetricsServer metrics([&service, &output] {
+        tkrecord::MetricsSnapshot snapshot = service.snapshot();
+        snapshot.linesDropped = output.dropped();
+        return tkrecord::metricsText(snapshot);
+    });
     if (options.metrics) {
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")
@@ -58,13 +71,18 @@ int main(int argc, char* argv[]) {
 
     // Before anything is opened, so a signal never finds the port half set up.
     app::QuitSignals quit;
-    QObject::connect(&quit, &app::QuitSignals::quitRequested, &application, [&service] {
-        service.stop();
-        QCoreApplication::quit();
-    });
+    QObject::connect(&quit, &app::QuitSignals::quitRequested, &application,
+                     [&service, stopped = false]() mutable {
+                         // A second signal while stopping says nothing more.
+                         if (std::exchange(stopped, true))
+                             return;
+                         service.stop();
+                         QCoreApplication::quit();
+                     });
     if (quit.received() != 0)
         return 0;
-    service.start();
+    if (const QString error = service.start(); !error.isEmpty())
+        return refuse(error, 1);
     if (options.metrics) {
         const QString host = options.metricsHost.contains(QLatin1Char(':'))
                                  ? QLatin1Char('[') + options.metricsHost + QLatin1Char(']')

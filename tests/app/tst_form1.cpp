@@ -38,6 +38,7 @@ private Q_SLOTS:
     void startUpMessageForPortThatCannotOpen();
     void portFailureDetail_data();
     void portFailureDetail();
+    void startUpSaysWhatConfIniCannotGive();
     void startUpOpensConfiguredPort();
     void portsMappedInConfIni();
     void controlsAtTheirPlaces_data();
@@ -189,7 +190,7 @@ void TestForm1::portFailureDetail_data() {
            "No serial device is present.";
     QTest::newRow("busy: another program")
         << int(Kind::Busy) << 1 << "Device or resource busy" << QStringList{"/dev/ttyS0"}
-        << "/dev/ttyUSB0: Device or resource busy. Another program holds it.";
+        << "/dev/ttyUSB0: held by another program. Close that program, or choose another port.";
     QTest::newRow("number below 1: no [Ports] line can help")
         << int(Kind::NoDevice) << 0 << "" << QStringList()
         << "0 is not a port number: ComPortNum must be 1 or more.\n"
@@ -204,6 +205,27 @@ void TestForm1::portFailureDetail() {
     const tklink::OpenFailure failure{tklink::OpenFailure::Kind(kind), portNumber,
                                       QStringLiteral("/dev/ttyUSB0"), systemText};
     QTEST(app::portFailureDetail(failure, present), "detail");
+    // The box wraps its lines: the command must stay whole on one.
+    if (kind == int(tklink::OpenFailure::Kind::PermissionDenied))
+        QVERIFY(
+            app::detailMarkup(app::portFailureDetail(failure, present))
+                .endsWith("<br>In a terminal: <nobr>sudo usermod -aG dialout $USER</nobr></p>"));
+}
+
+// What conf.ini cannot give is said, before the window shows: a file that is
+// there but cannot be read, and a record period out of range.
+void TestForm1::startUpSaysWhatConfIniCannotGive() {
+    QVERIFY(QDir().mkdir(QStringLiteral("conf.ini")));
+    { Form1 form(seams()); }
+    QCOMPARE(m_messages.value(0), QStringLiteral("TK840 TK960 PC control|conf.ini cannot be read: "
+                                                 "the default settings are used."));
+    QCOMPARE(m_details.value(0), QDir::current().filePath("conf.ini") + ": a folder, not a file");
+    QVERIFY(QDir().rmdir(QStringLiteral("conf.ini")));
+    writeConf("[TK840 TK960 PC control]\ninterv_record=0\n");
+    Form1 form(seams());
+    QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
+             QStringLiteral("Not recording: interv_record \"0\" out of range, 1 to 32767 s; "
+                            "a record every 20 s"));
 }
 
 void TestForm1::startUpOpensConfiguredPort() {

@@ -333,6 +333,8 @@ void TestSerialPort::failureReason() {
     const tklink::OpenFailure& failure = port.lastFailure();
     QTEST(int(failure.kind), "kind");
     QTEST(failure.systemText, "systemText");
+    // Who holds it, from the port's lock file: this process.
+    QCOMPARE(failure.holderPid, heldByOther ? QCoreApplication::applicationPid() : 0);
     QCOMPARE(failure.portNumber, failure.kind == tklink::OpenFailure::Kind::None ? 0 : 4);
     QCOMPARE(failure.device,
              failure.kind == tklink::OpenFailure::Kind::None ? QString() : m_devices[4]);

@@ -1,5 +1,7 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +62,7 @@ enum class Obstacle {
     SizeLimitCutsLine,  // the medium fills up in the middle of the line
     SizeLimitReached,   // the medium is already full
     FileGoneMediumFull, // the file was moved away and the medium is full
+    FolderHeld,         // another recorder holds the folder's lock
 };
 
 } // namespace
@@ -108,6 +111,7 @@ private:
     QTimer m_timer;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<FileSizeLimit> m_limit;
+    std::unique_ptr<QLockFile> m_otherRecorder;
 };
 
 void TestRecorder::init() {
@@ -185,6 +189,10 @@ void TestRecorder::placeObstacle(Obstacle obstacle) {
         m_limit = std::make_unique<FileSizeLimit>(0);
         QVERIFY(m_limit->applied());
         break;
+    case Obstacle::FolderHeld:
+        m_otherRecorder = std::make_unique<QLockFile>(QStringLiteral(".recording.lock"));
+        QVERIFY(m_otherRecorder->tryLock(0));
+        break;
     }
 }
 
@@ -206,6 +214,9 @@ void TestRecorder::removeObstacle(Obstacle obstacle) {
     case Obstacle::SizeLimitReached:
     case Obstacle::FileGoneMediumFull:
         m_limit.reset();
+        break;
+    case Obstacle::FolderHeld:
+        m_otherRecorder.reset();
         break;
     }
 }
@@ -329,11 +340,18 @@ void TestRecorder::recordingPastMidnightKeepsItsFile() {
 
 void TestRecorder::startRefused_data() {
     QTest::addColumn<Obstacle>("obstacle");
+    QTest::addColumn<QString>("refusal");
 
-    QTest::newRow("name taken by a directory") << Obstacle::NameIsDirectory;
-    QTest::newRow("working directory removed") << Obstacle::WorkingDirGone;
-    QTest::newRow("medium fills up within the header") << Obstacle::SizeLimitCutsLine;
-    QTest::newRow("medium full") << Obstacle::SizeLimitReached;
+    const QString error = QStringLiteral("Recording Error 14:05:09");
+    QTest::newRow("name taken by a directory") << Obstacle::NameIsDirectory << error;
+    QTest::newRow("working directory removed") << Obstacle::WorkingDirGone << error;
+    QTest::newRow("medium fills up within the header") << Obstacle::SizeLimitCutsLine << error;
+    QTest::newRow("medium full") << Obstacle::SizeLimitReached << error;
+    QTest::newRow("folder held by another recorder")
+        << Obstacle::FolderHeld
+        << QStringLiteral("Not recording: this folder is being recorded by tst_recorder (PID %1, "
+                          "lock file %2/.recording.lock).")
+               .arg(QCoreApplication::applicationPid());
 }
 
 void TestRecorder::startRefused() {
@@ -347,11 +365,13 @@ void TestRecorder::startRefused() {
     click();
 
     QCOMPARE(status.size(), 1);
-    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Recording Error 14:05:09"));
+    QFETCH(QString, refusal);
+    QCOMPARE(status.at(0).at(0).toString(),
+             refusal.replace(QLatin1String("%2"), QDir::currentPath()));
     QCOMPARE(caption.size(), 0); // still "Start recording"
     QCOMPARE(Data::recordingActive, uint8_t(0));
-    // Not even part of the header may stay behind.
-    QCOMPARE(readFile(filePath()), QByteArray());
+    // Not even part of the header may stay behind, nor an empty file.
+    QVERIFY(!QFileInfo(filePath()).isFile());
 
     // The next tick finds no recording running.
     tick();

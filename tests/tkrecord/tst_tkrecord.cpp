@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -17,10 +18,13 @@
 #include <csignal>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "Data.h"
 #include "HttpExchange.h"
 #include "MetricsServer.h"
 #include "ProcessProbe.h"
+#include "Pty.h"
 #include "RecordService.h"
 #include "TksimProcess.h"
 
@@ -77,6 +81,7 @@ private Q_SLOTS:
     void refusedStart_data();
     void refusedStart();
     void recordsWhatTheControllerSent();
+    void keepsRecordingUnderNohupWithItsReaderGone();
     void newFileAtMidnight();
     void hostileClients();
     void alarmAcrossTheHighLimit();
@@ -97,30 +102,68 @@ void TestTkrecord::refusedStart_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("firstLine"); // of stderr, or of stdout when status is 0
+    QTest::addColumn<QString>("folder");    // what is in the folder besides a good conf.ini
 
     QTest::newRow("help") << QStringList{"--help"} << 0
-                          << "Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]";
+                          << "Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]"
+                          << "";
     QTest::newRow("bad option") << QStringList{"--dri", "x"} << 2
-                                << "tkrecord: unknown option \"--dri\"";
+                                << "tkrecord: unknown option \"--dri\""
+                                << "";
     QTest::newRow("missing folder") << QStringList{"--dir", "/nonexistent/oven"} << 1
-                                    << "tkrecord: folder /nonexistent/oven does not exist";
+                                    << "tkrecord: folder /nonexistent/oven does not exist"
+                                    << "";
     // Not writable even for root.
     QTest::newRow("unwritable folder")
-        << QStringList{"--dir", "/proc"} << 1 << "tkrecord: cannot write in folder /proc: ";
+        << QStringList{"--dir", "/proc"} << 1 << "tkrecord: cannot write in folder /proc: "
+        << "";
     QTest::newRow("metrics port taken") << QStringList{"--metrics", "127.0.0.1:%1"} << 1
-                                        << "tkrecord: cannot serve metrics on 127.0.0.1:%1: ";
+                                        << "tkrecord: cannot serve metrics on 127.0.0.1:%1: "
+                                        << "";
+    const QString cannotRead = QStringLiteral("tkrecord: cannot read the settings: %2/conf.ini: ");
+    QTest::newRow("conf.ini a folder") << QStringList() << 1 << cannotRead + "a folder, not a file"
+                                       << "conf folder";
+    // Read, it would block the start for ever.
+    QTest::newRow("conf.ini a fifo") << QStringList() << 1 << cannotRead + "not a regular file"
+                                     << "conf fifo";
+    QTest::newRow("conf.ini of 1 MiB and a byte")
+        << QStringList() << 1
+        << cannotRead + "larger than 1 MiB (1048577 bytes), not a settings file"
+        << "conf huge";
+    QTest::newRow("folder held by another recorder")
+        << QStringList() << 1
+        << QStringLiteral("tkrecord: this folder is being recorded by tst_tkrecord (PID %1, "
+                          "lock file %2/.recording.lock)")
+               .arg(QCoreApplication::applicationPid())
+        << "held";
 }
 
 void TestTkrecord::refusedStart() {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, firstLine);
+    QFETCH(QString, folder);
 
     QTcpServer taken;
     QVERIFY(taken.listen(QHostAddress::LocalHost));
     arguments.replaceInStrings(QStringLiteral("%1"), QString::number(taken.serverPort()));
     firstLine.replace(QStringLiteral("%1"), QString::number(taken.serverPort()));
+    firstLine.replace(QStringLiteral("%2"), m_dir->path());
     writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"));
+    const QString conf = m_dir->filePath(QStringLiteral("conf.ini"));
+    QLockFile lock(m_dir->filePath(QStringLiteral(".recording.lock")));
+    if (folder.startsWith(QLatin1String("conf ")))
+        QVERIFY(QFile::remove(conf));
+    if (folder == QLatin1String("conf folder"))
+        QVERIFY(QDir().mkdir(conf));
+    if (folder == QLatin1String("conf fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(conf).constData(), 0644), 0);
+    if (folder == QLatin1String("conf huge"))
+        QVERIFY(QFile(conf).open(QIODevice::WriteOnly) && QFile::resize(conf, 1024 * 1024 + 1));
+    if (folder == QLatin1String("held"))
+        QVERIFY(lock.tryLock(0));
+    if (!folder.isEmpty())
+        arguments << QStringLiteral("--dir") << m_dir->path();
     QProcess tkrecord;
     tkrecord.start(QStringLiteral(TKRECORD_PATH), arguments);
     QVERIFY(tkrecord.waitForFinished(waitMs));
@@ -179,6 +222,45 @@ void TestTkrecord::recordsWhatTheControllerSent() {
     QVERIFY(written.size() >= 6);
     for (const QString& r : written)
         QVERIFY2(sent.contains(r), qPrintable(r));
+}
+
+// As an operator starts it by hand: nohup, its lines piped into a reader
+// that leaves after two. The hang-up is ignored, and the port's loss is said
+// into a pipe without a reader: the records go on.
+void TestTkrecord::keepsRecordingUnderNohupWithItsReaderGone() {
+    const QString link = m_dir->filePath(QStringLiteral("adapter"));
+    writeConf(m_dir->path(), link);
+    QProcess shell;
+    shell.start(QStringLiteral("sh"),
+                {"-c", "nohup \"$0\" --dir \"$1\" 2>/dev/null | { head -n 2; echo head-done; }",
+                 QStringLiteral(TKRECORD_PATH), m_dir->path()});
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += shell.readAllStandardOutput()).endsWith("head-done\n"),
+                             waitMs);
+    QCOMPARE(out.count('\n'), 3);
+    QVERIFY2(out.split('\n')[1].contains(" recording in REC_"), out.constData());
+    qint64 pid = 0;
+    QLockFile lock(m_dir->filePath(QStringLiteral(".recording.lock")));
+    QVERIFY(lock.getLockInfo(&pid, nullptr, nullptr) && pid > 0);
+    // Only now: a child would inherit its controlling side and keep it from hanging up.
+    Pty pty;
+    QVERIFY(pty.isValid() && QFile::link(pty.path(), link));
+    const QString serialLock = serialLockFileFor(pty.path());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(serialLock), waitMs);
+    const auto records = [&] {
+        const QStringList files = QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")});
+        return files.size() == 1 ? recordValues(m_dir->filePath(files[0])).size() : -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(records() >= 1, waitMs);
+
+    QCOMPARE(::kill(pid_t(pid), SIGHUP), 0);
+    QFile::remove(link);
+    pty.hangUp(); // "port lost", into the pipe head has left
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(serialLock), waitMs);
+    const qsizetype from = records();
+    QTRY_VERIFY_WITH_TIMEOUT(records() >= from + 2, waitMs);
+    QCOMPARE(::kill(pid_t(pid), SIGTERM), 0);
+    QVERIFY(shell.waitForFinished(waitMs));
 }
 
 void TestTkrecord::newFileAtMidnight() {

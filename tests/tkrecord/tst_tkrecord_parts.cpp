@@ -81,7 +81,7 @@ void TestTkrecordParts::metrics_data() {
     const QStringList quiet{"tk_alarm_active{alarm=\"high\"} 0",
                             "tk_alarm_active{alarm=\"deviation\"} 0",
                             "tk_alarm_active{alarm=\"link\"} 0"};
-    MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5};
+    MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5, 9};
     QTest::newRow("before any answer") << s << QStringList{"tk_link_up 0"} << quiet;
     s.alarmsActive = {false, true, true};
     QTest::newRow("deviation and link alarms")
@@ -89,7 +89,7 @@ void TestTkrecordParts::metrics_data() {
         << QStringList{"tk_alarm_active{alarm=\"high\"} 0",
                        "tk_alarm_active{alarm=\"deviation\"} 1",
                        "tk_alarm_active{alarm=\"link\"} 1"};
-    s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5};
+    s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5, 9};
     QTest::newRow("current") << s
                              << QStringList{"tk_temperature_celsius 215.3",
                                             "tk_setpoint_celsius 200", "tk_output_power 45",
@@ -120,13 +120,15 @@ void TestTkrecordParts::metrics() {
                                "tk_polls_total{result=\"exception\"} 4",
                                "tk_polls_total{result=\"not_connected\"} 3",
                                "tk_records_total 12",
-                               "tk_record_errors_total 5"};
+                               "tk_record_errors_total 5",
+                               "tk_log_lines_dropped_total 9"};
     QCOMPARE(got, samples + counters + alarms);
     // Every family is announced, whether it has a sample now or not.
     for (const char* name :
          {"tk_temperature_celsius gauge", "tk_setpoint_celsius gauge", "tk_output_power gauge",
           "tk_link_up gauge", "tk_last_answer_timestamp_seconds gauge", "tk_polls_total counter",
-          "tk_records_total counter", "tk_record_errors_total counter", "tk_alarm_active gauge"}) {
+          "tk_records_total counter", "tk_record_errors_total counter",
+          "tk_log_lines_dropped_total counter", "tk_alarm_active gauge"}) {
         QVERIFY2(text.contains(QByteArray("# TYPE ") + name + '\n'), name);
         QVERIFY2(text.contains(QByteArray("# HELP ") + QByteArray(name).split(' ')[0] + ' '), name);
     }
