@@ -1,6 +1,7 @@
 #include "AlarmRules.h"
 
 #include <cmath>
+#include <utility>
 
 namespace alarms {
 
@@ -12,8 +13,8 @@ bool isNoData(float value) {
 
 } // namespace
 
-AlarmRules::AlarmRules(const Data::AlarmSettings& settings, const QDateTime& started)
-    : m_settings(settings), m_lastCurrent(started) {}
+AlarmRules::AlarmRules(const Data::AlarmSettings& settings, QDateTime started)
+    : m_settings(settings), m_lastCurrent(std::move(started)) {}
 
 bool AlarmRules::active(Alarm alarm) const {
     const AlarmState s = status(alarm).state;
@@ -61,7 +62,7 @@ QList<AlarmChange> AlarmRules::update(const Sample& sample) {
             m_outsideSince.reset();
         else if (!m_outsideSince)
             m_outsideSince = sample.at;
-        const qint64 delayMs = qint64(double(*m_settings.deviationDelay) * 60000.0);
+        const auto delayMs = qint64(double(*m_settings.deviationDelay) * 60000.0);
         const bool due = m_outsideSince && m_outsideSince->msecsTo(sample.at) >= delayMs;
         setCondition(Alarm::Deviation, due, sample, due ? *m_outsideSince : sample.at, changes);
     }

@@ -58,7 +58,7 @@ struct Sample {
 class AlarmRules {
 public:
     // started counts as the last time values were current.
-    AlarmRules(const Data::AlarmSettings& settings, const QDateTime& started);
+    AlarmRules(const Data::AlarmSettings& settings, QDateTime started);
 
     // New limits from the Parameters dialog; the states stay as they are.
     void setSettings(const Data::AlarmSettings& settings) { m_settings = settings; }

@@ -23,7 +23,7 @@ constexpr double rampSeconds = 0.01;
 
 QByteArray beepSamples() {
     const int count = int(sampleRate * beepSeconds);
-    QByteArray pcm(count * int(sizeof(int16_t)), Qt::Uninitialized);
+    QByteArray pcm(qsizetype(count) * qsizetype(sizeof(int16_t)), Qt::Uninitialized);
     auto* out = reinterpret_cast<int16_t*>(pcm.data());
     for (int i = 0; i < count; ++i) {
         const double t = double(i) / sampleRate;

@@ -45,7 +45,9 @@ void TestAlarmRules::statesFollowTimedValues_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("states");
 
-    const int high = int(Alarm::High), dev = int(Alarm::Deviation), link = int(Alarm::Link);
+    const int high = int(Alarm::High);
+    const int dev = int(Alarm::Deviation);
+    const int link = int(Alarm::Link);
     QTest::newRow("high at the limit, cleared, acknowledged")
         << "300 - - 30" << high << "0:250/300 10:300/300 20:299.9/300 ack"
         << "NUCN";

@@ -8,7 +8,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <QTimer>
+#include <optional>
 
 #include "AlarmBand.h"
 #include "Data.h"
@@ -19,6 +21,7 @@
 #include "PollCycle.h"
 #include "PortAccess.h"
 #include "PortFailureText.h"
+#include "ProgramState.h"
 #include "Pty.h"
 #include "TksimProcess.h"
 
@@ -57,8 +60,7 @@ private:
     app::Form1Seams seams();
     void writeConf(const QByteArray& text);
 
-    QTemporaryDir m_dir;
-    QString m_oldCurrent;
+    std::optional<ProgramState> m_state;
     std::map<int, QString> m_devices;
     QStringList m_messages;
     QStringList m_details;
@@ -94,19 +96,15 @@ void TestForm1::writeConf(const QByteArray& text) {
 }
 
 void TestForm1::init() {
-    QVERIFY(m_dir.isValid());
-    m_oldCurrent = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    QFile::remove(QStringLiteral("conf.ini"));
-    QLocale::setDefault(QLocale::c());
-    Data::resetAll();
+    m_state.emplace();
+    QVERIFY(m_state->isValid());
     m_devices.clear();
     m_messages.clear();
     m_details.clear();
 }
 
 void TestForm1::cleanup() {
-    QDir::setCurrent(m_oldCurrent);
+    m_state.reset();
 }
 
 void TestForm1::startUpStateWithoutSettings() {

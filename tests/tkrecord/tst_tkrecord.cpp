@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 #include "HttpExchange.h"
 #include "MetricsServer.h"
 #include "ProcessProbe.h"
+#include "ProgramState.h"
 #include "Pty.h"
 #include "RecordService.h"
 #include "TksimProcess.h"
@@ -87,15 +89,15 @@ private Q_SLOTS:
     void alarmAcrossTheHighLimit();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<ProgramState> m_dir;
     QStringList m_said;
 };
 
 void TestTkrecord::init() {
-    Data::resetAll();
     m_said.clear();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_dir.reset();
+    m_dir.emplace();
+    QVERIFY(m_dir->isValid());
 }
 
 void TestTkrecord::refusedStart_data() {
