@@ -55,16 +55,16 @@ QString portFailureReason(const tklink::OpenFailure& failure) {
 }
 
 QString detailMarkup(const QString& detail) {
-    static const QString commandLead = QStringLiteral("In a terminal: ");
-    QStringList lines = detail.split(QLatin1Char('\n'));
-    for (QString& line : lines) {
-        if (line.startsWith(commandLead))
-            line = commandLead + QStringLiteral("<nobr>") +
-                   line.mid(commandLead.size()).toHtmlEscaped() + QStringLiteral("</nobr>");
-        else
-            line = line.toHtmlEscaped();
+    // Qt keeps a line whole only as a paragraph of its own ("white-space:
+    // pre" on the block); <nobr> inside a paragraph still breaks at a hyphen.
+    QString markup;
+    for (const QString& line : detail.split(QLatin1Char('\n'))) {
+        const bool command = line.startsWith(QLatin1String("In a terminal: "));
+        markup += (command ? QStringLiteral("<p style=\"margin:0; white-space:pre\">")
+                           : QStringLiteral("<p style=\"margin:0\">")) +
+                  line.toHtmlEscaped() + QStringLiteral("</p>");
     }
-    return QStringLiteral("<p>") + lines.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
+    return markup;
 }
 
 QString portFailureDetail(const tklink::OpenFailure& failure, const QStringList& present) {

@@ -91,17 +91,6 @@ Lines splitLines(const QByteArray& bytes) {
     return result;
 }
 
-// Nothing for a missing file; reason says why an existing one was not read.
-std::optional<Lines> readLines(const QString& path, QString* reason = nullptr) {
-    const ConfFileRead read = readConfFile(path);
-    if (read.status != ConfFileRead::Status::Read) {
-        if (reason)
-            *reason = read.reason;
-        return std::nullopt;
-    }
-    return splitLines(read.bytes);
-}
-
 // The name inside "[name]", or nothing when the line is not a section line.
 std::optional<QString> sectionName(const QString& line) {
     const QString t = line.trimmed();
@@ -212,11 +201,11 @@ ProfileWrite writeProfileStrings(const QString& section,
 ProfileWrite writeProfileEntries(const QList<ProfileEntry>& entries, const QString& path) {
     Lines file;
     file.newline = nativeNewline();
-    QString why;
-    if (auto existing = readLines(path, &why))
-        file = *existing;
-    else if (!why.isEmpty())
-        return {false, why, {}}; // never replace a file we could not read
+    const ConfFileRead read = readConfFile(path);
+    if (read.status == ConfFileRead::Status::Unreadable)
+        return {false, read.reason, {}}; // never replace a file we could not read
+    if (read.status == ConfFileRead::Status::Read)
+        file = splitLines(read.bytes);
     for (const ProfileEntry& entry : entries)
         setKey(file, entry.section, entry.key, entry.value);
 

@@ -97,7 +97,7 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
 }
 
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    const ProfileWrite written = writeProfileEntries(
+    ProfileWrite written = writeProfileEntries(
         QList<ProfileEntry>{
             {section, QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
             {section, QStringLiteral("ComPortSpeed"), Data::comPortSpeed},

@@ -205,9 +205,9 @@ void TestForm1::portFailureDetail() {
     QTEST(app::portFailureDetail(failure, present), "detail");
     // The box wraps its lines: the command must stay whole on one.
     if (kind == int(tklink::OpenFailure::Kind::PermissionDenied))
-        QVERIFY(
-            app::detailMarkup(app::portFailureDetail(failure, present))
-                .endsWith("<br>In a terminal: <nobr>sudo usermod -aG dialout $USER</nobr></p>"));
+        QVERIFY(app::detailMarkup(app::portFailureDetail(failure, present))
+                    .endsWith("<p style=\"margin:0; white-space:pre\">"
+                              "In a terminal: sudo usermod -aG dialout $USER</p>"));
 }
 
 // What conf.ini cannot give is said, before the window shows: a file that is

@@ -234,7 +234,7 @@ void TestTkrecord::keepsRecordingUnderNohupWithItsReaderGone() {
     writeConf(m_dir->path(), link);
     QProcess shell;
     shell.start(QStringLiteral("sh"),
-                {"-c", "nohup \"$0\" --dir \"$1\" 2>/dev/null | { head -n 2; echo head-done; }",
+                {"-c", R"(nohup "$0" --dir "$1" 2>/dev/null | { head -n 2; echo head-done; })",
                  QStringLiteral(TKRECORD_PATH), m_dir->path()});
     QByteArray out;
     QTRY_VERIFY_WITH_TIMEOUT((out += shell.readAllStandardOutput()).endsWith("head-done\n"),
