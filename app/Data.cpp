@@ -31,6 +31,7 @@ int16_t txFrameLast = 0;
 
 uint8_t recordingActive = 0;
 QString recordFileName;
+AlarmSettings alarms;
 
 void resetAll() {
     portConnected = false;
@@ -51,6 +52,7 @@ void resetAll() {
     txFrameLast = 0;
     recordingActive = 0;
     recordFileName.clear();
+    alarms = AlarmSettings();
 }
 
 } // namespace Data

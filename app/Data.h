@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace Data {
@@ -57,6 +58,16 @@ extern int16_t txFrameLast;
 // Recording
 extern uint8_t recordingActive; // 0 or 255
 extern QString recordFileName;
+
+// Alarms ([Alarms] in conf.ini). An empty limit turns its alarm off.
+struct AlarmSettings {
+    std::optional<float> highLimit;      // degrees: at or above it is too hot
+    std::optional<float> deviationBand;  // degrees either side of the setpoint
+    std::optional<float> deviationDelay; // minutes outside the band before it counts
+    float linkLostAfter = 30;            // seconds without current values
+    bool sound = true;
+};
+extern AlarmSettings alarms;
 
 // Puts every variable back to its value before start-up: numbers 0, flags
 // false, texts empty, arrays other than rxBuffer unallocated.

@@ -9,7 +9,12 @@
 #include <QPainter>
 #include <QTimer>
 
+#include "AlarmBand.h"
+#include "AlarmNotifier.h"
+#include "AlarmText.h"
+#include "AlarmTone.h"
 #include "AppInfo.h"
+#include "ControllerSession.h"
 #include "CurveTrace.h"
 #include "Data.h"
 #include "Fonts.h"
@@ -27,6 +32,7 @@ namespace app {
 
 namespace {
 
+const QString windowTitleText = QStringLiteral("TK840 TK960 PC control");
 constexpr int clientWidth = 1090;
 constexpr int clientHeight = 653;
 
@@ -78,7 +84,7 @@ Form1::~Form1() {
 
 void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("TK840 TK960 PC control"));
+    setWindowTitle(windowTitleText);
     setWindowIcon(QIcon(QLatin1String(windowIconFile)));
     setFixedSize(clientWidth, clientHeight);
 
@@ -145,37 +151,46 @@ void Form1::createControls() {
         timer->setTimerType(Qt::PreciseTimer);
         return timer;
     };
-    timerGetFromControler = makeTimer("timerGetFromControler", 5000);
     timerTraceCurves = makeTimer("timerTraceCurves", 2500);
-    timerRecording = makeTimer("timerRecording", 20000);
     connect(timerTraceCurves, &QTimer::timeout, this, &Form1::traceCurves);
 
-    MSComm1 = new tklink::SerialPortControl(m_seams.deviceForPort, this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-
-    m_pollCycle = new tklink::PollCycle(*MSComm1, *timerGetFromControler, m_seams.now, this);
-    connect(timerGetFromControler, &QTimer::timeout, m_pollCycle, &tklink::PollCycle::tick);
-    connect(m_pollCycle, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
-    connect(m_pollCycle, &tklink::PollCycle::readouts, this,
+    m_session = new tklink::ControllerSession(
+        m_seams.deviceForPort, m_seams.now, tklink::ControllerSession::Reconnect::AfterLoss, this);
+    tklink::PollCycle* poll = &m_session->pollCycle();
+    connect(poll, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
+    connect(poll, &tklink::PollCycle::readouts, this,
             [this](const QString& measured, const QString& setpoint) {
                 showReadout(meas_box, measured);
                 showReadout(setp_box, setpoint);
             });
 
-    m_recorder = new recording::Recorder(*timerRecording, m_seams.now, this);
+    m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
     connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
             &recording::Recorder::startStop);
-    connect(timerRecording, &QTimer::timeout, m_recorder, &recording::Recorder::tick);
+    connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
+            &recording::Recorder::tick);
+
+    // Over the top of the graph, below nothing else.
+    m_alarmBand = new AlarmBand(this);
+    m_alarmBand->setGeometry(Graph->x(), Graph->y(), Graph->width(), 34);
+    m_notifier = new AlarmNotifier(this);
+    m_tone = new AlarmTone(this);
+    connect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
+    connect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session,
+            &tklink::ControllerSession::acknowledgeAlarms);
+    connect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session,
+            &tklink::ControllerSession::acknowledgeAlarms);
     connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
     connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
             &QAbstractButton::setText);
 }
 
 void Form1::open_port() {
-    tklink::open_port(*MSComm1);
-    // An open asked for by start-up or the operator ends any reconnecting
-    // after a lost adapter.
-    m_pollCycle->portReopenedByUser();
+    m_session->openPort();
+}
+
+tklink::SerialPortControl& Form1::serialPort() {
+    return m_session->port();
 }
 
 settings::Parameters_dialog* Form1::parametersDialog() const {
@@ -188,15 +203,13 @@ void Form1::showParameters() {
         m_parameters = new settings::Parameters_dialog(
             {[this] {
                  open_port();
-                 return Data::portConnected ? QString() : portFailureReason(MSComm1->lastFailure());
+                 return Data::portConnected ? QString()
+                                            : portFailureReason(serialPort().lastFailure());
              },
              m_seams.deviceForPort, QString(),
-             [this] {
-                 // For "Find controller", which has it reopened with open_port.
-                 MSComm1->setPortOpen(false);
-                 Data::portConnected = false;
-                 m_pollCycle->portReopenedByUser();
-             }});
+             // For "Find controller", which has it reopened with open_port.
+             [this] { m_session->releasePort(); },
+             [this] { m_session->applyAlarmSettings(); }});
     }
     m_parameters->show();
     m_parameters->raise();
@@ -211,7 +224,7 @@ void Form1::load() {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("conf.ini cannot be read: the default settings are used."),
                           read.reason);
-    tklink::scanSerialPorts(*MSComm1);
+    tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
@@ -224,7 +237,7 @@ void Form1::load() {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("Erreur pendant l'ouverture du port ") +
                               QString::number(Data::comPortNum),
-                          portFailureDetail(MSComm1->lastFailure(), presentDevices()));
+                          portFailureDetail(serialPort().lastFailure(), presentDevices()));
     }
 
     Data::setpointRaw = Data::NO_DATA_RAW;
@@ -248,11 +261,24 @@ void Form1::load() {
                                  : QStringLiteral("Not recording: ") + read.intervalRefused +
                                        QStringLiteral("; a record every 20 s"));
     Data::recordTimerMs = Data::intervRecord * 1000;
-    timerGetFromControler->start();
+    m_session->start(tklink::ControllerSession::windowFirstPollMs,
+                     tklink::ControllerSession::defaultRecordMs);
     // Not before: the start-up message box runs an event loop, and a tick
     // then would trace rings not yet set to no data.
     timerTraceCurves->start();
-    timerRecording->start();
+}
+
+void Form1::showAlarms(const alarms::AlarmChange& change) {
+    const alarms::AlarmRules& rules = *m_session->alarmRules();
+    m_alarmBand->showLook(alarms::bandLook(rules));
+    const bool waiting = rules.unacknowledged();
+    setWindowTitle(waiting ? QStringLiteral("ALARM – ") + windowTitleText : windowTitleText);
+    m_tone->setRinging(waiting && Data::alarms.sound);
+    if (change.to == alarms::AlarmState::ActiveUnacknowledged)
+        m_notifier->notify(QStringLiteral("ALARM – ") + alarms::alarmName(change.alarm),
+                           alarms::bandText(change.alarm, rules.status(change.alarm)));
+    else if (!waiting)
+        m_notifier->withdraw();
 }
 
 void Form1::showReadout(QLineEdit* box, const QString& text) {
@@ -281,8 +307,7 @@ void Form1::traceCurves() {
 }
 
 void Form1::unload() {
-    if (MSComm1->portOpen())
-        MSComm1->setPortOpen(false);
+    m_session->closePort();
     // Recording files are opened and closed around each record, so no file is
     // open here.
 }

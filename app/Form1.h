@@ -17,7 +17,7 @@ namespace display {
 class GraphBox;
 }
 namespace tklink {
-class PollCycle;
+class ControllerSession;
 }
 
 class QLabel;
@@ -31,8 +31,15 @@ namespace settings {
 class Parameters_dialog;
 }
 
+namespace alarms {
+struct AlarmChange;
+}
+
 namespace app {
 
+class AlarmBand;
+class AlarmNotifier;
+class AlarmTone;
 class PanelButton;
 
 // What the main window takes from the outside world. Empty members get the
@@ -55,7 +62,7 @@ public:
     // (Re)opens the configured port; the outcome is in Data::portConnected.
     void open_port();
 
-    tklink::SerialPortControl& serialPort() { return *MSComm1; }
+    tklink::SerialPortControl& serialPort();
 
     // Shows the Parameters dialog, loading it first when it is not open.
     void showParameters();
@@ -71,6 +78,8 @@ private:
     void unload();
     void traceCurves();
     void showReadout(QLineEdit* box, const QString& text);
+    // Band, title, notification and tone after an alarm changed state.
+    void showAlarms(const alarms::AlarmChange& change);
     QStringList presentDevices() const;
 
     Form1Seams m_seams;
@@ -92,12 +101,13 @@ private:
     PanelButton* Start_stop_recording = nullptr;
     PanelButton* exitButton = nullptr;
     QLabel* versionLabel = nullptr;
-    QTimer* timerGetFromControler = nullptr;
     QTimer* timerTraceCurves = nullptr;
-    QTimer* timerRecording = nullptr;
-    tklink::SerialPortControl* MSComm1 = nullptr;
-    tklink::PollCycle* m_pollCycle = nullptr;
+    // The port, the poll and record timers and the poll cycle.
+    tklink::ControllerSession* m_session = nullptr;
     recording::Recorder* m_recorder = nullptr;
+    AlarmBand* m_alarmBand = nullptr;
+    AlarmNotifier* m_notifier = nullptr;
+    AlarmTone* m_tone = nullptr;
 };
 
 } // namespace app

@@ -15,10 +15,13 @@ quick=false
 
 # The compiler, fuzzer and sanitizer runtimes, the checkers, Prometheus (server
 # and promtool) and systemd-analyze for tkrecord's tests, and what checks the
-# Debian package, and pdftotext for tkview's report.
+# Debian package, pdftotext for tkview's report, and the session bus,
+# notification server, sound server and sound meter of the alarm's desktop
+# check.
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
     clang-format-14 cppcheck prometheus systemd dpkg-dev file desktop-file-utils appstream \
-    lintian imagemagick x11-apps poppler-utils
+    lintian imagemagick x11-apps poppler-utils dbus dunst pulseaudio pulseaudio-utils sox \
+    xdotool x11-utils
 
 step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 
@@ -26,6 +29,8 @@ step "build and test suite"
 rm -rf build-test
 scripts/build.sh build-test
 (cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" -LE soak)
+step "alarm on the desktop: notification and tone (some 20 s)"
+scripts/check-alarm-desktop.sh build-test
 $quick && exit 0
 
 step "Debian package"

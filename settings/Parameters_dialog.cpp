@@ -11,6 +11,7 @@
 #include <cmath>
 #include <optional>
 
+#include "Alarms_dialog.h"
 #include "AppInfo.h"
 #include "ControllerSearch.h"
 #include "Data.h"
@@ -181,6 +182,7 @@ void Parameters_dialog::createControls() {
     triesLabel->setWordWrap(true);
     triesLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     triesLabel->hide();
+    alarmsButton = button("alarmsButton", QRect(128, 208, 81, 33), QStringLiteral("Alarms…"));
 
     // Says which entry was refused; empty until one is.
     refusedLabel = label("refusedLabel", QString(), QRect(300, 204, 221, 40), verdana);
@@ -194,6 +196,7 @@ void Parameters_dialog::createControls() {
             &Parameters_dialog::applySerialPort);
     connect(Command3, &QPushButton::clicked, this, &Parameters_dialog::applyRecordInterval);
     connect(Apply, &QPushButton::clicked, this, &Parameters_dialog::applyGraph);
+    connect(alarmsButton, &QPushButton::clicked, this, &Parameters_dialog::showAlarms);
     connect(OKButton, &QPushButton::clicked, this, &Parameters_dialog::closeAndSave);
     connect(findButton, &QPushButton::clicked, this, &Parameters_dialog::findController);
 }
@@ -385,6 +388,12 @@ void Parameters_dialog::showTries(const QStringList& lines) {
     triesLabel->setGeometry(8, dialogHeight, 513, height);
     triesLabel->setVisible(!lines.isEmpty());
     setFixedSize(529, dialogHeight + height);
+}
+
+void Parameters_dialog::showAlarms() {
+    Alarms_dialog alarms(this);
+    if (alarms.exec() == QDialog::Accepted && m_actions.alarmsChanged)
+        m_actions.alarmsChanged();
 }
 
 void Parameters_dialog::closeAndSave() {

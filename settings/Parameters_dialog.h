@@ -39,6 +39,8 @@ public:
         // with openPort when the search ends, whatever the outcome. Without
         // it nothing is closed or reopened.
         std::function<void()> releasePort;
+        // The alarms dialog changed Data::alarms.
+        std::function<void()> alarmsChanged;
     };
 
     // Builds the dialog and runs its Load step. It deletes itself when closed.
@@ -52,6 +54,7 @@ private:
     void applyRecordInterval();
     void applyGraph();
     void closeAndSave();
+    void showAlarms();
     void refuse(const QString& text);
     QString entryName(const QLineEdit* box) const;
     void findController();
@@ -78,6 +81,7 @@ private:
     // What the last search tried, shown below the rest when it found nothing.
     QLabel* triesLabel = nullptr;
     tklink::ControllerSearch* m_search = nullptr;
+    QPushButton* alarmsButton = nullptr;
 };
 
 } // namespace settings

@@ -192,6 +192,13 @@ QString getProfileString(const QString& section, const QString& key, const QStri
 ProfileWrite writeProfileStrings(const QString& section,
                                  const QList<std::pair<QString, QString>>& entries,
                                  const QString& path) {
+    QList<ProfileEntry> all;
+    for (const auto& [key, value] : entries)
+        all.append({section, key, value});
+    return writeProfileEntries(all, path);
+}
+
+ProfileWrite writeProfileEntries(const QList<ProfileEntry>& entries, const QString& path) {
     Lines file;
     file.newline = nativeNewline();
     const ConfFileRead read = readConfFile(path);
@@ -199,8 +206,8 @@ ProfileWrite writeProfileStrings(const QString& section,
         return {false, read.reason, {}}; // never replace a file we could not read
     if (read.status == ConfFileRead::Status::Read)
         file = splitLines(read.bytes);
-    for (const auto& [key, value] : entries)
-        setKey(file, section, key, value);
+    for (const ProfileEntry& entry : entries)
+        setKey(file, entry.section, entry.key, entry.value);
 
     // Unbuffered, so that a short write (full disk, size limit) shows in the
     // count that write() returns: a buffered QSaveFile can commit a cut file.

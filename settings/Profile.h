@@ -57,6 +57,15 @@ ProfileWrite writeProfileStrings(const QString& section,
                                  const QList<std::pair<QString, QString>>& entries,
                                  const QString& path);
 
+// Keys of several sections in one replacement of the file, as
+// writeProfileStrings.
+struct ProfileEntry {
+    QString section;
+    QString key;
+    QString value;
+};
+ProfileWrite writeProfileEntries(const QList<ProfileEntry>& entries, const QString& path);
+
 // One key, as writeProfileStrings.
 bool writeProfileString(const QString& section, const QString& key, const QString& value,
                         const QString& path);

@@ -20,6 +20,54 @@ float readNumber(const ProfileText& file, const QString& section, const QString&
     return static_cast<float>(leadingNumber(file.value(section, key, fallback)));
 }
 
+constexpr char alarmsSection[] = "Alarms";
+
+std::optional<float> readLimit(const ProfileText& file, const QString& key) {
+    const QString text = file.value(QLatin1String(alarmsSection), key, QString());
+    if (text.isEmpty())
+        return std::nullopt;
+    return static_cast<float>(leadingNumber(text));
+}
+
+QString limitText(const std::optional<float>& limit) {
+    return limit ? numberKeyText(*limit) : QString();
+}
+
+Data::AlarmSettings readAlarmSettings(const ProfileText& file) {
+    Data::AlarmSettings a;
+    a.highLimit = readLimit(file, QStringLiteral("HighLimit"));
+    a.deviationBand = readLimit(file, QStringLiteral("DeviationBand"));
+    a.deviationDelay = readLimit(file, QStringLiteral("DeviationDelay"));
+    a.linkLostAfter = readLimit(file, QStringLiteral("LinkLostAfter")).value_or(a.linkLostAfter);
+    a.sound = readNumber(file, QLatin1String(alarmsSection), QStringLiteral("Sound"),
+                         QStringLiteral("1")) != 0;
+    return a;
+}
+
+// The [Alarms] keys whose values differ from the file's: a file that never
+// had an alarm set keeps its lines as they were.
+QList<ProfileEntry> changedAlarmKeys(const QString& path) {
+    const ConfFileRead read = readConfFile(path);
+    const Data::AlarmSettings onFile = readAlarmSettings(
+        ProfileText(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray()));
+    const Data::AlarmSettings& now = Data::alarms;
+    const QString alarms = QLatin1String(alarmsSection);
+    QList<ProfileEntry> changed;
+    const auto add = [&](bool differs, const QString& key, const QString& value) {
+        if (differs)
+            changed.append({alarms, key, value});
+    };
+    add(onFile.highLimit != now.highLimit, QStringLiteral("HighLimit"), limitText(now.highLimit));
+    add(onFile.deviationBand != now.deviationBand, QStringLiteral("DeviationBand"),
+        limitText(now.deviationBand));
+    add(onFile.deviationDelay != now.deviationDelay, QStringLiteral("DeviationDelay"),
+        limitText(now.deviationDelay));
+    add(onFile.linkLostAfter != now.linkLostAfter, QStringLiteral("LinkLostAfter"),
+        numberKeyText(now.linkLostAfter));
+    add(onFile.sound != now.sound, QStringLiteral("Sound"), QString::number(now.sound ? 1 : 0));
+    return changed;
+}
+
 } // namespace
 
 SettingsRead loadSettings(const QString& section, const QString& path) {
@@ -34,6 +82,7 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     Data::timeScale =
         readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
     keepPortsSection(file);
+    Data::alarms = readAlarmSettings(file);
 
     SettingsRead result{read.status, read.reason, {}};
     // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
@@ -48,16 +97,15 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
 }
 
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    ProfileWrite written = writeProfileStrings(
-        section,
-        {
-            {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
-            {QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
-            {QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
-            {QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
-            {QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
-            {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
-        },
+    ProfileWrite written = writeProfileEntries(
+        QList<ProfileEntry>{
+            {section, QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
+            {section, QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
+            {section, QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
+            {section, QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
+            {section, QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
+            {section, QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
+        } + changedAlarmKeys(path),
         path);
     // "Close" is where the operator asks for conf.ini to count again: its
     // [Ports] entries too, as written with the six keys.

@@ -30,10 +30,15 @@ struct SettingsRead {
 SettingsRead loadSettings(const QString& section,
                           const QString& path = QLatin1String(settingsFileName));
 
-// Writes the six keys, in the same order, from the program-wide variables, in
-// one replacement of the file: the six old values or the six new ones, never
-// a mix. On failure the values in memory stay in force. On success the
-// [Ports] entries of the file as written are taken for configuredDevice.
+// Then the five keys of [Alarms] into Data::alarms: HighLimit, DeviationBand
+// and DeviationDelay (minutes) turn their alarm off when empty or missing;
+// LinkLostAfter (seconds, default 30) and Sound (default 1) always have a value.
+
+// Writes the six keys, in the same order, and the keys of [Alarms] whose
+// values differ from the file's, from the program-wide variables, in one
+// replacement of the file: the old values or the new ones, never a mix. On
+// failure the values in memory stay in force. On success the [Ports] entries
+// of the file as written are taken for configuredDevice.
 ProfileWrite saveSettings(const QString& section,
                           const QString& path = QLatin1String(settingsFileName));
 

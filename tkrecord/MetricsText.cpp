@@ -61,6 +61,12 @@ QByteArray metricsText(const MetricsSnapshot& s) {
     family(out, "tk_log_lines_dropped_total", "counter",
            "State lines that could not be written to the output.");
     sample(out, "tk_log_lines_dropped_total", QByteArray::number(s.linesDropped));
+    family(out, "tk_alarm_active", "gauge",
+           "1 while the alarm's condition holds, else 0; limits from conf.ini [Alarms].");
+    const char* const alarms[] = {"high", "deviation", "link"};
+    for (std::size_t i = 0; i < s.alarmsActive.size(); ++i)
+        sample(out, QByteArray("tk_alarm_active{alarm=\"") + alarms[i] + "\"}",
+               s.alarmsActive[i] ? "1" : "0");
     return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include "AlarmText.h"
 #include "AppInfo.h"
 #include "Data.h"
 #include "Options.h"
@@ -14,9 +15,6 @@ namespace tkrecord {
 
 namespace {
 
-// The program's record timer before a period is set, used when
-// interv_record is 0 or below.
-constexpr int defaultRecordMs = 20000;
 // Long enough for a record on a slow card; a stalled medium is not waited
 // out at a stop.
 constexpr int stopWaitMs = 5000;
@@ -25,22 +23,23 @@ constexpr int stopWaitMs = 5000;
 
 RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
     : QObject(parent), m_now(now ? std::move(now) : [] { return QDateTime::currentDateTime(); }),
-      m_say(std::move(sayLine)), m_port([](int n) { return settings::configuredDevice(n); }),
-      m_poll(m_port, m_pollTimer, m_now) {
-    // As in the program: a record every 20 s, not anywhere from 19 to 21.
-    m_pollTimer.setTimerType(Qt::PreciseTimer);
-    m_recordTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_pollTimer, &QTimer::timeout, this, &RecordService::pollTick);
-    connect(&m_recordTimer, &QTimer::timeout, this, &RecordService::recordTick);
-    connect(&m_poll, &tklink::PollCycle::pollEnded, this, &RecordService::onPollEnded);
+      m_say(std::move(sayLine)),
+      m_session([](int n) { return settings::configuredDevice(n); }, m_now,
+                tklink::ControllerSession::Reconnect::BeforeEveryPoll) {
+    tklink::PollCycle* poll = &m_session.pollCycle();
+    connect(&m_session, &tklink::ControllerSession::recordDue, this, &RecordService::recordTick);
+    connect(&m_session, &tklink::ControllerSession::portOpenTried, this,
+            &RecordService::onPortOpenTried);
+    connect(&m_session, &tklink::ControllerSession::alarmChanged, this,
+            &RecordService::onAlarmChanged);
+    connect(poll, &tklink::PollCycle::pollEnded, this, &RecordService::onPollEnded);
     // A late answer too: its values are current, so its time is the last answer's.
-    connect(&m_poll, &tklink::PollCycle::answered, this,
+    connect(poll, &tklink::PollCycle::answered, this,
             [this] { m_counts.lastAnswerMsSinceEpoch = m_now().toMSecsSinceEpoch(); });
-    connect(&m_poll, &tklink::PollCycle::valuesCurrentChanged, this,
-            &RecordService::onValuesCurrent);
+    connect(poll, &tklink::PollCycle::valuesCurrentChanged, this, &RecordService::onValuesCurrent);
     connect(&m_writer, &recording::RecordWriter::finished, this, &RecordService::onRecordFinished);
-    connect(&m_port, &tklink::SerialPortControl::deviceLost, this,
-            [this] { say(m_log.portLost(m_now(), m_port.failureReason())); });
+    connect(&m_session.port(), &tklink::SerialPortControl::deviceLost, this,
+            [this] { say(m_log.portLost(m_now(), m_session.port().failureReason())); });
 }
 
 RecordService::~RecordService() = default;
@@ -53,7 +52,8 @@ QString RecordService::start() {
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
     Data::recordTimerMs = Data::intervRecord * 1000;
-    const int recordMs = Data::recordTimerMs > 0 ? Data::recordTimerMs : defaultRecordMs;
+    const int recordMs =
+        Data::recordTimerMs > 0 ? Data::recordTimerMs : tklink::ControllerSession::defaultRecordMs;
 
     const QDateTime started = m_now();
     m_file.emplace(started);
@@ -70,35 +70,21 @@ QString RecordService::start() {
              : QStringLiteral(" (") + read.intervalRefused + QLatin1Char(')')));
     say(StateLog::recordingIn(started, m_file->current()));
 
-    openPort();
-    m_pollTimer.start(tklink::PollCycle::pollIntervalMs);
-    m_recordTimer.start(recordMs);
+    m_session.openPort();
+    m_session.start(tklink::ControllerSession::headlessFirstPollMs, recordMs);
     return {};
 }
 
 void RecordService::stop() {
-    m_pollTimer.stop();
-    m_recordTimer.stop();
+    m_session.stop();
     m_writer.waitForIdle(stopWaitMs);
-    if (m_port.portOpen())
-        m_port.setPortOpen(false);
     say(stampedLine(m_now(), QStringLiteral("stopped")));
 }
 
-void RecordService::pollTick() {
-    if (!Data::portConnected)
-        openPort();
-    m_poll.tick();
-}
-
-void RecordService::openPort() {
-    tklink::open_port(m_port);
-    // Reopening is done here at every period, so the poll cycle's own
-    // reopening after a loss stands aside.
-    m_poll.portReopenedByUser();
-    const QString device = m_port.deviceName();
-    say(Data::portConnected ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
-                            : m_log.portNotOpened(m_now(), device, m_port.failureReason()));
+void RecordService::onPortOpenTried(bool opened) {
+    const QString device = m_session.port().deviceName();
+    say(opened ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
+               : m_log.portNotOpened(m_now(), device, m_session.port().failureReason()));
 }
 
 void RecordService::recordTick() {
@@ -136,6 +122,15 @@ void RecordService::onPollEnded(tklink::PollResult result) {
         ++m_counts.pollsNotConnected;
         break;
     }
+}
+
+void RecordService::onAlarmChanged(const alarms::AlarmChange& change) {
+    const alarms::AlarmStatus& status = m_session.alarmRules()->status(change.alarm);
+    m_counts.alarmsActive[std::size_t(change.alarm)] = m_session.alarmRules()->active(change.alarm);
+    say(stampedLine(m_now(),
+                    QStringLiteral("alarm %1 %2: %3")
+                        .arg(alarms::metricLabel(change.alarm), alarms::stateWord(change.to),
+                             alarms::bandText(change.alarm, status))));
 }
 
 void RecordService::onValuesCurrent(bool current) {

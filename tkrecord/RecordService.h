@@ -1,24 +1,22 @@
 #pragma once
 
-// tkrecord's run: the configured port opened without a scan and reopened at
-// every poll period while it is missing, the program's own poll cycle, and a
-// record every interv_record seconds into one file a day. It prints one line
+// tkrecord's run: the shared session with the configured port opened without
+// a scan and reopened before every poll while it is missing, and a record
+// every interv_record seconds into one file a day. It prints one line
 // per change of state and keeps the counts the metrics are made of. Works in
 // the working directory, as the program does.
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <functional>
 #include <optional>
 
+#include "ControllerSession.h"
 #include "DailyFile.h"
 #include "MetricsText.h"
-#include "PollCycle.h"
 #include "RecordWriter.h"
-#include "SerialPortControl.h"
 #include "StateLog.h"
 
 namespace tkrecord {
@@ -42,11 +40,11 @@ public:
     void stop();
 
     MetricsSnapshot snapshot() const;
-    tklink::PollCycle& pollCycle() { return m_poll; }
+    tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
 
 private:
-    void pollTick();
-    void openPort();
+    void onPortOpenTried(bool opened);
+    void onAlarmChanged(const alarms::AlarmChange& change);
     void recordTick();
     void onPollEnded(tklink::PollResult result);
     void onValuesCurrent(bool current);
@@ -55,10 +53,7 @@ private:
 
     Clock m_now;
     Say m_say;
-    tklink::SerialPortControl m_port;
-    QTimer m_pollTimer;
-    QTimer m_recordTimer;
-    tklink::PollCycle m_poll;
+    tklink::ControllerSession m_session;
     recording::RecordWriter m_writer;
     StateLog m_log;
     std::optional<DailyFile> m_file;

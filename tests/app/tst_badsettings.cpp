@@ -13,12 +13,15 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <QTimer>
+#include <optional>
 
 #include "Data.h"
 #include "Form1.h"
 #include "GraphBox.h"
 #include "Parameters_dialog.h"
+#include "ProgramState.h"
 #include "Pty.h"
 
 #include <cmath>
@@ -77,25 +80,20 @@ private:
     void runProgram(Outcome outcome);
     void writeConf(const QByteArray& text);
 
-    QTemporaryDir m_dir;
-    QString m_oldCurrent;
+    std::optional<ProgramState> m_state;
     QStringList m_messages;
     QTime m_clock;
 };
 
 void TestBadSettings::init() {
-    QVERIFY(m_dir.isValid());
-    m_oldCurrent = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    QFile::remove(QStringLiteral("conf.ini"));
-    QLocale::setDefault(QLocale::c());
-    Data::resetAll();
+    m_state.emplace();
+    QVERIFY(m_state->isValid());
     m_messages.clear();
     m_clock = QTime(9, 0, 0);
 }
 
 void TestBadSettings::cleanup() {
-    QDir::setCurrent(m_oldCurrent);
+    m_state.reset();
 }
 
 void TestBadSettings::writeConf(const QByteArray& text) {

@@ -5,10 +5,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
+#include <QTimer>
+#include <optional>
+
+#include "AlarmBand.h"
 #include "Data.h"
 #include "Form1.h"
 #include "GraphBox.h"
@@ -17,7 +21,9 @@
 #include "PollCycle.h"
 #include "PortAccess.h"
 #include "PortFailureText.h"
+#include "ProgramState.h"
 #include "Pty.h"
+#include "TksimProcess.h"
 
 #include <QFontMetrics>
 
@@ -44,6 +50,7 @@ private Q_SLOTS:
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
+    void alarmAcrossTheHighLimit();
     void pollShowsAnswerOnReadouts();
     void readoutsShowValuesWhole_data();
     void readoutsShowValuesWhole();
@@ -53,8 +60,7 @@ private:
     app::Form1Seams seams();
     void writeConf(const QByteArray& text);
 
-    QTemporaryDir m_dir;
-    QString m_oldCurrent;
+    std::optional<ProgramState> m_state;
     std::map<int, QString> m_devices;
     QStringList m_messages;
     QStringList m_details;
@@ -90,19 +96,15 @@ void TestForm1::writeConf(const QByteArray& text) {
 }
 
 void TestForm1::init() {
-    QVERIFY(m_dir.isValid());
-    m_oldCurrent = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    QFile::remove(QStringLiteral("conf.ini"));
-    QLocale::setDefault(QLocale::c());
-    Data::resetAll();
+    m_state.emplace();
+    QVERIFY(m_state->isValid());
     m_devices.clear();
     m_messages.clear();
     m_details.clear();
 }
 
 void TestForm1::cleanup() {
-    QDir::setCurrent(m_oldCurrent);
+    m_state.reset();
 }
 
 void TestForm1::startUpStateWithoutSettings() {
@@ -364,6 +366,31 @@ void TestForm1::recordingKeyAndTimer() {
     QTest::mouseClick(key, Qt::LeftButton);
     QCOMPARE(key->text(), QStringLiteral("Start recording"));
     QCOMPARE(status->text(), QStringLiteral("Recording stopped."));
+}
+
+void TestForm1::alarmAcrossTheHighLimit() {
+    // 290.0 degrees, then 312.4 from the second second on.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--script", "0:2900,3000,45;2:3124,3000,45"});
+    QVERIFY(sim.start(20000));
+    m_devices[1] = sim.link();
+    writeConf("[Alarms]\nHighLimit=300\n");
+    Form1 form(seams());
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
+    auto* band = form.findChild<app::AlarmBand*>("alarmBand");
+    QTRY_VERIFY_WITH_TIMEOUT(band->isVisibleTo(&form), 20000);
+    QCOMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("312.4"));
+    QCOMPARE(band->colour(), alarms::BandColour::FlashingRed);
+    QCOMPARE(form.windowTitle(), QStringLiteral("ALARM – TK840 TK960 PC control"));
+    const QString text = band->findChild<QLabel*>("alarmText")->text();
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^High temperature 312.4 °C since \\d\\d:\\d\\d:\\d\\d$"))
+            .match(text)
+            .hasMatch(),
+        qPrintable(text));
+
+    QTest::mouseClick(band->findChild<QPushButton*>("acknowledgeButton"), Qt::LeftButton);
+    QCOMPARE(band->colour(), alarms::BandColour::Red);
+    QCOMPARE(form.windowTitle(), QStringLiteral("TK840 TK960 PC control"));
 }
 
 void TestForm1::pollShowsAnswerOnReadouts() {

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void saveWritesSixKeysInOrder();
     void saveKeepsOtherLines();
     void fractionSurvivesSaveAndLoad();
+    void alarmsReadAndSavedInTheSameWrite();
 
 private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
@@ -140,6 +141,25 @@ void TestSettings::fractionSurvivesSaveAndLoad() {
     settings::loadSettings(section, path());
     QCOMPARE(Data::yValueMin, -12.5f);
     QCOMPARE(Data::timeScale, 2.25f);
+}
+
+// An empty limit is off, a missing LinkLostAfter is 30; a save writes the
+// [Alarms] keys that changed, with the six, and keeps the others' lines.
+void TestSettings::alarmsReadAndSavedInTheSameWrite() {
+    writeConf("ComPortNum=3\n[Alarms]\nHighLimit=350.5 C\nDeviationBand=\nSound=0\n");
+    settings::loadSettings(section, path());
+    QCOMPARE(Data::alarms.highLimit, std::optional<float>(350.5f));
+    QCOMPARE(Data::alarms.deviationBand, std::optional<float>());
+    QCOMPARE(Data::alarms.deviationDelay, std::optional<float>());
+    QCOMPARE(Data::alarms.linkLostAfter, 30.0f);
+    QCOMPARE(Data::alarms.sound, false);
+    Data::alarms.deviationBand = 5;
+    Data::alarms.deviationDelay = 2.5f;
+    QVERIFY(settings::saveSettings(section, path()));
+    QCOMPARE(readConf(), QByteArray("[TK test]\nComPortNum=3\nComPortSpeed=19200\n"
+                                    "interv_record=20\nYvaluemin=0\nYvaluemax=300\n"
+                                    "Echelle_Temps=10\n[Alarms]\nHighLimit=350.5 C\n"
+                                    "DeviationBand=5\nSound=0\nDeviationDelay=2.5\n"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -25,6 +26,7 @@
 #include "HttpExchange.h"
 #include "MetricsServer.h"
 #include "ProcessProbe.h"
+#include "ProgramState.h"
 #include "Pty.h"
 #include "RecordService.h"
 #include "TksimProcess.h"
@@ -37,12 +39,12 @@ constexpr int waitMs = 20000;
 constexpr qint64 floodLimit = qint64(64) * 1024 * 1024;
 const QString noValues = QStringLiteral("8888;8888;0");
 
-void writeConf(const QString& dir, const QString& device) {
+void writeConf(const QString& dir, const QString& device, const QString& more = QString()) {
     QFile conf(dir + QStringLiteral("/conf.ini"));
     QVERIFY(conf.open(QIODevice::WriteOnly));
     conf.write(QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\nComPortNum=1\n"
-                              "interv_record=1\n")
-                   .arg(device)
+                              "interv_record=1\n%2")
+                   .arg(device, more)
                    .toUtf8());
 }
 
@@ -86,17 +88,18 @@ private Q_SLOTS:
     void newFileAtMidnight();
     void hostileClients();
     void probeFindsTheController();
+    void alarmAcrossTheHighLimit();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<ProgramState> m_dir;
     QStringList m_said;
 };
 
 void TestTkrecord::init() {
-    Data::resetAll();
     m_said.clear();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_dir.reset();
+    m_dir.emplace();
+    QVERIFY(m_dir->isValid());
 }
 
 void TestTkrecord::refusedStart_data() {
@@ -385,7 +388,24 @@ void TestTkrecord::hostileClients() {
     QVERIFY(server.connectionCount() <= MetricsServer::maxConnections);
 }
 
-QTEST_GUILESS_MAIN(TestTkrecord)
+void TestTkrecord::alarmAcrossTheHighLimit() {
+    // 290.0 degrees, then 312.4 from the third second on.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--script", "0:2900,3000,45;3:3124,3000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link(), QStringLiteral("[Alarms]\nHighLimit=300\n"));
+    RecordService service({}, [this](const QString& line) { m_said << line; });
+    service.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_said.filter(QStringLiteral(" alarm ")).isEmpty(), waitMs);
+    QCOMPARE(service.snapshot().alarmsActive, (std::array<bool, 3>{true, false, false}));
+    service.stop();
+    const QStringList alarms = m_said.filter(QStringLiteral(" alarm "));
+    QCOMPARE(alarms.size(), 1);
+    static const QRegularExpression line(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d alarm high active: "
+                       "High temperature 312.4 °C since \\d\\d:\\d\\d:\\d\\d$"));
+    QVERIFY2(line.match(alarms[0]).hasMatch(), qPrintable(alarms[0]));
+}
+
 void TestTkrecord::probeFindsTheController() {
     // The controller answers only at 9600 bit/s; the configured port is a
     // line where nothing answers, and a third is held by this process.
@@ -429,4 +449,5 @@ void TestTkrecord::probeFindsTheController() {
     QVERIFY(holder.isOpen());
 }
 
+QTEST_GUILESS_MAIN(TestTkrecord)
 #include "tst_tkrecord.moc"

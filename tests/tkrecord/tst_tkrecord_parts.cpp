@@ -81,25 +81,38 @@ void TestTkrecordParts::options() {
 void TestTkrecordParts::metrics_data() {
     QTest::addColumn<MetricsSnapshot>("snapshot");
     QTest::addColumn<QStringList>("samples"); // those that are not counters
+    QTest::addColumn<QStringList>("alarms");  // after the counters
 
+    const QStringList quiet{"tk_alarm_active{alarm=\"high\"} 0",
+                            "tk_alarm_active{alarm=\"deviation\"} 0",
+                            "tk_alarm_active{alarm=\"link\"} 0"};
     MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5, 9};
-    QTest::newRow("before any answer") << s << QStringList{"tk_link_up 0"};
+    QTest::newRow("before any answer") << s << QStringList{"tk_link_up 0"} << quiet;
+    s.alarmsActive = {false, true, true};
+    QTest::newRow("deviation and link alarms")
+        << s << QStringList{"tk_link_up 0"}
+        << QStringList{"tk_alarm_active{alarm=\"high\"} 0",
+                       "tk_alarm_active{alarm=\"deviation\"} 1",
+                       "tk_alarm_active{alarm=\"link\"} 1"};
     s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5, 9};
     QTest::newRow("current") << s
                              << QStringList{"tk_temperature_celsius 215.3",
                                             "tk_setpoint_celsius 200", "tk_output_power 45",
                                             "tk_link_up 1",
-                                            "tk_last_answer_timestamp_seconds 1715954587.123"};
+                                            "tk_last_answer_timestamp_seconds 1715954587.123"}
+                             << quiet;
     // The values of the last answer are still in the snapshot: they must
     // not be served once stale.
     s.current = false;
     QTest::newRow("stale after answers")
-        << s << QStringList{"tk_link_up 0", "tk_last_answer_timestamp_seconds 1715954587.123"};
+        << s << QStringList{"tk_link_up 0", "tk_last_answer_timestamp_seconds 1715954587.123"}
+        << quiet;
 }
 
 void TestTkrecordParts::metrics() {
     QFETCH(MetricsSnapshot, snapshot);
     QFETCH(QStringList, samples);
+    QFETCH(QStringList, alarms);
 
     const QByteArray text = metricsText(snapshot);
     QStringList got;
@@ -114,13 +127,13 @@ void TestTkrecordParts::metrics() {
                                "tk_records_total 12",
                                "tk_record_errors_total 5",
                                "tk_log_lines_dropped_total 9"};
-    QCOMPARE(got, samples + counters);
+    QCOMPARE(got, samples + counters + alarms);
     // Every family is announced, whether it has a sample now or not.
     for (const char* name :
          {"tk_temperature_celsius gauge", "tk_setpoint_celsius gauge", "tk_output_power gauge",
           "tk_link_up gauge", "tk_last_answer_timestamp_seconds gauge", "tk_polls_total counter",
           "tk_records_total counter", "tk_record_errors_total counter",
-          "tk_log_lines_dropped_total counter"}) {
+          "tk_log_lines_dropped_total counter", "tk_alarm_active gauge"}) {
         QVERIFY2(text.contains(QByteArray("# TYPE ") + name + '\n'), name);
         QVERIFY2(text.contains(QByteArray("# HELP ") + QByteArray(name).split(' ')[0] + ' '), name);
     }

@@ -36,7 +36,9 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
     const QString dir = work.path();
     QFile conf(dir + QStringLiteral("/conf.ini"));
     QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write(QStringLiteral("[Ports]\n1=%1\n").arg(sim->link()).toUtf8());
+    conf.write(QStringLiteral("[Ports]\n1=%1\n[Alarms]\nHighLimit=300\nLinkLostAfter=2\n")
+                   .arg(sim->link())
+                   .toUtf8());
     conf.close();
 
     QProcess tkrecord;
@@ -95,11 +97,16 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
     QCOMPARE(query(QStringLiteral("tk_setpoint_celsius")), QString("200"));
     QCOMPARE(query(QStringLiteral("tk_output_power")), QString("45"));
     QCOMPARE(query(QStringLiteral("tk_link_up")), QString("1"));
+    QCOMPARE(query(QStringLiteral("sum(tk_alarm_active)")), QString("0"));
 
     sim.reset(); // the controller's line is gone
     QTRY_COMPARE_WITH_TIMEOUT(query(QStringLiteral("tk_link_up")), QString("0"), waitMs);
     QCOMPARE(query(QStringLiteral("tk_temperature_celsius")), QString());
     QCOMPARE(query(QStringLiteral("up{job=\"tkrecord\"}")), QString("1"));
+    QTRY_COMPARE_WITH_TIMEOUT(query(QStringLiteral("tk_alarm_active{alarm=\"link\"}")),
+                              QString("1"), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(query(QStringLiteral("ALERTS{alertname=\"TkAlarm\"}")), QString("1"),
+                              waitMs);
 
     tkrecord.terminate();
     QVERIFY(tkrecord.waitForFinished(waitMs));

@@ -117,6 +117,28 @@ const std::map<std::string, Setter>& setters() {
              o.fixed = registers;
              return {};
          }},
+        {"script",
+         [](const std::string& t, Options& o) -> std::string {
+             // "0:2153,2000,45;5:3124,3000,45": seconds, then the registers.
+             std::vector<ScriptStep> steps;
+             std::size_t start = 0;
+             while (start <= t.size()) {
+                 const std::size_t end = std::min(t.find(';', start), t.size());
+                 const std::string step = t.substr(start, end - start);
+                 const std::size_t colon = step.find(':');
+                 ScriptStep s;
+                 if (colon == std::string::npos || !toDouble(step.substr(0, colon), s.atSeconds) ||
+                     s.atSeconds < 0 || (!steps.empty() && s.atSeconds < steps.back().atSeconds) ||
+                     !toRegisters(step.substr(colon + 1), s.registers))
+                     return "needs steps SECONDS:T,S,P in time order, separated by ;";
+                 steps.push_back(s);
+                 start = end + 1;
+             }
+             o.script = steps;
+             // Until the first step: --fixed when given, else the first step's values.
+             o.fixed = o.fixed.value_or(steps.front().registers);
+             return {};
+         }},
         {"room", real(&Options::room, -273.0, "a temperature in degrees")},
         {"setpoint", real(&Options::setpoint, -273.0, "a temperature in degrees")},
         {"speed", real(&Options::speed, 0.0, "a factor of 0 or more")},
@@ -207,6 +229,9 @@ Serial line:
 
 Registers and oven:
   --fixed T,S,P           fixed register values, e.g. 2153,2000,45; no oven model
+  --script STEPS          fixed values that change at times after the start:
+                          SECONDS:T,S,P steps separated by ;, in time order,
+                          e.g. 0:2800,3000,45;5:3124,3000,60
   --room DEGREES          room and start temperature (default 20.0)
   --setpoint DEGREES      setpoint at start (default 200.0)
   --speed FACTOR          oven time runs FACTOR times real time (default 1)

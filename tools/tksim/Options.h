@@ -23,6 +23,12 @@ struct FaultRates {
     double unplug = 0.0;
 };
 
+// Register values that replace the fixed ones at a time after the start.
+struct ScriptStep {
+    double atSeconds = 0;
+    std::array<std::int16_t, 3> registers{};
+};
+
 struct Options {
     std::string link;   // pseudo-terminal mode: path of the symbolic link
     std::string device; // device mode: an existing serial device
@@ -34,6 +40,7 @@ struct Options {
     std::string logFile; // empty: standard error
     std::uint32_t seed = 1;
     std::optional<std::array<std::int16_t, 3>> fixed;
+    std::vector<ScriptStep> script; // in time order; implies fixed values
     double room = 20.0;
     double setpoint = 200.0;
     double speed = 1.0;

@@ -166,6 +166,7 @@ int Simulator::run() {
     }
     const auto now = Clock::now();
     m_lastOvenTick = now;
+    m_started = now;
     if (m_options.unplugAfterSeconds >= 0)
         m_unplugAt = now + std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double>(m_options.unplugAfterSeconds));
@@ -316,6 +317,8 @@ Simulator::Clock::time_point Simulator::nextDeadline(Clock::time_point now) cons
         deadline = std::min(deadline, *m_unplugAt);
     if (m_replugAt)
         deadline = std::min(deadline, *m_replugAt);
+    if (m_nextStep < m_options.script.size())
+        deadline = std::min(deadline, stepTime(m_options.script[m_nextStep]));
     return deadline;
 }
 
@@ -452,6 +455,12 @@ void Simulator::runTimers(Clock::time_point now) {
             m_replugAt = now + std::chrono::milliseconds(std::max(m_options.replugAfterMs, 500));
         }
     }
+    while (m_nextStep < m_options.script.size() && stepTime(m_options.script[m_nextStep]) <= now) {
+        const auto& r = m_options.script[m_nextStep++].registers;
+        storeRegisters(r[0], r[1], r[2]);
+        m_log.line("script " + std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
+                   std::to_string(r[2]));
+    }
     if (!m_options.fixed && now - m_lastOvenTick >= ovenTick)
         tickOven(now);
 }
@@ -471,6 +480,11 @@ void Simulator::tickOven(Clock::time_point now) {
     const std::lock_guard lock(m_registersMutex);
     m_registers->tab_registers[0] = static_cast<std::uint16_t>(measured);
     m_registers->tab_registers[2] = static_cast<std::uint16_t>(power);
+}
+
+Simulator::Clock::time_point Simulator::stepTime(const ScriptStep& step) const {
+    return m_started + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(step.atSeconds));
 }
 
 void Simulator::storeRegisters(int measured, int setpoint, int power) {

@@ -77,6 +77,7 @@ private:
     void runTimers(Clock::time_point now);
     void tickOven(Clock::time_point now);
     void storeRegisters(int measured, int setpoint, int power);
+    Clock::time_point stepTime(const ScriptStep& step) const;
 
     Options m_options;
     Log& m_log;
@@ -105,6 +106,8 @@ private:
     Clock::time_point m_lastOvenTick;
     std::optional<Clock::time_point> m_unplugAt;
     std::optional<Clock::time_point> m_replugAt;
+    Clock::time_point m_started;
+    std::size_t m_nextStep = 0; // of the script
 };
 
 } // namespace tksim

@@ -1,0 +1,91 @@
+#include "AlarmText.h"
+
+namespace alarms {
+
+QString alarmName(Alarm alarm) {
+    switch (alarm) {
+    case Alarm::High:
+        return QStringLiteral("High temperature");
+    case Alarm::Deviation:
+        return QStringLiteral("Deviation from setpoint");
+    case Alarm::Link:
+        return QStringLiteral("Link lost");
+    }
+    return {};
+}
+
+QString metricLabel(Alarm alarm) {
+    switch (alarm) {
+    case Alarm::High:
+        return QStringLiteral("high");
+    case Alarm::Deviation:
+        return QStringLiteral("deviation");
+    case Alarm::Link:
+        return QStringLiteral("link");
+    }
+    return {};
+}
+
+QString stateWord(AlarmState state) {
+    switch (state) {
+    case AlarmState::ActiveUnacknowledged:
+        return QStringLiteral("active");
+    case AlarmState::ActiveAcknowledged:
+        return QStringLiteral("acknowledged");
+    case AlarmState::ClearedUnacknowledged:
+        return QStringLiteral("cleared");
+    case AlarmState::Normal:
+        return QStringLiteral("normal");
+    }
+    return {};
+}
+
+QString bandText(Alarm alarm, const AlarmStatus& status) {
+    const QString since =
+        QStringLiteral(" since ") + status.since.toString(QStringLiteral("HH:mm:ss"));
+    if (alarm == Alarm::Link)
+        return alarmName(alarm) + since;
+    return alarmName(alarm) + QLatin1Char(' ') + QString::number(double(status.value), 'f', 1) +
+           QStringLiteral(" °C") + since;
+}
+
+BandLook bandLook(const AlarmRules& rules) {
+    const auto rank = [](AlarmState state) {
+        switch (state) {
+        case AlarmState::ActiveUnacknowledged:
+            return 3;
+        case AlarmState::ActiveAcknowledged:
+            return 2;
+        case AlarmState::ClearedUnacknowledged:
+            return 1;
+        case AlarmState::Normal:
+            break;
+        }
+        return 0;
+    };
+    int shown = -1;
+    int others = 0;
+    for (std::size_t i = 0; i < allAlarms.size(); ++i) {
+        const int r = rank(rules.status(allAlarms[i]).state);
+        if (r == 0)
+            continue;
+        if (shown < 0 || r > rank(rules.status(allAlarms[std::size_t(shown)]).state)) {
+            others += shown < 0 ? 0 : 1;
+            shown = int(i);
+        } else {
+            ++others;
+        }
+    }
+    if (shown < 0)
+        return {};
+    const Alarm alarm = allAlarms[std::size_t(shown)];
+    const AlarmStatus& status = rules.status(alarm);
+    static constexpr BandColour colours[] = {BandColour::Hidden, BandColour::Amber, BandColour::Red,
+                                             BandColour::FlashingRed};
+    QString text = bandText(alarm, status);
+    if (others > 0)
+        text += QStringLiteral(" (+%1 more)").arg(others);
+    return {colours[rank(status.state)], text};
+}
+
+} // namespace alarms

@@ -1,0 +1,94 @@
+#pragma once
+
+// The poll-and-record session both programs run: the configured port, the
+// poll timer with the poll cycle behind it (answer time-out, stale rule), the
+// reconnection policy and the record timer. It says what happened as typed
+// values; the window and tkrecord turn them into their own words and add
+// what only they do (the read-outs and the Recorder; counters, daily files
+// and log lines).
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+#include "AlarmRules.h"
+#include "PollCycle.h"
+#include "SerialPortControl.h"
+
+namespace tklink {
+
+class ControllerSession : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    // Who brings a missing port back.
+    enum class Reconnect {
+        // Only a port lost while polling (adapter pulled) is reopened, at each
+        // tick; a failed open by the operator stays theirs to redo.
+        AfterLoss,
+        // Unattended: a missing port is reopened before every poll.
+        BeforeEveryPoll,
+    };
+
+    // The record period when the settings set none.
+    static constexpr int defaultRecordMs = 20000;
+    // First poll after the start: the window leaves time for its start-up
+    // box to be read; tkrecord polls at the poll period.
+    static constexpr int windowFirstPollMs = 5000;
+    static constexpr int headlessFirstPollMs = PollCycle::pollIntervalMs;
+
+    ControllerSession(SerialPortControl::DeviceResolver deviceForPort, Clock now,
+                      Reconnect reconnect, QObject* parent = nullptr);
+
+    // Opens port Data::comPortNum at Data::comPortSpeed; the outcome is in
+    // Data::portConnected and told by portOpenTried. Ends any reconnecting
+    // after a lost adapter.
+    void openPort();
+    // Starts the poll timer (first poll after firstPollMs), the record
+    // timer and the alarms with the limits in Data::alarms.
+    void start(int firstPollMs, int recordMs);
+    // Stops both timers and closes the port.
+    void stop();
+    void closePort();
+    // Lends the port to another user (the controller search): closed, not
+    // connected, and not reopened until openPort().
+    void releasePort();
+
+    SerialPortControl& port() { return m_port; }
+    PollCycle& pollCycle() { return *m_poll; }
+    // The record timer; the Recorder sets its period from the settings.
+    QTimer& recordTimer() { return m_recordTimer; }
+
+    // Takes the limits in Data::alarms; the alarms keep their states.
+    void applyAlarmSettings();
+    void acknowledgeAlarms();
+    // Empty before start().
+    const std::optional<alarms::AlarmRules>& alarmRules() const { return m_alarms; }
+
+Q_SIGNALS:
+    void portOpenTried(bool opened);
+    // A tick of the record timer.
+    void recordDue();
+    // An alarm moved to another state; checked after every poll.
+    void alarmChanged(const alarms::AlarmChange& change);
+
+private:
+    void pollTick();
+    void checkAlarms();
+    void tell(const QList<alarms::AlarmChange>& changes);
+
+    Clock m_now;
+    Reconnect m_reconnect;
+    SerialPortControl m_port;
+    QTimer m_pollTimer;
+    QTimer m_recordTimer;
+    PollCycle* m_poll;
+    std::optional<alarms::AlarmRules> m_alarms;
+};
+
+} // namespace tklink

@@ -1,0 +1,135 @@
+#include <QTest>
+
+#include "AlarmRules.h"
+#include "AlarmText.h"
+
+using alarms::Alarm;
+using alarms::AlarmRules;
+using alarms::AlarmState;
+
+namespace {
+
+const QDateTime start(QDate(2024, 5, 17), QTime(14, 0, 0));
+
+QChar letter(AlarmState state) {
+    switch (state) {
+    case AlarmState::Normal:
+        return QLatin1Char('N');
+    case AlarmState::ActiveUnacknowledged:
+        return QLatin1Char('U');
+    case AlarmState::ActiveAcknowledged:
+        return QLatin1Char('A');
+    case AlarmState::ClearedUnacknowledged:
+        return QLatin1Char('C');
+    }
+    return QLatin1Char('?');
+}
+
+} // namespace
+
+class TestAlarmRules : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void statesFollowTimedValues_data();
+    void statesFollowTimedValues();
+    void bandSaysWhatValueAndSince();
+};
+
+// A script of steps "seconds:measured/setpoint", "seconds:-" (no current
+// values) or "ack", and the watched alarm's state after each step:
+// N normal, U active unacknowledged, A acknowledged, C cleared unacknowledged.
+void TestAlarmRules::statesFollowTimedValues_data() {
+    QTest::addColumn<QString>("limits"); // high band delay(min) linkLost(s); "-" for off
+    QTest::addColumn<int>("alarm");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("states");
+
+    const int high = int(Alarm::High);
+    const int dev = int(Alarm::Deviation);
+    const int link = int(Alarm::Link);
+    QTest::newRow("high at the limit, cleared, acknowledged")
+        << "300 - - 30" << high << "0:250/300 10:300/300 20:299.9/300 ack"
+        << "NUCN";
+    QTest::newRow("high acknowledged, then cleared to normal")
+        << "300 - - 30" << high << "0:310/300 ack 10:250/300"
+        << "UAN";
+    QTest::newRow("high again while cleared unacknowledged")
+        << "300 - - 30" << high << "0:310/300 5:290/300 10:320/300"
+        << "UCU";
+    QTest::newRow("no-data values never raise high") << "300 - - 30" << high << "0:888.8/888.8 10:-"
+                                                     << "NN";
+    QTest::newRow("lost values neither clear high")
+        << "300 - - 30" << high << "0:310/300 10:- 20:888.8/888.8"
+        << "UUU";
+    QTest::newRow("high off without a limit") << "- - - 30" << high << "0:999/300"
+                                              << "N";
+    QTest::newRow("heat-up silent, then off the band for the delay")
+        << "- 5 1 30" << dev
+        << "0:20/300 120:150/300 240:296/300 300:280/300 359:280/300 360:280/300"
+        << "NNNNNU";
+    QTest::newRow("a new setpoint disarms until reached")
+        << "- 5 1 30" << dev << "0:300/300 10:300/400 200:350/400 300:350/400"
+        << "NNNN";
+    QTest::newRow("back within the band restarts the delay")
+        << "- 5 1 30" << dev << "0:300/300 10:310/300 50:300/300 60:310/300 119:310/300 120:310/300"
+        << "NNNNNU";
+    QTest::newRow("deviation off without a delay")
+        << "- 5 - 30" << dev << "0:300/300 10:400/300 900:400/300"
+        << "NNN";
+    QTest::newRow("link lost after its time without values, back, acknowledged")
+        << "- - - 30" << link << "0:- 29:- 30:- 40:300/300 ack"
+        << "NNUCN";
+    QTest::newRow("link with values never lost") << "- - - 30" << link << "0:300/300 100:300/300"
+                                                 << "NN";
+}
+
+void TestAlarmRules::statesFollowTimedValues() {
+    QFETCH(QString, limits);
+    QFETCH(int, alarm);
+    QFETCH(QString, script);
+    const QStringList l = limits.split(QLatin1Char(' '));
+    const auto limit = [&](int i) {
+        return l[i] == QLatin1String("-") ? std::optional<float>() : l[i].toFloat();
+    };
+    Data::AlarmSettings settings;
+    settings.highLimit = limit(0);
+    settings.deviationBand = limit(1);
+    settings.deviationDelay = limit(2);
+    settings.linkLostAfter = l[3].toFloat();
+    AlarmRules rules(settings, start);
+
+    QString states;
+    for (const QString& step : script.split(QLatin1Char(' '))) {
+        if (step == QLatin1String("ack")) {
+            rules.acknowledge();
+        } else {
+            const QStringList timeAndValues = step.split(QLatin1Char(':'));
+            alarms::Sample sample;
+            sample.at = start.addSecs(timeAndValues[0].toInt());
+            sample.current = timeAndValues[1] != QLatin1String("-");
+            if (sample.current) {
+                sample.measured = timeAndValues[1].section(QLatin1Char('/'), 0, 0).toFloat();
+                sample.setpoint = timeAndValues[1].section(QLatin1Char('/'), 1, 1).toFloat();
+            }
+            rules.update(sample);
+        }
+        states += letter(rules.status(Alarm(alarm)).state);
+    }
+    QTEST(states, "states");
+}
+
+void TestAlarmRules::bandSaysWhatValueAndSince() {
+    Data::AlarmSettings settings;
+    settings.highLimit = 300;
+    AlarmRules rules(settings, start);
+    rules.update({start.addSecs(329), true, 312.4f, 300});
+    QCOMPARE(alarms::bandText(Alarm::High, rules.status(Alarm::High)),
+             QStringLiteral("High temperature 312.4 °C since 14:05:29"));
+    rules.update({start.addSecs(400), false, Data::NO_DATA, Data::NO_DATA});
+    QCOMPARE(alarms::bandText(Alarm::Link, rules.status(Alarm::Link)),
+             QStringLiteral("Link lost since 14:05:29"));
+}
+
+QTEST_GUILESS_MAIN(TestAlarmRules)
+#include "tst_alarmrules.moc"
