@@ -34,12 +34,12 @@ QString withHeader(const QString& text, const QString& header, bool empty) {
 
 #ifdef Q_OS_WIN
 
-bool appendText(const QString& fileName, const QString& text, const QString& header) {
+AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header) {
     if (QFileInfo::exists(fileName) && !QFileInfo(fileName).isFile())
-        return false;
+        return {};
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return false;
+        return {};
     const qint64 sizeBefore = file.size();
     const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
     const qint64 written = file.write(bytes);
@@ -48,7 +48,7 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
         file.resize(sizeBefore);
     file.close();
     // NTFS journals its directory entries itself.
-    return ok && file.error() == QFileDevice::NoError;
+    return {ok && file.error() == QFileDevice::NoError, sizeBefore, bytes};
 }
 
 #else
@@ -86,12 +86,12 @@ int openForAppend(const QByteArray& path, bool& created) {
     return fd;
 }
 
-bool appendText(const QString& fileName, const QString& text, const QString& header) {
+AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header) {
     bool created = false;
     const int fd = openForAppend(QFile::encodeName(fileName), created);
     if (fd < 0) {
         qCDebug(lcRecording) << "open" << fileName << qt_error_string(errno);
-        return false;
+        return {};
     }
     struct stat info {};
     const off_t sizeBefore = ::fstat(fd, &info) == 0 ? info.st_size : -1;
@@ -118,7 +118,7 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
     // still takes files).
     if (ok && created && !syncDirectoryOf(fileName))
         qCDebug(lcRecording) << "could not sync the directory of" << fileName;
-    return ok;
+    return {ok, qint64(sizeBefore), bytes};
 }
 
 #endif
@@ -127,7 +127,23 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
 
 bool appendToRecordFile(const QString& fileName, const QString& text,
                         const QString& newFileHeader) {
+    return appendText(fileName, text, newFileHeader).ok;
+}
+
+AppendOutcome appendRecord(const QString& fileName, const QString& text,
+                           const QString& newFileHeader) {
     return appendText(fileName, text, newFileHeader);
+}
+
+bool makeReadOnly(const QString& fileName) {
+    if (!QFileInfo::exists(fileName))
+        return true;
+    const QFileDevice::Permissions writable = QFileDevice::WriteOwner | QFileDevice::WriteUser |
+                                              QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const bool ok = QFile::setPermissions(fileName, QFile::permissions(fileName) & ~writable);
+    if (!ok)
+        qCWarning(lcRecording) << "could not make" << fileName << "read-only";
+    return ok;
 }
 
 } // namespace recording

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -33,23 +34,55 @@ struct RecordWriter::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<Job> job; // queued or being written
+    std::deque<QString> finishing;
     bool stopping = false;
     RecordWriter* owner = nullptr; // cleared under the mutex when it goes
-    AppendFunction append = [](const QString& fileName, const QString& text) {
-        return appendToRecordFile(fileName, text, headerLine());
-    };
+    AppendFunction append;         // empty: appendRecord with the header
+    std::shared_ptr<FileCompanion> companion;
+
+    // The record and what goes beside it in one step, so a seal never
+    // overtakes its record nor lags a record behind the next.
+    bool write(const Job& current, const AppendFunction& custom,
+               const std::shared_ptr<FileCompanion>& beside) {
+        if (custom)
+            return custom(current.fileName, current.line);
+        const AppendOutcome outcome = appendRecord(current.fileName, current.line, headerLine());
+        if (outcome.ok && beside)
+            beside->written(current.fileName, outcome);
+        return outcome.ok;
+    }
+
+    void finishFiles(std::unique_lock<std::mutex>& lock) {
+        while (!finishing.empty()) {
+            const QString fileName = finishing.front();
+            finishing.pop_front();
+            const std::shared_ptr<FileCompanion> beside = companion;
+            lock.unlock();
+            makeReadOnly(fileName);
+            if (beside)
+                beside->finished(fileName);
+            lock.lock();
+        }
+    }
 
     void run() {
         std::unique_lock lock(mutex);
         for (;;) {
-            changed.wait(lock, [this] { return stopping || job; });
-            if (!job)
+            changed.wait(lock, [this] { return stopping || job || !finishing.empty(); });
+            if (!job && finishing.empty())
                 return;
+            if (!job) {
+                finishFiles(lock);
+                changed.notify_all();
+                continue;
+            }
             const Job current = *job;
-            const AppendFunction write = append;
+            const AppendFunction custom = append;
+            const std::shared_ptr<FileCompanion> beside = companion;
             lock.unlock();
-            const bool ok = write(current.fileName, current.line);
+            const bool ok = write(current, custom, beside);
             lock.lock();
+            finishFiles(lock);
             job.reset();
             changed.notify_all();
             if (owner) {
@@ -92,8 +125,9 @@ bool RecordWriter::append(const QString& fileName, const QString& line, const QD
 
 bool RecordWriter::waitForIdle(int ms) {
     std::unique_lock lock(m_shared->mutex);
-    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms),
-                                      [this] { return !m_shared->job; });
+    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms), [this] {
+        return !m_shared->job && m_shared->finishing.empty();
+    });
 }
 
 bool RecordWriter::busy() const {
@@ -104,6 +138,17 @@ bool RecordWriter::busy() const {
 void RecordWriter::setAppendFunction(AppendFunction append) {
     const std::lock_guard lock(m_shared->mutex);
     m_shared->append = std::move(append);
+}
+
+void RecordWriter::setCompanion(std::shared_ptr<FileCompanion> companion) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->companion = std::move(companion);
+}
+
+void RecordWriter::finish(const QString& fileName) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->finishing.push_back(fileName);
+    m_shared->changed.notify_all();
 }
 
 } // namespace recording

@@ -15,6 +15,19 @@
 
 namespace recording {
 
+struct AppendOutcome;
+
+// What goes beside the files a writer writes (their seals). Called on the
+// writer's thread, in the order of the writes.
+class FileCompanion {
+public:
+    virtual ~FileCompanion() = default;
+    // After each successful write of the default append.
+    virtual void written(const QString& fileName, const AppendOutcome& outcome) = 0;
+    // Once a finished file has been made read-only.
+    virtual void finished(const QString& fileName) = 0;
+};
+
 class RecordWriter : public QObject {
     Q_OBJECT
 
@@ -40,6 +53,11 @@ public:
     bool busy() const;
 
     void setAppendFunction(AppendFunction append);
+    void setCompanion(std::shared_ptr<FileCompanion> companion);
+
+    // The file will get no more records: once the writes queued before are
+    // done, it is made read-only (and the companion told).
+    void finish(const QString& fileName);
 
 Q_SIGNALS:
     // On the caller's thread, once per append() that returned true, in order.

@@ -1,0 +1,120 @@
+#include "FileSealer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include "RecordFile.h"
+#include "SealText.h"
+#include "Verification.h"
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#else
+#include <QSaveFile>
+#endif
+
+Q_LOGGING_CATEGORY(lcSealing, "tk.sealing", QtWarningMsg)
+
+namespace sealing {
+
+FileSealer::FileSealer(SealKey key, int headerLines)
+    : m_key(std::move(key)), m_headerLines(headerLines) {}
+
+bool FileSealer::appended(const QString& path, qint64 sizeBefore, const QByteArray& bytes,
+                          bool adoptUnsealed) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    auto known = m_files.find(absolute);
+    const bool follows =
+        known != m_files.end() && known->second.bytes + known->second.partial.size() == sizeBefore;
+    if (!follows) {
+        if (known != m_files.end())
+            m_files.erase(known);
+        if (!resume(absolute, sizeBefore, adoptUnsealed))
+            return false;
+        known = m_files.find(absolute);
+    }
+    SealState& state = known->second;
+    addBytes(state, bytes);
+    if (!replaceFile(absolute + sealSuffix, sealText(state, m_key))) {
+        // Chained from the file again at the next append.
+        m_files.erase(known);
+        return false;
+    }
+    return true;
+}
+
+bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnsealed) {
+    SealState state = chainStart(QFileInfo(path).fileName(), m_key.publicKey, m_headerLines);
+    if (sizeBefore > 0) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray before = file.read(sizeBefore);
+        if (before.size() != sizeBefore)
+            return false;
+        if (!adoptUnsealed) {
+            const Verdict verdict = verifyAgainstSeal(path, before);
+            if (!verdict.intact() || verdict.fingerprint != fingerprint(m_key.publicKey)) {
+                qCWarning(lcSealing) << path << "is not sealed by this key:" << verdictText(verdict)
+                                     << "- left unsealed";
+                return false;
+            }
+        }
+        addBytes(state, before);
+    }
+    m_files[path] = std::move(state);
+    return true;
+}
+
+void FileSealer::written(const QString& fileName, const recording::AppendOutcome& outcome) {
+    if (!appended(fileName, outcome.sizeBefore, outcome.bytes))
+        qCWarning(lcSealing) << "could not seal" << fileName;
+}
+
+void FileSealer::finished(const QString& fileName) {
+    const QString absolute = QFileInfo(fileName).absoluteFilePath();
+    m_files.erase(absolute);
+    recording::makeReadOnly(absolute + sealSuffix);
+}
+
+#ifdef Q_OS_WIN
+
+bool replaceFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+#else
+
+bool replaceFile(const QString& path, const QByteArray& bytes) {
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".new";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size() &&
+              ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && std::rename(temporary.constData(), target.constData()) == 0;
+    if (!ok) {
+        qCWarning(lcSealing) << "could not replace" << path << qt_error_string(errno);
+        ::unlink(temporary.constData());
+        return false;
+    }
+    // The rename lives in the folder's entries: synced too, or a power cut
+    // could bring back the seal before it.
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+#endif
+
+} // namespace sealing

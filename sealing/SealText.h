@@ -1,0 +1,42 @@
+#pragma once
+
+// The seal beside a sealed file (NAME.seal): a few lines of text that say what
+// the file held when it was last written, signed with Ed25519:
+//
+//   tkcontrol seal 1
+//   file REC_2026-12-08_21-33-01.csv
+//   records 4320
+//   bytes 151234
+//   head <the chain's last link, hex>
+//   key <the public key, hex>
+//   lines <the tag of each line's link, base64>
+//   signature <over every byte above, hex>
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+#include "SealChain.h"
+#include "SealKey.h"
+
+namespace sealing {
+
+inline constexpr QLatin1String sealSuffix{".seal"};
+
+// The seal's text for state (its whole lines), signed with key.
+QByteArray sealText(const SealState& state, const SealKey& key);
+
+// What a seal says, when its form is right and its signature is the key's.
+struct Seal {
+    QString fileName;
+    qint64 records = 0;
+    qint64 bytes = 0;
+    QByteArray head;
+    QByteArray publicKey;
+    QByteArray tags;
+};
+
+std::optional<Seal> readSeal(const QByteArray& text);
+
+} // namespace sealing

@@ -1,0 +1,136 @@
+#include "Verification.h"
+
+#include <QFile>
+
+#include <sodium.h>
+
+#include <cstring>
+
+#include "SealChain.h"
+#include "SealText.h"
+
+namespace sealing {
+
+namespace {
+
+Verdict verdictOf(Verdict::Kind kind, qint64 line = 0, qint64 count = 0) {
+    Verdict verdict;
+    verdict.kind = kind;
+    verdict.line = line;
+    verdict.count = count;
+    return verdict;
+}
+
+} // namespace
+
+Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealText) {
+    if (!sealText)
+        return verdictOf(Verdict::Kind::NoSeal);
+    const std::optional<Seal> seal = readSeal(*sealText);
+    if (!seal)
+        return verdictOf(Verdict::Kind::SignatureInvalid);
+    const QString keyPrint = fingerprint(seal->publicKey);
+    const auto named = [&keyPrint](Verdict verdict) {
+        verdict.fingerprint = keyPrint;
+        return verdict;
+    };
+    const qint64 sealedLines = seal->tags.size() / tagBytes;
+    const auto* tags = reinterpret_cast<const unsigned char*>(seal->tags.constData());
+
+    const SealState start = chainStart(seal->fileName, seal->publicKey, 0);
+    unsigned char link[linkBytes];
+    std::memcpy(link, start.head.constData(), sizeof link);
+    QByteArray sealedHead;
+    if (sealedLines == 0)
+        sealedHead = start.head;
+    qint64 sealedBytes = 0;
+
+    qint64 wholeLines = 0;
+    qsizetype from = 0;
+    const qsizetype size = fileBytes.size();
+    const char* data = fileBytes.data();
+    while (from < size) {
+        const auto* end =
+            static_cast<const char*>(std::memchr(data + from, '\n', std::size_t(size - from)));
+        if (!end)
+            break;
+        const qsizetype next = end - data + 1;
+        ++wholeLines;
+        if (wholeLines <= sealedLines) {
+            nextLink(link, link, fileBytes.sliced(from, next - from));
+            if (std::memcmp(link, tags + (wholeLines - 1) * tagBytes, tagBytes) != 0)
+                return named(verdictOf(Verdict::Kind::Altered, wholeLines));
+            if (wholeLines == sealedLines) {
+                sealedHead = QByteArray(reinterpret_cast<const char*>(link), sizeof link);
+                sealedBytes = next;
+            }
+        }
+        from = next;
+    }
+    const bool unfinished = from < size;
+    if (wholeLines < sealedLines)
+        return named(verdictOf(Verdict::Kind::Truncated, wholeLines));
+    // Every tag matched; the head and size decide the one case in 16 million
+    // where a change slipped past the last tags.
+    if (sealedHead != seal->head || sealedBytes != seal->bytes)
+        return named(verdictOf(Verdict::Kind::Altered, sealedLines));
+    if (wholeLines > sealedLines)
+        return named(verdictOf(Verdict::Kind::Added, sealedLines,
+                               wholeLines - sealedLines + (unfinished ? 1 : 0)));
+    if (unfinished)
+        return named(verdictOf(Verdict::Kind::HalfLine, sealedLines));
+    return named(verdictOf(Verdict::Kind::Intact, sealedLines, seal->records));
+}
+
+Verdict verifyFile(const QString& path) {
+    QFile seal(path + sealSuffix);
+    if (!seal.open(QIODevice::ReadOnly))
+        return verify({}, std::nullopt);
+    const QByteArray sealText = seal.readAll();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return verify({}, sealText);
+    // Mapped rather than read: a recording of a month is checked without
+    // copying it.
+    const qint64 size = file.size();
+    if (size > 0) {
+        if (const uchar* mapped = file.map(0, size))
+            return verify(QByteArrayView(reinterpret_cast<const char*>(mapped), size), sealText);
+    }
+    return verify(file.readAll(), sealText);
+}
+
+Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes) {
+    QFile seal(path + sealSuffix);
+    return verify(fileBytes,
+                  seal.open(QIODevice::ReadOnly) ? std::optional(seal.readAll()) : std::nullopt);
+}
+
+QString verdictText(const Verdict& verdict) {
+    switch (verdict.kind) {
+    case Verdict::Kind::Intact:
+        return verdict.count == 1
+                   ? QStringLiteral("sealed: 1 record intact, key %1").arg(verdict.fingerprint)
+                   : QStringLiteral("sealed: %1 records intact, key %2")
+                         .arg(verdict.count)
+                         .arg(verdict.fingerprint);
+    case Verdict::Kind::Altered:
+        return QStringLiteral("altered at line %1").arg(verdict.line);
+    case Verdict::Kind::Truncated:
+        return QStringLiteral("truncated after line %1").arg(verdict.line);
+    case Verdict::Kind::Added:
+        return verdict.count == 1 ? QStringLiteral("1 line added after line %1").arg(verdict.line)
+                                  : QStringLiteral("%1 lines added after line %2")
+                                        .arg(verdict.count)
+                                        .arg(verdict.line);
+    case Verdict::Kind::HalfLine:
+        return QStringLiteral("half a line at the end (the program stopped while writing)");
+    case Verdict::Kind::NoSeal:
+        return QStringLiteral("no seal");
+    case Verdict::Kind::SignatureInvalid:
+        return QStringLiteral("seal signature invalid");
+    }
+    return {};
+}
+
+} // namespace sealing
