@@ -147,3 +147,12 @@ bool makeReadOnly(const QString& fileName) {
 }
 
 } // namespace recording
+
+namespace recording {
+
+bool makeWritable(const QString& fileName) {
+    return QFile::setPermissions(fileName, QFile::permissions(fileName) | QFileDevice::WriteOwner |
+                                               QFileDevice::WriteUser);
+}
+
+} // namespace recording

@@ -30,5 +30,7 @@ AppendOutcome appendRecord(const QString& fileName, const QString& text,
 // Takes every write permission off a finished file; true when it has none
 // left (or is gone).
 bool makeReadOnly(const QString& fileName);
+// Gives the owner write permission back.
+bool makeWritable(const QString& fileName);
 
 } // namespace recording

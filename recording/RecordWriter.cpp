@@ -11,6 +11,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace recording {
@@ -24,6 +25,7 @@ struct Job {
     QString fileName;
     QString line;
     QDateTime when;
+    bool reopen = false;
 };
 
 } // namespace
@@ -35,6 +37,7 @@ struct RecordWriter::Shared {
     std::condition_variable changed;
     std::optional<Job> job; // queued or being written
     std::deque<QString> finishing;
+    std::set<QString> finished; // by this writer: the only ones it reopens
     bool stopping = false;
     RecordWriter* owner = nullptr; // cleared under the mutex when it goes
     AppendFunction append;         // empty: appendRecord with the header
@@ -44,6 +47,8 @@ struct RecordWriter::Shared {
     // overtakes its record nor lags a record behind the next.
     bool write(const Job& current, const AppendFunction& custom,
                const std::shared_ptr<FileCompanion>& beside) {
+        if (current.reopen && finished.erase(current.fileName) > 0)
+            makeWritable(current.fileName);
         if (custom)
             return custom(current.fileName, current.line);
         const AppendOutcome outcome = appendRecord(current.fileName, current.line, headerLine());
@@ -57,6 +62,7 @@ struct RecordWriter::Shared {
             const QString fileName = finishing.front();
             finishing.pop_front();
             const std::shared_ptr<FileCompanion> beside = companion;
+            finished.insert(fileName);
             lock.unlock();
             makeReadOnly(fileName);
             if (beside)
@@ -69,11 +75,13 @@ struct RecordWriter::Shared {
         std::unique_lock lock(mutex);
         for (;;) {
             changed.wait(lock, [this] { return stopping || job || !finishing.empty(); });
-            if (!job && finishing.empty())
-                return;
+            // A finish asked for while a record was in flight came after that
+            // record, and one asked for while idle came before the next.
+            finishFiles(lock);
             if (!job) {
-                finishFiles(lock);
                 changed.notify_all();
+                if (stopping)
+                    return;
                 continue;
             }
             const Job current = *job;
@@ -82,7 +90,6 @@ struct RecordWriter::Shared {
             lock.unlock();
             const bool ok = write(current, custom, beside);
             lock.lock();
-            finishFiles(lock);
             job.reset();
             changed.notify_all();
             if (owner) {
@@ -114,11 +121,12 @@ RecordWriter::~RecordWriter() {
     m_shared->changed.notify_all();
 }
 
-bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when) {
+bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when,
+                          bool reopen) {
     const std::lock_guard lock(m_shared->mutex);
     if (m_shared->job)
         return false;
-    m_shared->job = Job{fileName, line, when};
+    m_shared->job = Job{fileName, line, when, reopen};
     m_shared->changed.notify_all();
     return true;
 }

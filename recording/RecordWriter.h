@@ -46,8 +46,10 @@ public:
     // Queues one record (a header line or a record line, CR LF included); a
     // file it creates starts with the header line. False, and nothing queued,
     // while the previous record is still being written: the caller reports
-    // the record as lost.
-    bool append(const QString& fileName, const QString& line, const QDateTime& when);
+    // the record as lost. With reopen, a file this writer finished is made
+    // writable again first (a recording started again within its second).
+    bool append(const QString& fileName, const QString& line, const QDateTime& when,
+                bool reopen = false);
     // Waits up to ms for the record in flight; true when none is left.
     bool waitForIdle(int ms);
     bool busy() const;

@@ -36,7 +36,7 @@ void Recorder::start() {
     // A recording that cannot even write its header would show "started" and
     // then nothing but errors: it starts once its header is written, and a
     // click while the medium still holds a write is refused.
-    if (!m_writer->append(name, headerLine(), started)) {
+    if (!m_writer->append(name, headerLine(), started, true)) {
         reportError(started);
         return;
     }
@@ -44,9 +44,11 @@ void Recorder::start() {
 }
 
 void Recorder::stop() {
+    m_writer->finish(Data::recordFileName);
     Q_EMIT statusText(QStringLiteral("Recording stopped."));
     Data::recordingActive = 0;
     Q_EMIT captionChanged(QStringLiteral("Start recording"));
+    Q_EMIT recordingChanged(false, Data::recordFileName);
 }
 
 void Recorder::tick() {
@@ -87,6 +89,7 @@ void Recorder::written(bool ok, const QDateTime& when) {
                           QLatin1String(" started."));
         Data::recordingActive = recordingOn;
         Q_EMIT captionChanged(QStringLiteral("Stop recording"));
+        Q_EMIT recordingChanged(true, Data::recordFileName);
     } else if (Data::recordingActive != 0) {
         // A record that lands after the click on stop leaves "Recording
         // stopped." in place.
