@@ -64,11 +64,14 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
         };
 
         const bool flag = name == QLatin1String("--help") || name == QLatin1String("-h") ||
-                          name == QLatin1String("--version");
+                          name == QLatin1String("--version") ||
+                          name == QLatin1String("--key-fingerprint");
         if (flag && value)
             return QStringLiteral("%1 takes no value").arg(name);
         if (name == QLatin1String("--version")) {
             options.version = true;
+        } else if (name == QLatin1String("--key-fingerprint")) {
+            options.keyFingerprint = true;
         } else if (flag) {
             options.help = true;
         } else if (name == QLatin1String("--dir")) {
@@ -98,7 +101,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
 }
 
 QString usageText() {
-    return QStringLiteral("Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]\n"
+    return QStringLiteral("Usage: tkrecord [--dir DIR] [--metrics HOST:PORT] [--key-fingerprint]\n"
                           "Records a TK840/TK960 controller without a display: polls it every 2 s\n"
                           "as tkcontrol does and appends a record every interv_record seconds to\n"
                           "REC_yyyy-mm-dd_hh-mm-ss.csv, beginning a new file at each midnight.\n"
@@ -108,6 +111,8 @@ QString usageText() {
                           "  --metrics HOST:PORT  serve live values in the Prometheus text format\n"
                           "                       at http://HOST:PORT/metrics (HOST defaults to\n"
                           "                       127.0.0.1; port 0 takes a free port)\n"
+                          "  --key-fingerprint    show the fingerprint of the key that seals\n"
+                          "                       the recordings and audit.log (made if absent)\n"
                           "  --help               show this text\n"
                           "  --version            show the version\n"
                           "\n"

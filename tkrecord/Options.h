@@ -17,6 +17,7 @@ struct Options {
     quint16 metricsPort = 0; // 0: any free port, told at start
     bool help = false;
     bool version = false;
+    bool keyFingerprint = false;
 };
 
 // The arguments after the program's name, or the message for a bad one.

@@ -8,6 +8,7 @@
 #include "Options.h"
 #include "PortAccess.h"
 #include "PortsSection.h"
+#include "ProgramSeals.h"
 #include "RecordFormat.h"
 #include "Settings.h"
 
@@ -65,6 +66,14 @@ void RecordService::start() {
                      .arg(versionNumber(), QDir::currentPath(), settingsText,
                           hasSettings ? QString() : QStringLiteral(" (no conf.ini: defaults)"))));
     say(StateLog::recordingIn(started, m_file->current()));
+    m_seals = std::make_unique<sealing::ProgramSeals>(sealing::workFolderKeyPath(),
+                                                      QStringLiteral("tkrecord"), versionNumber());
+    m_seals->sealRecordsOf(m_writer);
+    say(stampedLine(started,
+                    m_seals->keyFingerprint().isEmpty()
+                        ? QStringLiteral("not sealing: ") + m_seals->keyProblem()
+                        : QStringLiteral("sealing with key ") + m_seals->keyFingerprint()));
+    m_seals->recordingStarted(m_file->current());
 
     openPort();
     m_pollTimer.start(tklink::PollCycle::pollIntervalMs);
@@ -74,13 +83,16 @@ void RecordService::start() {
 void RecordService::stop() {
     m_pollTimer.stop();
     m_recordTimer.stop();
+    m_writer.finish(m_file->current());
     m_writer.waitForIdle(stopWaitMs);
+    m_seals->recordingStopped(m_file->current());
     if (m_port.portOpen())
         m_port.setPortOpen(false);
     say(stampedLine(m_now(), QStringLiteral("stopped")));
 }
 
 void RecordService::pollTick() {
+    m_seals->portState(Data::portConnected, m_port.deviceName());
     if (!Data::portConnected)
         openPort();
     m_poll.tick();
@@ -94,14 +106,20 @@ void RecordService::openPort() {
     const QString device = m_port.deviceName();
     say(Data::portConnected ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
                             : m_log.portNotOpened(m_now(), device, m_port.failureReason()));
+    m_seals->portState(Data::portConnected, device);
 }
 
 void RecordService::recordTick() {
     const QDateTime now = m_now();
     bool begun = false;
+    const QString previous = m_file->current();
     const QString file = m_file->fileFor(now, &begun);
-    if (begun)
+    if (begun) {
+        m_writer.finish(previous);
+        m_seals->recordingStopped(previous);
         say(StateLog::recordingIn(now, file));
+        m_seals->recordingStarted(file);
+    }
     const QString line =
         recording::recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
     if (!m_writer.append(file, line, now)) {

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "DailyFile.h"
@@ -20,6 +21,10 @@
 #include "RecordWriter.h"
 #include "SerialPortControl.h"
 #include "StateLog.h"
+
+namespace sealing {
+class ProgramSeals;
+}
 
 namespace tkrecord {
 
@@ -62,6 +67,7 @@ private:
     std::optional<DailyFile> m_file;
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
+    std::unique_ptr<sealing::ProgramSeals> m_seals;
 };
 
 } // namespace tkrecord

@@ -7,6 +7,7 @@
 #include "Options.h"
 #include "QuitSignals.h"
 #include "RecordService.h"
+#include "SealKey.h"
 #include "StateLog.h"
 #include "WorkFolder.h"
 
@@ -42,6 +43,14 @@ int main(int argc, char* argv[]) {
     }
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
         return refuse(error, 1);
+    if (options.keyFingerprint) {
+        QString problem;
+        const auto key = sealing::loadOrCreateKey(sealing::workFolderKeyPath(), &problem);
+        if (!key)
+            return refuse(problem, 1);
+        printLine(stdout, sealing::fingerprint(key->publicKey));
+        return 0;
+    }
 
     const auto say = [](const QString& line) { printLine(stdout, line); };
     tkrecord::RecordService service({}, say);
