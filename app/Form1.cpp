@@ -20,6 +20,7 @@
 #include "PortAccess.h"
 #include "PortFailureText.h"
 #include "PortsSection.h"
+#include "ProgramSeals.h"
 #include "Recorder.h"
 #include "Settings.h"
 
@@ -169,6 +170,12 @@ void Form1::createControls() {
     connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
     connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
             &QAbstractButton::setText);
+    connect(m_recorder, &recording::Recorder::recordingChanged, this,
+            [this](bool on, const QString& file) {
+                on ? m_seals->recordingStarted(file) : m_seals->recordingStopped(file);
+            });
+    connect(timerGetFromControler, &QTimer::timeout, this,
+            [this] { m_seals->portState(Data::portConnected, MSComm1->deviceName()); });
 }
 
 void Form1::open_port() {
@@ -176,6 +183,7 @@ void Form1::open_port() {
     // An open asked for by start-up or the operator ends any reconnecting
     // after a lost adapter.
     m_pollCycle->portReopenedByUser();
+    m_seals->portState(Data::portConnected, MSComm1->deviceName());
 }
 
 settings::Parameters_dialog* Form1::parametersDialog() const {
@@ -191,6 +199,10 @@ void Form1::showParameters() {
                  return Data::portConnected ? QString() : portFailureReason(MSComm1->lastFailure());
              },
              m_seams.deviceForPort, QString()});
+        connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
+            m_seals->settingsSaved(m_savedSettings, settings::settingsEntries());
+            m_savedSettings = settings::settingsEntries();
+        });
     }
     m_parameters->show();
     m_parameters->raise();
@@ -202,6 +214,11 @@ void Form1::load() {
     tklink::scanSerialPorts(*MSComm1);
     Data::portConnected = false;
     settings::loadSettings(QLatin1String(appTitle));
+    m_seals = std::make_unique<sealing::ProgramSeals>(
+        sealing::userKeyPath(), QStringLiteral("tkcontrol"),
+        QString::fromLatin1(versionText).section(QLatin1Char(' '), -1));
+    m_seals->sealRecordsOf(m_recorder->writer());
+    m_savedSettings = settings::settingsEntries();
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
     Data::measureHistory.assign(Data::historySize, 0.0f);

@@ -34,6 +34,10 @@ public:
     // Builds the dialog and runs its Load step. It deletes itself when closed.
     explicit Parameters_dialog(Actions actions, QWidget* parent = nullptr);
 
+Q_SIGNALS:
+    // "Close" saved the settings file.
+    void saved();
+
 private:
     void createControls();
     void load();

@@ -32,18 +32,19 @@ void loadSettings(const QString& section, const QString& path) {
         readNumber(section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"), path);
 }
 
+QList<std::pair<QString, QString>> settingsEntries() {
+    return {
+        {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
+        {QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
+        {QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
+        {QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
+        {QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
+        {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
+    };
+}
+
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    return writeProfileStrings(
-        section,
-        {
-            {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
-            {QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
-            {QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
-            {QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
-            {QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
-            {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
-        },
-        path);
+    return writeProfileStrings(section, settingsEntries(), path);
 }
 
 } // namespace settings

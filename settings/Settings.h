@@ -18,6 +18,10 @@ inline constexpr char settingsFileName[] = "conf.ini";
 // 16-bit range also falls back to its default.
 void loadSettings(const QString& section, const QString& path = QLatin1String(settingsFileName));
 
+// The six keys and their texts as saveSettings writes them, from the
+// program-wide variables.
+QList<std::pair<QString, QString>> settingsEntries();
+
 // Writes the six keys, in the same order, from the program-wide variables, in
 // one replacement of the file: the six old values or the six new ones, never
 // a mix. On failure the values in memory stay in force.
