@@ -34,7 +34,8 @@ QString withHeader(const QString& text, const QString& header, bool empty) {
 
 #ifdef Q_OS_WIN
 
-AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header) {
+AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header,
+                         const BeforeWrite& beforeWrite) {
     if (QFileInfo::exists(fileName) && !QFileInfo(fileName).isFile())
         return {};
     QFile file(fileName);
@@ -42,6 +43,8 @@ AppendOutcome appendText(const QString& fileName, const QString& text, const QSt
         return {};
     const qint64 sizeBefore = file.size();
     const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
+    if (beforeWrite)
+        beforeWrite(sizeBefore, bytes);
     const qint64 written = file.write(bytes);
     bool ok = written == bytes.size() && ::_commit(file.handle()) == 0;
     if (!ok && written > 0)
@@ -86,7 +89,8 @@ int openForAppend(const QByteArray& path, bool& created) {
     return fd;
 }
 
-AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header) {
+AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header,
+                         const BeforeWrite& beforeWrite) {
     bool created = false;
     const int fd = openForAppend(QFile::encodeName(fileName), created);
     if (fd < 0) {
@@ -96,6 +100,8 @@ AppendOutcome appendText(const QString& fileName, const QString& text, const QSt
     struct stat info {};
     const off_t sizeBefore = ::fstat(fd, &info) == 0 ? info.st_size : -1;
     const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
+    if (beforeWrite && sizeBefore >= 0)
+        beforeWrite(qint64(sizeBefore), bytes);
     // One write: a short one is a failure, never continued, so that the line
     // is cut back whole below.
     const ssize_t written = ::write(fd, bytes.constData(), std::size_t(bytes.size()));
@@ -127,12 +133,12 @@ AppendOutcome appendText(const QString& fileName, const QString& text, const QSt
 
 bool appendToRecordFile(const QString& fileName, const QString& text,
                         const QString& newFileHeader) {
-    return appendText(fileName, text, newFileHeader).ok;
+    return appendText(fileName, text, newFileHeader, {}).ok;
 }
 
 AppendOutcome appendRecord(const QString& fileName, const QString& text,
-                           const QString& newFileHeader) {
-    return appendText(fileName, text, newFileHeader);
+                           const QString& newFileHeader, const BeforeWrite& beforeWrite) {
+    return appendText(fileName, text, newFileHeader, beforeWrite);
 }
 
 bool makeReadOnly(const QString& fileName) {

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace recording {
 
 // What an append did: the file's size before it and the bytes it wrote (the
@@ -24,8 +26,12 @@ struct AppendOutcome {
 // file then has the size it had before the call, so no line is ever cut.
 bool appendToRecordFile(const QString& fileName, const QString& text,
                         const QString& newFileHeader = QString());
+// Told the file's size and the exact bytes just before they are written (for
+// a seal that must cover them should the program die right after).
+using BeforeWrite = std::function<void(qint64 sizeBefore, const QByteArray& bytes)>;
 AppendOutcome appendRecord(const QString& fileName, const QString& text,
-                           const QString& newFileHeader = QString());
+                           const QString& newFileHeader = QString(),
+                           const BeforeWrite& beforeWrite = {});
 
 // Takes every write permission off a finished file; true when it has none
 // left (or is gone).

@@ -51,8 +51,14 @@ struct RecordWriter::Shared {
             makeWritable(current.fileName);
         if (custom)
             return custom(current.fileName, current.line);
-        const AppendOutcome outcome = appendRecord(current.fileName, current.line, headerLine());
-        if (outcome.ok && beside)
+        BeforeWrite before;
+        if (beside)
+            before = [&](qint64 sizeBefore, const QByteArray& bytes) {
+                beside->aboutToWrite(current.fileName, sizeBefore, bytes);
+            };
+        const AppendOutcome outcome =
+            appendRecord(current.fileName, current.line, headerLine(), before);
+        if (beside)
             beside->written(current.fileName, outcome);
         return outcome.ok;
     }

@@ -22,7 +22,10 @@ struct AppendOutcome;
 class FileCompanion {
 public:
     virtual ~FileCompanion() = default;
-    // After each successful write of the default append.
+    // Just before each write of the default append, and after it, whatever
+    // its outcome.
+    virtual void aboutToWrite(const QString& fileName, qint64 sizeBefore,
+                              const QByteArray& bytes) = 0;
     virtual void written(const QString& fileName, const AppendOutcome& outcome) = 0;
     // Once a finished file has been made read-only.
     virtual void finished(const QString& fileName) = 0;

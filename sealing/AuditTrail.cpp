@@ -104,13 +104,18 @@ void AuditTrail::write(const QDateTime& wall, const QString& event) {
                    QLatin1String("\r\n");
     if (m_lineOpen)
         line.prepend(QLatin1String("\r\n"));
-    const recording::AppendOutcome outcome = recording::appendRecord(m_path, line);
+    bool prepared = false;
+    const recording::AppendOutcome outcome = recording::appendRecord(
+        m_path, line, QString(), [&](qint64 sizeBefore, const QByteArray& bytes) {
+            prepared = m_sealer && m_sealer->prepare(m_path, sizeBefore, bytes, true);
+        });
+    const bool sealed = prepared && m_sealer->commit(m_path, outcome.ok);
     if (!outcome.ok) {
         qCWarning(lcSealing) << "could not write to" << m_path << ":" << event;
         return;
     }
     m_lineOpen = false;
-    if (m_sealer && !m_sealer->appended(m_path, outcome.sizeBefore, outcome.bytes, true))
+    if (m_sealer && !sealed)
         qCWarning(lcSealing) << "could not seal" << m_path;
 }
 

@@ -26,6 +26,11 @@ FileSealer::FileSealer(SealKey key, int headerLines)
 
 bool FileSealer::appended(const QString& path, qint64 sizeBefore, const QByteArray& bytes,
                           bool adoptUnsealed) {
+    return prepare(path, sizeBefore, bytes, adoptUnsealed) && commit(path, true);
+}
+
+bool FileSealer::prepare(const QString& path, qint64 sizeBefore, const QByteArray& bytes,
+                         bool adoptUnsealed) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     auto known = m_files.find(absolute);
     const bool follows =
@@ -37,13 +42,32 @@ bool FileSealer::appended(const QString& path, qint64 sizeBefore, const QByteArr
             return false;
         known = m_files.find(absolute);
     }
-    SealState& state = known->second;
-    addBytes(state, bytes);
-    if (!replaceFile(absolute + sealSuffix, sealText(state, m_key))) {
+    SealState landed = known->second;
+    addBytes(landed, bytes);
+    if (!replaceFile(absolute + sealSuffix, sealText(known->second, m_key, &landed))) {
         // Chained from the file again at the next append.
         m_files.erase(known);
         return false;
     }
+    m_pending[absolute] = std::move(landed);
+    return true;
+}
+
+bool FileSealer::commit(const QString& path, bool written) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const auto pending = m_pending.find(absolute);
+    if (pending == m_pending.end())
+        return false;
+    SealState landed = std::move(pending->second);
+    m_pending.erase(pending);
+    // A failed append was cut back: the seal's pending lines never match.
+    if (!written)
+        return true;
+    if (!replaceFile(absolute + sealSuffix, sealText(landed, m_key))) {
+        m_files.erase(absolute);
+        return false;
+    }
+    m_files[absolute] = std::move(landed);
     return true;
 }
 
@@ -70,14 +94,20 @@ bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnseal
     return true;
 }
 
+void FileSealer::aboutToWrite(const QString& fileName, qint64 sizeBefore, const QByteArray& bytes) {
+    if (!prepare(fileName, sizeBefore, bytes))
+        qCWarning(lcSealing) << "could not seal" << fileName;
+}
+
 void FileSealer::written(const QString& fileName, const recording::AppendOutcome& outcome) {
-    if (!appended(fileName, outcome.sizeBefore, outcome.bytes))
+    if (!commit(fileName, outcome.ok) && outcome.ok)
         qCWarning(lcSealing) << "could not seal" << fileName;
 }
 
 void FileSealer::finished(const QString& fileName) {
     const QString absolute = QFileInfo(fileName).absoluteFilePath();
     m_files.erase(absolute);
+    m_pending.erase(absolute);
     recording::makeReadOnly(absolute + sealSuffix);
 }
 

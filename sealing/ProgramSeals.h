@@ -6,11 +6,11 @@
 // writes "started"; destroyed at the end, "stopped".
 
 #include <QList>
-#include <QPair>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "AuditTrail.h"
 #include "SealKey.h"
@@ -22,7 +22,7 @@ class RecordWriter;
 namespace sealing {
 
 // The settings as saved: key and text, in the file's order.
-using SettingsList = QList<QPair<QString, QString>>;
+using SettingsList = QList<std::pair<QString, QString>>;
 
 class ProgramSeals {
 public:

@@ -13,7 +13,7 @@ constexpr QByteArrayView signatureField = "signature ";
 
 } // namespace
 
-QByteArray sealText(const SealState& state, const SealKey& key) {
+QByteArray sealText(const SealState& state, const SealKey& key, const SealState* pending) {
     cryptoReady();
     QByteArray text;
     text.reserve(state.tags.size() * 4 / 3 + 400);
@@ -24,6 +24,9 @@ QByteArray sealText(const SealState& state, const SealKey& key) {
     text += "head " + state.head.toHex() + '\n';
     text += "key " + key.publicKey.toHex() + '\n';
     text += "lines " + state.tags.toBase64() + '\n';
+    text += pending ? "pending " + QByteArray::number(pending->records()) + ' ' +
+                          QByteArray::number(pending->bytes) + ' ' + pending->head.toHex() + '\n'
+                    : QByteArray("pending none\n");
     unsigned char signature[crypto_sign_BYTES];
     crypto_sign_detached(
         signature, nullptr, reinterpret_cast<const unsigned char*>(text.constData()),
@@ -43,8 +46,8 @@ std::optional<Seal> readSeal(const QByteArray& text) {
     const QByteArray signature =
         QByteArray::fromHex(text.mid(signatureAt + 1 + signatureField.size()).trimmed());
     const QList<QByteArray> lines = signedPart.toByteArray().split('\n');
-    // The seven signed lines and the empty piece after the last line end.
-    if (signature.size() != crypto_sign_BYTES || lines.size() != 8 || lines[0] != firstLine)
+    // The eight signed lines and the empty piece after the last line end.
+    if (signature.size() != crypto_sign_BYTES || lines.size() != 9 || lines[0] != firstLine)
         return std::nullopt;
     const auto field = [&lines](int i, QByteArrayView name) -> std::optional<QByteArray> {
         if (!lines[i].startsWith(name.toByteArray() + ' '))
@@ -57,7 +60,8 @@ std::optional<Seal> readSeal(const QByteArray& text) {
     const auto head = field(4, "head");
     const auto key = field(5, "key");
     const auto tags = field(6, "lines");
-    if (!file || !records || !bytes || !head || !key || !tags)
+    const auto pending = field(7, "pending");
+    if (!file || !records || !bytes || !head || !key || !tags || !pending)
         return std::nullopt;
     Seal seal;
     seal.fileName = QString::fromUtf8(*file);
@@ -74,6 +78,20 @@ std::optional<Seal> readSeal(const QByteArray& text) {
         decoded.decoded.size() % tagBytes != 0)
         return std::nullopt;
     seal.tags = decoded.decoded;
+    if (*pending != "none") {
+        const QList<QByteArray> parts = pending->split(' ');
+        if (parts.size() != 3)
+            return std::nullopt;
+        Seal::Pending landed;
+        bool pendingRecordsOk = false;
+        bool pendingBytesOk = false;
+        landed.records = parts[0].toLongLong(&pendingRecordsOk);
+        landed.bytes = parts[1].toLongLong(&pendingBytesOk);
+        landed.head = QByteArray::fromHex(parts[2]);
+        if (!pendingRecordsOk || !pendingBytesOk || landed.head.size() != linkBytes)
+            return std::nullopt;
+        seal.pending = landed;
+    }
     if (crypto_sign_verify_detached(
             reinterpret_cast<const unsigned char*>(signature.constData()),
             reinterpret_cast<const unsigned char*>(signedPart.data()), quint64(signedPart.size()),

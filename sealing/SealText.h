@@ -10,7 +10,12 @@
 //   head <the chain's last link, hex>
 //   key <the public key, hex>
 //   lines <the tag of each line's link, base64>
+//   pending <records> <bytes> <head> (or "pending none")
 //   signature <over every byte above, hex>
+//
+// The pending line describes the file once an append under way has landed:
+// written before the append and replaced after it, so a program killed in
+// between leaves its last whole record covered.
 
 #include <QByteArray>
 #include <QString>
@@ -24,8 +29,9 @@ namespace sealing {
 
 inline constexpr QLatin1String sealSuffix{".seal"};
 
-// The seal's text for state (its whole lines), signed with key.
-QByteArray sealText(const SealState& state, const SealKey& key);
+// The seal's text for state (its whole lines), and for pending once an append
+// lands, signed with key.
+QByteArray sealText(const SealState& state, const SealKey& key, const SealState* pending = nullptr);
 
 // What a seal says, when its form is right and its signature is the key's.
 struct Seal {
@@ -35,6 +41,12 @@ struct Seal {
     QByteArray head;
     QByteArray publicKey;
     QByteArray tags;
+    struct Pending {
+        qint64 records = 0;
+        qint64 bytes = 0;
+        QByteArray head;
+    };
+    std::optional<Pending> pending;
 };
 
 std::optional<Seal> readSeal(const QByteArray& text);

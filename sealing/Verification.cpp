@@ -56,14 +56,15 @@ Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealTe
             break;
         const qsizetype next = end - data + 1;
         ++wholeLines;
-        if (wholeLines <= sealedLines) {
-            nextLink(link, link, fileBytes.sliced(from, next - from));
-            if (std::memcmp(link, tags + (wholeLines - 1) * tagBytes, tagBytes) != 0)
-                return named(verdictOf(Verdict::Kind::Altered, wholeLines));
-            if (wholeLines == sealedLines) {
-                sealedHead = QByteArray(reinterpret_cast<const char*>(link), sizeof link);
-                sealedBytes = next;
-            }
+        // Lines past the sealed ones are chained on too: they may be the
+        // append the seal says was under way.
+        nextLink(link, link, fileBytes.sliced(from, next - from));
+        if (wholeLines <= sealedLines &&
+            std::memcmp(link, tags + (wholeLines - 1) * tagBytes, tagBytes) != 0)
+            return named(verdictOf(Verdict::Kind::Altered, wholeLines));
+        if (wholeLines == sealedLines) {
+            sealedHead = QByteArray(reinterpret_cast<const char*>(link), sizeof link);
+            sealedBytes = next;
         }
         from = next;
     }
@@ -74,6 +75,9 @@ Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealTe
     // where a change slipped past the last tags.
     if (sealedHead != seal->head || sealedBytes != seal->bytes)
         return named(verdictOf(Verdict::Kind::Altered, sealedLines));
+    if (seal->pending && !unfinished && wholeLines > sealedLines && size == seal->pending->bytes &&
+        seal->pending->head == QByteArrayView(reinterpret_cast<const char*>(link), sizeof link))
+        return named(verdictOf(Verdict::Kind::Intact, wholeLines, seal->pending->records));
     if (wholeLines > sealedLines)
         return named(verdictOf(Verdict::Kind::Added, sealedLines,
                                wholeLines - sealedLines + (unfinished ? 1 : 0)));

@@ -54,6 +54,8 @@ enum class Edit {
     LastLineRemoved,
     CutMidLine,
     HalfLineAfter,
+    KilledBeforeRecord,
+    KilledBeforeSeal,
     LineEndsChanged,
     SealEdited,
     AnotherKeysSeal,
@@ -98,6 +100,11 @@ void TestSealing::verdictAfterEdit_data() {
     QTest::newRow("stopped while writing")
         << Edit::HalfLineAfter
         << QStringLiteral("half a line at the end (the program stopped while writing)");
+    // Killed between the seal that announces a record and the one after it.
+    QTest::newRow("killed before the record")
+        << Edit::KilledBeforeRecord << QStringLiteral("sealed: 3 records intact, key %1");
+    QTest::newRow("killed after the record")
+        << Edit::KilledBeforeSeal << QStringLiteral("sealed: 4 records intact, key %1");
     QTest::newRow("line ends turned into LF")
         << Edit::LineEndsChanged << QStringLiteral("altered at line 1");
     QTest::newRow("record count in the seal edited")
@@ -145,6 +152,15 @@ void TestSealing::verdictAfterEdit() {
     case Edit::HalfLineAfter:
         file += records[2].left(12).toLatin1();
         break;
+    case Edit::KilledBeforeRecord:
+    case Edit::KilledBeforeSeal: {
+        const QByteArray next = "\"08/12/2026 21:34:01\";2000;2001;26;\r\n";
+        QVERIFY(FileSealer(key, 1).prepare(path, file.size(), next));
+        seal = readFile(path + sealSuffix);
+        if (edit == Edit::KilledBeforeSeal)
+            file += next;
+        break;
+    }
     case Edit::LineEndsChanged:
         file.replace("\r\n", "\n");
         break;
