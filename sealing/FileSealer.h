@@ -53,7 +53,7 @@ private:
     std::map<QString, SealState> m_pending; // the same with the append under way
 };
 
-// Replaces path by bytes in one rename, synced to the disk with its folder.
+// Replaces path by bytes in one rename.
 bool replaceFile(const QString& path, const QByteArray& bytes);
 
 } // namespace sealing

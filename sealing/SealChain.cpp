@@ -1,17 +1,24 @@
 #include "SealChain.h"
 
-#include <sodium.h>
-
 #include <cstring>
 
 namespace sealing {
 
 namespace {
 
-static_assert(linkBytes == crypto_generichash_BYTES);
-
 const unsigned char* bytesOf(const char* data) {
     return reinterpret_cast<const unsigned char*>(data);
+}
+
+void chainLine(SealState& state, QByteArrayView line) {
+    crypto_generichash_update(&state.hashing, bytesOf(line.data()), quint64(line.size()));
+    state.link = nextLink(state, state.link, line);
+    const auto tag = tagOf(state.link);
+    const QByteArrayView tagView(reinterpret_cast<const char*>(tag.data()), tagBytes);
+    state.tags += tagView;
+    state.tagsText += tagView.toByteArray().toBase64();
+    crypto_generichash_update(&state.tagsHashing, tag.data(), tagBytes);
+    state.bytes += line.size();
 }
 
 } // namespace
@@ -19,6 +26,32 @@ const unsigned char* bytesOf(const char* data) {
 bool cryptoReady() {
     static const bool ready = sodium_init() >= 0;
     return ready;
+}
+
+namespace {
+
+QByteArray finalOf(crypto_generichash_state copy) {
+    QByteArray out(headBytes, Qt::Uninitialized);
+    crypto_generichash_final(&copy, reinterpret_cast<unsigned char*>(out.data()), headBytes);
+    return out;
+}
+
+} // namespace
+
+QByteArray SealState::head() const {
+    return finalOf(hashing);
+}
+
+QByteArray SealState::tagsHash() const {
+    return finalOf(tagsHashing);
+}
+
+QByteArray hashOfTags(const QByteArray& tags) {
+    crypto_generichash_state hashing;
+    crypto_generichash_init(&hashing, nullptr, 0, headBytes);
+    crypto_generichash_update(&hashing, reinterpret_cast<const unsigned char*>(tags.constData()),
+                              quint64(tags.size()));
+    return finalOf(hashing);
 }
 
 SealState chainStart(const QString& fileName, const QByteArray& publicKey, int headerLines) {
@@ -29,33 +62,41 @@ SealState chainStart(const QString& fileName, const QByteArray& publicKey, int h
     state.headerLines = headerLines;
     const QByteArray binding =
         QByteArrayLiteral("tkcontrol seal 1\nfile ") + fileName.toUtf8() + '\n' + publicKey;
-    state.head.resize(linkBytes);
-    crypto_generichash(reinterpret_cast<unsigned char*>(state.head.data()), linkBytes,
-                       bytesOf(binding.constData()), quint64(binding.size()), nullptr, 0);
+    crypto_generichash_init(&state.hashing, nullptr, 0, headBytes);
+    crypto_generichash_init(&state.tagsHashing, nullptr, 0, headBytes);
+    crypto_generichash_update(&state.hashing, bytesOf(binding.constData()),
+                              quint64(binding.size()));
+    unsigned char bound[crypto_generichash_BYTES];
+    crypto_generichash(bound, sizeof bound, bytesOf(binding.constData()), quint64(binding.size()),
+                       nullptr, 0);
+    std::memcpy(state.linkKey.data(), bound, state.linkKey.size());
+    std::memcpy(&state.link, bound + state.linkKey.size(), sizeof state.link);
     return state;
 }
 
-void nextLink(unsigned char* out, const unsigned char* head, QByteArrayView line) {
-    // A record line with the link before it fits one BLAKE2b block: one call,
-    // no hashing state, is what lets verification run at disk speed.
+quint64 nextLink(const SealState& state, quint64 link, QByteArrayView line) {
     unsigned char buffer[256];
-    if (line.size() <= qsizetype(sizeof buffer) - linkBytes) {
-        std::memcpy(buffer, head, linkBytes);
-        std::memcpy(buffer + linkBytes, line.data(), std::size_t(line.size()));
-        crypto_generichash(out, linkBytes, buffer, quint64(linkBytes + line.size()), nullptr, 0);
-        return;
+    unsigned char out[crypto_shorthash_BYTES];
+    std::memcpy(buffer, &link, sizeof link);
+    if (line.size() <= qsizetype(sizeof buffer - sizeof link)) {
+        std::memcpy(buffer + sizeof link, line.data(), std::size_t(line.size()));
+        crypto_shorthash(out, buffer, sizeof link + quint64(line.size()), state.linkKey.data());
+    } else {
+        // A long line is hashed alone first.
+        crypto_shorthash(buffer + sizeof link, bytesOf(line.data()), quint64(line.size()),
+                         state.linkKey.data());
+        crypto_shorthash(out, buffer, sizeof link + crypto_shorthash_BYTES, state.linkKey.data());
     }
-    crypto_generichash_state hashing;
-    crypto_generichash_init(&hashing, nullptr, 0, linkBytes);
-    crypto_generichash_update(&hashing, head, linkBytes);
-    crypto_generichash_update(&hashing, bytesOf(line.data()), quint64(line.size()));
-    crypto_generichash_final(&hashing, out, linkBytes);
+    quint64 next = 0;
+    std::memcpy(&next, out, sizeof next);
+    return next;
 }
 
-QByteArray nextLink(const QByteArray& head, QByteArrayView line) {
-    QByteArray link(linkBytes, Qt::Uninitialized);
-    nextLink(reinterpret_cast<unsigned char*>(link.data()), bytesOf(head.constData()), line);
-    return link;
+std::array<unsigned char, tagBytes> tagOf(quint64 link) {
+    std::array<unsigned char, tagBytes> tag{};
+    for (int i = 0; i < tagBytes; ++i)
+        tag[std::size_t(i)] = static_cast<unsigned char>(link >> (8 * i));
+    return tag;
 }
 
 void addBytes(SealState& state, QByteArrayView bytes) {
@@ -68,15 +109,12 @@ void addBytes(SealState& state, QByteArrayView bytes) {
         }
         const QByteArrayView piece = bytes.sliced(from, end + 1 - from);
         if (state.partial.isEmpty()) {
-            state.head = nextLink(state.head, piece);
-            state.bytes += piece.size();
+            chainLine(state, piece);
         } else {
             state.partial += piece.toByteArray();
-            state.head = nextLink(state.head, state.partial);
-            state.bytes += state.partial.size();
+            chainLine(state, state.partial);
             state.partial.clear();
         }
-        state.tags += state.head.left(tagBytes);
         from = end + 1;
     }
 }

@@ -1,21 +1,30 @@
 #pragma once
 
-// The hash chain over the lines of a sealed file. Each line (its line end
-// included) is hashed with the link before it (BLAKE2b-256), so the last link
-// stands for every byte in order; the first link binds the file's name and
-// the signer's public key, so a chain cannot be moved to another file or
-// re-signed by another key. A short tag of every link is kept so that a
-// verifier can name the first line that differs.
+// The hash chain over the lines of a sealed file, in two strands that both
+// start from a binding of the file's name and the signer's public key (so a
+// seal cannot be moved to another file or re-signed by another key):
+//  - the head: BLAKE2b-256 over the binding and every line in order, line
+//    ends included; what the signature vouches for;
+//  - the links: each line hashed with the link before it (SipHash-2-4, keyed
+//    from the binding), of which a short tag per line is kept so that a
+//    verifier can name the first line that differs. They only point; the
+//    head decides.
+// Both run at disk speed, which one cryptographic hash per line would not.
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+
+#include <sodium.h>
+
+#include <array>
 
 namespace sealing {
 
 // Bytes of each link kept per line: one chance in 16 million that an altered
 // line is named one line late.
 inline constexpr int tagBytes = 3;
+inline constexpr int headBytes = crypto_generichash_BYTES; // 32
 
 // Initialises libsodium once; false when it cannot be.
 bool cryptoReady();
@@ -23,25 +32,32 @@ bool cryptoReady();
 struct SealState {
     QString fileName; // without a folder
     QByteArray publicKey;
-    QByteArray head;     // the last link
+    crypto_generichash_state hashing{}; // the head so far
+    std::array<unsigned char, crypto_shorthash_KEYBYTES> linkKey{};
+    quint64 link = 0;
     QByteArray tags;     // tagBytes per whole line
-    qint64 bytes = 0;    // in whole lines
-    QByteArray partial;  // a last line not ended yet: not covered
-    int headerLines = 0; // lines that are not records (a recording's header)
+    QByteArray tagsText; // the same in base64, grown with them (3 bytes, 4 characters)
+    crypto_generichash_state tagsHashing{}; // what the signature covers of them
+    qint64 bytes = 0;                       // in whole lines
+    QByteArray partial;                     // a last line not ended yet: not covered
+    int headerLines = 0;                    // lines that are not records (a recording's header)
 
     qint64 lines() const { return tags.size() / tagBytes; }
     qint64 records() const { return lines() > headerLines ? lines() - headerLines : 0; }
+    QByteArray head() const;
+    QByteArray tagsHash() const;
 };
+
+// BLAKE2b-256 of tags, as a seal's signature covers them.
+QByteArray hashOfTags(const QByteArray& tags);
 
 // The chain of an empty file.
 SealState chainStart(const QString& fileName, const QByteArray& publicKey, int headerLines);
 
-inline constexpr int linkBytes = 32;
-
-// The link after head for one line (its line end included).
-QByteArray nextLink(const QByteArray& head, QByteArrayView line);
-// The same into out (which may be head), with no allocation: for verifying.
-void nextLink(unsigned char* out, const unsigned char* head, QByteArrayView line);
+// The link after link for one line (its line end included).
+quint64 nextLink(const SealState& state, quint64 link, QByteArrayView line);
+// A link's tag, as kept in the seal.
+std::array<unsigned char, tagBytes> tagOf(quint64 link);
 
 // Adds bytes written at the end of the file: every line they end is chained,
 // the rest waits in partial.

@@ -7,15 +7,18 @@
 //   file REC_2026-12-08_21-33-01.csv
 //   records 4320
 //   bytes 151234
-//   head <the chain's last link, hex>
+//   head <BLAKE2b of the binding and every line, hex>
 //   key <the public key, hex>
-//   lines <the tag of each line's link, base64>
 //   pending <records> <bytes> <head> (or "pending none")
+//   tags <BLAKE2b of the line tags, hex>
 //   signature <over every byte above, hex>
+//   lines <the tag of each line's link, base64>
 //
 // The pending line describes the file once an append under way has landed:
 // written before the append and replaced after it, so a program killed in
-// between leaves its last whole record covered.
+// between leaves its last whole record covered. The tags come last and are
+// signed through their hash, so a seal beside a day of one-second records is
+// signed in microseconds.
 
 #include <QByteArray>
 #include <QString>

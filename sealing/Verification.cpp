@@ -13,6 +13,12 @@ namespace sealing {
 
 namespace {
 
+std::array<unsigned char, tagBytes> tagAt(const QByteArray& tags, qint64 line) {
+    std::array<unsigned char, tagBytes> tag{};
+    std::memcpy(tag.data(), tags.constData() + line * tagBytes, tagBytes);
+    return tag;
+}
+
 Verdict verdictOf(Verdict::Kind kind, qint64 line = 0, qint64 count = 0) {
     Verdict verdict;
     verdict.kind = kind;
@@ -35,15 +41,10 @@ Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealTe
         return verdict;
     };
     const qint64 sealedLines = seal->tags.size() / tagBytes;
-    const auto* tags = reinterpret_cast<const unsigned char*>(seal->tags.constData());
 
     const SealState start = chainStart(seal->fileName, seal->publicKey, 0);
-    unsigned char link[linkBytes];
-    std::memcpy(link, start.head.constData(), sizeof link);
-    QByteArray sealedHead;
-    if (sealedLines == 0)
-        sealedHead = start.head;
-    qint64 sealedBytes = 0;
+    quint64 link = start.link;
+    qint64 sealedBytes = sealedLines == 0 ? 0 : -1;
 
     qint64 wholeLines = 0;
     qsizetype from = 0;
@@ -56,28 +57,33 @@ Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealTe
             break;
         const qsizetype next = end - data + 1;
         ++wholeLines;
-        // Lines past the sealed ones are chained on too: they may be the
-        // append the seal says was under way.
-        nextLink(link, link, fileBytes.sliced(from, next - from));
-        if (wholeLines <= sealedLines &&
-            std::memcmp(link, tags + (wholeLines - 1) * tagBytes, tagBytes) != 0)
-            return named(verdictOf(Verdict::Kind::Altered, wholeLines));
-        if (wholeLines == sealedLines) {
-            sealedHead = QByteArray(reinterpret_cast<const char*>(link), sizeof link);
-            sealedBytes = next;
+        if (wholeLines <= sealedLines) {
+            link = nextLink(start, link, fileBytes.sliced(from, next - from));
+            if (tagOf(link) != tagAt(seal->tags, wholeLines - 1))
+                return named(verdictOf(Verdict::Kind::Altered, wholeLines));
+            if (wholeLines == sealedLines)
+                sealedBytes = next;
         }
         from = next;
     }
     const bool unfinished = from < size;
     if (wholeLines < sealedLines)
         return named(verdictOf(Verdict::Kind::Truncated, wholeLines));
-    // Every tag matched; the head and size decide the one case in 16 million
-    // where a change slipped past the last tags.
-    if (sealedHead != seal->head || sealedBytes != seal->bytes)
+    // Every tag matched; the head decides, also in the one case in 16 million
+    // where a change slipped past the tags.
+    SealState sealed = start;
+    crypto_generichash_update(&sealed.hashing, reinterpret_cast<const unsigned char*>(data),
+                              quint64(sealedBytes));
+    if (sealedBytes != seal->bytes || sealed.head() != seal->head)
         return named(verdictOf(Verdict::Kind::Altered, sealedLines));
-    if (seal->pending && !unfinished && wholeLines > sealedLines && size == seal->pending->bytes &&
-        seal->pending->head == QByteArrayView(reinterpret_cast<const char*>(link), sizeof link))
-        return named(verdictOf(Verdict::Kind::Intact, wholeLines, seal->pending->records));
+    // The append the seal says was under way, when it landed whole.
+    if (seal->pending && !unfinished && wholeLines > sealedLines && size == seal->pending->bytes) {
+        crypto_generichash_update(&sealed.hashing,
+                                  reinterpret_cast<const unsigned char*>(data + sealedBytes),
+                                  quint64(size - sealedBytes));
+        if (sealed.head() == seal->pending->head)
+            return named(verdictOf(Verdict::Kind::Intact, wholeLines, seal->pending->records));
+    }
     if (wholeLines > sealedLines)
         return named(verdictOf(Verdict::Kind::Added, sealedLines,
                                wholeLines - sealedLines + (unfinished ? 1 : 0)));
