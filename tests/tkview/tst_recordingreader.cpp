@@ -1,0 +1,181 @@
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "CsvExport.h"
+#include "DetailLevels.h"
+#include "RecordFormat.h"
+#include "RecordingReader.h"
+#include "Summary.h"
+
+using namespace tkview;
+
+namespace {
+
+const QByteArray byteOrderMark("\xEF\xBB\xBF");
+
+// Four records one second apart by the program's own functions in `locale`,
+// the second without data, across midnight when they start at 23:59:58.
+QByteArray writtenIn(const char* locale, const QDateTime& start) {
+    QByteArray text = recording::headerLine().toUtf8();
+    for (int i = 0; i < 4; ++i)
+        text += (i == 1 ? recording::recordLine(start.addSecs(i), 8888, 8888, 0, QLocale(locale))
+                        : recording::recordLine(start.addSecs(i), 2000, float(-55 + i), 45,
+                                                QLocale(locale)))
+                    .toUtf8();
+    return text;
+}
+
+const QDateTime lateOn8December(QDate(2026, 12, 8), QTime(23, 59, 58));
+
+QByteArray sample(const char* variant) {
+    QFile file(QStringLiteral(TK_SPREADSHEET_SAMPLES "/%1/REC_2026-12-08_23-45-01.csv")
+                   .arg(QLatin1String(variant)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestRecordingReader : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void reads_data();
+    void reads();
+};
+
+void TestRecordingReader::reads_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("noData");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<int>("firstTemperature");
+    QTest::addColumn<int>("skippedCount");
+    QTest::addColumn<QString>("firstSkipped"); // or the file's error
+    const QString writerName = QStringLiteral("REC_2026-12-08_23-59-58.csv");
+    const QString calcName = QStringLiteral("REC_2026-12-08_23-45-01.csv");
+
+    // Day and month from the file's name: every date here fits both orders.
+    for (const char* locale : {"fr_FR", "de_DE", "en_US", "en_GB", "ar_SA", "C"})
+        QTest::addRow("written in %s", locale)
+            << writerName << writtenIn(locale, lateOn8December) << 4 << 1 << "2026-12-08T23:59:58Z"
+            << "2026-12-09T00:00:01Z" << -55 << 0 << QString();
+    QTest::newRow("renamed, en_US, day above 12 decides")
+        << "run.csv" << writtenIn("en_US", QDateTime(QDate(2026, 12, 13), QTime(9, 0, 0))) << 4 << 1
+        << "2026-12-13T09:00:00Z"
+        << "2026-12-13T09:00:03Z" << -55 << 0 << QString();
+
+    // Calc rewrote the dates as it showed them, seconds dropped for most.
+    const struct {
+        const char* variant;
+        const char* first;
+        const char* last;
+    } saved[] = {
+        {"calc-en-US-from-fr_FR", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
+        {"calc-en-US-from-en_US", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
+        {"calc-en-US-from-ar_SA", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
+        {"calc-fr-FR-from-en_US", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
+        {"calc-de-DE-from-de_DE", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
+        {"calc-en-US-unformatted-from-en_US", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
+        {"calc-en-US-unformatted-from-de_DE", "2026-12-08T23:45:01Z", "2026-12-09T00:14:01Z"},
+        {"calc-sv-SE-via-ods-from-fr_FR", "2026-12-08T23:45:00Z", "2026-12-09T00:14:00Z"},
+    };
+    for (const auto& s : saved)
+        QTest::newRow(s.variant) << calcName << sample(s.variant) << 30 << 3 << s.first << s.last
+                                 << 200 << 0 << QString();
+    QTest::newRow("byte order mark") << calcName << byteOrderMark + sample("calc-en-US-from-fr_FR")
+                                     << 30 << 3 << "2026-12-08T23:45:00Z"
+                                     << "2026-12-09T00:14:00Z" << 200 << 0 << QString();
+
+    QTest::newRow("unreadable lines listed and skipped")
+        << writerName
+        << writtenIn("fr_FR", lateOn8December) + "garbage\r\n"
+                                                 "\"09/12/2026 25:00:01\";2000;200;45;\r\n"
+                                                 "\"09/12/2026 00:00:03\";2000;x;45;\r\n"
+                                                 "\"13/13/2026 00:00:03\";2000;200;45;\r\n"
+        << 4 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:01Z" << -55 << 4
+        << "REC_2026-12-08_23-59-58.csv, line 6: no date with day, month and year";
+    QTest::newRow("not a recording")
+        << writerName << QByteArray("Date,Value\n1,2\n") << 0 << 0 << QString() << QString() << 0
+        << 0 << ": not a recording: its first line is not \"Time;Setpoint;Temperature;Power;\"";
+}
+
+void TestRecordingReader::reads() {
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, contents);
+    QFETCH(int, records);
+    QFETCH(int, noData);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    QFETCH(int, firstTemperature);
+    QFETCH(int, skippedCount);
+    QFETCH(QString, firstSkipped);
+    QVERIFY(contents.size() > 10);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(fileName));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+    file.close();
+
+    // A folder stands for its REC_*.csv files.
+    const ReadResult read =
+        readRecordings({fileName.startsWith(QLatin1String("REC_")) ? dir.path() : file.fileName()},
+                       QTimeZone::utc());
+    if (records == 0) {
+        QCOMPARE(read.errors.size(), 1);
+        QVERIFY2(read.errors[0].endsWith(firstSkipped), qPrintable(read.errors[0]));
+        return;
+    }
+    QVERIFY2(read.errors.isEmpty(), qPrintable(read.errors.join(QLatin1Char('\n'))));
+    const Timeline& timeline = read.timeline;
+    QCOMPARE(int(timeline.records.size()), records);
+    const auto iso = [](std::int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODate);
+    };
+    QCOMPARE(iso(timeline.firstMs()), first);
+    QCOMPARE(iso(timeline.lastMs()), last);
+    QCOMPARE(timeline.records[0].temperature, firstTemperature);
+    QCOMPARE(timeline.records[0].setpoint, 2000);
+    QCOMPARE(timeline.files.at(0).sha256,
+             QCryptographicHash::hash(contents, QCryptographicHash::Sha256));
+
+    // No data is no point: one gap around the records without data, and
+    // rows with empty fields in the export.
+    const auto missing =
+        std::count_if(timeline.records.begin(), timeline.records.end(), [](const Record& r) {
+            return r.temperature == noValue && r.setpoint == noValue && r.power == noValue;
+        });
+    QCOMPARE(int(missing), noData);
+    QCOMPARE(int(timeline.gaps.size()), 1);
+    QCOMPARE(csvText(timeline, INT64_MIN, INT64_MAX).count(",,,\r\n"), noData);
+    const DetailLevels levels(timeline);
+    const Column whole = levels.range(0, timeline.records.size());
+    QCOMPARE(whole.setpoint.max, 2000);
+    QCOMPARE(whole.temperature.min, firstTemperature);
+    // Drawn, the line breaks once, wherever the columns fall.
+    for (const int count : {2 * records, records / 2}) {
+        const auto columns = levels.columns(timeline.firstMs(), timeline.lastMs() + 1, count);
+        QCOMPARE(std::count_if(columns.begin(), columns.end(),
+                               [](const Column& c) { return c.breakBefore; }),
+                 1);
+    }
+    const Summary summary = summarize(timeline, INT64_MIN, INT64_MAX);
+    QCOMPARE(summary.records, records);
+    QCOMPARE(summary.gapCount, 1);
+
+    QCOMPARE(timeline.skippedCount, skippedCount);
+    if (skippedCount > 0) {
+        const SkippedLine& line = timeline.skipped.at(0);
+        QCOMPARE(
+            QStringLiteral("%1, line %2: %3").arg(line.file).arg(line.lineNumber).arg(line.reason),
+            firstSkipped);
+        QCOMPARE(int(timeline.skipped.size()), skippedCount);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestRecordingReader)
+#include "tst_recordingreader.moc"

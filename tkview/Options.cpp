@@ -1,0 +1,131 @@
+#include "Options.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+
+#include "AppInfo.h"
+
+namespace tkview {
+
+namespace {
+
+// An ISO 8601 date and time, with "T" or a blank between them; local to
+// `zone` without an offset.
+std::optional<std::int64_t> parseTime(QString text, const QTimeZone& zone) {
+    if (text.size() > 10 && text[10] == QLatin1Char(' '))
+        text[10] = QLatin1Char('T');
+    const QDateTime parsed = QDateTime::fromString(text, Qt::ISODate);
+    if (!parsed.isValid())
+        return std::nullopt;
+    if (parsed.timeSpec() != Qt::LocalTime)
+        return parsed.toMSecsSinceEpoch();
+    const QDateTime local(parsed.date(), parsed.time(), zone);
+    return local.isValid() ? std::optional(local.toMSecsSinceEpoch()) : std::nullopt;
+}
+
+} // namespace
+
+std::variant<Options, QString> parseOptions(const QStringList& arguments, const QTimeZone& zone) {
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString argument = arguments[i];
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.help = true;
+            continue;
+        }
+        if (argument == QLatin1String("--version")) {
+            options.version = true;
+            continue;
+        }
+        if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+            options.paths << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            options.paths << arguments.mid(i + 1);
+            break;
+        }
+        // "--name VALUE" or "--name=VALUE".
+        QString value;
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        if (equals > 0) {
+            value = argument.mid(equals + 1);
+            argument.truncate(equals);
+        }
+        static const QStringList withValue{QStringLiteral("--csv"),  QStringLiteral("--report"),
+                                           QStringLiteral("--png"),  QStringLiteral("--svg"),
+                                           QStringLiteral("--size"), QStringLiteral("--from"),
+                                           QStringLiteral("--to")};
+        if (!withValue.contains(argument))
+            return QStringLiteral("unknown option %1").arg(argument);
+        if (equals < 0) {
+            if (i + 1 == arguments.size())
+                return QStringLiteral("%1 needs a value").arg(argument);
+            value = arguments[++i];
+        }
+        if (value.isEmpty())
+            return QStringLiteral("%1 needs a value").arg(argument);
+        if (argument == QLatin1String("--csv")) {
+            options.csvOut = value;
+        } else if (argument == QLatin1String("--report")) {
+            options.reportOut = value;
+        } else if (argument == QLatin1String("--png")) {
+            options.pngOut = value;
+        } else if (argument == QLatin1String("--svg")) {
+            options.svgOut = value;
+        } else if (argument == QLatin1String("--size")) {
+            static const QRegularExpression pattern(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+            const QRegularExpressionMatch match = pattern.match(value);
+            const QSize size = match.hasMatch()
+                                   ? QSize(match.captured(1).toInt(), match.captured(2).toInt())
+                                   : QSize();
+            if (size.width() < 1 || size.height() < 1 || size.width() > 20000 ||
+                size.height() > 20000)
+                return QStringLiteral(
+                           "--size: \"%1\" is not WIDTHxHEIGHT in pixels, e.g. 1920x1080")
+                    .arg(value);
+            options.size = size;
+        } else {
+            const std::optional<std::int64_t> time = parseTime(value, zone);
+            if (!time)
+                return QStringLiteral("%1: \"%2\" is not a date and time such as 2026-12-08T21:33")
+                    .arg(argument, value);
+            (argument == QLatin1String("--from") ? options.fromMs : options.toMs) = time;
+        }
+    }
+    if (options.fromMs && options.toMs && *options.fromMs > *options.toMs)
+        return QStringLiteral("--from is after --to");
+    if (options.headless() && options.paths.isEmpty() && !options.help && !options.version)
+        return QStringLiteral("no recording given to read");
+    return options;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: tkview [OPTION]... [FILE|FOLDER]...\n"
+        "Shows recordings of a TK840/TK960 controller (REC_*.csv, as tkcontrol and\n"
+        "tkrecord write them in any language, or as a spreadsheet saved them again).\n"
+        "A folder stands for every REC_*.csv in it; several files make one timeline.\n"
+        "With an output option, makes it without a window and exits.\n"
+        "\n"
+        "  --csv OUT.csv      one merged file for any spreadsheet: ISO 8601 times with\n"
+        "                     their UTC offset, degrees with a decimal point, power;\n"
+        "                     records without data keep their row with empty fields\n"
+        "  --report OUT.pdf   a report on A4: files, period, summary and chart\n"
+        "  --png OUT.png      the chart as a picture\n"
+        "  --svg OUT.svg      the chart as vector graphics\n"
+        "  --size WxH         the size of --png and --svg (default 1920x1080)\n"
+        "  --from TIME        start at TIME (ISO 8601, e.g. 2026-12-08T21:33 or\n"
+        "                     2026-12-08 21:33:01+01:00; local time without an offset)\n"
+        "  --to TIME          end at TIME\n"
+        "  --help             show this text\n"
+        "  --version          show the version\n"
+        "\n"
+        "Exit status: 0 done, 1 a file could not be read or written, 2 a bad option.\n");
+}
+
+QString versionNumber() {
+    return QString::fromLatin1(versionText).section(QLatin1Char(' '), -1);
+}
+
+} // namespace tkview

@@ -1,0 +1,435 @@
+#include "RecordingReader.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+#include <openssl/evp.h>
+
+#include "RecordLine.h"
+
+namespace tkview {
+
+namespace {
+
+// The recording's marker for a value the controller did not give.
+constexpr std::int32_t noDataRaw = 8888;
+
+QString faultText(LineFault fault) {
+    switch (fault) {
+    case LineFault::NoDate:
+        return QStringLiteral("no date with day, month and year");
+    case LineFault::BadTime:
+        return QStringLiteral("no valid time of day");
+    case LineFault::DayMonth:
+        return QStringLiteral("not a date in the file's order of day and month");
+    case LineFault::MissingValue:
+        return QStringLiteral("fewer than three values after the date");
+    case LineFault::BadValue:
+        return QStringLiteral("a value is not a whole number");
+    case LineFault::ValueRange:
+        return QStringLiteral("a value is beyond a 16-bit register");
+    case LineFault::None:
+        break;
+    }
+    return {};
+}
+
+// Local wall-clock seconds to UTC milliseconds in a zone. The offsets are
+// looked up once per local hour: the records of an hour share them, and a
+// lookup costs microseconds. In the hour a clock goes back the same local
+// times come twice: the second time round they take the later offset.
+class LocalToUtc {
+public:
+    explicit LocalToUtc(const QTimeZone& zone) : zone_(zone) {}
+
+    // A new run of records that follow each other in time.
+    void restart() { lastMs_ = std::numeric_limits<std::int64_t>::min(); }
+
+    std::int64_t toUtcMs(std::int64_t localSeconds) {
+        const std::int64_t hour =
+            localSeconds >= 0 ? localSeconds / 3600 : -((-localSeconds + 3599) / 3600);
+        if (hour != hour_)
+            lookUp(hour);
+        std::int64_t ms = (localSeconds - earlyOffset_) * 1000;
+        if (ms < lastMs_ && lateOffset_ != earlyOffset_)
+            ms = (localSeconds - lateOffset_) * 1000;
+        lastMs_ = ms;
+        return ms;
+    }
+
+private:
+    int offsetAt(std::int64_t utcSeconds) const {
+        return zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC));
+    }
+
+    void lookUp(std::int64_t hour) {
+        hour_ = hour;
+        const std::int64_t local = hour * 3600;
+        // The offsets a day before and after are the candidates; each that
+        // maps the hour back onto itself is valid. None is valid in the hour a
+        // clock skips: two steps then give the offset in force after it.
+        const int before = offsetAt(local - 86400);
+        const int after = offsetAt(local + 86400);
+        const bool beforeValid = offsetAt(local - before) == before;
+        const bool afterValid = offsetAt(local - after) == after;
+        if (beforeValid && afterValid) {
+            earlyOffset_ = std::max(before, after);
+            lateOffset_ = std::min(before, after);
+        } else if (beforeValid || afterValid) {
+            earlyOffset_ = lateOffset_ = beforeValid ? before : after;
+        } else {
+            earlyOffset_ = lateOffset_ = offsetAt(local - offsetAt(local));
+        }
+    }
+
+    QTimeZone zone_;
+    std::int64_t hour_ = std::numeric_limits<std::int64_t>::min();
+    int earlyOffset_ = 0;
+    int lateOffset_ = 0;
+    std::int64_t lastMs_ = std::numeric_limits<std::int64_t>::min();
+};
+
+// For each layout of dates, whether its first number is the day; for
+// two-digit years, whether the year comes first.
+struct DayOrder {
+    std::array<bool, dateLayoutCount> dayFirst{false, true, true, true};
+    std::array<bool, dateLayoutCount> fromName{};
+    bool twoDigitYearFirst = false;
+};
+
+struct Date {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+};
+
+// The date of a line in the file's order; the years of recordings are 20xx.
+Date dateOf(const LineFields& f, const DayOrder& order) {
+    int year = f.year;
+    int a = f.first;
+    int b = f.second;
+    if (f.layout == DateLayout::TwoDigitYear) {
+        year = 2000 + (order.twoDigitYearFirst ? f.first : f.third);
+        a = order.twoDigitYearFirst ? f.second : f.first;
+        b = order.twoDigitYearFirst ? f.third : f.second;
+    }
+    const bool dayFirst = f.layout == DateLayout::MonthName || order.dayFirst[int(f.layout)];
+    return {year, dayFirst ? b : a, dayFirst ? a : b};
+}
+
+// Numbers above 12 seen in each place, which only a day can hold.
+struct Evidence {
+    std::array<qint64, dateLayoutCount> firstAbove12{};
+    std::array<qint64, dateLayoutCount> secondAbove12{};
+};
+
+struct FileLines {
+    std::vector<SkippedLine> skipped; // the first ones
+    qint64 skippedCount = 0;
+    Evidence evidence;
+};
+
+std::int16_t valueOf(std::int32_t raw) {
+    return raw == noDataRaw ? noValue : std::int16_t(raw);
+}
+
+// Reads the record lines after the header into `out` with the given order of
+// day and month.
+FileLines readLines(const char* p, const char* end, char separator, const QString& name,
+                    const DayOrder& order, LocalToUtc& clock, std::vector<Record>& out) {
+    FileLines lines;
+    clock.restart();
+    qint64 lineNumber = 1;
+    LineFields f;
+    while (p < end) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const char* lineEnd = newline ? newline : end;
+        const char* next = newline ? newline + 1 : end;
+        if (lineEnd > p && lineEnd[-1] == '\r')
+            --lineEnd;
+        ++lineNumber;
+        if (lineEnd == p) {
+            p = next;
+            continue;
+        }
+        LineFault fault = parseRecordLine(p, lineEnd, separator, f);
+        p = next;
+        int year = 0;
+        int day = 0;
+        int month = 0;
+        if (fault == LineFault::None) {
+            const int layout = int(f.layout);
+            const Date date = dateOf(f, order);
+            const bool dayFirst = layout == int(DateLayout::MonthName) || order.dayFirst[layout];
+            lines.evidence.firstAbove12[layout] += (dayFirst ? date.day : date.month) > 12;
+            lines.evidence.secondAbove12[layout] += (dayFirst ? date.month : date.day) > 12;
+            year = date.year;
+            day = date.day;
+            month = date.month;
+            if (!isValidDate(year, month, day))
+                fault = LineFault::DayMonth;
+            else if (f.setpoint < INT16_MIN + 1 || f.setpoint > INT16_MAX ||
+                     f.temperature < INT16_MIN + 1 || f.temperature > INT16_MAX ||
+                     f.power < INT16_MIN + 1 || f.power > INT16_MAX)
+                fault = LineFault::ValueRange;
+        }
+        if (fault != LineFault::None) {
+            if (lines.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
+                lines.skipped.push_back({name, lineNumber, faultText(fault)});
+            ++lines.skippedCount;
+            continue;
+        }
+        Record record;
+        record.timeMs = clock.toUtcMs(daysFromCivil(year, month, day) * 86400 + f.secondOfDay);
+        record.setpoint = valueOf(f.setpoint);
+        record.temperature = valueOf(f.temperature);
+        // "8888;8888;0": the power of a record without data is no value either.
+        record.power = record.setpoint == noValue && record.temperature == noValue
+                           ? noValue
+                           : std::int16_t(f.power);
+        out.push_back(record);
+    }
+    return lines;
+}
+
+// The first line of the body that reads as a record.
+bool firstRecord(const char* p, const char* end, char separator, LineFields& f) {
+    while (p < end) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const char* lineEnd = newline ? newline : end;
+        if (lineEnd > p && lineEnd[-1] == '\r')
+            --lineEnd;
+        if (parseRecordLine(p, lineEnd, separator, f) == LineFault::None)
+            return true;
+        p = newline ? newline + 1 : end;
+    }
+    return false;
+}
+
+// The order of day and month a file's name gives: the first record comes
+// within a record period of the time in the name, so the reading that lands
+// nearer is the right one. Without a name to go by, a 12-hour clock is taken
+// for the US order, month first.
+DayOrder orderFromName(const QString& name, const LineFields& f) {
+    DayOrder order;
+    if (f.layout == DateLayout::MonthName)
+        return order;
+    if (f.twelveHour) {
+        order.dayFirst[int(DateLayout::YearLast)] = false;
+        order.dayFirst[int(DateLayout::TwoDigitYear)] = false;
+    }
+    std::int64_t start = 0;
+    if (!startFromFileName(name.toLatin1().constData(), start))
+        return order;
+    // Each reading of the first record, the nearest to the name's time wins
+    // when it is the only one that near.
+    std::int64_t best = std::numeric_limits<std::int64_t>::max();
+    int ties = 0;
+    DayOrder chosen;
+    for (const bool yearFirst : {false, true}) {
+        if (yearFirst && f.layout != DateLayout::TwoDigitYear)
+            continue;
+        for (const bool dayFirst : {true, false}) {
+            DayOrder trial = order;
+            trial.twoDigitYearFirst = yearFirst;
+            trial.dayFirst[int(f.layout)] = dayFirst;
+            const Date d = dateOf(f, trial);
+            if (!isValidDate(d.year, d.month, d.day))
+                continue;
+            const std::int64_t distance =
+                std::abs(daysFromCivil(d.year, d.month, d.day) * 86400 + f.secondOfDay - start);
+            if (distance < best) {
+                best = distance;
+                ties = 0;
+                chosen = trial;
+            } else if (distance == best) {
+                ++ties;
+            }
+        }
+    }
+    constexpr std::int64_t twoDays = std::int64_t(2) * 86400;
+    if (best > twoDays || ties > 0)
+        return order;
+    chosen.fromName[int(f.layout)] = true;
+    return chosen;
+}
+
+// The order the records show for layouts the name did not decide: a number
+// above 12 can only be a day. Returns true when it differs from `order`.
+bool orderFromRecords(const Evidence& evidence, DayOrder& order) {
+    bool changed = false;
+    for (int layout = 0; layout < dateLayoutCount; ++layout) {
+        if (order.fromName[layout] || layout == int(DateLayout::MonthName))
+            continue;
+        const bool first = evidence.firstAbove12[layout] > 0;
+        const bool second = evidence.secondAbove12[layout] > 0;
+        if (first != second && order.dayFirst[layout] != first) {
+            order.dayFirst[layout] = first;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+struct FileResult {
+    SourceFile file;
+    std::vector<SkippedLine> skipped;
+    QString error;
+};
+
+FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>& out) {
+    FileResult result;
+    result.file.path = path;
+    result.file.name = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+        return result;
+    }
+    const qint64 size = file.size();
+    QByteArray copy;
+    const char* data = reinterpret_cast<const char*>(size > 0 ? file.map(0, size) : nullptr);
+    if (!data && size > 0) {
+        copy = file.readAll();
+        data = copy.constData();
+    }
+    if (size <= 0 || !data) {
+        result.error = QStringLiteral("%1: not a recording: the file is empty").arg(path);
+        return result;
+    }
+    const char* end = data + size;
+
+    // The hash goes on the other core while this one reads the lines.
+    // OpenSSL's SHA-256 uses the processor's SHA instructions: a 40 MB file
+    // costs about 20 ms of CPU instead of Qt's 170 ms.
+    std::thread hashing([&] {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_Digest(data, std::size_t(size), digest, &length, EVP_sha256(), nullptr) == 1)
+            result.file.sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
+    });
+    const char* newline = static_cast<const char*>(std::memchr(data, '\n', std::size_t(size)));
+    const char* headerEnd = newline ? newline : end;
+    const char* body = newline ? newline + 1 : end;
+    const char separator = headerSeparator(
+        data, headerEnd > data && headerEnd[-1] == '\r' ? headerEnd - 1 : headerEnd);
+    if (separator == 0) {
+        hashing.join();
+        result.error =
+            QStringLiteral(
+                "%1: not a recording: its first line is not \"Time;Setpoint;Temperature;Power;\"")
+                .arg(path);
+        return result;
+    }
+
+    LineFields first;
+    DayOrder order;
+    if (firstRecord(body, end, separator, first))
+        order = orderFromName(result.file.name, first);
+    const std::size_t begin = out.size();
+    FileLines lines = readLines(body, end, separator, result.file.name, order, clock, out);
+    // Read again, rarely, when the records contradict the order taken first.
+    if (orderFromRecords(lines.evidence, order)) {
+        out.resize(begin);
+        lines = readLines(body, end, separator, result.file.name, order, clock, out);
+    }
+    hashing.join();
+
+    result.file.records = qint64(out.size() - begin);
+    result.file.skippedLines = lines.skippedCount;
+    result.file.dayFirst = order.dayFirst[int(DateLayout::YearLast)];
+    for (int layout :
+         {int(DateLayout::TwoDigitYear), int(DateLayout::YearLast), int(DateLayout::YearFirst)})
+        if (order.fromName[layout])
+            result.file.dayFirst = order.dayFirst[layout];
+    result.skipped = std::move(lines.skipped);
+    if (begin < out.size()) {
+        const auto [earliest, latest] = std::minmax_element(
+            out.begin() + std::ptrdiff_t(begin), out.end(),
+            [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; });
+        result.file.firstMs = earliest->timeMs;
+        result.file.lastMs = latest->timeMs;
+    }
+    return result;
+}
+
+} // namespace
+
+QStringList recordingsInFolder(const QString& folder) {
+    const QDir dir(folder);
+    QStringList paths;
+    for (const QString& name :
+         dir.entryList({QStringLiteral("REC_*.csv")}, QDir::Files | QDir::Readable, QDir::Name))
+        paths << dir.filePath(name);
+    return paths;
+}
+
+ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
+    ReadResult result;
+    Timeline& timeline = result.timeline;
+    timeline.zone = zone;
+    QStringList files;
+    qint64 bytes = 0;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            const QStringList found = recordingsInFolder(path);
+            if (found.isEmpty())
+                result.errors
+                    << QStringLiteral("%1: no recording (REC_*.csv) in this folder").arg(path);
+            files << found;
+        } else if (info.exists()) {
+            files << path;
+        } else {
+            result.errors << QStringLiteral("%1: no such file or folder").arg(path);
+        }
+    }
+    for (const QString& file : files)
+        bytes += QFileInfo(file).size();
+    // A record line has at least 22 bytes; pages reserved but never written
+    // take no memory.
+    timeline.records.reserve(std::size_t(bytes / 22 + 1));
+
+    LocalToUtc clock(zone);
+    for (const QString& path : files) {
+        FileResult read = readFile(path, clock, timeline.records);
+        if (!read.error.isEmpty()) {
+            result.errors << read.error;
+            continue;
+        }
+        for (SkippedLine& line : read.skipped)
+            if (timeline.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
+                timeline.skipped.push_back(std::move(line));
+        timeline.skippedCount += read.file.skippedLines;
+        timeline.files.push_back(std::move(read.file));
+    }
+    if (timeline.records.capacity() > timeline.records.size() * 2)
+        timeline.records.shrink_to_fit();
+
+    std::stable_sort(timeline.files.begin(), timeline.files.end(),
+                     [](const SourceFile& a, const SourceFile& b) {
+                         return a.records > 0 && (b.records == 0 || a.firstMs < b.firstMs);
+                     });
+    for (std::size_t i = 0; i < timeline.files.size(); ++i)
+        for (std::size_t j = i + 1; j < timeline.files.size(); ++j) {
+            const SourceFile& a = timeline.files[i];
+            const SourceFile& b = timeline.files[j];
+            if (a.records > 0 && b.records > 0 && b.firstMs <= a.lastMs)
+                timeline.overlaps.push_back(
+                    {int(i), int(j), b.firstMs, std::min(a.lastMs, b.lastMs)});
+        }
+    const auto byTime = [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; };
+    if (!std::is_sorted(timeline.records.begin(), timeline.records.end(), byTime))
+        std::stable_sort(timeline.records.begin(), timeline.records.end(), byTime);
+    findGaps(timeline);
+    return result;
+}
+
+} // namespace tkview

@@ -1,0 +1,30 @@
+#pragma once
+
+// Reading recordings as tkcontrol and tkrecord wrote them, in whatever locale,
+// and as a spreadsheet saved them again, into one timeline. Files are mapped
+// and read; nothing is ever written to them.
+
+#include <QString>
+#include <QStringList>
+#include <QTimeZone>
+
+#include "Timeline.h"
+
+namespace tkview {
+
+struct ReadResult {
+    Timeline timeline;
+    // One sentence per file or folder that could not be read or is not a
+    // recording ("REC_x.csv: not a recording: ..."); the others are read.
+    QStringList errors;
+};
+
+// Reads the given files and folders (a folder stands for every REC_*.csv in
+// it) into one timeline. Local times are read in `zone`.
+ReadResult readRecordings(const QStringList& paths,
+                          const QTimeZone& zone = QTimeZone::systemTimeZone());
+
+// The REC_*.csv files of a folder, by name.
+QStringList recordingsInFolder(const QString& folder);
+
+} // namespace tkview

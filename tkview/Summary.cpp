@@ -1,0 +1,73 @@
+#include "Summary.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tkview {
+
+Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t toMs,
+                  double bandDegrees) {
+    Summary summary;
+    summary.bandDegrees = bandDegrees;
+    const std::vector<Record>& records = timeline.records;
+    const std::size_t first = timeline.lowerBound(fromMs);
+    const std::size_t last = timeline.lowerBound(toMs == INT64_MAX ? toMs : toMs + 1);
+    if (first >= last)
+        return summary;
+    summary.firstMs = records[first].timeMs;
+    summary.lastMs = records[last - 1].timeMs;
+    summary.durationMs = summary.lastMs - summary.firstMs;
+    summary.records = qint64(last - first);
+
+    for (const Gap& gap : timeline.gaps) {
+        const std::int64_t from = std::max(gap.fromMs, summary.firstMs);
+        const std::int64_t to = std::min(gap.toMs, summary.lastMs);
+        if (to > from) {
+            ++summary.gapCount;
+            summary.gapMs += to - from;
+        }
+    }
+
+    // Compared in tenths, as the records hold them.
+    const auto band = std::int64_t(std::llround(bandDegrees * 10));
+    auto gap =
+        std::upper_bound(timeline.gaps.begin(), timeline.gaps.end(), first,
+                         [](std::size_t index, const Gap& g) { return index < g.firstIndexAfter; });
+    std::int64_t sum = 0;
+    qint64 count = 0;
+    std::int16_t minimum = INT16_MAX;
+    std::int16_t maximum = INT16_MIN;
+    int overshoot = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        const Record& r = records[i];
+        while (gap != timeline.gaps.end() && gap->firstIndexAfter <= i)
+            ++gap;
+        if (!r.hasTemperature())
+            continue;
+        sum += r.temperature;
+        ++count;
+        minimum = std::min(minimum, r.temperature);
+        maximum = std::max(maximum, r.temperature);
+        if (r.setpoint == noValue)
+            continue;
+        const int above = r.temperature - r.setpoint;
+        if (above > overshoot) {
+            overshoot = above;
+            summary.largestOvershootAtMs = r.timeMs;
+        }
+        // A record counts until the next one, unless a gap starts with it.
+        const bool gapFollows = gap != timeline.gaps.end() && gap->lastIndexBefore == i;
+        if (i + 1 < last && !gapFollows && std::abs(above) <= band)
+            summary.withinBandMs += records[i + 1].timeMs - r.timeMs;
+    }
+    if (count > 0) {
+        summary.minimum = degrees(minimum);
+        summary.maximum = degrees(maximum);
+        summary.mean = double(sum) / double(count) / 10.0;
+    }
+    if (overshoot > 0)
+        summary.largestOvershoot = overshoot / 10.0;
+    return summary;
+}
+
+} // namespace tkview
