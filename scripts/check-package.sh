@@ -42,9 +42,11 @@ until_true() {
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 desktop=$root/usr/share/applications/$id.desktop
-desktop-file-validate "$desktop"
-appstreamcli validate --no-net --strict "$root/usr/share/metainfo/$id.metainfo.xml" >"$work/as" ||
-    fail "appstreamcli: $(cat "$work/as")"
+for app in $id io.github.tkcontrol.tkview; do
+    desktop-file-validate "$root/usr/share/applications/$app.desktop"
+    appstreamcli validate --no-net --strict "$root/usr/share/metainfo/$app.metainfo.xml" \
+        >"$work/as" || fail "appstreamcli: $(cat "$work/as")"
+done
 lintian --fail-on error,warning "$deb" 2> >(grep -v 'root privileges' >&2)
 apt-get install --simulate "$(realpath "$deb")" >"$work/apt" 2>&1 || fail "apt-get: $(cat "$work/apt")"
 

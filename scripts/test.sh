@@ -15,10 +15,10 @@ quick=false
 
 # The compiler, fuzzer and sanitizer runtimes, the checkers, Prometheus (server
 # and promtool) and systemd-analyze for tkrecord's tests, and what checks the
-# Debian package.
+# Debian package, and pdftotext for tkview's report.
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
     clang-format-14 cppcheck prometheus systemd dpkg-dev file desktop-file-utils appstream \
-    lintian imagemagick x11-apps
+    lintian imagemagick x11-apps poppler-utils
 
 step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 

@@ -1,11 +1,12 @@
-#include <QCoreApplication>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
 
 #include <cstdio>
-#include <limits>
 
-#include "CsvExport.h"
+#include "HeadlessExport.h"
 #include "Options.h"
-#include "RecordingReader.h"
+#include "ViewerWindow.h"
 
 namespace {
 
@@ -14,33 +15,15 @@ void printLine(FILE* stream, const QString& line) {
     std::fflush(stream);
 }
 
-// The unreadable lines, the first of them by number, and the overlaps.
-void reportReading(const tkview::ReadResult& read) {
-    const tkview::Timeline& timeline = read.timeline;
-    for (const QString& error : read.errors)
-        printLine(stderr, QStringLiteral("tkview: ") + error);
-    for (const tkview::SkippedLine& line : timeline.skipped)
-        printLine(stderr, QStringLiteral("tkview: %1, line %2: skipped: %3")
-                              .arg(line.file)
-                              .arg(line.lineNumber)
-                              .arg(line.reason));
-    if (timeline.skippedCount > qint64(timeline.skipped.size()))
-        printLine(stderr,
-                  QStringLiteral("tkview: %1 lines skipped in all").arg(timeline.skippedCount));
-    for (const tkview::Overlap& overlap : timeline.overlaps)
-        printLine(stderr, QStringLiteral("tkview: %1 and %2 overlap")
-                              .arg(timeline.files[std::size_t(overlap.firstFile)].name,
-                                   timeline.files[std::size_t(overlap.secondFile)].name));
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    const auto parsed = tkview::parseOptions(QCoreApplication::arguments().mid(1));
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = tkview::parseOptions(arguments);
     if (const QString* error = std::get_if<QString>(&parsed)) {
-        printLine(stderr,
-                  QStringLiteral("tkview: ") + *error + QStringLiteral("\nTry \"tkview --help\"."));
+        printLine(stderr, QStringLiteral("tkview: %1\nTry \"tkview --help\".").arg(*error));
         return tkview::exitBadOption;
     }
     const tkview::Options& options = *std::get_if<tkview::Options>(&parsed);
@@ -52,19 +35,23 @@ int main(int argc, char* argv[]) {
         printLine(stdout, QStringLiteral("tkview ") + tkview::versionNumber());
         return tkview::exitDone;
     }
-
-    const tkview::ReadResult read = tkview::readRecordings(options.paths);
-    reportReading(read);
-    int status = read.errors.isEmpty() ? tkview::exitDone : tkview::exitFileFailed;
-    const std::int64_t fromMs = options.fromMs.value_or(std::numeric_limits<std::int64_t>::min());
-    const std::int64_t toMs = options.toMs.value_or(std::numeric_limits<std::int64_t>::max());
-    if (!options.csvOut.isEmpty()) {
-        if (const QString error = tkview::writeCsv(options.csvOut, read.timeline, fromMs, toMs);
-            !error.isEmpty()) {
-            printLine(stderr, QStringLiteral("tkview: ") + error);
-            status = tkview::exitFileFailed;
-        }
+    if (options.headless()) {
+        // No display needed: for scripts, scheduled jobs and servers.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        return tkview::exportWithoutWindow(options, [](const QString& line) {
+            printLine(stderr, QStringLiteral("tkview: ") + line);
+        });
     }
-    // The pictures, the report and the window are made by the chart's part.
-    return status;
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tkview"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.tkcontrol.tkview"));
+    // The program's icon, as installed with the menu entry.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.tkcontrol.tkcontrol")));
+    tkview::ViewerWindow window;
+    window.show();
+    if (!options.paths.isEmpty())
+        window.openPaths(options.paths);
+    return QApplication::exec();
 }

@@ -1,0 +1,137 @@
+// tkview's report of a real recording: tkrecord records tksim through an
+// outage, tkview makes the report without a window, and the PDF's text
+// (pdftotext) holds the file's name, checksum and the summary's figures as
+// worked out here from the file's own lines.
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include "TksimProcess.h"
+
+namespace {
+
+constexpr int waitMs = 30000;
+
+struct Line {
+    int setpoint = 0;
+    int temperature = 0;
+    bool noData = false;
+};
+
+QList<Line> recordLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression record(QStringLiteral("^\"[^\"]+\";(\\d+);(\\d+);(\\d+);\r$"));
+    QList<Line> lines;
+    for (const QByteArray& text : file.readAll().split('\n')) {
+        const QRegularExpressionMatch m = record.match(QString::fromUtf8(text));
+        if (m.hasMatch())
+            lines.append({m.captured(1).toInt(), m.captured(2).toInt(),
+                          m.captured(1) == QLatin1String("8888")});
+    }
+    return lines;
+}
+
+// The value printed after the summary's label (pdftotext -layout keeps the
+// summary's lines whole, left of the chart).
+QString valueAfter(const QString& text, const QString& label) {
+    const QRegularExpression pattern(QRegularExpression::escape(label) +
+                                     QStringLiteral(" +(\\S+(?: \\S+)?)"));
+    return pattern.match(text).captured(1);
+}
+
+} // namespace
+
+class TestTkviewReport : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void reportOfARecordingWithAnOutage();
+};
+
+void TestTkviewReport::reportOfARecordingWithAnOutage() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--speed", "30"});
+    QVERIFY(sim.start(waitMs));
+    QTemporaryDir dir;
+    QFile conf(dir.filePath(QStringLiteral("conf.ini")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\ninterv_record=1\n")
+                   .arg(sim.link())
+                   .toUtf8());
+    conf.close();
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), dir.path()});
+    QVERIFY(tkrecord.waitForStarted(waitMs));
+    const auto lines = [&] {
+        const QStringList files = QDir(dir.path()).entryList({QStringLiteral("REC_*.csv")});
+        return files.size() == 1 ? recordLines(dir.filePath(files[0])) : QList<Line>();
+    };
+    // Values, an outage (the controller stopped), values again.
+    QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 4 && !lines().last().noData, waitMs);
+    QCOMPARE(::kill(pid_t(sim.process().processId()), SIGSTOP), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!lines().isEmpty() && lines().last().noData, waitMs);
+    QCOMPARE(::kill(pid_t(sim.process().processId()), SIGCONT), 0);
+    const qsizetype back = lines().size();
+    QTRY_VERIFY_WITH_TIMEOUT(lines().size() > back + 3 && !lines().last().noData, waitMs);
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+
+    const QString name = QDir(dir.path()).entryList({QStringLiteral("REC_*.csv")}).value(0);
+    QFile recording(dir.filePath(name));
+    QVERIFY(recording.open(QIODevice::ReadOnly));
+    const QByteArray sha =
+        QCryptographicHash::hash(recording.readAll(), QCryptographicHash::Sha256);
+    const QList<Line> written = lines();
+    int minimum = 100000;
+    int maximum = -100000;
+    int overshoot = 0;
+    int outages = 0; // runs of records without data, the first one included
+    for (qsizetype i = 0; i < written.size(); ++i) {
+        const Line& line = written[i];
+        outages += line.noData && (i == 0 || !written[i - 1].noData) ? 1 : 0;
+        if (!line.noData) {
+            minimum = std::min(minimum, line.temperature);
+            maximum = std::max(maximum, line.temperature);
+            overshoot = std::max(overshoot, line.temperature - line.setpoint);
+        }
+    }
+
+    // The folder on the command line, as a scheduled job would give it.
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    QProcess tkview;
+    tkview.start(QStringLiteral(TKVIEW_PATH), {QStringLiteral("--report"), pdf, dir.path()});
+    QVERIFY(tkview.waitForFinished(waitMs));
+    // Nothing to complain about (Qt's own notes on the environment aside).
+    const QByteArray complaints = tkview.readAllStandardError();
+    QVERIFY2(!complaints.contains("tkview:"), complaints.constData());
+    QCOMPARE(tkview.exitCode(), 0);
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral(PDFTOTEXT_PATH), {QStringLiteral("-layout"), pdf, "-"});
+    QVERIFY(pdftotext.waitForFinished(waitMs));
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+
+    QVERIFY2(text.contains(name), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromLatin1(sha.toHex())), qPrintable(text));
+    QCOMPARE(valueAfter(text, QStringLiteral("Records")), QString::number(written.size()));
+    QCOMPARE(valueAfter(text, QStringLiteral("Gaps")).section(QLatin1Char(','), 0, 0),
+             QString::number(outages));
+    QVERIFY(outages >= 1);
+    QCOMPARE(valueAfter(text, QStringLiteral("Minimum")),
+             QString::number(minimum / 10.0, 'f', 1) + QStringLiteral(" °C"));
+    QCOMPARE(valueAfter(text, QStringLiteral("Maximum")),
+             QString::number(maximum / 10.0, 'f', 1) + QStringLiteral(" °C"));
+    QCOMPARE(valueAfter(text, QStringLiteral("Largest overshoot")),
+             overshoot > 0 ? QString::number(overshoot / 10.0, 'f', 1) + QStringLiteral(" °C")
+                           : QStringLiteral("none"));
+    QVERIFY2(text.contains(QStringLiteral("tkview 1.02 · report made ")), qPrintable(text));
+}
+
+QTEST_GUILESS_MAIN(TestTkviewReport)
+#include "tst_tkview_report.moc"

@@ -1,0 +1,276 @@
+#include "ChartPainter.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+
+#include "TimeAxis.h"
+
+namespace tkview {
+
+namespace {
+
+const QColor temperatureColour(0, 160, 0);
+const QColor setpointColour(220, 0, 0);
+const QColor powerColour(70, 110, 200);
+const QColor gridColour(225, 225, 225);
+const QColor gapColour(236, 226, 200);
+const QColor textColour(40, 40, 40);
+
+// One curve as polylines, broken at gaps.
+using Lines = std::vector<QPolygonF>;
+
+// The value of a series in record r, or noValue.
+using Series = std::int16_t Record::*;
+
+// Can the line join records a and a + 1 (a temperature on both, no gap)?
+bool joined(const Timeline& timeline, std::size_t a) {
+    if (a + 1 >= timeline.records.size())
+        return false;
+    const Record& left = timeline.records[a];
+    const Record& right = timeline.records[a + 1];
+    return left.hasTemperature() && right.hasTemperature() &&
+           double(right.timeMs - left.timeMs) <= gapFactor * double(timeline.medianSpacingMs);
+}
+
+Lines seriesLines(const ChartLayout& layout, const Timeline& timeline,
+                  const std::vector<Column>& columns, Series series, Extent Column::*extent,
+                  double (ChartLayout::*yOf)(double) const, double scale) {
+    Lines lines;
+    const auto y = [&](std::int16_t raw) { return (layout.*yOf)(raw * scale); };
+    const double columnWidth =
+        layout.plot.width() / double(std::max<std::size_t>(columns.size(), 1));
+    const std::size_t first = timeline.lowerBound(layout.window.fromMs);
+    // Joins the record before the window to the first one in it.
+    if (first > 0 && joined(timeline, first - 1) &&
+        (timeline.records[first - 1].*series) != noValue)
+        lines.push_back({QPointF(layout.xOf(timeline.records[first - 1].timeMs),
+                                 y(timeline.records[first - 1].*series))});
+    bool open = !lines.empty();
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const Column& column = columns[i];
+        const Extent& e = column.*extent;
+        if (e.isEmpty() || column.temperature.isEmpty()) {
+            continue;
+        }
+        if (column.breakBefore || !open) {
+            lines.emplace_back();
+            open = true;
+        }
+        const double x = layout.plot.left() + (double(i) + 0.5) * columnWidth;
+        const std::int16_t firstValue = timeline.records[column.firstIndex].*series;
+        const std::int16_t lastValue = timeline.records[column.lastIndex].*series;
+        QPolygonF& line = lines.back();
+        if (column.firstIndex == column.lastIndex) { // one record: at its own time
+            line << QPointF(layout.xOf(timeline.records[column.firstIndex].timeMs),
+                            y(firstValue == noValue ? e.min : firstValue));
+            continue;
+        }
+        line << QPointF(x, y(firstValue == noValue ? e.min : firstValue));
+        if (e.min != e.max)
+            line << QPointF(x, y(e.min)) << QPointF(x, y(e.max));
+        line << QPointF(x, y(lastValue == noValue ? e.max : lastValue));
+    }
+    // And the last one in the window to the next record.
+    const std::size_t next = timeline.lowerBound(layout.window.toMs + 1);
+    if (open && next < timeline.records.size() && next > 0 && joined(timeline, next - 1) &&
+        (timeline.records[next].*series) != noValue)
+        lines.back() << QPointF(layout.xOf(timeline.records[next].timeMs),
+                                y(timeline.records[next].*series));
+    return lines;
+}
+
+void drawLines(QPainter& painter, const Lines& lines, const QColor& colour, double width) {
+    QPen pen(colour, width);
+    pen.setCosmetic(true);
+    pen.setJoinStyle(Qt::BevelJoin);
+    pen.setCapStyle(Qt::FlatCap);
+    painter.setPen(pen);
+    for (const QPolygonF& line : lines) {
+        if (line.size() == 1)
+            painter.drawPoint(line.front());
+        else
+            painter.drawPolyline(line);
+    }
+}
+
+QString degreesText(double value, double step) {
+    return QString::number(value, 'f', step < 1 ? 1 : 0);
+}
+
+} // namespace
+
+double ChartLayout::xOf(std::int64_t ms) const {
+    return plot.left() +
+           double(ms - window.fromMs) / double(std::max<qint64>(window.span(), 1)) * plot.width();
+}
+
+std::int64_t ChartLayout::timeAt(double x) const {
+    return window.fromMs +
+           std::int64_t(std::llround((x - plot.left()) / plot.width() * double(window.span())));
+}
+
+double ChartLayout::yOfDegrees(double degrees) const {
+    return plot.bottom() - (degrees - lowDegrees) / (highDegrees - lowDegrees) * plot.height();
+}
+
+double ChartLayout::yOfPower(double power) const {
+    return plot.bottom() - power / 100.0 * plot.height();
+}
+
+double niceStep(double low, double high, int labels) {
+    const double rough = std::max(high - low, 1e-9) / std::max(labels, 1);
+    const double decade = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * decade >= rough)
+            return m * decade;
+    return 10 * decade;
+}
+
+ChartLayout chartLayout(const QRectF& area, const TimeWindow& window, const Timeline& timeline,
+                        const DetailLevels& levels, const ChartOptions& options) {
+    const QFontMetricsF metrics(options.font);
+    ChartLayout layout;
+    layout.area = area;
+    layout.window = window;
+    const double line = metrics.height();
+    const double left = metrics.horizontalAdvance(QStringLiteral("0000.0")) + line;
+    const double right =
+        options.showPower ? metrics.horizontalAdvance(QStringLiteral("100 %")) + line : line;
+    layout.plot = area.adjusted(left, 1.6 * line, -right, -2.6 * line);
+
+    const std::size_t first = timeline.lowerBound(window.fromMs);
+    const std::size_t last = timeline.lowerBound(window.toMs + 1);
+    const Column shown = first < last ? levels.range(first, last) : Column{};
+    double low = 1e9;
+    double high = -1e9;
+    for (const Extent& e : {shown.temperature, shown.setpoint}) {
+        if (!e.isEmpty()) {
+            low = std::min(low, degrees(e.min));
+            high = std::max(high, degrees(e.max));
+        }
+    }
+    if (low > high) {
+        low = 0;
+        high = 100;
+    }
+    const double margin = std::max((high - low) * 0.05, 0.5);
+    low -= margin;
+    high += margin;
+    const double step = niceStep(low, high, std::max(2, int(layout.plot.height() / (2.5 * line))));
+    layout.lowDegrees = std::floor(low / step) * step;
+    layout.highDegrees = std::ceil(high / step) * step;
+    return layout;
+}
+
+void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& timeline,
+                const DetailLevels& levels, const ChartOptions& options) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, options.antialiased);
+    painter.setFont(options.font);
+    const QFontMetricsF metrics(options.font);
+    const double line = metrics.height();
+    const QRectF& plot = layout.plot;
+    painter.fillRect(layout.area, Qt::white);
+
+    // Gaps: a shaded band, at least a pixel wide so that a short outage shows
+    // at any zoom.
+    {
+        const auto& gaps = timeline.gaps;
+        auto gap = std::lower_bound(gaps.begin(), gaps.end(), layout.window.fromMs,
+                                    [](const Gap& g, std::int64_t t) { return g.toMs < t; });
+        for (; gap != gaps.end() && gap->fromMs <= layout.window.toMs; ++gap) {
+            const double x0 = std::max(plot.left(), layout.xOf(gap->fromMs));
+            const double x1 = std::min(plot.right(), layout.xOf(gap->toMs));
+            painter.fillRect(QRectF(x0, plot.top(), std::max(x1 - x0, 1.0), plot.height()),
+                             gapColour);
+        }
+    }
+
+    // Temperature grid and scale.
+    QPen grid(gridColour, 1);
+    grid.setCosmetic(true);
+    const double step = niceStep(layout.lowDegrees, layout.highDegrees,
+                                 std::max(2, int(plot.height() / (2.5 * line))));
+    painter.setPen(grid);
+    for (double d = layout.lowDegrees; d <= layout.highDegrees + step / 2; d += step) {
+        const double y = layout.yOfDegrees(d);
+        painter.setPen(grid);
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        painter.setPen(textColour);
+        painter.drawText(QRectF(layout.area.left(), y - line / 2,
+                                plot.left() - layout.area.left() - line / 3, line),
+                         Qt::AlignRight | Qt::AlignVCenter, degreesText(d, step));
+    }
+    if (options.showPower) {
+        painter.setPen(powerColour);
+        for (int p = 0; p <= 100; p += 25) {
+            const double y = layout.yOfPower(p);
+            painter.drawText(QRectF(plot.right() + line / 3, y - line / 2,
+                                    layout.area.right() - plot.right(), line),
+                             Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 %").arg(p));
+        }
+    }
+
+    // Time grid and labels.
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(layout.window.fromMs, timeline.zone);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(layout.window.toMs, timeline.zone);
+    const int spacing = int(metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 1.5 * line);
+    for (const TimeTick& tick : timeTicks(from, to, int(plot.width()), spacing)) {
+        const double x = layout.xOf(tick.time.toMSecsSinceEpoch());
+        painter.setPen(grid);
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        painter.setPen(textColour);
+        const QRectF below(x - spacing, plot.bottom() + line / 4, 2 * spacing, line);
+        painter.drawText(below, Qt::AlignHCenter | Qt::AlignTop, tick.label);
+        if (!tick.dateLabel.isEmpty())
+            painter.drawText(below.translated(0, line), Qt::AlignHCenter | Qt::AlignTop,
+                             tick.dateLabel);
+    }
+
+    // The curves, power first so that the temperatures lie on top.
+    const int count = std::max(1, int(std::lround(plot.width())));
+    const std::vector<Column> columns =
+        levels.columns(layout.window.fromMs, layout.window.toMs, count);
+    painter.setClipRect(plot);
+    const double width = options.antialiased ? 1.2 : 1.0;
+    if (options.showPower)
+        drawLines(painter,
+                  seriesLines(layout, timeline, columns, &Record::power, &Column::power,
+                              &ChartLayout::yOfPower, 1.0),
+                  powerColour, width);
+    drawLines(painter,
+              seriesLines(layout, timeline, columns, &Record::setpoint, &Column::setpoint,
+                          &ChartLayout::yOfDegrees, 0.1),
+              setpointColour, width);
+    drawLines(painter,
+              seriesLines(layout, timeline, columns, &Record::temperature, &Column::temperature,
+                          &ChartLayout::yOfDegrees, 0.1),
+              temperatureColour, width);
+    painter.setClipping(false);
+
+    painter.setPen(QPen(textColour, 0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(plot);
+
+    // Legend above the plot.
+    double x = plot.left();
+    const auto legend = [&](const QColor& colour, const QString& text) {
+        painter.fillRect(QRectF(x, plot.top() - 0.9 * line, line, line * 0.35), colour);
+        painter.setPen(textColour);
+        painter.drawText(QPointF(x + 1.4 * line, plot.top() - 0.5 * line), text);
+        x += 2.4 * line + metrics.horizontalAdvance(text);
+    };
+    legend(temperatureColour, QStringLiteral("Temperature °C"));
+    legend(setpointColour, QStringLiteral("Setpoint °C"));
+    if (options.showPower)
+        legend(powerColour, QStringLiteral("Power %"));
+    legend(gapColour.darker(115), QStringLiteral("No data"));
+    painter.restore();
+}
+
+} // namespace tkview

@@ -1,0 +1,15 @@
+#include "Recordings.h"
+
+namespace tkview {
+
+std::unique_ptr<Recordings> openRecordings(const QStringList& paths) {
+    auto open = std::make_unique<Recordings>();
+    ReadResult read = readRecordings(paths);
+    open->paths = paths;
+    open->timeline = std::move(read.timeline);
+    open->errors = std::move(read.errors);
+    open->levels = DetailLevels(open->timeline);
+    return open;
+}
+
+} // namespace tkview

@@ -1,0 +1,150 @@
+#include "Report.h"
+
+#include <QFileInfo>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include "ChartPainter.h"
+#include "Options.h"
+#include "Recordings.h"
+#include "Summary.h"
+#include "SummaryText.h"
+
+namespace tkview {
+
+namespace {
+
+// The page is drawn in points (1/72 inch): A4 landscape is 842 x 595.
+constexpr int pointsPerInch = 72;
+constexpr double margin = 36;
+
+QFont reportFont(double points, bool bold = false) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+QString writeReport(const QString& fileName, const Recordings& recordings, const ChartView& view,
+                    const QDateTime& madeAt) {
+    QPdfWriter pdf(fileName);
+    pdf.setResolution(pointsPerInch);
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape,
+                                  QMarginsF(0, 0, 0, 0), QPageLayout::Point));
+    pdf.setTitle(QStringLiteral("Recording report"));
+    pdf.setCreator(QStringLiteral("tkview ") + versionNumber());
+    QPainter painter;
+    if (!painter.begin(&pdf))
+        return QStringLiteral("cannot write %1").arg(fileName);
+
+    const Timeline& timeline = recordings.timeline;
+    const QRectF page(0, 0, pdf.width(), pdf.height());
+    const QRectF body = page.adjusted(margin, margin, -margin, -margin);
+    int pageNumber = 1;
+    const QString footer =
+        QStringLiteral("tkview %1 · report made %2")
+            .arg(versionNumber(), madeAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")));
+    const auto drawFooter = [&] {
+        painter.setFont(reportFont(7.5));
+        painter.setPen(Qt::darkGray);
+        const QRectF line(body.left(), body.bottom() - 10, body.width(), 12);
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, footer);
+        painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("page %1").arg(pageNumber));
+        painter.setPen(Qt::black);
+    };
+
+    double y = body.top();
+    painter.setFont(reportFont(15, true));
+    painter.drawText(QPointF(body.left(), y + 15), QStringLiteral("Recording report"));
+    const Summary summary =
+        summarize(timeline, view.window.fromMs, view.window.toMs, view.bandDegrees);
+    painter.setFont(reportFont(9.5));
+    painter.drawText(QPointF(body.left(), y + 32),
+                     QStringLiteral("Period: %1 to %2 (%3)")
+                         .arg(timeText(view.window.fromMs, timeline.zone),
+                              timeText(view.window.toMs, timeline.zone),
+                              durationText(view.window.span())));
+    y += 44;
+
+    // Summary on the left, chart on the right.
+    const double summaryWidth = 250;
+    const double valueIndent = 78;
+    const QRectF chartArea(body.left() + summaryWidth + 10, y, body.width() - summaryWidth - 10,
+                           300);
+    painter.setFont(reportFont(9.5, true));
+    painter.drawText(QPointF(body.left(), y + 12), QStringLiteral("Summary"));
+    double sy = y + 28;
+    for (const auto& [name, value] : summaryLines(summary, timeline.zone)) {
+        painter.setFont(reportFont(8));
+        painter.setPen(Qt::darkGray);
+        painter.drawText(QPointF(body.left(), sy), name);
+        painter.setPen(Qt::black);
+        painter.setFont(reportFont(8.5));
+        const QFontMetricsF metrics(painter.font());
+        painter.drawText(QPointF(body.left() + valueIndent, sy),
+                         metrics.elidedText(value, Qt::ElideRight, summaryWidth - valueIndent));
+        sy += 16;
+    }
+    ChartOptions options;
+    options.showPower = view.showPower;
+    options.antialiased = true;
+    options.font = reportFont(7);
+    const ChartLayout layout =
+        chartLayout(chartArea, view.window, timeline, recordings.levels, options);
+    paintChart(painter, layout, timeline, recordings.levels, options);
+    y = std::max(sy, chartArea.bottom()) + 14;
+
+    // The files, over as many pages as they need.
+    const double rowHeight = 12;
+    const auto drawFileHeader = [&] {
+        painter.setFont(reportFont(9.5, true));
+        painter.drawText(QPointF(body.left(), y + 10), QStringLiteral("Files"));
+        y += 16;
+        painter.setFont(reportFont(7.5, true));
+        painter.drawText(QPointF(body.left(), y + 9), QStringLiteral("Name"));
+        painter.drawText(QPointF(body.left() + 230, y + 9), QStringLiteral("Records"));
+        painter.drawText(QPointF(body.left() + 290, y + 9), QStringLiteral("SHA-256"));
+        y += rowHeight;
+    };
+    drawFileHeader();
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setPointSizeF(7.5);
+    for (const SourceFile& file : timeline.files) {
+        if (y + rowHeight > body.bottom() - 16) {
+            drawFooter();
+            pdf.newPage();
+            ++pageNumber;
+            y = body.top();
+            drawFileHeader();
+        }
+        painter.setFont(reportFont(7.5));
+        painter.drawText(QPointF(body.left(), y + 9), file.name);
+        painter.drawText(QRectF(body.left() + 230, y, 50, rowHeight), Qt::AlignRight | Qt::AlignTop,
+                         QString::number(file.records));
+        painter.setFont(mono);
+        painter.drawText(QPointF(body.left() + 290, y + 9),
+                         QString::fromLatin1(file.sha256.toHex()));
+        y += rowHeight;
+    }
+    if (timeline.skippedCount > 0 || !timeline.overlaps.empty()) {
+        painter.setFont(reportFont(7.5));
+        painter.drawText(QPointF(body.left(), y + 12),
+                         QStringLiteral("Lines that could not be read and were skipped: %1. "
+                                        "Files that overlap in time: %2.")
+                             .arg(timeline.skippedCount)
+                             .arg(timeline.overlaps.size()));
+    }
+    drawFooter();
+    if (!painter.end() || !QFileInfo(fileName).isFile())
+        return QStringLiteral("cannot write %1").arg(fileName);
+    return {};
+}
+
+} // namespace tkview

@@ -1,0 +1,269 @@
+#include "ViewerWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+
+#include "ChartExport.h"
+#include "ChartWidget.h"
+#include "CsvExport.h"
+#include "Options.h"
+#include "Report.h"
+#include "Summary.h"
+#include "SummaryPanel.h"
+#include "SummaryText.h"
+
+namespace tkview {
+
+namespace {
+
+constexpr int recentCount = 10;
+const QString recentKey = QStringLiteral("recent");
+
+QSettings settings() {
+    return QSettings(QStringLiteral("tkcontrol"), QStringLiteral("tkview"));
+}
+
+// The lines that could not be read and the files refused, for a message box.
+QString readingProblems(const Recordings& recordings) {
+    QStringList lines = recordings.errors;
+    const Timeline& timeline = recordings.timeline;
+    for (const SkippedLine& skipped : timeline.skipped)
+        lines << QStringLiteral("%1, line %2: %3")
+                     .arg(skipped.file)
+                     .arg(skipped.lineNumber)
+                     .arg(skipped.reason);
+    if (timeline.skippedCount > qint64(timeline.skipped.size()))
+        lines << QStringLiteral("… %1 lines skipped in all.").arg(timeline.skippedCount);
+    for (const Overlap& overlap : timeline.overlaps)
+        lines << QStringLiteral("%1 and %2 overlap from %3 to %4.")
+                     .arg(timeline.files[std::size_t(overlap.firstFile)].name,
+                          timeline.files[std::size_t(overlap.secondFile)].name,
+                          timeText(overlap.fromMs, timeline.zone),
+                          timeText(overlap.toMs, timeline.zone));
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+ViewerWindow::ViewerWindow(QWidget* parent)
+    : QMainWindow(parent), m_chart(new ChartWidget), m_summary(new SummaryPanel) {
+    setWindowTitle(QStringLiteral("TK840 TK960 Recordings"));
+    setAcceptDrops(true);
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(m_chart);
+    splitter->addWidget(m_summary);
+    splitter->setStretchFactor(0, 1);
+    splitter->setCollapsible(0, false);
+    setCentralWidget(splitter);
+    buildMenus();
+    m_summaryTimer.setSingleShot(true);
+    m_summaryTimer.setInterval(40);
+    connect(&m_summaryTimer, &QTimer::timeout, this, &ViewerWindow::updateSummary);
+    connect(m_chart, &ChartWidget::windowChanged, this, [this] { m_summaryTimer.start(); });
+    connect(m_summary, &SummaryPanel::bandChanged, this, &ViewerWindow::updateSummary);
+    resize(1200, 700);
+    statusBar()->showMessage(QStringLiteral("No recording open"));
+}
+
+ViewerWindow::~ViewerWindow() = default;
+
+void ViewerWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&Open files…"), QKeySequence::Open, this,
+                    &ViewerWindow::openFiles);
+    file->addAction(QStringLiteral("Open &folder…"), this, &ViewerWindow::openFolder);
+    m_recentMenu = file->addMenu(QStringLiteral("Open &recent"));
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &ViewerWindow::fillRecentMenu);
+    file->addSeparator();
+    m_exportActions << file->addAction(QStringLiteral("Export chart as &PNG…"), this,
+                                       [this] { exportChart(QStringLiteral("png")); });
+    m_exportActions << file->addAction(QStringLiteral("Export chart as &SVG…"), this,
+                                       [this] { exportChart(QStringLiteral("svg")); });
+    m_exportActions << file->addAction(QStringLiteral("Export &report (PDF)…"), this,
+                                       &ViewerWindow::exportReport);
+    m_exportActions << file->addAction(QStringLiteral("Export for a spreadsheet"), this,
+                                       &ViewerWindow::exportSpreadsheet);
+    for (QAction* action : m_exportActions)
+        action->setEnabled(false);
+    file->addSeparator();
+    file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    QAction* power = view->addAction(QStringLiteral("Show &power"));
+    power->setCheckable(true);
+    power->setChecked(true);
+    connect(power, &QAction::toggled, m_chart, &ChartWidget::setShowPower);
+    view->addAction(QStringLiteral("Show &all"), QKeySequence(Qt::Key_Home), m_chart,
+                    &ChartWidget::showAll);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About tkview"), this, [this] {
+        QMessageBox::about(
+            this, QStringLiteral("About tkview"),
+            QStringLiteral("<p><b>tkview %1</b></p><p>Viewer for TK840 and TK960 recordings.</p>"
+                           "<p>Wheel: zoom around the mouse. Drag: pan. Right drag or Shift "
+                           "drag: zoom to a range. Keys + − ← → Home. Double click: show "
+                           "all.</p>")
+                .arg(versionNumber()));
+    });
+}
+
+void ViewerWindow::openFiles() {
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, QStringLiteral("Open recordings"), QString(),
+        QStringLiteral("Recordings (REC_*.csv *.csv);;All files (*)"));
+    if (!files.isEmpty())
+        openPaths(files);
+}
+
+void ViewerWindow::openFolder() {
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Open a folder of recordings"));
+    if (!folder.isEmpty())
+        openPaths({folder});
+}
+
+void ViewerWindow::openPaths(const QStringList& paths) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    auto opened = openRecordings(paths);
+    m_chart->setRecordings(nullptr);
+    m_recordings = std::move(opened);
+    m_chart->setRecordings(m_recordings->timeline.isEmpty() ? nullptr : m_recordings.get());
+    QApplication::restoreOverrideCursor();
+    const Timeline& timeline = m_recordings->timeline;
+    for (QAction* action : m_exportActions)
+        action->setEnabled(!timeline.isEmpty());
+    rememberRecent(paths);
+    QStringList names;
+    for (const SourceFile& source : timeline.files)
+        names << source.name;
+    setWindowTitle(names.isEmpty() ? QStringLiteral("TK840 TK960 Recordings")
+                                   : QStringLiteral("%1 – TK840 TK960 Recordings")
+                                         .arg(names.size() == 1
+                                                  ? names.front()
+                                                  : QStringLiteral("%1 files").arg(names.size())));
+    statusBar()->showMessage(QStringLiteral("%1 files, %2 records, %3 lines skipped")
+                                 .arg(timeline.files.size())
+                                 .arg(timeline.records.size())
+                                 .arg(timeline.skippedCount));
+    updateSummary();
+    const QString problems = readingProblems(*m_recordings);
+    if (!problems.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("tkview"),
+                        timeline.isEmpty() ? QStringLiteral("Nothing could be read.")
+                                           : QStringLiteral("Some lines or files could not be "
+                                                            "read; the rest is shown."),
+                        QMessageBox::Ok, this);
+        box.setDetailedText(problems);
+        box.exec();
+    }
+}
+
+void ViewerWindow::rememberRecent(const QStringList& paths) {
+    QSettings store = settings();
+    QStringList recent = store.value(recentKey).toStringList();
+    for (const QString& path : paths) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        recent.removeAll(absolute);
+        recent.prepend(absolute);
+    }
+    store.setValue(recentKey, recent.mid(0, recentCount));
+}
+
+void ViewerWindow::fillRecentMenu() {
+    m_recentMenu->clear();
+    const QStringList recent = settings().value(recentKey).toStringList();
+    for (const QString& path : recent)
+        m_recentMenu->addAction(path, this, [this, path] { openPaths({path}); });
+    if (recent.isEmpty())
+        m_recentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
+}
+
+void ViewerWindow::updateSummary() {
+    if (!m_recordings)
+        return;
+    const TimeWindow window = m_chart->window();
+    m_summary->showSummary(
+        summarize(m_recordings->timeline, window.fromMs, window.toMs, m_summary->band()),
+        m_recordings->timeline.zone);
+}
+
+QString ViewerWindow::askExportName(const QString& title, const QString& suffix,
+                                    const QString& filter) {
+    QString folder;
+    if (m_recordings && !m_recordings->timeline.files.empty())
+        folder = QFileInfo(m_recordings->timeline.files.front().path).absolutePath();
+    QString name = QFileDialog::getSaveFileName(this, title, folder, filter);
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
+        name += QLatin1Char('.') + suffix;
+    return name;
+}
+
+void ViewerWindow::reportResult(const QString& error, const QString& fileName) {
+    if (error.isEmpty())
+        statusBar()->showMessage(QStringLiteral("Written: %1").arg(fileName), 10000);
+    else
+        QMessageBox::warning(this, QStringLiteral("tkview"), error);
+}
+
+void ViewerWindow::exportChart(const QString& suffix) {
+    const QString name =
+        askExportName(QStringLiteral("Export the chart"), suffix,
+                      suffix == QLatin1String("png") ? QStringLiteral("PNG pictures (*.png)")
+                                                     : QStringLiteral("SVG drawings (*.svg)"));
+    if (name.isEmpty() || !m_recordings)
+        return;
+    const ChartView view{m_chart->window(), m_chart->showPower(), m_summary->band()};
+    const QSize size = m_chart->size();
+    reportResult(suffix == QLatin1String("png")
+                     ? writeChartPng(name, *m_recordings, view, size * devicePixelRatio())
+                     : writeChartSvg(name, *m_recordings, view, size),
+                 name);
+}
+
+void ViewerWindow::exportReport() {
+    const QString name = askExportName(QStringLiteral("Export a report"), QStringLiteral("pdf"),
+                                       QStringLiteral("PDF documents (*.pdf)"));
+    if (name.isEmpty() || !m_recordings)
+        return;
+    const ChartView view{m_chart->window(), m_chart->showPower(), m_summary->band()};
+    reportResult(writeReport(name, *m_recordings, view, QDateTime::currentDateTime()), name);
+}
+
+void ViewerWindow::exportSpreadsheet() {
+    const QString name = askExportName(QStringLiteral("Export for a spreadsheet"),
+                                       QStringLiteral("csv"), QStringLiteral("CSV files (*.csv)"));
+    if (name.isEmpty() || !m_recordings)
+        return;
+    const TimeWindow window = m_chart->window();
+    reportResult(writeCsv(name, m_recordings->timeline, window.fromMs, window.toMs), name);
+}
+
+void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void ViewerWindow::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    if (!paths.isEmpty()) {
+        event->acceptProposedAction();
+        openPaths(paths);
+    }
+}
+
+} // namespace tkview
