@@ -1,6 +1,8 @@
 #include "Verification.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sodium.h>
 
@@ -114,6 +116,22 @@ Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes) {
     QFile seal(path + sealSuffix);
     return verify(fileBytes,
                   seal.open(QIODevice::ReadOnly) ? std::optional(seal.readAll()) : std::nullopt);
+}
+
+QStringList filesToVerify(const QStringList& paths) {
+    QStringList files;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        const QDir folder(path);
+        for (const QString& name :
+             folder.entryList({QStringLiteral("REC_*.csv"), QStringLiteral("audit.log")},
+                              QDir::Files, QDir::Name))
+            files << folder.filePath(name);
+    }
+    return files;
 }
 
 QString verdictText(const Verdict& verdict) {

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -40,5 +41,9 @@ Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes);
 
 // "sealed: 12 records intact, key 0123456789abcdef", "altered at line 5"...
 QString verdictText(const Verdict& verdict);
+
+// The files a verification of paths covers: a folder stands for its
+// recordings (REC_*.csv) and its audit.log, in name order.
+QStringList filesToVerify(const QStringList& paths);
 
 } // namespace sealing
