@@ -22,8 +22,6 @@ namespace {
 // The page is drawn in points (1/72 inch): A4 landscape is 842 x 595.
 constexpr int pointsPerInch = 72;
 constexpr double margin = 36;
-// Right of the SHA-256's 64 digits.
-constexpr double sealColumn = 585;
 
 QFont reportFont(double points, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -114,14 +112,13 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         painter.drawText(QPointF(body.left(), y + 9), QStringLiteral("Name"));
         painter.drawText(QPointF(body.left() + 230, y + 9), QStringLiteral("Records"));
         painter.drawText(QPointF(body.left() + 290, y + 9), QStringLiteral("SHA-256"));
-        painter.drawText(QPointF(body.left() + sealColumn, y + 9), QStringLiteral("Seal"));
         y += rowHeight;
     };
     drawFileHeader();
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPointSizeF(7.5);
     for (const SourceFile& file : timeline.files) {
-        if (y + rowHeight > body.bottom() - 16) {
+        if (y + 2 * rowHeight > body.bottom() - 16) {
             drawFooter();
             pdf.newPage();
             ++pageNumber;
@@ -135,11 +132,12 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         painter.setFont(mono);
         painter.drawText(QPointF(body.left() + 290, y + 9),
                          QString::fromLatin1(file.sha256.toHex()));
-        painter.setFont(reportFont(6.5));
-        painter.drawText(
-            QPointF(body.left() + sealColumn, y + 9),
-            painter.fontMetrics().elidedText(sealing::verdictText(sealing::verifyFile(file.path)),
-                                             Qt::ElideRight, int(body.width() - sealColumn)));
+        // The seal's verdict under the checksum.
+        y += rowHeight;
+        painter.setFont(reportFont(7.5));
+        painter.drawText(QPointF(body.left() + 290, y + 9),
+                         QStringLiteral("Seal: ") +
+                             sealing::verdictText(sealing::verifyFile(file.path)));
         y += rowHeight;
     }
     if (timeline.skippedCount > 0 || !timeline.overlaps.empty()) {
