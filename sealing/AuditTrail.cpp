@@ -43,8 +43,8 @@ QString hostName() {
     return QSysInfo::machineHostName();
 }
 
-AuditTrail::AuditTrail(QString path, std::optional<SealKey> key, QString program, QString version,
-                       AuditClock clock, QObject* parent)
+AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QString& program,
+                       const QString& version, AuditClock clock, QObject* parent)
     : QObject(parent), m_path(std::move(path)),
       m_source(systemUserName() + QLatin1Char(';') + hostName() + QLatin1Char(';') + program +
                QLatin1Char(' ') + version),

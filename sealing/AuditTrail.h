@@ -40,8 +40,8 @@ public:
     // Appends to path (audit.log); key signs its seal, none leaves it
     // unsealed. An existing trail that is not intact gets a line saying so
     // before the first event, and is sealed again from there.
-    AuditTrail(QString path, std::optional<SealKey> key, QString program, QString version,
-               AuditClock clock = {}, QObject* parent = nullptr);
+    AuditTrail(QString path, const std::optional<SealKey>& key, const QString& program,
+               const QString& version, AuditClock clock = {}, QObject* parent = nullptr);
     ~AuditTrail() override;
 
     // One event; the clock's own events come first when it moved.
