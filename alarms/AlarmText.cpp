@@ -40,6 +40,25 @@ QString stateWord(AlarmState state) {
     return {};
 }
 
+QString auditEvent(const AlarmChange& change, const AlarmStatus& status) {
+    const QString name = alarmName(change.alarm);
+    switch (change.to) {
+    case AlarmState::ActiveUnacknowledged:
+        return QStringLiteral("alarm raised: ") + bandText(change.alarm, status);
+    case AlarmState::ActiveAcknowledged:
+        return QStringLiteral("alarm acknowledged: ") + name;
+    case AlarmState::ClearedUnacknowledged:
+        return QStringLiteral("alarm cleared: ") + name;
+    case AlarmState::Normal:
+        // An acknowledged alarm that clears, or a cleared one acknowledged.
+        return (change.from == AlarmState::ClearedUnacknowledged
+                    ? QStringLiteral("alarm acknowledged: ")
+                    : QStringLiteral("alarm cleared: ")) +
+               name;
+    }
+    return {};
+}
+
 QString bandText(Alarm alarm, const AlarmStatus& status) {
     const QString since =
         QStringLiteral(" since ") + status.since.toString(QStringLiteral("HH:mm:ss"));

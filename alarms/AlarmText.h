@@ -18,6 +18,11 @@ QString stateWord(AlarmState state);
 // alarm has no value: "Link lost since 14:05:29".
 QString bandText(Alarm alarm, const AlarmStatus& status);
 
+// The audit trail's line for a change: "alarm raised: High temperature
+// 312.4 °C since 14:05:29", "alarm acknowledged: High temperature", "alarm
+// cleared: Link lost".
+QString auditEvent(const AlarmChange& change, const AlarmStatus& status);
+
 // What the window's band shows: the most pressing alarm (waiting for the
 // operator before acknowledged, acknowledged before cleared; high before
 // deviation before link) in its colour, and how many others there are.

@@ -25,6 +25,7 @@
 #include "PortAccess.h"
 #include "PortFailureText.h"
 #include "PortsSection.h"
+#include "ProgramSeals.h"
 #include "Recorder.h"
 #include "Settings.h"
 
@@ -183,6 +184,15 @@ void Form1::createControls() {
     connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
     connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
             &QAbstractButton::setText);
+    connect(m_recorder, &recording::Recorder::recordingChanged, this,
+            [this](bool on, const QString& file) {
+                on ? m_seals->recordingStarted(file) : m_seals->recordingStopped(file);
+            });
+    // The audit trail hears of the port at each open and at each poll.
+    connect(m_session, &tklink::ControllerSession::portOpenTried, this,
+            [this](bool opened) { m_seals->portState(opened, serialPort().deviceName()); });
+    connect(poll, &tklink::PollCycle::pollEnded, this,
+            [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); });
 }
 
 void Form1::open_port() {
@@ -210,6 +220,10 @@ void Form1::showParameters() {
              // For "Find controller", which has it reopened with open_port.
              [this] { m_session->releasePort(); },
              [this] { m_session->applyAlarmSettings(); }});
+        connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
+            m_seals->settingsSaved(m_savedSettings, settings::settingsEntries());
+            m_savedSettings = settings::settingsEntries();
+        });
     }
     m_parameters->show();
     m_parameters->raise();
@@ -226,6 +240,11 @@ void Form1::load() {
                           read.reason);
     tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
+    m_seals = std::make_unique<sealing::ProgramSeals>(
+        sealing::userKeyPath(), QStringLiteral("tkcontrol"),
+        QString::fromLatin1(versionText).section(QLatin1Char(' '), -1));
+    m_seals->sealRecordsOf(m_recorder->writer());
+    m_savedSettings = settings::settingsEntries();
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
     Data::measureHistory.assign(Data::historySize, 0.0f);
@@ -274,6 +293,7 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
     const bool waiting = rules.unacknowledged();
     setWindowTitle(waiting ? QStringLiteral("ALARM – ") + windowTitleText : windowTitleText);
     m_tone->setRinging(waiting && Data::alarms.sound);
+    m_seals->event(alarms::auditEvent(change, rules.status(change.alarm)));
     if (change.to == alarms::AlarmState::ActiveUnacknowledged)
         m_notifier->notify(QStringLiteral("ALARM – ") + alarms::alarmName(change.alarm),
                            alarms::bandText(change.alarm, rules.status(change.alarm)));

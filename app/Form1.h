@@ -10,6 +10,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <utility>
 
 #include "SerialPortControl.h"
 
@@ -26,6 +28,9 @@ class QTimer;
 
 namespace recording {
 class Recorder;
+}
+namespace sealing {
+class ProgramSeals;
 }
 namespace settings {
 class Parameters_dialog;
@@ -108,6 +113,10 @@ private:
     AlarmBand* m_alarmBand = nullptr;
     AlarmNotifier* m_notifier = nullptr;
     AlarmTone* m_tone = nullptr;
+    // The key, the recordings' seals and audit.log: "stopped" goes in with
+    // the window.
+    std::unique_ptr<sealing::ProgramSeals> m_seals;
+    QList<std::pair<QString, QString>> m_savedSettings;
 };
 
 } // namespace app

@@ -34,21 +34,24 @@ QString withHeader(const QString& text, const QString& header, bool empty) {
 
 #ifdef Q_OS_WIN
 
-bool appendText(const QString& fileName, const QString& text, const QString& header) {
+AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header,
+                         const BeforeWrite& beforeWrite) {
     if (QFileInfo::exists(fileName) && !QFileInfo(fileName).isFile())
-        return false;
+        return {};
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return false;
+        return {};
     const qint64 sizeBefore = file.size();
     const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
+    if (beforeWrite)
+        beforeWrite(sizeBefore, bytes);
     const qint64 written = file.write(bytes);
     bool ok = written == bytes.size() && ::_commit(file.handle()) == 0;
     if (!ok && written > 0)
         file.resize(sizeBefore);
     file.close();
     // NTFS journals its directory entries itself.
-    return ok && file.error() == QFileDevice::NoError;
+    return {ok && file.error() == QFileDevice::NoError, sizeBefore, bytes};
 }
 
 #else
@@ -86,16 +89,19 @@ int openForAppend(const QByteArray& path, bool& created) {
     return fd;
 }
 
-bool appendText(const QString& fileName, const QString& text, const QString& header) {
+AppendOutcome appendText(const QString& fileName, const QString& text, const QString& header,
+                         const BeforeWrite& beforeWrite) {
     bool created = false;
     const int fd = openForAppend(QFile::encodeName(fileName), created);
     if (fd < 0) {
         qCDebug(lcRecording) << "open" << fileName << qt_error_string(errno);
-        return false;
+        return {};
     }
     struct stat info {};
     const off_t sizeBefore = ::fstat(fd, &info) == 0 ? info.st_size : -1;
     const QByteArray bytes = encoded(withHeader(text, header, sizeBefore == 0));
+    if (beforeWrite && sizeBefore >= 0)
+        beforeWrite(qint64(sizeBefore), bytes);
     // One write: a short one is a failure, never continued, so that the line
     // is cut back whole below.
     const ssize_t written = ::write(fd, bytes.constData(), std::size_t(bytes.size()));
@@ -122,7 +128,7 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
     // still takes files).
     if (ok && created && !syncDirectoryOf(fileName))
         qCDebug(lcRecording) << "could not sync the directory of" << fileName;
-    return ok;
+    return {ok, qint64(sizeBefore), bytes};
 }
 
 #endif
@@ -131,7 +137,32 @@ bool appendText(const QString& fileName, const QString& text, const QString& hea
 
 bool appendToRecordFile(const QString& fileName, const QString& text,
                         const QString& newFileHeader) {
-    return appendText(fileName, text, newFileHeader);
+    return appendText(fileName, text, newFileHeader, {}).ok;
+}
+
+AppendOutcome appendRecord(const QString& fileName, const QString& text,
+                           const QString& newFileHeader, const BeforeWrite& beforeWrite) {
+    return appendText(fileName, text, newFileHeader, beforeWrite);
+}
+
+bool makeReadOnly(const QString& fileName) {
+    if (!QFileInfo::exists(fileName))
+        return true;
+    const QFileDevice::Permissions writable = QFileDevice::WriteOwner | QFileDevice::WriteUser |
+                                              QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const bool ok = QFile::setPermissions(fileName, QFile::permissions(fileName) & ~writable);
+    if (!ok)
+        qCWarning(lcRecording) << "could not make" << fileName << "read-only";
+    return ok;
+}
+
+} // namespace recording
+
+namespace recording {
+
+bool makeWritable(const QString& fileName) {
+    return QFile::setPermissions(fileName, QFile::permissions(fileName) | QFileDevice::WriteOwner |
+                                               QFileDevice::WriteUser);
 }
 
 } // namespace recording

@@ -8,8 +8,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace recording {
@@ -23,6 +25,7 @@ struct Job {
     QString fileName;
     QString line;
     QDateTime when;
+    bool reopen = false;
 };
 
 } // namespace
@@ -33,22 +36,65 @@ struct RecordWriter::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<Job> job; // queued or being written
+    std::deque<QString> finishing;
+    std::set<QString> finished; // by this writer: the only ones it reopens
     bool stopping = false;
     RecordWriter* owner = nullptr; // cleared under the mutex when it goes
-    AppendFunction append = [](const QString& fileName, const QString& text) {
-        return appendToRecordFile(fileName, text, headerLine());
-    };
+    AppendFunction append;         // empty: appendRecord with the header
+    std::shared_ptr<FileCompanion> companion;
+
+    // The record and what goes beside it in one step, so a seal never
+    // overtakes its record nor lags a record behind the next.
+    bool write(const Job& current, const AppendFunction& custom,
+               const std::shared_ptr<FileCompanion>& beside) {
+        if (current.reopen && finished.erase(current.fileName) > 0)
+            makeWritable(current.fileName);
+        if (custom)
+            return custom(current.fileName, current.line);
+        BeforeWrite before;
+        if (beside)
+            before = [&](qint64 sizeBefore, const QByteArray& bytes) {
+                beside->aboutToWrite(current.fileName, sizeBefore, bytes);
+            };
+        const AppendOutcome outcome =
+            appendRecord(current.fileName, current.line, headerLine(), before);
+        if (beside)
+            beside->written(current.fileName, outcome);
+        return outcome.ok;
+    }
+
+    void finishFiles(std::unique_lock<std::mutex>& lock) {
+        while (!finishing.empty()) {
+            const QString fileName = finishing.front();
+            finishing.pop_front();
+            const std::shared_ptr<FileCompanion> beside = companion;
+            finished.insert(fileName);
+            lock.unlock();
+            makeReadOnly(fileName);
+            if (beside)
+                beside->finished(fileName);
+            lock.lock();
+        }
+    }
 
     void run() {
         std::unique_lock lock(mutex);
         for (;;) {
-            changed.wait(lock, [this] { return stopping || job; });
-            if (!job)
-                return;
+            changed.wait(lock, [this] { return stopping || job || !finishing.empty(); });
+            // A finish asked for while a record was in flight came after that
+            // record, and one asked for while idle came before the next.
+            finishFiles(lock);
+            if (!job) {
+                changed.notify_all();
+                if (stopping)
+                    return;
+                continue;
+            }
             const Job current = *job;
-            const AppendFunction write = append;
+            const AppendFunction custom = append;
+            const std::shared_ptr<FileCompanion> beside = companion;
             lock.unlock();
-            const bool ok = write(current.fileName, current.line);
+            const bool ok = write(current, custom, beside);
             lock.lock();
             job.reset();
             changed.notify_all();
@@ -81,19 +127,21 @@ RecordWriter::~RecordWriter() {
     m_shared->changed.notify_all();
 }
 
-bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when) {
+bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when,
+                          bool reopen) {
     const std::lock_guard lock(m_shared->mutex);
     if (m_shared->job)
         return false;
-    m_shared->job = Job{fileName, line, when};
+    m_shared->job = Job{fileName, line, when, reopen};
     m_shared->changed.notify_all();
     return true;
 }
 
 bool RecordWriter::waitForIdle(int ms) {
     std::unique_lock lock(m_shared->mutex);
-    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms),
-                                      [this] { return !m_shared->job; });
+    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms), [this] {
+        return !m_shared->job && m_shared->finishing.empty();
+    });
 }
 
 bool RecordWriter::busy() const {
@@ -104,6 +152,17 @@ bool RecordWriter::busy() const {
 void RecordWriter::setAppendFunction(AppendFunction append) {
     const std::lock_guard lock(m_shared->mutex);
     m_shared->append = std::move(append);
+}
+
+void RecordWriter::setCompanion(std::shared_ptr<FileCompanion> companion) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->companion = std::move(companion);
+}
+
+void RecordWriter::finish(const QString& fileName) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->finishing.push_back(fileName);
+    m_shared->changed.notify_all();
 }
 
 } // namespace recording

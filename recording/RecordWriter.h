@@ -15,6 +15,22 @@
 
 namespace recording {
 
+struct AppendOutcome;
+
+// What goes beside the files a writer writes (their seals). Called on the
+// writer's thread, in the order of the writes.
+class FileCompanion {
+public:
+    virtual ~FileCompanion() = default;
+    // Just before each write of the default append, and after it, whatever
+    // its outcome.
+    virtual void aboutToWrite(const QString& fileName, qint64 sizeBefore,
+                              const QByteArray& bytes) = 0;
+    virtual void written(const QString& fileName, const AppendOutcome& outcome) = 0;
+    // Once a finished file has been made read-only.
+    virtual void finished(const QString& fileName) = 0;
+};
+
 class RecordWriter : public QObject {
     Q_OBJECT
 
@@ -33,13 +49,20 @@ public:
     // Queues one record (a header line or a record line, CR LF included); a
     // file it creates starts with the header line. False, and nothing queued,
     // while the previous record is still being written: the caller reports
-    // the record as lost.
-    bool append(const QString& fileName, const QString& line, const QDateTime& when);
+    // the record as lost. With reopen, a file this writer finished is made
+    // writable again first (a recording started again within its second).
+    bool append(const QString& fileName, const QString& line, const QDateTime& when,
+                bool reopen = false);
     // Waits up to ms for the record in flight; true when none is left.
     bool waitForIdle(int ms);
     bool busy() const;
 
     void setAppendFunction(AppendFunction append);
+    void setCompanion(std::shared_ptr<FileCompanion> companion);
+
+    // The file will get no more records: once the writes queued before are
+    // done, it is made read-only (and the companion told).
+    void finish(const QString& fileName);
 
 Q_SIGNALS:
     // On the caller's thread, once per append() that returned true, in order.

@@ -49,7 +49,7 @@ void Recorder::start() {
     // A recording that cannot even write its header would show "started" and
     // then nothing but errors: it starts once its header is written, and a
     // click while the medium still holds a write is refused.
-    if (!m_writer->append(name, headerLine(), started)) {
+    if (!m_writer->append(name, headerLine(), started, true)) {
         const bool startInFlight =
             std::any_of(m_pending.begin(), m_pending.end(),
                         [](const auto& p) { return p.first == Pending::Start; });
@@ -62,10 +62,12 @@ void Recorder::start() {
 }
 
 void Recorder::stop() {
+    m_writer->finish(Data::recordFileName);
     Q_EMIT statusText(QStringLiteral("Recording stopped."));
     Data::recordingActive = 0;
     m_folderLock->release();
     Q_EMIT captionChanged(QStringLiteral("Start recording"));
+    Q_EMIT recordingChanged(false, Data::recordFileName);
 }
 
 void Recorder::tick() {
@@ -108,6 +110,7 @@ void Recorder::written(bool ok, const QDateTime& when) {
                           QLatin1String(" started."));
         Data::recordingActive = recordingOn;
         Q_EMIT captionChanged(QStringLiteral("Stop recording"));
+        Q_EMIT recordingChanged(true, Data::recordFileName);
     } else if (Data::recordingActive != 0) {
         // A record that lands after the click on stop leaves "Recording
         // stopped." in place.

@@ -48,6 +48,8 @@ Q_SIGNALS:
     void statusText(const QString& text);
     // The new caption of Start_stop_recording.
     void captionChanged(const QString& caption);
+    // A recording into fileName began (its header written) or ended.
+    void recordingChanged(bool on, const QString& fileName);
 
 private:
     void start();

@@ -418,6 +418,7 @@ void Parameters_dialog::closeAndSave() {
         refuse(QStringLiteral("Not saved: ") + saved.reason);
         return;
     }
+    Q_EMIT this->saved();
     close();
 }
 

@@ -47,6 +47,10 @@ public:
     explicit Parameters_dialog(Actions actions, QWidget* parent = nullptr);
     ~Parameters_dialog() override;
 
+Q_SIGNALS:
+    // "Close" saved the settings file.
+    void saved();
+
 private:
     void createControls();
     void load();

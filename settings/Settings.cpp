@@ -96,17 +96,22 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     return result;
 }
 
+QList<std::pair<QString, QString>> settingsEntries() {
+    return {
+        {QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
+        {QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
+        {QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
+        {QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
+        {QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
+        {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
+    };
+}
+
 ProfileWrite saveSettings(const QString& section, const QString& path) {
-    ProfileWrite written = writeProfileEntries(
-        QList<ProfileEntry>{
-            {section, QStringLiteral("ComPortNum"), QString::number(Data::comPortNum)},
-            {section, QStringLiteral("ComPortSpeed"), Data::comPortSpeed},
-            {section, QStringLiteral("interv_record"), QString::number(Data::intervRecord)},
-            {section, QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
-            {section, QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
-            {section, QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
-        } + changedAlarmKeys(path),
-        path);
+    QList<ProfileEntry> entries;
+    for (const auto& [key, value] : settingsEntries())
+        entries.append({section, key, value});
+    ProfileWrite written = writeProfileEntries(entries + changedAlarmKeys(path), path);
     // "Close" is where the operator asks for conf.ini to count again: its
     // [Ports] entries too, as written with the six keys.
     if (written)

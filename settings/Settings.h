@@ -34,6 +34,10 @@ SettingsRead loadSettings(const QString& section,
 // and DeviationDelay (minutes) turn their alarm off when empty or missing;
 // LinkLostAfter (seconds, default 30) and Sound (default 1) always have a value.
 
+// The six keys and their texts as saveSettings writes them, from the
+// program-wide variables.
+QList<std::pair<QString, QString>> settingsEntries();
+
 // Writes the six keys, in the same order, and the keys of [Alarms] whose
 // values differ from the file's, from the program-wide variables, in one
 // replacement of the file: the old values or the new ones, never a mix. On

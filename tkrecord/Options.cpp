@@ -64,13 +64,16 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
         };
 
         const bool flag = name == QLatin1String("--help") || name == QLatin1String("-h") ||
-                          name == QLatin1String("--version") || name == QLatin1String("--probe");
+                          name == QLatin1String("--version") || name == QLatin1String("--probe") ||
+                          name == QLatin1String("--key-fingerprint");
         if (flag && value)
             return QStringLiteral("%1 takes no value").arg(name);
         if (name == QLatin1String("--version")) {
             options.version = true;
         } else if (name == QLatin1String("--probe")) {
             options.probe = true;
+        } else if (name == QLatin1String("--key-fingerprint")) {
+            options.keyFingerprint = true;
         } else if (flag) {
             options.help = true;
         } else if (name == QLatin1String("--dir")) {
@@ -102,6 +105,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
 QString usageText() {
     return QStringLiteral("Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]\n"
                           "       tkrecord [--dir DIR] --probe\n"
+                          "       tkrecord [--dir DIR] --key-fingerprint\n"
                           "Records a TK840/TK960 controller without a display: polls it every 2 s\n"
                           "as tkcontrol does and appends a record every interv_record seconds to\n"
                           "REC_yyyy-mm-dd_hh-mm-ss.csv, beginning a new file at each midnight.\n"
@@ -114,6 +118,8 @@ QString usageText() {
                           "  --probe              find the controller: try every serial port at\n"
                           "                       every usual speed, print the conf.ini lines\n"
                           "                       for the one that answers (exit 0; 1: none)\n"
+                          "  --key-fingerprint    show the fingerprint of the key that seals\n"
+                          "                       the recordings and audit.log (made if absent)\n"
                           "  --help               show this text\n"
                           "  --version            show the version\n"
                           "\n"

@@ -18,6 +18,7 @@ struct Options {
     bool probe = false;      // search for the controller instead of recording
     bool help = false;
     bool version = false;
+    bool keyFingerprint = false;
 };
 
 // The arguments after the program's name, or the message for a bad one.

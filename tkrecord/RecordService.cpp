@@ -8,6 +8,7 @@
 #include "Options.h"
 #include "PortAccess.h"
 #include "PortsSection.h"
+#include "ProgramSeals.h"
 #include "RecordFormat.h"
 #include "Settings.h"
 
@@ -69,6 +70,14 @@ QString RecordService::start() {
              ? QString()
              : QStringLiteral(" (") + read.intervalRefused + QLatin1Char(')')));
     say(StateLog::recordingIn(started, m_file->current()));
+    m_seals = std::make_unique<sealing::ProgramSeals>(sealing::workFolderKeyPath(),
+                                                      QStringLiteral("tkrecord"), versionNumber());
+    m_seals->sealRecordsOf(m_writer);
+    say(stampedLine(started,
+                    m_seals->keyFingerprint().isEmpty()
+                        ? QStringLiteral("not sealing: ") + m_seals->keyProblem()
+                        : QStringLiteral("sealing with key ") + m_seals->keyFingerprint()));
+    m_seals->recordingStarted(m_file->current());
 
     m_session.openPort();
     m_session.start(tklink::ControllerSession::headlessFirstPollMs, recordMs);
@@ -77,7 +86,9 @@ QString RecordService::start() {
 
 void RecordService::stop() {
     m_session.stop();
+    m_writer.finish(m_file->current());
     m_writer.waitForIdle(stopWaitMs);
+    m_seals->recordingStopped(m_file->current());
     say(stampedLine(m_now(), QStringLiteral("stopped")));
 }
 
@@ -85,14 +96,20 @@ void RecordService::onPortOpenTried(bool opened) {
     const QString device = m_session.port().deviceName();
     say(opened ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
                : m_log.portNotOpened(m_now(), device, m_session.port().failureReason()));
+    m_seals->portState(opened, device);
 }
 
 void RecordService::recordTick() {
     const QDateTime now = m_now();
     bool begun = false;
+    const QString previous = m_file->current();
     const QString file = m_file->fileFor(now, &begun);
-    if (begun)
+    if (begun) {
+        m_writer.finish(previous);
+        m_seals->recordingStopped(previous);
         say(StateLog::recordingIn(now, file));
+        m_seals->recordingStarted(file);
+    }
     const QString line =
         recording::recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
     if (!m_writer.append(file, line, now)) {
@@ -105,6 +122,7 @@ void RecordService::recordTick() {
 }
 
 void RecordService::onPollEnded(tklink::PollResult result) {
+    m_seals->portState(Data::portConnected, m_session.port().deviceName());
     switch (result) {
     case tklink::PollResult::Ok:
         ++m_counts.pollsOk;
@@ -131,6 +149,7 @@ void RecordService::onAlarmChanged(const alarms::AlarmChange& change) {
                     QStringLiteral("alarm %1 %2: %3")
                         .arg(alarms::metricLabel(change.alarm), alarms::stateWord(change.to),
                              alarms::bandText(change.alarm, status))));
+    m_seals->event(alarms::auditEvent(change, status));
 }
 
 void RecordService::onValuesCurrent(bool current) {

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "ControllerSession.h"
@@ -18,6 +19,10 @@
 #include "MetricsText.h"
 #include "RecordWriter.h"
 #include "StateLog.h"
+
+namespace sealing {
+class ProgramSeals;
+}
 
 namespace tkrecord {
 
@@ -59,6 +64,7 @@ private:
     std::optional<DailyFile> m_file;
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
+    std::unique_ptr<sealing::ProgramSeals> m_seals;
 };
 
 } // namespace tkrecord

@@ -11,6 +11,7 @@
 #include "Probe.h"
 #include "QuitSignals.h"
 #include "RecordService.h"
+#include "SealKey.h"
 #include "StateLog.h"
 #include "WorkFolder.h"
 
@@ -48,6 +49,14 @@ int main(int argc, char* argv[]) {
     }
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
         return refuse(error, 1);
+    if (options.keyFingerprint) {
+        QString problem;
+        const auto key = sealing::loadOrCreateKey(sealing::workFolderKeyPath(), &problem);
+        if (!key)
+            return refuse(problem, 1);
+        printLine(stdout, sealing::fingerprint(key->publicKey));
+        return 0;
+    }
 
     tkrecord::LineOutput output(fileno(stdout));
     const auto say = [&output](const QString& line) { output.print(line); };

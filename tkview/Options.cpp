@@ -37,6 +37,10 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.version = true;
             continue;
         }
+        if (argument == QLatin1String("--verify")) {
+            options.verify = true;
+            continue;
+        }
         if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
             options.paths << argument;
             continue;
@@ -118,6 +122,8 @@ QString usageText() {
         "  --from TIME        start at TIME (ISO 8601, e.g. 2026-12-08T21:33 or\n"
         "                     2026-12-08 21:33:01+01:00; local time without an offset)\n"
         "  --to TIME          end at TIME\n"
+        "  --verify           check each recording or audit.log against its seal and\n"
+        "                     print its verdict; exit status 0 only when all are intact\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"

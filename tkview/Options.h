@@ -24,6 +24,7 @@ struct Options {
     std::optional<std::int64_t> toMs;   // --to TIME
     bool help = false;
     bool version = false;
+    bool verify = false; // --verify: the seals of the files, nothing shown
 
     // Something to make without a window.
     bool headless() const {

@@ -13,6 +13,7 @@
 #include "Recordings.h"
 #include "Summary.h"
 #include "SummaryText.h"
+#include "Verification.h"
 
 namespace tkview {
 
@@ -118,7 +119,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     QFont mono(QStringLiteral("DejaVu Sans Mono"));
     mono.setPointSizeF(7.5);
     for (const SourceFile& file : timeline.files) {
-        if (y + rowHeight > body.bottom() - 16) {
+        if (y + 2 * rowHeight > body.bottom() - 16) {
             drawFooter();
             pdf.newPage();
             ++pageNumber;
@@ -132,6 +133,12 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         painter.setFont(mono);
         painter.drawText(QPointF(body.left() + 290, y + 9),
                          QString::fromLatin1(file.sha256.toHex()));
+        // The seal's verdict under the checksum.
+        y += rowHeight;
+        painter.setFont(reportFont(7.5));
+        painter.drawText(QPointF(body.left() + 290, y + 9),
+                         QStringLiteral("Seal: ") +
+                             sealing::verdictText(sealing::verifyFile(file.path)));
         y += rowHeight;
     }
     if (timeline.skippedCount > 0 || !timeline.overlaps.empty()) {

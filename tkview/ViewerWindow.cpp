@@ -7,12 +7,14 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 #include "ChartExport.h"
 #include "ChartWidget.h"
@@ -22,6 +24,7 @@
 #include "Summary.h"
 #include "SummaryPanel.h"
 #include "SummaryText.h"
+#include "Verification.h"
 
 namespace tkview {
 
@@ -54,15 +57,37 @@ QString readingProblems(const Recordings& recordings) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// Each file's seal, marked: a green tick when intact, a red cross otherwise.
+QString sealMarks(const Timeline& timeline) {
+    QString text = QStringLiteral("<b>Seals</b>");
+    for (const SourceFile& file : timeline.files) {
+        const sealing::Verdict verdict = sealing::verifyFile(file.path);
+        text += QStringLiteral("<br><span style=\"color:%1\">%2</span> %3: %4")
+                    .arg(verdict.intact() ? QStringLiteral("#1a7f1a") : QStringLiteral("#c00000"),
+                         verdict.intact() ? QStringLiteral("\u2714") : QStringLiteral("\u2718"),
+                         file.name.toHtmlEscaped(), sealing::verdictText(verdict).toHtmlEscaped());
+    }
+    return text;
+}
+
 } // namespace
 
 ViewerWindow::ViewerWindow(QWidget* parent)
-    : QMainWindow(parent), m_chart(new ChartWidget), m_summary(new SummaryPanel) {
+    : QMainWindow(parent), m_chart(new ChartWidget), m_summary(new SummaryPanel),
+      m_seals(new QLabel) {
     setWindowTitle(QStringLiteral("TK840 TK960 Recordings"));
     setAcceptDrops(true);
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_chart);
-    splitter->addWidget(m_summary);
+    auto* side = new QWidget;
+    auto* sideLayout = new QVBoxLayout(side);
+    sideLayout->setContentsMargins(0, 0, 0, 0);
+    sideLayout->addWidget(m_summary);
+    m_seals->setWordWrap(true);
+    m_seals->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    sideLayout->addWidget(m_seals);
+    sideLayout->addStretch();
+    splitter->addWidget(side);
     splitter->setStretchFactor(0, 1);
     splitter->setCollapsible(0, false);
     setCentralWidget(splitter);
@@ -158,6 +183,7 @@ void ViewerWindow::openPaths(const QStringList& paths) {
                                  .arg(timeline.records.size())
                                  .arg(timeline.skippedCount));
     updateSummary();
+    m_seals->setText(timeline.files.empty() ? QString() : sealMarks(timeline));
     const QString problems = readingProblems(*m_recordings);
     if (!problems.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("tkview"),

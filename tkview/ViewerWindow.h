@@ -12,6 +12,7 @@
 
 #include "Recordings.h"
 
+class QLabel;
 class QMenu;
 class QAction;
 
@@ -52,6 +53,7 @@ private:
     std::unique_ptr<Recordings> m_recordings;
     ChartWidget* m_chart;
     SummaryPanel* m_summary;
+    QLabel* m_seals; // each file's verdict
     QMenu* m_recentMenu = nullptr;
     QList<QAction*> m_exportActions;
     QTimer m_summaryTimer; // one summary per burst of pans and zooms

@@ -6,6 +6,7 @@
 
 #include "HeadlessExport.h"
 #include "Options.h"
+#include "Verification.h"
 #include "ViewerWindow.h"
 
 namespace {
@@ -34,6 +35,20 @@ int main(int argc, char* argv[]) {
     if (options.version) {
         printLine(stdout, QStringLiteral("tkview ") + tkview::versionNumber());
         return tkview::exitDone;
+    }
+    if (options.verify) {
+        const QStringList files = sealing::filesToVerify(options.paths);
+        if (files.isEmpty()) {
+            printLine(stderr, QStringLiteral("tkview: --verify needs files or folders"));
+            return tkview::exitBadOption;
+        }
+        bool allIntact = true;
+        for (const QString& file : files) {
+            const sealing::Verdict verdict = sealing::verifyFile(file);
+            allIntact = allIntact && verdict.intact();
+            printLine(stdout, file + QStringLiteral(": ") + sealing::verdictText(verdict));
+        }
+        return allIntact ? tkview::exitDone : tkview::exitFileFailed;
     }
     if (options.headless()) {
         // No display needed: for scripts, scheduled jobs and servers.

@@ -257,6 +257,9 @@ void TestRecorder::statusTextsThroughStartTickStopTick() {
     QCOMPARE(Data::recordFileName, fileName); // kept at stop
     QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n"
                                             "\"14/03/2022 14:05:49\";8888;8888;0;\r\n");
+    // Finished at the click on stop.
+    QVERIFY(m_recorder->writer().waitForIdle(5000));
+    QCOMPARE(QFile::permissions(filePath()) & QFileDevice::WriteOwner, QFileDevice::Permissions());
 }
 
 void TestRecorder::recordCarriesLastValues_data() {

@@ -30,6 +30,7 @@
 #include "Pty.h"
 #include "RecordService.h"
 #include "TksimProcess.h"
+#include "Verification.h"
 
 using namespace tkrecord;
 
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void recordsWhatTheControllerSent();
     void keepsRecordingUnderNohupWithItsReaderGone();
     void newFileAtMidnight();
+    void sealedAcrossAKill();
     void hostileClients();
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
@@ -294,6 +296,65 @@ void TestTkrecord::newFileAtMidnight() {
         QCOMPARE(QSet<QString>(values.begin(), values.end()), QSet<QString>{noValues});
     }
     QCOMPARE(m_said.filter(QStringLiteral("recording in ") + second()[0]).size(), 1);
+    QCOMPARE(QFile::permissions(m_dir->filePath(first)) & QFileDevice::WriteOwner,
+             QFileDevice::Permissions());
+}
+
+void TestTkrecord::sealedAcrossAKill() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    const QStringList run{QStringLiteral("--dir"), m_dir->path()};
+    const auto file = [&](int i) {
+        const QStringList files = QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")});
+        return m_dir->filePath(files.size() > i ? files[i] : QStringLiteral("none yet"));
+    };
+    QProcess killed;
+    killed.start(QStringLiteral(TKRECORD_PATH), run);
+    QTRY_VERIFY_WITH_TIMEOUT(recordValues(file(0)).size() >= 3, waitMs);
+    QCOMPARE(::kill(pid_t(killed.processId()), SIGKILL), 0);
+    QVERIFY(killed.waitForFinished(waitMs));
+    QProcess restarted;
+    restarted.start(QStringLiteral(TKRECORD_PATH), run);
+    QTRY_VERIFY_WITH_TIMEOUT(recordValues(file(1)).size() >= 2, waitMs);
+    restarted.terminate();
+    QVERIFY(restarted.waitForFinished(waitMs));
+    QCOMPARE(restarted.exitCode(), 0);
+
+    QProcess print;
+    print.start(QStringLiteral(TKRECORD_PATH), run + QStringList{"--key-fingerprint"});
+    QVERIFY(print.waitForFinished(waitMs));
+    const QString key = QString::fromLatin1(print.readAllStandardOutput().trimmed());
+    QCOMPARE(key.size(), 16);
+    for (const QString& path : {file(0), file(1)})
+        QCOMPARE(sealing::verdictText(sealing::verifyFile(path)),
+                 QStringLiteral("sealed: %1 records intact, key %2")
+                     .arg(recordValues(path).size())
+                     .arg(key));
+    QCOMPARE(QFile::permissions(file(1)) & QFileDevice::WriteOwner, QFileDevice::Permissions());
+
+    QFile audit(m_dir->filePath(QStringLiteral("audit.log")));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    QStringList events;
+    for (const QByteArray& line : audit.readAll().split('\n'))
+        events << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 4);
+    const QString started = QStringLiteral("started, key ") + key;
+    const QString opened = QStringLiteral("port opened: ") + sim.link();
+    const auto recording = [](const char* what, const QString& path) {
+        return QStringLiteral("recording %1: %2")
+            .arg(QLatin1String(what), QFileInfo(path).fileName());
+    };
+    QCOMPARE(events, QStringList({started,
+                                  recording("started", file(0)),
+                                  opened,
+                                  started,
+                                  recording("started", file(1)),
+                                  opened,
+                                  recording("stopped", file(1)),
+                                  QStringLiteral("stopped"),
+                                  {}}));
+    QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName())),
+             QStringLiteral("sealed: 8 records intact, key ") + key);
 }
 
 void TestTkrecord::hostileClients() {

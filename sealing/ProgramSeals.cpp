@@ -1,0 +1,77 @@
+#include "ProgramSeals.h"
+
+#include <QDir>
+
+#include "FileSealer.h"
+#include "RecordWriter.h"
+
+namespace sealing {
+
+ProgramSeals::ProgramSeals(const QString& keyPath, const QString& program, const QString& version,
+                           AuditClock clock)
+    : m_key(loadOrCreateKey(keyPath, &m_keyProblem)),
+      m_trail(std::make_unique<AuditTrail>(QDir::current().filePath(QLatin1String(auditFileName)),
+                                           m_key, program, version, std::move(clock))) {
+    m_trail->record(AuditTrail::startedEvent(m_key, m_keyProblem));
+}
+
+ProgramSeals::~ProgramSeals() {
+    m_trail->record(QStringLiteral("stopped"));
+}
+
+void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer) {
+    if (m_key)
+        writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1));
+}
+
+QString ProgramSeals::keyFingerprint() const {
+    return m_key ? fingerprint(m_key->publicKey) : QString();
+}
+
+void ProgramSeals::event(const QString& text) {
+    m_trail->record(text);
+}
+
+void ProgramSeals::portState(bool connected, const QString& device) {
+    if (connected && m_port != Port::Open) {
+        event((m_port == Port::Lost ? QStringLiteral("port reopened: ")
+                                    : QStringLiteral("port opened: ")) +
+              device);
+        m_port = Port::Open;
+    } else if (!connected && m_port == Port::Open) {
+        event(QStringLiteral("port lost: ") + device);
+        m_port = Port::Lost;
+    } else if (!connected && m_port == Port::Unknown) {
+        event(QStringLiteral("port not opened: ") + device);
+        m_port = Port::Closed;
+    }
+}
+
+void ProgramSeals::recordingStarted(const QString& fileName) {
+    event(QStringLiteral("recording started: ") + fileName);
+}
+
+void ProgramSeals::recordingStopped(const QString& fileName) {
+    event(QStringLiteral("recording stopped: ") + fileName);
+}
+
+void ProgramSeals::settingsSaved(const SettingsList& before, const SettingsList& after) {
+    event(settingsSavedEvent(before, after));
+}
+
+QString settingsSavedEvent(const SettingsList& before, const SettingsList& after) {
+    QStringList changes;
+    for (const auto& [key, value] : after) {
+        QString old;
+        for (const auto& [oldKey, oldValue] : before) {
+            if (oldKey == key)
+                old = oldValue;
+        }
+        if (old != value)
+            changes << key + QLatin1Char(' ') + old + QStringLiteral(" \u2192 ") + value;
+    }
+    return QStringLiteral("settings saved: ") +
+           (changes.isEmpty() ? QStringLiteral("no change") : changes.join(QLatin1String(", ")));
+}
+
+} // namespace sealing
