@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <utility>
+
 #include "AlarmBand.h"
 #include "AlarmNotifier.h"
 #include "AlarmText.h"
@@ -209,17 +211,17 @@ settings::Parameters_dialog* Form1::parametersDialog() const {
 
 void Form1::showParameters() {
     if (!m_parameters) {
+        settings::Parameters_dialog::Actions actions;
+        actions.openPort = [this] {
+            open_port();
+            return Data::portConnected ? QString() : portFailureReason(serialPort().lastFailure());
+        };
+        actions.deviceForPort = m_seams.deviceForPort;
+        // For "Find controller", which has it reopened with open_port.
+        actions.releasePort = [this] { m_session->releasePort(); };
+        actions.alarmsChanged = [this] { m_session->applyAlarmSettings(); };
         // Modeless and without an owner: the main window stays usable.
-        m_parameters = new settings::Parameters_dialog(
-            {[this] {
-                 open_port();
-                 return Data::portConnected ? QString()
-                                            : portFailureReason(serialPort().lastFailure());
-             },
-             m_seams.deviceForPort, QString(),
-             // For "Find controller", which has it reopened with open_port.
-             [this] { m_session->releasePort(); },
-             [this] { m_session->applyAlarmSettings(); }});
+        m_parameters = new settings::Parameters_dialog(std::move(actions));
         connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
             m_seals->settingsSaved(m_savedSettings, settings::settingsEntries());
             m_savedSettings = settings::settingsEntries();

@@ -30,7 +30,9 @@ bool cryptoReady() {
 
 namespace {
 
-QByteArray finalOf(crypto_generichash_state copy) {
+// Finishes a copy, so the state goes on taking lines.
+QByteArray finalOf(const crypto_generichash_state& state) {
+    crypto_generichash_state copy = state;
     QByteArray out(headBytes, Qt::Uninitialized);
     crypto_generichash_final(&copy, reinterpret_cast<unsigned char*>(out.data()), headBytes);
     return out;
