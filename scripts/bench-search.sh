@@ -11,20 +11,16 @@ runs=${1:-5}
 build=${BUILD:-build}
 cmake --build "$build" --target tkrecord tksim -j2 >/dev/null
 tkrecord=$PWD/$build/tkrecord/tkrecord
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+bench_workspace bench-search
 
 for n in 1 2 3; do
     socat "pty,link=$work/silent$n,raw,echo=0" "pty,link=$work/unread$n,raw,echo=0" &
-    pids+=($!)
+    children+=($!)
 done
 "$build/tools/tksim" --link "$work/sim" --baud 9600 --check-baud 1 >/dev/null 2>&1 &
-pids+=($!)
+children+=($!)
 for _ in $(seq 50); do
     [ -e "$work/silent3" ] && [ -e "$work/sim" ] && break
     sleep 0.1

@@ -10,17 +10,13 @@ build=${BUILD:-build}
 cmake --build "$build" --target tkcontrol tksim -j2 >/dev/null
 out=$(realpath -m "${1:-/tmp/find-controller}")
 mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+bench_workspace shot-find-controller
 
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+children+=($!)
 export DISPLAY=$display
 sleep 1
 
@@ -44,13 +40,13 @@ for case in found not-found; do
         socat "pty,link=$dir/sim,raw,echo=0" "pty,link=$dir/unread,raw,echo=0" &
     fi
     line=$!
-    pids+=("$line")
+    children+=("$line")
     for _ in $(seq 50); do [ -e "$dir/sim" ] && break; sleep 0.1; done
     printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\nComPortSpeed=19200\n' \
         "$dir/sim" >"$dir/conf.ini"
     (cd "$dir" && exec "$OLDPWD/$build/app/tkcontrol") >"$dir/tkcontrol.out" 2>&1 &
     program=$!
-    pids+=("$program")
+    children+=("$program")
     main=$(window "TK840 TK960 PC control")
     xdotool mousemove --window "$main" 44 196 click 1
     dialog=$(window Parameters)
