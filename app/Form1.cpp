@@ -21,6 +21,7 @@
 #include "Data.h"
 #include "Fonts.h"
 #include "GraphBox.h"
+#include "LinkTexts.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
@@ -160,12 +161,15 @@ void Form1::createControls() {
     m_session = new tklink::ControllerSession(
         m_seams.deviceForPort, m_seams.now, tklink::ControllerSession::Reconnect::AfterLoss, this);
     tklink::PollCycle* poll = &m_session->pollCycle();
-    connect(poll, &tklink::PollCycle::statusText, status_field, &QLineEdit::setText);
-    connect(poll, &tklink::PollCycle::readouts, this,
-            [this](const QString& measured, const QString& setpoint) {
-                showReadout(meas_box, measured);
-                showReadout(setp_box, setpoint);
+    connect(poll, &tklink::PollCycle::status, status_field,
+            [this](const tklink::LinkStatus& status) {
+                status_field->setText(linkStatusText(status));
             });
+    connect(poll, &tklink::PollCycle::answered, this, [this] { showReadouts(true); });
+    connect(poll, &tklink::PollCycle::valuesCurrentChanged, this, [this](bool current) {
+        if (!current)
+            showReadouts(false);
+    });
 
     m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
     connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
@@ -303,9 +307,12 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
         m_notifier->withdraw();
 }
 
-void Form1::showReadout(QLineEdit* box, const QString& text) {
-    box->setFont(fittedFont(m_readoutFont, text, m_readoutRoom));
-    box->setText(text);
+void Form1::showReadouts(bool current) {
+    const auto [measured, setpoint] = readoutTexts(current);
+    for (const auto& [box, text] : {std::pair{meas_box, measured}, std::pair{setp_box, setpoint}}) {
+        box->setFont(fittedFont(m_readoutFont, text, m_readoutRoom));
+        box->setText(text);
+    }
 }
 
 // The serial devices there are, each with the port number that names it.

@@ -82,7 +82,8 @@ private:
     void load();
     void unload();
     void traceCurves();
-    void showReadout(QLineEdit* box, const QString& text);
+    // Data's values, or the no-data placeholder.
+    void showReadouts(bool current);
     // Band, title, notification and tone after an alarm changed state.
     void showAlarms(const alarms::AlarmChange& change);
     QStringList presentDevices() const;

@@ -3,7 +3,6 @@
 #include "AnswerFrame.h"
 #include "Data.h"
 #include "LinkLog.h"
-#include "TextFormats.h"
 
 #include <QByteArray>
 
@@ -12,8 +11,7 @@
 
 namespace tklink {
 
-AnswerCollector::AnswerCollector(Clock now, QObject* parent)
-    : QObject(parent), m_now(std::move(now)) {}
+AnswerCollector::AnswerCollector(QObject* parent) : QObject(parent) {}
 
 void AnswerCollector::requestSent() {
     m_badReported = false;
@@ -70,11 +68,8 @@ void AnswerCollector::takeFramesAtHead() {
             Data::measureRaw = values.measure;
             Data::setpointRaw = values.setpoint;
             Data::powerRaw = values.power;
-            Q_EMIT readouts(generalNumber(Data::measureRaw / 10.0f),
-                            generalNumber(Data::setpointRaw / 10.0f));
             dropHead(answerLength);
             m_answered = true;
-            Q_EMIT statusText(stamped(QStringLiteral("Data received from controler ")));
             Q_EMIT answerTaken();
             break;
         }
@@ -85,9 +80,7 @@ void AnswerCollector::takeFramesAtHead() {
             if (m_answered)
                 break;
             m_answered = true;
-            Q_EMIT statusText(stamped(QStringLiteral("Controler exception ") +
-                                      QString::number(code) + QLatin1Char(' ')));
-            Q_EMIT exceptionTaken();
+            Q_EMIT exceptionTaken(code);
             break;
         }
 
@@ -103,7 +96,7 @@ void AnswerCollector::takeFramesAtHead() {
                                       << QByteArray(reinterpret_cast<const char*>(held.data()),
                                                     qsizetype(held.size()))
                                              .toHex(' ');
-                Q_EMIT statusText(stamped(QStringLiteral("Bad answer from controler ")));
+                Q_EMIT badBytesDropped();
             }
             dropHead(1);
             break;
@@ -117,10 +110,6 @@ void AnswerCollector::dropHead(int count) {
     std::copy(Data::rxBuffer.begin() + count, Data::rxBuffer.begin() + held,
               Data::rxBuffer.begin());
     Data::rxCount = static_cast<int16_t>(held - count);
-}
-
-QString AnswerCollector::stamped(const QString& text) const {
-    return text + statusTime(m_now().time());
 }
 
 } // namespace tklink

@@ -2,17 +2,14 @@
 
 // The receive side of the poll: the port's bytes are collected one at a time
 // in Data::rxBuffer, every frame completed at the head of the bytes held is
-// checked whole and taken, and what was found is told as read-out and status
-// texts. Only the first answer (or exception) to a request counts; our own
-// request coming back from an echoing adapter is dropped unreported. It has no
-// port, so any byte sequence can be fed to it directly.
+// checked whole and taken, and what was found is told by a signal. Only the
+// first answer (or exception) to a request counts; our own request coming back
+// from an echoing adapter is dropped unreported. It has no port, so any byte
+// sequence can be fed to it directly.
 
-#include <QDateTime>
 #include <QObject>
-#include <QString>
 
 #include <cstdint>
-#include <functional>
 
 namespace tklink {
 
@@ -20,12 +17,10 @@ class AnswerCollector : public QObject {
     Q_OBJECT
 
 public:
-    using Clock = std::function<QDateTime()>;
+    explicit AnswerCollector(QObject* parent = nullptr);
 
-    explicit AnswerCollector(Clock now, QObject* parent = nullptr);
-
-    // A request went out: the bytes from now on answer it, and a bad answer
-    // is reported once.
+    // A request went out: the bytes from now on answer it, and bad bytes are
+    // reported once.
     void requestSent();
     // One received byte, held behind those in Data::rxBuffer[0 .. Data::rxCount);
     // an answer it completes is decoded into Data::measureRaw, setpointRaw and
@@ -35,24 +30,20 @@ public:
     // True when bytes came that made no valid frame. Stray bytes after this
     // are dropped unreported; a valid answer is still taken.
     bool answerTimedOut();
-    // A bad answer was told since the last request.
-    bool badReported() const { return m_badReported; }
 
 Q_SIGNALS:
-    void statusText(const QString& text);
-    // Measured temperature and setpoint in degrees, as the read-outs show them.
-    void readouts(const QString& measured, const QString& setpoint);
     // The request's valid answer was decoded into Data.
     void answerTaken();
     // The controller refused the request.
-    void exceptionTaken();
+    void exceptionTaken(int code);
+    // Bytes that cannot start a valid frame were dropped: once per request,
+    // and only before its answer.
+    void badBytesDropped();
 
 private:
     void takeFramesAtHead();
     static void dropHead(int count);
-    QString stamped(const QString& text) const;
 
-    Clock m_now;
     // A bad answer was reported since the last request: the rest of the same
     // bad bytes is dropped without repeating the report.
     bool m_badReported = false;

@@ -4,7 +4,6 @@
 #include "PortAccess.h"
 #include "RequestFrame.h"
 #include "SerialPortControl.h"
-#include "TextFormats.h"
 
 #include <QByteArray>
 
@@ -12,16 +11,16 @@ namespace tklink {
 
 PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent)
     : QObject(parent), m_port(port), m_pollTimer(pollTimer), m_now(std::move(now)),
-      m_collector(m_now), m_answerTimer(this) {
+      m_answerTimer(this) {
     qRegisterMetaType<tklink::PollResult>();
+    qRegisterMetaType<tklink::LinkStatus>();
     m_answerTimer.setObjectName(QStringLiteral("timerAnswerTimeout"));
     m_answerTimer.setSingleShot(true);
     m_answerTimer.setInterval(answerTimeoutMs);
     connect(&m_answerTimer, &QTimer::timeout, this, &PollCycle::answerTimedOut);
-    connect(&m_collector, &AnswerCollector::statusText, this, &PollCycle::statusText);
-    connect(&m_collector, &AnswerCollector::readouts, this, &PollCycle::readouts);
     connect(&m_collector, &AnswerCollector::answerTaken, this, &PollCycle::onAnswer);
     connect(&m_collector, &AnswerCollector::exceptionTaken, this, &PollCycle::onException);
+    connect(&m_collector, &AnswerCollector::badBytesDropped, this, &PollCycle::onBadBytes);
     connect(&m_port, &SerialPortControl::comm, this, &PollCycle::receive);
     connect(&m_port, &SerialPortControl::deviceLost, this, &PollCycle::onDeviceLost);
 }
@@ -41,7 +40,7 @@ void PollCycle::tick() {
         m_reopenAfterLoss = !Data::portConnected;
     }
     if (!Data::portConnected) {
-        Q_EMIT statusText(QStringLiteral("Not connected"));
+        Q_EMIT status({LinkStatus::Kind::NotConnected, {}, 0});
         makeStale();
         Q_EMIT pollEnded(PollResult::NotConnected);
         return;
@@ -51,7 +50,8 @@ void PollCycle::tick() {
     const QString request = pollRequestText();
     Data::rxCount = 0;
     m_collector.requestSent();
-    Q_EMIT statusText(stamped(QStringLiteral("Send request to controler ")));
+    m_badTold = false;
+    tell(LinkStatus::Kind::RequestSent);
     m_pollPending = true;
     m_answerTimer.start();
     sendRequest(m_port, request);
@@ -73,12 +73,13 @@ void PollCycle::answerTimedOut() {
     m_answerTimer.stop();
     if (!m_pollPending)
         return;
-    const bool reported = m_collector.badReported();
     const bool bytesCame = m_collector.answerTimedOut();
+    // Bytes held that never made a frame (a truncated answer) are a bad
+    // answer too; bad bytes told already are not told twice.
     if (!bytesCame)
-        Q_EMIT statusText(stamped(QStringLiteral("No answer from controler ")));
-    else if (!reported)
-        Q_EMIT statusText(stamped(QStringLiteral("Bad answer from controler ")));
+        tell(LinkStatus::Kind::NoAnswer);
+    else if (!m_badTold)
+        tell(LinkStatus::Kind::BadAnswer);
     endPoll(bytesCame ? PollResult::BadAnswer : PollResult::NoAnswer);
     countMissedPoll();
 }
@@ -90,6 +91,7 @@ void PollCycle::portReopenedByUser() {
 }
 
 void PollCycle::onAnswer() {
+    tell(LinkStatus::Kind::DataReceived);
     endPoll(PollResult::Ok);
     Q_EMIT answered();
     m_missedPolls = 0;
@@ -99,12 +101,18 @@ void PollCycle::onAnswer() {
     }
 }
 
-void PollCycle::onException() {
+void PollCycle::onException(int code) {
+    tell(LinkStatus::Kind::Exception, code);
     // A late exception belongs to a poll that its time-out counted already.
     const bool pending = m_pollPending;
     endPoll(PollResult::Exception);
     if (pending)
         countMissedPoll();
+}
+
+void PollCycle::onBadBytes() {
+    m_badTold = true;
+    tell(LinkStatus::Kind::BadAnswer);
 }
 
 void PollCycle::onDeviceLost() {
@@ -137,12 +145,11 @@ void PollCycle::makeStale() {
     Data::measureRaw = Data::NO_DATA_RAW;
     Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
-    Q_EMIT readouts(QStringLiteral("888.8"), QStringLiteral("888.8"));
     Q_EMIT valuesCurrentChanged(false);
 }
 
-QString PollCycle::stamped(const QString& text) const {
-    return text + statusTime(m_now().time());
+void PollCycle::tell(LinkStatus::Kind kind, int exceptionCode) {
+    Q_EMIT status({kind, m_now().time(), exceptionCode});
 }
 
 } // namespace tklink

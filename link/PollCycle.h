@@ -11,10 +11,10 @@
 // following ticks.
 
 #include "AnswerCollector.h"
+#include "LinkStatus.h"
 
 #include <QDateTime>
 #include <QObject>
-#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -63,30 +63,32 @@ public:
     bool valuesCurrent() const { return m_valuesCurrent; }
 
 Q_SIGNALS:
-    void statusText(const QString& text);
-    // Measured temperature and setpoint in degrees, as the read-outs show them;
-    // "888.8" for both when the values went stale.
-    void readouts(const QString& measured, const QString& setpoint);
+    // Each step of a poll as the status line tells it: the request sent, then
+    // its answer, exception, bad bytes (at most once) or the lack of an answer;
+    // or a tick without a port.
+    void status(const tklink::LinkStatus& status);
     // Once per poll, when its outcome is known: a valid answer or an exception
     // at once, the time-out (NoAnswer, or BadAnswer when bytes came that made
     // no valid frame), or a tick without a connected port (NotConnected). A
     // valid answer after the time-out is still taken, without a second call.
     void pollEnded(tklink::PollResult result);
     // The values in Data became current (a valid answer after stale ones) or
-    // stale. Emitted on changes only.
+    // stale, when Data went back to the no-data values. Emitted on changes
+    // only.
     void valuesCurrentChanged(bool current);
-    // Every valid answer taken, a late one included.
+    // Every valid answer taken into Data, a late one included.
     void answered();
 
 private:
     void onAnswer();
-    void onException();
+    void onException(int code);
+    void onBadBytes();
     void onDeviceLost();
     // Ends the poll waiting for its answer, if any, without a status text.
     void endPoll(PollResult result);
     void countMissedPoll();
     void makeStale();
-    QString stamped(const QString& text) const;
+    void tell(LinkStatus::Kind kind, int exceptionCode = 0);
 
     SerialPortControl& m_port;
     QTimer& m_pollTimer;
@@ -97,6 +99,8 @@ private:
     bool m_reopenAfterLoss = false;
     // A request is out and its outcome not yet known.
     bool m_pollPending = false;
+    // This request's bad bytes were told already.
+    bool m_badTold = false;
     int m_missedPolls = 0;
     // Start-up's no-data values are not current.
     bool m_valuesCurrent = false;

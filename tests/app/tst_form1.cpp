@@ -20,14 +20,13 @@
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
 #include "PortAccess.h"
+#include "PortDevices.h"
 #include "PortFailureText.h"
 #include "ProgramState.h"
 #include "Pty.h"
 #include "TksimProcess.h"
 
 #include <QFontMetrics>
-
-#include <map>
 
 using app::Form1;
 
@@ -61,17 +60,14 @@ private:
     void writeConf(const QByteArray& text);
 
     std::optional<ProgramState> m_state;
-    std::map<int, QString> m_devices;
+    PortDevices m_devices;
     QStringList m_messages;
     QStringList m_details;
 };
 
 app::Form1Seams TestForm1::seams() {
     app::Form1Seams s;
-    s.deviceForPort = [this](int n) {
-        const auto it = m_devices.find(n);
-        return it == m_devices.end() ? QString() : it->second;
-    };
+    s.deviceForPort = m_devices.resolver();
     s.showError = [this](const QString& caption, const QString& text, const QString& detail) {
         m_details << detail;
         for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -414,21 +410,34 @@ void TestForm1::pollShowsAnswerOnReadouts() {
 }
 
 void TestForm1::readoutsShowValuesWhole_data() {
+    QTest::addColumn<float>("raw"); // the no-data value: gone stale
+    QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("text");
     // The widest texts there are; narrower ones fit where these do.
-    QTest::newRow("no data") << "888.8";
-    QTest::newRow("lowest register value") << "-3276.8";
-    QTest::newRow("lowest, decimal comma") << "-3276,8";
+    QTest::newRow("no data") << Data::NO_DATA_RAW << "C"
+                             << "888.8";
+    QTest::newRow("lowest register value") << -32768.0f << "C"
+                                           << "-3276.8";
+    QTest::newRow("lowest, decimal comma") << -32768.0f << "de_DE"
+                                           << "-3276,8";
 }
 
 // Drawn whole: the lit columns of each box span the text's own width, clear
 // of the box's edges, so neither the sign nor a digit is scrolled away.
 void TestForm1::readoutsShowValuesWhole() {
+    QFETCH(float, raw);
+    QFETCH(QString, locale);
     QFETCH(QString, text);
     Form1 form(seams());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    Q_EMIT form.findChild<tklink::PollCycle*>()->readouts(text, text);
+    QLocale::setDefault(QLocale(locale));
+    Data::measureRaw = Data::setpointRaw = raw;
+    auto* poll = form.findChild<tklink::PollCycle*>();
+    if (raw == Data::NO_DATA_RAW)
+        Q_EMIT poll->valuesCurrentChanged(false);
+    else
+        Q_EMIT poll->answered();
     for (const char* name : {"meas_box", "setp_box"}) {
         auto* box = form.findChild<QLineEdit*>(QLatin1String(name));
         QCOMPARE(box->text(), text);

@@ -16,6 +16,7 @@
 #include "Data.h"
 #include "FuzzTarget.h"
 #include "ModbusReference.h"
+#include "PollWatch.h"
 
 #include <QLocale>
 
@@ -57,11 +58,6 @@ struct Poll {
     bool badReported = false;
 };
 
-struct Seen {
-    QStringList statuses;
-    QList<QPair<QString, QString>> readouts;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -70,14 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0.5f; // no register decodes to this
 
-    tklink::AnswerCollector collector([] { return answerTime; });
-    Seen seen;
-    QObject::connect(&collector, &tklink::AnswerCollector::statusText, &collector,
-                     [&seen](const QString& text) { seen.statuses << text; });
-    QObject::connect(&collector, &tklink::AnswerCollector::readouts, &collector,
-                     [&seen](const QString& measured, const QString& setpoint) {
-                         seen.readouts << qMakePair(measured, setpoint);
-                     });
+    tklink::AnswerCollector collector;
+    CollectorWords seen;
+    wordCollector(collector, answerTime.time(), seen);
 
     Poll poll;
     std::size_t i = 0;
@@ -93,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         for (; i < end; ++i) {
             const float before[3] = {Data::measureRaw, Data::setpointRaw, Data::powerRaw};
             const int heldBefore = Data::rxCount;
-            seen = Seen{};
+            seen = CollectorWords{};
             poll.received.push_back(data[i]);
             collector.take(data[i]);
 
@@ -133,8 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 FUZZ_CHECK(Data::measureRaw == float(measure));
                 FUZZ_CHECK(Data::setpointRaw == float(setpoint));
                 FUZZ_CHECK(Data::powerRaw == float(reference::registerValue(frame + 7)));
-                FUZZ_CHECK(seen.readouts[0].first == degrees(measure));
-                FUZZ_CHECK(seen.readouts[0].second == degrees(setpoint));
+                FUZZ_CHECK(seen.readouts[0][0] == degrees(measure));
+                FUZZ_CHECK(seen.readouts[0][1] == degrees(setpoint));
             } else {
                 FUZZ_CHECK(Data::measureRaw == before[0]);
                 FUZZ_CHECK(Data::setpointRaw == before[1]);

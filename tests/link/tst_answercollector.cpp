@@ -1,9 +1,9 @@
-#include <QSignalSpy>
 #include <QTest>
 
 #include "AnswerCollector.h"
 #include "Data.h"
 #include "ModbusReference.h"
+#include "PollWatch.h"
 
 #include <memory>
 #include <random>
@@ -61,22 +61,19 @@ private:
     void poll(const Bytes& bytes);
 
     std::unique_ptr<AnswerCollector> m_collector;
-    std::unique_ptr<QSignalSpy> m_status;
-    std::unique_ptr<QSignalSpy> m_readouts;
+    CollectorWords m_seen;
 };
 
 void TestAnswerCollector::init() {
     QLocale::setDefault(QLocale::c());
     Data::resetAll();
     markValuesUnset();
-    m_collector = std::make_unique<AnswerCollector>([] { return answerTime; });
-    m_status = std::make_unique<QSignalSpy>(m_collector.get(), &AnswerCollector::statusText);
-    m_readouts = std::make_unique<QSignalSpy>(m_collector.get(), &AnswerCollector::readouts);
+    m_collector = std::make_unique<AnswerCollector>();
+    m_seen = {};
+    wordCollector(*m_collector, answerTime.time(), m_seen);
 }
 
 void TestAnswerCollector::cleanup() {
-    m_readouts.reset();
-    m_status.reset();
     m_collector.reset();
 }
 
@@ -84,8 +81,7 @@ void TestAnswerCollector::poll(const Bytes& bytes) {
     // As the poll tick does before it sends.
     Data::rxCount = 0;
     m_collector->requestSent();
-    m_status->clear();
-    m_readouts->clear();
+    m_seen = {};
     for (const uint8_t byte : bytes)
         m_collector->take(byte);
 }
@@ -114,11 +110,11 @@ void TestAnswerCollector::bitFlipsRejected() {
 
     // The unflipped answer passes, so a rejection below is the flip's doing.
     poll(answer);
-    QCOMPARE(m_readouts->count(), 1);
-    QTEST(m_readouts->at(0).at(0).toString(), "measured");
-    QTEST(m_readouts->at(0).at(1).toString(), "setpoint");
-    QCOMPARE(m_status->count(), 1);
-    QCOMPARE(m_status->at(0).at(0).toString(), receivedText);
+    QCOMPARE(m_seen.readouts.size(), 1);
+    QTEST(m_seen.readouts.at(0).at(0), "measured");
+    QTEST(m_seen.readouts.at(0).at(1), "setpoint");
+    QCOMPARE(m_seen.statuses.size(), 1);
+    QCOMPARE(m_seen.statuses.at(0), receivedText);
 
     const int bits = int(answer.size()) * 8;
     int single = 0;
@@ -129,11 +125,11 @@ void TestAnswerCollector::bitFlipsRejected() {
             const Bytes frame =
                 first == second ? flipped(answer, {first}) : flipped(answer, {first, second});
             poll(frame);
-            if (m_readouts->count() != 0 || heldValues() != Values{8888.0f, 8888.0f, 0.5f} ||
-                m_status->count() != 1 || m_status->at(0).at(0).toString() != badText) {
+            if (m_seen.readouts.size() != 0 || heldValues() != Values{8888.0f, 8888.0f, 0.5f} ||
+                m_seen.statuses.size() != 1 || m_seen.statuses.at(0) != badText) {
                 qWarning() << "bits" << first << second << "frame"
                            << QByteArray(reinterpret_cast<const char*>(frame.data()), 11).toHex(' ')
-                           << "statuses" << *m_status;
+                           << "statuses" << m_seen.statuses;
                 QFAIL("a flipped answer was not rejected with one report");
             }
             QVERIFY(Data::rxCount >= 0 && Data::rxCount <= 10);
@@ -196,7 +192,7 @@ void TestAnswerCollector::millionRandomFrames() {
     int answers = 0;
     int exceptions = 0;
     int badReports = 0;
-    const auto judgeAnswer = [&](const QString&, const QString&) {
+    const auto judgeAnswer = [&] {
         ++answers;
         const uint8_t* frame = stream.data() + stream.size() - 11;
         if (stream.size() < 11 || !reference::isValidAnswer(frame) ||
@@ -205,22 +201,20 @@ void TestAnswerCollector::millionRandomFrames() {
                                    float(reference::registerValue(frame + 7))})
             ++wrongDecodes;
     };
-    const auto judgeStatus = [&](const QString& text) {
-        if (text == badText) {
-            ++badReports;
-        } else if (text.startsWith(QStringLiteral("Controler exception "))) {
-            ++exceptions;
-            bool found = false;
-            for (std::size_t back = 5; back <= std::min<std::size_t>(11, stream.size()); ++back)
-                found = found || reference::isValidException(stream.data() + stream.size() - back);
-            wrongExceptions += found ? 0 : 1;
+    const auto judgeException = [&](int code) {
+        ++exceptions;
+        bool found = false;
+        for (std::size_t back = 5; back <= std::min<std::size_t>(11, stream.size()); ++back) {
+            const uint8_t* frame = stream.data() + stream.size() - back;
+            found = found || (reference::isValidException(frame) && frame[2] == code);
         }
+        wrongExceptions += found ? 0 : 1;
     };
-    // Spies would copy a million signals; these look and forget.
-    m_status.reset();
-    m_readouts.reset();
-    connect(m_collector.get(), &AnswerCollector::readouts, this, judgeAnswer);
-    connect(m_collector.get(), &AnswerCollector::statusText, this, judgeStatus);
+    // Kept words would pile up over a million frames; these look and forget.
+    m_collector = std::make_unique<AnswerCollector>();
+    connect(m_collector.get(), &AnswerCollector::answerTaken, this, judgeAnswer);
+    connect(m_collector.get(), &AnswerCollector::exceptionTaken, this, judgeException);
+    connect(m_collector.get(), &AnswerCollector::badBytesDropped, this, [&] { ++badReports; });
 
     constexpr int frameCount = 1'000'000;
     int framesFed = 0;

@@ -34,6 +34,7 @@
 #include "Form1.h"
 #include "PanelArt.h"
 #include "PollCycle.h"
+#include "PollWatch.h"
 #include "ProcessProbe.h"
 #include "Profile.h"
 #include "RecordWriter.h"
@@ -91,23 +92,6 @@ int envNumber(const char* name, int fallback) {
     return ok && value > 0 ? value : fallback;
 }
 
-#define TRY(statement)                                                                             \
-    do {                                                                                           \
-        statement;                                                                                 \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
-// What one poll tick led to.
-struct PollOutcome {
-    bool requestSent = false;
-    SimLine line;
-    QStringList statuses;
-    QList<Triple> decoded; // Data at each read-out update
-    QList<QStringList> readouts;
-    int commEvents = 0;
-};
-
 } // namespace
 
 class TestLinkSoak : public QObject {
@@ -132,7 +116,9 @@ private:
     void traceTick();
     void recordTick();
     void startRecording();
-    QString lettersOf(const QStringList& statuses) const;
+    QString lettersOf(const QStringList& statuses) const {
+        return statusLetters(statuses, statusTimeText(m_clock));
+    }
     QLineEdit* box(const char* name) const;
 
     QString m_oldCurrent;
@@ -148,11 +134,7 @@ private:
     std::map<QString, int> m_lineEvents;
 
     // Per poll.
-    QStringList m_statuses;
-    QList<Triple> m_decoded;
-    QList<QStringList> m_readouts;
-    int m_bytesTaken = 0;
-    int m_commEvents = 0;
+    std::unique_ptr<PollWatch> m_watch;
 
     // Recording file and how much of it was checked already.
     qint64 m_recordOffset = 0;
@@ -180,6 +162,7 @@ void TestLinkSoak::init() {
 }
 
 void TestLinkSoak::cleanup() {
+    m_watch.reset();
     m_form.reset();
     m_poll = nullptr;
     if (m_sim && QTest::currentTestFailed()) {
@@ -219,26 +202,7 @@ void TestLinkSoak::startForm(const QStringList& simOptions) {
     // So is the answer time-out: pollOnce() ends each wait as it would end
     // before the next tick.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
-    connect(m_poll, &PollCycle::statusText, this,
-            [this](const QString& text) { m_statuses << text; });
-    connect(m_poll, &PollCycle::readouts, this,
-            [this](const QString& measured, const QString& setpoint) {
-                // Values gone stale: shown as no data, nothing decoded.
-                if (measured == QLatin1String("888.8") && dataValues() == Triple{8888, 8888, 0})
-                    return;
-                m_decoded << dataValues();
-                m_readouts << QStringList{measured, setpoint};
-            });
-    // The byte count of each receive event is seen ahead of the poll cycle,
-    // which takes every waiting byte: its receive handler is put back behind
-    // the counter, same signal, same handler.
-    SerialPortControl& port = m_form->serialPort();
-    QVERIFY(disconnect(&port, &SerialPortControl::comm, m_poll, &PollCycle::receive));
-    connect(&port, &SerialPortControl::comm, this, [this, &port] {
-        m_bytesTaken += port.inBufferCount();
-        ++m_commEvents;
-    });
-    connect(&port, &SerialPortControl::comm, m_poll, &PollCycle::receive);
+    m_watch = std::make_unique<PollWatch>(*m_poll, m_form->serialPort());
 }
 
 std::optional<SimLine> TestLinkSoak::nextRequestLine() {
@@ -277,57 +241,13 @@ bool TestLinkSoak::waitForLine(const QString& prefix) {
 }
 
 void TestLinkSoak::pollOnce(PollOutcome& outcome) {
-    m_statuses.clear();
-    m_decoded.clear();
-    m_readouts.clear();
-    m_bytesTaken = 0;
-    m_commEvents = 0;
-
-    QMetaObject::invokeMethod(m_form->findChild<QTimer*>("timerGetFromControler"), "timeout");
-    outcome.requestSent = Data::portConnected;
-    if (outcome.requestSent) {
-        const std::optional<SimLine> line = nextRequestLine();
-        QVERIFY2(line, "no log line for the request");
-        outcome.line = *line;
-        QVERIFY2(line->kind != SimLine::Kind::Unknown, qPrintable(line->text));
-        if (line->kind == SimLine::Kind::Unplug) {
-            QVERIFY(QTest::qWaitFor([] { return !Data::portConnected; }, waitMs));
-        } else {
-            // Everything the simulator put on the line is taken before the
-            // next tick, as it is at the program's real pace.
-            const QString missing = waitForBytesTaken(*line, m_bytesTaken, waitMs);
-            QVERIFY2(missing.isEmpty(), qPrintable(missing));
-        }
-    }
-    m_poll->answerTimedOut();
-    outcome.statuses = m_statuses;
-    outcome.decoded = m_decoded;
-    outcome.readouts = m_readouts;
-    outcome.commEvents = m_commEvents;
-}
-
-QString TestLinkSoak::lettersOf(const QStringList& statuses) const {
-    const QString time = statusTimeText(m_clock);
-    QString letters;
-    for (const QString& s : statuses) {
-        if (s == QStringLiteral("Send request to controler ") + time)
-            letters += QLatin1Char('S');
-        else if (s == QStringLiteral("Data received from controler ") + time)
-            letters += QLatin1Char('D');
-        else if (s == QStringLiteral("Bad answer from controler ") + time)
-            letters += QLatin1Char('B');
-        else if (QRegularExpression(QStringLiteral("^Controler exception \\d+ ") + time + '$')
-                     .match(s)
-                     .hasMatch())
-            letters += QLatin1Char('E');
-        else if (s == QLatin1String("Not connected"))
-            letters += QLatin1Char('N');
-        else if (s == QStringLiteral("No answer from controler ") + time)
-            letters += QLatin1Char('A');
-        else
-            letters += QLatin1Char('?');
-    }
-    return letters;
+    ::pollOnce(
+        *m_watch, *m_poll,
+        [this] {
+            QMetaObject::invokeMethod(m_form->findChild<QTimer*>("timerGetFromControler"),
+                                      "timeout");
+        },
+        [this] { return nextRequestLine(); }, outcome, waitMs);
 }
 
 // One trace tick: the slot it writes holds what Data held, divided by ten.
@@ -631,17 +551,14 @@ void TestLinkSoak::stallWhileAnswerArrives() {
     const int fd = descriptorOnDevice(m_sim->link());
     QVERIFY(fd >= 0);
 
-    m_statuses.clear();
-    m_decoded.clear();
-    m_bytesTaken = 0;
-    m_commEvents = 0;
+    m_watch->clear();
     QMetaObject::invokeMethod(m_form->findChild<QTimer*>("timerGetFromControler"), "timeout");
-    QVERIFY(QTest::qWaitFor([&] { return m_bytesTaken >= bytesBeforeStall; }, waitMs));
+    QVERIFY(QTest::qWaitFor([&] { return m_watch->bytesTaken >= bytesBeforeStall; }, waitMs));
     // Bytes 40 ms apart: on a busy machine a fourth may have come with the
     // third, never the whole answer.
-    const int takenBefore = m_bytesTaken;
+    const int takenBefore = m_watch->bytesTaken;
     QVERIFY(takenBefore < answerBytes - 2);
-    const int eventsBefore = m_commEvents;
+    const int eventsBefore = m_watch->commEvents;
 
     // The stall itself, the stimulus of this test: the thread runs no event
     // for 500 ms, and until the simulator has put the whole answer on the
@@ -658,14 +575,15 @@ void TestLinkSoak::stallWhileAnswerArrives() {
     QCOMPARE(lines, QStringList{QStringLiteral("answer 2153 2000 45") +
                                 (options.isEmpty() ? QString() : QStringLiteral(" slow"))});
     QCOMPARE(pendingInputBytes(fd), answerBytes - takenBefore);
-    QCOMPARE(m_statuses, QStringList{QStringLiteral("Send request to controler 22:50:00")});
+    QCOMPARE(m_watch->statuses, QStringList{QStringLiteral("Send request to controler 22:50:00")});
 
-    QVERIFY(QTest::qWaitFor([&] { return m_bytesTaken >= answerBytes; }, waitMs));
-    QCOMPARE(m_bytesTaken, answerBytes);
-    QCOMPARE(m_commEvents - eventsBefore, 1);
-    QCOMPARE(m_statuses, (QStringList{QStringLiteral("Send request to controler 22:50:00"),
-                                      QStringLiteral("Data received from controler 22:50:00")}));
-    QCOMPARE(m_decoded, (QList<Triple>{{2153, 2000, 45}}));
+    QVERIFY(QTest::qWaitFor([&] { return m_watch->bytesTaken >= answerBytes; }, waitMs));
+    QCOMPARE(m_watch->bytesTaken, answerBytes);
+    QCOMPARE(m_watch->commEvents - eventsBefore, 1);
+    QCOMPARE(m_watch->statuses,
+             (QStringList{QStringLiteral("Send request to controler 22:50:00"),
+                          QStringLiteral("Data received from controler 22:50:00")}));
+    QCOMPARE(m_watch->decoded, (QList<Triple>{{2153, 2000, 45}}));
     QCOMPARE(box("meas_box")->text(), QStringLiteral("215.3"));
     QCOMPARE(box("setp_box")->text(), QStringLiteral("200"));
 

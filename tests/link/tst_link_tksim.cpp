@@ -15,6 +15,7 @@
 
 #include "Data.h"
 #include "PollCycle.h"
+#include "PollWatch.h"
 #include "PortAccess.h"
 #include "SerialPortControl.h"
 #include "TksimLog.h"
@@ -34,10 +35,9 @@ namespace {
 constexpr int waitMs = 10000;
 
 const QDateTime pollTime(QDate(2024, 5, 17), QTime(14, 3, 7));
+const QString statusTimeText = QStringLiteral("14:03:07");
 const QString sendStatus = QStringLiteral("Send request to controler 14:03:07");
 const QString dataStatus = QStringLiteral("Data received from controler 14:03:07");
-const QString badStatus = QStringLiteral("Bad answer from controler 14:03:07");
-const QString noAnswerStatus = QStringLiteral("No answer from controler 14:03:07");
 const QString notConnectedStatus = QStringLiteral("Not connected");
 
 // The values of the protocol's own example answer 09 03 06 08 69 07 D0 00 2D.
@@ -94,49 +94,6 @@ private:
     qsizetype m_cursor = 0;
 };
 
-// What one tick led to.
-struct PollOutcome {
-    bool requestSent = false; // false: the tick found no port
-    SimLine line;             // the simulator's line for the request
-    QStringList statuses;     // status_field texts during the poll, in order
-    QList<Triple> decoded;    // Data values at each read-out update
-    QList<QStringList> readouts;
-    int commEvents = 0;
-    Triple dataAfter{};
-
-    // One letter per status: S(end), D(ata), B(ad), E(xception), N(ot connected),
-    // A (no answer), ? otherwise.
-    QString statusLetters(int exceptionCode) const {
-        const QString exception =
-            QStringLiteral("Controler exception %1 14:03:07").arg(exceptionCode);
-        QString letters;
-        for (const QString& s : statuses) {
-            if (s == sendStatus)
-                letters += QLatin1Char('S');
-            else if (s == dataStatus)
-                letters += QLatin1Char('D');
-            else if (s == badStatus)
-                letters += QLatin1Char('B');
-            else if (s == exception)
-                letters += QLatin1Char('E');
-            else if (s == notConnectedStatus)
-                letters += QLatin1Char('N');
-            else if (s == noAnswerStatus)
-                letters += QLatin1Char('A');
-            else
-                letters += QLatin1Char('?');
-        }
-        return letters;
-    }
-};
-
-#define TRY(statement)                                                                             \
-    do {                                                                                           \
-        statement;                                                                                 \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
 } // namespace
 
 class TestLinkTksim : public QObject {
@@ -162,30 +119,27 @@ private:
     // ends the wait for an answer as the time-out would before the next tick.
     void pollOnce(PollOutcome& outcome);
     void checkCleanAnswer(const PollOutcome& outcome, const Triple& values);
+    QString lettersOf(const PollOutcome& outcome, int exceptionCode) const {
+        return statusLetters(outcome.statuses, statusTimeText, exceptionCode);
+    }
 
     std::unique_ptr<Sim> m_sim;
     std::unique_ptr<SerialPortControl> m_port;
     std::unique_ptr<QTimer> m_timer;
     std::unique_ptr<PollCycle> m_poll;
-    QStringList m_statuses;
-    QList<Triple> m_decoded;
-    QList<QStringList> m_readouts;
-    int m_bytesTaken = 0;
-    int m_commEvents = 0;
+    std::unique_ptr<PollWatch> m_watch;
+    // Data after the last poll.
+    Triple m_dataAfter{};
 };
 
 void TestLinkTksim::init() {
     QLocale::setDefault(QLocale::c());
     Data::resetAll();
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
-    m_statuses.clear();
-    m_decoded.clear();
-    m_readouts.clear();
-    m_bytesTaken = 0;
-    m_commEvents = 0;
 }
 
 void TestLinkTksim::cleanup() {
+    m_watch.reset();
     m_poll.reset();
     m_timer.reset();
     m_port.reset();
@@ -200,27 +154,12 @@ void TestLinkTksim::startLink(const QStringList& options) {
 
     m_port = std::make_unique<SerialPortControl>(
         [this](int n) { return n == 1 ? m_sim->link() : QString(); });
-    // Connected ahead of the poll cycle, so it sees each event's bytes before
-    // the receive handler takes them all.
-    connect(m_port.get(), &SerialPortControl::comm, this, [this] {
-        m_bytesTaken += m_port->inBufferCount();
-        ++m_commEvents;
-    });
     m_timer = std::make_unique<QTimer>();
     m_timer->setInterval(5000);
     m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [] { return pollTime; });
     // pollOnce() ends each wait itself, so a slow machine cannot end one early.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
-    connect(m_poll.get(), &PollCycle::statusText, this,
-            [this](const QString& text) { m_statuses << text; });
-    connect(m_poll.get(), &PollCycle::readouts, this,
-            [this](const QString& measured, const QString& setpoint) {
-                // Values gone stale: shown as no data, nothing decoded.
-                if (measured == QLatin1String("888.8") && dataValues() == Triple{8888, 8888, 0})
-                    return;
-                m_decoded << dataValues();
-                m_readouts << QStringList{measured, setpoint};
-            });
+    m_watch = std::make_unique<PollWatch>(*m_poll, *m_port);
 
     Data::comPortNum = 1;
     Data::comPortSpeed = QStringLiteral("19200");
@@ -230,31 +169,10 @@ void TestLinkTksim::startLink(const QStringList& options) {
 }
 
 void TestLinkTksim::pollOnce(PollOutcome& outcome) {
-    const qsizetype statusesBefore = m_statuses.size();
-    const qsizetype decodedBefore = m_decoded.size();
-    m_bytesTaken = 0;
-    m_commEvents = 0;
-
-    m_poll->tick();
-    outcome.requestSent = Data::portConnected;
-    if (outcome.requestSent) {
-        const std::optional<SimLine> line = m_sim->nextRequestLine();
-        QVERIFY2(line, qPrintable(QStringLiteral("no log line for the request: ") + m_sim->tail()));
-        outcome.line = *line;
-        QVERIFY2(line->kind != SimLine::Kind::Unknown, qPrintable(line->text));
-        if (line->kind == SimLine::Kind::Unplug) {
-            QVERIFY(QTest::qWaitFor([] { return !Data::portConnected; }, waitMs));
-        } else {
-            const QString missing = waitForBytesTaken(*line, m_bytesTaken, waitMs);
-            QVERIFY2(missing.isEmpty(), qPrintable(missing));
-        }
-    }
-    m_poll->answerTimedOut();
-    outcome.statuses = m_statuses.mid(statusesBefore);
-    outcome.decoded = m_decoded.mid(decodedBefore);
-    outcome.readouts = m_readouts.mid(decodedBefore);
-    outcome.commEvents = m_commEvents;
-    outcome.dataAfter = dataValues();
+    TRY(::pollOnce(
+        *m_watch, *m_poll, [this] { m_poll->tick(); }, [this] { return m_sim->nextRequestLine(); },
+        outcome, waitMs));
+    m_dataAfter = dataValues();
 }
 
 void TestLinkTksim::checkCleanAnswer(const PollOutcome& outcome, const Triple& values) {
@@ -264,7 +182,7 @@ void TestLinkTksim::checkCleanAnswer(const PollOutcome& outcome, const Triple& v
     QCOMPARE(outcome.decoded, QList<Triple>{values});
     QCOMPARE(outcome.readouts,
              (QList<QStringList>{{readoutText(values[0]), readoutText(values[1])}}));
-    QCOMPARE(outcome.dataAfter, values);
+    QCOMPARE(m_dataAfter, values);
     QCOMPARE(Data::rxCount, int16_t(0));
 }
 
@@ -305,7 +223,7 @@ void TestLinkTksim::movingValuesAllSent() {
 void TestLinkTksim::singleFault_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("lineRe");   // the simulator's line for each faulty poll
-    QTest::addColumn<QString>("statusRe"); // over PollOutcome::statusLetters
+    QTest::addColumn<QString>("statusRe"); // over statusLetters()
     QTest::addColumn<int>("exceptionCode");
 
     const QString answer = QStringLiteral("answer 2153 2000 45");
@@ -363,7 +281,7 @@ void TestLinkTksim::singleFault() {
         QVERIFY(outcome.requestSent);
         QVERIFY2(QRegularExpression(lineRe).match(outcome.line.text).hasMatch(),
                  qPrintable(outcome.line.text));
-        const QString letters = outcome.statusLetters(exceptionCode);
+        const QString letters = lettersOf(outcome, exceptionCode);
         QVERIFY2(QRegularExpression(statusRe).match(letters).hasMatch(),
                  qPrintable(letters + QLatin1Char(' ') + outcome.statuses.join(" | ")));
         if (outcome.line.isAnswer()) {
@@ -373,7 +291,7 @@ void TestLinkTksim::singleFault() {
         } else {
             QCOMPARE(outcome.decoded, QList<Triple>{});
         }
-        QCOMPARE(outcome.dataAfter, before);
+        QCOMPARE(m_dataAfter, before);
         if (outcome.line.kind == SimLine::Kind::Truncated)
             QCOMPARE(Data::rxCount, int16_t(0)); // dropped at the time-out
         // Bytes 10 to 20 ms apart come in several receive events even on a
@@ -437,7 +355,7 @@ void TestLinkTksim::allFaultsAtOnce() {
         else if (line.holdsValues())
             inBadFrames.insert(tripleText(line.values));
 
-        const QString letters = outcome.statusLetters(4);
+        const QString letters = lettersOf(outcome, 4);
         if (!QRegularExpression(QLatin1Char('^') + expectedStatuses(line) + QLatin1Char('$'))
                  .match(letters)
                  .hasMatch())
@@ -466,10 +384,10 @@ void TestLinkTksim::allFaultsAtOnce() {
         } else if (line.kind == SimLine::Kind::Unplug || ++missed >= 3) {
             held = noValues; // stale: never passed off as current
         }
-        if (outcome.dataAfter != held)
+        if (m_dataAfter != held)
             problems << QStringLiteral("poll %1 \"%2\": Data holds %3")
                             .arg(requests)
-                            .arg(line.text, tripleText(outcome.dataAfter));
+                            .arg(line.text, tripleText(m_dataAfter));
     }
 
     // Values in corrupted frames only, never in a clean answer: none may

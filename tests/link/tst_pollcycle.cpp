@@ -6,11 +6,12 @@
 
 #include "Data.h"
 #include "PollCycle.h"
+#include "PollWatch.h"
 #include "PortAccess.h"
+#include "PortDevices.h"
 #include "Pty.h"
 #include "SerialPortControl.h"
 
-#include <map>
 #include <memory>
 
 using tklink::PollCycle;
@@ -69,16 +70,15 @@ private:
     void poll();
     // Writes the bytes followed by the marker and waits until all are taken.
     void feedAndSettle(const QByteArray& bytes);
-    QString lastStatus() const { return m_status->last().at(0).toString(); }
+    QString lastStatus() const { return m_watch->statuses.last(); }
     int statusCount(const QString& prefix) const;
 
-    std::map<int, QString> m_devices;
+    PortDevices m_devices;
     std::unique_ptr<Pty> m_pty;
     std::unique_ptr<SerialPortControl> m_port;
     std::unique_ptr<QTimer> m_timer;
     std::unique_ptr<PollCycle> m_poll;
-    std::unique_ptr<QSignalSpy> m_status;
-    std::unique_ptr<QSignalSpy> m_readouts;
+    std::unique_ptr<PollWatch> m_watch;
     std::unique_ptr<QSignalSpy> m_ended;
     QDateTime m_clock;
 };
@@ -95,15 +95,11 @@ void TestPollCycle::init() {
     QVERIFY(m_pty->isValid());
     m_devices.clear();
     m_devices[3] = m_pty->path();
-    m_port = std::make_unique<SerialPortControl>([this](int n) {
-        const auto it = m_devices.find(n);
-        return it == m_devices.end() ? QString() : it->second;
-    });
+    m_port = std::make_unique<SerialPortControl>(m_devices.resolver());
     m_timer = std::make_unique<QTimer>();
     m_timer->setInterval(5000);
     m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [this] { return m_clock; });
-    m_status = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::statusText);
-    m_readouts = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::readouts);
+    m_watch = std::make_unique<PollWatch>(*m_poll, *m_port);
     m_ended = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::pollEnded);
     // Each test ends the wait for an answer itself.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
@@ -111,8 +107,7 @@ void TestPollCycle::init() {
 
 void TestPollCycle::cleanup() {
     m_ended.reset();
-    m_readouts.reset();
-    m_status.reset();
+    m_watch.reset();
     m_poll.reset();
     m_timer.reset();
     m_port.reset();
@@ -140,8 +135,8 @@ void TestPollCycle::feedAndSettle(const QByteArray& bytes) {
 
 int TestPollCycle::statusCount(const QString& prefix) const {
     int count = 0;
-    for (const QList<QVariant>& emitted : *m_status)
-        count += emitted.at(0).toString().startsWith(prefix) ? 1 : 0;
+    for (const QString& status : m_watch->statuses)
+        count += status.startsWith(prefix) ? 1 : 0;
     return count;
 }
 
@@ -153,7 +148,7 @@ void TestPollCycle::tickSendsPollRequest() {
     m_poll->tick();
     QCOMPARE(m_timer->interval(), 2000);
     QCOMPARE(Data::rxCount, int16_t(0));
-    QCOMPARE(m_status->count(), 1);
+    QCOMPARE(m_watch->statuses.size(), 1);
     QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:07"));
     QCOMPARE(m_pty->read(int(pollFrame.size())), pollFrame);
     QCOMPARE(m_pty->readAvailable(), QByteArray());
@@ -203,13 +198,13 @@ void TestPollCycle::answerDecoded() {
     } else {
         QVERIFY(m_pty->write(answer));
     }
-    QTRY_COMPARE(m_readouts->count(), 1);
+    QTRY_COMPARE(m_watch->readouts.size(), 1);
 
     QTEST(Data::measureRaw, "measureRaw");
     QTEST(Data::setpointRaw, "setpointRaw");
     QTEST(Data::powerRaw, "powerRaw");
-    QTEST(m_readouts->at(0).at(0).toString(), "measured");
-    QTEST(m_readouts->at(0).at(1).toString(), "setpoint");
+    QTEST(m_watch->readouts.at(0).at(0), "measured");
+    QTEST(m_watch->readouts.at(0).at(1), "setpoint");
     QCOMPARE(Data::rxCount, int16_t(0));
     QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:08"));
     QCOMPARE(statusCount(QStringLiteral("Bad answer")), 0);
@@ -220,7 +215,7 @@ void TestPollCycle::twelveBytesInOneEvent() {
     poll();
     QVERIFY(m_pty->write(answer2153 + QByteArray::fromHex("09")));
     QTRY_COMPARE(Data::rxCount, int16_t(1));
-    QCOMPARE(m_readouts->count(), 1);
+    QCOMPARE(m_watch->readouts.size(), 1);
     QCOMPARE(Data::measureRaw, 2153.0f);
     QCOMPARE(Data::rxBuffer[0], uint8_t(0x09));
     QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
@@ -233,7 +228,7 @@ void TestPollCycle::bytesBehindAnswerKeepItsStatus() {
     openConfiguredPort();
     poll();
     QVERIFY(m_pty->write(answer2153 + QByteArray::fromHex("00FF")));
-    QTRY_COMPARE(m_readouts->count(), 1);
+    QTRY_COMPARE(m_watch->readouts.size(), 1);
     QTRY_COMPARE(Data::rxCount, int16_t(0));
     QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
     QCOMPARE(statusCount(QStringLiteral("Bad answer")), 0);
@@ -248,8 +243,8 @@ void TestPollCycle::bytesBeforeFirstRequestNotReported() {
     openConfiguredPort();
     QVERIFY(m_pty->write(QByteArray::fromHex("00FF0903")));
     QTRY_COMPARE(Data::rxCount, int16_t(2)); // 09 03 may start a frame
-    QCOMPARE(m_status->count(), 0);
-    QCOMPARE(m_readouts->count(), 0);
+    QCOMPARE(m_watch->statuses.size(), 0);
+    QCOMPARE(m_watch->readouts.size(), 0);
     QCOMPARE(Data::measureRaw, Data::NO_DATA_RAW);
 }
 
@@ -276,22 +271,22 @@ void TestPollCycle::badFrameKeepsValues() {
     openConfiguredPort();
     poll();
     QVERIFY(m_pty->write(answerNegative));
-    QTRY_COMPARE(m_readouts->count(), 1);
+    QTRY_COMPARE(m_watch->readouts.size(), 1);
 
     poll();
-    m_status->clear();
+    m_watch->statuses.clear();
     feedAndSettle(bytes);
-    QCOMPARE(m_readouts->count(), 1);
+    QCOMPARE(m_watch->readouts.size(), 1);
     QCOMPARE(Data::measureRaw, -55.0f);
     QCOMPARE(Data::setpointRaw, -200.0f);
     QCOMPARE(Data::powerRaw, 0.0f);
     QCOMPARE(statusCount(QStringLiteral("Bad answer from controler 14:03:07")), badReports);
-    QCOMPARE(m_status->count(), badReports);
+    QCOMPARE(m_watch->statuses.size(), badReports);
 
     // The next poll is answered normally.
     poll();
     QVERIFY(m_pty->write(answer2153));
-    QTRY_COMPARE(m_readouts->count(), 2);
+    QTRY_COMPARE(m_watch->readouts.size(), 2);
     QCOMPARE(Data::measureRaw, 2153.0f);
 }
 
@@ -307,8 +302,8 @@ void TestPollCycle::truncatedAnswerDroppedAtNextPoll() {
     poll();
     QCOMPARE(Data::rxCount, int16_t(0));
     QVERIFY(m_pty->write(answerNegative));
-    QTRY_COMPARE(m_readouts->count(), 1);
-    QCOMPARE(m_readouts->at(0), (QList<QVariant>{QStringLiteral("-5.5"), QStringLiteral("-20")}));
+    QTRY_COMPARE(m_watch->readouts.size(), 1);
+    QCOMPARE(m_watch->readouts.at(0), (QStringList{QStringLiteral("-5.5"), QStringLiteral("-20")}));
     QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:09"));
 }
 
@@ -335,8 +330,9 @@ void TestPollCycle::noiseBeforeAnswer() {
     openConfiguredPort();
     poll();
     QVERIFY(m_pty->write(noise + answer2153));
-    QTRY_COMPARE(m_readouts->count(), 1);
-    QCOMPARE(m_readouts->at(0), (QList<QVariant>{QStringLiteral("215.3"), QStringLiteral("200")}));
+    QTRY_COMPARE(m_watch->readouts.size(), 1);
+    QCOMPARE(m_watch->readouts.at(0),
+             (QStringList{QStringLiteral("215.3"), QStringLiteral("200")}));
     QCOMPARE(Data::powerRaw, 45.0f);
     QCOMPARE(Data::rxCount, int16_t(0));
     QCOMPARE(lastStatus(), QStringLiteral("Data received from controler 14:03:07"));
@@ -379,17 +375,14 @@ void TestPollCycle::pollOutcome() {
         result == tklink::PollResult::NoAnswer || result == tklink::PollResult::BadAnswer;
     QVERIFY(m_pty->write(bytes));
     QTRY_COMPARE(Data::rxCount, int16_t(held));
-    QTRY_COMPARE(m_status->count(), 1 + int(!bytes.isEmpty() && held == 0));
+    QTRY_COMPARE(m_watch->statuses.size(), 1 + int(!bytes.isEmpty() && held == 0));
     auto* timeout = m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"));
     QCOMPARE(timeout->isActive(), timesOut);
     Q_EMIT timeout->timeout({});
     Q_EMIT timeout->timeout({}); // a second end changes nothing
     QCOMPARE(Data::rxCount, int16_t(0));
 
-    QStringList shown;
-    for (const QList<QVariant>& emitted : *m_status)
-        shown << emitted.at(0).toString();
-    QCOMPARE(shown, QStringList{"Send request to controler 14:03:07"} + statuses);
+    QCOMPARE(m_watch->statuses, QStringList{"Send request to controler 14:03:07"} + statuses);
     QCOMPARE(m_ended->count(), 1);
     QCOMPARE(m_ended->at(0).at(0).value<tklink::PollResult>(), result);
 }
@@ -422,8 +415,8 @@ void TestPollCycle::answersAfterTimeOutOrFirst() {
     feedAndSettle(bytes);
     QTEST(Data::measureRaw, "measureRaw");
     QTEST(lastStatus(), "lastStatus");
-    QCOMPARE(m_readouts->count(), Data::measureRaw == 2153.0f ? 1 : 0);
-    QCOMPARE(answered.count(), m_readouts->count());
+    QCOMPARE(m_watch->readouts.size(), Data::measureRaw == 2153.0f ? 1 : 0);
+    QCOMPARE(answered.count(), m_watch->readouts.size());
     QCOMPARE(m_ended->count(), 1);
 }
 
@@ -434,7 +427,7 @@ void TestPollCycle::exceptionAnswer() {
     QVERIFY(m_pty->write(exception2));
     QTRY_COMPARE(lastStatus(), QStringLiteral("Controler exception 2 14:03:08"));
     QCOMPARE(Data::rxCount, int16_t(0));
-    QCOMPARE(m_readouts->count(), 0);
+    QCOMPARE(m_watch->readouts.size(), 0);
     QCOMPARE(Data::measureRaw, Data::NO_DATA_RAW);
     QCOMPARE(Data::setpointRaw, Data::NO_DATA_RAW);
     QCOMPARE(Data::powerRaw, 0.0f);
@@ -449,7 +442,7 @@ void TestPollCycle::notConnectedKeepsInterval() {
         QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
         QCOMPARE(m_timer->interval(), 5000);
     }
-    QCOMPARE(m_status->count(), 3);
+    QCOMPARE(m_watch->statuses.size(), 3);
     QVERIFY(!m_port->portOpen());
 }
 
@@ -480,14 +473,14 @@ void TestPollCycle::reconnectAfterHangUp() {
     openConfiguredPort();
     poll();
     QVERIFY(m_pty->write(answer2153));
-    QTRY_COMPARE(m_readouts->count(), 1);
+    QTRY_COMPARE(m_watch->readouts.size(), 1);
 
     QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
     m_pty->hangUp(); // the adapter is pulled
     QVERIFY(QFile::remove(adapter));
     QVERIFY(lost.wait(5000));
     QVERIFY(!Data::portConnected);
-    QCOMPARE(m_readouts->count(), 2); // back to "888.8"
+    QCOMPARE(m_watch->readouts.size(), 2); // back to "888.8"
 
     m_poll->tick(); // still unplugged
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
@@ -498,15 +491,15 @@ void TestPollCycle::reconnectAfterHangUp() {
     QVERIFY(m_pty->isValid());
     QVERIFY(QFile::link(m_pty->path(), adapter));
     m_clock = pollTime.addSecs(4);
-    const qsizetype before = m_status->count();
+    const qsizetype before = m_watch->statuses.size();
     poll();
     QVERIFY(Data::portConnected);
-    QCOMPARE(m_status->count(), before + 1);
+    QCOMPARE(m_watch->statuses.size(), before + 1);
     QCOMPARE(lastStatus(), QStringLiteral("Send request to controler 14:03:11"));
 
     QVERIFY(m_pty->write(answerNegative));
-    QTRY_COMPARE(m_readouts->count(), 3);
-    QCOMPARE(m_readouts->at(2), (QList<QVariant>{QStringLiteral("-5.5"), QStringLiteral("-20")}));
+    QTRY_COMPARE(m_watch->readouts.size(), 3);
+    QCOMPARE(m_watch->readouts.at(2), (QStringList{QStringLiteral("-5.5"), QStringLiteral("-20")}));
 
     // Reopened once; the next tick just polls.
     poll();

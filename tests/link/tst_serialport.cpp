@@ -5,10 +5,9 @@
 
 #include "Data.h"
 #include "PortAccess.h"
+#include "PortDevices.h"
 #include "Pty.h"
 #include "SerialPortControl.h"
-
-#include <map>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,13 +43,8 @@ private Q_SLOTS:
     void defaultNumbering();
 
 private:
-    std::map<int, QString> m_devices;
-    SerialPortControl::DeviceResolver resolver() {
-        return [this](int n) {
-            const auto it = m_devices.find(n);
-            return it == m_devices.end() ? QString() : it->second;
-        };
-    }
+    PortDevices m_devices;
+    SerialPortControl::DeviceResolver resolver() const { return m_devices.resolver(); }
 };
 
 void TestSerialPort::init() {
@@ -84,9 +78,7 @@ void TestSerialPort::openPortOnPseudoTerminal() {
     QVERIFY(pty.isValid());
     m_devices[7] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 7;
-    Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(port);
+    openConfigured(port, 7, QStringLiteral("19200"));
     QVERIFY(Data::portConnected);
     QVERIFY(port.portOpen());
 
@@ -100,9 +92,7 @@ void TestSerialPort::openPortTwiceReopens() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = QStringLiteral("9600");
-    tklink::open_port(port);
+    openConfigured(port, 1, QStringLiteral("9600"));
     QVERIFY(Data::portConnected);
     Data::portConnected = false;
     tklink::open_port(port);
@@ -114,9 +104,7 @@ void TestSerialPort::failedOpenAfterSuccessClosesPort() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(port);
+    openConfigured(port, 1, QStringLiteral("19200"));
     QVERIFY(port.portOpen());
     m_devices[1] = QStringLiteral("/nonexistent/tk-test-device");
     tklink::open_port(port);
@@ -128,9 +116,7 @@ void TestSerialPort::openPortRefusesBadSpeed() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = QStringLiteral("fast");
-    tklink::open_port(port);
+    openConfigured(port, 1, QStringLiteral("fast"));
     QVERIFY(!Data::portConnected);
     QVERIFY(!port.portOpen());
 }
@@ -149,9 +135,7 @@ void TestSerialPort::lineSettingsApplied() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = speed;
-    tklink::open_port(port);
+    openConfigured(port, 1, speed);
     QVERIFY(Data::portConnected);
     const termios line = pty.attributes();
     QCOMPARE(int(cfgetospeed(&line)), baudConstant);
@@ -170,9 +154,7 @@ void TestSerialPort::portHeldByAnotherProgram() {
     SerialPortControl port(resolver());
     tklink::scanSerialPorts(port);
     QVERIFY(!Data::portAvailable[6]);
-    Data::comPortNum = 6;
-    Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(port);
+    openConfigured(port, 6, QStringLiteral("19200"));
     QVERIFY(!Data::portConnected);
     QVERIFY(!port.portOpen());
     QVERIFY(other.isOpen()); // the other program keeps its port
@@ -234,9 +216,7 @@ void TestSerialPort::bytesBothWays() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(port);
+    openConfigured(port, 1, QStringLiteral("19200"));
     QVERIFY(port.portOpen());
 
     QVERIFY(port.output(QByteArray::fromHex("090300010003")));
@@ -257,9 +237,7 @@ void TestSerialPort::discardsUnreadInput() {
     Pty pty;
     m_devices[1] = pty.path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(port);
+    openConfigured(port, 1, QStringLiteral("19200"));
     QVERIFY(pty.write(QByteArray::fromHex("0102030405")));
     QTRY_COMPARE(port.inBufferCount(), 5);
     QVERIFY(port.clearInBuffer());
@@ -276,9 +254,7 @@ void TestSerialPort::hangUpReportedOnceAndPortClosed() {
     auto pty = std::make_unique<Pty>();
     m_devices[1] = pty->path();
     SerialPortControl port(resolver());
-    Data::comPortNum = 1;
-    Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(port);
+    openConfigured(port, 1, QStringLiteral("19200"));
     QVERIFY(port.portOpen());
 
     QSignalSpy lost(&port, &SerialPortControl::deviceLost);
@@ -327,9 +303,7 @@ void TestSerialPort::failureReason() {
     if (heldByOther)
         QVERIFY(other.open(QIODevice::ReadWrite));
     SerialPortControl port(resolver());
-    Data::comPortNum = 4;
-    Data::comPortSpeed = speed;
-    tklink::open_port(port);
+    openConfigured(port, 4, speed);
     const tklink::OpenFailure& failure = port.lastFailure();
     QTEST(int(failure.kind), "kind");
     QTEST(failure.systemText, "systemText");
@@ -355,9 +329,7 @@ void TestSerialPort::permissionDeniedForUnprivilegedUser() {
         if (setgid(nobody) != 0 || setuid(nobody) != 0)
             _exit(90);
         SerialPortControl port(resolver());
-        Data::comPortNum = 2;
-        Data::comPortSpeed = QStringLiteral("19200");
-        tklink::open_port(port);
+        openConfigured(port, 2, QStringLiteral("19200"));
         const tklink::OpenFailure& failure = port.lastFailure();
         const bool told = failure.systemText == QLatin1String("Permission denied") &&
                           failure.device == m_devices[2];

@@ -11,10 +11,9 @@
 #include "Data.h"
 #include "Parameters_dialog.h"
 #include "PortAccess.h"
+#include "PortDevices.h"
 #include "Pty.h"
 #include "SerialPortControl.h"
-
-#include <map>
 
 using settings::Parameters_dialog;
 
@@ -56,7 +55,7 @@ private:
     QString confPath() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
 
     QTemporaryDir m_dir;
-    std::map<int, QString> m_devices;
+    PortDevices m_devices;
     std::unique_ptr<tklink::SerialPortControl> m_port;
     QStringList m_labelsDuringOpen;
 };
@@ -69,10 +68,7 @@ void TestParameters::init() {
     setDefaults();
     m_devices.clear();
     m_labelsDuringOpen.clear();
-    m_port = std::make_unique<tklink::SerialPortControl>([this](int n) {
-        const auto it = m_devices.find(n);
-        return it == m_devices.end() ? QString() : it->second;
-    });
+    m_port = std::make_unique<tklink::SerialPortControl>(m_devices.resolver());
 }
 
 void TestParameters::setDefaults() {
@@ -97,10 +93,7 @@ Parameters_dialog* TestParameters::makeDialog() {
         tklink::open_port(*m_port);
         return Data::portConnected ? QString() : m_port->lastFailure().systemText;
     };
-    actions.deviceForPort = [this](int n) {
-        const auto it = m_devices.find(n);
-        return it == m_devices.end() ? QStringLiteral("(none)") : it->second;
-    };
+    actions.deviceForPort = m_devices.resolver(QStringLiteral("(none)"));
     actions.settingsPath = confPath();
     actions.releasePort = [this] {
         m_port->setPortOpen(false);

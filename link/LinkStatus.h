@@ -1,0 +1,31 @@
+#pragma once
+
+// What the poll has to tell about the link at each step, as a value: the
+// window turns it into its status line, tkrecord into its counters.
+
+#include <QMetaType>
+#include <QTime>
+
+namespace tklink {
+
+struct LinkStatus {
+    enum class Kind {
+        RequestSent,
+        DataReceived,
+        NoAnswer,
+        BadAnswer,
+        Exception,
+        NotConnected,
+    };
+    Kind kind = Kind::NotConnected;
+    // When it happened, by the poll's clock; not set for NotConnected.
+    QTime time;
+    // Exception only: the controller's exception code.
+    int exceptionCode = 0;
+
+    bool operator==(const LinkStatus&) const = default;
+};
+
+} // namespace tklink
+
+Q_DECLARE_METATYPE(tklink::LinkStatus)

@@ -1,0 +1,11 @@
+#include "PortDevices.h"
+
+#include "Data.h"
+#include "PortAccess.h"
+
+bool openConfigured(tklink::SerialPortControl& port, int number, const QString& speed) {
+    Data::comPortNum = number;
+    Data::comPortSpeed = speed;
+    tklink::open_port(port);
+    return Data::portConnected;
+}
