@@ -147,15 +147,11 @@ void Form1::createControls() {
     labelPalette.setColor(QPalette::WindowText, QColor(190, 196, 204));
     versionLabel->setPalette(labelPalette);
 
-    const auto makeTimer = [this](const char* name, int periodMs) {
-        auto* timer = new QTimer(this);
-        timer->setObjectName(QLatin1String(name));
-        timer->setInterval(periodMs);
-        // A coarse timer may fire 5 % off: a record every 19 to 21 s.
-        timer->setTimerType(Qt::PreciseTimer);
-        return timer;
-    };
-    timerTraceCurves = makeTimer("timerTraceCurves", 2500);
+    timerTraceCurves = new QTimer(this);
+    timerTraceCurves->setObjectName(QStringLiteral("timerTraceCurves"));
+    timerTraceCurves->setInterval(2500);
+    // A coarse timer may fire 5 % off, and the trace would drift off its grid.
+    timerTraceCurves->setTimerType(Qt::PreciseTimer);
     connect(timerTraceCurves, &QTimer::timeout, this, &Form1::traceCurves);
 
     m_session = new tklink::ControllerSession(

@@ -21,14 +21,21 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     m_recordTimer.setInterval(defaultRecordMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &ControllerSession::pollTick);
     connect(&m_recordTimer, &QTimer::timeout, this, &ControllerSession::recordDue);
+    connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
     connect(m_poll, &PollCycle::pollEnded, this, &ControllerSession::checkAlarms);
     // The first answer ends its poll before its values count as current.
     connect(m_poll, &PollCycle::valuesCurrentChanged, this, &ControllerSession::checkAlarms);
 }
 
 void ControllerSession::openPort() {
+    m_reopenAfterLoss = false;
+    tryPort();
+}
+
+void ControllerSession::tryPort() {
     open_port(m_port);
-    m_poll->portReopenedByUser();
+    m_reopenAfterLoss = m_reopenAfterLoss && !Data::portConnected;
+    m_poll->portChanged();
     Q_EMIT portOpenTried(Data::portConnected);
 }
 
@@ -52,7 +59,8 @@ void ControllerSession::closePort() {
 void ControllerSession::releasePort() {
     closePort();
     Data::portConnected = false;
-    m_poll->portReopenedByUser();
+    m_reopenAfterLoss = false;
+    m_poll->portChanged();
 }
 
 void ControllerSession::applyAlarmSettings() {
@@ -79,8 +87,10 @@ void ControllerSession::tell(const QList<alarms::AlarmChange>& changes) {
 }
 
 void ControllerSession::pollTick() {
-    if (m_reconnect == Reconnect::BeforeEveryPoll && !Data::portConnected)
-        openPort();
+    // Same number and speed as before: a replugged adapter comes back under
+    // the name it had, and polling resumes without the operator.
+    if (!Data::portConnected && (m_reconnect == Reconnect::BeforeEveryPoll || m_reopenAfterLoss))
+        tryPort();
     m_poll->tick();
 }
 

@@ -45,9 +45,10 @@ public:
     ControllerSession(SerialPortControl::DeviceResolver deviceForPort, Clock now,
                       Reconnect reconnect, QObject* parent = nullptr);
 
-    // Opens port Data::comPortNum at Data::comPortSpeed; the outcome is in
-    // Data::portConnected and told by portOpenTried. Ends any reconnecting
-    // after a lost adapter.
+    // The operator's (or start-up's) open of port Data::comPortNum at
+    // Data::comPortSpeed; the outcome is in Data::portConnected and told by
+    // portOpenTried. Whatever the outcome, the port is theirs again: a lost
+    // adapter is no longer reopened by itself.
     void openPort();
     // Starts the poll timer (first poll after firstPollMs), the record
     // timer and the alarms with the limits in Data::alarms.
@@ -79,6 +80,7 @@ Q_SIGNALS:
 
 private:
     void pollTick();
+    void tryPort();
     void checkAlarms();
     void tell(const QList<alarms::AlarmChange>& changes);
 
@@ -88,6 +90,9 @@ private:
     QTimer m_pollTimer;
     QTimer m_recordTimer;
     PollCycle* m_poll;
+    // The adapter went away while polling: reopened at each tick until it
+    // opens or the operator opens a port.
+    bool m_reopenAfterLoss = false;
     std::optional<alarms::AlarmRules> m_alarms;
 };
 

@@ -33,12 +33,6 @@ void PollCycle::tick() {
         endPoll(bytesCame ? PollResult::BadAnswer : PollResult::NoAnswer);
         countMissedPoll();
     }
-    if (!Data::portConnected && m_reopenAfterLoss) {
-        // Same number and speed as before: a replugged adapter comes back
-        // under the name it had, and polling resumes without the operator.
-        open_port(m_port);
-        m_reopenAfterLoss = !Data::portConnected;
-    }
     if (!Data::portConnected) {
         Q_EMIT status({LinkStatus::Kind::NotConnected, {}, 0});
         makeStale();
@@ -84,8 +78,7 @@ void PollCycle::answerTimedOut() {
     countMissedPoll();
 }
 
-void PollCycle::portReopenedByUser() {
-    m_reopenAfterLoss = false;
+void PollCycle::portChanged() {
     if (!Data::portConnected)
         makeStale();
 }
@@ -117,7 +110,6 @@ void PollCycle::onBadBytes() {
 
 void PollCycle::onDeviceLost() {
     Data::portConnected = false;
-    m_reopenAfterLoss = true;
     endPoll(PollResult::NotConnected);
     makeStale();
 }

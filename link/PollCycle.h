@@ -3,12 +3,11 @@
 // The poll of the controller: a request at every tick of the poll timer while
 // the port is connected, the answer collected byte by byte from the receive
 // event, checked whole, decoded into Data::measureRaw, setpointRaw and
-// powerRaw, and reported as read-out and status texts. A request gets
+// powerRaw, and each step told as a LinkStatus. A request gets
 // answerTimeoutMs for its answer. Values that have stopped coming are not
 // passed off as current: after staleAfterPolls polls in a row without a valid
 // answer, or at once without a port, Data goes back to the no-data values of
-// start-up. A port lost while polling (adapter pulled) is reopened at the
-// following ticks.
+// start-up. Who opens the port again is the session's choice.
 
 #include "AnswerCollector.h"
 #include "LinkStatus.h"
@@ -55,9 +54,9 @@ public:
     // The end of the time for an answer; connected to the single-shot timer
     // child "timerAnswerTimeout" already.
     void answerTimedOut();
-    // The operator (start-up or the Parameters dialog) opened a port: whatever
-    // the outcome, the port is theirs again and a lost one is not reopened.
-    void portReopenedByUser();
+    // The port was opened or closed from outside: without one the values are
+    // stale at once.
+    void portChanged();
 
     // The values in Data came from a recent valid answer.
     bool valuesCurrent() const { return m_valuesCurrent; }
@@ -95,8 +94,6 @@ private:
     Clock m_now;
     AnswerCollector m_collector;
     QTimer m_answerTimer;
-    // The port went away while polling; reopen it at each tick until it opens.
-    bool m_reopenAfterLoss = false;
     // A request is out and its outcome not yet known.
     bool m_pollPending = false;
     // This request's bad bytes were told already.

@@ -125,7 +125,7 @@ void TestAnswerCollector::bitFlipsRejected() {
             const Bytes frame =
                 first == second ? flipped(answer, {first}) : flipped(answer, {first, second});
             poll(frame);
-            if (m_seen.readouts.size() != 0 || heldValues() != Values{8888.0f, 8888.0f, 0.5f} ||
+            if (!m_seen.readouts.isEmpty() || heldValues() != Values{8888.0f, 8888.0f, 0.5f} ||
                 m_seen.statuses.size() != 1 || m_seen.statuses.at(0) != badText) {
                 qWarning() << "bits" << first << second << "frame"
                            << QByteArray(reinterpret_cast<const char*>(frame.data()), 11).toHex(' ')

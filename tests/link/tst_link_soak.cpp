@@ -17,7 +17,6 @@
 //     build/tests/link/tst_link_soak soak
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -36,6 +35,7 @@
 #include "PollCycle.h"
 #include "PollWatch.h"
 #include "ProcessProbe.h"
+#include "ProgramState.h"
 #include "Profile.h"
 #include "RecordWriter.h"
 #include "Recorder.h"
@@ -121,8 +121,7 @@ private:
     }
     QLineEdit* box(const char* name) const;
 
-    QString m_oldCurrent;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<ProgramState> m_state;
     std::unique_ptr<TksimProcess> m_sim;
     std::unique_ptr<app::Form1> m_form;
     PollCycle* m_poll = nullptr;
@@ -144,13 +143,9 @@ private:
 };
 
 void TestLinkSoak::init() {
-    QLocale::setDefault(QLocale::c());
-    Data::resetAll();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_oldCurrent = QDir::currentPath();
     // conf.ini and the recordings live in the working folder.
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_state.emplace();
+    QVERIFY(m_state->isValid());
     m_clock = startTime;
     m_errors.clear();
     m_lines.clear();
@@ -170,8 +165,7 @@ void TestLinkSoak::cleanup() {
                              << QString::fromLocal8Bit(m_sim->process().readAllStandardError());
     }
     m_sim.reset();
-    QDir::setCurrent(m_oldCurrent);
-    m_dir.reset();
+    m_state.reset();
 }
 
 QLineEdit* TestLinkSoak::box(const char* name) const {

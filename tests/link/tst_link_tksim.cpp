@@ -1,5 +1,5 @@
-// The controller link against the real simulator: the program's own port
-// control, open_port and poll cycle poll a tksim process through its link in a
+// The controller link against the real simulator: the program's own session
+// (port control, open_port and poll cycle) polls a tksim process through its link in a
 // temporary folder. tksim writes one log line per request once the last byte
 // of its answer is on the line, so its log is the record of what was really
 // sent, and the byte counts in it tell when the program has taken everything.
@@ -13,10 +13,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "ControllerSession.h"
 #include "Data.h"
 #include "PollCycle.h"
 #include "PollWatch.h"
-#include "PortAccess.h"
 #include "SerialPortControl.h"
 #include "TksimLog.h"
 #include "TksimProcess.h"
@@ -124,9 +124,10 @@ private:
     }
 
     std::unique_ptr<Sim> m_sim;
-    std::unique_ptr<SerialPortControl> m_port;
-    std::unique_ptr<QTimer> m_timer;
-    std::unique_ptr<PollCycle> m_poll;
+    std::unique_ptr<tklink::ControllerSession> m_session;
+    SerialPortControl* m_port = nullptr;
+    QTimer* m_timer = nullptr;
+    PollCycle* m_poll = nullptr;
     std::unique_ptr<PollWatch> m_watch;
     // Data after the last poll.
     Triple m_dataAfter{};
@@ -140,9 +141,7 @@ void TestLinkTksim::init() {
 
 void TestLinkTksim::cleanup() {
     m_watch.reset();
-    m_poll.reset();
-    m_timer.reset();
-    m_port.reset();
+    m_session.reset();
     if (m_sim && QTest::currentTestFailed())
         qWarning().noquote() << "tksim log:" << m_sim->tail();
     m_sim.reset();
@@ -152,26 +151,26 @@ void TestLinkTksim::startLink(const QStringList& options) {
     m_sim = std::make_unique<Sim>(options);
     QVERIFY2(m_sim->start(waitMs), qPrintable(m_sim->tail()));
 
-    m_port = std::make_unique<SerialPortControl>(
-        [this](int n) { return n == 1 ? m_sim->link() : QString(); });
-    m_timer = std::make_unique<QTimer>();
-    m_timer->setInterval(5000);
-    m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [] { return pollTime; });
+    m_session = std::make_unique<tklink::ControllerSession>(
+        [this](int n) { return n == 1 ? m_sim->link() : QString(); }, [] { return pollTime; },
+        tklink::ControllerSession::Reconnect::AfterLoss);
+    m_port = &m_session->port();
+    m_poll = &m_session->pollCycle();
+    m_timer = m_session->findChild<QTimer*>(QStringLiteral("timerGetFromControler"));
     // pollOnce() ends each wait itself, so a slow machine cannot end one early.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
     m_watch = std::make_unique<PollWatch>(*m_poll, *m_port);
 
     Data::comPortNum = 1;
     Data::comPortSpeed = QStringLiteral("19200");
-    tklink::open_port(*m_port);
-    m_poll->portReopenedByUser();
+    m_session->openPort();
     QVERIFY(Data::portConnected);
 }
 
 void TestLinkTksim::pollOnce(PollOutcome& outcome) {
     TRY(::pollOnce(
-        *m_watch, *m_poll, [this] { m_poll->tick(); }, [this] { return m_sim->nextRequestLine(); },
-        outcome, waitMs));
+        *m_watch, *m_poll, [this] { QMetaObject::invokeMethod(m_timer, "timeout"); },
+        [this] { return m_sim->nextRequestLine(); }, outcome, waitMs));
     m_dataAfter = dataValues();
 }
 
@@ -453,7 +452,7 @@ void TestLinkTksim::unplugAndReplug() {
     QFETCH(QStringList, options);
     QFETCH(bool, timed);
     TRY(startLink(fixedExample + options));
-    QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
+    QSignalSpy lost(m_port, &SerialPortControl::deviceLost);
 
     PollOutcome first;
     TRY(pollOnce(first));

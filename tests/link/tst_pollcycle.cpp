@@ -4,10 +4,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "ControllerSession.h"
 #include "Data.h"
 #include "PollCycle.h"
 #include "PollWatch.h"
-#include "PortAccess.h"
 #include "PortDevices.h"
 #include "Pty.h"
 #include "SerialPortControl.h"
@@ -67,6 +67,8 @@ private Q_SLOTS:
 
 private:
     void openConfiguredPort();
+    // A tick of the session's poll timer.
+    void tick();
     void poll();
     // Writes the bytes followed by the marker and waits until all are taken.
     void feedAndSettle(const QByteArray& bytes);
@@ -75,9 +77,12 @@ private:
 
     PortDevices m_devices;
     std::unique_ptr<Pty> m_pty;
-    std::unique_ptr<SerialPortControl> m_port;
-    std::unique_ptr<QTimer> m_timer;
-    std::unique_ptr<PollCycle> m_poll;
+    // The session's, as the window has them: the lost-adapter reconnection is
+    // the session's.
+    std::unique_ptr<tklink::ControllerSession> m_session;
+    SerialPortControl* m_port = nullptr;
+    QTimer* m_timer = nullptr;
+    PollCycle* m_poll = nullptr;
     std::unique_ptr<PollWatch> m_watch;
     std::unique_ptr<QSignalSpy> m_ended;
     QDateTime m_clock;
@@ -95,12 +100,14 @@ void TestPollCycle::init() {
     QVERIFY(m_pty->isValid());
     m_devices.clear();
     m_devices[3] = m_pty->path();
-    m_port = std::make_unique<SerialPortControl>(m_devices.resolver());
-    m_timer = std::make_unique<QTimer>();
-    m_timer->setInterval(5000);
-    m_poll = std::make_unique<PollCycle>(*m_port, *m_timer, [this] { return m_clock; });
+    m_session = std::make_unique<tklink::ControllerSession>(
+        m_devices.resolver(), [this] { return m_clock; },
+        tklink::ControllerSession::Reconnect::AfterLoss);
+    m_port = &m_session->port();
+    m_poll = &m_session->pollCycle();
+    m_timer = m_session->findChild<QTimer*>(QStringLiteral("timerGetFromControler"));
     m_watch = std::make_unique<PollWatch>(*m_poll, *m_port);
-    m_ended = std::make_unique<QSignalSpy>(m_poll.get(), &PollCycle::pollEnded);
+    m_ended = std::make_unique<QSignalSpy>(m_poll, &PollCycle::pollEnded);
     // Each test ends the wait for an answer itself.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
 }
@@ -108,9 +115,7 @@ void TestPollCycle::init() {
 void TestPollCycle::cleanup() {
     m_ended.reset();
     m_watch.reset();
-    m_poll.reset();
-    m_timer.reset();
-    m_port.reset();
+    m_session.reset();
     m_pty.reset();
     QLocale::setDefault(QLocale::c());
 }
@@ -118,12 +123,15 @@ void TestPollCycle::cleanup() {
 // What start-up and the Parameters dialog do.
 void TestPollCycle::openConfiguredPort() {
     Data::portConnected = false;
-    tklink::open_port(*m_port);
-    m_poll->portReopenedByUser();
+    m_session->openPort();
+}
+
+void TestPollCycle::tick() {
+    QMetaObject::invokeMethod(m_timer, "timeout");
 }
 
 void TestPollCycle::poll() {
-    m_poll->tick();
+    tick();
     QCOMPARE(m_pty->read(int(pollFrame.size())), pollFrame);
 }
 
@@ -145,7 +153,7 @@ void TestPollCycle::tickSendsPollRequest() {
     QVERIFY(Data::portConnected);
     Data::rxCount = 4; // a partial answer to an earlier poll
 
-    m_poll->tick();
+    tick();
     QCOMPARE(m_timer->interval(), 2000);
     QCOMPARE(Data::rxCount, int16_t(0));
     QCOMPARE(m_watch->statuses.size(), 1);
@@ -408,7 +416,7 @@ void TestPollCycle::answersAfterTimeOutOrFirst() {
     QFETCH(bool, timeOutFirst);
     QFETCH(QByteArray, bytes);
     openConfiguredPort();
-    QSignalSpy answered(m_poll.get(), &PollCycle::answered);
+    QSignalSpy answered(m_poll, &PollCycle::answered);
     poll();
     if (timeOutFirst)
         m_poll->answerTimedOut();
@@ -437,8 +445,8 @@ void TestPollCycle::notConnectedKeepsInterval() {
     m_devices.clear();
     openConfiguredPort();
     QVERIFY(!Data::portConnected);
-    for (int tick = 0; tick < 3; ++tick) {
-        m_poll->tick();
+    for (int n = 0; n < 3; ++n) {
+        tick();
         QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
         QCOMPARE(m_timer->interval(), 5000);
     }
@@ -452,8 +460,8 @@ void TestPollCycle::failedOpenAtStartUpIsNotRetried() {
     QVERIFY(!Data::portConnected);
 
     m_devices[3] = m_pty->path(); // the adapter is plugged in after start-up
-    m_poll->tick();
-    m_poll->tick();
+    tick();
+    tick();
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
     QVERIFY(!Data::portConnected);
     QVERIFY(!m_port->portOpen());
@@ -475,14 +483,14 @@ void TestPollCycle::reconnectAfterHangUp() {
     QVERIFY(m_pty->write(answer2153));
     QTRY_COMPARE(m_watch->readouts.size(), 1);
 
-    QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
+    QSignalSpy lost(m_port, &SerialPortControl::deviceLost);
     m_pty->hangUp(); // the adapter is pulled
     QVERIFY(QFile::remove(adapter));
     QVERIFY(lost.wait(5000));
     QVERIFY(!Data::portConnected);
     QCOMPARE(m_watch->readouts.size(), 2); // back to "888.8"
 
-    m_poll->tick(); // still unplugged
+    tick(); // still unplugged
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
     QCOMPARE(m_timer->interval(), 2000);
 
@@ -508,7 +516,7 @@ void TestPollCycle::reconnectAfterHangUp() {
 
 void TestPollCycle::operatorOpenEndsReconnecting() {
     openConfiguredPort();
-    QSignalSpy lost(m_port.get(), &SerialPortControl::deviceLost);
+    QSignalSpy lost(m_port, &SerialPortControl::deviceLost);
     m_pty->hangUp();
     QVERIFY(lost.wait(5000));
 
@@ -520,7 +528,7 @@ void TestPollCycle::operatorOpenEndsReconnecting() {
     auto replugged = std::make_unique<Pty>();
     m_devices[3] = replugged->path();
     m_devices[9] = replugged->path();
-    m_poll->tick();
+    tick();
     QCOMPARE(lastStatus(), QStringLiteral("Not connected"));
     QVERIFY(!m_port->portOpen());
     QCOMPARE(replugged->readAvailable(), QByteArray());
