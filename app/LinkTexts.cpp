@@ -3,30 +3,36 @@
 #include "Data.h"
 #include "TextFormats.h"
 
-QString linkStatusText(const tklink::LinkStatus& status, const QLocale& locale) {
-    using Kind = tklink::LinkStatus::Kind;
-    QString text;
+namespace {
+
+using Kind = tklink::LinkStatus::Kind;
+
+// What comes before the time.
+QString leadingWords(const tklink::LinkStatus& status) {
     switch (status.kind) {
-    case Kind::NotConnected:
-        return QStringLiteral("Not connected");
     case Kind::RequestSent:
-        text = QStringLiteral("Send request to controler ");
-        break;
+        return QStringLiteral("Send request to controler ");
     case Kind::DataReceived:
-        text = QStringLiteral("Data received from controler ");
-        break;
+        return QStringLiteral("Data received from controler ");
     case Kind::NoAnswer:
-        text = QStringLiteral("No answer from controler ");
-        break;
+        return QStringLiteral("No answer from controler ");
     case Kind::BadAnswer:
-        text = QStringLiteral("Bad answer from controler ");
-        break;
+        return QStringLiteral("Bad answer from controler ");
     case Kind::Exception:
-        text = QStringLiteral("Controler exception ") + QString::number(status.exceptionCode) +
-               QLatin1Char(' ');
+        return QStringLiteral("Controler exception %1 ").arg(status.exceptionCode);
+    case Kind::NotConnected:
         break;
     }
-    return text + statusTime(status.time, locale);
+    return {};
+}
+
+} // namespace
+
+QString linkStatusText(const tklink::LinkStatus& status, const QLocale& locale) {
+    // Nothing went out, so there is no time to tell.
+    if (status.kind == Kind::NotConnected)
+        return QStringLiteral("Not connected");
+    return leadingWords(status) + statusTime(status.time, locale);
 }
 
 std::pair<QString, QString> readoutTexts(bool current) {
