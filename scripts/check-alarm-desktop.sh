@@ -24,15 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "check-alarm-desktop: $*" >&2; exit 1; }
-# Polls a condition for up to $1 seconds.
-within() {
-    local until=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $until ] || return 1
-        sleep 0.2
-    done
-}
+source scripts/within.sh
 
 "$build/tools/tksim" --link "$work/tty" --script "0:2900,3000,45;1:3124,3000,45" \
     > "$work/tksim.out" 2> "$work/tksim.log" &
@@ -62,10 +54,7 @@ export DISPLAY=:$(head -n 1 "$work/display")
 # The rest on a session bus of its own, as a desktop would have.
 export work build shots
 dbus-run-session -- bash -euo pipefail -c '
-    within() {
-        local until=$((SECONDS + $1)); shift
-        until "$@"; do [ $SECONDS -lt $until ] || return 1; sleep 0.2; done
-    }
+    source scripts/within.sh
     dbus-monitor "interface=org.freedesktop.Notifications" > "$work/bus.log" 2>&1 &
     monitor=$!
     dunst > "$work/dunst.log" 2>&1 &

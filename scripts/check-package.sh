@@ -29,15 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "check-package: $*" >&2; exit 1; }
-# until SECONDS COMMAND...: retries COMMAND until it succeeds or time is up.
-until_true() {
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
+source scripts/within.sh
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -53,7 +45,7 @@ apt-get install --simulate "$(realpath "$deb")" >"$work/apt" 2>&1 || fail "apt-g
 # The unpacked simulator, with a temperature of 111.1 and a setpoint of 888.8.
 "$root/usr/bin/tksim" --link "$work/port" --fixed 1111,8888,0 >"$work/tksim.out" 2>/dev/null &
 pids+=($!)
-until_true 10 grep -qs "^tksim ready" "$work/tksim.out" || fail "tksim did not start"
+within 10 grep -qs "^tksim ready" "$work/tksim.out" || fail "tksim did not start"
 
 # The unpacked program against it. Both read-outs show 888.8 until the first
 # answer; then the green one shows 111.1, a third of the lit segments.
@@ -72,7 +64,7 @@ value_shown() {
     red=$(lit "xwd:$work/window.xwd" 153x65+600+32 red)
     awk -v g="$green" -v r="$red" 'BEGIN { exit !(r > 0.05 && g < r / 2) }'
 }
-until_true 30 value_shown || fail "tkcontrol showed no value from tksim"
+within 30 value_shown || fail "tkcontrol showed no value from tksim"
 
 # The menu entry's command, with a home of its own: it makes the per-user
 # folder and starts the program there.
@@ -85,5 +77,5 @@ started_in_folder() {
     [ "$(readlink "/proc/${pids[-1]}/exe")" = "$root/usr/bin/tkcontrol" ] &&
         [ "$(readlink "/proc/${pids[-1]}/cwd")" = "$folder" ]
 }
-until_true 10 started_in_folder || fail "the menu entry did not start tkcontrol in $folder"
+within 10 started_in_folder || fail "the menu entry did not start tkcontrol in $folder"
 echo "check-package: $deb passed"
