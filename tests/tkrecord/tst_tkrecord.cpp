@@ -425,7 +425,7 @@ void TestTkrecord::hostileClients() {
     const qsizetype from = polls.size();
     QTRY_VERIFY_WITH_TIMEOUT(done && polls.size() >= from + 4, waitMs);
     clients.join();
-    const qint64 rssGrowth = residentKiB() - rssBefore;
+    [[maybe_unused]] const qint64 rssGrowth = residentKiB() - rssBefore;
     const MetricsSnapshot after = service.snapshot();
     service.stop();
 
