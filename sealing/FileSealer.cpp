@@ -33,8 +33,9 @@ bool FileSealer::prepare(const QString& path, qint64 sizeBefore, const QByteArra
                          bool adoptUnsealed) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     auto known = m_files.find(absolute);
-    const bool follows =
-        known != m_files.end() && known->second.bytes + known->second.partial.size() == sizeBefore;
+    const bool follows = known != m_files.end() &&
+                         known->second.state.bytes + known->second.state.partial.size() ==
+                             sizeBefore;
     if (!follows) {
         if (known != m_files.end())
             m_files.erase(known);
@@ -42,33 +43,43 @@ bool FileSealer::prepare(const QString& path, qint64 sizeBefore, const QByteArra
             return false;
         known = m_files.find(absolute);
     }
-    SealState landed = known->second;
+    SealState landed = known->second.state;
     addBytes(landed, bytes);
-    if (!replaceFile(absolute + sealSuffix, sealText(known->second, m_key, &landed))) {
-        // Chained from the file again at the next append.
-        m_files.erase(known);
-        return false;
-    }
+    // Remembered even when the seal could not be written: what lands is
+    // this sealer's own, and the next seal covers it.
+    const bool sealed = writeSeal(absolute, known->second, &landed);
     m_pending[absolute] = std::move(landed);
-    return true;
+    return sealed;
 }
 
 bool FileSealer::commit(const QString& path, bool written) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     const auto pending = m_pending.find(absolute);
-    if (pending == m_pending.end())
+    const auto known = m_files.find(absolute);
+    if (pending == m_pending.end() || known == m_files.end())
         return false;
     SealState landed = std::move(pending->second);
     m_pending.erase(pending);
     // A failed append was cut back: the seal's pending lines never match.
     if (!written)
         return true;
-    if (!replaceFile(absolute + sealSuffix, sealText(landed, m_key))) {
-        m_files.erase(absolute);
-        return false;
+    known->second.state = std::move(landed);
+    return writeSeal(absolute, known->second, nullptr);
+}
+
+bool FileSealer::writeSeal(const QString& path, Sealing& sealing, const SealState* pending) {
+    // Only the blocks of landed lines: a list longer than every seal's says
+    // an older seal was put back.
+    const SealState& landed = sealing.state;
+    if (landed.blockCount() != sealing.blocksOnDisk) {
+        if (!writeBlockHashes(path + blocksSuffix, landed.blocks, landed.blockCount(),
+                              sealing.blocksOnDisk)) {
+            sealing.blocksOnDisk = -1;
+            return false;
+        }
+        sealing.blocksOnDisk = landed.blockCount();
     }
-    m_files[absolute] = std::move(landed);
-    return true;
+    return replaceFile(path + sealSuffix, sealText(sealing.state, m_key, pending));
 }
 
 bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnsealed) {
@@ -90,7 +101,7 @@ bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnseal
         }
         addBytes(state, before);
     }
-    m_files[path] = std::move(state);
+    m_files[path] = Sealing{std::move(state), -1};
     return true;
 }
 
@@ -109,6 +120,7 @@ void FileSealer::finished(const QString& fileName) {
     m_files.erase(absolute);
     m_pending.erase(absolute);
     recording::makeReadOnly(absolute + sealSuffix);
+    recording::makeReadOnly(absolute + blocksSuffix);
 }
 
 #ifdef Q_OS_WIN
@@ -116,6 +128,16 @@ void FileSealer::finished(const QString& fileName) {
 bool replaceFile(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+bool writeBlockHashes(const QString& path, const QByteArray& blocks, qint64 keep, qint64 onDisk) {
+    QFile file(path);
+    const qint64 from = onDisk < 0 ? 0 : std::min(onDisk, keep);
+    if (!file.open(QIODevice::ReadWrite) || !file.resize(from * blockHashBytes) ||
+        !file.seek(from * blockHashBytes))
+        return false;
+    const QByteArray more = blocks.mid(from * blockHashBytes, (keep - from) * blockHashBytes);
+    return file.write(more) == more.size() && file.flush();
 }
 
 #else
@@ -137,6 +159,25 @@ bool replaceFile(const QString& path, const QByteArray& bytes) {
         qCWarning(lcSealing) << "could not replace" << path << qt_error_string(errno);
         ::unlink(temporary.constData());
     }
+    return ok;
+}
+
+bool writeBlockHashes(const QString& path, const QByteArray& blocks, qint64 keep, qint64 onDisk) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    // Only the hashes not there yet are written: a block's worth of lines
+    // adds 32 bytes, however long the file.
+    const qint64 from = onDisk < 0 ? 0 : std::min(onDisk, keep);
+    const qint64 size = (keep - from) * blockHashBytes;
+    bool ok = ::ftruncate(fd, off_t(from * blockHashBytes)) == 0;
+    ok = ok && ::pwrite(fd, blocks.constData() + from * blockHashBytes, std::size_t(size),
+                        off_t(from * blockHashBytes)) == size;
+    ok = ok && (size == 0 || ::fdatasync(fd) == 0);
+    ok = ::close(fd) == 0 && ok;
+    if (!ok)
+        qCWarning(lcSealing) << "could not write" << path << qt_error_string(errno);
     return ok;
 }
 

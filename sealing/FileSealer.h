@@ -3,8 +3,10 @@
 // Keeps the seal beside each file it is told about up to date: after every
 // append, NAME.seal is replaced in one rename by a seal that covers the new
 // lines, so a crash at any moment leaves a seal over every whole line written
-// before the last append. Not thread-safe: used from the one thread that
-// writes the files.
+// before the last append; the hash of each finished block of lines is
+// appended to NAME.seal.blocks. What this sealer wrote itself is remembered,
+// so a seal that could not be written (a full disk) is made good at the next
+// append. Not thread-safe: used from the one thread that writes the files.
 
 #include <QByteArray>
 #include <QString>
@@ -45,15 +47,26 @@ public:
     const SealKey& key() const { return m_key; }
 
 private:
+    struct Sealing {
+        SealState state;
+        qint64 blocksOnDisk = -1; // hashes in the side file; -1: not known
+    };
     bool resume(const QString& path, qint64 sizeBefore, bool adoptUnsealed);
+    // Writes the seal of sealing (and of pending), the side file first.
+    bool writeSeal(const QString& path, Sealing& sealing, const SealState* pending);
 
     SealKey m_key;
     int m_headerLines;
-    std::map<QString, SealState> m_files;   // by absolute path
+    std::map<QString, Sealing> m_files;     // by absolute path
     std::map<QString, SealState> m_pending; // the same with the append under way
 };
 
 // Replaces path by bytes in one rename.
 bool replaceFile(const QString& path, const QByteArray& bytes);
+
+// Makes the side file at path hold the first `keep` hashes of blocks (whose
+// first `onDisk` are there already; -1: not known, rewritten), appended
+// and synced. False when it could not be.
+bool writeBlockHashes(const QString& path, const QByteArray& blocks, qint64 keep, qint64 onDisk);
 
 } // namespace sealing

@@ -7,9 +7,26 @@
 
 namespace sealing {
 
+namespace {
+
+// The key at path, marked as program's; none for an empty path.
+std::optional<SealKey> programKey(const QString& path, const QString& program, QString* problem,
+                                  bool* made) {
+    if (path.isEmpty()) {
+        *problem = QStringLiteral("sealing turned off");
+        return std::nullopt;
+    }
+    std::optional<SealKey> key = loadOrCreateKey(path, problem, made);
+    if (key)
+        key->signer = program;
+    return key;
+}
+
+} // namespace
+
 ProgramSeals::ProgramSeals(const QString& keyPath, const QString& program, const QString& version,
                            AuditClock clock)
-    : m_key(loadOrCreateKey(keyPath, &m_keyProblem)),
+    : m_key(programKey(keyPath, program, &m_keyProblem, &m_keyMade)),
       m_trail(std::make_unique<AuditTrail>(QDir::current().filePath(QLatin1String(auditFileName)),
                                            m_key, program, version, std::move(clock))) {
     m_trail->record(AuditTrail::startedEvent(m_key, m_keyProblem));
@@ -26,6 +43,10 @@ void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer) {
 
 QString ProgramSeals::keyFingerprint() const {
     return m_key ? fingerprint(m_key->publicKey) : QString();
+}
+
+QByteArray ProgramSeals::publicKey() const {
+    return m_key ? m_key->publicKey : QByteArray();
 }
 
 void ProgramSeals::event(const QString& text) {

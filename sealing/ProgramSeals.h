@@ -26,8 +26,8 @@ using SettingsList = QList<std::pair<QString, QString>>;
 
 class ProgramSeals {
 public:
-    // keyPath: userKeyPath() or workFolderKeyPath(); the trail is audit.log
-    // in the working folder.
+    // keyPath: userKeyPath() or recorderKeyPath(), empty for no seals; the
+    // trail is audit.log in the working folder.
     ProgramSeals(const QString& keyPath, const QString& program, const QString& version,
                  AuditClock clock = {});
     ~ProgramSeals();
@@ -40,6 +40,9 @@ public:
     // Empty without a key; keyProblem() then says why.
     QString keyFingerprint() const;
     QString keyProblem() const { return m_keyProblem; }
+    QByteArray publicKey() const;
+    // The key was made at this start: its holder has yet to be told to trust it.
+    bool keyMade() const { return m_keyMade; }
 
     void event(const QString& text);
     // Called after each attempt to open the port and at each poll: the trail
@@ -52,8 +55,10 @@ public:
     AuditTrail& trail() { return *m_trail; }
 
 private:
-    std::optional<SealKey> m_key;
+    // Before the key, which sets them as it is made.
     QString m_keyProblem;
+    bool m_keyMade = false;
+    std::optional<SealKey> m_key;
     std::unique_ptr<AuditTrail> m_trail;
     enum class Port { Unknown, Open, Closed, Lost };
     Port m_port = Port::Unknown;

@@ -1,5 +1,7 @@
 #include "SealChain.h"
 
+#include <QList>
+
 #include <cstring>
 
 namespace sealing {
@@ -10,15 +12,36 @@ const unsigned char* bytesOf(const char* data) {
     return reinterpret_cast<const unsigned char*>(data);
 }
 
+// Finishes a copy, so the state goes on taking bytes.
+QByteArray finalOf(const crypto_generichash_state& state) {
+    crypto_generichash_state copy = state;
+    QByteArray out(headBytes, Qt::Uninitialized);
+    crypto_generichash_final(&copy, reinterpret_cast<unsigned char*>(out.data()), headBytes);
+    return out;
+}
+
+void startBlock(SealState& state) {
+    crypto_generichash_init(&state.block, bytesOf(state.blockKey.constData()),
+                            std::size_t(state.blockKey.size()), blockHashBytes);
+    const quint64 index = quint64(state.blockCount());
+    unsigned char number[8];
+    for (int i = 0; i < 8; ++i)
+        number[i] = static_cast<unsigned char>(index >> (8 * i));
+    crypto_generichash_update(&state.block, number, sizeof number);
+}
+
 void chainLine(SealState& state, QByteArrayView line) {
     crypto_generichash_update(&state.hashing, bytesOf(line.data()), quint64(line.size()));
-    state.link = nextLink(state, state.link, line);
-    const auto tag = tagOf(state.link);
-    const QByteArrayView tagView(reinterpret_cast<const char*>(tag.data()), tagBytes);
-    state.tags += tagView;
-    state.tagsText += tagView.toByteArray().toBase64();
-    crypto_generichash_update(&state.tagsHashing, tag.data(), tagBytes);
+    crypto_generichash_update(&state.block, bytesOf(line.data()), quint64(line.size()));
+    ++state.lines;
     state.bytes += line.size();
+    const qint64 index = state.blockCount();
+    if (state.lines == blockStart(state.headerLines, index) + blockSize(state.headerLines, index)) {
+        const QByteArray hash = finalOf(state.block);
+        state.blocks += hash;
+        crypto_generichash_update(&state.blockList, bytesOf(hash.constData()), blockHashBytes);
+        startBlock(state);
+    }
 }
 
 } // namespace
@@ -28,32 +51,49 @@ bool cryptoReady() {
     return ready;
 }
 
-namespace {
-
-// Finishes a copy, so the state goes on taking lines.
-QByteArray finalOf(const crypto_generichash_state& state) {
-    crypto_generichash_state copy = state;
-    QByteArray out(headBytes, Qt::Uninitialized);
-    crypto_generichash_final(&copy, reinterpret_cast<unsigned char*>(out.data()), headBytes);
-    return out;
+Sealed sealedKindOf(const QString& fileName) {
+    return fileName == QLatin1String("audit.log") ? Sealed::AuditTrail : Sealed::Recording;
 }
 
-} // namespace
+QByteArray sealedWord(Sealed kind) {
+    return kind == Sealed::AuditTrail ? QByteArrayLiteral("audit trail")
+                                      : QByteArrayLiteral("recording");
+}
+
+QByteArray joinedFields(const QList<QByteArray>& fields) {
+    QByteArray joined;
+    for (const QByteArray& field : fields) {
+        const quint32 size = quint32(field.size());
+        for (int i = 0; i < 4; ++i)
+            joined += char(size >> (8 * i));
+        joined += field;
+    }
+    return joined;
+}
 
 QByteArray SealState::head() const {
     return finalOf(hashing);
 }
 
-QByteArray SealState::tagsHash() const {
-    return finalOf(tagsHashing);
+QByteArray SealState::blocksHash() const {
+    return finalOf(blockList);
 }
 
-QByteArray hashOfTags(const QByteArray& tags) {
-    crypto_generichash_state hashing;
-    crypto_generichash_init(&hashing, nullptr, 0, headBytes);
-    crypto_generichash_update(&hashing, reinterpret_cast<const unsigned char*>(tags.constData()),
-                              quint64(tags.size()));
-    return finalOf(hashing);
+qint64 blockSize(int headerLines, qint64 index) {
+    return index == 0 && headerLines > 0 ? headerLines : blockLines;
+}
+
+qint64 blockStart(int headerLines, qint64 index) {
+    if (headerLines == 0)
+        return index * blockLines;
+    return index == 0 ? 0 : headerLines + (index - 1) * blockLines;
+}
+
+QByteArray hashOfBlocks(QByteArrayView blocks) {
+    QByteArray out(headBytes, Qt::Uninitialized);
+    crypto_generichash(reinterpret_cast<unsigned char*>(out.data()), headBytes,
+                       bytesOf(blocks.data()), quint64(blocks.size()), nullptr, 0);
+    return out;
 }
 
 SealState chainStart(const QString& fileName, const QByteArray& publicKey, int headerLines) {
@@ -63,42 +103,19 @@ SealState chainStart(const QString& fileName, const QByteArray& publicKey, int h
     state.publicKey = publicKey;
     state.headerLines = headerLines;
     const QByteArray binding =
-        QByteArrayLiteral("tkcontrol seal 1\nfile ") + fileName.toUtf8() + '\n' + publicKey;
+        joinedFields({QByteArrayLiteral("tkcontrol seal 2"), sealedWord(sealedKindOf(fileName)),
+                      fileName.toUtf8(), publicKey});
     crypto_generichash_init(&state.hashing, nullptr, 0, headBytes);
-    crypto_generichash_init(&state.tagsHashing, nullptr, 0, headBytes);
     crypto_generichash_update(&state.hashing, bytesOf(binding.constData()),
                               quint64(binding.size()));
-    unsigned char bound[crypto_generichash_BYTES];
-    crypto_generichash(bound, sizeof bound, bytesOf(binding.constData()), quint64(binding.size()),
-                       nullptr, 0);
-    std::memcpy(state.linkKey.data(), bound, state.linkKey.size());
-    std::memcpy(&state.link, bound + state.linkKey.size(), sizeof state.link);
+    state.blockKey = QByteArray(crypto_generichash_KEYBYTES, Qt::Uninitialized);
+    const QByteArray keyText = QByteArrayLiteral("blocks") + binding;
+    crypto_generichash(reinterpret_cast<unsigned char*>(state.blockKey.data()),
+                       std::size_t(state.blockKey.size()), bytesOf(keyText.constData()),
+                       quint64(keyText.size()), nullptr, 0);
+    crypto_generichash_init(&state.blockList, nullptr, 0, headBytes);
+    startBlock(state);
     return state;
-}
-
-quint64 nextLink(const SealState& state, quint64 link, QByteArrayView line) {
-    unsigned char buffer[256];
-    unsigned char out[crypto_shorthash_BYTES];
-    std::memcpy(buffer, &link, sizeof link);
-    if (line.size() <= qsizetype(sizeof buffer - sizeof link)) {
-        std::memcpy(buffer + sizeof link, line.data(), std::size_t(line.size()));
-        crypto_shorthash(out, buffer, sizeof link + quint64(line.size()), state.linkKey.data());
-    } else {
-        // A long line is hashed alone first.
-        crypto_shorthash(buffer + sizeof link, bytesOf(line.data()), quint64(line.size()),
-                         state.linkKey.data());
-        crypto_shorthash(out, buffer, sizeof link + crypto_shorthash_BYTES, state.linkKey.data());
-    }
-    quint64 next = 0;
-    std::memcpy(&next, out, sizeof next);
-    return next;
-}
-
-std::array<unsigned char, tagBytes> tagOf(quint64 link) {
-    std::array<unsigned char, tagBytes> tag{};
-    for (int i = 0; i < tagBytes; ++i)
-        tag[std::size_t(i)] = static_cast<unsigned char>(link >> (8 * i));
-    return tag;
 }
 
 void addBytes(SealState& state, QByteArrayView bytes) {

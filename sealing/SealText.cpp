@@ -8,101 +8,127 @@ namespace sealing {
 
 namespace {
 
-constexpr QByteArrayView firstLine = "tkcontrol seal 1";
+constexpr QByteArrayView firstLine = "tkcontrol seal 2";
+// The names of the lines, in their order; the signature follows them.
+const QList<QByteArray> fieldNames = {"seals",  "file", "signer", "lines",   "records",
+                                      "bytes",  "head", "blocks", "pending", "key"};
 
 std::optional<qint64> number(const QByteArray& text) {
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
-    return ok && value >= 0 ? std::optional(value) : std::nullopt;
+    return ok && value >= 0 && !text.startsWith('+') ? std::optional(value) : std::nullopt;
+}
+
+QByteArray coverText(const SealState& state) {
+    return QByteArray::number(state.lines) + ' ' + QByteArray::number(state.records()) + ' ' +
+           QByteArray::number(state.bytes) + ' ' + state.head().toHex() + ' ' +
+           QByteArray::number(state.blockCount()) + ' ' + state.blocksHash().toHex();
+}
+
+std::optional<Seal::Cover> readCover(const QList<QByteArray>& parts) {
+    if (parts.size() != 6)
+        return std::nullopt;
+    const auto lines = number(parts[0]);
+    const auto records = number(parts[1]);
+    const auto bytes = number(parts[2]);
+    const auto blocks = number(parts[4]);
+    Seal::Cover cover;
+    cover.head = QByteArray::fromHex(parts[3]);
+    cover.blocksHash = QByteArray::fromHex(parts[5]);
+    if (!lines || !records || !bytes || !blocks || cover.head.size() != headBytes ||
+        cover.blocksHash.size() != headBytes || *records > *lines)
+        return std::nullopt;
+    cover.lines = *lines;
+    cover.records = *records;
+    cover.bytes = *bytes;
+    cover.blocks = *blocks;
+    return cover;
+}
+
+// What the signature covers: the first line and every field, with lengths.
+QByteArray signedBytes(const QList<QByteArray>& values) {
+    QList<QByteArray> fields{firstLine.toByteArray()};
+    for (qsizetype i = 0; i < fieldNames.size(); ++i)
+        fields << fieldNames[i] << values[i];
+    return joinedFields(fields);
 }
 
 } // namespace
 
 QByteArray sealText(const SealState& state, const SealKey& key, const SealState* pending) {
     cryptoReady();
-    QByteArray text;
-    text.reserve(state.tagsText.size() + 600);
-    text += firstLine.toByteArray() + '\n';
-    text += "file " + state.fileName.toUtf8() + '\n';
-    text += "records " + QByteArray::number(state.records()) + '\n';
-    text += "bytes " + QByteArray::number(state.bytes) + '\n';
-    text += "head " + state.head().toHex() + '\n';
-    text += "key " + key.publicKey.toHex() + '\n';
-    text += pending ? "pending " + QByteArray::number(pending->records()) + ' ' +
-                          QByteArray::number(pending->bytes) + ' ' + pending->head().toHex() + '\n'
-                    : QByteArray("pending none\n");
-    text += "tags " + state.tagsHash().toHex() + '\n';
+    const QList<QByteArray> values = {
+        sealedWord(sealedKindOf(state.fileName)),
+        state.fileName.toUtf8().toPercentEncoding(),
+        key.signer.toUtf8().toPercentEncoding(),
+        QByteArray::number(state.lines),
+        QByteArray::number(state.records()),
+        QByteArray::number(state.bytes),
+        state.head().toHex(),
+        QByteArray::number(state.blockCount()) + ' ' + state.blocksHash().toHex(),
+        pending ? coverText(*pending) : QByteArrayLiteral("none"),
+        key.publicKey.toHex(),
+    };
+    const QByteArray message = signedBytes(values);
     unsigned char signature[crypto_sign_BYTES];
     crypto_sign_detached(
-        signature, nullptr, reinterpret_cast<const unsigned char*>(text.constData()),
-        quint64(text.size()), reinterpret_cast<const unsigned char*>(key.secretKey.constData()));
+        signature, nullptr, reinterpret_cast<const unsigned char*>(message.constData()),
+        quint64(message.size()), reinterpret_cast<const unsigned char*>(key.secretKey.constData()));
+    QByteArray text = firstLine.toByteArray() + '\n';
+    for (qsizetype i = 0; i < fieldNames.size(); ++i)
+        text += fieldNames[i] + ' ' + values[i] + '\n';
     text += "signature " +
             QByteArray(reinterpret_cast<const char*>(signature), sizeof signature).toHex() + '\n';
-    text += "lines " + state.tagsText + '\n';
     return text;
 }
 
 std::optional<Seal> readSeal(const QByteArray& text) {
-    if (!cryptoReady() || !text.endsWith('\n'))
+    if (!cryptoReady() || !text.endsWith('\n') || text.size() > sealSizeLimit)
         return std::nullopt;
     const QList<QByteArray> lines = text.split('\n');
-    // Ten lines and the empty piece after the last line end.
-    if (lines.size() != 11 || lines[0] != firstLine)
+    // The first line, the fields, the signature, and the empty piece after
+    // the last line end.
+    if (lines.size() != fieldNames.size() + 3 || lines[0] != firstLine)
         return std::nullopt;
-    const auto field = [&lines](int i, QByteArrayView name) -> std::optional<QByteArray> {
-        if (!lines[i].startsWith(name.toByteArray() + ' '))
+    QList<QByteArray> values;
+    for (qsizetype i = 0; i < fieldNames.size(); ++i) {
+        const QByteArray& line = lines[i + 1];
+        if (!line.startsWith(fieldNames[i] + ' '))
             return std::nullopt;
-        return lines[i].mid(name.size() + 1);
-    };
-    const auto file = field(1, "file");
-    const auto records = field(2, "records");
-    const auto bytes = field(3, "bytes");
-    const auto head = field(4, "head");
-    const auto key = field(5, "key");
-    const auto pending = field(6, "pending");
-    const auto tagsHash = field(7, "tags");
-    const auto signature = field(8, "signature");
-    const auto tags = field(9, "lines");
-    if (!file || !records || !bytes || !head || !key || !pending || !tagsHash || !signature ||
-        !tags)
-        return std::nullopt;
-    Seal seal;
-    seal.fileName = QString::fromUtf8(*file);
-    const auto recordCount = number(*records);
-    const auto byteCount = number(*bytes);
-    seal.head = QByteArray::fromHex(*head);
-    seal.publicKey = QByteArray::fromHex(*key);
-    const QByteArray signatureBytes = QByteArray::fromHex(*signature);
-    const auto decoded =
-        QByteArray::fromBase64Encoding(*tags, QByteArray::AbortOnBase64DecodingErrors);
-    if (!recordCount || !byteCount || seal.head.size() != headBytes ||
-        seal.publicKey.size() != crypto_sign_PUBLICKEYBYTES ||
-        signatureBytes.size() != crypto_sign_BYTES || !decoded ||
-        decoded.decoded.size() % tagBytes != 0)
-        return std::nullopt;
-    seal.records = *recordCount;
-    seal.bytes = *byteCount;
-    seal.tags = decoded.decoded;
-    if (*pending != "none") {
-        const QList<QByteArray> parts = pending->split(' ');
-        if (parts.size() != 3)
-            return std::nullopt;
-        const auto pendingRecords = number(parts[0]);
-        const auto pendingBytes = number(parts[1]);
-        Seal::Pending landed;
-        landed.head = QByteArray::fromHex(parts[2]);
-        if (!pendingRecords || !pendingBytes || landed.head.size() != headBytes)
-            return std::nullopt;
-        landed.records = *pendingRecords;
-        landed.bytes = *pendingBytes;
-        seal.pending = landed;
+        values << line.mid(fieldNames[i].size() + 1);
     }
-    // What is signed: every line up to the tags' hash, which must be theirs.
-    const qsizetype signedSize = text.indexOf("\nsignature ") + 1;
-    if (QByteArray::fromHex(*tagsHash) != hashOfTags(seal.tags) ||
-        crypto_sign_verify_detached(
-            reinterpret_cast<const unsigned char*>(signatureBytes.constData()),
-            reinterpret_cast<const unsigned char*>(text.constData()), quint64(signedSize),
+    const QByteArray& signatureLine = lines[fieldNames.size() + 1];
+    if (!signatureLine.startsWith("signature "))
+        return std::nullopt;
+    const QByteArray signature = QByteArray::fromHex(signatureLine.mid(10));
+
+    Seal seal;
+    if (values[0] != sealedWord(Sealed::Recording) && values[0] != sealedWord(Sealed::AuditTrail))
+        return std::nullopt;
+    seal.sealed = values[0] == sealedWord(Sealed::AuditTrail) ? Sealed::AuditTrail
+                                                               : Sealed::Recording;
+    seal.fileName = QString::fromUtf8(QByteArray::fromPercentEncoding(values[1]));
+    seal.signer = QString::fromUtf8(QByteArray::fromPercentEncoding(values[2]));
+    const QList<QByteArray> blocks = values[7].split(' ');
+    if (blocks.size() != 2)
+        return std::nullopt;
+    const auto cover = readCover({values[3], values[4], values[5], values[6], blocks[0], blocks[1]});
+    if (!cover)
+        return std::nullopt;
+    seal.cover = *cover;
+    if (values[8] != "none") {
+        seal.pending = readCover(values[8].split(' '));
+        if (!seal.pending)
+            return std::nullopt;
+    }
+    seal.publicKey = QByteArray::fromHex(values[9]);
+    if (seal.publicKey.size() != crypto_sign_PUBLICKEYBYTES ||
+        signature.size() != crypto_sign_BYTES)
+        return std::nullopt;
+    const QByteArray message = signedBytes(values);
+    if (crypto_sign_verify_detached(
+            reinterpret_cast<const unsigned char*>(signature.constData()),
+            reinterpret_cast<const unsigned char*>(message.constData()), quint64(message.size()),
             reinterpret_cast<const unsigned char*>(seal.publicKey.constData())) != 0)
         return std::nullopt;
     return seal;

@@ -3,22 +3,26 @@
 // The seal beside a sealed file (NAME.seal): a few lines of text that say what
 // the file held when it was last written, signed with Ed25519:
 //
-//   tkcontrol seal 1
-//   file REC_2026-12-08_21-33-01.csv
+//   tkcontrol seal 2
+//   seals recording                      (or "audit trail")
+//   file REC_2026-12-08_21-33-01.csv     (percent-encoded)
+//   signer tkrecord                      (the program whose key signs)
+//   lines 4321
 //   records 4320
 //   bytes 151234
 //   head <BLAKE2b of the binding and every line, hex>
+//   blocks <count> <BLAKE2b of their list, hex>
+//   pending <lines> <records> <bytes> <head> <blocks> <their hash> (or "pending none")
 //   key <the public key, hex>
-//   pending <records> <bytes> <head> (or "pending none")
-//   tags <BLAKE2b of the line tags, hex>
-//   signature <over every byte above, hex>
-//   lines <the tag of each line's link, base64>
+//   signature <over the fields above, joined with their lengths, hex>
+//
+// The block hashes themselves are appended to NAME.seal.blocks as their
+// blocks end, so the seal keeps one size however long the file: each record
+// replaces a few hundred bytes and appends at most one hash.
 //
 // The pending line describes the file once an append under way has landed:
 // written before the append and replaced after it, so a program killed in
-// between leaves its last whole record covered. The tags come last and are
-// signed through their hash, so a seal beside a day of one-second records is
-// signed in microseconds.
+// between leaves its last whole record covered.
 
 #include <QByteArray>
 #include <QString>
@@ -31,6 +35,11 @@
 namespace sealing {
 
 inline constexpr QLatin1String sealSuffix{".seal"};
+inline constexpr QLatin1String blocksSuffix{".seal.blocks"};
+// No seal of the current format is larger; a first-format seal holds four
+// characters per line, so it may be up to this large.
+inline constexpr qint64 sealSizeLimit = 4096;
+inline constexpr qint64 firstFormatSizeLimit = 64LL << 20;
 
 // The seal's text for state (its whole lines), and for pending once an append
 // lands, signed with key.
@@ -38,18 +47,20 @@ QByteArray sealText(const SealState& state, const SealKey& key, const SealState*
 
 // What a seal says, when its form is right and its signature is the key's.
 struct Seal {
+    Sealed sealed = Sealed::Recording;
     QString fileName;
-    qint64 records = 0;
-    qint64 bytes = 0;
-    QByteArray head;
-    QByteArray publicKey;
-    QByteArray tags;
-    struct Pending {
+    QString signer;
+    struct Cover {
+        qint64 lines = 0;
         qint64 records = 0;
         qint64 bytes = 0;
         QByteArray head;
+        qint64 blocks = 0;
+        QByteArray blocksHash;
     };
-    std::optional<Pending> pending;
+    Cover cover;
+    std::optional<Cover> pending;
+    QByteArray publicKey;
 };
 
 std::optional<Seal> readSeal(const QByteArray& text);

@@ -6,41 +6,71 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+#include "TrustedKeys.h"
 
 namespace sealing {
 
 struct Verdict {
     enum class Kind {
         Intact,           // every line as sealed, nothing after
-        Altered,          // line differs from the sealed one
-        Truncated,        // the sealed lines end after line
+        Altered,          // differs from line on; alsoAltered: further blocks
+        Truncated,        // count of sealedLines left; nothing verified from line on
         Added,            // count lines after the sealed line
         HalfLine,         // the sealed lines, then an unfinished one
         NoSeal,           //
         SignatureInvalid, // the seal is not a seal, or not signed by its key
+        OtherFile,        // a whole seal, made for sealedFor
+        SealTooLarge,     // count bytes: not read
+        RolledBack,       // whole as an older seal has it, but the block list goes on
     };
     Kind kind = Kind::NoSeal;
     qint64 line = 0;
-    qint64 count = 0;    // records when intact, lines when added
-    QString fingerprint; // the seal's key, when its signature holds
+    qint64 count = 0;       // records when intact, lines when added or left
+    qint64 sealedLines = 0; // when truncated
+    QList<qint64> alsoAltered;
+    bool headerChanged = false; // a recording's line 1, as a spreadsheet save changes it
+    QString sealedFor;          // "the recording REC_….csv", when another file's
+    int format = 2;
+    QString fingerprint;              // the seal's key, when its signature holds
+    QString signer;                   // the program the seal says signed it
+    std::optional<QString> trustedAs; // the label of that key, when trusted
 
     bool intact() const { return kind == Kind::Intact; }
+    bool trusted() const { return trustedAs.has_value(); }
+    // Intact and signed by a trusted key: the only verdict that vouches.
+    bool verified() const { return intact() && trusted(); }
+    // Signed by tkcontrol's key, which the operator holds.
+    bool operatorKey() const { return signer == QLatin1String("tkcontrol"); }
 };
 
-// The verdict for a file's bytes against its seal (none when absent).
-Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealText);
+// The verdict for a file named fileName (no folder), its bytes, its seal
+// (none when absent) and the block hashes beside the seal.
+Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealText,
+               QByteArrayView blockHashes, const QString& fileName,
+               const TrustedKeys& trusted = {});
 
-// The verdict for the file at path, its seal read from path + ".seal".
+// The verdict for the file at path, its seal read from path + ".seal", under
+// the system's trusted keys or those given. File and seal are read until the
+// seal is the same before and after the file, so that a file being written
+// is judged against the seal of what was read.
 Verdict verifyFile(const QString& path);
-// The same for bytes said to be the file's.
+Verdict verifyFile(const QString& path, const TrustedKeys& trusted);
+// The same for bytes said to be the file's, no key trusted.
 Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes);
 
-// "sealed: 12 records intact, key 0123456789abcdef", "altered at line 5"...
+// "sealed: 12 records intact, signed by oven1 recorder (key 0123456789abcdef)",
+// "differs from line 5 on; nothing after it verified"...
 QString verdictText(const Verdict& verdict);
+
+// text with its control characters shown as \xHH, so that a file's name
+// cannot move a terminal's cursor or colours.
+QString escapedText(const QString& text);
 
 // The files a verification of paths covers: a folder stands for its
 // recordings (REC_*.csv) and its audit.log, in name order.

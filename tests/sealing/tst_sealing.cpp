@@ -9,7 +9,10 @@
 #include "RecordFormat.h"
 #include "SealKey.h"
 #include "SealText.h"
+#include "TrustedKeys.h"
 #include "Verification.h"
+
+#include <sys/stat.h>
 
 using namespace sealing;
 
@@ -60,6 +63,11 @@ enum class Edit {
     SealEdited,
     AnotherKeysSeal,
     SealRemoved,
+    ResealedWithFreshKey,
+    SealCopiedToAnotherName,
+    OldSealPutBackAfterTruncation,
+    KeyOpenToOthers,
+    FirstFormat,
 };
 
 } // namespace
@@ -86,41 +94,82 @@ void TestSealing::verdictAfterEdit_data() {
     QTest::addColumn<Edit>("edit");
     QTest::addColumn<QString>("verdict");
 
-    // The header is line 1, the three records lines 2 to 4.
-    QTest::newRow("untouched") << Edit::None << QStringLiteral("sealed: 3 records intact, key %1");
-    QTest::newRow("a digit changed") << Edit::DigitChanged << QStringLiteral("altered at line 3");
-    QTest::newRow("a line removed") << Edit::LineRemoved << QStringLiteral("altered at line 2");
-    QTest::newRow("a line inserted") << Edit::LineInserted << QStringLiteral("altered at line 3");
-    QTest::newRow("lines appended")
-        << Edit::LinesAppended << QStringLiteral("2 lines added after line 4");
-    QTest::newRow("the last line removed")
-        << Edit::LastLineRemoved << QStringLiteral("truncated after line 3");
-    QTest::newRow("cut in the middle of a line")
-        << Edit::CutMidLine << QStringLiteral("truncated after line 3");
+    // The header is line 1, the three records lines 2 to 4, one block.
+    const QString by = QStringLiteral("; seal signed by oven1 recorder (key %1)");
+    const QString lost = QStringLiteral("3 of 4 sealed lines left; nothing verified from line 2 on");
+    QTest::newRow("untouched") << Edit::None
+                               << "sealed: 3 records intact, signed by oven1 recorder (key %1)";
+    QTest::newRow("a digit changed")
+        << Edit::DigitChanged << "differs from line 2 on; nothing after it verified" + by;
+    QTest::newRow("a line removed") << Edit::LineRemoved << lost + by;
+    QTest::newRow("a line inserted")
+        << Edit::LineInserted << "differs from line 2 on; nothing after it verified" + by;
+    QTest::newRow("lines appended") << Edit::LinesAppended << "2 lines added after line 4" + by;
+    QTest::newRow("the last line removed") << Edit::LastLineRemoved << lost + by;
+    QTest::newRow("cut in the middle of a line") << Edit::CutMidLine << lost + by;
     QTest::newRow("stopped while writing")
         << Edit::HalfLineAfter
-        << QStringLiteral("half a line at the end (the program stopped while writing)");
+        << "half a line at the end (the program stopped while writing)" + by;
     // Killed between the seal that announces a record and the one after it.
     QTest::newRow("killed before the record")
-        << Edit::KilledBeforeRecord << QStringLiteral("sealed: 3 records intact, key %1");
+        << Edit::KilledBeforeRecord
+        << "sealed: 3 records intact, signed by oven1 recorder (key %1)";
     QTest::newRow("killed after the record")
-        << Edit::KilledBeforeSeal << QStringLiteral("sealed: 4 records intact, key %1");
+        << Edit::KilledBeforeSeal << "sealed: 4 records intact, signed by oven1 recorder (key %1)";
     QTest::newRow("line ends turned into LF")
-        << Edit::LineEndsChanged << QStringLiteral("altered at line 1");
+        << Edit::LineEndsChanged
+        << "differs from line 1 on; nothing after it verified (a spreadsheet save changes line 1: "
+           "verify the file as recorded, not a copy saved again)" +
+               by;
     QTest::newRow("record count in the seal edited")
         << Edit::SealEdited << QStringLiteral("seal signature invalid");
     QTest::newRow("another key in the seal")
         << Edit::AnotherKeysSeal << QStringLiteral("seal signature invalid");
     QTest::newRow("seal removed") << Edit::SealRemoved << QStringLiteral("no seal");
+    QTest::newRow("re-sealed with a fresh key")
+        << Edit::ResealedWithFreshKey
+        << QStringLiteral("intact, but signed by an untrusted key %2");
+    QTest::newRow("seal copied to another name")
+        << Edit::SealCopiedToAnotherName
+        << "a seal made for the recording REC_2026-12-08_21-33-01.csv, not for this file" + by;
+    QTest::newRow("old seal put back after truncation")
+        << Edit::OldSealPutBackAfterTruncation
+        << "rolled back: whole up to line 4 as an older seal has it, but the block hashes beside "
+           "it go on for 1 more block" +
+               by;
+    QTest::newRow("key with mode 0644")
+        << Edit::KeyOpenToOthers << "%3 has mode 0644, open to others; it must be 0600: refused";
+    QTest::newRow("format 1, as sealed before block hashes")
+        << Edit::FirstFormat
+        << "sealed: 3 records intact, signed by oven1 recorder (key 0fc5503de4a058da) (format 1)";
 }
 
 void TestSealing::verdictAfterEdit() {
     QFETCH(Edit, edit);
     QFETCH(QString, verdict);
     QTemporaryDir dir;
-    const QString path = dir.filePath(recordingName);
-    const SealKey key = generateKey();
-    writeSealed(path, key);
+    QString path = dir.filePath(recordingName);
+    SealKey key = generateKey();
+    key.signer = QStringLiteral("tkrecord");
+    SealKey fresh = generateKey();
+    fresh.signer = key.signer;
+    const auto expected = [&](const QString& keyPath = {}) {
+        return QString(verdict)
+            .replace(QLatin1String("%1"), fingerprint(key.publicKey))
+            .replace(QLatin1String("%2"), fingerprint(fresh.publicKey))
+            .replace(QLatin1String("%3"), keyPath);
+    };
+    TrustedKeys trusted;
+    QVERIFY(trusted.add(TrustedKeys::lineFor(key.publicKey, {}), QStringLiteral("oven1 recorder"),
+                        nullptr));
+    if (edit == Edit::FirstFormat) {
+        const QString sample = QStringLiteral(SOURCE_DIR "/format1/") + recordingName;
+        QVERIFY(QFile::copy(sample, path) && QFile::copy(sample + sealSuffix, path + sealSuffix));
+        QVERIFY(trusted.add(QStringLiteral("0fc5503de4a058da"), QStringLiteral("oven1 recorder"),
+                            nullptr));
+    } else {
+        writeSealed(path, key);
+    }
     QByteArray file = readFile(path);
     QByteArray seal = readFile(path + sealSuffix);
     QList<QByteArray> lines = file.split('\n');
@@ -173,12 +222,44 @@ void TestSealing::verdictAfterEdit() {
     case Edit::SealRemoved:
         QVERIFY(QFile::remove(path + sealSuffix));
         break;
+    case Edit::ResealedWithFreshKey:
+        file.replace("1993", "1998");
+        seal = sealText([&] {
+            SealState state = chainStart(recordingName, fresh.publicKey, 1);
+            addBytes(state, file);
+            return state;
+        }(), fresh);
+        break;
+    case Edit::SealCopiedToAnotherName:
+        path = dir.filePath(QStringLiteral("REC_2026-12-09_00-00-00.csv"));
+        break;
+    case Edit::OldSealPutBackAfterTruncation: {
+        // A block's worth of records later, the file is cut back and the
+        // seal of then put back.
+        QByteArray more;
+        for (int i = 0; i < blockLines; ++i)
+            more += records[0].toLatin1();
+        QVERIFY(FileSealer(key, 1).appended(path, file.size(), more));
+        QVERIFY(QFile::resize(path, file.size()));
+        break;
+    }
+    case Edit::KeyOpenToOthers: {
+        const QString keyPath = dir.filePath(QStringLiteral("seal.key"));
+        QVERIFY(loadOrCreateKey(keyPath));
+        QCOMPARE(::chmod(QFile::encodeName(keyPath).constData(), 0644), 0);
+        QString problem;
+        QVERIFY(!loadOrCreateKey(keyPath, &problem));
+        QCOMPARE(problem, expected(keyPath));
+        return;
+    }
+    case Edit::FirstFormat:
+        break;
     }
     if (edit != Edit::SealRemoved)
         writeFile(path + sealSuffix, seal);
     writeFile(path, file);
 
-    QCOMPARE(verdictText(verifyFile(path)), verdict.arg(fingerprint(key.publicKey)));
+    QCOMPARE(verdictText(verifyFile(path, trusted)), expected());
 }
 
 void TestSealing::auditTrailAcrossClockChanges_data() {
@@ -232,9 +313,9 @@ void TestSealing::auditTrailAcrossClockChanges() {
     expected << isoTime(after) + QLatin1Char(';') + source + QStringLiteral("stopped");
     QCOMPARE(QString::fromUtf8(readFile(path)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts),
              expected);
-    QCOMPARE(verdictText(verifyFile(path)), QStringLiteral("sealed: %1 records intact, key %2")
-                                                .arg(expected.size())
-                                                .arg(fingerprint(key.publicKey)));
+    QCOMPARE(verdictText(verifyFile(path)),
+             QStringLiteral("intact, but signed by an untrusted key %1, the operator's own key")
+                 .arg(fingerprint(key.publicKey)));
 }
 
 QTEST_GUILESS_MAIN(TestSealing)
