@@ -100,7 +100,7 @@ bool TrustedKeys::add(const QString& keyOrFile, const QString& label, QString* p
         return true;
     }
     if (const auto key = keyLine(keyOrFile)) {
-        m_keys.emplace_back(key->first, label);
+        m_keys.emplace_back(key->first, key->second.isEmpty() ? label : key->second);
         return true;
     }
     QFile file(keyOrFile);

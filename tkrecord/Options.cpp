@@ -65,7 +65,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
 
         const bool flag = name == QLatin1String("--help") || name == QLatin1String("-h") ||
                           name == QLatin1String("--version") || name == QLatin1String("--probe") ||
-                          name == QLatin1String("--key-fingerprint");
+                          name == QLatin1String("--key-fingerprint") ||
+                          name == QLatin1String("--no-seal");
         if (flag && value)
             return QStringLiteral("%1 takes no value").arg(name);
         if (name == QLatin1String("--version")) {
@@ -74,6 +75,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
             options.probe = true;
         } else if (name == QLatin1String("--key-fingerprint")) {
             options.keyFingerprint = true;
+        } else if (name == QLatin1String("--no-seal")) {
+            options.noSeal = true;
         } else if (flag) {
             options.help = true;
         } else if (name == QLatin1String("--dir")) {
@@ -81,6 +84,11 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
             if (!dir || dir->isEmpty())
                 return QStringLiteral("--dir needs a folder");
             options.dir = *dir;
+        } else if (name == QLatin1String("--key")) {
+            const std::optional<QString> key = takeValue();
+            if (!key || key->isEmpty())
+                return QStringLiteral("--key needs a file");
+            options.key = *key;
         } else if (name == QLatin1String("--metrics")) {
             const std::optional<QString> text = takeValue();
             if (!text)
@@ -99,13 +107,15 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
             return QStringLiteral("unexpected argument \"%1\"").arg(name);
         }
     }
+    if (options.noSeal && options.keyFingerprint)
+        return QStringLiteral("--no-seal has no key to show");
     return options;
 }
 
 QString usageText() {
-    return QStringLiteral("Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]\n"
+    return QStringLiteral("Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]\n"
                           "       tkrecord [--dir DIR] --probe\n"
-                          "       tkrecord [--dir DIR] --key-fingerprint\n"
+                          "       tkrecord [--dir DIR] [--key FILE] --key-fingerprint\n"
                           "Records a TK840/TK960 controller without a display: polls it every 2 s\n"
                           "as tkcontrol does and appends a record every interv_record seconds to\n"
                           "REC_yyyy-mm-dd_hh-mm-ss.csv, beginning a new file at each midnight.\n"
@@ -118,8 +128,14 @@ QString usageText() {
                           "  --probe              find the controller: try every serial port at\n"
                           "                       every usual speed, print the conf.ini lines\n"
                           "                       for the one that answers (exit 0; 1: none)\n"
-                          "  --key-fingerprint    show the fingerprint of the key that seals\n"
-                          "                       the recordings and audit.log (made if absent)\n"
+                          "  --key FILE           the key that seals the recordings and audit.log\n"
+                          "                       (default $TKRECORD_KEY, else\n"
+                          "                       ~/.local/share/tkrecord/seal.key; made if\n"
+                          "                       absent, refused unless yours and mode 0600);\n"
+                          "                       without a key tkrecord does not start\n"
+                          "  --no-seal            record without seals\n"
+                          "  --key-fingerprint    show the key's fingerprint (made if absent)\n"
+                          "                       and the line that makes tkview trust it\n"
                           "  --help               show this text\n"
                           "  --version            show the version\n"
                           "\n"

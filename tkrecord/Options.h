@@ -19,6 +19,8 @@ struct Options {
     bool help = false;
     bool version = false;
     bool keyFingerprint = false;
+    QString key;         // --key FILE; empty: sealing::recorderKeyPath()
+    bool noSeal = false; // --no-seal: record without seals
 };
 
 // The arguments after the program's name, or the message for a bad one.

@@ -10,7 +10,9 @@
 #include "PortsSection.h"
 #include "ProgramSeals.h"
 #include "RecordFormat.h"
+#include "SealKey.h"
 #include "Settings.h"
+#include "TrustedKeys.h"
 
 namespace tkrecord {
 
@@ -21,6 +23,11 @@ namespace {
 constexpr int stopWaitMs = 5000;
 
 } // namespace
+
+QString trustLine(const QByteArray& publicKey) {
+    return sealing::TrustedKeys::lineFor(publicKey, QDir::current().dirName() +
+                                                        QStringLiteral(" recorder"));
+}
 
 RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
     : QObject(parent), m_now(now ? std::move(now) : [] { return QDateTime::currentDateTime(); }),
@@ -69,14 +76,22 @@ QString RecordService::start() {
         (read.intervalRefused.isEmpty()
              ? QString()
              : QStringLiteral(" (") + read.intervalRefused + QLatin1Char(')')));
+    m_seals = std::make_unique<sealing::ProgramSeals>(m_keyPath, QStringLiteral("tkrecord"),
+                                                      versionNumber());
+    // Records that look sealed but are not would be worse than none.
+    if (m_seals->keyFingerprint().isEmpty() && !m_keyPath.isEmpty())
+        return QStringLiteral("cannot seal: %1 (--no-seal records without seals)")
+            .arg(m_seals->keyProblem());
     say(StateLog::recordingIn(started, m_file->current()));
-    m_seals = std::make_unique<sealing::ProgramSeals>(sealing::workFolderKeyPath(),
-                                                      QStringLiteral("tkrecord"), versionNumber());
     m_seals->sealRecordsOf(m_writer);
     say(stampedLine(started,
                     m_seals->keyFingerprint().isEmpty()
                         ? QStringLiteral("not sealing: ") + m_seals->keyProblem()
                         : QStringLiteral("sealing with key ") + m_seals->keyFingerprint()));
+    if (m_seals->keyMade())
+        say(stampedLine(started, QStringLiteral("new seal key: for tkview to trust it, add to %1: %2")
+                                     .arg(sealing::TrustedKeys::systemPath(),
+                                          trustLine(m_seals->publicKey()))));
     m_seals->recordingStarted(m_file->current());
 
     m_session.openPort();

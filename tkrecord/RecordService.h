@@ -18,6 +18,7 @@
 #include "DailyFile.h"
 #include "MetricsText.h"
 #include "RecordWriter.h"
+#include "SealKey.h"
 #include "StateLog.h"
 
 namespace sealing {
@@ -25,6 +26,9 @@ class ProgramSeals;
 }
 
 namespace tkrecord {
+
+// The trusted-keys line for this recorder's key: "HEX FOLDER recorder".
+QString trustLine(const QByteArray& publicKey);
 
 class RecordService : public QObject {
     Q_OBJECT
@@ -36,6 +40,10 @@ public:
     // An empty clock reads the system's; say prints a line.
     RecordService(Clock now, Say sayLine, QObject* parent = nullptr);
     ~RecordService() override;
+
+    // The key that seals (sealing::recorderKeyPath() unless set); empty:
+    // record without seals. A key that cannot be had stops start().
+    void setKeyPath(const QString& path) { m_keyPath = path; }
 
     // Reads conf.ini, opens the port and starts polling and recording.
     // Returns why it did not start (a conf.ini that cannot be read), or an
@@ -65,6 +73,7 @@ private:
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
     std::unique_ptr<sealing::ProgramSeals> m_seals;
+    QString m_keyPath = sealing::recorderKeyPath();
 };
 
 } // namespace tkrecord

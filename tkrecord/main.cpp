@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHostAddress>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "RecordService.h"
 #include "SealKey.h"
 #include "StateLog.h"
+#include "TrustedKeys.h"
 #include "WorkFolder.h"
 
 namespace {
@@ -47,14 +49,21 @@ int main(int argc, char* argv[]) {
         printLine(stdout, QStringLiteral("tkrecord ") + tkrecord::versionNumber());
         return 0;
     }
+    // Named before the folder is entered, so a relative name means what it says.
+    const QString keyPath = options.noSeal        ? QString()
+                            : options.key.isEmpty() ? sealing::recorderKeyPath()
+                                                    : QFileInfo(options.key).absoluteFilePath();
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
         return refuse(error, 1);
     if (options.keyFingerprint) {
         QString problem;
-        const auto key = sealing::loadOrCreateKey(sealing::workFolderKeyPath(), &problem);
+        const auto key = sealing::loadOrCreateKey(keyPath, &problem);
         if (!key)
             return refuse(problem, 1);
         printLine(stdout, sealing::fingerprint(key->publicKey));
+        printLine(stdout, QStringLiteral("For tkview to trust it, add this line to %1:")
+                              .arg(sealing::TrustedKeys::systemPath()));
+        printLine(stdout, tkrecord::trustLine(key->publicKey));
         return 0;
     }
 
@@ -68,6 +77,7 @@ int main(int argc, char* argv[]) {
     if (folderLock.take() != recording::FolderLock::Outcome::Taken)
         return refuse(folderLock.refusal(), 1);
     tkrecord::RecordService service({}, say);
+    service.setKeyPath(keyPath);
     tkrecord::MetricsServer metrics([&service, &output] {
         tkrecord::MetricsSnapshot snapshot = service.snapshot();
         snapshot.linesDropped = output.dropped();

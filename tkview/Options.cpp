@@ -59,7 +59,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         static const QStringList withValue{QStringLiteral("--csv"),  QStringLiteral("--report"),
                                            QStringLiteral("--png"),  QStringLiteral("--svg"),
                                            QStringLiteral("--size"), QStringLiteral("--from"),
-                                           QStringLiteral("--to")};
+                                           QStringLiteral("--to"),   QStringLiteral("--trust")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -69,7 +69,9 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         }
         if (value.isEmpty())
             return QStringLiteral("%1 needs a value").arg(argument);
-        if (argument == QLatin1String("--csv")) {
+        if (argument == QLatin1String("--trust")) {
+            options.trust << value;
+        } else if (argument == QLatin1String("--csv")) {
             options.csvOut = value;
         } else if (argument == QLatin1String("--report")) {
             options.reportOut = value;
@@ -97,6 +99,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             (argument == QLatin1String("--from") ? options.fromMs : options.toMs) = time;
         }
     }
+    if (!options.trust.isEmpty() && !options.verify)
+        return QStringLiteral("--trust goes with --verify");
     if (options.fromMs && options.toMs && *options.fromMs > *options.toMs)
         return QStringLiteral("--from is after --to");
     if (options.headless() && options.paths.isEmpty() && !options.help && !options.version)
@@ -123,11 +127,19 @@ QString usageText() {
         "                     2026-12-08 21:33:01+01:00; local time without an offset)\n"
         "  --to TIME          end at TIME\n"
         "  --verify           check each recording or audit.log against its seal and\n"
-        "                     print its verdict; exit status 0 only when all are intact\n"
+        "                     print its verdict; a seal counts only when signed by a\n"
+        "                     key of /etc/tkcontrol/trusted-keys (or the file named by\n"
+        "                     TKCONTROL_TRUSTED_KEYS) or of --trust\n"
+        "  --trust KEY        with --verify, also trust KEY: a key file (a trusted-keys\n"
+        "                     line or a seal.key), a public key in hex or a 16-digit\n"
+        "                     fingerprint; may be repeated\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
-        "Exit status: 0 done, 1 a file could not be read or written, 2 a bad option.\n");
+        "Exit status: 0 done, 1 a file could not be read or written, 2 a bad option.\n"
+        "With --verify: 0 every file intact under a trusted key, 1 a file not intact\n"
+        "(or without a seal), 2 a bad option, 3 all intact but some signed by a key\n"
+        "that is not trusted.\n");
 }
 
 QString versionNumber() {

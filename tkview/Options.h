@@ -25,6 +25,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool verify = false; // --verify: the seals of the files, nothing shown
+    QStringList trust;   // --trust KEYFILE|KEY|FINGERPRINT, for --verify
 
     // Something to make without a window.
     bool headless() const {
@@ -41,9 +42,12 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments,
 QString usageText();
 QString versionNumber();
 
-// Exit statuses.
+// Exit statuses. --verify: 0 every file intact under a trusted key, 1 a
+// file not intact (altered, cut, added to, no seal or a bad one).
 inline constexpr int exitDone = 0;
 inline constexpr int exitFileFailed = 1;
 inline constexpr int exitBadOption = 2;
+// --verify: every file intact, but some signed by a key not trusted.
+inline constexpr int exitUntrusted = 3;
 
 } // namespace tkview

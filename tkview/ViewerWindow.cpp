@@ -57,14 +57,15 @@ QString readingProblems(const Recordings& recordings) {
     return lines.join(QLatin1Char('\n'));
 }
 
-// Each file's seal, marked: a green tick when intact, a red cross otherwise.
+// Each file's seal, marked: a green tick when intact under a trusted key, a
+// red cross otherwise.
 QString sealMarks(const Timeline& timeline) {
     QString text = QStringLiteral("<b>Seals</b>");
     for (const SourceFile& file : timeline.files) {
         const sealing::Verdict verdict = sealing::verifyFile(file.path);
         text += QStringLiteral("<br><span style=\"color:%1\">%2</span> %3: %4")
-                    .arg(verdict.intact() ? QStringLiteral("#1a7f1a") : QStringLiteral("#c00000"),
-                         verdict.intact() ? QStringLiteral("\u2714") : QStringLiteral("\u2718"),
+                    .arg(verdict.verified() ? QStringLiteral("#1a7f1a") : QStringLiteral("#c00000"),
+                         verdict.verified() ? QStringLiteral("\u2714") : QStringLiteral("\u2718"),
                          file.name.toHtmlEscaped(), sealing::verdictText(verdict).toHtmlEscaped());
     }
     return text;

@@ -42,13 +42,30 @@ int main(int argc, char* argv[]) {
             printLine(stderr, QStringLiteral("tkview: --verify needs files or folders"));
             return tkview::exitBadOption;
         }
-        bool allIntact = true;
-        for (const QString& file : files) {
-            const sealing::Verdict verdict = sealing::verifyFile(file);
-            allIntact = allIntact && verdict.intact();
-            printLine(stdout, file + QStringLiteral(": ") + sealing::verdictText(verdict));
+        QString problem;
+        sealing::TrustedKeys trusted =
+            sealing::TrustedKeys::fromFile(sealing::TrustedKeys::systemPath(), &problem);
+        if (!problem.isEmpty())
+            printLine(stderr, QStringLiteral("tkview: ") + sealing::escapedText(problem));
+        for (const QString& key : options.trust) {
+            if (!trusted.add(key, QStringLiteral("a key given with --trust"), &problem)) {
+                printLine(stderr, QStringLiteral("tkview: --trust: ") +
+                                      sealing::escapedText(problem));
+                return tkview::exitBadOption;
+            }
         }
-        return allIntact ? tkview::exitDone : tkview::exitFileFailed;
+        bool allIntact = true;
+        bool allTrusted = true;
+        for (const QString& file : files) {
+            const sealing::Verdict verdict = sealing::verifyFile(file, trusted);
+            allIntact = allIntact && verdict.intact();
+            allTrusted = allTrusted && verdict.trusted();
+            printLine(stdout, sealing::escapedText(file) + QStringLiteral(": ") +
+                                  sealing::verdictText(verdict));
+        }
+        if (!allIntact)
+            return tkview::exitFileFailed;
+        return allTrusted ? tkview::exitDone : tkview::exitUntrusted;
     }
     if (options.headless()) {
         // No display needed: for scripts, scheduled jobs and servers.

@@ -102,6 +102,8 @@ void TestTkrecord::init() {
     m_dir.reset();
     m_dir.emplace();
     QVERIFY(m_dir->isValid());
+    // The key apart from the recordings, as the service keeps it.
+    qputenv("TKRECORD_KEY", QFile::encodeName(m_dir->filePath(QStringLiteral("keys/seal.key"))));
 }
 
 void TestTkrecord::refusedStart_data() {
@@ -111,7 +113,7 @@ void TestTkrecord::refusedStart_data() {
     QTest::addColumn<QString>("folder");    // what is in the folder besides a good conf.ini
 
     QTest::newRow("help") << QStringList{"--help"} << 0
-                          << "Usage: tkrecord [--dir DIR] [--metrics HOST:PORT]"
+                          << "Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]"
                           << "";
     QTest::newRow("bad option") << QStringList{"--dri", "x"} << 2
                                 << "tkrecord: unknown option \"--dri\""
@@ -142,6 +144,11 @@ void TestTkrecord::refusedStart_data() {
                           "lock file %2/.recording.lock)")
                .arg(QCoreApplication::applicationPid())
         << "held";
+    QTest::newRow("key open to others")
+        << QStringList() << 1
+        << "tkrecord: cannot seal: %2/keys/seal.key has mode 0644, open to others; it must be "
+           "0600: refused (--no-seal records without seals)"
+        << "key 0644";
 }
 
 void TestTkrecord::refusedStart() {
@@ -168,6 +175,12 @@ void TestTkrecord::refusedStart() {
         QVERIFY(QFile(conf).open(QIODevice::WriteOnly) && QFile::resize(conf, 1024 * 1024 + 1));
     if (folder == QLatin1String("held"))
         QVERIFY(lock.tryLock(0));
+    if (folder == QLatin1String("key 0644")) {
+        const QString key = qEnvironmentVariable("TKRECORD_KEY");
+        QVERIFY(sealing::loadOrCreateKey(key));
+        QVERIFY(QFile::setPermissions(key, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
     if (!folder.isEmpty())
         arguments << QStringLiteral("--dir") << m_dir->path();
     QProcess tkrecord;
@@ -324,13 +337,19 @@ void TestTkrecord::sealedAcrossAKill() {
     QProcess print;
     print.start(QStringLiteral(TKRECORD_PATH), run + QStringList{"--key-fingerprint"});
     QVERIFY(print.waitForFinished(waitMs));
-    const QString key = QString::fromLatin1(print.readAllStandardOutput().trimmed());
+    const QStringList printed = QString::fromLatin1(print.readAllStandardOutput()).split('\n');
+    const QString key = printed[0];
     QCOMPARE(key.size(), 16);
+    // The line the administrator is told to add makes the seals trusted.
+    sealing::TrustedKeys trusted;
+    QVERIFY(trusted.add(printed.value(2), {}, nullptr));
+    const QString signedBy = QStringLiteral("signed by %1 recorder (key %2)")
+                                 .arg(QFileInfo(m_dir->path()).fileName(), key);
     for (const QString& path : {file(0), file(1)})
-        QCOMPARE(sealing::verdictText(sealing::verifyFile(path)),
-                 QStringLiteral("sealed: %1 records intact, key %2")
+        QCOMPARE(sealing::verdictText(sealing::verifyFile(path, trusted)),
+                 QStringLiteral("sealed: %1 records intact, %2")
                      .arg(recordValues(path).size())
-                     .arg(key));
+                     .arg(signedBy));
     QCOMPARE(QFile::permissions(file(1)) & QFileDevice::WriteOwner, QFileDevice::Permissions());
 
     QFile audit(m_dir->filePath(QStringLiteral("audit.log")));
@@ -353,8 +372,8 @@ void TestTkrecord::sealedAcrossAKill() {
                                   recording("stopped", file(1)),
                                   QStringLiteral("stopped"),
                                   {}}));
-    QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName())),
-             QStringLiteral("sealed: 8 records intact, key ") + key);
+    QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
+             QStringLiteral("sealed: 8 records intact, ") + signedBy);
 }
 
 void TestTkrecord::hostileClients() {

@@ -67,7 +67,9 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
                    .toUtf8());
     conf.close();
     QProcess tkrecord;
-    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), dir.path()});
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {QStringLiteral("--dir"), dir.path(), QStringLiteral("--key"),
+                    dir.filePath(QStringLiteral("keys/seal.key"))});
     QVERIFY(tkrecord.waitForStarted(waitMs));
     const auto lines = [&] {
         const QStringList files = QDir(dir.path()).entryList({QStringLiteral("REC_*.csv")});
