@@ -2,8 +2,10 @@
 # What sealing costs (docs/benchmarks.md): the time the seal adds to one
 # record (median of 200 records, each appended and synced as the recorder
 # does, with and without the seal, in turn) for a new file and for a day of
-# one-second records, and how fast verification reads a recording of a
-# million records (median of 5). Builds bench_seal into build-bench (or the
+# one-second records, the bytes written per record (write calls, from
+# /proc/self/io) over 128 records at the start of a file and after 86,400,
+# and how fast verification reads a recording of a million records (median
+# of 5). Builds bench_seal into build-bench (or the
 # folder given as first argument), writes in that folder (the disk the
 # recordings would go to) and prints the median of RUNS runs (default 3).
 set -euo pipefail

@@ -1,8 +1,10 @@
 // What sealing costs (docs/benchmarks.md, run by scripts/bench-seal.sh): the
 // time a seal adds to one record, as the record writer's step runs it (the
 // record appended and synced, the seal replaced before and after), for a new
-// file and for one holding a day of one-second records; and how fast
-// verification reads a recording of a million records.
+// file and for one holding a day of one-second records; the bytes a record
+// costs in write calls (the record, its seal, the block hashes), at the
+// start and after a day of records; and how fast verification reads a
+// recording of a million records.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +74,28 @@ std::array<double, 3> recordMs(const QString& plain, const QString& sealed, int 
             bench::percentile(sealing, 50)};
 }
 
+// Bytes this process passed to write calls so far (/proc/self/io).
+qint64 bytesWritten() {
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        bench::fail(QStringLiteral("cannot read /proc/self/io"));
+    for (const QByteArray& line : io.readAll().split('\n')) {
+        if (line.startsWith("wchar: "))
+            return line.mid(7).toLongLong();
+    }
+    return 0;
+}
+
+// Mean bytes written per record over two blocks' worth of records, so that
+// each block hash appended is counted as often.
+double bytesPerRecord(const QString& path, int first, sealing::FileSealer& sealer) {
+    const int count = 2 * sealing::blockLines;
+    const qint64 before = bytesWritten();
+    for (int i = first; i < first + count; ++i)
+        appendMs(path, recordAt(i), &sealer);
+    return double(bytesWritten() - before) / count;
+}
+
 // A file of lines records, sealed in one append.
 void writeSealed(const QString& path, int lines, const sealing::SealKey& key) {
     QByteArray bytes = recording::headerLine().toLatin1();
@@ -102,8 +126,9 @@ int main(int argc, char* argv[]) {
     bench::result("record_sealed_ms", sealedMs);
     bench::result("seal_added_ms", sealedMs - plainMs);
     bench::result("seal_calls_ms", stepMs);
+    bench::result("bytes_per_record_first", bytesPerRecord(sealed, records, sealer));
 
-    // A day of one-second records: the seal holds 86,401 tags.
+    // A day of one-second records: 1,351 block hashes beside the seal.
     const QString dayPlain = dir.filePath(QStringLiteral("REC_day_plain.csv"));
     const QString daySealed = dir.filePath(QStringLiteral("REC_day_sealed.csv"));
     writeSealed(dayPlain, 86400, key);
@@ -115,6 +140,8 @@ int main(int argc, char* argv[]) {
     bench::result("day_record_sealed_ms", daySealedMs);
     bench::result("day_seal_added_ms", daySealedMs - dayPlainMs);
     bench::result("day_seal_calls_ms", dayStepMs);
+    bench::result("bytes_per_record_day",
+                  bytesPerRecord(daySealed, 86400 + records / 2, daySealer));
 
     // The seal's own text and signature for that day, no disk.
     sealing::SealState day = sealing::chainStart(QStringLiteral("REC_day.csv"), key.publicKey, 1);
