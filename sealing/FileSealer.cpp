@@ -26,16 +26,18 @@ FileSealer::FileSealer(SealKey key, int headerLines)
 
 bool FileSealer::appended(const QString& path, qint64 sizeBefore, const QByteArray& bytes,
                           bool adoptUnsealed) {
-    return prepare(path, sizeBefore, bytes, adoptUnsealed) && commit(path, true);
+    // Committed even when the first seal failed: the bytes are written.
+    const bool prepared = prepare(path, sizeBefore, bytes, adoptUnsealed);
+    return commit(path, true) && prepared;
 }
 
 bool FileSealer::prepare(const QString& path, qint64 sizeBefore, const QByteArray& bytes,
                          bool adoptUnsealed) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     auto known = m_files.find(absolute);
-    const bool follows = known != m_files.end() &&
-                         known->second.state.bytes + known->second.state.partial.size() ==
-                             sizeBefore;
+    const bool follows =
+        known != m_files.end() &&
+        known->second.state.bytes + known->second.state.partial.size() == sizeBefore;
     if (!follows) {
         if (known != m_files.end())
             m_files.erase(known);

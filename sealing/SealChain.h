@@ -42,8 +42,8 @@ QByteArray joinedFields(const QList<QByteArray>& fields);
 struct SealState {
     QString fileName; // without a folder
     QByteArray publicKey;
-    int headerLines = 0; // lines that are not records (a recording's header)
-    QByteArray blockKey; // from the binding
+    int headerLines = 0;                  // lines that are not records (a recording's header)
+    QByteArray blockKey;                  // from the binding
     crypto_generichash_state hashing{};   // the head so far
     crypto_generichash_state block{};     // the block under way
     crypto_generichash_state blockList{}; // the finished blocks' hashes

@@ -99,8 +99,8 @@ std::optional<SealKey> readKeyFile(const QString& path, QString* error) {
         setError(error, QStringLiteral("%1 is not a key").arg(path));
         return std::nullopt;
     }
-    key.publicKey = QByteArray(key.secretKey.constData() + crypto_sign_SEEDBYTES,
-                               crypto_sign_PUBLICKEYBYTES);
+    key.publicKey =
+        QByteArray(key.secretKey.constData() + crypto_sign_SEEDBYTES, crypto_sign_PUBLICKEYBYTES);
     if (!halvesMatch(key)) {
         setError(error,
                  QStringLiteral("%1: its two halves do not make one key pair: refused").arg(path));

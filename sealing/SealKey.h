@@ -29,8 +29,8 @@ private:
 };
 
 struct SealKey {
-    QByteArray publicKey;   // 32 bytes
-    SecretBytes secretKey; // 64 bytes, the public key in its second half
+    QByteArray publicKey;                         // 32 bytes
+    SecretBytes secretKey;                        // 64 bytes, the public key in its second half
     QString signer = QStringLiteral("tkcontrol"); // the program whose key it is
 };
 

@@ -10,8 +10,8 @@ namespace {
 
 constexpr QByteArrayView firstLine = "tkcontrol seal 2";
 // The names of the lines, in their order; the signature follows them.
-const QList<QByteArray> fieldNames = {"seals",  "file", "signer", "lines",   "records",
-                                      "bytes",  "head", "blocks", "pending", "key"};
+const QList<QByteArray> fieldNames = {"seals", "file", "signer", "lines",   "records",
+                                      "bytes", "head", "blocks", "pending", "key"};
 
 std::optional<qint64> number(const QByteArray& text) {
     bool ok = false;
@@ -105,14 +105,15 @@ std::optional<Seal> readSeal(const QByteArray& text) {
     Seal seal;
     if (values[0] != sealedWord(Sealed::Recording) && values[0] != sealedWord(Sealed::AuditTrail))
         return std::nullopt;
-    seal.sealed = values[0] == sealedWord(Sealed::AuditTrail) ? Sealed::AuditTrail
-                                                               : Sealed::Recording;
+    seal.sealed =
+        values[0] == sealedWord(Sealed::AuditTrail) ? Sealed::AuditTrail : Sealed::Recording;
     seal.fileName = QString::fromUtf8(QByteArray::fromPercentEncoding(values[1]));
     seal.signer = QString::fromUtf8(QByteArray::fromPercentEncoding(values[2]));
     const QList<QByteArray> blocks = values[7].split(' ');
     if (blocks.size() != 2)
         return std::nullopt;
-    const auto cover = readCover({values[3], values[4], values[5], values[6], blocks[0], blocks[1]});
+    const auto cover =
+        readCover({values[3], values[4], values[5], values[6], blocks[0], blocks[1]});
     if (!cover)
         return std::nullopt;
     seal.cover = *cover;

@@ -46,8 +46,8 @@ Verdict located(QByteArrayView fileBytes, const Seal& seal, QByteArrayView block
                 const SealState& start) {
     const Seal::Cover& cover = seal.cover;
     const qint64 listed = cover.blocks * blockHashBytes;
-    const bool listHolds = blockHashes.size() >= listed &&
-                           hashOfBlocks(blockHashes.first(listed)) == cover.blocksHash;
+    const bool listHolds =
+        blockHashes.size() >= listed && hashOfBlocks(blockHashes.first(listed)) == cover.blocksHash;
     SealState read = start;
     addBytes(read, fileBytes);
     const qint64 comparable = listHolds ? std::min(cover.blocks, read.blockCount()) : 0;
@@ -81,8 +81,8 @@ Verdict verifySealed(QByteArrayView fileBytes, const Seal& seal, QByteArrayView 
                      const QString& fileName) {
     if (seal.fileName != fileName || seal.sealed != sealedKindOf(fileName)) {
         Verdict verdict = verdictOf(Verdict::Kind::OtherFile);
-        verdict.sealedFor = QStringLiteral("the %1 %2").arg(
-            QString::fromLatin1(sealedWord(seal.sealed)), seal.fileName);
+        verdict.sealedFor = QStringLiteral("the %1 %2")
+                                .arg(QString::fromLatin1(sealedWord(seal.sealed)), seal.fileName);
         return verdict;
     }
     const Seal::Cover& cover = seal.cover;
@@ -133,6 +133,26 @@ std::optional<QByteArray> readSealFile(const QString& path, qint64* tooLarge) {
     return text;
 }
 
+// The whole file, read into a buffer of its size: no copy as it grows.
+QByteArray readWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    QByteArray bytes(file.size(), Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < bytes.size()) {
+        const qint64 read = file.read(bytes.data() + got, bytes.size() - got);
+        if (read <= 0)
+            break;
+        got += read;
+    }
+    bytes.truncate(got);
+    // Grown meanwhile: the rest too.
+    if (got == file.size())
+        bytes += file.readAll();
+    return bytes;
+}
+
 ReadFile readConsistently(const QString& path) {
     ReadFile read;
     // Read, not mapped: a file cut short meanwhile is then read short, where
@@ -140,14 +160,12 @@ ReadFile readConsistently(const QString& path) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         read.sealSize = 0;
         read.seal = readSealFile(path, &read.sealSize);
-        QFile file(path);
-        read.bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        read.bytes = readWhole(path);
         QFile blocks(path + blocksSuffix);
         // Each block holds at least one byte a line.
         const qint64 mostBlocks = read.bytes.size() / blockLines + 2;
-        read.blocks = blocks.open(QIODevice::ReadOnly)
-                          ? blocks.read(mostBlocks * blockHashBytes)
-                          : QByteArray();
+        read.blocks = blocks.open(QIODevice::ReadOnly) ? blocks.read(mostBlocks * blockHashBytes)
+                                                       : QByteArray();
         qint64 ignored = 0;
         if (readSealFile(path, &ignored) == read.seal)
             break;

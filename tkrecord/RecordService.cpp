@@ -25,8 +25,8 @@ constexpr int stopWaitMs = 5000;
 } // namespace
 
 QString trustLine(const QByteArray& publicKey) {
-    return sealing::TrustedKeys::lineFor(publicKey, QDir::current().dirName() +
-                                                        QStringLiteral(" recorder"));
+    return sealing::TrustedKeys::lineFor(publicKey,
+                                         QDir::current().dirName() + QStringLiteral(" recorder"));
 }
 
 RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
@@ -89,9 +89,10 @@ QString RecordService::start() {
                         ? QStringLiteral("not sealing: ") + m_seals->keyProblem()
                         : QStringLiteral("sealing with key ") + m_seals->keyFingerprint()));
     if (m_seals->keyMade())
-        say(stampedLine(started, QStringLiteral("new seal key: for tkview to trust it, add to %1: %2")
-                                     .arg(sealing::TrustedKeys::systemPath(),
-                                          trustLine(m_seals->publicKey()))));
+        say(stampedLine(
+            started,
+            QStringLiteral("new seal key: for tkview to trust it, add to %1: %2")
+                .arg(sealing::TrustedKeys::systemPath(), trustLine(m_seals->publicKey()))));
     m_seals->recordingStarted(m_file->current());
 
     m_session.openPort();

@@ -50,7 +50,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     // Named before the folder is entered, so a relative name means what it says.
-    const QString keyPath = options.noSeal        ? QString()
+    const QString keyPath = options.noSeal          ? QString()
                             : options.key.isEmpty() ? sealing::recorderKeyPath()
                                                     : QFileInfo(options.key).absoluteFilePath();
     if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())

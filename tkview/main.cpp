@@ -49,8 +49,8 @@ int main(int argc, char* argv[]) {
             printLine(stderr, QStringLiteral("tkview: ") + sealing::escapedText(problem));
         for (const QString& key : options.trust) {
             if (!trusted.add(key, QStringLiteral("a key given with --trust"), &problem)) {
-                printLine(stderr, QStringLiteral("tkview: --trust: ") +
-                                      sealing::escapedText(problem));
+                printLine(stderr,
+                          QStringLiteral("tkview: --trust: ") + sealing::escapedText(problem));
                 return tkview::exitBadOption;
             }
         }

@@ -68,6 +68,7 @@ enum class Edit {
     OldSealPutBackAfterTruncation,
     KeyOpenToOthers,
     FirstFormat,
+    SealUnwritableOnce,
 };
 
 } // namespace
@@ -96,7 +97,8 @@ void TestSealing::verdictAfterEdit_data() {
 
     // The header is line 1, the three records lines 2 to 4, one block.
     const QString by = QStringLiteral("; seal signed by oven1 recorder (key %1)");
-    const QString lost = QStringLiteral("3 of 4 sealed lines left; nothing verified from line 2 on");
+    const QString lost =
+        QStringLiteral("3 of 4 sealed lines left; nothing verified from line 2 on");
     QTest::newRow("untouched") << Edit::None
                                << "sealed: 3 records intact, signed by oven1 recorder (key %1)";
     QTest::newRow("a digit changed")
@@ -108,8 +110,7 @@ void TestSealing::verdictAfterEdit_data() {
     QTest::newRow("the last line removed") << Edit::LastLineRemoved << lost + by;
     QTest::newRow("cut in the middle of a line") << Edit::CutMidLine << lost + by;
     QTest::newRow("stopped while writing")
-        << Edit::HalfLineAfter
-        << "half a line at the end (the program stopped while writing)" + by;
+        << Edit::HalfLineAfter << "half a line at the end (the program stopped while writing)" + by;
     // Killed between the seal that announces a record and the one after it.
     QTest::newRow("killed before the record")
         << Edit::KilledBeforeRecord
@@ -139,6 +140,9 @@ void TestSealing::verdictAfterEdit_data() {
                by;
     QTest::newRow("key with mode 0644")
         << Edit::KeyOpenToOthers << "%3 has mode 0644, open to others; it must be 0600: refused";
+    QTest::newRow("seal not written once (a full disk)")
+        << Edit::SealUnwritableOnce
+        << "sealed: 6 records intact, signed by oven1 recorder (key %1)";
     QTest::newRow("format 1, as sealed before block hashes")
         << Edit::FirstFormat
         << "sealed: 3 records intact, signed by oven1 recorder (key 0fc5503de4a058da) (format 1)";
@@ -224,11 +228,13 @@ void TestSealing::verdictAfterEdit() {
         break;
     case Edit::ResealedWithFreshKey:
         file.replace("1993", "1998");
-        seal = sealText([&] {
-            SealState state = chainStart(recordingName, fresh.publicKey, 1);
-            addBytes(state, file);
-            return state;
-        }(), fresh);
+        seal = sealText(
+            [&] {
+                SealState state = chainStart(recordingName, fresh.publicKey, 1);
+                addBytes(state, file);
+                return state;
+            }(),
+            fresh);
         break;
     case Edit::SealCopiedToAnotherName:
         path = dir.filePath(QStringLiteral("REC_2026-12-09_00-00-00.csv"));
@@ -251,6 +257,23 @@ void TestSealing::verdictAfterEdit() {
         QVERIFY(!loadOrCreateKey(keyPath, &problem));
         QCOMPARE(problem, expected(keyPath));
         return;
+    }
+    case Edit::SealUnwritableOnce: {
+        // The second of three records finds no room for its seal (a folder
+        // in the seal's place); the third seals all.
+        FileSealer sealer(key, 1);
+        for (int i = 0; i < 3; ++i) {
+            if (i == 1)
+                QVERIFY(QFile::remove(path + sealSuffix) && QDir().mkdir(path + sealSuffix) &&
+                        QFile(path + sealSuffix + "/full").open(QIODevice::WriteOnly));
+            if (i == 2)
+                QVERIFY(QDir(path + sealSuffix).removeRecursively());
+            const recording::AppendOutcome outcome = recording::appendRecord(path, records[i]);
+            QCOMPARE(sealer.appended(path, outcome.sizeBefore, outcome.bytes), i != 1);
+        }
+        file = readFile(path);
+        seal = readFile(path + sealSuffix);
+        break;
     }
     case Edit::FirstFormat:
         break;

@@ -112,9 +112,10 @@ void TestTkrecord::refusedStart_data() {
     QTest::addColumn<QString>("firstLine"); // of stderr, or of stdout when status is 0
     QTest::addColumn<QString>("folder");    // what is in the folder besides a good conf.ini
 
-    QTest::newRow("help") << QStringList{"--help"} << 0
-                          << "Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]"
-                          << "";
+    QTest::newRow("help")
+        << QStringList{"--help"} << 0
+        << "Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]"
+        << "";
     QTest::newRow("bad option") << QStringList{"--dri", "x"} << 2
                                 << "tkrecord: unknown option \"--dri\""
                                 << "";

@@ -54,6 +54,11 @@ void TestTkrecordParts::options_data() {
                                                "a port from 0 to 65535, not \"%1\"");
     QTest::newRow("host name") << QStringList{"--metrics", "example.org:9100"}
                                << badEndpoint.arg("example.org:9100");
+    QTest::newRow("key apart") << QStringList{"--key", "/var/lib/tkrecord-keys/oven1/seal.key"}
+                               << "||||key /var/lib/tkrecord-keys/oven1/seal.key";
+    QTest::newRow("no seal") << QStringList{"--no-seal"} << "||||no-seal";
+    QTest::newRow("no seal has no key")
+        << QStringList{"--no-seal", "--key-fingerprint"} << "--no-seal has no key to show";
     QTest::newRow("port too large")
         << QStringList{"--metrics", "127.0.0.1:65536"} << badEndpoint.arg("127.0.0.1:65536");
 }
@@ -72,6 +77,10 @@ void TestTkrecordParts::options() {
                   .join(QLatin1Char('|'));
         if (o->probe)
             got += QStringLiteral("|probe");
+        if (!o->key.isEmpty())
+            got += QStringLiteral("|key ") + o->key;
+        if (o->noSeal)
+            got += QStringLiteral("|no-seal");
     } else {
         got = std::get<QString>(result);
     }

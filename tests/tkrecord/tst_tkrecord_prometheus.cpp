@@ -42,10 +42,10 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
     conf.close();
 
     QProcess tkrecord;
-    tkrecord.start(
-        QStringLiteral(TKRECORD_PATH),
-        {QStringLiteral("--dir"), dir, QStringLiteral("--key"), dir + QStringLiteral("/keys/seal.key"),
-         QStringLiteral("--metrics"), QStringLiteral(":0")});
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {QStringLiteral("--dir"), dir, QStringLiteral("--key"),
+                    dir + QStringLiteral("/keys/seal.key"), QStringLiteral("--metrics"),
+                    QStringLiteral(":0")});
     QByteArray said;
     QTRY_VERIFY_WITH_TIMEOUT((said += tkrecord.readAllStandardOutput()).contains("/metrics\n"),
                              waitMs);

@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include "SealKey.h"
 #include "TksimProcess.h"
 
 namespace {
@@ -133,6 +134,28 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
              overshoot > 0 ? QString::number(overshoot / 10.0, 'f', 1) + QStringLiteral(" °C")
                            : QStringLiteral("none"));
     QVERIFY2(text.contains(QStringLiteral("tkview 1.02 · report made ")), qPrintable(text));
+
+    // The recorder's seals: intact, believed only under a trusted key.
+    const QString keyFile = dir.filePath(QStringLiteral("keys/seal.key"));
+    const auto key = sealing::loadOrCreateKey(keyFile);
+    QVERIFY(key);
+    qputenv("TKCONTROL_TRUSTED_KEYS", QFile::encodeName(dir.filePath(QStringLiteral("none"))));
+    for (const bool trusting : {false, true}) {
+        QProcess verify;
+        verify.start(
+            QStringLiteral(TKVIEW_PATH),
+            QStringList{QStringLiteral("--verify"), dir.path()} +
+                (trusting ? QStringList{QStringLiteral("--trust"), keyFile} : QStringList()));
+        QVERIFY(verify.waitForFinished(waitMs));
+        const QString signer = trusting
+                                   ? QStringLiteral("sealed: %1 records intact, signed by a "
+                                                    "key given with --trust (key %2)")
+                                   : QStringLiteral("intact, but signed by an untrusted key %2");
+        QCOMPARE(QString::fromUtf8(verify.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0),
+                 dir.filePath(name) + QStringLiteral(": ") +
+                     signer.arg(written.size()).arg(sealing::fingerprint(key->publicKey)));
+        QCOMPARE(verify.exitCode(), trusting ? 0 : 3);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTkviewReport)
