@@ -23,7 +23,7 @@ QByteArray finalOf(const crypto_generichash_state& state) {
 void startBlock(SealState& state) {
     crypto_generichash_init(&state.block, bytesOf(state.blockKey.constData()),
                             std::size_t(state.blockKey.size()), blockHashBytes);
-    const quint64 index = quint64(state.blockCount());
+    const auto index = quint64(state.blockCount());
     unsigned char number[8];
     for (int i = 0; i < 8; ++i)
         number[i] = static_cast<unsigned char>(index >> (8 * i));
@@ -63,7 +63,7 @@ QByteArray sealedWord(Sealed kind) {
 QByteArray joinedFields(const QList<QByteArray>& fields) {
     QByteArray joined;
     for (const QByteArray& field : fields) {
-        const quint32 size = quint32(field.size());
+        const auto size = quint32(field.size());
         for (int i = 0; i < 4; ++i)
             joined += char(size >> (8 * i));
         joined += field;

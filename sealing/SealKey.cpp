@@ -167,7 +167,7 @@ QString userKeyPath() {
 }
 
 QString recorderKeyPath() {
-    const QString named = qEnvironmentVariable("TKRECORD_KEY");
+    QString named = qEnvironmentVariable("TKRECORD_KEY");
     if (!named.isEmpty())
         return named;
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

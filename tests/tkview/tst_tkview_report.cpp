@@ -153,7 +153,9 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
                                    : QStringLiteral("intact, but signed by an untrusted key %2");
         QCOMPARE(QString::fromUtf8(verify.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0),
                  dir.filePath(name) + QStringLiteral(": ") +
-                     signer.arg(written.size()).arg(sealing::fingerprint(key->publicKey)));
+                     QString(signer)
+                         .replace(QLatin1String("%1"), QString::number(written.size()))
+                         .replace(QLatin1String("%2"), sealing::fingerprint(key->publicKey)));
         QCOMPARE(verify.exitCode(), trusting ? 0 : 3);
     }
 }
