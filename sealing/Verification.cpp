@@ -126,6 +126,10 @@ std::optional<QByteArray> readSealFile(const QString& path, qint64* tooLarge) {
     if (!seal.open(QIODevice::ReadOnly))
         return std::nullopt;
     // Only so much is read: a seal the size of a disk is not one.
+    if (seal.size() > firstFormatSizeLimit) {
+        *tooLarge = seal.size();
+        return std::nullopt;
+    }
     const QByteArray text = seal.read(firstFormatSizeLimit + 1);
     if (text.size() > firstFormatSizeLimit ||
         (text.size() > sealSizeLimit && !text.startsWith(firstFormatLine.toByteArray() + '\n')))
