@@ -34,7 +34,7 @@ bool joined(const Timeline& timeline, std::size_t a) {
     const Record& left = timeline.records[a];
     const Record& right = timeline.records[a + 1];
     return left.hasTemperature() && right.hasTemperature() &&
-           double(right.timeMs - left.timeMs) <= gapFactor * double(timeline.medianSpacingMs);
+           !isGapSpacing(timeline.records, a, a + 1);
 }
 
 Lines seriesLines(const ChartLayout& layout, const Timeline& timeline,
