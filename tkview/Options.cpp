@@ -127,7 +127,9 @@ QString usageText() {
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
-        "Exit status: 0 done, 1 a file could not be read or written, 2 a bad option.\n");
+        "Exit status: 0 done, 1 a file or some of its lines could not be read, files\n"
+        "overlap, no record lies in the range, or an output could not be written (the\n"
+        "outputs are made from the rest), 2 a bad option.\n");
 }
 
 QString versionNumber() {

@@ -20,6 +20,7 @@
 #include "ChartWidget.h"
 #include "CsvExport.h"
 #include "Options.h"
+#include "ReadingProblems.h"
 #include "Report.h"
 #include "Summary.h"
 #include "SummaryPanel.h"
@@ -35,26 +36,6 @@ const QString recentKey = QStringLiteral("recent");
 
 QSettings settings() {
     return QSettings(QStringLiteral("tkcontrol"), QStringLiteral("tkview"));
-}
-
-// The lines that could not be read and the files refused, for a message box.
-QString readingProblems(const Recordings& recordings) {
-    QStringList lines = recordings.errors;
-    const Timeline& timeline = recordings.timeline;
-    for (const SkippedLine& skipped : timeline.skipped)
-        lines << QStringLiteral("%1, line %2: %3")
-                     .arg(skipped.file)
-                     .arg(skipped.lineNumber)
-                     .arg(skipped.reason);
-    if (timeline.skippedCount > qint64(timeline.skipped.size()))
-        lines << QStringLiteral("… %1 lines skipped in all.").arg(timeline.skippedCount);
-    for (const Overlap& overlap : timeline.overlaps)
-        lines << QStringLiteral("%1 and %2 overlap from %3 to %4.")
-                     .arg(timeline.files[std::size_t(overlap.firstFile)].name,
-                          timeline.files[std::size_t(overlap.secondFile)].name,
-                          timeText(overlap.fromMs, timeline.zone),
-                          timeText(overlap.toMs, timeline.zone));
-    return lines.join(QLatin1Char('\n'));
 }
 
 // Each file's seal, marked: a green tick when intact, a red cross otherwise.
@@ -173,23 +154,28 @@ void ViewerWindow::openPaths(const QStringList& paths) {
     QStringList names;
     for (const SourceFile& source : timeline.files)
         names << source.name;
-    setWindowTitle(names.isEmpty() ? QStringLiteral("TK840 TK960 Recordings")
-                                   : QStringLiteral("%1 – TK840 TK960 Recordings")
-                                         .arg(names.size() == 1
-                                                  ? names.front()
-                                                  : QStringLiteral("%1 files").arg(names.size())));
-    statusBar()->showMessage(QStringLiteral("%1 files, %2 records, %3 lines skipped")
-                                 .arg(timeline.files.size())
-                                 .arg(timeline.records.size())
-                                 .arg(timeline.skippedCount));
+    setWindowTitle(names.isEmpty()
+                       ? QStringLiteral("TK840 TK960 Recordings")
+                       : QStringLiteral("%1 – TK840 TK960 Recordings")
+                             .arg(names.size() == 1
+                                      ? names.front()
+                                      : countText(names.size(), QStringLiteral("file"))));
+    statusBar()->showMessage(
+        countText(qint64(timeline.files.size()), QStringLiteral("file")) + QStringLiteral(", ") +
+        countText(qint64(timeline.records.size()), QStringLiteral("record")) +
+        QStringLiteral(", ") + countText(timeline.skippedCount, QStringLiteral("line")) +
+        QStringLiteral(" skipped"));
     updateSummary();
     m_seals->setText(timeline.files.empty() ? QString() : sealMarks(timeline));
-    const QString problems = readingProblems(*m_recordings);
+    const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
+                                 .join(QLatin1Char('\n'));
     if (!problems.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("tkview"),
                         timeline.isEmpty() ? QStringLiteral("Nothing could be read.")
-                                           : QStringLiteral("Some lines or files could not be "
-                                                            "read; the rest is shown."),
+                        : somethingLeftOut(m_recordings->errors, timeline)
+                            ? QStringLiteral("Some lines or files could not be read; the rest "
+                                             "is shown.")
+                            : QStringLiteral("The recordings are shown, with a warning."),
                         QMessageBox::Ok, this);
         box.setDetailedText(problems);
         box.exec();
