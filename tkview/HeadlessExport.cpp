@@ -46,6 +46,8 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
         check(writeChartSvg(options.svgOut, *recordings, view, options.size));
     if (!options.csvOut.isEmpty())
         check(writeCsv(options.csvOut, timeline, from, to));
+    if (!options.spreadsheetOut.isEmpty())
+        check(writeCsv(options.spreadsheetOut, timeline, from, to, csvFormFor(QLocale::system())));
     return status;
 }
 

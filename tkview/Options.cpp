@@ -56,10 +56,10 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             value = argument.mid(equals + 1);
             argument.truncate(equals);
         }
-        static const QStringList withValue{QStringLiteral("--csv"),  QStringLiteral("--report"),
-                                           QStringLiteral("--png"),  QStringLiteral("--svg"),
-                                           QStringLiteral("--size"), QStringLiteral("--from"),
-                                           QStringLiteral("--to")};
+        static const QStringList withValue{
+            QStringLiteral("--csv"),  QStringLiteral("--spreadsheet"), QStringLiteral("--report"),
+            QStringLiteral("--png"),  QStringLiteral("--svg"),         QStringLiteral("--size"),
+            QStringLiteral("--from"), QStringLiteral("--to")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -71,6 +71,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             return QStringLiteral("%1 needs a value").arg(argument);
         if (argument == QLatin1String("--csv")) {
             options.csvOut = value;
+        } else if (argument == QLatin1String("--spreadsheet")) {
+            options.spreadsheetOut = value;
         } else if (argument == QLatin1String("--report")) {
             options.reportOut = value;
         } else if (argument == QLatin1String("--png")) {
@@ -112,9 +114,12 @@ QString usageText() {
         "A folder stands for every REC_*.csv in it; several files make one timeline.\n"
         "With an output option, makes it without a window and exits.\n"
         "\n"
-        "  --csv OUT.csv      one merged file for any spreadsheet: ISO 8601 times with\n"
-        "                     their UTC offset, degrees with a decimal point, power;\n"
-        "                     records without data keep their row with empty fields\n"
+        "  --csv OUT.csv      one merged file for scripts and any spreadsheet: local\n"
+        "                     times (2026-12-08 21:33:00) and their UTC offset,\n"
+        "                     degrees with a decimal point, power; records without\n"
+        "                     data keep their row with empty fields\n"
+        "  --spreadsheet OUT.csv  the same for this computer's spreadsheet: its decimal\n"
+        "                     sign, and semicolons where that is a comma\n"
         "  --report OUT.pdf   a report on A4: files, period, summary and chart\n"
         "  --png OUT.png      the chart as a picture\n"
         "  --svg OUT.svg      the chart as vector graphics\n"

@@ -259,7 +259,11 @@ void ViewerWindow::exportSpreadsheet() {
     if (name.isEmpty() || !m_recordings)
         return;
     const TimeWindow window = m_chart->window();
-    reportResult(writeCsv(name, m_recordings->timeline, window.fromMs, window.toMs), name);
+    // For this computer's spreadsheet: its decimal sign, and semicolons where
+    // that is a comma.
+    reportResult(writeCsv(name, m_recordings->timeline, window.fromMs, window.toMs,
+                          csvFormFor(QLocale::system())),
+                 name);
 }
 
 void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {

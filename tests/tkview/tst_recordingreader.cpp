@@ -256,6 +256,15 @@ void TestRecordingReader::reads() {
     QCOMPARE(int(missing), noData);
     QCOMPARE(int(timeline.gaps.size()), 1);
     QCOMPARE(csvText(timeline, INT64_MIN, INT64_MAX).count(",,,\r\n"), noData);
+    // For a German spreadsheet: decimal commas, semicolons, a time it takes.
+    const QByteArray german =
+        csvText(timeline, INT64_MIN, INT64_MAX, csvFormFor(QLocale(QStringLiteral("de_DE"))));
+    QCOMPARE(german.count(";;;\r\n"), noData);
+    QVERIFY(german.split('\n').value(1).startsWith(
+        QStringLiteral("%1;UTC+00:00;%2;200,0;")
+            .arg(first.chopped(1).replace(QLatin1Char('T'), QLatin1Char(' ')),
+                 QString::number(firstTemperature / 10.0, 'f', 1).replace('.', ','))
+            .toUtf8()));
     const DetailLevels levels(timeline);
     const Column whole = levels.range(0, timeline.records.size());
     QCOMPARE(whole.setpoint.max, 2000);
