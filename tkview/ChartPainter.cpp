@@ -16,7 +16,8 @@ namespace {
 
 const QColor temperatureColour(0, 160, 0);
 const QColor setpointColour(220, 0, 0);
-const QColor powerColour(70, 110, 200);
+// Light, and drawn first: the power stays behind the temperatures.
+const QColor powerColour(150, 180, 235);
 const QColor gridColour(225, 225, 225);
 const QColor gapColour(236, 226, 200);
 const QColor textColour(40, 40, 40);
@@ -223,7 +224,10 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
     // Time grid and labels.
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(layout.window.fromMs, timeline.zone);
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(layout.window.toMs, timeline.zone);
-    const int spacing = int(metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 1.5 * line);
+    const int spacing =
+        int(metrics.horizontalAdvance(datesWithYear(from, to) ? QStringLiteral("00 May 0000")
+                                                              : QStringLiteral("00:00:00")) +
+            1.5 * line);
     for (const TimeTick& tick : timeTicks(from, to, int(plot.width()), spacing)) {
         const double x = layout.xOf(tick.time.toMSecsSinceEpoch());
         painter.setPen(grid);

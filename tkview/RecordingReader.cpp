@@ -422,6 +422,9 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
         unsigned int length = 0;
         if (EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr) == 1)
             result.file.sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
+        // The seal's verdict on these bytes: a report's count, hash and seal
+        // then speak of one and the same file, even one still growing.
+        result.file.seal = sealing::verifyAgainstSeal(path, QByteArrayView(data, qsizetype(size)));
     });
     const char* newline = static_cast<const char*>(std::memchr(data, '\n', size));
     const char* headerEnd = newline ? newline : end;

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QTimeZone>
 
+#include "Verification.h"
+
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -58,8 +60,9 @@ struct SourceFile {
     QString name;       // without its folder
     qint64 records = 0; // records read, no-data records included
     qint64 skippedLines = 0;
-    qint64 sameTime = 0; // records on the time of the record before them
-    QByteArray sha256;   // of the file's bytes, 32 bytes
+    qint64 sameTime = 0;   // records on the time of the record before them
+    QByteArray sha256;     // of the file's bytes, 32 bytes
+    sealing::Verdict seal; // of the same bytes, read once with the records
     std::int64_t firstMs = 0;
     std::int64_t lastMs = 0;
     bool dayFirst = true; // how the file's dates were read

@@ -42,7 +42,7 @@ QSettings settings() {
 QString sealMarks(const Timeline& timeline) {
     QString text = QStringLiteral("<b>Seals</b>");
     for (const SourceFile& file : timeline.files) {
-        const sealing::Verdict verdict = sealing::verifyFile(file.path);
+        const sealing::Verdict& verdict = file.seal;
         text += QStringLiteral("<br><span style=\"color:%1\">%2</span> %3: %4")
                     .arg(verdict.intact() ? QStringLiteral("#1a7f1a") : QStringLiteral("#c00000"),
                          verdict.intact() ? QStringLiteral("\u2714") : QStringLiteral("\u2718"),
