@@ -501,6 +501,21 @@ QStringList recordingsInFolder(const QString& folder) {
     return paths;
 }
 
+QString recordingsState(const QStringList& paths) {
+    QString state;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        for (const QString& file : info.isDir() ? recordingsInFolder(path) : QStringList{path}) {
+            const QFileInfo each(file);
+            state += QStringLiteral("%1\t%2\t%3\n")
+                         .arg(file)
+                         .arg(each.size())
+                         .arg(each.lastModified().toMSecsSinceEpoch());
+        }
+    }
+    return state;
+}
+
 ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
     ReadResult result;
     Timeline& timeline = result.timeline;

@@ -30,4 +30,8 @@ ReadResult readRecordings(const QStringList& paths,
 // The REC_*.csv files of a folder, by name.
 QStringList recordingsInFolder(const QString& folder);
 
+// The files paths stand for, each with its size and time of change: when it
+// differs from an earlier one, a file grew or changed, or one came or went.
+QString recordingsState(const QStringList& paths);
+
 } // namespace tkview

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -66,8 +67,14 @@ ViewerWindow::ViewerWindow(QWidget* parent)
     sideLayout->addWidget(m_summary);
     m_seals->setWordWrap(true);
     m_seals->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    sideLayout->addWidget(m_seals);
-    sideLayout->addStretch();
+    m_seals->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A year of daily files must not make the window taller than the screen.
+    auto* seals = new QScrollArea;
+    seals->setWidget(m_seals);
+    seals->setWidgetResizable(true);
+    seals->setFrameShape(QFrame::NoFrame);
+    seals->setMinimumHeight(80);
+    sideLayout->addWidget(seals, 1);
     splitter->addWidget(side);
     splitter->setStretchFactor(0, 1);
     splitter->setCollapsible(0, false);
@@ -78,6 +85,8 @@ ViewerWindow::ViewerWindow(QWidget* parent)
     connect(&m_summaryTimer, &QTimer::timeout, this, &ViewerWindow::updateSummary);
     connect(m_chart, &ChartWidget::windowChanged, this, [this] { m_summaryTimer.start(); });
     connect(m_summary, &SummaryPanel::bandChanged, this, &ViewerWindow::updateSummary);
+    m_followTimer.setInterval(2000);
+    connect(&m_followTimer, &QTimer::timeout, this, &ViewerWindow::followFiles);
     resize(1200, 700);
     statusBar()->showMessage(QStringLiteral("No recording open"));
 }
@@ -91,6 +100,7 @@ void ViewerWindow::buildMenus() {
     file->addAction(QStringLiteral("Open &folder…"), this, &ViewerWindow::openFolder);
     m_recentMenu = file->addMenu(QStringLiteral("Open &recent"));
     connect(m_recentMenu, &QMenu::aboutToShow, this, &ViewerWindow::fillRecentMenu);
+    file->addAction(QStringLiteral("Re&load"), QKeySequence::Refresh, this, &ViewerWindow::reload);
     file->addSeparator();
     m_exportActions << file->addAction(QStringLiteral("Export chart as &PNG…"), this,
                                        [this] { exportChart(QStringLiteral("png")); });
@@ -141,16 +151,40 @@ void ViewerWindow::openFolder() {
 }
 
 void ViewerWindow::openPaths(const QStringList& paths) {
+    load(paths, false);
+    rememberRecent(paths);
+    m_followTimer.start();
+}
+
+void ViewerWindow::reload() {
+    if (m_recordings)
+        load(m_recordings->paths, false);
+}
+
+void ViewerWindow::followFiles() {
+    if (m_recordings && recordingsState(m_recordings->paths) != m_filesState)
+        load(m_recordings->paths, true);
+}
+
+void ViewerWindow::load(const QStringList& paths, bool quietly) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // What the view showed, kept across a reload of the same files.
+    const bool again = m_recordings && m_recordings->paths == paths;
+    const TimeWindow shown = m_chart->window();
+    const bool atEnd = again && shown.toMs >= m_recordings->timeline.lastMs();
+    const std::int64_t oldStart = again ? m_recordings->timeline.firstMs() : 0;
+    m_filesState = recordingsState(paths);
     auto opened = openRecordings(paths);
     m_chart->setRecordings(nullptr);
     m_recordings = std::move(opened);
-    m_chart->setRecordings(m_recordings->timeline.isEmpty() ? nullptr : m_recordings.get());
-    QApplication::restoreOverrideCursor();
     const Timeline& timeline = m_recordings->timeline;
+    m_chart->setRecordings(timeline.isEmpty() ? nullptr : m_recordings.get());
+    if (again && !timeline.isEmpty() && !(shown.fromMs <= oldStart && atEnd))
+        m_chart->setWindow(atEnd ? TimeWindow{timeline.lastMs() - shown.span(), timeline.lastMs()}
+                                 : shown);
+    QApplication::restoreOverrideCursor();
     for (QAction* action : m_exportActions)
         action->setEnabled(!timeline.isEmpty());
-    rememberRecent(paths);
     QStringList names;
     for (const SourceFile& source : timeline.files)
         names << source.name;
@@ -169,7 +203,10 @@ void ViewerWindow::openPaths(const QStringList& paths) {
     m_seals->setText(timeline.files.empty() ? QString() : sealMarks(timeline));
     const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
                                  .join(QLatin1Char('\n'));
-    if (!problems.isEmpty()) {
+    if (!problems.isEmpty() && quietly) {
+        statusBar()->showMessage(QStringLiteral("Read again: ") +
+                                 problems.section(QLatin1Char('\n'), 0, 0));
+    } else if (!problems.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("tkview"),
                         timeline.isEmpty() ? QStringLiteral("Nothing could be read.")
                         : somethingLeftOut(m_recordings->errors, timeline)
@@ -216,6 +253,14 @@ QString ViewerWindow::askExportName(const QString& title, const QString& suffix,
     QString folder;
     if (m_recordings && !m_recordings->timeline.files.empty())
         folder = QFileInfo(m_recordings->timeline.files.front().path).absolutePath();
+    // Named after the first recording, beside it.
+    if (m_recordings && !m_recordings->timeline.files.empty()) {
+        const std::vector<SourceFile>& files = m_recordings->timeline.files;
+        folder +=
+            QLatin1Char('/') + QFileInfo(files.front().name).completeBaseName() +
+            (files.size() > 1 ? QStringLiteral("_and_%1_more").arg(files.size() - 1) : QString()) +
+            QLatin1Char('.') + suffix;
+    }
     QString name = QFileDialog::getSaveFileName(this, title, folder, filter);
     if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
         name += QLatin1Char('.') + suffix;
