@@ -25,9 +25,13 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
     const std::int64_t from = options.fromMs.value_or(timeline.firstMs());
     const std::int64_t to = options.toMs.value_or(timeline.lastMs());
     if (timeline.lowerBound(from) >= timeline.lowerBound(to == INT64_MAX ? to : to + 1)) {
-        say(QStringLiteral("no records from %1 to %2: the recordings run from %3 to %4")
-                .arg(timeText(from, timeline.zone), timeText(to, timeline.zone),
-                     timeText(timeline.firstMs(), timeline.zone),
+        QStringList asked;
+        if (options.fromMs)
+            asked << QStringLiteral("from ") + timeText(*options.fromMs, timeline.zone);
+        if (options.toMs)
+            asked << QStringLiteral("to ") + timeText(*options.toMs, timeline.zone);
+        say(QStringLiteral("no records %1: the recordings run from %2 to %3")
+                .arg(asked.join(QLatin1Char(' ')), timeText(timeline.firstMs(), timeline.zone),
                      timeText(timeline.lastMs(), timeline.zone)));
         return exitFileFailed;
     }

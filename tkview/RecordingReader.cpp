@@ -377,6 +377,10 @@ QString readBytes(const QString& path, QByteArray& bytes) {
             bytes.resize(at + got);
             if (got == 0)
                 break;
+            // No recording holds a NUL byte; a sparse or damaged file is
+            // refused at its first hole rather than read to its end.
+            if (std::memchr(bytes.constData() + at, 0, std::size_t(got)) != nullptr)
+                return QStringLiteral("%1: not a recording: it holds NUL bytes").arg(path);
             if (at == 0) {
                 const char* data = bytes.constData();
                 const char* newline =
