@@ -367,12 +367,14 @@ QString readBytes(const QString& path, QByteArray& bytes) {
         // Large pages where the system lends them: a page fault per 2 MB
         // rather than per 4 kB of a large file.
         if (bytes.capacity() >= 4 * block) {
-            const auto start = (reinterpret_cast<std::uintptr_t>(bytes.data()) + 0x1FFFFF) &
-                               ~std::uintptr_t(0x1FFFFF);
-            const auto stop = reinterpret_cast<std::uintptr_t>(bytes.data() + bytes.capacity()) &
-                              ~std::uintptr_t(0x1FFFFF);
+            constexpr std::uintptr_t large = 0x1FFFFF;
+            char* begin = bytes.data();
+            char* end = begin + bytes.capacity();
+            const std::uintptr_t misaligned = reinterpret_cast<std::uintptr_t>(begin) & large;
+            char* start = begin + (misaligned == 0 ? 0 : large + 1 - misaligned);
+            char* stop = end - (reinterpret_cast<std::uintptr_t>(end) & large);
             if (stop > start)
-                ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
+                ::madvise(start, std::size_t(stop - start), MADV_HUGEPAGE);
         }
         for (;;) {
             const qsizetype want = bytes.isEmpty() ? firstBlock : block;
