@@ -15,7 +15,8 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-command -v soffice > /dev/null || { echo "check-spreadsheet-export: no soffice" >&2; exit 2; }
+command -v soffice > /dev/null ||
+    { echo "soffice is missing: scripts/setup.sh libreoffice-calc-nogui locales" >&2; exit 2; }
 
 mkdir -p "$work/in"
 "$build/tools/tkmkrec" --locale de_DE --start 2026-12-08T21:33:00 --period 60 --count 5 \
