@@ -163,6 +163,12 @@ void TestRecordingReader::reads_data() {
         << "REC_2026-12-08_23-59-58.csv: 2 records have the time of the record before them: "
            "were the seconds dropped by a spreadsheet?"
         << 0;
+    QTest::newRow("a name whose date is not the records'")
+        << "REC_2025-06-01_10-00-00.csv" << writtenIn("de_DE", lateOn8December) << 4 << 1
+        << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:01Z" << -55 << 0 << QString()
+        << "REC_2025-06-01_10-00-00.csv: the date in its name is not the date of its first record"
+        << 0;
     QTest::newRow("record interval from 20 s to 5 s, no gap")
         << writerName
         << recordsAt(lateOn8December, {{0, 2000, 1990},
