@@ -16,7 +16,8 @@ namespace {
 
 const QColor temperatureColour(0, 160, 0);
 const QColor setpointColour(220, 0, 0);
-const QColor powerColour(70, 110, 200);
+// Light, and drawn first: the power stays behind the temperatures.
+const QColor powerColour(150, 180, 235);
 const QColor gridColour(225, 225, 225);
 const QColor gapColour(236, 226, 200);
 const QColor textColour(40, 40, 40);
@@ -34,7 +35,7 @@ bool joined(const Timeline& timeline, std::size_t a) {
     const Record& left = timeline.records[a];
     const Record& right = timeline.records[a + 1];
     return left.hasTemperature() && right.hasTemperature() &&
-           double(right.timeMs - left.timeMs) <= gapFactor * double(timeline.medianSpacingMs);
+           !isGapSpacing(timeline.records, a, a + 1);
 }
 
 Lines seriesLines(const ChartLayout& layout, const Timeline& timeline,
@@ -223,7 +224,10 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
     // Time grid and labels.
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(layout.window.fromMs, timeline.zone);
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(layout.window.toMs, timeline.zone);
-    const int spacing = int(metrics.horizontalAdvance(QStringLiteral("00:00:00")) + 1.5 * line);
+    const int spacing =
+        int(metrics.horizontalAdvance(datesWithYear(from, to) ? QStringLiteral("00 May 0000")
+                                                              : QStringLiteral("00:00:00")) +
+            1.5 * line);
     for (const TimeTick& tick : timeTicks(from, to, int(plot.width()), spacing)) {
         const double x = layout.xOf(tick.time.toMSecsSinceEpoch());
         painter.setPen(grid);

@@ -4,36 +4,37 @@
 
 #include "ChartExport.h"
 #include "CsvExport.h"
+#include "ReadingProblems.h"
 #include "Recordings.h"
 #include "Report.h"
+#include "SummaryText.h"
 
 namespace tkview {
 
 int exportWithoutWindow(const Options& options, const std::function<void(const QString&)>& say) {
     const std::unique_ptr<Recordings> recordings = openRecordings(options.paths);
-    int status = exitDone;
-    for (const QString& error : recordings->errors) {
-        say(error);
-        status = exitFileFailed;
-    }
     const Timeline& timeline = recordings->timeline;
-    for (const SkippedLine& skipped : timeline.skipped)
-        say(QStringLiteral("%1, line %2: skipped: %3")
-                .arg(skipped.file)
-                .arg(skipped.lineNumber)
-                .arg(skipped.reason));
-    if (timeline.skippedCount > qint64(timeline.skipped.size()))
-        say(QStringLiteral("%1 lines skipped in all").arg(timeline.skippedCount));
-    for (const Overlap& overlap : timeline.overlaps)
-        say(QStringLiteral("%1 and %2 overlap")
-                .arg(timeline.files[std::size_t(overlap.firstFile)].name,
-                     timeline.files[std::size_t(overlap.secondFile)].name));
+    for (const QString& line : readingProblems(recordings->errors, recordings->warnings, timeline))
+        say(line);
+    // Made from the rest, but a script must hear that something was left out.
+    int status = somethingLeftOut(recordings->errors, timeline) ? exitFileFailed : exitDone;
     if (timeline.isEmpty()) {
         say(QStringLiteral("no records to export"));
         return exitFileFailed;
     }
     const std::int64_t from = options.fromMs.value_or(timeline.firstMs());
     const std::int64_t to = options.toMs.value_or(timeline.lastMs());
+    if (timeline.lowerBound(from) >= timeline.lowerBound(to == INT64_MAX ? to : to + 1)) {
+        QStringList asked;
+        if (options.fromMs)
+            asked << QStringLiteral("from ") + timeText(*options.fromMs, timeline.zone);
+        if (options.toMs)
+            asked << QStringLiteral("to ") + timeText(*options.toMs, timeline.zone);
+        say(QStringLiteral("no records %1: the recordings run from %2 to %3")
+                .arg(asked.join(QLatin1Char(' ')), timeText(timeline.firstMs(), timeline.zone),
+                     timeText(timeline.lastMs(), timeline.zone)));
+        return exitFileFailed;
+    }
     const ChartView view{{from, std::max(to, from + 1)}, true, 5.0};
     const auto check = [&](const QString& error) {
         if (!error.isEmpty()) {
@@ -49,6 +50,8 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
         check(writeChartSvg(options.svgOut, *recordings, view, options.size));
     if (!options.csvOut.isEmpty())
         check(writeCsv(options.csvOut, timeline, from, to));
+    if (!options.spreadsheetOut.isEmpty())
+        check(writeCsv(options.spreadsheetOut, timeline, from, to, csvFormFor(QLocale::system())));
     return status;
 }
 

@@ -13,8 +13,10 @@
 namespace tkview {
 
 // Does what options ask (options.headless() must hold); complaints go to
-// `say`, one line each. Returns exitDone, or exitFileFailed when a file could
-// not be read or written (the others are still made from what was read).
+// `say`, one line each. Returns exitDone, or exitFileFailed when a file or a
+// line could not be read, files overlap or an output could not be written
+// (the outputs are still made from what was read), or when the range holds no
+// record.
 int exportWithoutWindow(const Options& options, const std::function<void(const QString&)>& say);
 
 } // namespace tkview

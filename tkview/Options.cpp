@@ -56,10 +56,10 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             value = argument.mid(equals + 1);
             argument.truncate(equals);
         }
-        static const QStringList withValue{QStringLiteral("--csv"),  QStringLiteral("--report"),
-                                           QStringLiteral("--png"),  QStringLiteral("--svg"),
-                                           QStringLiteral("--size"), QStringLiteral("--from"),
-                                           QStringLiteral("--to"),   QStringLiteral("--trust")};
+        static const QStringList withValue{
+            QStringLiteral("--csv"),  QStringLiteral("--spreadsheet"), QStringLiteral("--report"),
+            QStringLiteral("--png"),  QStringLiteral("--svg"),         QStringLiteral("--size"),
+            QStringLiteral("--from"), QStringLiteral("--to"),          QStringLiteral("--trust")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -73,6 +73,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.trust << value;
         } else if (argument == QLatin1String("--csv")) {
             options.csvOut = value;
+        } else if (argument == QLatin1String("--spreadsheet")) {
+            options.spreadsheetOut = value;
         } else if (argument == QLatin1String("--report")) {
             options.reportOut = value;
         } else if (argument == QLatin1String("--png")) {
@@ -116,9 +118,12 @@ QString usageText() {
         "A folder stands for every REC_*.csv in it; several files make one timeline.\n"
         "With an output option, makes it without a window and exits.\n"
         "\n"
-        "  --csv OUT.csv      one merged file for any spreadsheet: ISO 8601 times with\n"
-        "                     their UTC offset, degrees with a decimal point, power;\n"
-        "                     records without data keep their row with empty fields\n"
+        "  --csv OUT.csv      one merged file for scripts and any spreadsheet: local\n"
+        "                     times (2026-12-08 21:33:00) and their UTC offset,\n"
+        "                     degrees with a decimal point, power; records without\n"
+        "                     data keep their row with empty fields\n"
+        "  --spreadsheet OUT.csv  the same for this computer's spreadsheet: its decimal\n"
+        "                     sign, and semicolons where that is a comma\n"
         "  --report OUT.pdf   a report on A4: files, period, summary and chart\n"
         "  --png OUT.png      the chart as a picture\n"
         "  --svg OUT.svg      the chart as vector graphics\n"
@@ -136,7 +141,9 @@ QString usageText() {
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
-        "Exit status: 0 done, 1 a file could not be read or written, 2 a bad option.\n"
+        "Exit status: 0 done, 1 a file or some of its lines could not be read, files\n"
+        "overlap, no record lies in the range, or an output could not be written (the\n"
+        "outputs are made from the rest), 2 a bad option.\n"
         "With --verify: 0 every file intact under a trusted key, 1 a file not intact\n"
         "(or without a seal), 2 a bad option, 3 all intact but some signed by a key\n"
         "that is not trusted.\n");

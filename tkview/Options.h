@@ -16,6 +16,7 @@ namespace tkview {
 struct Options {
     QStringList paths;                  // files and folders, in the order given
     QString csvOut;                     // --csv OUT.csv
+    QString spreadsheetOut;             // --spreadsheet OUT.csv, in the system's locale
     QString reportOut;                  // --report OUT.pdf
     QString pngOut;                     // --png OUT.png
     QString svgOut;                     // --svg OUT.svg
@@ -29,7 +30,8 @@ struct Options {
 
     // Something to make without a window.
     bool headless() const {
-        return !csvOut.isEmpty() || !reportOut.isEmpty() || !pngOut.isEmpty() || !svgOut.isEmpty();
+        return !csvOut.isEmpty() || !spreadsheetOut.isEmpty() || !reportOut.isEmpty() ||
+               !pngOut.isEmpty() || !svgOut.isEmpty();
     }
 };
 

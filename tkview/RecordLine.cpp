@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -67,9 +68,21 @@ const std::vector<std::pair<QByteArray, int>>& markers() {
     return list;
 }
 
+// The markers by their first byte: a word that starts no marker costs one
+// look-up, not a scan of every locale's table.
+const std::array<std::vector<std::pair<QByteArray, int>>, 256>& markersByFirstByte() {
+    static const auto table = [] {
+        std::array<std::vector<std::pair<QByteArray, int>>, 256> byByte;
+        for (const auto& marker : markers())
+            byByte[static_cast<unsigned char>(marker.first[0])].push_back(marker);
+        return byByte;
+    }();
+    return table;
+}
+
 // 1 or 2 when a marker starts at p, with its length in bytes.
 int markerAt(const unsigned char* p, const unsigned char* end, std::size_t& length) {
-    for (const auto& [text, meaning] : markers()) {
+    for (const auto& [text, meaning] : markersByFirstByte()[*p]) {
         length = std::size_t(text.size());
         if (std::size_t(end - p) >= length && std::memcmp(p, text.constData(), length) == 0)
             return meaning;
@@ -260,7 +273,13 @@ LineFault parseRecordLine(const char* begin, const char* end, char separator, Li
         return f;
     if (LineFault f = parseValue(q, end, separator, fields.temperature); f != LineFault::None)
         return f;
-    return parseValue(q, end, separator, fields.power);
+    if (LineFault f = parseValue(q, end, separator, fields.power); f != LineFault::None)
+        return f;
+    // Blanks may follow (a trailing separator is eaten with the power), more
+    // fields may not: a line of a thousand fields is not a record.
+    while (q < end && (*q == ' ' || *q == separator))
+        ++q;
+    return q == end ? LineFault::None : LineFault::ExtraValue;
 }
 
 char headerSeparator(const char* begin, const char* end) {

@@ -24,6 +24,7 @@ enum class LineFault : std::uint8_t {
     MissingValue, // fewer than three values after the date
     BadValue,     // a value that is not a whole number
     ValueRange,   // a value beyond a 16-bit register
+    ExtraValue,   // more than three values after the date
 };
 
 // A record line taken apart before the file's order of day and month is known.

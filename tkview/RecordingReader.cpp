@@ -4,13 +4,21 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <thread>
 
+#include <cerrno>
+#include <new>
+
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "RecordLine.h"
 
@@ -34,7 +42,9 @@ QString faultText(LineFault fault) {
     case LineFault::BadValue:
         return QStringLiteral("a value is not a whole number");
     case LineFault::ValueRange:
-        return QStringLiteral("a value is beyond a 16-bit register");
+        return QStringLiteral("a value is at or beyond a 16-bit register's limit (±32767)");
+    case LineFault::ExtraValue:
+        return QStringLiteral("more than three values after the date");
     case LineFault::None:
         break;
     }
@@ -51,6 +61,8 @@ public:
 
     // A new run of records that follow each other in time.
     void restart() { lastMs_ = std::numeric_limits<std::int64_t>::min(); }
+
+    const QTimeZone& zone() const { return zone_; }
 
     std::int64_t toUtcMs(std::int64_t localSeconds) {
         const std::int64_t hour =
@@ -133,8 +145,25 @@ struct Evidence {
 struct FileLines {
     std::vector<SkippedLine> skipped; // the first ones
     qint64 skippedCount = 0;
+    qint64 sameTime = 0; // records on the time of the record before
     Evidence evidence;
 };
+
+// The local times a file's records may have: from a day before its name's
+// date (or its first record's) to a year and a day after it. A line typed
+// with a wrong year would stretch the period over decades.
+struct TimeWindow {
+    std::int64_t fromLocal = std::numeric_limits<std::int64_t>::min();
+    std::int64_t toLocal = std::numeric_limits<std::int64_t>::max();
+
+    static TimeWindow around(std::int64_t localSeconds) {
+        return {localSeconds - 86400, localSeconds + 367 * std::int64_t(86400)};
+    }
+};
+
+// Years no recording can have, whatever its name says.
+constexpr int firstYear = 1990;
+constexpr int lastYear = 2199;
 
 std::int16_t valueOf(std::int32_t raw) {
     return raw == noDataRaw ? noValue : std::int16_t(raw);
@@ -143,9 +172,16 @@ std::int16_t valueOf(std::int32_t raw) {
 // Reads the record lines after the header into `out` with the given order of
 // day and month.
 FileLines readLines(const char* p, const char* end, char separator, const QString& name,
-                    const DayOrder& order, LocalToUtc& clock, std::vector<Record>& out) {
+                    const DayOrder& order, const TimeWindow& window, LocalToUtc& clock,
+                    std::vector<Record>& out) {
     FileLines lines;
     clock.restart();
+    std::int64_t previousMs = std::numeric_limits<std::int64_t>::min();
+    const auto skip = [&](qint64 line, const auto& reason) {
+        if (lines.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
+            lines.skipped.push_back({name, line, reason()});
+        ++lines.skippedCount;
+    };
     qint64 lineNumber = 1;
     LineFields f;
     while (p < end) {
@@ -175,19 +211,38 @@ FileLines readLines(const char* p, const char* end, char separator, const QStrin
             month = date.month;
             if (!isValidDate(year, month, day))
                 fault = LineFault::DayMonth;
-            else if (f.setpoint < INT16_MIN + 1 || f.setpoint > INT16_MAX ||
-                     f.temperature < INT16_MIN + 1 || f.temperature > INT16_MAX ||
-                     f.power < INT16_MIN + 1 || f.power > INT16_MAX)
+            // ±32767 is a register's limit, the controller's word for a
+            // broken sensor rather than a temperature.
+            else if (std::abs(f.setpoint) >= INT16_MAX || std::abs(f.temperature) >= INT16_MAX ||
+                     std::abs(f.power) >= INT16_MAX)
                 fault = LineFault::ValueRange;
         }
         if (fault != LineFault::None) {
-            if (lines.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
-                lines.skipped.push_back({name, lineNumber, faultText(fault)});
-            ++lines.skippedCount;
+            skip(lineNumber, [&] { return faultText(fault); });
+            continue;
+        }
+        const std::int64_t local = daysFromCivil(year, month, day) * 86400 + f.secondOfDay;
+        if (year < firstYear || year > lastYear || local < window.fromLocal ||
+            local > window.toLocal) {
+            skip(lineNumber, [&] {
+                return QStringLiteral("the year %1 is far from the file's date").arg(year);
+            });
             continue;
         }
         Record record;
-        record.timeMs = clock.toUtcMs(daysFromCivil(year, month, day) * 86400 + f.secondOfDay);
+        record.timeMs = clock.toUtcMs(local);
+        // Kept in the file's order: a record earlier than the one before is
+        // left out and said, never sorted in.
+        if (record.timeMs < previousMs) {
+            skip(lineNumber, [&] {
+                return QStringLiteral("earlier than the record before it (%1)")
+                    .arg(QDateTime::fromMSecsSinceEpoch(previousMs, clock.zone())
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            });
+            continue;
+        }
+        lines.sameTime += record.timeMs == previousMs;
+        previousMs = record.timeMs;
         record.setpoint = valueOf(f.setpoint);
         record.temperature = valueOf(f.temperature);
         // "8888;8888;0": the power of a record without data is no value either.
@@ -282,28 +337,98 @@ struct FileResult {
     SourceFile file;
     std::vector<SkippedLine> skipped;
     QString error;
+    QString warning; // read, but with something the user must hear about
 };
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The bytes of a regular file. It is read, not mapped: a file cut short while
+// mapped kills the reader (SIGBUS). It is opened without blocking, so that a
+// fifo or a device named like a recording is refused rather than waited on.
+// The first block must start like a recording before more is read, and the
+// memory grows with what is read: a sparse file of 100 GB is refused by its
+// first line, not by an allocation sized from its length.
+QString readBytes(const QString& path, QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: cannot be read: %2").arg(path, systemError(errno));
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    struct stat before {};
+    if (::fstat(fd, &before) != 0)
+        return QStringLiteral("%1: cannot be read: %2").arg(path, systemError(errno));
+    if (!S_ISREG(before.st_mode))
+        return QStringLiteral("%1: not a recording: not a regular file").arg(path);
+    constexpr qsizetype block = qsizetype(1) << 20;
+    constexpr qsizetype firstBlock = qsizetype(64) << 10;
+    try {
+        bytes.reserve(qsizetype(std::min<std::int64_t>(before.st_size, 64 * block)));
+        // Large pages where the system lends them: a page fault per 2 MB
+        // rather than per 4 kB of a large file.
+        if (bytes.capacity() >= 4 * block) {
+            constexpr std::uintptr_t large = 0x1FFFFF;
+            char* begin = bytes.data();
+            char* end = begin + bytes.capacity();
+            const std::uintptr_t misaligned = reinterpret_cast<std::uintptr_t>(begin) & large;
+            char* start = begin + (misaligned == 0 ? 0 : large + 1 - misaligned);
+            char* stop = end - (reinterpret_cast<std::uintptr_t>(end) & large);
+            if (stop > start)
+                ::madvise(start, std::size_t(stop - start), MADV_HUGEPAGE);
+        }
+        for (;;) {
+            const qsizetype want = bytes.isEmpty() ? firstBlock : block;
+            const qsizetype at = bytes.size();
+            bytes.resize(at + want);
+            const ssize_t got = ::read(fd, bytes.data() + at, std::size_t(want));
+            if (got < 0 && errno == EINTR) {
+                bytes.resize(at);
+                continue;
+            }
+            if (got < 0)
+                return QStringLiteral("%1: cannot be read: %2").arg(path, systemError(errno));
+            bytes.resize(at + got);
+            if (got == 0)
+                break;
+            // No recording holds a NUL byte; a sparse or damaged file is
+            // refused at its first hole rather than read to its end.
+            if (std::memchr(bytes.constData() + at, 0, std::size_t(got)) != nullptr)
+                return QStringLiteral("%1: not a recording: it holds NUL bytes").arg(path);
+            if (at == 0) {
+                const char* data = bytes.constData();
+                const char* newline =
+                    static_cast<const char*>(std::memchr(data, '\n', std::size_t(got)));
+                const char* headerEnd = newline ? newline : data + got;
+                if (headerEnd > data && headerEnd[-1] == '\r')
+                    --headerEnd;
+                if ((newline || got == firstBlock) && headerSeparator(data, headerEnd) == 0)
+                    return {}; // the caller says what is wrong with the first line
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        bytes.squeeze();
+        return QStringLiteral("%1: cannot be read: too large for the memory").arg(path);
+    }
+    if (bytes.size() < before.st_size)
+        return QStringLiteral("%1: cannot be read: it became shorter while being read").arg(path);
+    return {};
+}
 
 FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>& out) {
     FileResult result;
     result.file.path = path;
     result.file.name = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    result.error = readBytes(path, bytes);
+    if (!result.error.isEmpty())
         return result;
-    }
-    const qint64 size = file.size();
-    QByteArray copy;
-    const char* data = reinterpret_cast<const char*>(size > 0 ? file.map(0, size) : nullptr);
-    if (!data && size > 0) {
-        copy = file.readAll();
-        data = copy.constData();
-    }
-    if (size <= 0 || !data) {
+    const auto size = std::size_t(bytes.size());
+    if (size == 0) {
         result.error = QStringLiteral("%1: not a recording: the file is empty").arg(path);
         return result;
     }
+    const char* data = bytes.constData();
     const char* end = data + size;
 
     // The hash goes on the other core while this one reads the lines.
@@ -312,10 +437,13 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
     std::thread hashing([&] {
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
-        if (EVP_Digest(data, std::size_t(size), digest, &length, EVP_sha256(), nullptr) == 1)
+        if (EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr) == 1)
             result.file.sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
+        // The seal's verdict on these bytes: a report's count, hash and seal
+        // then speak of one and the same file, even one still growing.
+        result.file.seal = sealing::verifyAgainstSeal(path, QByteArrayView(data, qsizetype(size)));
     });
-    const char* newline = static_cast<const char*>(std::memchr(data, '\n', std::size_t(size)));
+    const char* newline = static_cast<const char*>(std::memchr(data, '\n', size));
     const char* headerEnd = newline ? newline : end;
     const char* body = newline ? newline + 1 : end;
     const char separator = headerSeparator(
@@ -331,19 +459,39 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
 
     LineFields first;
     DayOrder order;
-    if (firstRecord(body, end, separator, first))
+    TimeWindow window;
+    const bool any = firstRecord(body, end, separator, first);
+    if (any)
         order = orderFromName(result.file.name, first);
+    std::int64_t named = 0;
+    if (any) {
+        const Date date = dateOf(first, order);
+        const std::int64_t firstLocal =
+            daysFromCivil(date.year, date.month, date.day) * 86400 + first.secondOfDay;
+        const bool hasName = startFromFileName(result.file.name.toLatin1().constData(), named);
+        if (hasName && std::abs(firstLocal - named) > 2 * std::int64_t(86400)) {
+            result.warning =
+                QStringLiteral("%1: the date in its name is not the date of its first record")
+                    .arg(result.file.name);
+        }
+        window = TimeWindow::around(hasName && result.warning.isEmpty() ? named : firstLocal);
+    }
     const std::size_t begin = out.size();
-    FileLines lines = readLines(body, end, separator, result.file.name, order, clock, out);
+    // A record line has at least 22 bytes; pages reserved but never written
+    // take no memory. Doubled at least, so that many files copy little.
+    if (const std::size_t needed = begin + size / 22 + 1; needed > out.capacity())
+        out.reserve(std::max(needed, 2 * out.capacity()));
+    FileLines lines = readLines(body, end, separator, result.file.name, order, window, clock, out);
     // Read again, rarely, when the records contradict the order taken first.
     if (orderFromRecords(lines.evidence, order)) {
         out.resize(begin);
-        lines = readLines(body, end, separator, result.file.name, order, clock, out);
+        lines = readLines(body, end, separator, result.file.name, order, window, clock, out);
     }
     hashing.join();
 
     result.file.records = qint64(out.size() - begin);
     result.file.skippedLines = lines.skippedCount;
+    result.file.sameTime = lines.sameTime;
     result.file.dayFirst = order.dayFirst[int(DateLayout::YearLast)];
     for (int layout :
          {int(DateLayout::TwoDigitYear), int(DateLayout::YearLast), int(DateLayout::YearFirst)})
@@ -351,11 +499,9 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
             result.file.dayFirst = order.dayFirst[layout];
     result.skipped = std::move(lines.skipped);
     if (begin < out.size()) {
-        const auto [earliest, latest] = std::minmax_element(
-            out.begin() + std::ptrdiff_t(begin), out.end(),
-            [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; });
-        result.file.firstMs = earliest->timeMs;
-        result.file.lastMs = latest->timeMs;
+        // The file's records are in time order: out-of-order ones were left out.
+        result.file.firstMs = out[begin].timeMs;
+        result.file.lastMs = out.back().timeMs;
     }
     return result;
 }
@@ -365,10 +511,26 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
 QStringList recordingsInFolder(const QString& folder) {
     const QDir dir(folder);
     QStringList paths;
+    // Unreadable ones too: reading them says why they are left out.
     for (const QString& name :
-         dir.entryList({QStringLiteral("REC_*.csv")}, QDir::Files | QDir::Readable, QDir::Name))
+         dir.entryList({QStringLiteral("REC_*.csv")}, QDir::Files | QDir::System, QDir::Name))
         paths << dir.filePath(name);
     return paths;
+}
+
+QString recordingsState(const QStringList& paths) {
+    QString state;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        for (const QString& file : info.isDir() ? recordingsInFolder(path) : QStringList{path}) {
+            const QFileInfo each(file);
+            state += QStringLiteral("%1\t%2\t%3\n")
+                         .arg(file)
+                         .arg(each.size())
+                         .arg(each.lastModified().toMSecsSinceEpoch());
+        }
+    }
+    return state;
 }
 
 ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
@@ -376,7 +538,6 @@ ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
     Timeline& timeline = result.timeline;
     timeline.zone = zone;
     QStringList files;
-    qint64 bytes = 0;
     for (const QString& path : paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
@@ -385,17 +546,12 @@ ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
                 result.errors
                     << QStringLiteral("%1: no recording (REC_*.csv) in this folder").arg(path);
             files << found;
-        } else if (info.exists()) {
+        } else if (info.exists() || info.isSymLink()) {
             files << path;
         } else {
             result.errors << QStringLiteral("%1: no such file or folder").arg(path);
         }
     }
-    for (const QString& file : files)
-        bytes += QFileInfo(file).size();
-    // A record line has at least 22 bytes; pages reserved but never written
-    // take no memory.
-    timeline.records.reserve(std::size_t(bytes / 22 + 1));
 
     LocalToUtc clock(zone);
     for (const QString& path : files) {
@@ -404,6 +560,13 @@ ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
             result.errors << read.error;
             continue;
         }
+        if (!read.warning.isEmpty())
+            result.warnings << read.warning;
+        if (read.file.sameTime > 0)
+            result.warnings << QStringLiteral("%1: %2 records have the time of the record before "
+                                              "them: were the seconds dropped by a spreadsheet?")
+                                   .arg(read.file.name)
+                                   .arg(read.file.sameTime);
         for (SkippedLine& line : read.skipped)
             if (timeline.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
                 timeline.skipped.push_back(std::move(line));
@@ -417,14 +580,24 @@ ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
                      [](const SourceFile& a, const SourceFile& b) {
                          return a.records > 0 && (b.records == 0 || a.firstMs < b.firstMs);
                      });
-    for (std::size_t i = 0; i < timeline.files.size(); ++i)
-        for (std::size_t j = i + 1; j < timeline.files.size(); ++j) {
-            const SourceFile& a = timeline.files[i];
-            const SourceFile& b = timeline.files[j];
-            if (a.records > 0 && b.records > 0 && b.firstMs <= a.lastMs)
+    // Each file that starts before an earlier one has ended overlaps the one
+    // that reaches furthest: one overlap a file at most, however many files.
+    int reaching = -1;
+    for (std::size_t i = 0; i < timeline.files.size(); ++i) {
+        const SourceFile& file = timeline.files[i];
+        if (file.records == 0)
+            continue;
+        if (reaching >= 0) {
+            const SourceFile& earlier = timeline.files[std::size_t(reaching)];
+            if (file.firstMs <= earlier.lastMs)
                 timeline.overlaps.push_back(
-                    {int(i), int(j), b.firstMs, std::min(a.lastMs, b.lastMs)});
+                    {reaching, int(i), file.firstMs, std::min(earlier.lastMs, file.lastMs)});
         }
+        if (reaching < 0 || file.lastMs > timeline.files[std::size_t(reaching)].lastMs)
+            reaching = int(i);
+    }
+    // Files given in any order make one timeline; within a file the order
+    // is the file's own.
     const auto byTime = [](const Record& a, const Record& b) { return a.timeMs < b.timeMs; };
     if (!std::is_sorted(timeline.records.begin(), timeline.records.end(), byTime))
         std::stable_sort(timeline.records.begin(), timeline.records.end(), byTime);

@@ -1,8 +1,8 @@
 #pragma once
 
 // Reading recordings as tkcontrol and tkrecord wrote them, in whatever locale,
-// and as a spreadsheet saved them again, into one timeline. Files are mapped
-// and read; nothing is ever written to them.
+// and as a spreadsheet saved them again, into one timeline. Only regular files
+// are read, and nothing is ever written to them.
 
 #include <QString>
 #include <QStringList>
@@ -17,6 +17,9 @@ struct ReadResult {
     // One sentence per file or folder that could not be read or is not a
     // recording ("REC_x.csv: not a recording: ..."); the others are read.
     QStringList errors;
+    // Files read whose records call for a word: records on one time, a name
+    // whose date is not the records' date.
+    QStringList warnings;
 };
 
 // Reads the given files and folders (a folder stands for every REC_*.csv in
@@ -26,5 +29,9 @@ ReadResult readRecordings(const QStringList& paths,
 
 // The REC_*.csv files of a folder, by name.
 QStringList recordingsInFolder(const QString& folder);
+
+// The files paths stand for, each with its size and time of change: when it
+// differs from an earlier one, a file grew or changed, or one came or went.
+QString recordingsState(const QStringList& paths);
 
 } // namespace tkview

@@ -8,6 +8,7 @@ std::unique_ptr<Recordings> openRecordings(const QStringList& paths) {
     open->paths = paths;
     open->timeline = std::move(read.timeline);
     open->errors = std::move(read.errors);
+    open->warnings = std::move(read.warnings);
     open->levels = DetailLevels(open->timeline);
     return open;
 }

@@ -17,7 +17,8 @@ struct Recordings {
     QStringList paths; // as asked for
     Timeline timeline;
     DetailLevels levels;
-    QStringList errors; // files refused, one sentence each
+    QStringList errors;   // files refused, one sentence each
+    QStringList warnings; // files read with something to say about them
 
     Recordings(const Recordings&) = delete;
     Recordings& operator=(const Recordings&) = delete;

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <algorithm>
+
 #include "ChartPainter.h"
 #include "Options.h"
 #include "Recordings.h"
@@ -67,18 +69,29 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     const Summary summary =
         summarize(timeline, view.window.fromMs, view.window.toMs, view.bandDegrees);
     painter.setFont(reportFont(9.5));
+    // A zoomed view says so: the figures are of the range shown, not of all.
+    const QString period =
+        QStringLiteral("%1 to %2 (%3)")
+            .arg(timeText(view.window.fromMs, timeline.zone),
+                 timeText(view.window.toMs, timeline.zone), durationText(view.window.span()));
+    const bool whole =
+        view.window.fromMs <= timeline.firstMs() && view.window.toMs >= timeline.lastMs();
     painter.drawText(QPointF(body.left(), y + 32),
-                     QStringLiteral("Period: %1 to %2 (%3)")
-                         .arg(timeText(view.window.fromMs, timeline.zone),
-                              timeText(view.window.toMs, timeline.zone),
-                              durationText(view.window.span())));
+                     whole ? QStringLiteral("Period: ") + period
+                           : QStringLiteral("Shown range %1 of %2 to %3")
+                                 .arg(period, timeText(timeline.firstMs(), timeline.zone),
+                                      timeText(timeline.lastMs(), timeline.zone)));
     y += 44;
 
-    // Summary on the left, chart on the right.
+    // Summary on the left, chart on the right, down to the first files (the
+    // others follow on further pages).
     const double summaryWidth = 250;
     const double valueIndent = 78;
+    // The space under the chart, its header and rows, up to three files.
+    const double firstFiles = 42 + 24 * double(std::min<std::size_t>(timeline.files.size(), 3)) +
+                              (timeline.skippedCount > 0 || !timeline.overlaps.empty() ? 16 : 0);
     const QRectF chartArea(body.left() + summaryWidth + 10, y, body.width() - summaryWidth - 10,
-                           300);
+                           std::max(300.0, body.bottom() - 16 - firstFiles - y));
     painter.setFont(reportFont(9.5, true));
     painter.drawText(QPointF(body.left(), y + 12), QStringLiteral("Summary"));
     double sy = y + 28;
@@ -137,8 +150,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         y += rowHeight;
         painter.setFont(reportFont(7.5));
         painter.drawText(QPointF(body.left() + 290, y + 9),
-                         QStringLiteral("Seal: ") +
-                             sealing::verdictText(sealing::verifyFile(file.path)));
+                         QStringLiteral("Seal: ") + sealing::verdictText(file.seal));
         y += rowHeight;
     }
     if (timeline.skippedCount > 0 || !timeline.overlaps.empty()) {

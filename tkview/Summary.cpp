@@ -5,6 +5,51 @@
 
 namespace tkview {
 
+namespace {
+
+// Overshoot is the temperature above a setpoint it reached while heating,
+// step by step: after the setpoint falls, the cool-down towards it is not.
+class SetpointStep {
+public:
+    // Takes the next record; true when its temperature counts as overshoot
+    // (above a setpoint it came up to from below within this step).
+    bool next(const Record& r) {
+        if (!r.hasTemperature() || r.setpoint == noValue)
+            return false;
+        if (r.setpoint != setpoint_) {
+            setpoint_ = r.setpoint;
+            below_ = false;
+            reached_ = false;
+        }
+        if (r.temperature < r.setpoint)
+            below_ = true;
+        else if (below_)
+            reached_ = true;
+        return reached_ && r.temperature > r.setpoint;
+    }
+
+private:
+    std::int16_t setpoint_ = noValue;
+    bool below_ = false;
+    bool reached_ = false;
+};
+
+// The step the record at `first` belongs to, fed with the records of it
+// before `first`: a range may start after the setpoint was reached.
+SetpointStep stepAt(const std::vector<Record>& records, std::size_t first) {
+    SetpointStep step;
+    const std::int16_t setpoint = records[first].setpoint;
+    std::size_t start = first;
+    while (start > 0 &&
+           (records[start - 1].setpoint == setpoint || records[start - 1].setpoint == noValue))
+        --start;
+    for (std::size_t i = start; i < first; ++i)
+        step.next(records[i]);
+    return step;
+}
+
+} // namespace
+
 Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t toMs,
                   double bandDegrees) {
     Summary summary;
@@ -38,6 +83,7 @@ Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t to
     std::int16_t minimum = INT16_MAX;
     std::int16_t maximum = INT16_MIN;
     int overshoot = 0;
+    SetpointStep step = stepAt(records, first);
     for (std::size_t i = first; i < last; ++i) {
         const Record& r = records[i];
         while (gap != timeline.gaps.end() && gap->firstIndexAfter <= i)
@@ -51,7 +97,7 @@ Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t to
         if (r.setpoint == noValue)
             continue;
         const int above = r.temperature - r.setpoint;
-        if (above > overshoot) {
+        if (step.next(r) && above > overshoot) {
             overshoot = above;
             summary.largestOvershootAtMs = r.timeMs;
         }

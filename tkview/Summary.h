@@ -22,7 +22,7 @@ struct Summary {
     std::optional<double> maximum;
     std::optional<double> mean;
     // The largest temperature minus setpoint, when a temperature went above
-    // its setpoint, and when it did.
+    // a setpoint it had reached while heating, and when it did.
     std::optional<double> largestOvershoot;
     std::int64_t largestOvershootAtMs = 0;
     // Time in which the temperature stayed within the band around the

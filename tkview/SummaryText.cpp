@@ -24,6 +24,11 @@ QString durationText(std::int64_t ms) {
     return seconds >= 86400 ? QStringLiteral("%1 d %2").arg(seconds / 86400).arg(clock) : clock;
 }
 
+QString countText(qint64 count, const QString& noun) {
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun,
+                                                    count == 1 ? QString() : QStringLiteral("s"));
+}
+
 QString timeText(std::int64_t ms, const QTimeZone& zone) {
     return QDateTime::fromMSecsSinceEpoch(ms, zone).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }

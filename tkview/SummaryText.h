@@ -16,6 +16,9 @@ namespace tkview {
 // A duration as "2 d 03:04:05", "03:04:05" or "4.5 s".
 QString durationText(std::int64_t ms);
 
+// "1 file", "2 files": a count and its noun.
+QString countText(qint64 count, const QString& noun);
+
 // A time as "2026-12-08 21:33:01" in zone.
 QString timeText(std::int64_t ms, const QTimeZone& zone);
 

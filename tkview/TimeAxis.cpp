@@ -16,11 +16,15 @@ constexpr std::array<qint64, 22> steps{
     5 * minute, 10 * minute, 15 * minute, 30 * minute, hour,     2 * hour, 3 * hour, 6 * hour,
     12 * hour,  day,         2 * day,     7 * day,     14 * day, 28 * day};
 
-QString dateText(const QDate& date, const QLocale& locale) {
-    return locale.toString(date, QStringLiteral("d MMM"));
+QString dateText(const QDate& date, const QLocale& locale, bool withYear) {
+    return locale.toString(date, withYear ? QStringLiteral("d MMM yyyy") : QStringLiteral("d MMM"));
 }
 
 } // namespace
+
+bool datesWithYear(const QDateTime& from, const QDateTime& to) {
+    return from.date().year() != to.date().year() || from.msecsTo(to) > 7 * day * 1000;
+}
 
 qint64 tickStepSeconds(double rangeSeconds, int widthPx, int minSpacingPx) {
     const double ticksThatFit = double(std::max(widthPx, 1)) / std::max(minSpacingPx, 1);
@@ -38,6 +42,7 @@ QList<TimeTick> timeTicks(const QDateTime& from, const QDateTime& to, int widthP
     const QTimeZone zone = from.timeZone();
     const qint64 step = tickStepSeconds(double(from.msecsTo(to)) / 1000.0, widthPx, minSpacingPx);
     const bool spansMidnight = from.date() != to.date();
+    const bool withYear = datesWithYear(from, to);
     if (step >= day) {
         // Midnights whose day number is a multiple of the step: Mondays for a week.
         const qint64 days = step / day;
@@ -46,7 +51,8 @@ QList<TimeTick> timeTicks(const QDateTime& from, const QDateTime& to, int widthP
             date = date.addDays(1);
         date = date.addDays((days - date.toJulianDay() % days) % days);
         for (; QDateTime(date, QTime(0, 0), zone) <= to; date = date.addDays(days))
-            ticks.append({QDateTime(date, QTime(0, 0), zone), dateText(date, locale), {}});
+            ticks.append(
+                {QDateTime(date, QTime(0, 0), zone), dateText(date, locale, withYear), {}});
         return ticks;
     }
     const QString format = step < minute ? QStringLiteral("hh:mm:ss") : QStringLiteral("hh:mm");
@@ -64,7 +70,7 @@ QList<TimeTick> timeTicks(const QDateTime& from, const QDateTime& to, int widthP
                 break;
             TimeTick tick{time, locale.toString(time.time(), format), {}};
             if (spansMidnight && shownDate != date) {
-                tick.dateLabel = dateText(date, locale);
+                tick.dateLabel = dateText(date, locale, withYear);
                 shownDate = date;
             }
             ticks.append(tick);

@@ -22,9 +22,14 @@ struct TimeTick {
 // 1, 2, 7, 14, 28 days that keeps the labels apart.
 qint64 tickStepSeconds(double rangeSeconds, int widthPx, int minSpacingPx);
 
+// Whether dates on the axis carry their year: when the range crosses a new
+// year or is longer than a week (a month's days alone leave the year open).
+bool datesWithYear(const QDateTime& from, const QDateTime& to);
+
 // The ticks within [from, to], on round times of day in from's time zone (or
 // midnights for steps of days), labelled "hh:mm:ss" below a minute, "hh:mm"
-// below a day, and with the date ("d MMM", in locale) for steps of days.
+// below a day, and with the date ("d MMM", in locale, "d MMM yyyy" when
+// datesWithYear) for steps of days.
 QList<TimeTick> timeTicks(const QDateTime& from, const QDateTime& to, int widthPx, int minSpacingPx,
                           const QLocale& locale = QLocale());
 

@@ -1,6 +1,8 @@
 #include "Timeline.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <limits>
 
 namespace tkview {
 
@@ -39,7 +41,52 @@ std::int64_t medianSpacing(const std::vector<Record>& records) {
     return *middle;
 }
 
+// Records counted on each side of a spacing for the spacing usual there.
+constexpr int neighbourSpacings = 5;
+
+// The median of up to neighbourSpacings spacings, going from record `from`
+// by `direction` (-1 back, +1 on); spacings of zero (records on one time)
+// are passed over. 0 when there is none.
+std::int64_t spacingNear(const std::vector<Record>& records, std::size_t from, int direction) {
+    std::int64_t found[neighbourSpacings];
+    int count = 0;
+    auto i = std::ptrdiff_t(from);
+    const auto size = std::ptrdiff_t(records.size());
+    for (; count < neighbourSpacings && i + direction >= 0 && i + direction < size;
+         i += direction) {
+        const std::int64_t spacing =
+            std::abs(records[std::size_t(i + direction)].timeMs - records[std::size_t(i)].timeMs);
+        if (spacing > 0)
+            found[count++] = spacing;
+    }
+    if (count == 0)
+        return 0;
+    std::nth_element(found, found + count / 2, found + count);
+    return found[count / 2];
+}
+
+// The smallest spacing above zero: no usual spacing is shorter, so a
+// spacing no longer than gapFactor times it is never a gap.
+std::int64_t shortestSpacing(const std::vector<Record>& records) {
+    std::int64_t shortest = std::numeric_limits<std::int64_t>::max();
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const std::int64_t spacing = records[i].timeMs - records[i - 1].timeMs;
+        if (spacing > 0 && spacing < shortest)
+            shortest = spacing;
+    }
+    return shortest;
+}
+
 } // namespace
+
+bool isGapSpacing(const std::vector<Record>& records, std::size_t before, std::size_t after) {
+    const std::int64_t spacing = records[after].timeMs - records[before].timeMs;
+    // The usual spacing on each side, the longer of them: where the record
+    // interval changes from 20 s to 5 s, the 20-s records are no gap.
+    const std::int64_t usual =
+        std::max(spacingNear(records, before, -1), spacingNear(records, after, +1));
+    return usual > 0 && double(spacing) > gapFactor * double(usual);
+}
 
 void findGaps(Timeline& timeline) {
     const std::vector<Record>& records = timeline.records;
@@ -47,7 +94,7 @@ void findGaps(Timeline& timeline) {
     timeline.medianSpacingMs = medianSpacing(records);
     if (records.empty())
         return;
-    const auto limit = std::int64_t(gapFactor * double(timeline.medianSpacingMs));
+    const auto limit = std::int64_t(gapFactor * double(shortestSpacing(records)));
     // `last` is the last record with a temperature so far; a gap starts at the
     // first record when the timeline starts without one.
     std::size_t last = 0;
@@ -56,7 +103,8 @@ void findGaps(Timeline& timeline) {
         if (!records[i].hasTemperature())
             continue;
         const bool missing = i != last + 1 || !lastHasTemperature;
-        if (missing || records[i].timeMs - records[last].timeMs > limit)
+        if (missing ||
+            (records[i].timeMs - records[last].timeMs > limit && isGapSpacing(records, last, i)))
             timeline.gaps.push_back(
                 {records[last].timeMs, records[i].timeMs, std::uint32_t(i), std::uint32_t(last)});
         last = i;

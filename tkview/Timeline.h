@@ -9,6 +9,8 @@
 #include <QString>
 #include <QTimeZone>
 
+#include "Verification.h"
+
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -58,7 +60,9 @@ struct SourceFile {
     QString name;       // without its folder
     qint64 records = 0; // records read, no-data records included
     qint64 skippedLines = 0;
-    QByteArray sha256; // of the file's bytes, 32 bytes
+    qint64 sameTime = 0;   // records on the time of the record before them
+    QByteArray sha256;     // of the file's bytes, 32 bytes
+    sealing::Verdict seal; // of the same bytes, read once with the records
     std::int64_t firstMs = 0;
     std::int64_t lastMs = 0;
     bool dayFirst = true; // how the file's dates were read
@@ -73,10 +77,10 @@ struct Overlap {
 };
 
 struct Timeline {
-    std::vector<Record> records; // in time order
-    std::vector<Gap> gaps;       // in time order
-    std::int64_t medianSpacingMs = 0;
-    std::vector<SourceFile> files; // in the order of their first record
+    std::vector<Record> records;      // in time order
+    std::vector<Gap> gaps;            // in time order
+    std::int64_t medianSpacingMs = 0; // over the whole timeline
+    std::vector<SourceFile> files;    // in the order of their first record
     std::vector<Overlap> overlaps;
     std::vector<SkippedLine> skipped; // the first maxListedSkippedLines of them
     qint64 skippedCount = 0;          // all of them
@@ -91,8 +95,13 @@ struct Timeline {
     std::size_t lowerBound(std::int64_t timeMs) const;
 };
 
-// A gap is a spacing longer than this many times the median spacing.
+// A gap is a spacing longer than this many times the spacing usual around it
+// (the records' own spacing, which may change within a recording).
 inline constexpr double gapFactor = 2.5;
+
+// Whether the spacing between records `before` and `after` (neighbours, or
+// with only records without a temperature between them) is a gap.
+bool isGapSpacing(const std::vector<Record>& records, std::size_t before, std::size_t after);
 
 // Sets medianSpacingMs and gaps from the records.
 void findGaps(Timeline& timeline);

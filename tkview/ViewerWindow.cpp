@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -20,6 +21,7 @@
 #include "ChartWidget.h"
 #include "CsvExport.h"
 #include "Options.h"
+#include "ReadingProblems.h"
 #include "Report.h"
 #include "Summary.h"
 #include "SummaryPanel.h"
@@ -37,32 +39,12 @@ QSettings settings() {
     return QSettings(QStringLiteral("tkcontrol"), QStringLiteral("tkview"));
 }
 
-// The lines that could not be read and the files refused, for a message box.
-QString readingProblems(const Recordings& recordings) {
-    QStringList lines = recordings.errors;
-    const Timeline& timeline = recordings.timeline;
-    for (const SkippedLine& skipped : timeline.skipped)
-        lines << QStringLiteral("%1, line %2: %3")
-                     .arg(skipped.file)
-                     .arg(skipped.lineNumber)
-                     .arg(skipped.reason);
-    if (timeline.skippedCount > qint64(timeline.skipped.size()))
-        lines << QStringLiteral("… %1 lines skipped in all.").arg(timeline.skippedCount);
-    for (const Overlap& overlap : timeline.overlaps)
-        lines << QStringLiteral("%1 and %2 overlap from %3 to %4.")
-                     .arg(timeline.files[std::size_t(overlap.firstFile)].name,
-                          timeline.files[std::size_t(overlap.secondFile)].name,
-                          timeText(overlap.fromMs, timeline.zone),
-                          timeText(overlap.toMs, timeline.zone));
-    return lines.join(QLatin1Char('\n'));
-}
-
 // Each file's seal, marked: a green tick when intact under a trusted key, a
 // red cross otherwise.
 QString sealMarks(const Timeline& timeline) {
     QString text = QStringLiteral("<b>Seals</b>");
     for (const SourceFile& file : timeline.files) {
-        const sealing::Verdict verdict = sealing::verifyFile(file.path);
+        const sealing::Verdict& verdict = file.seal;
         text += QStringLiteral("<br><span style=\"color:%1\">%2</span> %3: %4")
                     .arg(verdict.verified() ? QStringLiteral("#1a7f1a") : QStringLiteral("#c00000"),
                          verdict.verified() ? QStringLiteral("\u2714") : QStringLiteral("\u2718"),
@@ -86,8 +68,14 @@ ViewerWindow::ViewerWindow(QWidget* parent)
     sideLayout->addWidget(m_summary);
     m_seals->setWordWrap(true);
     m_seals->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    sideLayout->addWidget(m_seals);
-    sideLayout->addStretch();
+    m_seals->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A year of daily files must not make the window taller than the screen.
+    auto* seals = new QScrollArea;
+    seals->setWidget(m_seals);
+    seals->setWidgetResizable(true);
+    seals->setFrameShape(QFrame::NoFrame);
+    seals->setMinimumHeight(80);
+    sideLayout->addWidget(seals, 1);
     splitter->addWidget(side);
     splitter->setStretchFactor(0, 1);
     splitter->setCollapsible(0, false);
@@ -98,6 +86,8 @@ ViewerWindow::ViewerWindow(QWidget* parent)
     connect(&m_summaryTimer, &QTimer::timeout, this, &ViewerWindow::updateSummary);
     connect(m_chart, &ChartWidget::windowChanged, this, [this] { m_summaryTimer.start(); });
     connect(m_summary, &SummaryPanel::bandChanged, this, &ViewerWindow::updateSummary);
+    m_followTimer.setInterval(2000);
+    connect(&m_followTimer, &QTimer::timeout, this, &ViewerWindow::followFiles);
     resize(1200, 700);
     statusBar()->showMessage(QStringLiteral("No recording open"));
 }
@@ -111,6 +101,7 @@ void ViewerWindow::buildMenus() {
     file->addAction(QStringLiteral("Open &folder…"), this, &ViewerWindow::openFolder);
     m_recentMenu = file->addMenu(QStringLiteral("Open &recent"));
     connect(m_recentMenu, &QMenu::aboutToShow, this, &ViewerWindow::fillRecentMenu);
+    file->addAction(QStringLiteral("Re&load"), QKeySequence::Refresh, this, &ViewerWindow::reload);
     file->addSeparator();
     m_exportActions << file->addAction(QStringLiteral("Export chart as &PNG…"), this,
                                        [this] { exportChart(QStringLiteral("png")); });
@@ -161,36 +152,68 @@ void ViewerWindow::openFolder() {
 }
 
 void ViewerWindow::openPaths(const QStringList& paths) {
+    load(paths, false);
+    rememberRecent(paths);
+    m_followTimer.start();
+}
+
+void ViewerWindow::reload() {
+    if (m_recordings)
+        load(m_recordings->paths, false);
+}
+
+void ViewerWindow::followFiles() {
+    if (m_recordings && recordingsState(m_recordings->paths) != m_filesState)
+        load(m_recordings->paths, true);
+}
+
+void ViewerWindow::load(const QStringList& paths, bool quietly) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // What the view showed, kept across a reload of the same files.
+    const bool again = m_recordings && m_recordings->paths == paths;
+    const TimeWindow shown = m_chart->window();
+    const bool atEnd = again && shown.toMs >= m_recordings->timeline.lastMs();
+    const std::int64_t oldStart = again ? m_recordings->timeline.firstMs() : 0;
+    m_filesState = recordingsState(paths);
     auto opened = openRecordings(paths);
     m_chart->setRecordings(nullptr);
     m_recordings = std::move(opened);
-    m_chart->setRecordings(m_recordings->timeline.isEmpty() ? nullptr : m_recordings.get());
-    QApplication::restoreOverrideCursor();
     const Timeline& timeline = m_recordings->timeline;
+    m_chart->setRecordings(timeline.isEmpty() ? nullptr : m_recordings.get());
+    if (again && !timeline.isEmpty() && !(shown.fromMs <= oldStart && atEnd))
+        m_chart->setWindow(atEnd ? TimeWindow{timeline.lastMs() - shown.span(), timeline.lastMs()}
+                                 : shown);
+    QApplication::restoreOverrideCursor();
     for (QAction* action : m_exportActions)
         action->setEnabled(!timeline.isEmpty());
-    rememberRecent(paths);
     QStringList names;
     for (const SourceFile& source : timeline.files)
         names << source.name;
-    setWindowTitle(names.isEmpty() ? QStringLiteral("TK840 TK960 Recordings")
-                                   : QStringLiteral("%1 – TK840 TK960 Recordings")
-                                         .arg(names.size() == 1
-                                                  ? names.front()
-                                                  : QStringLiteral("%1 files").arg(names.size())));
-    statusBar()->showMessage(QStringLiteral("%1 files, %2 records, %3 lines skipped")
-                                 .arg(timeline.files.size())
-                                 .arg(timeline.records.size())
-                                 .arg(timeline.skippedCount));
+    setWindowTitle(names.isEmpty()
+                       ? QStringLiteral("TK840 TK960 Recordings")
+                       : QStringLiteral("%1 – TK840 TK960 Recordings")
+                             .arg(names.size() == 1
+                                      ? names.front()
+                                      : countText(names.size(), QStringLiteral("file"))));
+    statusBar()->showMessage(
+        countText(qint64(timeline.files.size()), QStringLiteral("file")) + QStringLiteral(", ") +
+        countText(qint64(timeline.records.size()), QStringLiteral("record")) +
+        QStringLiteral(", ") + countText(timeline.skippedCount, QStringLiteral("line")) +
+        QStringLiteral(" skipped"));
     updateSummary();
     m_seals->setText(timeline.files.empty() ? QString() : sealMarks(timeline));
-    const QString problems = readingProblems(*m_recordings);
-    if (!problems.isEmpty()) {
+    const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
+                                 .join(QLatin1Char('\n'));
+    if (!problems.isEmpty() && quietly) {
+        statusBar()->showMessage(QStringLiteral("Read again: ") +
+                                 problems.section(QLatin1Char('\n'), 0, 0));
+    } else if (!problems.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("tkview"),
                         timeline.isEmpty() ? QStringLiteral("Nothing could be read.")
-                                           : QStringLiteral("Some lines or files could not be "
-                                                            "read; the rest is shown."),
+                        : somethingLeftOut(m_recordings->errors, timeline)
+                            ? QStringLiteral("Some lines or files could not be read; the rest "
+                                             "is shown.")
+                            : QStringLiteral("The recordings are shown, with a warning."),
                         QMessageBox::Ok, this);
         box.setDetailedText(problems);
         box.exec();
@@ -231,6 +254,14 @@ QString ViewerWindow::askExportName(const QString& title, const QString& suffix,
     QString folder;
     if (m_recordings && !m_recordings->timeline.files.empty())
         folder = QFileInfo(m_recordings->timeline.files.front().path).absolutePath();
+    // Named after the first recording, beside it.
+    if (m_recordings && !m_recordings->timeline.files.empty()) {
+        const std::vector<SourceFile>& files = m_recordings->timeline.files;
+        folder +=
+            QLatin1Char('/') + QFileInfo(files.front().name).completeBaseName() +
+            (files.size() > 1 ? QStringLiteral("_and_%1_more").arg(files.size() - 1) : QString()) +
+            QLatin1Char('.') + suffix;
+    }
     QString name = QFileDialog::getSaveFileName(this, title, folder, filter);
     if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
         name += QLatin1Char('.') + suffix;
@@ -274,7 +305,11 @@ void ViewerWindow::exportSpreadsheet() {
     if (name.isEmpty() || !m_recordings)
         return;
     const TimeWindow window = m_chart->window();
-    reportResult(writeCsv(name, m_recordings->timeline, window.fromMs, window.toMs), name);
+    // For this computer's spreadsheet: its decimal sign, and semicolons where
+    // that is a comma.
+    reportResult(writeCsv(name, m_recordings->timeline, window.fromMs, window.toMs,
+                          csvFormFor(QLocale::system())),
+                 name);
 }
 
 void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -30,6 +30,9 @@ public:
 
     // Opens files and folders as one timeline, in place of what was open.
     void openPaths(const QStringList& paths);
+    // Reads what is open again, keeping the view (or, when it showed the end,
+    // following the records that came).
+    void reload();
     ChartWidget* chart() const { return m_chart; }
 
 protected:
@@ -38,6 +41,10 @@ protected:
 
 private:
     void buildMenus();
+    // Reads paths; problems are said in a box when `quietly` is false and in
+    // the status bar otherwise.
+    void load(const QStringList& paths, bool quietly);
+    void followFiles();
     void openFiles();
     void openFolder();
     static void rememberRecent(const QStringList& paths);
@@ -57,6 +64,8 @@ private:
     QMenu* m_recentMenu = nullptr;
     QList<QAction*> m_exportActions;
     QTimer m_summaryTimer; // one summary per burst of pans and zooms
+    QTimer m_followTimer;  // looks at the open files' sizes, as a live recording grows
+    QString m_filesState;  // what the open files looked like when read
 };
 
 } // namespace tkview

@@ -3,6 +3,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "CsvExport.h"
 #include "DetailLevels.h"
 #include "RecordFormat.h"
@@ -24,6 +26,26 @@ QByteArray writtenIn(const char* locale, const QDateTime& start) {
                         : recording::recordLine(start.addSecs(i), 2000, float(-55 + i), 45,
                                                 QLocale(locale)))
                     .toUtf8();
+    return text;
+}
+
+struct At {
+    int second;
+    int setpoint;
+    int temperature;
+};
+
+// Records at the given seconds after `start`, as the program writes them in
+// de_DE; the second one without data.
+QByteArray recordsAt(const QDateTime& start, std::initializer_list<At> records) {
+    QByteArray text = recording::headerLine().toUtf8();
+    for (const At& r : records) {
+        const bool noData = &r == records.begin() + 1;
+        text += recording::recordLine(start.addSecs(r.second), noData ? 8888 : float(r.setpoint),
+                                      noData ? 8888 : float(r.temperature), noData ? 0 : 45,
+                                      QLocale("de_DE"))
+                    .toUtf8();
+    }
     return text;
 }
 
@@ -54,7 +76,9 @@ void TestRecordingReader::reads_data() {
     QTest::addColumn<QString>("last");
     QTest::addColumn<int>("firstTemperature");
     QTest::addColumn<int>("skippedCount");
-    QTest::addColumn<QString>("firstSkipped"); // or the file's error
+    QTest::addColumn<QString>("firstSkipped"); // or the file's error; no contents: a fifo
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<int>("overshoot"); // tenths, 0 for none
     const QString writerName = QStringLiteral("REC_2026-12-08_23-59-58.csv");
     const QString calcName = QStringLiteral("REC_2026-12-08_23-45-01.csv");
 
@@ -64,11 +88,11 @@ void TestRecordingReader::reads_data() {
          {"fr_FR", "de_DE", "en_US", "en_GB", "ar_SA", "C", "ko_KR", "el_GR", "mr_IN"})
         QTest::addRow("written in %s", locale)
             << writerName << writtenIn(locale, lateOn8December) << 4 << 1 << "2026-12-08T23:59:58Z"
-            << "2026-12-09T00:00:01Z" << -55 << 0 << QString();
+            << "2026-12-09T00:00:01Z" << -55 << 0 << QString() << QString() << 0;
     QTest::newRow("renamed, en_US, day above 12 decides")
         << "run.csv" << writtenIn("en_US", QDateTime(QDate(2026, 12, 13), QTime(9, 0, 0))) << 4 << 1
         << "2026-12-13T09:00:00Z"
-        << "2026-12-13T09:00:03Z" << -55 << 0 << QString();
+        << "2026-12-13T09:00:03Z" << -55 << 0 << QString() << QString() << 0;
 
     // Calc rewrote the dates as it showed them, seconds dropped for most.
     const struct {
@@ -87,10 +111,11 @@ void TestRecordingReader::reads_data() {
     };
     for (const auto& s : saved)
         QTest::newRow(s.variant) << calcName << sample(s.variant) << 30 << 3 << s.first << s.last
-                                 << 200 << 0 << QString();
-    QTest::newRow("byte order mark") << calcName << byteOrderMark + sample("calc-en-US-from-fr_FR")
-                                     << 30 << 3 << "2026-12-08T23:45:00Z"
-                                     << "2026-12-09T00:14:00Z" << 200 << 0 << QString();
+                                 << 200 << 0 << QString() << QString() << 0;
+    QTest::newRow("byte order mark")
+        << calcName << byteOrderMark + sample("calc-en-US-from-fr_FR") << 30 << 3
+        << "2026-12-08T23:45:00Z"
+        << "2026-12-09T00:14:00Z" << 200 << 0 << QString() << QString() << 0;
 
     QTest::newRow("unreadable lines listed and skipped")
         << writerName
@@ -100,10 +125,86 @@ void TestRecordingReader::reads_data() {
                                                  "\"13/13/2026 00:00:03\";2000;200;45;\r\n"
         << 4 << 1 << "2026-12-08T23:59:58Z"
         << "2026-12-09T00:00:01Z" << -55 << 4
-        << "REC_2026-12-08_23-59-58.csv, line 6: no date with day, month and year";
+        << "REC_2026-12-08_23-59-58.csv, line 6: no date with day, month and year" << QString()
+        << 0;
+    QTest::newRow("register limits and a line of many fields skipped")
+        << writerName
+        << writtenIn("de_DE", lateOn8December) + "\"09.12.2026 00:00:02\";2000;32767;45;\r\n" +
+               "\"09.12.2026 00:00:03\";2000;200;45;" + QByteArray(1000, ';').replace(";", "1;") +
+               "\r\n"
+        << 4 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:01Z" << -55 << 2
+        << "REC_2026-12-08_23-59-58.csv, line 6: a value is at or beyond a 16-bit register's "
+           "limit (±32767)"
+        << QString() << 0;
+    QTest::newRow("wrong years skipped, not stretching the period")
+        << writerName
+        << writtenIn("de_DE", lateOn8December) + "\"09.12.2062 00:00:02\";2000;200;45;\r\n" +
+               "\"09.12.0000 00:00:03\";2000;200;45;\r\n\"31.12.9999 00:00:03\";2000;200;45;\r\n"
+        << 4 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:01Z" << -55 << 3
+        << "REC_2026-12-08_23-59-58.csv, line 6: the year 2062 is far from the file's date"
+        << QString() << 0;
+    QTest::newRow("a time going back skipped, not sorted in")
+        << writerName
+        << writtenIn("de_DE", lateOn8December) + "\"08.12.2026 23:59:59\";2000;200;45;\r\n"
+        << 4 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:01Z" << -55 << 1
+        << "REC_2026-12-08_23-59-58.csv, line 6: earlier than the record before it "
+           "(2026-12-09 00:00:01)"
+        << QString() << 0;
+    QTest::newRow("times repeated, as when a spreadsheet drops the seconds")
+        << writerName
+        << recordsAt(
+               lateOn8December,
+               {{0, 2000, 200}, {30, 0, 0}, {30, 2000, 201}, {60, 2000, 202}, {60, 2000, 203}})
+        << 5 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:58Z" << 200 << 0 << QString()
+        << "REC_2026-12-08_23-59-58.csv: 2 records have the time of the record before them: "
+           "were the seconds dropped by a spreadsheet?"
+        << 0;
+    QTest::newRow("a name whose date is not the records'")
+        << "REC_2025-06-01_10-00-00.csv" << writtenIn("de_DE", lateOn8December) << 4 << 1
+        << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:01Z" << -55 << 0 << QString()
+        << "REC_2025-06-01_10-00-00.csv: the date in its name is not the date of its first record"
+        << 0;
+    QTest::newRow("record interval from 20 s to 5 s, no gap")
+        << writerName
+        << recordsAt(lateOn8December, {{0, 2000, 1990},
+                                       {20, 0, 0},
+                                       {40, 2000, 1990},
+                                       {60, 2000, 1990},
+                                       {80, 2000, 1990},
+                                       {85, 2000, 1990},
+                                       {90, 2000, 1990},
+                                       {95, 2000, 1990},
+                                       {100, 2000, 1990},
+                                       {105, 2000, 1990},
+                                       {110, 2000, 1990}})
+        << 11 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:01:48Z" << 1990 << 0 << QString() << QString() << 0;
+    QTest::newRow("setpoint falls from 200 to 190 °C, overshoot only while heating")
+        << writerName
+        << recordsAt(lateOn8December, {{0, 2000, 1900},
+                                       {1, 0, 0},
+                                       {2, 2000, 1990},
+                                       {3, 2000, 2000},
+                                       {4, 2000, 2015},
+                                       {5, 2000, 2005},
+                                       {6, 1900, 2000},
+                                       {7, 1900, 1960},
+                                       {8, 1900, 1930},
+                                       {9, 1900, 1905}})
+        << 10 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:07Z" << 1900 << 0 << QString() << QString() << 15;
     QTest::newRow("not a recording")
         << writerName << QByteArray("Date,Value\n1,2\n") << 0 << 0 << QString() << QString() << 0
-        << 0 << ": not a recording: its first line is not \"Time;Setpoint;Temperature;Power;\"";
+        << 0 << ": not a recording: its first line is not \"Time;Setpoint;Temperature;Power;\""
+        << QString() << 0;
+    QTest::newRow("fifo refused, never waited on")
+        << writerName << QByteArray() << 0 << 0 << QString() << QString() << 0 << 0
+        << ": not a recording: not a regular file" << QString() << 0;
 }
 
 void TestRecordingReader::reads() {
@@ -116,12 +217,17 @@ void TestRecordingReader::reads() {
     QFETCH(int, firstTemperature);
     QFETCH(int, skippedCount);
     QFETCH(QString, firstSkipped);
-    QVERIFY(contents.size() > 10);
+    QFETCH(QString, warning);
+    QFETCH(int, overshoot);
     QTemporaryDir dir;
     QFile file(dir.filePath(fileName));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-    file.close();
+    if (contents.isEmpty()) {
+        QCOMPARE(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600), 0);
+    } else {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+        file.close();
+    }
 
     // A folder stands for its REC_*.csv files.
     const ReadResult read =
@@ -133,6 +239,7 @@ void TestRecordingReader::reads() {
         return;
     }
     QVERIFY2(read.errors.isEmpty(), qPrintable(read.errors.join(QLatin1Char('\n'))));
+    QCOMPARE(read.warnings.join(QLatin1Char('\n')), warning);
     const Timeline& timeline = read.timeline;
     QCOMPARE(int(timeline.records.size()), records);
     const auto iso = [](std::int64_t ms) {
@@ -142,6 +249,7 @@ void TestRecordingReader::reads() {
     QCOMPARE(iso(timeline.lastMs()), last);
     QCOMPARE(timeline.records[0].temperature, firstTemperature);
     QCOMPARE(timeline.records[0].setpoint, 2000);
+    QCOMPARE(timeline.files.at(0).firstMs, timeline.firstMs());
     QCOMPARE(timeline.files.at(0).sha256,
              QCryptographicHash::hash(contents, QCryptographicHash::Sha256));
 
@@ -154,6 +262,15 @@ void TestRecordingReader::reads() {
     QCOMPARE(int(missing), noData);
     QCOMPARE(int(timeline.gaps.size()), 1);
     QCOMPARE(csvText(timeline, INT64_MIN, INT64_MAX).count(",,,\r\n"), noData);
+    // For a German spreadsheet: decimal commas, semicolons, a time it takes.
+    const QByteArray german =
+        csvText(timeline, INT64_MIN, INT64_MAX, csvFormFor(QLocale(QStringLiteral("de_DE"))));
+    QCOMPARE(german.count(";;;\r\n"), noData);
+    QVERIFY(german.split('\n').value(1).startsWith(
+        QStringLiteral("%1;UTC+00:00;%2;200,0;")
+            .arg(first.chopped(1).replace(QLatin1Char('T'), QLatin1Char(' ')),
+                 QString::number(firstTemperature / 10.0, 'f', 1).replace('.', ','))
+            .toUtf8()));
     const DetailLevels levels(timeline);
     const Column whole = levels.range(0, timeline.records.size());
     QCOMPARE(whole.setpoint.max, 2000);
@@ -168,6 +285,7 @@ void TestRecordingReader::reads() {
     const Summary summary = summarize(timeline, INT64_MIN, INT64_MAX);
     QCOMPARE(summary.records, records);
     QCOMPARE(summary.gapCount, 1);
+    QCOMPARE(summary.largestOvershoot.value_or(0) * 10, overshoot);
 
     QCOMPARE(timeline.skippedCount, skippedCount);
     if (skippedCount > 0) {

@@ -40,16 +40,28 @@ void TestTimeAxis::ticks_data() {
     // but midnight.
     QTest::newRow("narrow chart") << "2026-12-08T22:30:00"
                                   << "2026-12-09T02:30:00" << 100 << QStringList{"00:00/9 Dec"};
-    // 14 days over 700 px: every second midnight, on even day numbers (the
-    // Julian day of 1 December 2026 is 2461376).
+    // 6 days over 600 px: every midnight, no year.
     QTest::newRow("days") << "2026-12-01T00:00:00"
-                          << "2026-12-15T00:00:00" << 700
-                          << QStringList{"1 Dec", "3 Dec",  "5 Dec",  "7 Dec",
-                                         "9 Dec", "11 Dec", "13 Dec", "15 Dec"};
-    QTest::newRow("weeks: Mondays") << "2026-11-01T00:00:00"
-                                    << "2026-12-31T00:00:00" << 900
-                                    << QStringList{"2 Nov", "9 Nov",  "16 Nov", "23 Nov", "30 Nov",
-                                                   "7 Dec", "14 Dec", "21 Dec", "28 Dec"};
+                          << "2026-12-07T00:00:00" << 600
+                          << QStringList{"1 Dec", "2 Dec", "3 Dec", "4 Dec",
+                                         "5 Dec", "6 Dec", "7 Dec"};
+    // 14 days over 700 px, longer than a week so with the year: every second
+    // midnight, on even day numbers (the Julian day of 1 December 2026 is
+    // 2461376).
+    QTest::newRow("two weeks, with the year")
+        << "2026-12-01T00:00:00"
+        << "2026-12-15T00:00:00" << 700
+        << QStringList{"1 Dec 2026", "3 Dec 2026",  "5 Dec 2026",  "7 Dec 2026",
+                       "9 Dec 2026", "11 Dec 2026", "13 Dec 2026", "15 Dec 2026"};
+    QTest::newRow("weeks: Mondays")
+        << "2026-11-01T00:00:00"
+        << "2026-12-31T00:00:00" << 900
+        << QStringList{"2 Nov 2026", "9 Nov 2026",  "16 Nov 2026", "23 Nov 2026", "30 Nov 2026",
+                       "7 Dec 2026", "14 Dec 2026", "21 Dec 2026", "28 Dec 2026"};
+    QTest::newRow("hours into a new year")
+        << "2026-12-31T22:00:00"
+        << "2027-01-01T01:00:00" << 300
+        << QStringList{"22:00/31 Dec 2026", "23:00", "00:00/1 Jan 2027", "01:00"};
 }
 
 void TestTimeAxis::ticks() {

@@ -94,7 +94,8 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
     const QList<Line> written = lines();
     int minimum = 100000;
     int maximum = -100000;
-    int overshoot = 0;
+    int overshoot = 0; // above the setpoint once it was reached from below
+    bool heated = false;
     int outages = 0; // runs of records without data, the first one included
     for (qsizetype i = 0; i < written.size(); ++i) {
         const Line& line = written[i];
@@ -102,7 +103,9 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
         if (!line.noData) {
             minimum = std::min(minimum, line.temperature);
             maximum = std::max(maximum, line.temperature);
-            overshoot = std::max(overshoot, line.temperature - line.setpoint);
+            heated = heated || line.temperature < line.setpoint;
+            if (heated)
+                overshoot = std::max(overshoot, line.temperature - line.setpoint);
         }
     }
 
