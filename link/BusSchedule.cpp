@@ -1,0 +1,40 @@
+#include "BusSchedule.h"
+
+#include <algorithm>
+
+namespace tklink {
+
+int interFrameSilenceUs(int bitsPerSecond) {
+    if (bitsPerSecond > 19200 || bitsPerSecond <= 0)
+        return 1750;
+    // 38.5 bit times, rounded up.
+    return int((qint64(385) * 100000 + bitsPerSecond - 1) / bitsPerSecond);
+}
+
+int pollSpacingMs(int missedPolls, const BusTiming& timing) {
+    const int beyondStale = missedPolls - timing.staleAfterPolls;
+    if (beyondStale < 0)
+        return timing.pollIntervalMs;
+    qint64 spacing = timing.pollIntervalMs;
+    for (int i = 0; i <= beyondStale && spacing < timing.maxBackoffMs; ++i)
+        spacing *= 2;
+    return int(std::min<qint64>(spacing, std::max(timing.maxBackoffMs, timing.pollIntervalMs)));
+}
+
+qint64 nextDueMs(qint64 dueMs, qint64 nowMs, int spacingMs) {
+    const qint64 next = dueMs + spacingMs;
+    // Served within half a spacing of its due time: keep the cadence.
+    return nowMs - dueMs <= spacingMs / 2 ? next : nowMs + spacingMs;
+}
+
+int nextController(std::span<const qint64> dueMs) {
+    if (dueMs.empty())
+        return -1;
+    return int(std::min_element(dueMs.begin(), dueMs.end()) - dueMs.begin());
+}
+
+qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs) {
+    return std::max(dueMs, lineFreeMs);
+}
+
+} // namespace tklink

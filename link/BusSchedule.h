@@ -1,0 +1,52 @@
+#pragma once
+
+// When the bus asks which controller: pure arithmetic on milliseconds of a
+// monotonic clock, so that a fake clock can drive it.
+
+#include <QtGlobal>
+
+#include <span>
+
+namespace tklink {
+
+struct BusTiming {
+    // Every controller answering is asked this often while the line has room.
+    int pollIntervalMs = 2000;
+    // A controller answers within tens of milliseconds: 8 + 11 bytes take
+    // 20 ms at 9600 bit/s, and a slow converter or controller adds as much
+    // again. 200 ms leaves room for ten silent controllers in a 2 s round.
+    int answerTimeoutMs = 200;
+    // Added to the Modbus silence between frames, for slow converters.
+    int extraGapMs = 0;
+    // A stale controller is asked less and less often, at most this far apart.
+    int maxBackoffMs = 30000;
+    // Polls in a row without an answer after which a controller is stale.
+    int staleAfterPolls = 3;
+};
+
+// The Modbus RTU silence between frames in microseconds: 3.5 characters of
+// 11 bits (38.5 bit times), and 1750 µs at any speed above 19200 bit/s,
+// where timers could not keep the shorter gap. At 9600 bit/s:
+// 38.5 / 9600 s = 4011 µs, rounded up.
+int interFrameSilenceUs(int bitsPerSecond);
+
+// The time between a controller's polls after missedPolls polls in a row
+// without a valid answer: the poll interval until it is stale, then twice as
+// long for each further miss (4, 8, 16 s), never more than maxBackoffMs.
+int pollSpacingMs(int missedPolls, const BusTiming& timing);
+
+// The next due time of a controller polled at dueMs and asked again
+// spacingMs later. Keeps the cadence of a controller served on time; one the
+// line made late starts its spacing from nowMs instead of queueing polls
+// it can no longer have.
+qint64 nextDueMs(qint64 dueMs, qint64 nowMs, int spacingMs);
+
+// The controller to ask next: the one due first, the earlier in the list on
+// a tie; -1 for an empty list.
+int nextController(std::span<const qint64> dueMs);
+
+// When the next request may go: its due time, but never before the line is
+// free (the end of the last exchange plus the silence and the extra gap).
+qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs);
+
+} // namespace tklink
