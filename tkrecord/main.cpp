@@ -68,11 +68,8 @@ int main(int argc, char* argv[]) {
     if (folderLock.take() != recording::FolderLock::Outcome::Taken)
         return refuse(folderLock.refusal(), 1);
     tkrecord::RecordService service({}, say);
-    tkrecord::MetricsServer metrics([&service, &output] {
-        tkrecord::MetricsSnapshot snapshot = service.snapshot();
-        snapshot.linesDropped = output.dropped();
-        return tkrecord::metricsText(snapshot);
-    });
+    tkrecord::MetricsServer metrics(
+        [&service, &output] { return tkrecord::metricsText(service.metrics(), output.dropped()); });
     if (options.metrics) {
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")

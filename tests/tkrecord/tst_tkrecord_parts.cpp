@@ -133,15 +133,15 @@ void TestTkrecordParts::metrics_data() {
     for (qsizetype i = 0; i < lines.size(); ++i)
         lines[i].prepend(families[i]);
     for (const QString& c : {oven1, oven2})
-        for (const QString& result : {"ok\"} 7", "no_answer\"} 2", "bad_answer\"} 1",
-                                      "exception\"} 4", "not_connected\"} 3"})
+        for (const char* result : {"ok\"} 7", "no_answer\"} 2", "bad_answer\"} 1", "exception\"} 4",
+                                   "not_connected\"} 3"})
             lines << "tk_polls_total" + c + ",result=\"" + result;
     lines << "tk_records_total" + oven1 + "} 12"
           << "tk_records_total" + oven2 + "} 12"
           << "tk_record_errors_total 10"
           << "tk_log_lines_dropped_total 9";
     for (const QString& c : {oven1, oven2})
-        for (const QString& alarm : {"high\"} 1", "deviation\"} 0", "link\"} 0"})
+        for (const char* alarm : {"high\"} 1", "deviation\"} 0", "link\"} 0"})
             lines << "tk_alarm_active" + c + ",alarm=\"" + alarm;
     QTest::newRow("bus of two, one stale")
         << s << lines << QStringList() << QStringList{"oven1=9", "oven-2=247"};
