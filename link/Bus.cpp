@@ -35,14 +35,12 @@ void Bus::setControllers(const QList<ControllerId>& ids) {
     m_controllers.clear();
     for (const ControllerId& id : ids)
         m_controllers.append(new Controller(id, this));
-    m_dueMs.assign(std::size_t(m_controllers.size()), 0);
 }
 
 void Bus::start() {
     m_running = true;
-    const qint64 now = monotonicNow();
-    std::fill(m_dueMs.begin(), m_dueMs.end(), now);
-    m_lineFreeMs = now;
+    m_schedule.emplace(int(m_controllers.size()), m_timing, Data::comPortSpeed.toInt());
+    m_schedule->start(monotonicNow());
     scheduleNext();
 }
 
@@ -73,8 +71,8 @@ void Bus::tellNotConnected() {
 
 void Bus::lineReleased() {
     m_lineTaken = false;
-    m_lineFreeMs = monotonicNow() + (interFrameSilenceUs(Data::comPortSpeed.toInt()) + 999) / 1000 +
-                   m_timing.extraGapMs;
+    if (m_schedule)
+        m_schedule->lineUsedUntil(monotonicNow());
     scheduleNext();
 }
 
@@ -92,36 +90,35 @@ void Bus::onDeviceLost() {
         controller->makeStale();
 }
 
+bool Bus::lineIdle() const {
+    return m_running && m_schedule && Data::portConnected && m_asking < 0 && !m_lineTaken &&
+           !m_controllers.isEmpty();
+}
+
 void Bus::scheduleNext() {
-    if (!m_running || !Data::portConnected || m_asking >= 0 || m_lineTaken ||
-        m_controllers.isEmpty())
+    if (!lineIdle())
         return;
-    const int next = nextController(m_dueMs);
-    const qint64 at = nextSendMs(m_dueMs[std::size_t(next)], m_lineFreeMs);
+    const qint64 at = m_schedule->next().atMs;
     m_sendTimer.start(int(std::max<qint64>(0, at - monotonicNow())));
 }
 
 void Bus::sendNext() {
-    if (!m_running || !Data::portConnected || m_asking >= 0 || m_lineTaken)
+    if (!lineIdle())
         return;
     const qint64 now = monotonicNow();
-    if (now < m_lineFreeMs) {
+    const BusSchedule::Next next = m_schedule->next();
+    if (next.atMs > now) {
         scheduleNext();
         return;
     }
+    // Between two polls: the place of a one-off exchange.
     if (m_lineTaker && m_lineTaker()) {
         m_lineTaken = true;
         return;
     }
-    const int next = nextController(m_dueMs);
-    if (m_dueMs[std::size_t(next)] > now) {
-        scheduleNext();
-        return;
-    }
-    m_asking = next;
-    m_askedDueMs = m_dueMs[std::size_t(next)];
-    m_askedAtMs = now;
-    Controller& asked = *m_controllers[next];
+    m_asking = next.controller;
+    m_schedule->sent(next.controller, now);
+    Controller& asked = *m_controllers[next.controller];
     const auto frame = pollRequestFrame(asked.address());
     m_request = QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
     m_held.clear();
@@ -210,18 +207,14 @@ void Bus::finishExchange(PollResult result) {
     m_asking = -1;
     m_answerTimer.stop();
     m_held.clear();
-    const qint64 now = monotonicNow();
-    m_lineFreeMs =
-        now + (interFrameSilenceUs(Data::comPortSpeed.toInt()) + 999) / 1000 + m_timing.extraGapMs;
+    // The line went quiet now, whatever the signals below take.
+    const qint64 endedMs = monotonicNow();
     asked.endPoll(result);
     if (result == PollResult::Ok)
         asked.confirmAnswer();
     else
         asked.missedPoll();
-    // After the outcome: an answer brings a backed-off controller back to
-    // the poll interval at once.
-    m_dueMs[std::size_t(asking)] =
-        nextDueMs(m_askedDueMs, m_askedAtMs, pollSpacingMs(asked.missedPolls(), m_timing));
+    m_schedule->ended(asking, endedMs, asked.missedPolls());
     scheduleNext();
 }
 

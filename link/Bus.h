@@ -17,7 +17,7 @@
 #include <QTimer>
 
 #include <functional>
-#include <vector>
+#include <optional>
 
 #include "BusSchedule.h"
 #include "Controller.h"
@@ -71,6 +71,7 @@ private:
     void finishExchange(PollResult result);
     void scheduleNext();
     qint64 monotonicNow() const { return m_monotonic(); }
+    bool lineIdle() const;
     void tell(Controller& controller, LinkStatus::Kind kind, int exceptionCode = 0);
 
     SerialPortControl& m_port;
@@ -80,8 +81,8 @@ private:
     QElapsedTimer m_elapsed;
     BusTiming m_timing;
     QList<Controller*> m_controllers;
-    // Each controller's next poll, by the monotonic clock.
-    std::vector<qint64> m_dueMs;
+    // Made at start(), for the controllers and the speed then.
+    std::optional<BusSchedule> m_schedule;
     QTimer m_sendTimer;
     QTimer m_answerTimer;
     bool m_running = false;
@@ -89,9 +90,6 @@ private:
     int m_asking = -1;
     // A one-off exchange holds the line.
     bool m_lineTaken = false;
-    qint64 m_askedDueMs = 0;
-    qint64 m_askedAtMs = 0;
-    qint64 m_lineFreeMs = 0;
     QByteArray m_request;
     QByteArray m_held;
     // Bytes came for this request that made no valid frame.

@@ -37,4 +37,38 @@ qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs) {
     return std::max(dueMs, lineFreeMs);
 }
 
+BusSchedule::BusSchedule(int controllers, const BusTiming& timing, int bitsPerSecond)
+    : m_timing(timing),
+      m_gapMs((interFrameSilenceUs(bitsPerSecond) + 999) / 1000 + timing.extraGapMs),
+      m_dueMs(std::size_t(std::max(0, controllers)), 0) {}
+
+void BusSchedule::start(qint64 nowMs) {
+    std::fill(m_dueMs.begin(), m_dueMs.end(), nowMs);
+    m_lineFreeMs = nowMs;
+}
+
+BusSchedule::Next BusSchedule::next() const {
+    const int controller = nextController(m_dueMs);
+    if (controller < 0)
+        return {};
+    return {controller, nextSendMs(m_dueMs[std::size_t(controller)], m_lineFreeMs)};
+}
+
+void BusSchedule::sent(int controller, qint64 nowMs) {
+    m_sentDueMs = m_dueMs[std::size_t(controller)];
+    m_sentAtMs = nowMs;
+}
+
+void BusSchedule::ended(int controller, qint64 nowMs, int missedPolls) {
+    m_lineFreeMs = nowMs + m_gapMs;
+    // After the outcome: an answer brings a backed-off controller back to
+    // the poll interval at once.
+    m_dueMs[std::size_t(controller)] =
+        nextDueMs(m_sentDueMs, m_sentAtMs, pollSpacingMs(missedPolls, m_timing));
+}
+
+void BusSchedule::lineUsedUntil(qint64 nowMs) {
+    m_lineFreeMs = nowMs + m_gapMs;
+}
+
 } // namespace tklink

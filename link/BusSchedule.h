@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <span>
+#include <vector>
 
 namespace tklink {
 
@@ -48,5 +49,39 @@ int nextController(std::span<const qint64> dueMs);
 // When the next request may go: its due time, but never before the line is
 // free (the end of the last exchange plus the silence and the extra gap).
 qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs);
+
+// The schedule of one bus: each controller's due time and when the line is
+// free again. Told what happened at which time, it says who goes next and
+// when; it never reads a clock itself.
+class BusSchedule {
+public:
+    struct Next {
+        int controller = -1; // -1: no controllers
+        qint64 atMs = 0;
+    };
+
+    BusSchedule(int controllers, const BusTiming& timing, int bitsPerSecond);
+
+    // Every controller due at nowMs, in list order.
+    void start(qint64 nowMs);
+    // Who is asked next, and when.
+    Next next() const;
+    // The request to controller went out at nowMs.
+    void sent(int controller, qint64 nowMs);
+    // Its exchange ended at nowMs, leaving it missedPolls polls in a row
+    // without a valid answer (0 after one).
+    void ended(int controller, qint64 nowMs, int missedPolls);
+    // Another exchange (a one-off write) held the line until nowMs.
+    void lineUsedUntil(qint64 nowMs);
+
+private:
+    BusTiming m_timing;
+    // The silence and the extra gap, whole milliseconds, rounded up.
+    qint64 m_gapMs;
+    std::vector<qint64> m_dueMs;
+    qint64 m_lineFreeMs = 0;
+    qint64 m_sentDueMs = 0;
+    qint64 m_sentAtMs = 0;
+};
 
 } // namespace tklink
