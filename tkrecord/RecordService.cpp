@@ -39,15 +39,17 @@ QString RecordService::start() {
     const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
     if (read.status == settings::ConfFileRead::Status::Unreadable)
         return QStringLiteral("cannot read the settings: ") + read.reason;
-    if (!read.controllersRefused.isEmpty())
-        return read.controllersRefused;
+    // A bad line is never skipped: a recorder that left out an oven would
+    // look as if it recorded the plant.
+    const settings::ControllersRead& bus = settings::configuredControllers();
+    if (!bus.error.isEmpty())
+        return bus.error;
     const bool hasSettings = read.status == settings::ConfFileRead::Status::Read;
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
     Data::recordTimerMs = Data::intervRecord * 1000;
     const int recordMs =
         Data::recordTimerMs > 0 ? Data::recordTimerMs : tklink::ControllerSession::defaultRecordMs;
-    const settings::ControllersRead& bus = settings::configuredControllers();
     if (bus.bus)
         m_session.setBus(bus.controllers, bus.timing);
 

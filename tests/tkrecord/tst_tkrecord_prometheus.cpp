@@ -1,8 +1,8 @@
 // tkrecord scraped by a real Prometheus server (1 s scrape interval, its data
 // in a temporary folder), and the values read back through Prometheus's HTTP
-// API: what tksim sent, and the link down once tksim is gone. Then a plant:
-// every query of the Grafana dashboard answered for each controller, and an
-// alarm routed by Alertmanager to a webhook with the controller's name.
+// API: what tksim sent, and the link down once tksim is gone. Then a bus of
+// three: every query of the Grafana dashboard answered for each controller,
+// and an alarm routed by Alertmanager to a webhook with the controller's name.
 
 #include <QDir>
 #include <QJsonDocument>
@@ -30,10 +30,11 @@ bool writeFile(const QString& path, const QByteArray& text) {
 // tkrecord in the folder, on the simulator's link with a high alarm above
 // 300 °C, serving its metrics on a free port; the target "HOST:PORT" it
 // reports, or empty.
-QByteArray startRecorder(QProcess& tkrecord, const QString& dir, const QString& link) {
+QByteArray startRecorder(QProcess& tkrecord, const QString& dir, const QString& link,
+                         const QString& more = {}) {
     if (!writeFile(dir + QStringLiteral("/conf.ini"),
-                   QStringLiteral("[Ports]\n1=%1\n[Alarms]\nHighLimit=300\nLinkLostAfter=2\n")
-                       .arg(link)
+                   QStringLiteral("[Ports]\n1=%1\n[Alarms]\nHighLimit=300\nLinkLostAfter=2\n%2")
+                       .arg(link, more)
                        .toUtf8()))
         return {};
     tkrecord.start(
@@ -112,26 +113,17 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
 }
 
 void TestTkrecordPrometheus::plant() {
-    // Three ovens, each with its recorder named by its scrape target; oven2
-    // is above the high limit.
-    const QStringList names{"oven1", "oven2", "oven3"};
-    const QStringList values{"2153,2000,45", "3104,3000,80", "1795,1800,12"};
+    // Three ovens on one line, oven2's setpoint above the high limit; the
+    // oven time runs fast so that it gets there within seconds.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--address", "9,10,11", "--setpoint", "200,400,150", "--speed", "100"});
+    QVERIFY(sim.start(waitMs));
     const QTemporaryDir work;
-    std::vector<std::unique_ptr<TksimProcess>> sims;
-    std::vector<std::unique_ptr<QProcess>> recorders;
-    QByteArray targets;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        sims.push_back(std::make_unique<TksimProcess>(QStringLiteral(TKSIM_PATH),
-                                                      QStringList{"--fixed", values[i]}));
-        QVERIFY(sims.back()->start(waitMs));
-        QVERIFY(QDir(work.path()).mkdir(names[i]));
-        recorders.push_back(std::make_unique<QProcess>());
-        const QByteArray target =
-            startRecorder(*recorders.back(), work.filePath(names[i]), sims.back()->link());
-        QVERIFY(!target.isEmpty());
-        targets += "      - targets: [\"" + target +
-                   "\"]\n        labels: {controller: " + names[i].toUtf8() + "}\n";
-    }
+    QProcess tkrecord;
+    const QByteArray target = startRecorder(tkrecord, work.path(), sim.link(),
+                                            "[Controllers]\noven1=9\noven2=10\noven3=11\n");
+    QVERIFY(!target.isEmpty());
+    const QStringList names{"oven1", "oven2", "oven3"};
 
     QProcess webhook;
     webhook.start(QStringLiteral(PYTHON_PATH), {QStringLiteral(WEBHOOK_PATH)});
@@ -152,7 +144,7 @@ void TestTkrecordPrometheus::plant() {
          QStringLiteral("--cluster.listen-address=")});
     QVERIFY(alertmanager.start(waitMs));
     const auto prometheus = startPrometheus(
-        work, targets,
+        work, "      - targets: [\"" + target + "\"]\n",
         "alerting:\n  alertmanagers:\n    - static_configs:\n        - targets: [\"" +
             alertmanager.address().toUtf8() + "\"]\n");
     QVERIFY(prometheus);
@@ -205,6 +197,8 @@ void TestTkrecordPrometheus::plant() {
 
     webhook.kill();
     webhook.waitForFinished(waitMs);
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
 }
 
 QTEST_GUILESS_MAIN(TestTkrecordPrometheus)
