@@ -543,10 +543,10 @@ void TestTkrecord::recordsABusOfThree() {
                !values.last().contains(QLatin1String(";8888;"));
     };
     // oven3's values, then its silence.
-    QTRY_VERIFY_WITH_TIMEOUT(records("oven3").filter(QRegularExpression("^1000;\\d+;")).size() >=
-                                     1 &&
-                                 records("oven3").last() == noValues,
-                             waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !records("oven3").filter(QRegularExpression("^1000;\\d+;")).isEmpty() &&
+            records("oven3").last() == noValues,
+        waitMs);
     QVERIFY2(live(records("oven1"), "2000;"), qPrintable(records("oven1").join(' ')));
     QVERIFY2(live(records("oven2"), "1500;"), qPrintable(records("oven2").join(' ')));
     // No records of their own in the recorder's folder.
