@@ -167,11 +167,11 @@ void TestTkrecordPrometheus::plant() {
     const QJsonArray panels = QJsonDocument::fromJson(dashboard)[QLatin1String("panels")].toArray();
     int queries = 0;
     for (const QJsonValue panel : panels)
-        for (const QJsonValue target : panel[QLatin1String("targets")].toArray()) {
+        for (const QJsonValue query : panel[QLatin1String("targets")].toArray()) {
             ++queries;
             for (const QString& name : names) {
                 const QString expr =
-                    target[QLatin1String("expr")].toString().replace("$controller", name);
+                    query[QLatin1String("expr")].toString().replace("$controller", name);
                 QTRY_VERIFY2_WITH_TIMEOUT(!prometheus->query(expr).isEmpty(), qPrintable(expr),
                                           waitMs);
                 for (const QJsonValue series : prometheus->query(expr))
