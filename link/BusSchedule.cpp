@@ -40,10 +40,12 @@ qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs) {
 BusSchedule::BusSchedule(int controllers, const BusTiming& timing, int bitsPerSecond)
     : m_timing(timing),
       m_gapMs((interFrameSilenceUs(bitsPerSecond) + 999) / 1000 + timing.extraGapMs),
-      m_dueMs(std::size_t(std::max(0, controllers)), 0) {}
+      m_dueMs(std::size_t(std::max(0, controllers)), 0),
+      m_asked(std::size_t(std::max(0, controllers)), false) {}
 
 void BusSchedule::start(qint64 nowMs) {
     std::fill(m_dueMs.begin(), m_dueMs.end(), nowMs);
+    std::fill(m_asked.begin(), m_asked.end(), false);
     m_lineFreeMs = nowMs;
 }
 
@@ -55,7 +57,9 @@ BusSchedule::Next BusSchedule::next() const {
 }
 
 void BusSchedule::sent(int controller, qint64 nowMs) {
-    m_sentDueMs = m_dueMs[std::size_t(controller)];
+    const auto c = std::size_t(controller);
+    m_sentDueMs = m_asked[c] ? m_dueMs[c] : nowMs;
+    m_asked[c] = true;
     m_sentAtMs = nowMs;
 }
 

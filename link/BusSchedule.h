@@ -79,6 +79,9 @@ private:
     // The silence and the extra gap, whole milliseconds, rounded up.
     qint64 m_gapMs;
     std::vector<qint64> m_dueMs;
+    // Asked at least once: its cadence counts from its first request, since
+    // at the start all are due at once and only one can go.
+    std::vector<bool> m_asked;
     qint64 m_lineFreeMs = 0;
     qint64 m_sentDueMs = 0;
     qint64 m_sentAtMs = 0;
