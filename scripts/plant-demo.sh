@@ -135,6 +135,6 @@ echo "== records per controller: count, silent (8888;8888;0) records, last"
 for name in furnace-1 furnace-2 furnace-3 furnace-4; do
     file=$(ls "$work/$name"/REC_*.csv)
     total=$(($(wc -l <"$file") - 1))
-    silent=$(grep -c ';8888;8888;0;$' "$file" || true)
+    silent=$(grep -c ';8888;8888;0;' "$file" || true)
     echo "$name: $total records, $silent without values, last: $(tail -n 1 "$file")"
 done
