@@ -62,7 +62,7 @@ int main(int argc, char* argv[]) {
     const auto say = [&output](const QString& line) { output.print(line); };
     // A search needs neither the folder nor its lock: it only tries ports.
     if (options.probe)
-        return tkrecord::runProbe(say);
+        return tkrecord::runProbe(say, options.lastProbedAddress);
 
     recording::FolderLock folderLock;
     if (folderLock.take() != recording::FolderLock::Outcome::Taken)

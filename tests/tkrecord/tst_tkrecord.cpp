@@ -479,7 +479,8 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
 void TestTkrecord::probeFindsTheController() {
     // The controller answers only at 9600 bit/s; the configured port is a
     // line where nothing answers, and a third is held by this process.
-    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--baud", "9600", "--check-baud", "1"});
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--baud", "9600", "--check-baud", "1", "--address", "9,12"});
     QVERIFY(sim.start(waitMs));
     Pty silent;
     Pty held;
@@ -494,7 +495,7 @@ void TestTkrecord::probeFindsTheController() {
     conf.close();
 
     QProcess tkrecord;
-    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--probe"});
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--probe", "--addresses", "12"});
     QVERIFY(tkrecord.waitForFinished(waitMs));
     const QString out = QString::fromUtf8(tkrecord.readAllStandardOutput());
     QCOMPARE(tkrecord.exitCode(), 0);
@@ -514,8 +515,10 @@ void TestTkrecord::probeFindsTheController() {
         QVERIFY2(at >= 0, qPrintable(line + QStringLiteral(" not in order in:\n") + out));
     }
     QCOMPARE(lines.filter(held.path()).size(), 1);
-    QCOMPARE(lines.mid(lines.size() - 3),
-             QStringList({"[TK840 TK960 PC control]", "ComPortNum=1", "ComPortSpeed=9600"}));
+    QCOMPARE(lines.mid(lines.size() - 7),
+             QStringList({"[TK840 TK960 PC control]", "ComPortNum=1", "ComPortSpeed=9600",
+                          "addresses answering from 1 to 12: 9, 12; conf.ini lines:",
+                          "[Controllers]", "controller-9=9", "controller-12=12"}));
     QVERIFY(holder.isOpen());
 }
 

@@ -50,6 +50,9 @@ void TestTkrecordParts::options_data() {
     QTest::newRow("probe with a value") << QStringList{"--probe=1"} << "--probe takes no value";
     QTest::newRow("unknown option") << QStringList{"--verbose"} << "unknown option \"--verbose\"";
     QTest::newRow("dir without folder") << QStringList{"--dir"} << "--dir needs a folder";
+    QTest::newRow("probe beyond the last address")
+        << QStringList{"--probe", "--addresses", "248"}
+        << "--addresses needs the last address to probe, 1 to 247";
     const QString badEndpoint = QStringLiteral("--metrics needs HOST:PORT with an IP address and "
                                                "a port from 0 to 65535, not \"%1\"");
     QTest::newRow("host name") << QStringList{"--metrics", "example.org:9100"}
