@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
         bench::fail(QStringLiteral("usage: bench_bus LINK SECONDS ADDRESSES"));
         return 2;
     }
-    const QString link = QString::fromLocal8Bit(argv[1]);
+    const QString linkPath = QString::fromLocal8Bit(argv[1]);
     const int seconds = QString::fromLatin1(argv[2]).toInt();
     QList<tklink::ControllerId> ids;
     for (const QString& a : QString::fromLatin1(argv[3]).split(QLatin1Char(',')))
@@ -38,24 +38,26 @@ int main(int argc, char* argv[]) {
 
     Data::comPortNum = 1;
     Data::comPortSpeed = QStringLiteral("19200");
-    tklink::ControllerSession session([link](int) { return link; }, &QDateTime::currentDateTime,
+    tklink::ControllerSession session([&linkPath](int) { return QString(linkPath); },
+                                      [] { return QDateTime::currentDateTime(); },
                                       tklink::ControllerSession::Reconnect::BeforeEveryPoll);
     session.setBus(ids, tklink::BusTiming{});
     QElapsedTimer clock;
     clock.start();
     std::vector<std::vector<qint64>> answers(std::size_t(ids.size()));
     for (qsizetype i = 0; i < ids.size(); ++i)
-        QObject::connect(session.controllers()[i], &tklink::Controller::answered, &application,
-                         [&answers, &clock, i] { answers[std::size_t(i)].push_back(clock.elapsed()); });
+        QObject::connect(
+            session.controllers()[i], &tklink::Controller::answered, &application,
+            [&answers, &clock, i] { answers[std::size_t(i)].push_back(clock.elapsed()); });
     session.openPort();
     if (!Data::portConnected) {
-        bench::fail(QStringLiteral("cannot open ") + link);
+        bench::fail(QStringLiteral("cannot open ") + linkPath);
         return 1;
     }
     const double cpuBefore = bench::cpuSeconds();
     session.start(0, 3600000);
     QTimer::singleShot(seconds * 1000, &application, &QCoreApplication::quit);
-    application.exec();
+    QCoreApplication::exec();
     const double cpu = bench::cpuSeconds() - cpuBefore;
     session.stop();
 
@@ -66,7 +68,8 @@ int main(int argc, char* argv[]) {
         std::vector<double> own;
         for (std::size_t k = 1; k < answers[i].size(); ++k)
             own.push_back(double(answers[i][k] - answers[i][k - 1]));
-        std::fprintf(stderr, "controller %d: %zu answers, spacing median %.0f min %.0f max %.0f ms\n",
+        std::fprintf(stderr,
+                     "controller %d: %zu answers, spacing median %.0f min %.0f max %.0f ms\n",
                      ids[qsizetype(i)].address, answers[i].size(), bench::percentile(own, 50),
                      bench::percentile(own, 0.001), bench::percentile(own, 100));
         total += int(answers[i].size());
