@@ -208,10 +208,10 @@ void TestSettings::controllersSection_data() {
                                 << "[Controllers] line 3 \"a=9x\": " + addressRule << 200 << 0;
     QTest::newRow("address twice")
         << QByteArray("[Controllers]\na=5\nb=5\n") << alone
-        << "[Controllers] line 4 \"b=5\": address 5 is taken by \"a\"" << 200 << 0;
+        << R"([Controllers] line 4 "b=5": address 5 is taken by "a")" << 200 << 0;
     QTest::newRow("name twice, in another case")
         << QByteArray("[Controllers]\nOven=5\noven=6\n") << alone
-        << "[Controllers] line 4 \"oven=6\": the name \"Oven\" is taken" << 200 << 0;
+        << R"([Controllers] line 4 "oven=6": the name "Oven" is taken)" << 200 << 0;
     QTest::newRow("section without a line") << QByteArray("[Controllers]\n[Other]\na=1\n") << alone
                                             << "[Controllers] names no controller" << 200 << 0;
     QTest::newRow("answer time-out of 5 ms")

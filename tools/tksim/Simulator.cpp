@@ -79,7 +79,7 @@ Simulator::Simulator(const Options& options, Log& log)
 
 Simulator::~Simulator() {
     m_stop = true;
-    for (auto& slave : m_slaves) {
+    for (const auto& slave : m_slaves) {
         if (slave->thread.joinable())
             slave->thread.join();
         if (slave->modbus) {
@@ -328,9 +328,11 @@ void Simulator::relayLoop() {
             return;
         if (fds[1].revents)
             drain(m_wake[0]);
-        for (std::size_t i = 0; i < m_slaves.size(); ++i)
-            if (fds[3 + i].revents & POLLIN)
-                readFromSlave(*m_slaves[i]);
+        // The slaves' descriptors follow the first three, in slave order.
+        std::size_t next = 3;
+        for (const auto& slave : m_slaves)
+            if (fds[next++].revents & POLLIN)
+                readFromSlave(*slave);
         if (m_endpoint.isOpen() && fds[2].revents)
             readFromLine();
         writeToSlaves();
@@ -401,7 +403,7 @@ void Simulator::readFromLine() {
             continue;
         }
         if (n > 0) {
-            for (auto& slave : m_slaves)
+            for (const auto& slave : m_slaves)
                 slave->toSlave.insert(slave->toSlave.end(), buffer, buffer + n);
             continue;
         }
@@ -417,7 +419,7 @@ void Simulator::readFromLine() {
 }
 
 void Simulator::writeToSlaves() {
-    for (auto& slave : m_slaves) {
+    for (const auto& slave : m_slaves) {
         while (!slave->toSlave.empty()) {
             const ssize_t n = ::write(slave->master, slave->toSlave.data(), slave->toSlave.size());
             if (n <= 0)
@@ -498,7 +500,7 @@ void Simulator::unplug(const std::string& why) {
     if (!why.empty())
         m_log.line(why);
     m_endpoint.close();
-    for (auto& slave : m_slaves)
+    for (const auto& slave : m_slaves)
         slave->toSlave.clear();
     flushOutgoing(Clock::time_point::max());
     m_replugAt = Clock::now() + std::chrono::milliseconds(m_options.replugAfterMs);
@@ -522,7 +524,7 @@ void Simulator::runTimers(Clock::time_point now) {
     }
     while (m_nextStep < m_options.script.size() && stepTime(m_options.script[m_nextStep]) <= now) {
         const auto& r = m_options.script[m_nextStep++].registers;
-        for (auto& slave : m_slaves)
+        for (const auto& slave : m_slaves)
             storeRegisters(*slave, r[0], r[1], r[2]);
         m_log.line("script " + std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
                    std::to_string(r[2]));

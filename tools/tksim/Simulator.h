@@ -90,7 +90,7 @@ private:
     // SIGUSR1: unplugs the line, or plugs it back in at once when it is out.
     void togglePlug();
     Clock::time_point nextDeadline(Clock::time_point now) const;
-    void readFromSlave(Slave& slave);
+    static void readFromSlave(Slave& slave);
     void readFromLine();
     void writeToSlaves();
     void matchAnswers();
