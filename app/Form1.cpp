@@ -17,6 +17,7 @@
 #include "AlarmTone.h"
 #include "AppInfo.h"
 #include "ControllerSession.h"
+#include "ControllersSection.h"
 #include "CurveTrace.h"
 #include "Data.h"
 #include "Fonts.h"
@@ -240,6 +241,14 @@ void Form1::load() {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("conf.ini cannot be read: the default settings are used."),
                           read.reason);
+    if (!read.controllersRefused.isEmpty())
+        m_seams.showError(
+            QLatin1String(appTitle),
+            QStringLiteral("conf.ini [Controllers] cannot be used: the controller at address 9 "
+                           "is polled alone."),
+            read.controllersRefused);
+    else if (settings::configuredControllers().bus)
+        followBus();
     tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
     m_seals = std::make_unique<sealing::ProgramSeals>(
@@ -301,6 +310,35 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
                            alarms::bandText(change.alarm, rules.status(change.alarm)));
     else if (!waiting)
         m_notifier->withdraw();
+}
+
+void Form1::followBus() {
+    const settings::ControllersRead& bus = settings::configuredControllers();
+    m_session->setBus(bus.controllers, bus.timing);
+    tklink::Controller* shown = &m_session->shownController();
+    // The trace, the records and the read-outs take the shown controller's
+    // values from Data, as they do without a bus.
+    const auto copyValues = [shown] {
+        Data::measureRaw = shown->values().measureRaw;
+        Data::setpointRaw = shown->values().setpointRaw;
+        Data::powerRaw = shown->values().powerRaw;
+    };
+    connect(shown, &tklink::Controller::status, status_field,
+            [this](const tklink::LinkStatus& status) {
+                status_field->setText(linkStatusText(status));
+            });
+    connect(shown, &tklink::Controller::answered, this, [this, copyValues] {
+        copyValues();
+        showReadouts(true);
+    });
+    connect(shown, &tklink::Controller::valuesCurrentChanged, this,
+            [this, copyValues](bool current) {
+                copyValues();
+                if (!current)
+                    showReadouts(false);
+            });
+    connect(shown, &tklink::Controller::pollEnded, this,
+            [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); });
 }
 
 void Form1::showReadouts(bool current) {

@@ -84,6 +84,9 @@ private:
     void traceCurves();
     // Data's values, or the no-data placeholder.
     void showReadouts(bool current);
+    // Puts the session on the bus of conf.ini's [Controllers] and shows the
+    // first controller.
+    void followBus();
     // Band, title, notification and tone after an alarm changed state.
     void showAlarms(const alarms::AlarmChange& change);
     QStringList presentDevices() const;

@@ -31,12 +31,12 @@ uint16_t crc16Modbus(std::span<const uint8_t> bytes) {
     return crc;
 }
 
-FrameHead checkHead(std::span<const uint8_t> held) {
+FrameHead checkHead(std::span<const uint8_t> held, uint8_t address) {
     // Each byte is judged as soon as it is held, so a bad head is dropped at
     // the first byte that gives it away and a valid frame behind it is found.
     if (held.empty())
         return FrameHead::NeedMore;
-    if (held[0] != controllerAddress)
+    if (held[0] != address)
         return FrameHead::Bad;
     if (held.size() < 2)
         return FrameHead::NeedMore;
@@ -57,6 +57,15 @@ FrameHead checkHead(std::span<const uint8_t> held) {
     return crcMatches(held.first(answerLength)) ? FrameHead::Answer : FrameHead::Bad;
 }
 
+std::array<uint8_t, 8> pollRequestFrame(uint8_t address) {
+    std::array<uint8_t, 8> frame{address, readHoldingRegisters, 0x00, 0x01, 0x00, 0x03, 0, 0};
+    const uint16_t crc = crc16Modbus(std::span<const uint8_t>(frame).first(6));
+    // Low byte first, as Modbus sends its CRC.
+    frame[6] = uint8_t(crc & 0xFF);
+    frame[7] = uint8_t(crc >> 8);
+    return frame;
+}
+
 EchoHead checkEcho(std::span<const uint8_t> held, std::span<const uint8_t> request) {
     if (request.empty() || held.empty())
         return EchoHead::None;
@@ -66,8 +75,8 @@ EchoHead checkEcho(std::span<const uint8_t> held, std::span<const uint8_t> reque
     return compared == request.size() ? EchoHead::Whole : EchoHead::Partial;
 }
 
-std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held) {
-    if (checkHead(held) != FrameHead::Answer)
+std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held, uint8_t address) {
+    if (checkHead(held, address) != FrameHead::Answer)
         return std::nullopt;
     AnswerValues values;
     values.measure = registerAt(held, 3);
@@ -76,8 +85,8 @@ std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held) {
     return values;
 }
 
-std::optional<uint8_t> exceptionCode(std::span<const uint8_t> held) {
-    if (checkHead(held) != FrameHead::Exception)
+std::optional<uint8_t> exceptionCode(std::span<const uint8_t> held, uint8_t address) {
+    if (checkHead(held, address) != FrameHead::Exception)
         return std::nullopt;
     return held[2];
 }

@@ -4,6 +4,7 @@
 // is taken from a frame before the whole of it has been checked: address,
 // function, byte count and CRC.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -48,17 +49,25 @@ struct AnswerValues {
 // CRC-16/MODBUS (initial 0xFFFF, reflected polynomial 0xA001, no final xor).
 uint16_t crc16Modbus(std::span<const uint8_t> bytes);
 
-FrameHead checkHead(std::span<const uint8_t> held);
+// Only a frame from address counts: on a bus, another slave's answer is as
+// bad as a wrong CRC.
+FrameHead checkHead(std::span<const uint8_t> held, uint8_t address = controllerAddress);
+
+// The poll request to the slave at address, CRC included: read holding
+// registers 1 to 3.
+std::array<uint8_t, 8> pollRequestFrame(uint8_t address);
 
 // Compares the head of the bytes held with the request just sent; an empty
 // request never matches.
 EchoHead checkEcho(std::span<const uint8_t> held, std::span<const uint8_t> request);
 
 // The registers of the answer at the head; nothing unless checkHead says Answer.
-std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held);
+std::optional<AnswerValues> decodeAnswer(std::span<const uint8_t> held,
+                                         uint8_t address = controllerAddress);
 
 // The code of the exception answer at the head; nothing unless checkHead says
 // Exception.
-std::optional<uint8_t> exceptionCode(std::span<const uint8_t> held);
+std::optional<uint8_t> exceptionCode(std::span<const uint8_t> held,
+                                     uint8_t address = controllerAddress);
 
 } // namespace tklink

@@ -22,9 +22,51 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     connect(&m_pollTimer, &QTimer::timeout, this, &ControllerSession::pollTick);
     connect(&m_recordTimer, &QTimer::timeout, this, &ControllerSession::recordDue);
     connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
-    connect(m_poll, &PollCycle::pollEnded, this, &ControllerSession::checkAlarms);
+    m_single.append(new Controller({}, this));
+    mirrorPollCycle();
+}
+
+void ControllerSession::mirrorPollCycle() {
+    Controller* single = m_single.first();
+    const auto dataValues = [] {
+        return ControllerValues{Data::measureRaw, Data::setpointRaw, Data::powerRaw};
+    };
+    connect(m_poll, &PollCycle::status, single, &Controller::tellStatus);
+    connect(m_poll, &PollCycle::pollEnded, single, [this, single, dataValues](PollResult result) {
+        single->mirror(dataValues(), m_poll->valuesCurrent());
+        single->endPoll(result);
+    });
+    connect(m_poll, &PollCycle::answered, single,
+            [this, single, dataValues] { single->mirrorAnswer(dataValues(), m_now()); });
+    connect(m_poll, &PollCycle::valuesCurrentChanged, single,
+            [single, dataValues](bool current) { single->mirror(dataValues(), current); });
+    watchAlarms(*single);
+    connect(single, &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
+}
+
+void ControllerSession::watchAlarms(Controller& controller) {
+    Controller* c = &controller;
+    connect(c, &Controller::pollEnded, this, [this, c] { c->checkAlarms(m_now()); });
     // The first answer ends its poll before its values count as current.
-    connect(m_poll, &PollCycle::valuesCurrentChanged, this, &ControllerSession::checkAlarms);
+    connect(c, &Controller::valuesCurrentChanged, this, [this, c] { c->checkAlarms(m_now()); });
+}
+
+void ControllerSession::setBus(const QList<ControllerId>& controllers, const BusTiming& timing) {
+    if (controllers.isEmpty() || m_bus)
+        return;
+    // The bus alone reads the port from now on.
+    disconnect(&m_port, nullptr, m_poll, nullptr);
+    m_bus = new Bus(m_port, m_now, this);
+    m_bus->setControllers(controllers);
+    m_bus->setTiming(timing);
+    for (Controller* controller : m_bus->controllers())
+        watchAlarms(*controller);
+    disconnect(m_single.first(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
+    connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
+}
+
+const QList<Controller*>& ControllerSession::controllers() const {
+    return m_bus ? m_bus->controllers() : m_single;
 }
 
 void ControllerSession::openPort() {
@@ -36,11 +78,14 @@ void ControllerSession::tryPort() {
     open_port(m_port);
     m_reopenAfterLoss = m_reopenAfterLoss && !Data::portConnected;
     m_poll->portChanged();
+    if (m_bus)
+        m_bus->portChanged();
     Q_EMIT portOpenTried(Data::portConnected);
 }
 
 void ControllerSession::start(int firstPollMs, int recordMs) {
-    m_alarms.emplace(Data::alarms, m_now());
+    for (Controller* controller : controllers())
+        controller->startAlarms(Data::alarms, m_now());
     m_pollTimer.start(firstPollMs);
     m_recordTimer.start(recordMs);
 }
@@ -48,6 +93,8 @@ void ControllerSession::start(int firstPollMs, int recordMs) {
 void ControllerSession::stop() {
     m_pollTimer.stop();
     m_recordTimer.stop();
+    if (m_bus)
+        m_bus->stop();
     closePort();
 }
 
@@ -61,29 +108,18 @@ void ControllerSession::releasePort() {
     Data::portConnected = false;
     m_reopenAfterLoss = false;
     m_poll->portChanged();
+    if (m_bus)
+        m_bus->portChanged();
 }
 
 void ControllerSession::applyAlarmSettings() {
-    if (m_alarms)
-        m_alarms->setSettings(Data::alarms);
+    for (Controller* controller : controllers())
+        controller->applyAlarmSettings(Data::alarms);
 }
 
 void ControllerSession::acknowledgeAlarms() {
-    if (m_alarms)
-        tell(m_alarms->acknowledge());
-}
-
-void ControllerSession::checkAlarms() {
-    if (!m_alarms)
-        return;
-    const bool current = m_poll->valuesCurrent();
-    tell(m_alarms->update({m_now(), current, current ? Data::measureRaw / 10.0f : Data::NO_DATA,
-                           current ? Data::setpointRaw / 10.0f : Data::NO_DATA}));
-}
-
-void ControllerSession::tell(const QList<alarms::AlarmChange>& changes) {
-    for (const alarms::AlarmChange& change : changes)
-        Q_EMIT alarmChanged(change);
+    for (Controller* controller : controllers())
+        controller->acknowledgeAlarms();
 }
 
 void ControllerSession::pollTick() {
@@ -91,7 +127,16 @@ void ControllerSession::pollTick() {
     // the name it had, and polling resumes without the operator.
     if (!Data::portConnected && (m_reconnect == Reconnect::BeforeEveryPoll || m_reopenAfterLoss))
         tryPort();
-    m_poll->tick();
+    if (!m_bus) {
+        m_poll->tick();
+        return;
+    }
+    // The bus keeps its own schedule; this tick only watches the port.
+    m_pollTimer.setInterval(m_bus->timing().pollIntervalMs);
+    if (!Data::portConnected)
+        m_bus->tellNotConnected();
+    else if (!m_bus->running())
+        m_bus->start();
 }
 
 } // namespace tklink

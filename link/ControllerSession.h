@@ -1,8 +1,9 @@
 #pragma once
 
 // The poll-and-record session both programs run: the configured port, the
-// poll timer with the poll cycle behind it (answer time-out, stale rule), the
-// reconnection policy and the record timer. It says what happened as typed
+// poll timer with the poll cycle behind it (answer time-out, stale rule), or
+// the bus of the controllers conf.ini names, the reconnection policy and the
+// record timer. It says what happened as typed
 // values; the window and tkrecord turn them into their own words and add
 // what only they do (the read-outs and the Recorder; counters, daily files
 // and log lines).
@@ -15,6 +16,8 @@
 #include <optional>
 
 #include "AlarmRules.h"
+#include "Bus.h"
+#include "Controller.h"
 #include "PollCycle.h"
 #include "SerialPortControl.h"
 
@@ -50,6 +53,21 @@ public:
     // portOpenTried. Whatever the outcome, the port is theirs again: a lost
     // adapter is no longer reopened by itself.
     void openPort();
+    // Before start(): the controllers of a [Controllers] section, polled on
+    // the bus with its timing. Without a call, or with an empty list, the one
+    // controller at address 9 is polled by the poll cycle as it always was,
+    // its values in Data.
+    void setBus(const QList<ControllerId>& controllers, const BusTiming& timing);
+    // The controllers are on the bus (conf.ini has [Controllers]).
+    bool onBus() const { return m_bus != nullptr; }
+    // Every controller in conf.ini's order; the one unnamed controller at
+    // address 9 without a bus. Never empty.
+    const QList<Controller*>& controllers() const;
+    // The one the window shows and whose alarms alarmChanged tells: the first.
+    Controller& shownController() const { return *controllers().first(); }
+    // Null without a bus.
+    Bus* bus() { return m_bus; }
+
     // Starts the poll timer (first poll after firstPollMs), the record
     // timer and the alarms with the limits in Data::alarms.
     void start(int firstPollMs, int recordMs);
@@ -65,24 +83,29 @@ public:
     // The record timer; the Recorder sets its period from the settings.
     QTimer& recordTimer() { return m_recordTimer; }
 
-    // Takes the limits in Data::alarms; the alarms keep their states.
+    // Takes the limits in Data::alarms for every controller; the alarms keep
+    // their states.
     void applyAlarmSettings();
+    // Every controller's alarms.
     void acknowledgeAlarms();
-    // Empty before start().
-    const std::optional<alarms::AlarmRules>& alarmRules() const { return m_alarms; }
+    // The shown controller's; empty before start().
+    const std::optional<alarms::AlarmRules>& alarmRules() const {
+        return shownController().alarmRules();
+    }
 
 Q_SIGNALS:
     void portOpenTried(bool opened);
     // A tick of the record timer.
     void recordDue();
-    // An alarm moved to another state; checked after every poll.
+    // An alarm of the shown controller moved to another state; checked after
+    // every poll. Each controller tells its own as Controller::alarmChanged.
     void alarmChanged(const alarms::AlarmChange& change);
 
 private:
     void pollTick();
     void tryPort();
-    void checkAlarms();
-    void tell(const QList<alarms::AlarmChange>& changes);
+    void mirrorPollCycle();
+    void watchAlarms(Controller& controller);
 
     Clock m_now;
     Reconnect m_reconnect;
@@ -93,7 +116,9 @@ private:
     // The adapter went away while polling: reopened at each tick until it
     // opens or the operator opens a port.
     bool m_reopenAfterLoss = false;
-    std::optional<alarms::AlarmRules> m_alarms;
+    // The one controller without a bus, fed from the poll cycle.
+    QList<Controller*> m_single;
+    Bus* m_bus = nullptr;
 };
 
 } // namespace tklink

@@ -11,6 +11,7 @@
 
 #include "AnswerCollector.h"
 #include "LinkStatus.h"
+#include "PollResult.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -21,15 +22,6 @@
 namespace tklink {
 
 class SerialPortControl;
-
-// How one poll ended.
-enum class PollResult {
-    Ok,          // a valid answer, decoded
-    NoAnswer,    // nothing came in time
-    BadAnswer,   // bytes came in time, but no valid frame
-    Exception,   // the controller refused the request
-    NotConnected // the tick found no port
-};
 
 class PollCycle : public QObject {
     Q_OBJECT
@@ -104,5 +96,3 @@ private:
 };
 
 } // namespace tklink
-
-Q_DECLARE_METATYPE(tklink::PollResult)

@@ -13,15 +13,15 @@ cd "$(dirname "$0")/.."
 quick=false
 [ "${1:-}" = "--quick" ] && quick=true
 
-# The compiler, fuzzer and sanitizer runtimes, the checkers, Prometheus (server
-# and promtool) and systemd-analyze for tkrecord's tests, and what checks the
-# Debian package, pdftotext for tkview's report, and the session bus,
-# notification server, sound server and sound meter of the alarm's desktop
-# check.
+# The compiler, fuzzer and sanitizer runtimes, the checkers, Prometheus (server,
+# promtool and Alertmanager, with python3 for the webhook) and systemd-analyze
+# for tkrecord's tests, and what checks the Debian package, pdftotext for
+# tkview's report, and the session bus, notification server, sound server and
+# sound meter of the alarm's desktop check.
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
-    clang-format-14 cppcheck prometheus systemd dpkg-dev file desktop-file-utils appstream \
-    lintian imagemagick x11-apps poppler-utils dbus dunst pulseaudio pulseaudio-utils sox \
-    xdotool x11-utils
+    clang-format-14 cppcheck prometheus prometheus-alertmanager python3 systemd dpkg-dev file \
+    desktop-file-utils appstream lintian imagemagick x11-apps poppler-utils dbus dunst \
+    pulseaudio pulseaudio-utils sox xdotool x11-utils
 
 step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 

@@ -189,6 +189,21 @@ QString getProfileString(const QString& section, const QString& key, const QStri
         .value(section, key, defaultText);
 }
 
+QList<std::pair<int, QString>> ProfileText::sectionLines(const QString& section) const {
+    QList<std::pair<int, QString>> found;
+    const auto [first, end] = sectionBody(m_lines, section);
+    for (qsizetype i = first; first >= 0 && i < end; ++i) {
+        const QString line = m_lines[i].trimmed();
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char(';')))
+            found.emplace_back(int(i + 1), line);
+    }
+    return found;
+}
+
+bool ProfileText::hasSection(const QString& section) const {
+    return sectionBody(m_lines, section).first >= 0;
+}
+
 ProfileWrite writeProfileStrings(const QString& section,
                                  const QList<std::pair<QString, QString>>& entries,
                                  const QString& path) {

@@ -26,6 +26,11 @@ public:
     QString value(const QString& section, const QString& key, const QString& defaultText) const;
     // The section's keys and values in file order.
     QList<std::pair<QString, QString>> entries(const QString& section) const;
+    // The section's lines with their line numbers (from 1), blank lines and
+    // comments left out, for a section whose every line must count; nothing
+    // when the section is absent.
+    QList<std::pair<int, QString>> sectionLines(const QString& section) const;
+    bool hasSection(const QString& section) const;
 
 private:
     QStringList m_lines;

@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "ControllersSection.h"
 #include "Data.h"
 #include "NumberText.h"
 #include "PortsSection.h"
@@ -82,9 +83,10 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     Data::timeScale =
         readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
     keepPortsSection(file);
+    keepControllersSection(file);
     Data::alarms = readAlarmSettings(file);
 
-    SettingsRead result{read.status, read.reason, {}};
+    SettingsRead result{read.status, read.reason, {}, configuredControllers().error};
     // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
     // the record timer at its own 20 s.
     const QString interval =

@@ -20,11 +20,14 @@ struct SettingsRead {
     // What the operator must be told when interv_record gives no usable
     // period, so that a record is written every 20 s; empty otherwise.
     QString intervalRefused;
+    // A bad line of [Controllers] or key of [Bus], named; empty otherwise.
+    QString controllersRefused;
 };
 
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
 // Echelle_Temps, in this order, from section into the program-wide variables,
-// and the [Ports] section for configuredDevice, in one read of the file.
+// and the [Ports] section for configuredDevice and the [Controllers] and
+// [Bus] sections for configuredControllers, in one read of the file.
 // A missing or unreadable file or a missing key gives that key's default; a
 // whole number outside the 16-bit range also falls back to its default.
 SettingsRead loadSettings(const QString& section,

@@ -4,6 +4,8 @@
 // Pure: the server hands out whatever this returns.
 
 #include <QByteArray>
+#include <QList>
+#include <QString>
 
 #include <array>
 #include <optional>
@@ -31,8 +33,22 @@ struct MetricsSnapshot {
     std::array<bool, 3> alarmsActive{};
 };
 
-// Every metric with its HELP and TYPE lines; the three values only while
-// current, so that a stale 888.8 never reaches a graph or an alert.
+// One controller of the recorder's bus. Without a name its series carry no
+// labels of their own: the recorder of one controller and no [Controllers]
+// section, whose metrics stay as they always were.
+struct ControllerMetrics {
+    QString name;
+    int address = 0;
+    MetricsSnapshot values;
+};
+
+// Every metric with its HELP and TYPE lines, each family's samples in the
+// controllers' order; the three values only while current, so that a stale
+// 888.8 never reaches a graph or an alert. Record errors and dropped state
+// lines are the recorder's own: one unlabelled sample each, the errors summed.
+QByteArray metricsText(const QList<ControllerMetrics>& controllers, quint64 linesDropped);
+
+// The recorder of one unnamed controller.
 QByteArray metricsText(const MetricsSnapshot& snapshot);
 
 // The Content-Type of that text.

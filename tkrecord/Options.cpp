@@ -101,6 +101,13 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
             options.metrics = true;
             options.metricsHost = endpoint->host;
             options.metricsPort = endpoint->port;
+        } else if (name == QLatin1String("--addresses")) {
+            const std::optional<QString> text = takeValue();
+            bool ok = false;
+            const int last = text ? text->toInt(&ok) : 0;
+            if (!ok || last < 1 || last > 247 || text->startsWith(QLatin1Char('+')))
+                return QStringLiteral("--addresses needs the last address to probe, 1 to 247");
+            options.lastProbedAddress = last;
         } else if (name.startsWith(QLatin1Char('-'))) {
             return QStringLiteral("unknown option \"%1\"").arg(name);
         } else {
@@ -115,7 +122,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
 QString usageText() {
     return QStringLiteral(
         "Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]\n"
-        "       tkrecord [--dir DIR] --probe\n"
+        "       tkrecord [--dir DIR] --probe [--addresses N]\n"
         "       tkrecord [--dir DIR] [--key FILE] --key-fingerprint\n"
         "Records a TK840/TK960 controller without a display: polls it every 2 s\n"
         "as tkcontrol does and appends a record every interv_record seconds to\n"
@@ -128,7 +135,10 @@ QString usageText() {
         "                       127.0.0.1; port 0 takes a free port)\n"
         "  --probe              find the controller: try every serial port at\n"
         "                       every usual speed, print the conf.ini lines\n"
-        "                       for the one that answers (exit 0; 1: none)\n"
+        "                       for the one that answers (exit 0; 1: none),\n"
+        "                       then the addresses answering there and\n"
+        "                       their [Controllers] lines\n"
+        "  --addresses N        the last address --probe asks (default 32)\n"
         "  --key FILE           the key that seals the recordings and audit.log\n"
         "                       (default $TKRECORD_KEY, else\n"
         "                       ~/.local/share/tkrecord/seal.key; made if\n"

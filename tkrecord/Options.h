@@ -14,8 +14,9 @@ struct Options {
     QString dir; // empty: the working directory
     bool metrics = false;
     QString metricsHost = QStringLiteral("127.0.0.1");
-    quint16 metricsPort = 0; // 0: any free port, told at start
-    bool probe = false;      // search for the controller instead of recording
+    quint16 metricsPort = 0;    // 0: any free port, told at start
+    bool probe = false;         // search for the controller instead of recording
+    int lastProbedAddress = 32; // --probe asks the addresses from 1 to this
     bool help = false;
     bool version = false;
     bool keyFingerprint = false;

@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 
+#include "AddressScan.h"
 #include "AppInfo.h"
 #include "ControllerSearch.h"
 #include "Data.h"
@@ -12,7 +13,7 @@
 
 namespace tkrecord {
 
-int runProbe(const std::function<void(const QString&)>& say) {
+int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
     const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
     if (read.status == settings::ConfFileRead::Status::Unreadable) {
         say(QStringLiteral("cannot read the settings: ") + read.reason);
@@ -48,6 +49,22 @@ int runProbe(const std::function<void(const QString&)>& say) {
             .arg(outcome.speed)
             .arg(seconds));
     for (const QString& line : settings::searchConfLines(outcome.device, outcome.speed))
+        say(line);
+    // Where one controller answers, others may share the line.
+    QString error;
+    const QList<int> addresses =
+        answeringAddresses(outcome.device.device, outcome.speed, lastAddress, &error);
+    if (!error.isEmpty()) {
+        say(QStringLiteral("addresses not asked: ") + error);
+        return 0;
+    }
+    QStringList numbers;
+    for (const int address : addresses)
+        numbers << QString::number(address);
+    say(QStringLiteral("addresses answering from 1 to %1: %2; conf.ini lines:")
+            .arg(lastAddress)
+            .arg(numbers.join(QStringLiteral(", "))));
+    for (const QString& line : controllersLines(addresses))
         say(line);
     return 0;
 }

@@ -2,14 +2,13 @@
 
 #include <QDir>
 
-#include "AlarmText.h"
 #include "AppInfo.h"
+#include "ControllersSection.h"
 #include "Data.h"
 #include "Options.h"
 #include "PortAccess.h"
 #include "PortsSection.h"
 #include "ProgramSeals.h"
-#include "RecordFormat.h"
 #include "SealKey.h"
 #include "Settings.h"
 #include "TrustedKeys.h"
@@ -34,18 +33,9 @@ RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
       m_say(std::move(sayLine)),
       m_session([](int n) { return settings::configuredDevice(n); }, m_now,
                 tklink::ControllerSession::Reconnect::BeforeEveryPoll) {
-    tklink::PollCycle* poll = &m_session.pollCycle();
     connect(&m_session, &tklink::ControllerSession::recordDue, this, &RecordService::recordTick);
     connect(&m_session, &tklink::ControllerSession::portOpenTried, this,
             &RecordService::onPortOpenTried);
-    connect(&m_session, &tklink::ControllerSession::alarmChanged, this,
-            &RecordService::onAlarmChanged);
-    connect(poll, &tklink::PollCycle::pollEnded, this, &RecordService::onPollEnded);
-    // A late answer too: its values are current, so its time is the last answer's.
-    connect(poll, &tklink::PollCycle::answered, this,
-            [this] { m_counts.lastAnswerMsSinceEpoch = m_now().toMSecsSinceEpoch(); });
-    connect(poll, &tklink::PollCycle::valuesCurrentChanged, this, &RecordService::onValuesCurrent);
-    connect(&m_writer, &recording::RecordWriter::finished, this, &RecordService::onRecordFinished);
     connect(&m_session.port(), &tklink::SerialPortControl::deviceLost, this,
             [this] { say(m_log.portLost(m_now(), m_session.port().failureReason())); });
 }
@@ -56,19 +46,31 @@ QString RecordService::start() {
     const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
     if (read.status == settings::ConfFileRead::Status::Unreadable)
         return QStringLiteral("cannot read the settings: ") + read.reason;
+    // A bad line is never skipped: a recorder that left out an oven would
+    // look as if it recorded the plant.
+    const settings::ControllersRead& bus = settings::configuredControllers();
+    if (!bus.error.isEmpty())
+        return bus.error;
     const bool hasSettings = read.status == settings::ConfFileRead::Status::Read;
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
     Data::recordTimerMs = Data::intervRecord * 1000;
     const int recordMs =
         Data::recordTimerMs > 0 ? Data::recordTimerMs : tklink::ControllerSession::defaultRecordMs;
+    if (bus.bus)
+        m_session.setBus(bus.controllers, bus.timing);
 
     const QDateTime started = m_now();
-    m_file.emplace(started);
-    const QString settingsText =
+    QString settingsText =
         QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
             .arg(QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
                  Data::comPortSpeed, QString::number(recordMs / 1000));
+    if (bus.bus) {
+        QStringList names;
+        for (const tklink::ControllerId& id : bus.controllers)
+            names << QStringLiteral("%1 at %2").arg(id.name).arg(id.address);
+        settingsText += QStringLiteral(", controllers ") + names.join(QStringLiteral(", "));
+    }
     say(stampedLine(started, QStringLiteral("tkrecord %1 in %2: %3%4")
                                  .arg(versionNumber(), QDir::currentPath(), settingsText,
                                       hasSettings ? QString()
@@ -82,8 +84,17 @@ QString RecordService::start() {
     if (m_seals->keyFingerprint().isEmpty() && !m_keyPath.isEmpty())
         return QStringLiteral("cannot seal: %1 (--no-seal records without seals)")
             .arg(m_seals->keyProblem());
-    say(StateLog::recordingIn(started, m_file->current()));
-    m_seals->sealRecordsOf(m_writer);
+    for (tklink::Controller* controller : m_session.controllers()) {
+        auto* record = new ControllerRecord(
+            *controller, m_now, [this](const QString& line) { say(line); }, this);
+        if (!record->makeFolder())
+            return QStringLiteral("cannot make the folder ") + controller->name();
+        m_records.append(record);
+        // The port's state in the trail at each poll; it writes changes only.
+        connect(controller, &tklink::Controller::pollEnded, this,
+                [this] { m_seals->portState(Data::portConnected, m_session.port().deviceName()); });
+        say(record->recordingInLine());
+    }
     say(stampedLine(started,
                     m_seals->keyFingerprint().isEmpty()
                         ? QStringLiteral("not sealing: ") + m_seals->keyProblem()
@@ -93,7 +104,8 @@ QString RecordService::start() {
             started,
             QStringLiteral("new seal key: for tkview to trust it, add to %1: %2")
                 .arg(sealing::TrustedKeys::systemPath(), trustLine(m_seals->publicKey()))));
-    m_seals->recordingStarted(m_file->current());
+    for (ControllerRecord* record : m_records)
+        record->sealWith(*m_seals);
 
     m_session.openPort();
     m_session.start(tklink::ControllerSession::headlessFirstPollMs, recordMs);
@@ -102,9 +114,8 @@ QString RecordService::start() {
 
 void RecordService::stop() {
     m_session.stop();
-    m_writer.finish(m_file->current());
-    m_writer.waitForIdle(stopWaitMs);
-    m_seals->recordingStopped(m_file->current());
+    for (ControllerRecord* record : m_records)
+        record->stop(stopWaitMs);
     say(stampedLine(m_now(), QStringLiteral("stopped")));
 }
 
@@ -117,73 +128,19 @@ void RecordService::onPortOpenTried(bool opened) {
 
 void RecordService::recordTick() {
     const QDateTime now = m_now();
-    bool begun = false;
-    const QString previous = m_file->current();
-    const QString file = m_file->fileFor(now, &begun);
-    if (begun) {
-        m_writer.finish(previous);
-        m_seals->recordingStopped(previous);
-        say(StateLog::recordingIn(now, file));
-        m_seals->recordingStarted(file);
-    }
-    const QString line =
-        recording::recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
-    if (!m_writer.append(file, line, now)) {
-        // The record before is still being written: this one is lost.
-        ++m_counts.recordErrors;
-        say(m_log.recordWritten(now, false, file));
-        return;
-    }
-    m_fileInFlight = file;
-}
-
-void RecordService::onPollEnded(tklink::PollResult result) {
-    m_seals->portState(Data::portConnected, m_session.port().deviceName());
-    switch (result) {
-    case tklink::PollResult::Ok:
-        ++m_counts.pollsOk;
-        break;
-    case tklink::PollResult::NoAnswer:
-        ++m_counts.pollsNoAnswer;
-        break;
-    case tklink::PollResult::BadAnswer:
-        ++m_counts.pollsBadAnswer;
-        break;
-    case tklink::PollResult::Exception:
-        ++m_counts.pollsException;
-        break;
-    case tklink::PollResult::NotConnected:
-        ++m_counts.pollsNotConnected;
-        break;
-    }
-}
-
-void RecordService::onAlarmChanged(const alarms::AlarmChange& change) {
-    const alarms::AlarmStatus& status = m_session.alarmRules()->status(change.alarm);
-    m_counts.alarmsActive[std::size_t(change.alarm)] = m_session.alarmRules()->active(change.alarm);
-    say(stampedLine(m_now(),
-                    QStringLiteral("alarm %1 %2: %3")
-                        .arg(alarms::metricLabel(change.alarm), alarms::stateWord(change.to),
-                             alarms::bandText(change.alarm, status))));
-    m_seals->event(alarms::auditEvent(change, status));
-}
-
-void RecordService::onValuesCurrent(bool current) {
-    m_counts.current = current;
-    say(m_log.valuesCurrent(m_now(), current, Data::portConnected));
-}
-
-void RecordService::onRecordFinished(bool ok, const QDateTime& when) {
-    ++(ok ? m_counts.records : m_counts.recordErrors);
-    say(m_log.recordWritten(when, ok, m_fileInFlight));
+    for (ControllerRecord* record : m_records)
+        record->record(now);
 }
 
 MetricsSnapshot RecordService::snapshot() const {
-    MetricsSnapshot s = m_counts;
-    s.temperatureCelsius = double(Data::measureRaw) / 10.0;
-    s.setpointCelsius = double(Data::setpointRaw) / 10.0;
-    s.outputPower = double(Data::powerRaw);
-    return s;
+    return m_records.isEmpty() ? MetricsSnapshot{} : m_records.first()->metrics().values;
+}
+
+QList<ControllerMetrics> RecordService::metrics() const {
+    QList<ControllerMetrics> all;
+    for (const ControllerRecord* record : m_records)
+        all.append(record->metrics());
+    return all;
 }
 
 void RecordService::say(const QString& line) {

@@ -1,23 +1,23 @@
 #pragma once
 
 // tkrecord's run: the shared session with the configured port opened without
-// a scan and reopened before every poll while it is missing, and a record
-// every interv_record seconds into one file a day. It prints one line
-// per change of state and keeps the counts the metrics are made of. Works in
-// the working directory, as the program does.
+// a scan and reopened before every poll while it is missing, its one
+// controller or the controllers of its bus, and for each a record every
+// interv_record seconds into one file a day. It prints one line per change
+// of state and keeps the counts the metrics are made of. Works in the
+// working directory, as the program does.
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <functional>
 #include <memory>
-#include <optional>
 
+#include "ControllerRecord.h"
 #include "ControllerSession.h"
-#include "DailyFile.h"
 #include "MetricsText.h"
-#include "RecordWriter.h"
 #include "SealKey.h"
 #include "StateLog.h"
 
@@ -46,32 +46,28 @@ public:
     void setKeyPath(const QString& path) { m_keyPath = path; }
 
     // Reads conf.ini, opens the port and starts polling and recording.
-    // Returns why it did not start (a conf.ini that cannot be read), or an
-    // empty text.
+    // Returns why it did not start (a conf.ini that cannot be read, a bad
+    // [Controllers] line), or an empty text.
     QString start();
-    // Waits for the record in flight, then closes the port.
+    // Waits for the records in flight, then closes the port.
     void stop();
 
+    // The first controller's.
     MetricsSnapshot snapshot() const;
+    // Every controller's, in conf.ini's order.
+    QList<ControllerMetrics> metrics() const;
     tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
 
 private:
     void onPortOpenTried(bool opened);
-    void onAlarmChanged(const alarms::AlarmChange& change);
     void recordTick();
-    void onPollEnded(tklink::PollResult result);
-    void onValuesCurrent(bool current);
-    void onRecordFinished(bool ok, const QDateTime& when);
     void say(const QString& line);
 
     Clock m_now;
     Say m_say;
     tklink::ControllerSession m_session;
-    recording::RecordWriter m_writer;
     StateLog m_log;
-    std::optional<DailyFile> m_file;
-    QString m_fileInFlight;
-    MetricsSnapshot m_counts;
+    QList<ControllerRecord*> m_records;
     std::unique_ptr<sealing::ProgramSeals> m_seals;
     QString m_keyPath = sealing::recorderKeyPath();
 };

@@ -71,18 +71,15 @@ int main(int argc, char* argv[]) {
     const auto say = [&output](const QString& line) { output.print(line); };
     // A search needs neither the folder nor its lock: it only tries ports.
     if (options.probe)
-        return tkrecord::runProbe(say);
+        return tkrecord::runProbe(say, options.lastProbedAddress);
 
     recording::FolderLock folderLock;
     if (folderLock.take() != recording::FolderLock::Outcome::Taken)
         return refuse(folderLock.refusal(), 1);
     tkrecord::RecordService service({}, say);
     service.setKeyPath(keyPath);
-    tkrecord::MetricsServer metrics([&service, &output] {
-        tkrecord::MetricsSnapshot snapshot = service.snapshot();
-        snapshot.linesDropped = output.dropped();
-        return tkrecord::metricsText(snapshot);
-    });
+    tkrecord::MetricsServer metrics(
+        [&service, &output] { return tkrecord::metricsText(service.metrics(), output.dropped()); });
     if (options.metrics) {
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")

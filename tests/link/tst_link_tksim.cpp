@@ -109,6 +109,7 @@ private Q_SLOTS:
     void allFaultsAtOnce();
     void unplugAndReplug_data();
     void unplugAndReplug();
+    void busOfThree();
 
 private:
     // Starts tksim with options and opens its link as the program does at
@@ -489,6 +490,60 @@ void TestLinkTksim::unplugAndReplug() {
     TRY(checkCleanAnswer(back, exampleValues));
     QCOMPARE(back.readouts.at(0), (QStringList{"215.3", "200"}));
     QCOMPARE(lost.count(), 1);
+}
+
+// Three controllers on one line, the second silent and the third answering
+// some requests from another address: each keeps its own values, the wrong
+// slave's answers are never taken, and Data is left alone.
+void TestLinkTksim::busOfThree() {
+    m_sim = std::make_unique<Sim>(QStringList{"--address", "9,10,11", "--setpoint", "200,150,180",
+                                              "--silent", "10", "--bad-address", "0.3",
+                                              "--fault-address", "11", "--seed", "5"});
+    QVERIFY2(m_sim->start(waitMs), qPrintable(m_sim->tail()));
+    m_session = std::make_unique<tklink::ControllerSession>(
+        [this](int n) { return n == 1 ? m_sim->link() : QString(); }, [] { return pollTime; },
+        tklink::ControllerSession::Reconnect::BeforeEveryPoll);
+    tklink::BusTiming timing;
+    // Ten times the pace of a plant's bus, with room for a loaded machine.
+    timing.pollIntervalMs = 200;
+    timing.answerTimeoutMs = 100;
+    m_session->setBus({{"a", 9}, {"b", 10}, {"c", 11}}, timing);
+    const QList<tklink::Controller*> bus = m_session->controllers();
+    QCOMPARE(bus.size(), 3);
+    QList<float> setpointsOfC;
+    connect(bus[2], &tklink::Controller::answered, this,
+            [&] { setpointsOfC << bus[2]->values().setpointRaw; });
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    m_session->openPort();
+    m_session->start(0, 3600000);
+    const auto count = [&](int c, tklink::PollResult r) { return bus[c]->pollCount(r); };
+    // Stopped between two exchanges, so that tksim's log and the counts
+    // cover the same requests.
+    bool stopped = false;
+    connect(bus[0], &tklink::Controller::pollEnded, this, [&] {
+        if (!stopped && count(2, tklink::PollResult::BadAnswer) >= 2 &&
+            count(2, tklink::PollResult::Ok) >= 5 && count(1, tklink::PollResult::NoAnswer) >= 3) {
+            m_session->stop();
+            stopped = true;
+        }
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(stopped, waitMs);
+
+    QVERIFY(bus[0]->valuesCurrent());
+    QCOMPARE(bus[0]->values().setpointRaw, 2000.0f);
+    QVERIFY2(bus[0]->values().measureRaw > 150 && bus[0]->values().measureRaw < 300,
+             qPrintable(QString::number(bus[0]->values().measureRaw)));
+    QVERIFY(!bus[1]->valuesCurrent());
+    QCOMPARE(bus[1]->values(), (tklink::ControllerValues{8888, 8888, 0}));
+    QCOMPARE(count(1, tklink::PollResult::Ok), 0);
+    QCOMPARE(setpointsOfC, QList<float>(setpointsOfC.size(), 1800.0f));
+    // Every answer from another address, and only those, was refused.
+    QCOMPARE(count(2, tklink::PollResult::BadAnswer),
+             m_sim->count(QStringLiteral("@11 fault address")));
+    QCOMPARE(count(0, tklink::PollResult::BadAnswer), 0);
+    QCOMPARE(m_sim->count(QStringLiteral("@10 silent")), count(1, tklink::PollResult::NoAnswer));
+    QCOMPARE(dataValues(), noValues);
 }
 
 QTEST_GUILESS_MAIN(TestLinkTksim)

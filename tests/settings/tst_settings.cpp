@@ -2,6 +2,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ControllersSection.h"
 #include "Data.h"
 #include "Settings.h"
 
@@ -23,6 +24,8 @@ private Q_SLOTS:
     void saveKeepsOtherLines();
     void fractionSurvivesSaveAndLoad();
     void alarmsReadAndSavedInTheSameWrite();
+    void controllersSection_data();
+    void controllersSection();
 
 private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
@@ -160,6 +163,75 @@ void TestSettings::alarmsReadAndSavedInTheSameWrite() {
                                     "interv_record=20\nYvaluemin=0\nYvaluemax=300\n"
                                     "Echelle_Temps=10\n[Alarms]\nHighLimit=350.5 C\n"
                                     "DeviationBand=5\nSound=0\nDeviationDelay=2.5\n"));
+}
+
+void TestSettings::controllersSection_data() {
+    QTest::addColumn<QByteArray>("body");
+    // NAME=ADDRESS, comma-separated; "=9" is the one unnamed controller.
+    QTest::addColumn<QString>("controllers");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<int>("answerTimeout");
+    QTest::addColumn<int>("extraGap");
+
+    const QString alone = QStringLiteral("=9");
+    const QString nameRule = QStringLiteral("a name is 1 to 32 letters, digits, \"-\" or \"_\"");
+    const QString addressRule = QStringLiteral("an address is a whole number from 1 to 247");
+    // The file's first two lines are [TK test] and [Controllers].
+    QTest::newRow("no section: one controller at 9") << QByteArray() << alone << "" << 200 << 0;
+    QTest::newRow("three in the file's order")
+        << QByteArray("[Controllers]\noven-1=10\nOven_2=11\n") + QByteArray(32, 'k') + "=247\n"
+        << "oven-1=10,Oven_2=11," + QString(32, QLatin1Char('k')) + "=247"
+        << "" << 200 << 0;
+    QTest::newRow("blanks, blank lines and comments")
+        << QByteArray("[Controllers]\n; kilns\n\n k1 = 1 \n") << "k1=1"
+        << "" << 200 << 0;
+    QTest::newRow("bus timing keys")
+        << QByteArray("[Controllers]\na=1\n[Bus]\nAnswerTimeout=80\nExtraGap=5\n") << "a=1"
+        << "" << 80 << 5;
+    QTest::newRow("line without =") << QByteArray("[Controllers]\na=1\nb 2\n") << alone
+                                    << "[Controllers] line 4 \"b 2\": not NAME=ADDRESS" << 200 << 0;
+    QTest::newRow("name with a blank")
+        << QByteArray("[Controllers]\noven 1=9\n") << alone
+        << "[Controllers] line 3 \"oven 1=9\": " + nameRule << 200 << 0;
+    QTest::newRow("name of 33") << QByteArray("[Controllers]\n") + QByteArray(33, 'k') + "=9\n"
+                                << alone
+                                << "[Controllers] line 3 \"" + QString(33, QLatin1Char('k')) +
+                                       "=9\": " + nameRule
+                                << 200 << 0;
+    QTest::newRow("empty name") << QByteArray("[Controllers]\n=9\n") << alone
+                                << "[Controllers] line 3 \"=9\": " + nameRule << 200 << 0;
+    QTest::newRow("address 0") << QByteArray("[Controllers]\na=0\n") << alone
+                               << "[Controllers] line 3 \"a=0\": " + addressRule << 200 << 0;
+    QTest::newRow("address 248") << QByteArray("[Controllers]\na=248\n") << alone
+                                 << "[Controllers] line 3 \"a=248\": " + addressRule << 200 << 0;
+    QTest::newRow("address 9x") << QByteArray("[Controllers]\na=9x\n") << alone
+                                << "[Controllers] line 3 \"a=9x\": " + addressRule << 200 << 0;
+    QTest::newRow("address twice")
+        << QByteArray("[Controllers]\na=5\nb=5\n") << alone
+        << R"([Controllers] line 4 "b=5": address 5 is taken by "a")" << 200 << 0;
+    QTest::newRow("name twice, in another case")
+        << QByteArray("[Controllers]\nOven=5\noven=6\n") << alone
+        << R"([Controllers] line 4 "oven=6": the name "Oven" is taken)" << 200 << 0;
+    QTest::newRow("section without a line") << QByteArray("[Controllers]\n[Other]\na=1\n") << alone
+                                            << "[Controllers] names no controller" << 200 << 0;
+    QTest::newRow("answer time-out of 5 ms")
+        << QByteArray("[Controllers]\na=1\n[Bus]\nAnswerTimeout=5\n") << alone
+        << "[Bus] AnswerTimeout \"5\": milliseconds from 10 to 1000" << 200 << 0;
+}
+
+void TestSettings::controllersSection() {
+    QFETCH(QByteArray, body);
+    writeConf(body);
+    const settings::SettingsRead read = settings::loadSettings(section, path());
+    const settings::ControllersRead& bus = settings::configuredControllers();
+    QStringList controllers;
+    for (const tklink::ControllerId& id : bus.controllers)
+        controllers << id.name + QLatin1Char('=') + QString::number(id.address);
+    QTEST(controllers.join(QLatin1Char(',')), "controllers");
+    QTEST(read.controllersRefused, "refused");
+    QTEST(bus.timing.answerTimeoutMs, "answerTimeout");
+    QTEST(bus.timing.extraGapMs, "extraGap");
+    QCOMPARE(bus.bus, controllers.first() != QLatin1String("=9"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

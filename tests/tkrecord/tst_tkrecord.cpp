@@ -91,6 +91,7 @@ private Q_SLOTS:
     void hostileClients();
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
+    void recordsABusOfThree();
 
 private:
     std::optional<ProgramState> m_dir;
@@ -150,6 +151,11 @@ void TestTkrecord::refusedStart_data() {
         << "tkrecord: cannot seal: %2/keys/seal.key has mode 0644, open to others; it must be "
            "0600: refused (--no-seal records without seals)"
         << "key 0644";
+    QTest::newRow("bad controller line")
+        << QStringList() << 1
+        << "tkrecord: [Controllers] line 8 \"oven 1=9\": a name is 1 to 32 letters, digits, "
+           "\"-\" or \"_\""
+        << "conf bad controller";
 }
 
 void TestTkrecord::refusedStart() {
@@ -166,7 +172,10 @@ void TestTkrecord::refusedStart() {
     writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"));
     const QString conf = m_dir->filePath(QStringLiteral("conf.ini"));
     QLockFile lock(m_dir->filePath(QStringLiteral(".recording.lock")));
-    if (folder.startsWith(QLatin1String("conf ")))
+    if (folder == QLatin1String("conf bad controller"))
+        writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"),
+                  QStringLiteral("[Controllers]\noven1=10\noven 1=9\n"));
+    else if (folder.startsWith(QLatin1String("conf ")))
         QVERIFY(QFile::remove(conf));
     if (folder == QLatin1String("conf folder"))
         QVERIFY(QDir().mkdir(conf));
@@ -490,7 +499,8 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
 void TestTkrecord::probeFindsTheController() {
     // The controller answers only at 9600 bit/s; the configured port is a
     // line where nothing answers, and a third is held by this process.
-    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--baud", "9600", "--check-baud", "1"});
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--baud", "9600", "--check-baud", "1", "--address", "9,12"});
     QVERIFY(sim.start(waitMs));
     Pty silent;
     Pty held;
@@ -505,7 +515,7 @@ void TestTkrecord::probeFindsTheController() {
     conf.close();
 
     QProcess tkrecord;
-    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--probe"});
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--probe", "--addresses", "12"});
     QVERIFY(tkrecord.waitForFinished(waitMs));
     const QString out = QString::fromUtf8(tkrecord.readAllStandardOutput());
     QCOMPARE(tkrecord.exitCode(), 0);
@@ -525,9 +535,73 @@ void TestTkrecord::probeFindsTheController() {
         QVERIFY2(at >= 0, qPrintable(line + QStringLiteral(" not in order in:\n") + out));
     }
     QCOMPARE(lines.filter(held.path()).size(), 1);
-    QCOMPARE(lines.mid(lines.size() - 3),
-             QStringList({"[TK840 TK960 PC control]", "ComPortNum=1", "ComPortSpeed=9600"}));
+    QCOMPARE(lines.mid(lines.size() - 7),
+             QStringList({"[TK840 TK960 PC control]", "ComPortNum=1", "ComPortSpeed=9600",
+                          "addresses answering from 1 to 12: 9, 12; conf.ini lines:",
+                          "[Controllers]", "controller-9=9", "controller-12=12"}));
     QVERIFY(holder.isOpen());
+}
+
+// Three ovens on one line, the third silent from 3 s on: each has its
+// folder, its records and its labelled metrics.
+void TestTkrecord::recordsABusOfThree() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--address", "9,10,11", "--setpoint", "200,150,100", "--silence", "11@3"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link(),
+              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Alarms]\nLinkLostAfter=2\n");
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {"--dir", m_dir->path(), "--metrics", "127.0.0.1:0"});
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += tkrecord.readAllStandardOutput()).contains("/metrics\n"),
+                             waitMs);
+    const auto records = [&](const QString& name) {
+        const QDir folder(m_dir->filePath(name));
+        const QStringList files = folder.entryList({QStringLiteral("REC_*.csv")});
+        return files.size() == 1 ? recordValues(folder.filePath(files[0])) : QStringList();
+    };
+    const auto live = [](const QStringList& values, const char* setpoint) {
+        return !values.isEmpty() && values.last().startsWith(QLatin1String(setpoint)) &&
+               !values.last().contains(QLatin1String(";8888;"));
+    };
+    // oven3's values, then its silence.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !records("oven3").filter(QRegularExpression("^1000;\\d+;")).isEmpty() &&
+            records("oven3").last() == noValues,
+        waitMs);
+    QVERIFY2(live(records("oven1"), "2000;"), qPrintable(records("oven1").join(' ')));
+    QVERIFY2(live(records("oven2"), "1500;"), qPrintable(records("oven2").join(' ')));
+    // No records of their own in the recorder's folder.
+    QVERIFY(QDir(m_dir->path()).entryList({QStringLiteral("REC_*")}).isEmpty());
+
+    const qsizetype at = said.indexOf("metrics at http://127.0.0.1:") + 28;
+    const auto port = quint16(said.mid(at, said.indexOf("/metrics\n") - at).toUInt());
+    QByteArray metrics;
+    const auto scrape = [&] {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        client.write("GET /metrics HTTP/1.0\r\n\r\n");
+        return metrics = readToClose(client, waitMs);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        scrape().contains(
+            "\ntk_alarm_active{controller=\"oven3\",address=\"11\",alarm=\"link\"} 1\n"),
+        waitMs);
+    for (const char* sample :
+         {"\ntk_link_up{controller=\"oven1\",address=\"9\"} 1\n",
+          "\ntk_link_up{controller=\"oven2\",address=\"10\"} 1\n",
+          "\ntk_link_up{controller=\"oven3\",address=\"11\"} 0\n",
+          "\ntk_setpoint_celsius{controller=\"oven2\",address=\"10\"} 150\n",
+          "\ntk_alarm_active{controller=\"oven1\",address=\"9\",alarm=\"link\"} 0\n"})
+        QVERIFY2(metrics.contains(sample), metrics.constData());
+
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+    said += tkrecord.readAllStandardOutput();
+    QVERIFY2(said.contains(" oven3: no answer from the controller for 3 polls; values stale\n"),
+             said.constData());
 }
 
 QTEST_GUILESS_MAIN(TestTkrecord)

@@ -50,6 +50,9 @@ void TestTkrecordParts::options_data() {
     QTest::newRow("probe with a value") << QStringList{"--probe=1"} << "--probe takes no value";
     QTest::newRow("unknown option") << QStringList{"--verbose"} << "unknown option \"--verbose\"";
     QTest::newRow("dir without folder") << QStringList{"--dir"} << "--dir needs a folder";
+    QTest::newRow("probe beyond the last address")
+        << QStringList{"--probe", "--addresses", "248"}
+        << "--addresses needs the last address to probe, 1 to 247";
     const QString badEndpoint = QStringLiteral("--metrics needs HOST:PORT with an IP address and "
                                                "a port from 0 to 65535, not \"%1\"");
     QTest::newRow("host name") << QStringList{"--metrics", "example.org:9100"}
@@ -91,39 +94,85 @@ void TestTkrecordParts::metrics_data() {
     QTest::addColumn<MetricsSnapshot>("snapshot");
     QTest::addColumn<QStringList>("samples"); // those that are not counters
     QTest::addColumn<QStringList>("alarms");  // after the counters
+    // "NAME=ADDRESS" of a bus's controllers, the second one stale; none: the
+    // unnamed controller. With names, samples holds every line.
+    QTest::addColumn<QStringList>("controllers");
 
     const QStringList quiet{"tk_alarm_active{alarm=\"high\"} 0",
                             "tk_alarm_active{alarm=\"deviation\"} 0",
                             "tk_alarm_active{alarm=\"link\"} 0"};
     MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5, 9};
-    QTest::newRow("before any answer") << s << QStringList{"tk_link_up 0"} << quiet;
+    QTest::newRow("before any answer")
+        << s << QStringList{"tk_link_up 0"} << quiet << QStringList();
     s.alarmsActive = {false, true, true};
     QTest::newRow("deviation and link alarms")
         << s << QStringList{"tk_link_up 0"}
         << QStringList{"tk_alarm_active{alarm=\"high\"} 0",
                        "tk_alarm_active{alarm=\"deviation\"} 1",
-                       "tk_alarm_active{alarm=\"link\"} 1"};
+                       "tk_alarm_active{alarm=\"link\"} 1"}
+        << QStringList();
     s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5, 9};
     QTest::newRow("current") << s
                              << QStringList{"tk_temperature_celsius 215.3",
                                             "tk_setpoint_celsius 200", "tk_output_power 45",
                                             "tk_link_up 1",
                                             "tk_last_answer_timestamp_seconds 1715954587.123"}
-                             << quiet;
+                             << quiet << QStringList();
     // The values of the last answer are still in the snapshot: they must
     // not be served once stale.
     s.current = false;
     QTest::newRow("stale after answers")
         << s << QStringList{"tk_link_up 0", "tk_last_answer_timestamp_seconds 1715954587.123"}
-        << quiet;
+        << quiet << QStringList();
+    s.current = true;
+    s.alarmsActive = {true, false, false};
+    const QString oven1 = QStringLiteral("{controller=\"oven1\",address=\"9\"");
+    const QString oven2 = QStringLiteral("{controller=\"oven-2\",address=\"247\"");
+    QStringList lines{oven1 + "} 215.3",
+                      oven1 + "} 200",
+                      oven1 + "} 45",
+                      oven1 + "} 1",
+                      oven2 + "} 0",
+                      oven1 + "} 1715954587.123",
+                      oven2 + "} 1715954587.123"};
+    const char* const families[] = {"tk_temperature_celsius",
+                                    "tk_setpoint_celsius",
+                                    "tk_output_power",
+                                    "tk_link_up",
+                                    "tk_link_up",
+                                    "tk_last_answer_timestamp_seconds",
+                                    "tk_last_answer_timestamp_seconds"};
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        lines[i].prepend(families[i]);
+    for (const QString& c : {oven1, oven2})
+        for (const char* result : {"ok\"} 7", "no_answer\"} 2", "bad_answer\"} 1", "exception\"} 4",
+                                   "not_connected\"} 3"})
+            lines << "tk_polls_total" + c + ",result=\"" + result;
+    lines << "tk_records_total" + oven1 + "} 12"
+          << "tk_records_total" + oven2 + "} 12"
+          << "tk_record_errors_total 10"
+          << "tk_log_lines_dropped_total 9";
+    for (const QString& c : {oven1, oven2})
+        for (const char* alarm : {"high\"} 1", "deviation\"} 0", "link\"} 0"})
+            lines << "tk_alarm_active" + c + ",alarm=\"" + alarm;
+    QTest::newRow("bus of two, one stale")
+        << s << lines << QStringList() << QStringList{"oven1=9", "oven-2=247"};
 }
 
 void TestTkrecordParts::metrics() {
     QFETCH(MetricsSnapshot, snapshot);
     QFETCH(QStringList, samples);
     QFETCH(QStringList, alarms);
+    QFETCH(QStringList, controllers);
 
-    const QByteArray text = metricsText(snapshot);
+    QList<ControllerMetrics> bus;
+    for (const QString& c : controllers) {
+        bus.append(
+            {c.section(QLatin1Char('='), 0, 0), c.section(QLatin1Char('='), 1).toInt(), snapshot});
+        bus.last().values.current = bus.size() == 1;
+    }
+    const QByteArray text =
+        bus.isEmpty() ? metricsText(snapshot) : metricsText(bus, snapshot.linesDropped);
     QStringList got;
     for (const QByteArray& line : text.split('\n'))
         if (!line.isEmpty() && !line.startsWith('#'))
@@ -136,7 +185,7 @@ void TestTkrecordParts::metrics() {
                                "tk_records_total 12",
                                "tk_record_errors_total 5",
                                "tk_log_lines_dropped_total 9"};
-    QCOMPARE(got, samples + counters + alarms);
+    QCOMPARE(got, bus.isEmpty() ? samples + counters + alarms : samples);
     // Every family is announced, whether it has a sample now or not.
     for (const char* name :
          {"tk_temperature_celsius gauge", "tk_setpoint_celsius gauge", "tk_output_power gauge",

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -44,6 +45,40 @@ bool toRegisters(const std::string& text, std::array<std::int16_t, 3>& registers
         start = comma + 1;
     }
     return true;
+}
+
+// "9,10,11": distinct slave addresses from 1 to 247.
+bool toAddresses(const std::string& text, std::vector<int>& addresses) {
+    std::vector<int> found;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        long value = 0;
+        if (!toLong(text.substr(start, end - start), value) || value < 1 || value > 247 ||
+            std::find(found.begin(), found.end(), value) != found.end())
+            return false;
+        found.push_back(int(value));
+        start = end + 1;
+    }
+    addresses = found;
+    return true;
+}
+
+// "10@30-90" or "10@30": an address silent from 30 s, until 90 s or for ever.
+bool toSilence(const std::string& text, Silence& silence) {
+    const std::size_t at = text.find('@');
+    long address = 0;
+    if (at == std::string::npos || !toLong(text.substr(0, at), address) || address < 1 ||
+        address > 247)
+        return false;
+    silence.address = int(address);
+    const std::string times = text.substr(at + 1);
+    const std::size_t dash = times.find('-');
+    if (!toDouble(times.substr(0, dash), silence.fromSeconds) || silence.fromSeconds < 0)
+        return false;
+    silence.toSeconds = -1;
+    return dash == std::string::npos || (toDouble(times.substr(dash + 1), silence.toSeconds) &&
+                                         silence.toSeconds > silence.fromSeconds);
 }
 
 using Setter = std::function<std::string(const std::string&, Options&)>;
@@ -99,7 +134,35 @@ const std::map<std::string, Setter>& setters() {
              o.checkBaud = t == "1";
              return {};
          }},
-        {"address", whole(&Options::address, 1, 247, "an address from 1 to 247")},
+        {"address",
+         [](const std::string& t, Options& o) -> std::string {
+             if (!toAddresses(t, o.addresses))
+                 return "needs distinct addresses from 1 to 247, as 9,10,11";
+             return {};
+         }},
+        {"silent",
+         [](const std::string& t, Options& o) -> std::string {
+             std::vector<int> addresses;
+             if (!toAddresses(t, addresses))
+                 return "needs distinct addresses from 1 to 247, as 10,12";
+             for (const int address : addresses)
+                 o.silences.push_back({address, 0, -1});
+             return {};
+         }},
+        {"silence",
+         [](const std::string& t, Options& o) -> std::string {
+             Silence silence;
+             if (!toSilence(t, silence))
+                 return "needs ADDRESS@FROM-TO or ADDRESS@FROM in seconds, as 10@30-90";
+             o.silences.push_back(silence);
+             return {};
+         }},
+        {"fault-address",
+         [](const std::string& t, Options& o) -> std::string {
+             if (!toAddresses(t, o.faultAddresses))
+                 return "needs distinct addresses from 1 to 247, as 10,12";
+             return {};
+         }},
         {"log", text(&Options::logFile)},
         {"seed",
          [](const std::string& t, Options& o) -> std::string {
@@ -140,7 +203,21 @@ const std::map<std::string, Setter>& setters() {
              return {};
          }},
         {"room", real(&Options::room, -273.0, "a temperature in degrees")},
-        {"setpoint", real(&Options::setpoint, -273.0, "a temperature in degrees")},
+        {"setpoint",
+         [](const std::string& t, Options& o) -> std::string {
+             std::vector<double> setpoints;
+             std::size_t start = 0;
+             while (start <= t.size()) {
+                 const std::size_t end = std::min(t.find(',', start), t.size());
+                 double value = 0;
+                 if (!toDouble(t.substr(start, end - start), value) || value < -273.0)
+                     return "needs temperatures in degrees, one or one per address";
+                 setpoints.push_back(value);
+                 start = end + 1;
+             }
+             o.setpoints = setpoints;
+             return {};
+         }},
         {"speed", real(&Options::speed, 0.0, "a factor of 0 or more")},
         {"drop", rate(&FaultRates::drop)},
         {"exception", rate(&FaultRates::exception)},
@@ -207,6 +284,12 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     const Options& o = result.options;
     if (o.link.empty() == o.device.empty())
         result.error = "give either --link PATH or --device DEVICE";
+    else if (o.setpoints.size() != 1 && o.setpoints.size() != o.addresses.size())
+        result.error = "--setpoint needs one temperature, or one per address";
+    for (const Silence& silence : o.silences)
+        if (std::find(o.addresses.begin(), o.addresses.end(), silence.address) == o.addresses.end())
+            result.error = "--silent or --silence names address " +
+                           std::to_string(silence.address) + ", not served";
     return result;
 }
 
@@ -225,7 +308,8 @@ Serial line:
   --baud N                line speed in bit/s, 8N1 (default 19200)
   --check-baud 1          with --link: a request sent at another speed is lost,
                           as on a real line (a pty carries any speed)
-  --address N             slave address (default 9)
+  --address N[,N...]      slave addresses on the line, each a controller with
+                          its own oven, setpoint and faults (default 9)
 
 Registers and oven:
   --fixed T,S,P           fixed register values, e.g. 2153,2000,45; no oven model
@@ -233,7 +317,8 @@ Registers and oven:
                           SECONDS:T,S,P steps separated by ;, in time order,
                           e.g. 0:2800,3000,45;5:3124,3000,60
   --room DEGREES          room and start temperature (default 20.0)
-  --setpoint DEGREES      setpoint at start (default 200.0)
+  --setpoint DEGREES[,...] setpoint at start, one for all addresses or one
+                          per address in their order (default 200.0)
   --speed FACTOR          oven time runs FACTOR times real time (default 1)
 
 Log (one line per request):
@@ -255,6 +340,10 @@ Faults; RATE is a probability per answer from 0 to 1:
   --unplug-after SECONDS  unplug the line once, SECONDS after start
   --replug-after MS       time until an unplugged line comes back (default 3000)
   --max-faults N          inject at most N faults, then answer normally
+  --fault-address N[,N...] draw the faults above only for these addresses
+  --silent N[,N...]       these addresses never answer
+  --silence N@FROM[-TO]   address N gives no answer from FROM seconds after the
+                          start until TO (for ever without TO); repeatable
 
 The first of drop, unplug, exception, truncate, bad-crc and bad-address that
 fires decides the answer's fate; noise, extra and slow are drawn on their own

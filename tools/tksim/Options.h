@@ -29,6 +29,15 @@ struct ScriptStep {
     std::array<std::int16_t, 3> registers{};
 };
 
+// An address that gives no answer from fromSeconds after the start until
+// toSeconds (negative: for ever), as a controller switched off or cut from
+// the line.
+struct Silence {
+    int address = 0;
+    double fromSeconds = 0;
+    double toSeconds = -1;
+};
+
 struct Options {
     std::string link;   // pseudo-terminal mode: path of the symbolic link
     std::string device; // device mode: an existing serial device
@@ -36,13 +45,18 @@ struct Options {
     // Link mode: requests sent at another speed than baud are lost, as on a
     // real line, instead of being answered whatever the pty's setting.
     bool checkBaud = false;
-    int address = 9;
+    // Slave addresses served on the line, each its own controller and oven.
+    std::vector<int> addresses{9};
+    std::vector<Silence> silences;
+    // Faults are drawn only for these addresses; empty: for all.
+    std::vector<int> faultAddresses;
     std::string logFile; // empty: standard error
     std::uint32_t seed = 1;
     std::optional<std::array<std::int16_t, 3>> fixed;
     std::vector<ScriptStep> script; // in time order; implies fixed values
     double room = 20.0;
-    double setpoint = 200.0;
+    // One setpoint for every address, or one per address in their order.
+    std::vector<double> setpoints{200.0};
     double speed = 1.0;
     FaultRates rates;
     int exceptionCode = 4; // slave device failure

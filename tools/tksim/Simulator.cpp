@@ -72,21 +72,25 @@ Simulator::Simulator(const Options& options, Log& log)
     : m_options(options), m_log(log),
       m_endpoint(options.link.empty() ? Endpoint::Kind::Device : Endpoint::Kind::Link,
                  options.link.empty() ? options.device : options.link, options.baud),
-      m_faultRandom(options.seed), m_noiseRandom(options.seed ^ 0x9E3779B9u), m_oven(options.room) {
+      m_faultRandom(options.seed), m_noiseRandom(options.seed ^ 0x9E3779B9u) {
+    for (const int address : options.addresses)
+        m_slaves.push_back(std::make_unique<Slave>(address, options.room));
 }
 
 Simulator::~Simulator() {
     m_stop = true;
-    if (m_slaveThread.joinable())
-        m_slaveThread.join();
-    if (m_modbus) {
-        modbus_close(m_modbus);
-        modbus_free(m_modbus);
+    for (const auto& slave : m_slaves) {
+        if (slave->thread.joinable())
+            slave->thread.join();
+        if (slave->modbus) {
+            modbus_close(slave->modbus);
+            modbus_free(slave->modbus);
+        }
+        if (slave->registers)
+            modbus_mapping_free(slave->registers);
+        if (slave->master >= 0)
+            ::close(slave->master);
     }
-    if (m_registers)
-        modbus_mapping_free(m_registers);
-    if (m_slaveMaster >= 0)
-        ::close(m_slaveMaster);
     for (int fd : m_wake)
         if (fd >= 0)
             ::close(fd);
@@ -107,20 +111,44 @@ bool Simulator::setUp(std::string& error) {
     sigaction(SIGUSR1, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    for (std::size_t i = 0; i < m_slaves.size(); ++i) {
+        const double setpoint =
+            m_options.setpoints.size() == 1 ? m_options.setpoints.front() : m_options.setpoints[i];
+        if (!setUpSlave(*m_slaves[i], setpoint, error))
+            return false;
+    }
+
+    if (!m_endpoint.open(error))
+        return false;
+
+    // The silences count from here; the libmodbus thread reads it.
+    m_started = Clock::now();
+    // Signals belong to the relay thread, whose poll() watches the pipe.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    for (std::size_t i = 0; i < m_slaves.size(); ++i)
+        m_slaves[i]->thread = std::thread([this, i] { serveRequests(i); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return true;
+}
+
+bool Simulator::setUpSlave(Slave& slave, double setpoint, std::string& error) {
     // libmodbus opens a device by name, so it gets a pty of its own.
     int terminal = -1;
     char name[PATH_MAX] = {};
-    if (openpty(&m_slaveMaster, &terminal, name, nullptr, nullptr) != 0) {
+    if (openpty(&slave.master, &terminal, name, nullptr, nullptr) != 0) {
         error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
         return false;
     }
     setRawLine(terminal, 19200);
-    fcntl(m_slaveMaster, F_SETFL, fcntl(m_slaveMaster, F_GETFL) | O_NONBLOCK);
-    fcntl(m_slaveMaster, F_SETFD, FD_CLOEXEC);
+    fcntl(slave.master, F_SETFL, fcntl(slave.master, F_GETFL) | O_NONBLOCK);
+    fcntl(slave.master, F_SETFD, FD_CLOEXEC);
 
-    m_modbus = modbus_new_rtu(name, m_options.baud, 'N', 8, 1);
-    const bool connected = m_modbus && modbus_set_slave(m_modbus, m_options.address) == 0 &&
-                           modbus_connect(m_modbus) == 0;
+    slave.modbus = modbus_new_rtu(name, m_options.baud, 'N', 8, 1);
+    const bool connected = slave.modbus && modbus_set_slave(slave.modbus, slave.address) == 0 &&
+                           modbus_connect(slave.modbus) == 0;
     // libmodbus holds its own descriptor now; ours only had to keep the pty
     // alive until then.
     ::close(terminal);
@@ -128,33 +156,22 @@ bool Simulator::setUp(std::string& error) {
         error = std::string("libmodbus cannot open its line: ") + modbus_strerror(errno);
         return false;
     }
-    modbus_set_indication_timeout(m_modbus, 0, idleWaitMicroseconds);
+    modbus_set_indication_timeout(slave.modbus, 0, idleWaitMicroseconds);
     // After a request for another slave, libmodbus reads the next frame as
     // that slave's answer and ignores it, waiting this long for it. On a bus
     // the answer follows at once; on the program's point-to-point line there
     // is none, and a long wait would swallow the program's next request.
-    modbus_set_response_timeout(m_modbus, 0, otherAnswerWaitMicroseconds);
+    modbus_set_response_timeout(slave.modbus, 0, otherAnswerWaitMicroseconds);
 
-    m_registers = modbus_mapping_new_start_address(0, 0, 0, 0, 1, 3, 0, 0);
-    if (!m_registers) {
+    slave.registers = modbus_mapping_new_start_address(0, 0, 0, 0, 1, 3, 0, 0);
+    if (!slave.registers) {
         error = "cannot allocate the registers";
         return false;
     }
     if (m_options.fixed)
-        storeRegisters((*m_options.fixed)[0], (*m_options.fixed)[1], (*m_options.fixed)[2]);
+        storeRegisters(slave, (*m_options.fixed)[0], (*m_options.fixed)[1], (*m_options.fixed)[2]);
     else
-        storeRegisters(toRegister(m_options.room * 10), toRegister(m_options.setpoint * 10), 0);
-
-    if (!m_endpoint.open(error))
-        return false;
-
-    // Signals belong to the relay thread, whose poll() watches the pipe.
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
-    m_slaveThread = std::thread([this] { serveRequests(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        storeRegisters(slave, toRegister(m_options.room * 10), toRegister(setpoint * 10), 0);
     return true;
 }
 
@@ -166,7 +183,6 @@ int Simulator::run() {
     }
     const auto now = Clock::now();
     m_lastOvenTick = now;
-    m_started = now;
     if (m_options.unplugAfterSeconds >= 0)
         m_unplugAt = now + std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double>(m_options.unplugAfterSeconds));
@@ -178,8 +194,33 @@ int Simulator::run() {
 
 // ---- libmodbus thread ----
 
-FaultPlan Simulator::nextPlan() {
-    FaultPlan plan = drawPlan(m_options.rates, m_options.address, m_faultRandom);
+std::string Simulator::linePrefix(int address) const {
+    // One address: the log reads as it always did.
+    return m_slaves.size() > 1 ? "@" + std::to_string(address) + " " : std::string();
+}
+
+bool Simulator::serves(int address) const {
+    for (const auto& slave : m_slaves)
+        if (slave->address == address)
+            return true;
+    return false;
+}
+
+bool Simulator::silentNow(int address) const {
+    const double seconds = std::chrono::duration<double>(Clock::now() - m_started).count();
+    for (const Silence& silence : m_options.silences)
+        if (silence.address == address && seconds >= silence.fromSeconds &&
+            (silence.toSeconds < 0 || seconds < silence.toSeconds))
+            return true;
+    return false;
+}
+
+FaultPlan Simulator::nextPlan(int address) {
+    const auto& only = m_options.faultAddresses;
+    if (!only.empty() && std::find(only.begin(), only.end(), address) == only.end())
+        return FaultPlan{};
+    const std::lock_guard lock(m_faultMutex);
+    FaultPlan plan = drawPlan(m_options.rates, address, m_faultRandom);
     if (plan.injected()) {
         if (m_options.maxFaults >= 0 && m_faultsInjected >= m_options.maxFaults)
             return FaultPlan{};
@@ -188,11 +229,15 @@ FaultPlan Simulator::nextPlan() {
     return plan;
 }
 
-void Simulator::serveRequests() {
+void Simulator::serveRequests(std::size_t index) {
+    Slave& slave = *m_slaves[index];
     std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH] = {};
     while (!m_stop) {
-        const int size = modbus_receive(m_modbus, request);
+        const int size = modbus_receive(slave.modbus, request);
         if (size < 0) {
+            // Every slave hears a broken request; one of them tells it.
+            if (index > 0)
+                continue;
             if (errno == EMBBADCRC)
                 m_log.line("refused crc " + describeRequest(Bytes(request, request + 6)));
             else if (errno != ETIMEDOUT && errno != EINTR)
@@ -204,13 +249,23 @@ void Simulator::serveRequests() {
             // Its next receive is the wait for the other slave's answer, done
             // here so that the line is logged only once that wait is over.
             const int address = request[0];
-            modbus_receive(m_modbus, request);
-            m_log.line("ignored address " + std::to_string(address));
+            modbus_receive(slave.modbus, request);
+            // Told once, by the first slave, and only when no slave serves it.
+            if (index == 0 && !serves(address))
+                m_log.line("ignored address " + std::to_string(address));
             continue;
         }
-        Pending pending{nextPlan(), Bytes(request, request + size), 0};
+        // A broadcast reaches every slave; the first tells it.
+        if (request[0] == 0 && index > 0)
+            continue;
+        if (silentNow(slave.address)) {
+            m_log.line(linePrefix(slave.address) + "silent " +
+                       describeRequest(Bytes(request, request + size)));
+            continue;
+        }
+        Pending pending{index, nextPlan(slave.address), Bytes(request, request + size), 0};
         if (pending.plan.needsReply()) {
-            const int sent = reply(request, size, pending.plan);
+            const int sent = reply(slave, request, size, pending.plan);
             if (sent < 0) {
                 m_log.line(std::string("error ") + modbus_strerror(errno) + " " +
                            describeRequest(pending.request));
@@ -226,14 +281,14 @@ void Simulator::serveRequests() {
     }
 }
 
-int Simulator::reply(const std::uint8_t* request, int size, const FaultPlan& plan) {
+int Simulator::reply(Slave& slave, const std::uint8_t* request, int size, const FaultPlan& plan) {
     const std::lock_guard lock(m_registersMutex);
     if (plan.fate == Fate::Exception)
-        return modbus_reply_exception(m_modbus, request,
+        return modbus_reply_exception(slave.modbus, request,
                                       static_cast<unsigned>(m_options.exceptionCode));
     if (!writesOnlySetpoint(request, size))
-        return modbus_reply_exception(m_modbus, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-    return modbus_reply(m_modbus, request, size, m_registers);
+        return modbus_reply_exception(slave.modbus, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+    return modbus_reply(slave.modbus, request, size, slave.registers);
 }
 
 void Simulator::queuePending(Pending pending) {
@@ -256,26 +311,31 @@ void Simulator::relayLoop() {
                                 .count();
 
         const bool outputDue = !m_outgoing.empty() && m_outgoing.front().due <= now;
-        pollfd fds[4] = {
+        std::vector<pollfd> fds = {
             {signalPipe[0], POLLIN, 0},
             {m_wake[0], POLLIN, 0},
-            {m_slaveMaster, static_cast<short>(POLLIN | (m_toSlave.empty() ? 0 : POLLOUT)), 0},
-            {m_endpoint.fd(), static_cast<short>(POLLIN | (outputDue ? POLLOUT : 0)), 0},
+            {m_endpoint.isOpen() ? m_endpoint.fd() : -1,
+             static_cast<short>(POLLIN | (outputDue ? POLLOUT : 0)), 0},
         };
-        const nfds_t count = m_endpoint.isOpen() ? 4 : 3;
+        for (const auto& slave : m_slaves)
+            fds.push_back({slave->master,
+                           static_cast<short>(POLLIN | (slave->toSlave.empty() ? 0 : POLLOUT)), 0});
         const int ready =
-            ::poll(fds, count, static_cast<int>(std::min<long long>(waitMs, INT_MAX)));
+            ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(waitMs, INT_MAX)));
         if (ready < 0 && errno != EINTR)
             return;
         if (fds[0].revents && !takeSignals())
             return;
         if (fds[1].revents)
             drain(m_wake[0]);
-        if (fds[2].revents & POLLIN)
-            readFromSlave();
-        if (count == 4 && fds[3].revents)
+        // The slaves' descriptors follow the first three, in slave order.
+        std::size_t next = 3;
+        for (const auto& slave : m_slaves)
+            if (fds[next++].revents & POLLIN)
+                readFromSlave(*slave);
+        if (m_endpoint.isOpen() && fds[2].revents)
             readFromLine();
-        writeToSlave();
+        writeToSlaves();
         matchAnswers();
         const auto after = Clock::now();
         flushOutgoing(after);
@@ -322,13 +382,13 @@ Simulator::Clock::time_point Simulator::nextDeadline(Clock::time_point now) cons
     return deadline;
 }
 
-void Simulator::readFromSlave() {
+void Simulator::readFromSlave(Slave& slave) {
     std::uint8_t buffer[512];
     for (;;) {
-        const ssize_t n = ::read(m_slaveMaster, buffer, sizeof buffer);
+        const ssize_t n = ::read(slave.master, buffer, sizeof buffer);
         if (n <= 0)
             return;
-        m_fromSlave.insert(m_fromSlave.end(), buffer, buffer + n);
+        slave.fromSlave.insert(slave.fromSlave.end(), buffer, buffer + n);
     }
 }
 
@@ -343,7 +403,8 @@ void Simulator::readFromLine() {
             continue;
         }
         if (n > 0) {
-            m_toSlave.insert(m_toSlave.end(), buffer, buffer + n);
+            for (const auto& slave : m_slaves)
+                slave->toSlave.insert(slave->toSlave.end(), buffer, buffer + n);
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -357,12 +418,14 @@ void Simulator::readFromLine() {
     }
 }
 
-void Simulator::writeToSlave() {
-    while (!m_toSlave.empty()) {
-        const ssize_t n = ::write(m_slaveMaster, m_toSlave.data(), m_toSlave.size());
-        if (n <= 0)
-            return;
-        m_toSlave.erase(m_toSlave.begin(), m_toSlave.begin() + n);
+void Simulator::writeToSlaves() {
+    for (const auto& slave : m_slaves) {
+        while (!slave->toSlave.empty()) {
+            const ssize_t n = ::write(slave->master, slave->toSlave.data(), slave->toSlave.size());
+            if (n <= 0)
+                break;
+            slave->toSlave.erase(slave->toSlave.begin(), slave->toSlave.begin() + n);
+        }
     }
 }
 
@@ -371,15 +434,18 @@ void Simulator::matchAnswers() {
         Pending pending;
         {
             const std::lock_guard lock(m_pendingMutex);
-            if (m_pending.empty() || m_fromSlave.size() < m_pending.front().answerSize)
+            if (m_pending.empty() ||
+                m_slaves[m_pending.front().slave]->fromSlave.size() < m_pending.front().answerSize)
                 return;
             pending = std::move(m_pending.front());
             m_pending.pop_front();
         }
-        const auto end = m_fromSlave.begin() + static_cast<long>(pending.answerSize);
-        const Bytes answer(m_fromSlave.begin(), end);
-        m_fromSlave.erase(m_fromSlave.begin(), end);
-        const Delivery delivery = deliver(pending.plan, pending.request, answer);
+        Bytes& from = m_slaves[pending.slave]->fromSlave;
+        const auto end = from.begin() + static_cast<long>(pending.answerSize);
+        const Bytes answer(from.begin(), end);
+        from.erase(from.begin(), end);
+        Delivery delivery = deliver(pending.plan, pending.request, answer);
+        delivery.log = linePrefix(m_slaves[pending.slave]->address) + delivery.log;
         if (pending.plan.fate == Fate::Unplug) {
             unplug(delivery.log);
             continue;
@@ -434,7 +500,8 @@ void Simulator::unplug(const std::string& why) {
     if (!why.empty())
         m_log.line(why);
     m_endpoint.close();
-    m_toSlave.clear();
+    for (const auto& slave : m_slaves)
+        slave->toSlave.clear();
     flushOutgoing(Clock::time_point::max());
     m_replugAt = Clock::now() + std::chrono::milliseconds(m_options.replugAfterMs);
 }
@@ -457,7 +524,8 @@ void Simulator::runTimers(Clock::time_point now) {
     }
     while (m_nextStep < m_options.script.size() && stepTime(m_options.script[m_nextStep]) <= now) {
         const auto& r = m_options.script[m_nextStep++].registers;
-        storeRegisters(r[0], r[1], r[2]);
+        for (const auto& slave : m_slaves)
+            storeRegisters(*slave, r[0], r[1], r[2]);
         m_log.line("script " + std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
                    std::to_string(r[2]));
     }
@@ -468,18 +536,22 @@ void Simulator::runTimers(Clock::time_point now) {
 void Simulator::tickOven(Clock::time_point now) {
     const double seconds = std::chrono::duration<double>(now - m_lastOvenTick).count();
     m_lastOvenTick = now;
-    double setpoint = 0;
-    {
+    for (auto& each : m_slaves) {
+        Slave& slave = *each;
+        double setpoint = 0;
+        {
+            const std::lock_guard lock(m_registersMutex);
+            setpoint = static_cast<std::int16_t>(slave.registers->tab_registers[1]) / 10.0;
+        }
+        slave.oven.advance(seconds * m_options.speed, setpoint);
+        std::normal_distribution<double> noise(0.0, measurementNoise);
+        const std::int16_t measured =
+            toRegister((slave.oven.temperature() + noise(m_noiseRandom)) * 10);
+        const std::int16_t power = toRegister(slave.oven.power());
         const std::lock_guard lock(m_registersMutex);
-        setpoint = static_cast<std::int16_t>(m_registers->tab_registers[1]) / 10.0;
+        slave.registers->tab_registers[0] = static_cast<std::uint16_t>(measured);
+        slave.registers->tab_registers[2] = static_cast<std::uint16_t>(power);
     }
-    m_oven.advance(seconds * m_options.speed, setpoint);
-    std::normal_distribution<double> noise(0.0, measurementNoise);
-    const std::int16_t measured = toRegister((m_oven.temperature() + noise(m_noiseRandom)) * 10);
-    const std::int16_t power = toRegister(m_oven.power());
-    const std::lock_guard lock(m_registersMutex);
-    m_registers->tab_registers[0] = static_cast<std::uint16_t>(measured);
-    m_registers->tab_registers[2] = static_cast<std::uint16_t>(power);
 }
 
 Simulator::Clock::time_point Simulator::stepTime(const ScriptStep& step) const {
@@ -487,11 +559,11 @@ Simulator::Clock::time_point Simulator::stepTime(const ScriptStep& step) const {
                            std::chrono::duration<double>(step.atSeconds));
 }
 
-void Simulator::storeRegisters(int measured, int setpoint, int power) {
+void Simulator::storeRegisters(Slave& slave, int measured, int setpoint, int power) {
     const std::lock_guard lock(m_registersMutex);
-    m_registers->tab_registers[0] = static_cast<std::uint16_t>(measured);
-    m_registers->tab_registers[1] = static_cast<std::uint16_t>(setpoint);
-    m_registers->tab_registers[2] = static_cast<std::uint16_t>(power);
+    slave.registers->tab_registers[0] = static_cast<std::uint16_t>(measured);
+    slave.registers->tab_registers[1] = static_cast<std::uint16_t>(setpoint);
+    slave.registers->tab_registers[2] = static_cast<std::uint16_t>(power);
 }
 
 } // namespace tksim

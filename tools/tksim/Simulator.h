@@ -1,9 +1,11 @@
 #pragma once
 
-// The simulated controller. libmodbus, on its own thread, is the Modbus RTU
-// slave: it reads requests from the terminal side of an inner pseudo-terminal
-// and writes its answers there. The main thread relays bytes between the
-// inner pseudo-terminal and the master's line (Endpoint), and the relay is
+// The simulated controllers, one per address. For each, libmodbus, on its own
+// thread, is the Modbus RTU slave: it reads requests from the terminal side
+// of an inner pseudo-terminal and writes its answers there. The main thread
+// relays bytes between the inner pseudo-terminals and the master's line
+// (Endpoint): every slave hears every request, as on an RS-485 pair, and
+// each libmodbus keeps only those to its own address; and the relay is
 // where answers are dropped, cut, corrupted, padded or slowed down, and where
 // the line is unplugged. The oven model also runs on the main thread and
 // writes the registers under the same lock libmodbus reads them with.
@@ -17,10 +19,12 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include <modbus.h>
 
@@ -43,6 +47,7 @@ private:
     // An answer libmodbus has written (or, for drop and unplug, will not
     // write) and the plan for it; queued in request order.
     struct Pending {
+        std::size_t slave = 0;
         FaultPlan plan;
         Bytes request;
         std::size_t answerSize = 0;
@@ -55,10 +60,28 @@ private:
         std::string log;
     };
 
+    // One controller of the line: its libmodbus, registers and oven.
+    struct Slave {
+        explicit Slave(int address, double room) : address(address), oven(room) {}
+        int address;
+        modbus_t* modbus = nullptr;
+        modbus_mapping_t* registers = nullptr;
+        int master = -1; // controlling side of the pty its libmodbus opened
+        std::thread thread;
+        Bytes toSlave;   // request bytes not yet written to its pty
+        Bytes fromSlave; // answer bytes not yet matched with their Pending
+        OvenModel oven;
+    };
+
     bool setUp(std::string& error);
-    void serveRequests(); // the libmodbus thread
-    int reply(const std::uint8_t* request, int size, const FaultPlan& plan);
-    FaultPlan nextPlan();
+    bool setUpSlave(Slave& slave, double setpoint, std::string& error);
+    void serveRequests(std::size_t index); // a libmodbus thread
+    int reply(Slave& slave, const std::uint8_t* request, int size, const FaultPlan& plan);
+    FaultPlan nextPlan(int address);
+    bool serves(int address) const;
+    // "@10 " before a log line about address 10 when there are several.
+    std::string linePrefix(int address) const;
+    bool silentNow(int address) const;
     void queuePending(Pending pending);
 
     void relayLoop();
@@ -67,42 +90,37 @@ private:
     // SIGUSR1: unplugs the line, or plugs it back in at once when it is out.
     void togglePlug();
     Clock::time_point nextDeadline(Clock::time_point now) const;
-    void readFromSlave();
+    static void readFromSlave(Slave& slave);
     void readFromLine();
-    void writeToSlave();
+    void writeToSlaves();
     void matchAnswers();
     void schedule(const Delivery& delivery, bool slow);
     void flushOutgoing(Clock::time_point now);
     void unplug(const std::string& why);
     void runTimers(Clock::time_point now);
     void tickOven(Clock::time_point now);
-    void storeRegisters(int measured, int setpoint, int power);
+    void storeRegisters(Slave& slave, int measured, int setpoint, int power);
     Clock::time_point stepTime(const ScriptStep& step) const;
 
     Options m_options;
     Log& m_log;
     Endpoint m_endpoint;
 
-    modbus_t* m_modbus = nullptr;
-    modbus_mapping_t* m_registers = nullptr;
-    std::mutex m_registersMutex;
-    int m_slaveMaster = -1; // controlling side of the pty libmodbus opened
-    std::thread m_slaveThread;
+    std::vector<std::unique_ptr<Slave>> m_slaves;
+    std::mutex m_registersMutex; // of every slave's registers
     std::atomic<bool> m_stop{false};
 
     std::mutex m_pendingMutex;
     std::deque<Pending> m_pending;
     int m_wake[2] = {-1, -1}; // the libmodbus thread tells the relay a Pending is queued
 
-    std::mt19937 m_faultRandom; // libmodbus thread only
-    long m_faultsInjected = 0;  // libmodbus thread only
+    std::mutex m_faultMutex;    // the libmodbus threads draw in turn
+    std::mt19937 m_faultRandom; // under m_faultMutex
+    long m_faultsInjected = 0;  // under m_faultMutex
     std::mt19937 m_noiseRandom; // main thread only
 
-    Bytes m_fromSlave; // answer bytes not yet matched with their Pending
-    Bytes m_toSlave;   // request bytes not yet written to libmodbus's pty
     std::deque<Outgoing> m_outgoing;
 
-    OvenModel m_oven;
     Clock::time_point m_lastOvenTick;
     std::optional<Clock::time_point> m_unplugAt;
     std::optional<Clock::time_point> m_replugAt;

@@ -1,0 +1,90 @@
+#include "Controller.h"
+
+namespace tklink {
+
+Controller::Controller(ControllerId id, QObject* parent) : QObject(parent), m_id(std::move(id)) {
+    qRegisterMetaType<tklink::PollResult>();
+    qRegisterMetaType<tklink::LinkStatus>();
+    qRegisterMetaType<alarms::AlarmChange>();
+}
+
+void Controller::startAlarms(const Data::AlarmSettings& settings, const QDateTime& now) {
+    m_alarms.emplace(settings, now);
+}
+
+void Controller::applyAlarmSettings(const Data::AlarmSettings& settings) {
+    if (m_alarms)
+        m_alarms->setSettings(settings);
+}
+
+void Controller::acknowledgeAlarms() {
+    if (!m_alarms)
+        return;
+    for (const alarms::AlarmChange& change : m_alarms->acknowledge())
+        Q_EMIT alarmChanged(change);
+}
+
+void Controller::checkAlarms(const QDateTime& now) {
+    if (!m_alarms)
+        return;
+    const bool current = m_valuesCurrent;
+    const QList<alarms::AlarmChange> changes =
+        m_alarms->update({now, current, current ? m_values.measureRaw / 10.0f : Data::NO_DATA,
+                          current ? m_values.setpointRaw / 10.0f : Data::NO_DATA});
+    for (const alarms::AlarmChange& change : changes)
+        Q_EMIT alarmChanged(change);
+}
+
+void Controller::tellStatus(const LinkStatus& status) {
+    Q_EMIT this->status(status);
+}
+
+void Controller::takeAnswer(const ControllerValues& values, const QDateTime& at) {
+    m_values = values;
+    m_lastAnswer = at;
+    m_missedPolls = 0;
+}
+
+void Controller::endPoll(PollResult result) {
+    ++m_pollCounts[std::size_t(result)];
+    Q_EMIT pollEnded(result);
+}
+
+void Controller::confirmAnswer() {
+    Q_EMIT answered();
+    setCurrent(true);
+}
+
+void Controller::missedPoll() {
+    // One lost answer on a noisy line changes nothing but the status.
+    if (++m_missedPolls >= staleAfterPolls)
+        makeStale();
+}
+
+void Controller::makeStale() {
+    if (!m_valuesCurrent)
+        return;
+    m_values = {};
+    setCurrent(false);
+}
+
+void Controller::mirror(const ControllerValues& values, bool current) {
+    m_values = values;
+    setCurrent(current);
+}
+
+void Controller::mirrorAnswer(const ControllerValues& values, const QDateTime& at) {
+    m_values = values;
+    m_lastAnswer = at;
+    m_missedPolls = 0;
+    Q_EMIT answered();
+}
+
+void Controller::setCurrent(bool current) {
+    if (current == m_valuesCurrent)
+        return;
+    m_valuesCurrent = current;
+    Q_EMIT valuesCurrentChanged(current);
+}
+
+} // namespace tklink

@@ -1,0 +1,119 @@
+#pragma once
+
+// One controller of the line and everything the program knows about it: its
+// name and slave address, its last values, whether they are current, when it
+// last answered, how its polls ended, and its own alarms. Whoever polls it
+// (the bus, or the single poll cycle of a file without [Controllers]) hands
+// it what happened; it tells it on as signals. It never touches the
+// program-wide variables.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "AlarmRules.h"
+#include "AnswerFrame.h"
+#include "Data.h"
+#include "LinkStatus.h"
+#include "PollResult.h"
+
+namespace tklink {
+
+// A controller as conf.ini names it. An empty name is the one controller of
+// a file without [Controllers]: its records, folders and metrics keep the
+// names they had before there could be several.
+struct ControllerId {
+    QString name;
+    uint8_t address = controllerAddress;
+
+    bool operator==(const ControllerId&) const = default;
+};
+
+// Raw register values as the controller sends them: tenths of a degree for
+// the first two, the no-data marker when there are none.
+struct ControllerValues {
+    float measureRaw = Data::NO_DATA_RAW;
+    float setpointRaw = Data::NO_DATA_RAW;
+    float powerRaw = 0;
+
+    bool operator==(const ControllerValues&) const = default;
+};
+
+class Controller : public QObject {
+    Q_OBJECT
+
+public:
+    // Polls in a row without a valid answer after which the values are stale.
+    static constexpr int staleAfterPolls = 3;
+
+    explicit Controller(ControllerId id, QObject* parent = nullptr);
+
+    const ControllerId& id() const { return m_id; }
+    const QString& name() const { return m_id.name; }
+    uint8_t address() const { return m_id.address; }
+
+    // The no-data values while not current.
+    const ControllerValues& values() const { return m_values; }
+    bool valuesCurrent() const { return m_valuesCurrent; }
+    // Invalid before the first valid answer.
+    const QDateTime& lastAnswer() const { return m_lastAnswer; }
+    // Polls without a valid answer since the last one.
+    int missedPolls() const { return m_missedPolls; }
+    // How many polls ended each way, indexed by PollResult.
+    int pollCount(PollResult result) const { return m_pollCounts[std::size_t(result)]; }
+
+    // Empty before startAlarms().
+    const std::optional<alarms::AlarmRules>& alarmRules() const { return m_alarms; }
+    void startAlarms(const Data::AlarmSettings& settings, const QDateTime& now);
+    // Takes new limits; the alarms keep their states.
+    void applyAlarmSettings(const Data::AlarmSettings& settings);
+    void acknowledgeAlarms();
+    // Feeds the current values (or their lack) to the alarms.
+    void checkAlarms(const QDateTime& now);
+
+    // What the bus has seen, in the order it happens. A valid answer:
+    // takeAnswer, endPoll(Ok), confirmAnswer. A missed one: endPoll, then
+    // missedPoll.
+    void tellStatus(const LinkStatus& status);
+    void takeAnswer(const ControllerValues& values, const QDateTime& at);
+    // Counts the poll's outcome and tells it.
+    void endPoll(PollResult result);
+    // Tells the answer taken; the values are current from now on.
+    void confirmAnswer();
+    // Counts a poll without a valid answer; at staleAfterPolls the values go
+    // stale.
+    void missedPoll();
+    // The values are no longer current (no port, or too many missed polls).
+    void makeStale();
+
+    // The single poll cycle of a file without [Controllers] keeps its own
+    // verdicts: they are taken as they are, told on change only.
+    void mirror(const ControllerValues& values, bool current);
+    void mirrorAnswer(const ControllerValues& values, const QDateTime& at);
+
+Q_SIGNALS:
+    void status(const tklink::LinkStatus& status);
+    void pollEnded(tklink::PollResult result);
+    // Every valid answer taken, a late one included.
+    void answered();
+    // Emitted on changes only.
+    void valuesCurrentChanged(bool current);
+    void alarmChanged(const alarms::AlarmChange& change);
+
+private:
+    void setCurrent(bool current);
+
+    ControllerId m_id;
+    ControllerValues m_values;
+    bool m_valuesCurrent = false;
+    QDateTime m_lastAnswer;
+    int m_missedPolls = 0;
+    std::array<int, pollResultCount> m_pollCounts{};
+    std::optional<alarms::AlarmRules> m_alarms;
+};
+
+} // namespace tklink

@@ -1,0 +1,114 @@
+#include "ControllersSection.h"
+
+#include <QRegularExpression>
+
+namespace settings {
+
+namespace {
+
+constexpr char controllersSection[] = "Controllers";
+constexpr char busSection[] = "Bus";
+
+// Program-wide, as the settings they come with are.
+ControllersRead kept;
+
+bool validName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
+    return pattern.match(name).hasMatch();
+}
+
+std::optional<int> wholeNumber(const QString& text) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,6}$"));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    return text.toInt();
+}
+
+QString lineError(int number, const QString& line, const QString& why) {
+    return QStringLiteral("[Controllers] line %1 \"%2\": %3").arg(number).arg(line, why);
+}
+
+// A [Bus] key in milliseconds from low to high, or its default when absent.
+std::optional<int> busKey(const ProfileText& file, const QString& key, int fallback, int low,
+                          int high, QString& error) {
+    const QString text = file.value(QLatin1String(busSection), key, QString());
+    if (text.isEmpty())
+        return fallback;
+    const auto ms = wholeNumber(text);
+    if (ms && *ms >= low && *ms <= high)
+        return ms;
+    error = QStringLiteral("[Bus] %1 \"%2\": milliseconds from %3 to %4")
+                .arg(key, text)
+                .arg(low)
+                .arg(high);
+    return std::nullopt;
+}
+
+} // namespace
+
+ControllersRead readControllersSection(const ProfileText& file) {
+    ControllersRead read;
+    if (!file.hasSection(QLatin1String(controllersSection)))
+        return read;
+    QList<tklink::ControllerId> found;
+    const auto fail = [&read](const QString& error) {
+        read.error = error;
+        return read;
+    };
+    for (const auto& [number, line] : file.sectionLines(QLatin1String(controllersSection))) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            return fail(lineError(number, line, QStringLiteral("not NAME=ADDRESS")));
+        const QString name = line.left(eq).trimmed();
+        const QString addressText = line.mid(eq + 1).trimmed();
+        if (!validName(name))
+            return fail(lineError(
+                number, line, QStringLiteral("a name is 1 to 32 letters, digits, \"-\" or \"_\"")));
+        const auto address = wholeNumber(addressText);
+        if (!address || *address < lowestAddress || *address > highestAddress)
+            return fail(lineError(number, line,
+                                  QStringLiteral("an address is a whole number from 1 to 247")));
+        for (const tklink::ControllerId& earlier : std::as_const(found)) {
+            // Folder and metric names: "Oven" and "oven" would be one on
+            // some disks and two on others.
+            if (earlier.name.compare(name, Qt::CaseInsensitive) == 0)
+                return fail(lineError(
+                    number, line, QStringLiteral("the name \"%1\" is taken").arg(earlier.name)));
+            if (earlier.address == *address)
+                return fail(lineError(number, line,
+                                      QStringLiteral("address %1 is taken by \"%2\"")
+                                          .arg(*address)
+                                          .arg(earlier.name)));
+        }
+        found.append({name, uint8_t(*address)});
+    }
+    if (found.isEmpty())
+        return fail(QStringLiteral("[Controllers] names no controller"));
+
+    tklink::BusTiming timing;
+    QString error;
+    const auto timeout =
+        busKey(file, QStringLiteral("AnswerTimeout"), timing.answerTimeoutMs, 10, 1000, error);
+    if (!timeout)
+        return fail(error);
+    const auto gap = busKey(file, QStringLiteral("ExtraGap"), timing.extraGapMs, 0, 1000, error);
+    if (!gap)
+        return fail(error);
+    timing.answerTimeoutMs = *timeout;
+    timing.extraGapMs = *gap;
+
+    read.controllers = found;
+    read.bus = true;
+    read.timing = timing;
+    return read;
+}
+
+void keepControllersSection(const ProfileText& file) {
+    kept = readControllersSection(file);
+}
+
+const ControllersRead& configuredControllers() {
+    return kept;
+}
+
+} // namespace settings

@@ -1,0 +1,146 @@
+#include "ControllerRecord.h"
+
+#include <QDir>
+
+#include "AlarmText.h"
+#include "ProgramSeals.h"
+#include "RecordFormat.h"
+
+namespace tkrecord {
+
+namespace {
+
+// "yyyy-MM-dd HH:mm:ss ", as stampedLine begins.
+constexpr qsizetype stampLength = 20;
+
+} // namespace
+
+ControllerRecord::ControllerRecord(tklink::Controller& controller, Clock now, Say say,
+                                   QObject* parent)
+    : QObject(parent), m_controller(controller), m_now(std::move(now)), m_say(std::move(say)),
+      m_started(m_now()), m_file(m_started) {
+    connect(&controller, &tklink::Controller::pollEnded, this, &ControllerRecord::onPollEnded);
+    // A late answer too: its values are current, so its time is the last answer's.
+    connect(&controller, &tklink::Controller::answered, this, [this] {
+        m_counts.lastAnswerMsSinceEpoch = m_controller.lastAnswer().toMSecsSinceEpoch();
+    });
+    connect(&controller, &tklink::Controller::valuesCurrentChanged, this,
+            &ControllerRecord::onValuesCurrent);
+    connect(&controller, &tklink::Controller::alarmChanged, this,
+            &ControllerRecord::onAlarmChanged);
+    connect(&m_writer, &recording::RecordWriter::finished, this,
+            &ControllerRecord::onRecordFinished);
+}
+
+bool ControllerRecord::makeFolder() const {
+    return m_controller.name().isEmpty() || QDir().mkpath(m_controller.name());
+}
+
+QString ControllerRecord::recordingInLine() const {
+    return named(StateLog::recordingIn(m_started, path(m_file.current())));
+}
+
+void ControllerRecord::sealWith(sealing::ProgramSeals& seals) {
+    m_seals = &seals;
+    seals.sealRecordsOf(m_writer);
+    seals.recordingStarted(path(m_file.current()));
+}
+
+QString ControllerRecord::path(const QString& fileName) const {
+    return m_controller.name().isEmpty() ? fileName
+                                         : m_controller.name() + QLatin1Char('/') + fileName;
+}
+
+QString ControllerRecord::named(const QString& line) const {
+    if (line.isEmpty() || m_controller.name().isEmpty())
+        return line;
+    return line.left(stampLength) + m_controller.name() + QStringLiteral(": ") +
+           line.mid(stampLength);
+}
+
+void ControllerRecord::record(const QDateTime& now) {
+    bool begun = false;
+    const QString previous = path(m_file.current());
+    const QString file = path(m_file.fileFor(now, &begun));
+    if (begun) {
+        m_writer.finish(previous);
+        m_seals->recordingStopped(previous);
+        say(named(StateLog::recordingIn(now, file)));
+        m_seals->recordingStarted(file);
+    }
+    const tklink::ControllerValues& v = m_controller.values();
+    const QString line = recording::recordLine(now, v.setpointRaw, v.measureRaw, v.powerRaw);
+    if (!m_writer.append(file, line, now)) {
+        // The record before is still being written: this one is lost.
+        ++m_counts.recordErrors;
+        say(named(m_log.recordWritten(now, false, file)));
+        return;
+    }
+    m_fileInFlight = file;
+}
+
+void ControllerRecord::stop(int waitMs) {
+    const QString file = path(m_file.current());
+    m_writer.finish(file);
+    m_writer.waitForIdle(waitMs);
+    m_seals->recordingStopped(file);
+}
+
+void ControllerRecord::onPollEnded(tklink::PollResult result) {
+    switch (result) {
+    case tklink::PollResult::Ok:
+        ++m_counts.pollsOk;
+        break;
+    case tklink::PollResult::NoAnswer:
+        ++m_counts.pollsNoAnswer;
+        break;
+    case tklink::PollResult::BadAnswer:
+        ++m_counts.pollsBadAnswer;
+        break;
+    case tklink::PollResult::Exception:
+        ++m_counts.pollsException;
+        break;
+    case tklink::PollResult::NotConnected:
+        ++m_counts.pollsNotConnected;
+        break;
+    }
+}
+
+void ControllerRecord::onAlarmChanged(const alarms::AlarmChange& change) {
+    const alarms::AlarmRules& rules = *m_controller.alarmRules();
+    const alarms::AlarmStatus& status = rules.status(change.alarm);
+    m_counts.alarmsActive[std::size_t(change.alarm)] = rules.active(change.alarm);
+    say(named(stampedLine(m_now(),
+                          QStringLiteral("alarm %1 %2: %3")
+                              .arg(alarms::metricLabel(change.alarm), alarms::stateWord(change.to),
+                                   alarms::bandText(change.alarm, status)))));
+    const QString event = alarms::auditEvent(change, status);
+    m_seals->event(
+        m_controller.name().isEmpty() ? event : m_controller.name() + QStringLiteral(": ") + event);
+}
+
+void ControllerRecord::onValuesCurrent(bool current) {
+    m_counts.current = current;
+    say(named(m_log.valuesCurrent(m_now(), current, Data::portConnected)));
+}
+
+void ControllerRecord::onRecordFinished(bool ok, const QDateTime& when) {
+    ++(ok ? m_counts.records : m_counts.recordErrors);
+    say(named(m_log.recordWritten(when, ok, m_fileInFlight)));
+}
+
+ControllerMetrics ControllerRecord::metrics() const {
+    MetricsSnapshot s = m_counts;
+    const tklink::ControllerValues& v = m_controller.values();
+    s.temperatureCelsius = double(v.measureRaw) / 10.0;
+    s.setpointCelsius = double(v.setpointRaw) / 10.0;
+    s.outputPower = double(v.powerRaw);
+    return {m_controller.name(), m_controller.address(), s};
+}
+
+void ControllerRecord::say(const QString& line) {
+    if (!line.isEmpty() && m_say)
+        m_say(line);
+}
+
+} // namespace tkrecord

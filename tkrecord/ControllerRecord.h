@@ -1,0 +1,72 @@
+#pragma once
+
+// One controller's recording in tkrecord: its folder (the working folder for
+// the unnamed controller of a file without [Controllers], else a sub-folder
+// named after it), a file a day there with its records and seals, its state
+// lines and alarm events with its name in front, and the counts its metrics
+// are made of.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+#include "Controller.h"
+#include "DailyFile.h"
+#include "MetricsText.h"
+#include "RecordWriter.h"
+#include "StateLog.h"
+
+namespace sealing {
+class ProgramSeals;
+}
+
+namespace tkrecord {
+
+class ControllerRecord : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+    using Say = std::function<void(const QString& line)>;
+
+    // The day's file begins now; nothing is written yet.
+    ControllerRecord(tklink::Controller& controller, Clock now, Say say, QObject* parent = nullptr);
+
+    // The folder made if missing; false when it cannot be.
+    bool makeFolder() const;
+    // "… recording in FILE".
+    QString recordingInLine() const;
+    // From now on the records are sealed and the trail names them.
+    void sealWith(sealing::ProgramSeals& seals);
+    void record(const QDateTime& now);
+    // Waits for the record in flight, up to waitMs.
+    void stop(int waitMs);
+
+    ControllerMetrics metrics() const;
+
+private:
+    void onPollEnded(tklink::PollResult result);
+    void onValuesCurrent(bool current);
+    void onAlarmChanged(const alarms::AlarmChange& change);
+    void onRecordFinished(bool ok, const QDateTime& when);
+    // The file's path from the working folder.
+    QString path(const QString& fileName) const;
+    // The stamped line with the name after the stamp.
+    QString named(const QString& line) const;
+    void say(const QString& line);
+
+    tklink::Controller& m_controller;
+    Clock m_now;
+    Say m_say;
+    QDateTime m_started;
+    DailyFile m_file;
+    recording::RecordWriter m_writer;
+    StateLog m_log;
+    sealing::ProgramSeals* m_seals = nullptr;
+    QString m_fileInFlight;
+    MetricsSnapshot m_counts;
+};
+
+} // namespace tkrecord
