@@ -184,6 +184,11 @@ void TestLinkTksim::checkCleanAnswer(const PollOutcome& outcome, const Triple& v
              (QList<QStringList>{{readoutText(values[0]), readoutText(values[1])}}));
     QCOMPARE(m_dataAfter, values);
     QCOMPARE(Data::rxCount, int16_t(0));
+    // Without a bus, the one controller holds what Data holds.
+    const tklink::Controller& single = m_session->shownController();
+    QCOMPARE(single.values(),
+             (tklink::ControllerValues{float(values[0]), float(values[1]), float(values[2])}));
+    QVERIFY(single.valuesCurrent());
 }
 
 // The protocol's example values, at every tick. libmodbus logs "answer M S P"
