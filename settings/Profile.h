@@ -26,6 +26,8 @@ public:
     QString value(const QString& section, const QString& key, const QString& defaultText) const;
     // The section's keys and values in file order.
     QList<std::pair<QString, QString>> entries(const QString& section) const;
+    // The line number (from 1) of the key's value that value() gives, or 0.
+    int lineOf(const QString& section, const QString& key) const;
 
 private:
     QStringList m_lines;

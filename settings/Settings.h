@@ -4,6 +4,7 @@
 // the Parameters dialog is closed with its "Close" button.
 
 #include <QString>
+#include <QStringList>
 
 #include "ConfFile.h"
 #include "Profile.h"
@@ -20,6 +21,11 @@ struct SettingsRead {
     // What the operator must be told when interv_record gives no usable
     // period, so that a record is written every 20 s; empty otherwise.
     QString intervalRefused;
+    // One line per [Alarms] value that cannot be a limit, naming the key and
+    // its line: "conf.ini line 7: HighLimit \"abc\" is not a number". That
+    // alarm is off until the value is mended; HighHysteresis and
+    // LinkLostAfter keep their defaults instead, so a typo never silences one.
+    QStringList alarmsRefused;
 };
 
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
@@ -30,9 +36,10 @@ struct SettingsRead {
 SettingsRead loadSettings(const QString& section,
                           const QString& path = QLatin1String(settingsFileName));
 
-// Then the five keys of [Alarms] into Data::alarms: HighLimit, DeviationBand
-// and DeviationDelay (minutes) turn their alarm off when empty or missing;
-// LinkLostAfter (seconds, default 30) and Sound (default 1) always have a value.
+// Then the keys of [Alarms] into Data::alarms: HighLimit, DeviationBand,
+// DeviationDelay and HeatUpLimit (minutes) turn their alarm off when empty
+// or missing; HighHysteresis (degrees, default 1), LinkLostAfter (seconds,
+// default 30) and Sound (default 1) always have a value.
 
 // The six keys and their texts as saveSettings writes them, from the
 // program-wide variables.
