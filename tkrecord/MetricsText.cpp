@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include "AlarmText.h"
+
 namespace tkrecord {
 
 namespace {
@@ -63,9 +65,10 @@ QByteArray metricsText(const MetricsSnapshot& s) {
     sample(out, "tk_log_lines_dropped_total", QByteArray::number(s.linesDropped));
     family(out, "tk_alarm_active", "gauge",
            "1 while the alarm's condition holds, else 0; limits from conf.ini [Alarms].");
-    const char* const alarms[] = {"high", "deviation", "link"};
     for (std::size_t i = 0; i < s.alarmsActive.size(); ++i)
-        sample(out, QByteArray("tk_alarm_active{alarm=\"") + alarms[i] + "\"}",
+        sample(out,
+               QByteArray("tk_alarm_active{alarm=\"") +
+                   alarms::metricLabel(alarms::allAlarms[i]).toLatin1() + "\"}",
                s.alarmsActive[i] ? "1" : "0");
     return out;
 }

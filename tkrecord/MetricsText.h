@@ -6,6 +6,8 @@
 #include <QByteArray>
 
 #include <array>
+
+#include "AlarmRules.h"
 #include <optional>
 
 namespace tkrecord {
@@ -27,8 +29,8 @@ struct MetricsSnapshot {
     quint64 recordErrors = 0;
     // State lines the output did not take (its reader gone, a full pipe).
     quint64 linesDropped = 0;
-    // High temperature, deviation, link lost, as alarms::Alarm orders them.
-    std::array<bool, 3> alarmsActive{};
+    // As alarms::Alarm orders them.
+    std::array<bool, alarms::allAlarms.size()> alarmsActive{};
 };
 
 // Every metric with its HELP and TYPE lines; the three values only while
