@@ -73,12 +73,20 @@ void ControllerSession::acknowledgeAlarms() {
         tell(m_alarms->acknowledge());
 }
 
+void ControllerSession::acknowledgeAlarm(alarms::Alarm alarm) {
+    if (m_alarms)
+        tell(m_alarms->acknowledge(alarm));
+}
+
 void ControllerSession::checkAlarms() {
     if (!m_alarms)
         return;
-    const bool current = m_poll->valuesCurrent();
-    tell(m_alarms->update({m_now(), current, current ? Data::measureRaw / 10.0f : Data::NO_DATA,
-                           current ? Data::setpointRaw / 10.0f : Data::NO_DATA}));
+    // Answers without a measurement keep the link up: their 8888 reaches the
+    // rules as the no-data value it is.
+    const bool answering = m_poll->answering();
+    tell(m_alarms->update({m_now(), answering,
+                           answering ? Data::measureRaw / 10.0f : Data::NO_DATA,
+                           answering ? Data::setpointRaw / 10.0f : Data::NO_DATA}));
 }
 
 void ControllerSession::tell(const QList<alarms::AlarmChange>& changes) {

@@ -68,6 +68,7 @@ public:
     // Takes the limits in Data::alarms; the alarms keep their states.
     void applyAlarmSettings();
     void acknowledgeAlarms();
+    void acknowledgeAlarm(alarms::Alarm alarm);
     // Empty before start().
     const std::optional<alarms::AlarmRules>& alarmRules() const { return m_alarms; }
 
