@@ -49,6 +49,9 @@ QString RecordService::start() {
     const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
     if (read.status == settings::ConfFileRead::Status::Unreadable)
         return QStringLiteral("cannot read the settings: ") + read.reason;
+    // Unattended, an alarm left off by a typo would be silent for weeks.
+    if (!read.alarmsRefused.isEmpty())
+        return read.alarmsRefused.join(QLatin1Char('\n'));
     const bool hasSettings = read.status == settings::ConfFileRead::Status::Read;
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
@@ -57,6 +60,7 @@ QString RecordService::start() {
         Data::recordTimerMs > 0 ? Data::recordTimerMs : tklink::ControllerSession::defaultRecordMs;
 
     const QDateTime started = m_now();
+    m_folder.emplace();
     m_file.emplace(started);
     const QString settingsText =
         QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
@@ -101,6 +105,13 @@ void RecordService::onPortOpenTried(bool opened) {
 
 void RecordService::recordTick() {
     const QDateTime now = m_now();
+    // Records written on would vanish with the folder; a restart by the
+    // service manager finds the folder made again, or says it is missing.
+    if (const QString lost = m_folder->lost(); !lost.isEmpty()) {
+        ++m_counts.recordErrors;
+        Q_EMIT failed(lost);
+        return;
+    }
     bool begun = false;
     const QString previous = m_file->current();
     const QString file = m_file->fileFor(now, &begun);
@@ -154,7 +165,8 @@ void RecordService::onAlarmChanged(const alarms::AlarmChange& change) {
 
 void RecordService::onValuesCurrent(bool current) {
     m_counts.current = current;
-    say(m_log.valuesCurrent(m_now(), current, Data::portConnected));
+    say(m_log.valuesCurrent(m_now(), current, Data::portConnected,
+                            m_session.pollCycle().answering()));
 }
 
 void RecordService::onRecordFinished(bool ok, const QDateTime& when) {

@@ -19,6 +19,7 @@
 #include "MetricsText.h"
 #include "RecordWriter.h"
 #include "StateLog.h"
+#include "WorkFolder.h"
 
 namespace sealing {
 class ProgramSeals;
@@ -45,6 +46,13 @@ public:
     void stop();
 
     MetricsSnapshot snapshot() const;
+
+Q_SIGNALS:
+    // The run cannot go on (its folder is gone): the caller stops it and
+    // exits with a failure, for the service manager to start it again.
+    void failed(const QString& reason);
+
+public:
     tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
 
 private:
@@ -65,6 +73,7 @@ private:
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
     std::unique_ptr<sealing::ProgramSeals> m_seals;
+    std::optional<WorkFolderWatch> m_folder;
 };
 
 } // namespace tkrecord

@@ -47,7 +47,9 @@ int main(int argc, char* argv[]) {
         printLine(stdout, QStringLiteral("tkrecord ") + tkrecord::versionNumber());
         return 0;
     }
-    if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
+    // A search reads conf.ini at most: a read-only folder does for it.
+    if (const QString error = tkrecord::enterWorkFolder(options.dir, !options.probe);
+        !error.isEmpty())
         return refuse(error, 1);
     if (options.keyFingerprint) {
         QString problem;
@@ -94,6 +96,12 @@ int main(int argc, char* argv[]) {
                      });
     if (quit.received() != 0)
         return 0;
+    QObject::connect(&service, &tkrecord::RecordService::failed, &application,
+                     [&service](const QString& reason) {
+                         service.stop();
+                         printLine(stderr, QStringLiteral("tkrecord: ") + reason);
+                         QCoreApplication::exit(1);
+                     });
     if (const QString error = service.start(); !error.isEmpty())
         return refuse(error, 1);
     if (options.metrics) {

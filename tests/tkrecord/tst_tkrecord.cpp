@@ -91,6 +91,7 @@ private Q_SLOTS:
     void hostileClients();
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
+    void endsWhenItsFolderIsRemoved();
 
 private:
     std::optional<ProgramState> m_dir;
@@ -142,6 +143,9 @@ void TestTkrecord::refusedStart_data() {
                           "lock file %2/.recording.lock)")
                .arg(QCoreApplication::applicationPid())
         << "held";
+    QTest::newRow("alarm limit that cannot be one")
+        << QStringList() << 1 << "tkrecord: conf.ini line 7: HighLimit \"abc\" is not a number"
+        << "alarm abc";
 }
 
 void TestTkrecord::refusedStart() {
@@ -168,6 +172,9 @@ void TestTkrecord::refusedStart() {
         QVERIFY(QFile(conf).open(QIODevice::WriteOnly) && QFile::resize(conf, 1024 * 1024 + 1));
     if (folder == QLatin1String("held"))
         QVERIFY(lock.tryLock(0));
+    if (folder.startsWith(QLatin1String("alarm ")))
+        writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"),
+                  QStringLiteral("[Alarms]\nHighLimit=") + folder.mid(6));
     if (!folder.isEmpty())
         arguments << QStringLiteral("--dir") << m_dir->path();
     QProcess tkrecord;
@@ -457,7 +464,7 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
     RecordService service({}, [this](const QString& line) { m_said << line; });
     service.start();
     QTRY_VERIFY_WITH_TIMEOUT(!m_said.filter(QStringLiteral(" alarm ")).isEmpty(), waitMs);
-    QCOMPARE(service.snapshot().alarmsActive, (std::array<bool, 3>{true, false, false}));
+    QCOMPARE(service.snapshot().alarmsActive, (std::array<bool, 5>{true, false, false}));
     service.stop();
     const QStringList alarms = m_said.filter(QStringLiteral(" alarm "));
     QCOMPARE(alarms.size(), 1);
@@ -465,6 +472,22 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d alarm high active: "
                        "High temperature 312.4 °C since \\d\\d:\\d\\d:\\d\\d$"));
     QVERIFY2(line.match(alarms[0]).hasMatch(), qPrintable(alarms[0]));
+}
+
+// Records into a removed folder are lost: the run ends for the service
+// manager to start it again.
+void TestTkrecord::endsWhenItsFolderIsRemoved() {
+    writeConf(m_dir->path(), m_dir->filePath(QStringLiteral("absent-tty")));
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")}).isEmpty(), waitMs);
+    QVERIFY(m_dir->remove());
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tkrecord.exitCode(), 1);
+    QCOMPARE(tkrecord.readAllStandardError(),
+             "tkrecord: the folder " + QFile::encodeName(m_dir->path()) + " was removed\n");
 }
 
 void TestTkrecord::probeFindsTheController() {
