@@ -62,9 +62,9 @@ QString valueRefusal(AlarmKey key, const QString& text, std::optional<double> nu
     const Range r = rangeOf(key);
     // NaN fails both comparisons, so it is tested on its own.
     if (std::isnan(*number) || *number < r.min || *number > r.max)
-        return quoted + QStringLiteral(" out of range, %1 to %2 %3")
-                            .arg(QString::number(r.min), QString::number(r.max),
-                                 QString::fromUtf8(r.unit));
+        return quoted +
+               QStringLiteral(" out of range, %1 to %2 %3")
+                   .arg(QString::number(r.min), QString::number(r.max), QString::fromUtf8(r.unit));
     return {};
 }
 

@@ -109,9 +109,8 @@ void AlarmRules::updateSetpointRules(const Sample& sample, QList<AlarmChange>& c
         m_outsideSince.reset();
     else if (!m_outsideSince)
         m_outsideSince = sample.at;
-    const bool due =
-        m_outsideSince &&
-        elapsed(*m_outsideSince, sample.at, double(*m_settings.deviationDelay) * 60);
+    const bool due = m_outsideSince &&
+                     elapsed(*m_outsideSince, sample.at, double(*m_settings.deviationDelay) * 60);
     setCondition(Alarm::Deviation, due, sample, due ? *m_outsideSince : sample.at, changes);
     AlarmStatus& s = m_status[index(Alarm::Deviation)];
     if (active(Alarm::Deviation) && std::fabs(deviation) > std::fabs(s.peak))

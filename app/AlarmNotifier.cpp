@@ -43,8 +43,8 @@ public:
              << summary << body << QStringList{acknowledgeKey, QStringLiteral("Acknowledge")}
              << hints << 0;
         // Never waited for: a server that hangs must not stop the window.
-        auto* watcher = new QDBusPendingCallWatcher(
-            QDBusConnection::sessionBus().asyncCall(call), m_receiver);
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), m_receiver);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_receiver,
                          [done = std::move(done)](QDBusPendingCallWatcher* w) {
                              const QDBusPendingReply<uint> reply = *w;

@@ -84,8 +84,7 @@ void ControllerSession::checkAlarms() {
     // Answers without a measurement keep the link up: their 8888 reaches the
     // rules as the no-data value it is.
     const bool answering = m_poll->answering();
-    tell(m_alarms->update({m_now(), answering,
-                           answering ? Data::measureRaw / 10.0f : Data::NO_DATA,
+    tell(m_alarms->update({m_now(), answering, answering ? Data::measureRaw / 10.0f : Data::NO_DATA,
                            answering ? Data::setpointRaw / 10.0f : Data::NO_DATA}));
 }
 

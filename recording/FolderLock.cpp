@@ -30,8 +30,8 @@ namespace {
 // naming them is left for QLockFile to judge, which takes it over when that
 // PID does not run the program named.
 bool isJunk(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno == ELOOP; // a symlink; anything else is for tryLock to tell
     struct stat st {};

@@ -67,8 +67,7 @@ Alarms_dialog::Alarms_dialog(QWidget* parent) : QDialog(parent) {
 void Alarms_dialog::takeEntries() {
     // An empty entry leaves its value empty; a refused one is named, with
     // the words conf.ini's reading uses.
-    const auto take = [this](QLineEdit* entry, alarms::AlarmKey key,
-                             std::optional<float>& value) {
+    const auto take = [this](QLineEdit* entry, alarms::AlarmKey key, std::optional<float>& value) {
         if (entry->text().trimmed().isEmpty())
             return true;
         const auto number = readGeneralNumber(entry->text());

@@ -22,10 +22,9 @@ QString resultText(const tklink::SearchTry& attempt) {
     case TryResult::BadAnswer:
         return QStringLiteral("bad answer");
     case TryResult::Busy:
-        return attempt.holderPid > 0
-                   ? QStringLiteral("skipped, another program holds it (PID %1)")
-                         .arg(attempt.holderPid)
-                   : QStringLiteral("skipped, another program holds it");
+        return attempt.holderPid > 0 ? QStringLiteral("skipped, another program holds it (PID %1)")
+                                           .arg(attempt.holderPid)
+                                     : QStringLiteral("skipped, another program holds it");
     case TryResult::OpenFailed:
         return QStringLiteral("does not open: ") + attempt.detail;
     case TryResult::Lost:

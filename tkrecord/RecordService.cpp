@@ -107,8 +107,12 @@ void RecordService::recordTick() {
     const QDateTime now = m_now();
     // Records written on would vanish with the folder; a restart by the
     // service manager finds the folder made again, or says it is missing.
+    // Nothing more is written: the records, seals and trail would go where
+    // nobody finds them.
     if (const QString lost = m_folder->lost(); !lost.isEmpty()) {
         ++m_counts.recordErrors;
+        m_session.stop();
+        say(stampedLine(now, lost));
         Q_EMIT failed(lost);
         return;
     }

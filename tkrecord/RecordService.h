@@ -48,8 +48,9 @@ public:
     MetricsSnapshot snapshot() const;
 
 Q_SIGNALS:
-    // The run cannot go on (its folder is gone): the caller stops it and
-    // exits with a failure, for the service manager to start it again.
+    // The run cannot go on (its folder is gone): polling has stopped, the
+    // port is closed, and the caller exits with a failure, for the service
+    // manager to start it again; stop() is not for such a run.
     void failed(const QString& reason);
 
 public:

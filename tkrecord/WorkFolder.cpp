@@ -44,8 +44,8 @@ QString WorkFolderWatch::lost() const {
     if (::stat(".", &here) != 0 || here.st_nlink == 0)
         return QStringLiteral("the folder %1 was removed").arg(m_path);
     struct stat named {};
-    if (::stat(QFile::encodeName(m_path).constData(), &named) != 0 ||
-        named.st_dev != m_device || named.st_ino != m_inode)
+    if (::stat(QFile::encodeName(m_path).constData(), &named) != 0 || named.st_dev != m_device ||
+        named.st_ino != m_inode)
         return QStringLiteral("the folder %1 was removed or replaced").arg(m_path);
     return {};
 }

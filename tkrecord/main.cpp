@@ -97,8 +97,7 @@ int main(int argc, char* argv[]) {
     if (quit.received() != 0)
         return 0;
     QObject::connect(&service, &tkrecord::RecordService::failed, &application,
-                     [&service](const QString& reason) {
-                         service.stop();
+                     [](const QString& reason) {
                          printLine(stderr, QStringLiteral("tkrecord: ") + reason);
                          QCoreApplication::exit(1);
                      });

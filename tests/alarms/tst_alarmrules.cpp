@@ -105,9 +105,8 @@ void TestAlarmRules::statesFollowTimedValues_data() {
         << "NNUC";
     QTest::newRow("8888 answers keep the link") << "- - - 30" << link << "0:888.8/300 60:888.8/300"
                                                 << "NN";
-    QTest::newRow("link lost after 1e20 s never comes")
-        << "- - - 1e20" << link << "0:- 100000:-"
-        << "NN";
+    QTest::newRow("link lost after 1e20 s never comes") << "- - - 1e20" << link << "0:- 100000:-"
+                                                        << "NN";
     QTest::newRow("deviation after 1e30 minutes never comes")
         << "- 5 1e30 30" << dev << "0:300/300 10:400/300 100000:400/300"
         << "NNN";

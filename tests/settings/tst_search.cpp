@@ -72,12 +72,12 @@ void TestSearch::answerWait() {
 void TestSearch::words() {
     const SearchDevice usb{"/dev/ttyUSB0", 1};
     const SearchDevice amaUnnamed{"/dev/ttyAMA0", 4, false};
-    const QList<SearchTry> tries{{usb, 19200, TryResult::BadAnswer, {}},
-                                 {amaUnnamed, 19200, TryResult::Busy, "Device or resource busy",
-                                  4242},
-                                 {usb, 9600, TryResult::NoAnswer, {}},
-                                 {usb, 1200, TryResult::NoAnswer, {}},
-                                 {{"/dev/ttyS2", 3}, 9600, TryResult::Exception, "4"}};
+    const QList<SearchTry> tries{
+        {usb, 19200, TryResult::BadAnswer, {}},
+        {amaUnnamed, 19200, TryResult::Busy, "Device or resource busy", 4242},
+        {usb, 9600, TryResult::NoAnswer, {}},
+        {usb, 1200, TryResult::NoAnswer, {}},
+        {{"/dev/ttyS2", 3}, 9600, TryResult::Exception, "4"}};
     QCOMPARE(settings::searchTryLine(tries[0]),
              QStringLiteral("/dev/ttyUSB0 (port 1) at 19200 bit/s: bad answer"));
     QCOMPARE(settings::searchTryLine(tries[1]),

@@ -182,13 +182,11 @@ void TestSettings::alarmValuesRefused_data() {
         << QByteArray("LinkLostAfter=0") << "LinkLostAfter \"0\" out of range, 1 to 86400 s"
         << "- 1 - - - 30";
     QTest::newRow("link lost after 1e20")
-        << QByteArray("LinkLostAfter=1e+20")
-        << "LinkLostAfter \"1e+20\" out of range, 1 to 86400 s"
+        << QByteArray("LinkLostAfter=1e+20") << "LinkLostAfter \"1e+20\" out of range, 1 to 86400 s"
         << "- 1 - - - 30";
-    QTest::newRow("delay of 1e30")
-        << QByteArray("DeviationDelay=1e30")
-        << "DeviationDelay \"1e30\" out of range, 0 to 10080 min"
-        << "- 1 - - - 30";
+    QTest::newRow("delay of 1e30") << QByteArray("DeviationDelay=1e30")
+                                   << "DeviationDelay \"1e30\" out of range, 0 to 10080 min"
+                                   << "- 1 - - - 30";
     QTest::newRow("heat-up of 0") << QByteArray("HeatUpLimit=0")
                                   << "HeatUpLimit \"0\" out of range, 0.1 to 10080 min"
                                   << "- 1 - - - 30";

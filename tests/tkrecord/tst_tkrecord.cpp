@@ -482,12 +482,13 @@ void TestTkrecord::endsWhenItsFolderIsRemoved() {
     tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
     QTRY_VERIFY_WITH_TIMEOUT(
         !QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")}).isEmpty(), waitMs);
-    QVERIFY(m_dir->remove());
+    QVERIFY(QDir(m_dir->path()).removeRecursively());
     QVERIFY(tkrecord.waitForFinished(waitMs));
     QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tkrecord.exitCode(), 1);
-    QCOMPARE(tkrecord.readAllStandardError(),
-             "tkrecord: the folder " + QFile::encodeName(m_dir->path()) + " was removed\n");
+    // The trail's own complaints about the folder may follow.
+    QCOMPARE(tkrecord.readAllStandardError().split('\n').first(),
+             "tkrecord: the folder " + QFile::encodeName(m_dir->path()) + " was removed");
 }
 
 void TestTkrecord::probeFindsTheController() {
@@ -517,7 +518,8 @@ void TestTkrecord::probeFindsTheController() {
     const QStringList expected{
         silent.path() + " (port 2) at 19200 bit/s: no answer",
         sim.link() + " (port 1) at 19200 bit/s: no answer",
-        held.path() + " (port 3): skipped, another program holds it",
+        held.path() + QStringLiteral(" (port 3): skipped, another program holds it (PID %1)")
+                          .arg(QCoreApplication::applicationPid()),
         silent.path() + " (port 2) at 9600 bit/s: no answer",
         sim.link() + " (port 1) at 9600 bit/s: the controller answered",
     };
