@@ -71,9 +71,10 @@ QList<AlarmChange> AlarmRules::update(const Sample& sample) {
         const bool below = sample.measured < limit - std::max(0.0f, m_settings.highHysteresis);
         if (above || below)
             setCondition(Alarm::High, above, sample, sample.at, changes);
-        AlarmStatus& high = m_status[index(Alarm::High)];
-        if (active(Alarm::High))
+        if (active(Alarm::High)) {
+            AlarmStatus& high = m_status[index(Alarm::High)];
             high.peak = std::max(high.peak, sample.measured);
+        }
     }
     if (!isNoData(sample.setpoint))
         updateSetpointRules(sample, changes);
@@ -112,9 +113,11 @@ void AlarmRules::updateSetpointRules(const Sample& sample, QList<AlarmChange>& c
     const bool due = m_outsideSince &&
                      elapsed(*m_outsideSince, sample.at, double(*m_settings.deviationDelay) * 60);
     setCondition(Alarm::Deviation, due, sample, due ? *m_outsideSince : sample.at, changes);
-    AlarmStatus& s = m_status[index(Alarm::Deviation)];
-    if (active(Alarm::Deviation) && std::fabs(deviation) > std::fabs(s.peak))
-        s.peak = deviation;
+    if (active(Alarm::Deviation)) {
+        AlarmStatus& s = m_status[index(Alarm::Deviation)];
+        if (std::fabs(deviation) > std::fabs(s.peak))
+            s.peak = deviation;
+    }
 }
 
 void AlarmRules::setCondition(Alarm alarm, bool on, const Sample& sample, const QDateTime& since,

@@ -77,7 +77,7 @@ QString bandText(Alarm alarm, const AlarmStatus& status) {
     };
     const QString name = alarmName(alarm);
     if (status.state == AlarmState::ClearedUnacknowledged) {
-        const QString cleared = name + QStringLiteral(" cleared at ") + clock(status.clearedAt);
+        QString cleared = name + QStringLiteral(" cleared at ") + clock(status.clearedAt);
         if (alarm == Alarm::High)
             return cleared + QStringLiteral(", peak ") + degrees(status.peak);
         if (alarm == Alarm::Deviation)
