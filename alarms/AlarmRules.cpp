@@ -1,5 +1,6 @@
 #include "AlarmRules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -11,10 +12,24 @@ bool isNoData(float value) {
     return value == Data::NO_DATA;
 }
 
+// A duration in milliseconds, saturated: a huge or invalid setting means
+// "not within this run", never a wrap-around to "at once".
+qint64 durationMs(double seconds) {
+    constexpr double longest = 1e15; // some 30,000 years
+    if (!(seconds < longest / 1000))
+        return qint64(longest);
+    return seconds > 0 ? qint64(seconds * 1000) : 0;
+}
+
+bool elapsed(const QDateTime& from, const QDateTime& to, double seconds) {
+    return from.msecsTo(to) >= durationMs(seconds);
+}
+
 } // namespace
 
 AlarmRules::AlarmRules(const Data::AlarmSettings& settings, QDateTime started)
-    : m_settings(settings), m_lastCurrent(std::move(started)) {}
+    : m_settings(settings), m_lastCurrent(started), m_lastMeasured(started),
+      m_heatUpFrom(std::move(started)) {}
 
 bool AlarmRules::active(Alarm alarm) const {
     const AlarmState s = status(alarm).state;
@@ -35,52 +50,93 @@ QList<AlarmChange> AlarmRules::update(const Sample& sample) {
     const bool values = sample.current && !isNoData(sample.measured);
     if (sample.current)
         m_lastCurrent = sample.at;
-    const bool linkLost =
-        m_lastCurrent.msecsTo(sample.at) >= qint64(m_settings.linkLostAfter * 1000);
+    if (values || !sample.current)
+        m_lastMeasured = sample.at;
+    const bool linkLost = elapsed(m_lastCurrent, sample.at, double(m_settings.linkLostAfter));
     setCondition(Alarm::Link, !sample.current && linkLost, sample, m_lastCurrent, changes);
+    if (sample.current) {
+        const bool missing =
+            !values && elapsed(m_lastMeasured, sample.at, double(m_settings.linkLostAfter));
+        setCondition(Alarm::NoMeasurement, missing, sample, m_lastMeasured, changes);
+    }
     if (!values) {
         m_outsideSince.reset();
         return changes;
     }
 
-    if (m_settings.highLimit)
-        setCondition(Alarm::High, sample.measured >= *m_settings.highLimit, sample, sample.at,
-                     changes);
-
-    if (m_settings.deviationBand && m_settings.deviationDelay && !isNoData(sample.setpoint)) {
-        if (sample.setpoint != m_armedSetpoint) {
-            // A new setpoint: the temperature has to reach it first.
-            m_armedSetpoint = sample.setpoint;
-            m_deviationArmed = false;
-            m_outsideSince.reset();
+    if (m_settings.highLimit) {
+        const float limit = *m_settings.highLimit;
+        // Between the limit and the hysteresis below it, High stays as it is.
+        const bool above = sample.measured >= limit;
+        const bool below = sample.measured < limit - std::max(0.0f, m_settings.highHysteresis);
+        if (above || below)
+            setCondition(Alarm::High, above, sample, sample.at, changes);
+        if (active(Alarm::High)) {
+            AlarmStatus& high = m_status[index(Alarm::High)];
+            high.peak = std::max(high.peak, sample.measured);
         }
-        const bool outside =
-            std::fabs(sample.measured - sample.setpoint) > *m_settings.deviationBand;
-        if (!outside)
-            m_deviationArmed = true;
-        if (!outside || !m_deviationArmed)
-            m_outsideSince.reset();
-        else if (!m_outsideSince)
-            m_outsideSince = sample.at;
-        const auto delayMs = qint64(double(*m_settings.deviationDelay) * 60000.0);
-        const bool due = m_outsideSince && m_outsideSince->msecsTo(sample.at) >= delayMs;
-        setCondition(Alarm::Deviation, due, sample, due ? *m_outsideSince : sample.at, changes);
     }
+    if (!isNoData(sample.setpoint))
+        updateSetpointRules(sample, changes);
     return changes;
+}
+
+void AlarmRules::updateSetpointRules(const Sample& sample, QList<AlarmChange>& changes) {
+    if (sample.setpoint != m_armedSetpoint) {
+        // A new setpoint: the temperature has to reach it first. A heat-up
+        // already under way keeps its start.
+        if (m_deviationArmed && !isNoData(m_armedSetpoint))
+            m_heatUpFrom = sample.at;
+        m_armedSetpoint = sample.setpoint;
+        m_deviationArmed = false;
+        m_outsideSince.reset();
+    }
+    if (!m_settings.deviationBand)
+        return;
+    const float deviation = sample.measured - sample.setpoint;
+    const bool outside = std::fabs(deviation) > *m_settings.deviationBand;
+    if (!outside)
+        m_deviationArmed = true;
+
+    if (m_settings.heatUpLimit) {
+        const bool late = !m_deviationArmed &&
+                          elapsed(m_heatUpFrom, sample.at, double(*m_settings.heatUpLimit) * 60);
+        setCondition(Alarm::HeatUp, late, sample, sample.at, changes);
+    }
+
+    if (!m_settings.deviationDelay)
+        return;
+    if (!outside || !m_deviationArmed)
+        m_outsideSince.reset();
+    else if (!m_outsideSince)
+        m_outsideSince = sample.at;
+    const bool due = m_outsideSince &&
+                     elapsed(*m_outsideSince, sample.at, double(*m_settings.deviationDelay) * 60);
+    setCondition(Alarm::Deviation, due, sample, due ? *m_outsideSince : sample.at, changes);
+    if (active(Alarm::Deviation)) {
+        AlarmStatus& s = m_status[index(Alarm::Deviation)];
+        if (std::fabs(deviation) > std::fabs(s.peak))
+            s.peak = deviation;
+    }
 }
 
 void AlarmRules::setCondition(Alarm alarm, bool on, const Sample& sample, const QDateTime& since,
                               QList<AlarmChange>& changes) {
     AlarmStatus& s = m_status[index(alarm)];
     const AlarmState from = s.state;
-    if (on && (from == AlarmState::Normal || from == AlarmState::ClearedUnacknowledged)) {
+    if (on && from == AlarmState::Normal) {
+        s = {AlarmState::ActiveUnacknowledged, sample.measured, sample.setpoint, 0, since, {}};
+        s.peak = alarm == Alarm::Deviation ? sample.measured - sample.setpoint : sample.measured;
+    } else if (on && from == AlarmState::ClearedUnacknowledged) {
+        // Back before anyone saw it go: the same alarm, from its first rise.
         s.state = AlarmState::ActiveUnacknowledged;
-        s.value = sample.measured;
-        s.since = since;
+        s.clearedAt = {};
     } else if (!on && from == AlarmState::ActiveUnacknowledged) {
         s.state = AlarmState::ClearedUnacknowledged;
+        s.clearedAt = sample.at;
     } else if (!on && from == AlarmState::ActiveAcknowledged) {
         s.state = AlarmState::Normal;
+        s.clearedAt = sample.at;
     }
     if (s.state != from)
         changes.append({alarm, from, s.state});
@@ -88,17 +144,21 @@ void AlarmRules::setCondition(Alarm alarm, bool on, const Sample& sample, const 
 
 QList<AlarmChange> AlarmRules::acknowledge() {
     QList<AlarmChange> changes;
-    for (Alarm alarm : allAlarms) {
-        AlarmStatus& s = m_status[index(alarm)];
-        const AlarmState from = s.state;
-        if (from == AlarmState::ActiveUnacknowledged)
-            s.state = AlarmState::ActiveAcknowledged;
-        else if (from == AlarmState::ClearedUnacknowledged)
-            s.state = AlarmState::Normal;
-        if (s.state != from)
-            changes.append({alarm, from, s.state});
-    }
+    for (Alarm alarm : allAlarms)
+        changes += acknowledge(alarm);
     return changes;
+}
+
+QList<AlarmChange> AlarmRules::acknowledge(Alarm alarm) {
+    AlarmStatus& s = m_status[index(alarm)];
+    const AlarmState from = s.state;
+    if (from == AlarmState::ActiveUnacknowledged)
+        s.state = AlarmState::ActiveAcknowledged;
+    else if (from == AlarmState::ClearedUnacknowledged)
+        s.state = AlarmState::Normal;
+    if (s.state == from)
+        return {};
+    return {{alarm, from, s.state}};
 }
 
 } // namespace alarms

@@ -1,15 +1,24 @@
 #pragma once
 
-// The three alarms of a run, as a pure state machine: timed samples of the
-// link and the values go in, each alarm's state comes out. Both programs feed
-// it the same way, so an alarm means the same in the window and in tkrecord.
-//   High temperature: the measured temperature at or above the high limit.
+// The alarms of a run, as a pure state machine: timed samples of the link and
+// the values go in, each alarm's state comes out. Both programs feed it the
+// same way, so an alarm means the same in the window and in tkrecord. One
+// object per controller; nothing is shared between them.
+//   High temperature: the measured temperature at or above the high limit;
+//     it clears only highHysteresis degrees below it, so a temperature
+//     hovering at the limit raises it once.
 //   Deviation: |temperature - setpoint| above the band for the delay, armed
 //     only once the temperature has come within the band after the start or
 //     a change of setpoint, so a heat-up or a cool-down raises nothing.
+//   Heat-up too slow: not within the band heatUpLimit minutes after the start
+//     or the setpoint change that began the heat-up; changes of setpoint
+//     before the band is reached (a ramping controller) do not restart it.
 //   Link lost: no current values for linkLostAfter seconds.
+//   No measurement: the controller answers, but with its no-data value in
+//     place of the temperature (a broken sensor), for linkLostAfter seconds.
 // No-data values neither raise nor clear the temperature alarms: while the
-// link is down, the link alarm speaks for it.
+// link is down, the link alarm speaks for it. An alarm raised again before
+// it was acknowledged keeps its first "since" and its peak.
 
 #include <QDateTime>
 #include <QList>
@@ -22,8 +31,9 @@
 
 namespace alarms {
 
-enum class Alarm { High, Deviation, Link };
-inline constexpr std::array<Alarm, 3> allAlarms{Alarm::High, Alarm::Deviation, Alarm::Link};
+enum class Alarm { High, Deviation, Link, HeatUp, NoMeasurement };
+inline constexpr std::array<Alarm, 5> allAlarms{Alarm::High, Alarm::Deviation, Alarm::Link,
+                                                Alarm::HeatUp, Alarm::NoMeasurement};
 
 enum class AlarmState {
     Normal,
@@ -32,12 +42,17 @@ enum class AlarmState {
     ClearedUnacknowledged,
 };
 
-// What the operator sees of one alarm: its state, the temperature when it
-// rose (not for Link) and since when.
+// What the operator sees of one alarm: its state, the temperature and the
+// setpoint when it rose (not for Link and No measurement), since when, the
+// worst it got (High: the highest temperature; Deviation: the deviation
+// farthest from the setpoint, signed) and when it cleared.
 struct AlarmStatus {
     AlarmState state = AlarmState::Normal;
     float value = 0;
+    float setpoint = 0;
+    float peak = 0;
     QDateTime since;
+    QDateTime clearedAt;
 };
 
 struct AlarmChange {
@@ -66,6 +81,8 @@ public:
     QList<AlarmChange> update(const Sample& sample);
     // The operator's acknowledgement of every alarm that waits for one.
     QList<AlarmChange> acknowledge();
+    // Of that alarm only (its own notification's action).
+    QList<AlarmChange> acknowledge(Alarm alarm);
 
     const AlarmStatus& status(Alarm alarm) const { return m_status[index(alarm)]; }
     bool active(Alarm alarm) const;
@@ -76,10 +93,15 @@ private:
     static std::size_t index(Alarm alarm) { return std::size_t(alarm); }
     void setCondition(Alarm alarm, bool on, const Sample& sample, const QDateTime& since,
                       QList<AlarmChange>& changes);
+    void updateSetpointRules(const Sample& sample, QList<AlarmChange>& changes);
 
     Data::AlarmSettings m_settings;
-    std::array<AlarmStatus, 3> m_status;
+    std::array<AlarmStatus, allAlarms.size()> m_status;
     QDateTime m_lastCurrent;
+    // The last sample with a measurement, or without the link.
+    QDateTime m_lastMeasured;
+    // The start, or the setpoint change that began the heat-up under way.
+    QDateTime m_heatUpFrom;
     float m_armedSetpoint = Data::NO_DATA;
     bool m_deviationArmed = false;
     std::optional<QDateTime> m_outsideSince;

@@ -10,6 +10,10 @@ QString alarmName(Alarm alarm) {
         return QStringLiteral("Deviation from setpoint");
     case Alarm::Link:
         return QStringLiteral("Link lost");
+    case Alarm::HeatUp:
+        return QStringLiteral("Heat-up too slow");
+    case Alarm::NoMeasurement:
+        return QStringLiteral("No measurement");
     }
     return {};
 }
@@ -22,6 +26,10 @@ QString metricLabel(Alarm alarm) {
         return QStringLiteral("deviation");
     case Alarm::Link:
         return QStringLiteral("link");
+    case Alarm::HeatUp:
+        return QStringLiteral("heatup");
+    case Alarm::NoMeasurement:
+        return QStringLiteral("measurement");
     }
     return {};
 }
@@ -60,12 +68,38 @@ QString auditEvent(const AlarmChange& change, const AlarmStatus& status) {
 }
 
 QString bandText(Alarm alarm, const AlarmStatus& status) {
-    const QString since =
-        QStringLiteral(" since ") + status.since.toString(QStringLiteral("HH:mm:ss"));
-    if (alarm == Alarm::Link)
-        return alarmName(alarm) + since;
-    return alarmName(alarm) + QLatin1Char(' ') + QString::number(double(status.value), 'f', 1) +
-           QStringLiteral(" °C") + since;
+    const auto degrees = [](float value) {
+        return QString::number(double(value), 'f', 1) + QStringLiteral(" °C");
+    };
+    const auto clock = [](const QDateTime& at) { return at.toString(QStringLiteral("HH:mm:ss")); };
+    const auto signedDegrees = [&](float value) {
+        return (value >= 0 ? QStringLiteral("+") : QString()) + degrees(value);
+    };
+    const QString name = alarmName(alarm);
+    if (status.state == AlarmState::ClearedUnacknowledged) {
+        QString cleared = name + QStringLiteral(" cleared at ") + clock(status.clearedAt);
+        if (alarm == Alarm::High)
+            return cleared + QStringLiteral(", peak ") + degrees(status.peak);
+        if (alarm == Alarm::Deviation)
+            return cleared + QStringLiteral(", peak ") + signedDegrees(status.peak);
+        return cleared;
+    }
+    const QString since = QStringLiteral(" since ") + clock(status.since);
+    switch (alarm) {
+    case Alarm::Link:
+    case Alarm::NoMeasurement:
+        return name + since;
+    case Alarm::Deviation:
+        return name + QLatin1Char(' ') + signedDegrees(status.value - status.setpoint) +
+               QStringLiteral(" (") + degrees(status.value) + QStringLiteral(", setpoint ") +
+               degrees(status.setpoint) + QLatin1Char(')') + since;
+    case Alarm::HeatUp:
+        return name + QLatin1Char(' ') + degrees(status.value) + QStringLiteral(" (setpoint ") +
+               degrees(status.setpoint) + QLatin1Char(')') + since;
+    case Alarm::High:
+        break;
+    }
+    return name + QLatin1Char(' ') + degrees(status.value) + since;
 }
 
 BandLook bandLook(const AlarmRules& rules) {

@@ -8,14 +8,20 @@
 
 namespace alarms {
 
-// "High temperature", "Deviation from setpoint", "Link lost".
+// "High temperature", "Deviation from setpoint", "Link lost", "Heat-up too
+// slow", "No measurement".
 QString alarmName(Alarm alarm);
-// The label value of the metric: "high", "deviation", "link".
+// The label value of the metric: "high", "deviation", "link", "heatup",
+// "measurement".
 QString metricLabel(Alarm alarm);
 // "active", "acknowledged", "cleared", "normal".
 QString stateWord(AlarmState state);
-// What the band says: "High temperature 312.4 °C since 14:05:29"; the link
-// alarm has no value: "Link lost since 14:05:29".
+// What the band says: "High temperature 312.4 °C since 14:05:29",
+// "Deviation from setpoint +20.0 °C (320.0 °C, setpoint 300.0 °C) since
+// 14:05:29", "Heat-up too slow 150.0 °C (setpoint 300.0 °C) since 14:30:00";
+// the link alarms have no value: "Link lost since 14:05:29". Cleared and
+// waiting for the operator: "High temperature cleared at 14:09:02, peak
+// 312.4 °C" (the deviation's peak signed), "Link lost cleared at 14:09:02".
 QString bandText(Alarm alarm, const AlarmStatus& status);
 
 // The audit trail's line for a change: "alarm raised: High temperature

@@ -64,6 +64,8 @@ struct AlarmSettings {
     std::optional<float> highLimit;      // degrees: at or above it is too hot
     std::optional<float> deviationBand;  // degrees either side of the setpoint
     std::optional<float> deviationDelay; // minutes outside the band before it counts
+    std::optional<float> heatUpLimit;    // minutes to reach the band after a new setpoint
+    float highHysteresis = 1;            // degrees below the limit before High clears
     float linkLostAfter = 30;            // seconds without current values
     bool sound = true;
 };

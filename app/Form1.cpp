@@ -174,16 +174,17 @@ void Form1::createControls() {
     connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
             &recording::Recorder::tick);
 
-    // Over the top of the graph, below nothing else.
+    // Over the top of the plot, below nothing else; the temperature scale
+    // to its right (the last 10 of the graph's 110 units) stays in sight.
     m_alarmBand = new AlarmBand(this);
-    m_alarmBand->setGeometry(Graph->x(), Graph->y(), Graph->width(), 34);
+    m_alarmBand->setGeometry(Graph->x(), Graph->y(), Graph->width() * 100 / 110, 34);
     m_notifier = new AlarmNotifier(this);
     m_tone = new AlarmTone(this);
     connect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
     connect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session,
             &tklink::ControllerSession::acknowledgeAlarms);
     connect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session,
-            &tklink::ControllerSession::acknowledgeAlarms);
+            &tklink::ControllerSession::acknowledgeAlarm);
     connect(m_recorder, &recording::Recorder::statusText, recording_field, &QLineEdit::setText);
     connect(m_recorder, &recording::Recorder::captionChanged, Start_stop_recording,
             &QAbstractButton::setText);
@@ -219,7 +220,10 @@ void Form1::showParameters() {
         };
         actions.deviceForPort = m_seams.deviceForPort;
         // For "Find controller", which has it reopened with open_port.
-        actions.releasePort = [this] { m_session->releasePort(); };
+        actions.releasePort = [this] {
+            m_seals->portLent(serialPort().deviceName());
+            m_session->releasePort();
+        };
         actions.alarmsChanged = [this] { m_session->applyAlarmSettings(); };
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(std::move(actions));
@@ -241,6 +245,11 @@ void Form1::load() {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("conf.ini cannot be read: the default settings are used."),
                           read.reason);
+    if (!read.alarmsRefused.isEmpty())
+        m_seams.showError(QLatin1String(appTitle),
+                          QStringLiteral("An alarm limit in conf.ini cannot be used: its alarm is "
+                                         "off until it is mended under Parameters, Alarms…"),
+                          read.alarmsRefused.join(QLatin1Char('\n')));
     if (!read.controllersRefused.isEmpty())
         m_seams.showError(
             QLatin1String(appTitle),
@@ -305,11 +314,14 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
     setWindowTitle(waiting ? QStringLiteral("ALARM – ") + windowTitleText : windowTitleText);
     m_tone->setRinging(waiting && Data::alarms.sound);
     m_seals->event(alarms::auditEvent(change, rules.status(change.alarm)));
-    if (change.to == alarms::AlarmState::ActiveUnacknowledged)
-        m_notifier->notify(QStringLiteral("ALARM – ") + alarms::alarmName(change.alarm),
+    // A cleared alarm's notification says so, and waits for its acknowledgement.
+    if (change.to == alarms::AlarmState::ActiveUnacknowledged ||
+        change.to == alarms::AlarmState::ClearedUnacknowledged)
+        m_notifier->notify(change.alarm,
+                           QStringLiteral("ALARM – ") + alarms::alarmName(change.alarm),
                            alarms::bandText(change.alarm, rules.status(change.alarm)));
-    else if (!waiting)
-        m_notifier->withdraw();
+    else
+        m_notifier->withdraw(change.alarm);
 }
 
 void Form1::followBus() {

@@ -109,6 +109,20 @@ bool curvesComputable(float xStep, float yStep) {
     return true;
 }
 
+// The high alarm's limit as a thin orange line across the plot, under the
+// curves, when it is set and inside the temperature range shown.
+void drawHighLimit(DrawingSurface& surface) {
+    if (!Data::alarms.highLimit)
+        return;
+    const float y = yOf(*Data::alarms.highLimit, 100 / (Data::yValueMax - Data::yValueMin));
+    if (!std::isfinite(y) || y < 0 || y > plotBottom)
+        return;
+    surface.setLineWidth(1);
+    surface.setLineStyle(LineStyle::Solid);
+    surface.setForeColor(255, 160, 0);
+    surface.line(0, y, plotRight, y);
+}
+
 void drawCurves(DrawingSurface& surface) {
     const float xStep = 100 / Data::timeScale;
     const float yStep = 100 / (Data::yValueMax - Data::yValueMin);
@@ -181,6 +195,7 @@ void traceTick(DrawingSurface& surface, const QString& timeOfDay) {
     if (rings)
         storeSample(timeOfDay);
     printTemperatureLabels(surface);
+    drawHighLimit(surface);
     if (rings)
         drawCurves(surface);
 }

@@ -2,8 +2,9 @@
 
 // The curve trace: every tick of timerTraceCurves stores the last setpoint and
 // measured temperature in the history rings and redraws the graph from
-// scratch (grid, temperature scale, time labels, red setpoint and green
-// measured curves, newest sample on the right edge).
+// scratch (grid, temperature scale, time labels, the high alarm's limit as a
+// thin orange line when set, red setpoint and green measured curves, newest
+// sample on the right edge).
 
 #include <QLocale>
 #include <QString>

@@ -46,6 +46,13 @@ struct AnswerValues {
     int16_t power = 0;    // the controller's own unit
 };
 
+// The measure register's value when the controller has no measurement (a
+// broken or missing sensor): its own no-data word, not a temperature.
+inline constexpr int16_t noMeasurementRaw = 8888;
+constexpr bool hasMeasurement(const AnswerValues& values) {
+    return values.measure != noMeasurementRaw;
+}
+
 // CRC-16/MODBUS (initial 0xFFFF, reflected polynomial 0xA001, no final xor).
 uint16_t crc16Modbus(std::span<const uint8_t> bytes);
 

@@ -24,13 +24,22 @@ void Controller::acknowledgeAlarms() {
         Q_EMIT alarmChanged(change);
 }
 
+void Controller::acknowledgeAlarm(alarms::Alarm alarm) {
+    if (!m_alarms)
+        return;
+    for (const alarms::AlarmChange& change : m_alarms->acknowledge(alarm))
+        Q_EMIT alarmChanged(change);
+}
+
 void Controller::checkAlarms(const QDateTime& now) {
     if (!m_alarms)
         return;
-    const bool current = m_valuesCurrent;
+    // Answers without a measurement keep the link up: their 8888 reaches the
+    // rules as the no-data value it is.
+    const bool answering = m_answering;
     const QList<alarms::AlarmChange> changes =
-        m_alarms->update({now, current, current ? m_values.measureRaw / 10.0f : Data::NO_DATA,
-                          current ? m_values.setpointRaw / 10.0f : Data::NO_DATA});
+        m_alarms->update({now, answering, answering ? m_values.measureRaw / 10.0f : Data::NO_DATA,
+                          answering ? m_values.setpointRaw / 10.0f : Data::NO_DATA});
     for (const alarms::AlarmChange& change : changes)
         Q_EMIT alarmChanged(change);
 }
@@ -52,7 +61,8 @@ void Controller::endPoll(PollResult result) {
 
 void Controller::confirmAnswer() {
     Q_EMIT answered();
-    setCurrent(true);
+    m_answering = true;
+    setCurrent(hasMeasurement({int16_t(m_values.measureRaw), 0, 0}));
 }
 
 void Controller::missedPoll() {
@@ -62,14 +72,16 @@ void Controller::missedPoll() {
 }
 
 void Controller::makeStale() {
-    if (!m_valuesCurrent)
+    if (!m_valuesCurrent && !m_answering)
         return;
+    m_answering = false;
     m_values = {};
     setCurrent(false);
 }
 
-void Controller::mirror(const ControllerValues& values, bool current) {
+void Controller::mirror(const ControllerValues& values, bool current, bool answering) {
     m_values = values;
+    m_answering = answering;
     setCurrent(current);
 }
 

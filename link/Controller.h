@@ -59,6 +59,10 @@ public:
     // The no-data values while not current.
     const ControllerValues& values() const { return m_values; }
     bool valuesCurrent() const { return m_valuesCurrent; }
+    // Valid answers come, with or without a measurement: an answer holding
+    // the controller's no-measurement word keeps the link up, but its values
+    // are not current.
+    bool answering() const { return m_answering; }
     // Invalid before the first valid answer.
     const QDateTime& lastAnswer() const { return m_lastAnswer; }
     // Polls without a valid answer since the last one.
@@ -72,6 +76,7 @@ public:
     // Takes new limits; the alarms keep their states.
     void applyAlarmSettings(const Data::AlarmSettings& settings);
     void acknowledgeAlarms();
+    void acknowledgeAlarm(alarms::Alarm alarm);
     // Feeds the current values (or their lack) to the alarms.
     void checkAlarms(const QDateTime& now);
 
@@ -92,7 +97,7 @@ public:
 
     // The single poll cycle of a file without [Controllers] keeps its own
     // verdicts: they are taken as they are, told on change only.
-    void mirror(const ControllerValues& values, bool current);
+    void mirror(const ControllerValues& values, bool current, bool answering);
     void mirrorAnswer(const ControllerValues& values, const QDateTime& at);
 
 Q_SIGNALS:
@@ -110,6 +115,7 @@ private:
     ControllerId m_id;
     ControllerValues m_values;
     bool m_valuesCurrent = false;
+    bool m_answering = false;
     QDateTime m_lastAnswer;
     int m_missedPolls = 0;
     std::array<int, pollResultCount> m_pollCounts{};

@@ -93,7 +93,7 @@ void ControllerSearch::nextTry() {
         const OpenFailure& failure = m_port.lastFailure();
         m_out[std::size_t(m_deviceIndex)] = true;
         endTry(failure.kind == OpenFailure::Kind::Busy ? TryResult::Busy : TryResult::OpenFailed,
-               failure.systemText);
+               failure.systemText, failure.holderPid);
         return;
     }
     m_held.clear();
@@ -125,6 +125,8 @@ void ControllerSearch::receive() {
             endTry(TryResult::Answer);
             return;
         case FrameHead::Exception:
+            // Something answers here at this speed: not at another one.
+            m_out[std::size_t(m_deviceIndex)] = true;
             endTry(TryResult::Exception, QString::number(*exceptionCode(held)));
             return;
         case FrameHead::Bad:
@@ -147,16 +149,17 @@ void ControllerSearch::deviceLost() {
     }
 }
 
-void ControllerSearch::endTry(TryResult result, const QString& detail) {
+void ControllerSearch::endTry(TryResult result, const QString& detail, qint64 holderPid) {
     m_waiting = false;
     m_badBytes = false;
     m_answerTimer.stop();
     if (m_port.portOpen())
         m_port.setPortOpen(false);
-    const SearchTry attempt{m_devices[m_deviceIndex], m_speeds[m_speedIndex], result, detail};
+    const SearchTry attempt{m_devices[m_deviceIndex], m_speeds[m_speedIndex], result, detail,
+                            holderPid};
     m_outcome.tries << attempt;
     Q_EMIT tried(attempt);
-    if (result == TryResult::Answer || result == TryResult::Exception) {
+    if (result == TryResult::Answer) {
         m_outcome.device = attempt.device;
         m_outcome.speed = attempt.speed;
         finish(true, false);

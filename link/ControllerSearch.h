@@ -3,7 +3,9 @@
 // The search for the controller: every candidate device at every speed,
 // speed by speed (the usual speeds are tried on all devices before the rare
 // ones), the poll's own request sent and its answer checked as the poll
-// checks it. It stops at the first valid answer. Asynchronous on the calling
+// checks it. It stops at the first valid answer. An exception answer says
+// that something answers at that speed, not that it is the controller: that
+// device leaves the search, which goes on. Asynchronous on the calling
 // thread's event loop and cancellable. A device another program holds (its
 // lock file, or busy) is skipped and never tried again in the same search;
 // the search opens each device only for its own try.
@@ -24,7 +26,7 @@ namespace tklink {
 // How one try ended.
 enum class TryResult {
     Answer,     // a valid answer: the controller is there at this speed
-    Exception,  // a valid exception answer: there too, refusing the request
+    Exception,  // a valid exception answer: some device, not taken for the controller
     NoAnswer,   // nothing came in time
     BadAnswer,  // bytes came, but no valid frame (often a wrong speed)
     Busy,       // another program holds the device: skipped
@@ -39,6 +41,8 @@ struct SearchTry {
     // The system's words for OpenFailed and Lost; the exception code for
     // Exception.
     QString detail;
+    // For Busy: the PID in the device's lock file, 0 when none is named.
+    qint64 holderPid = 0;
 };
 
 struct SearchOutcome {
@@ -76,7 +80,7 @@ private:
     void receive();
     void waitOver();
     void deviceLost();
-    void endTry(TryResult result, const QString& detail = QString());
+    void endTry(TryResult result, const QString& detail = QString(), qint64 holderPid = 0);
     void finish(bool found, bool cancelled);
 
     QList<SearchDevice> m_devices;

@@ -33,13 +33,15 @@ void ControllerSession::mirrorPollCycle() {
     };
     connect(m_poll, &PollCycle::status, single, &Controller::tellStatus);
     connect(m_poll, &PollCycle::pollEnded, single, [this, single, dataValues](PollResult result) {
-        single->mirror(dataValues(), m_poll->valuesCurrent());
+        single->mirror(dataValues(), m_poll->valuesCurrent(), m_poll->answering());
         single->endPoll(result);
     });
     connect(m_poll, &PollCycle::answered, single,
             [this, single, dataValues] { single->mirrorAnswer(dataValues(), m_now()); });
     connect(m_poll, &PollCycle::valuesCurrentChanged, single,
-            [single, dataValues](bool current) { single->mirror(dataValues(), current); });
+            [this, single, dataValues](bool current) {
+                single->mirror(dataValues(), current, m_poll->answering());
+            });
     watchAlarms(*single);
     connect(single, &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
 }
@@ -120,6 +122,10 @@ void ControllerSession::applyAlarmSettings() {
 void ControllerSession::acknowledgeAlarms() {
     for (Controller* controller : controllers())
         controller->acknowledgeAlarms();
+}
+
+void ControllerSession::acknowledgeAlarm(alarms::Alarm alarm) {
+    shownController().acknowledgeAlarm(alarm);
 }
 
 void ControllerSession::pollTick() {

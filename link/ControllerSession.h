@@ -88,6 +88,8 @@ public:
     void applyAlarmSettings();
     // Every controller's alarms.
     void acknowledgeAlarms();
+    // The shown controller's alarm alone.
+    void acknowledgeAlarm(alarms::Alarm alarm);
     // The shown controller's; empty before start().
     const std::optional<alarms::AlarmRules>& alarmRules() const {
         return shownController().alarmRules();

@@ -1,11 +1,14 @@
 #include "PollCycle.h"
 
+#include "AnswerFrame.h"
 #include "Data.h"
 #include "PortAccess.h"
 #include "RequestFrame.h"
 #include "SerialPortControl.h"
 
 #include <QByteArray>
+
+#include <utility>
 
 namespace tklink {
 
@@ -84,13 +87,17 @@ void PollCycle::portChanged() {
 }
 
 void PollCycle::onAnswer() {
+    m_answering = true;
     tell(LinkStatus::Kind::DataReceived);
     endPoll(PollResult::Ok);
     Q_EMIT answered();
     m_missedPolls = 0;
-    if (!m_valuesCurrent) {
-        m_valuesCurrent = true;
-        Q_EMIT valuesCurrentChanged(true);
+    // 8888 stays in Data, so a record carries it; nothing else takes it for
+    // a temperature.
+    const bool measured = hasMeasurement({int16_t(Data::measureRaw), 0, 0});
+    if (measured != m_valuesCurrent) {
+        m_valuesCurrent = measured;
+        Q_EMIT valuesCurrentChanged(measured);
     }
 }
 
@@ -129,15 +136,17 @@ void PollCycle::countMissedPoll() {
 }
 
 void PollCycle::makeStale() {
-    if (!m_valuesCurrent)
+    if (!m_valuesCurrent && !m_answering)
         return;
-    m_valuesCurrent = false;
+    const bool wasCurrent = std::exchange(m_valuesCurrent, false);
+    m_answering = false;
     // The values of start-up: the trace stores no-data samples, a record
     // carries 8888;8888;0 and the read-outs show the placeholder.
     Data::measureRaw = Data::NO_DATA_RAW;
     Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
-    Q_EMIT valuesCurrentChanged(false);
+    if (wasCurrent)
+        Q_EMIT valuesCurrentChanged(false);
 }
 
 void PollCycle::tell(LinkStatus::Kind kind, int exceptionCode) {

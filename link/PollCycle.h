@@ -7,7 +7,9 @@
 // answerTimeoutMs for its answer. Values that have stopped coming are not
 // passed off as current: after staleAfterPolls polls in a row without a valid
 // answer, or at once without a port, Data goes back to the no-data values of
-// start-up. Who opens the port again is the session's choice.
+// start-up. An answer with the controller's no-measurement word keeps the
+// link up but its values are not current. Who opens the port again is the
+// session's choice.
 
 #include "AnswerCollector.h"
 #include "LinkStatus.h"
@@ -50,8 +52,10 @@ public:
     // stale at once.
     void portChanged();
 
-    // The values in Data came from a recent valid answer.
+    // The values in Data came from a recent valid answer with a measurement.
     bool valuesCurrent() const { return m_valuesCurrent; }
+    // Valid answers come, with or without a measurement.
+    bool answering() const { return m_answering; }
 
 Q_SIGNALS:
     // Each step of a poll as the status line tells it: the request sent, then
@@ -93,6 +97,7 @@ private:
     int m_missedPolls = 0;
     // Start-up's no-data values are not current.
     bool m_valuesCurrent = false;
+    bool m_answering = false;
 };
 
 } // namespace tklink

@@ -1,7 +1,15 @@
 #include "FolderLock.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLockFile>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace recording {
 
@@ -14,9 +22,39 @@ FolderLock::FolderLock(const QString& folder)
 
 FolderLock::~FolderLock() = default;
 
+namespace {
+
+// What is left where the lock file should be that holds nothing: a symlink
+// (never followed, whatever it points at), or anything but a file naming a
+// PID, a program and a host, as a power cut leaves an empty one. A lock
+// naming them is left for QLockFile to judge, which takes it over when that
+// PID does not run the program named.
+bool isJunk(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ELOOP; // a symlink; anything else is for tryLock to tell
+    struct stat st {};
+    QByteArray text(256, '\0');
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const ssize_t got = regular ? ::read(fd, text.data(), std::size_t(text.size())) : 0;
+    ::close(fd);
+    if (!regular)
+        return true;
+    const QList<QByteArray> lines = text.left(std::max<ssize_t>(got, 0)).split('\n');
+    bool ok = false;
+    const qint64 pid = lines.value(0).toLongLong(&ok);
+    return lines.size() < 3 || !ok || pid <= 0 || lines.value(1).isEmpty();
+}
+
+} // namespace
+
 FolderLock::Outcome FolderLock::take() {
     if (m_lock->isLocked())
         return Outcome::Taken;
+    // Removing a symlink removes the link, not what it points at.
+    if (isJunk(m_lock->fileName()))
+        QFile::remove(m_lock->fileName());
     if (m_lock->tryLock(0)) {
         m_refusal.clear();
         return Outcome::Taken;

@@ -3,7 +3,9 @@
 // One recorder per folder: two writing the same second's file would write
 // every time stamp twice into it. A lock file in the folder is held while
 // recording; one left by a recorder that died (its PID no longer running)
-// is taken over, as the serial port's lock is.
+// is taken over, as the serial port's lock is. Only a lock naming a running
+// recorder holds the folder: an empty file, a symlink or a file that is no
+// lock is replaced, the symlink never followed.
 
 #include <QString>
 

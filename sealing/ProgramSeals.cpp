@@ -68,6 +68,13 @@ void ProgramSeals::portState(bool connected, const QString& device) {
     }
 }
 
+void ProgramSeals::portLent(const QString& device) {
+    if (m_port != Port::Open)
+        return;
+    event(QStringLiteral("port lent to the controller search: ") + device);
+    m_port = Port::Closed;
+}
+
 void ProgramSeals::recordingStarted(const QString& fileName) {
     event(QStringLiteral("recording started: ") + fileName);
 }

@@ -48,6 +48,9 @@ public:
     // Called after each attempt to open the port and at each poll: the trail
     // gets "port opened", "port lost" and "port reopened" on the changes.
     void portState(bool connected, const QString& device);
+    // The port closed on purpose for the controller search: "port lent to
+    // the controller search", not "port lost"; its return is "port opened".
+    void portLent(const QString& device);
     void recordingStarted(const QString& fileName);
     void recordingStopped(const QString& fileName);
     void settingsSaved(const SettingsList& before, const SettingsList& after);

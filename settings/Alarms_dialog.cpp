@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include <cmath>
 #include <optional>
 
+#include "AlarmLimits.h"
 #include "Data.h"
 #include "TextFormats.h"
 
@@ -35,6 +35,9 @@ Alarms_dialog::Alarms_dialog(QWidget* parent) : QDialog(parent) {
     highLimitBox = box("highLimitBox", entryText(Data::alarms.highLimit));
     bandBox = box("bandBox", entryText(Data::alarms.deviationBand));
     delayBox = box("delayBox", entryText(Data::alarms.deviationDelay));
+    heatUpBox = box("heatUpBox", entryText(Data::alarms.heatUpLimit));
+    hysteresisBox = box("hysteresisBox", generalNumber(Data::alarms.highHysteresis));
+    hysteresisBox->setPlaceholderText(QString::number(Data::AlarmSettings().highHysteresis));
     linkLostBox = box("linkLostBox", generalNumber(Data::alarms.linkLostAfter));
     linkLostBox->setPlaceholderText(QString::number(Data::AlarmSettings().linkLostAfter));
     soundBox = new QCheckBox(QStringLiteral("Sound"), this);
@@ -45,8 +48,10 @@ Alarms_dialog::Alarms_dialog(QWidget* parent) : QDialog(parent) {
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("High temperature at (°C)"), highLimitBox);
+    form->addRow(QStringLiteral("High clears below it by (°C)"), hysteresisBox);
     form->addRow(QStringLiteral("Deviation beyond (°C)"), bandBox);
     form->addRow(QStringLiteral("Deviation for (minutes)"), delayBox);
+    form->addRow(QStringLiteral("Heat-up within (minutes)"), heatUpBox);
     form->addRow(QStringLiteral("Link lost after (seconds)"), linkLostBox);
     form->addRow(QString(), soundBox);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -60,24 +65,33 @@ Alarms_dialog::Alarms_dialog(QWidget* parent) : QDialog(parent) {
 }
 
 void Alarms_dialog::takeEntries() {
-    // An empty entry leaves its value empty; a refused one is named.
-    const auto take = [this](QLineEdit* entry, std::optional<float>& value) {
+    // An empty entry leaves its value empty; a refused one is named, with
+    // the words conf.ini's reading uses.
+    const auto take = [this](QLineEdit* entry, alarms::AlarmKey key, std::optional<float>& value) {
         if (entry->text().trimmed().isEmpty())
             return true;
         const auto number = readGeneralNumber(entry->text());
-        if (!number || !std::isfinite(float(*number)) || *number < 0) {
-            refusedLabel->setText(QStringLiteral("\"%1\" is not a number").arg(entry->text()));
+        const QString refusal = alarms::valueRefusal(key, entry->text(), number);
+        if (!refusal.isEmpty()) {
+            refusedLabel->setText(refusal);
             entry->setFocus();
             return false;
         }
         value = float(*number);
         return true;
     };
+    using alarms::AlarmKey;
     Data::AlarmSettings taken;
+    std::optional<float> hysteresis;
     std::optional<float> linkLost;
-    if (!take(highLimitBox, taken.highLimit) || !take(bandBox, taken.deviationBand) ||
-        !take(delayBox, taken.deviationDelay) || !take(linkLostBox, linkLost))
+    if (!take(highLimitBox, AlarmKey::HighLimit, taken.highLimit) ||
+        !take(hysteresisBox, AlarmKey::HighHysteresis, hysteresis) ||
+        !take(bandBox, AlarmKey::DeviationBand, taken.deviationBand) ||
+        !take(delayBox, AlarmKey::DeviationDelay, taken.deviationDelay) ||
+        !take(heatUpBox, AlarmKey::HeatUpLimit, taken.heatUpLimit) ||
+        !take(linkLostBox, AlarmKey::LinkLostAfter, linkLost))
         return;
+    taken.highHysteresis = hysteresis.value_or(taken.highHysteresis);
     taken.linkLostAfter = linkLost.value_or(taken.linkLostAfter);
     taken.sound = soundBox->isChecked();
     Data::alarms = taken;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The small dialog behind "Alarms…" in the Parameters dialog: the five
+// The small dialog behind "Alarms…" in the Parameters dialog: the seven
 // settings of [Alarms]. "OK" puts them into Data::alarms; the Parameters
 // dialog's "Close" saves them with the six others.
 
@@ -24,6 +24,8 @@ private:
     QLineEdit* highLimitBox = nullptr;
     QLineEdit* bandBox = nullptr;
     QLineEdit* delayBox = nullptr;
+    QLineEdit* hysteresisBox = nullptr;
+    QLineEdit* heatUpBox = nullptr;
     QLineEdit* linkLostBox = nullptr;
     QCheckBox* soundBox = nullptr;
     QLabel* refusedLabel = nullptr;

@@ -182,6 +182,16 @@ QList<std::pair<QString, QString>> ProfileText::entries(const QString& section) 
     return found;
 }
 
+int ProfileText::lineOf(const QString& section, const QString& key) const {
+    const auto [first, end] = sectionBody(m_lines, section);
+    for (qsizetype i = first; first >= 0 && i < end; ++i) {
+        const auto entry = entryOf(m_lines[i]);
+        if (entry && sameName(entry->key, key))
+            return int(i) + 1;
+    }
+    return 0;
+}
+
 QString getProfileString(const QString& section, const QString& key, const QString& defaultText,
                          const QString& path) {
     const ConfFileRead read = readConfFile(path);

@@ -15,13 +15,16 @@ QString resultText(const tklink::SearchTry& attempt) {
     case TryResult::Answer:
         return QStringLiteral("the controller answered");
     case TryResult::Exception:
-        return QStringLiteral("the controller answered (exception %1)").arg(attempt.detail);
+        return QStringLiteral("exception %1: a device answers, not the controller")
+            .arg(attempt.detail);
     case TryResult::NoAnswer:
         return QStringLiteral("no answer");
     case TryResult::BadAnswer:
         return QStringLiteral("bad answer");
     case TryResult::Busy:
-        return QStringLiteral("skipped, another program holds it");
+        return attempt.holderPid > 0 ? QStringLiteral("skipped, another program holds it (PID %1)")
+                                           .arg(attempt.holderPid)
+                                     : QStringLiteral("skipped, another program holds it");
     case TryResult::OpenFailed:
         return QStringLiteral("does not open: ") + attempt.detail;
     case TryResult::Lost:

@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "AlarmLimits.h"
 #include "ControllersSection.h"
 #include "Data.h"
 #include "NumberText.h"
@@ -23,23 +24,40 @@ float readNumber(const ProfileText& file, const QString& section, const QString&
 
 constexpr char alarmsSection[] = "Alarms";
 
-std::optional<float> readLimit(const ProfileText& file, const QString& key) {
-    const QString text = file.value(QLatin1String(alarmsSection), key, QString());
+// One [Alarms] value: nothing when it is empty or missing, or when it is
+// refused, and then why, with the line it is on.
+std::optional<float> readLimit(const ProfileText& file, alarms::AlarmKey key,
+                               QStringList* refusals) {
+    const QString section = QLatin1String(alarmsSection);
+    const QString text = file.value(section, alarms::keyName(key), QString());
     if (text.isEmpty())
         return std::nullopt;
-    return static_cast<float>(leadingNumber(text));
+    const std::optional<double> number = alarms::confNumber(text);
+    const QString refusal = alarms::valueRefusal(key, text, number);
+    if (!refusal.isEmpty()) {
+        if (refusals)
+            refusals->append(QStringLiteral("conf.ini line %1: %2")
+                                 .arg(file.lineOf(section, alarms::keyName(key)))
+                                 .arg(refusal));
+        return std::nullopt;
+    }
+    return static_cast<float>(*number);
 }
 
 QString limitText(const std::optional<float>& limit) {
     return limit ? numberKeyText(*limit) : QString();
 }
 
-Data::AlarmSettings readAlarmSettings(const ProfileText& file) {
+Data::AlarmSettings readAlarmSettings(const ProfileText& file, QStringList* refusals = nullptr) {
+    using alarms::AlarmKey;
     Data::AlarmSettings a;
-    a.highLimit = readLimit(file, QStringLiteral("HighLimit"));
-    a.deviationBand = readLimit(file, QStringLiteral("DeviationBand"));
-    a.deviationDelay = readLimit(file, QStringLiteral("DeviationDelay"));
-    a.linkLostAfter = readLimit(file, QStringLiteral("LinkLostAfter")).value_or(a.linkLostAfter);
+    a.highLimit = readLimit(file, AlarmKey::HighLimit, refusals);
+    a.highHysteresis =
+        readLimit(file, AlarmKey::HighHysteresis, refusals).value_or(a.highHysteresis);
+    a.deviationBand = readLimit(file, AlarmKey::DeviationBand, refusals);
+    a.deviationDelay = readLimit(file, AlarmKey::DeviationDelay, refusals);
+    a.heatUpLimit = readLimit(file, AlarmKey::HeatUpLimit, refusals);
+    a.linkLostAfter = readLimit(file, AlarmKey::LinkLostAfter, refusals).value_or(a.linkLostAfter);
     a.sound = readNumber(file, QLatin1String(alarmsSection), QStringLiteral("Sound"),
                          QStringLiteral("1")) != 0;
     return a;
@@ -63,6 +81,10 @@ QList<ProfileEntry> changedAlarmKeys(const QString& path) {
         limitText(now.deviationBand));
     add(onFile.deviationDelay != now.deviationDelay, QStringLiteral("DeviationDelay"),
         limitText(now.deviationDelay));
+    add(onFile.heatUpLimit != now.heatUpLimit, QStringLiteral("HeatUpLimit"),
+        limitText(now.heatUpLimit));
+    add(onFile.highHysteresis != now.highHysteresis, QStringLiteral("HighHysteresis"),
+        numberKeyText(now.highHysteresis));
     add(onFile.linkLostAfter != now.linkLostAfter, QStringLiteral("LinkLostAfter"),
         numberKeyText(now.linkLostAfter));
     add(onFile.sound != now.sound, QStringLiteral("Sound"), QString::number(now.sound ? 1 : 0));
@@ -84,9 +106,8 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
         readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
     keepPortsSection(file);
     keepControllersSection(file);
-    Data::alarms = readAlarmSettings(file);
-
-    SettingsRead result{read.status, read.reason, {}, configuredControllers().error};
+    SettingsRead result{read.status, read.reason, {}, configuredControllers().error, {}};
+    Data::alarms = readAlarmSettings(file, &result.alarmsRefused);
     // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
     // the record timer at its own 20 s.
     const QString interval =

@@ -4,6 +4,7 @@
 // the Parameters dialog is closed with its "Close" button.
 
 #include <QString>
+#include <QStringList>
 
 #include "ConfFile.h"
 #include "Profile.h"
@@ -22,6 +23,11 @@ struct SettingsRead {
     QString intervalRefused;
     // A bad line of [Controllers] or key of [Bus], named; empty otherwise.
     QString controllersRefused;
+    // One line per [Alarms] value that cannot be a limit, naming the key and
+    // its line: "conf.ini line 7: HighLimit \"abc\" is not a number". That
+    // alarm is off until the value is mended; HighHysteresis and
+    // LinkLostAfter keep their defaults instead, so a typo never silences one.
+    QStringList alarmsRefused;
 };
 
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
@@ -33,9 +39,10 @@ struct SettingsRead {
 SettingsRead loadSettings(const QString& section,
                           const QString& path = QLatin1String(settingsFileName));
 
-// Then the five keys of [Alarms] into Data::alarms: HighLimit, DeviationBand
-// and DeviationDelay (minutes) turn their alarm off when empty or missing;
-// LinkLostAfter (seconds, default 30) and Sound (default 1) always have a value.
+// Then the keys of [Alarms] into Data::alarms: HighLimit, DeviationBand,
+// DeviationDelay and HeatUpLimit (minutes) turn their alarm off when empty
+// or missing; HighHysteresis (degrees, default 1), LinkLostAfter (seconds,
+// default 30) and Sound (default 1) always have a value.
 
 // The six keys and their texts as saveSettings writes them, from the
 // program-wide variables.

@@ -121,7 +121,8 @@ void ControllerRecord::onAlarmChanged(const alarms::AlarmChange& change) {
 
 void ControllerRecord::onValuesCurrent(bool current) {
     m_counts.current = current;
-    say(named(m_log.valuesCurrent(m_now(), current, Data::portConnected)));
+    say(named(
+        m_log.valuesCurrent(m_now(), current, Data::portConnected, m_controller.answering())));
 }
 
 void ControllerRecord::onRecordFinished(bool ok, const QDateTime& when) {

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "AlarmText.h"
+
 namespace tkrecord {
 
 namespace {
@@ -119,9 +121,10 @@ QByteArray metricsText(const QList<ControllerMetrics>& controllers, quint64 line
         out, controllers, "tk_alarm_active", "gauge",
         "1 while the alarm's condition holds, else 0; limits from conf.ini [Alarms].",
         [](QByteArray& o, const char* name, const QByteArray& labels, const MetricsSnapshot& s) {
-            const char* const alarms[] = {"high", "deviation", "link"};
             for (std::size_t i = 0; i < s.alarmsActive.size(); ++i)
-                sample(o, name, labels, QByteArray("alarm=\"") + alarms[i] + '"',
+                sample(o, name, labels,
+                       QByteArray("alarm=\"") +
+                           alarms::metricLabel(alarms::allAlarms[i]).toLatin1() + '"',
                        s.alarmsActive[i] ? "1" : "0");
         });
     return out;

@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <array>
+
+#include "AlarmRules.h"
 #include <optional>
 
 namespace tkrecord {
@@ -29,8 +31,8 @@ struct MetricsSnapshot {
     quint64 recordErrors = 0;
     // State lines the output did not take (its reader gone, a full pipe).
     quint64 linesDropped = 0;
-    // High temperature, deviation, link lost, as alarms::Alarm orders them.
-    std::array<bool, 3> alarmsActive{};
+    // As alarms::Alarm orders them.
+    std::array<bool, alarms::allAlarms.size()> alarmsActive{};
 };
 
 // One controller of the recorder's bus. Without a name its series carry no

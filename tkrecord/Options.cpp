@@ -150,7 +150,9 @@ QString usageText() {
         "  --help               show this text\n"
         "  --version            show the version\n"
         "\n"
-        "Stops cleanly on SIGTERM or SIGINT. See tkrecord(1).\n");
+        "Stops cleanly on SIGTERM, SIGINT or SIGHUP. Exits 1 when conf.ini\n"
+        "cannot be read or a value of its [Alarms] cannot be a limit, and\n"
+        "when the folder is removed while recording. See tkrecord(1).\n");
 }
 
 QString versionNumber() {

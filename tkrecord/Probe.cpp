@@ -42,6 +42,13 @@ int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
         say(QStringLiteral("no controller found: %1 tries in %2 s")
                 .arg(outcome.tries.size())
                 .arg(seconds));
+        // What did answer may be the controller set up otherwise (another
+        // address or register map).
+        for (const tklink::SearchTry& attempt : outcome.tries) {
+            if (attempt.result == tklink::TryResult::Exception)
+                say(QStringLiteral("answered with an exception: ") +
+                    settings::searchTryLine(attempt));
+        }
         return 1;
     }
     say(QStringLiteral("controller found on %1 at %2 bit/s in %3 s; conf.ini lines:")

@@ -46,6 +46,9 @@ QString RecordService::start() {
     const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
     if (read.status == settings::ConfFileRead::Status::Unreadable)
         return QStringLiteral("cannot read the settings: ") + read.reason;
+    // Unattended, an alarm left off by a typo would be silent for weeks.
+    if (!read.alarmsRefused.isEmpty())
+        return read.alarmsRefused.join(QLatin1Char('\n'));
     // A bad line is never skipped: a recorder that left out an oven would
     // look as if it recorded the plant.
     const settings::ControllersRead& bus = settings::configuredControllers();
@@ -61,6 +64,7 @@ QString RecordService::start() {
         m_session.setBus(bus.controllers, bus.timing);
 
     const QDateTime started = m_now();
+    m_folder.emplace();
     QString settingsText =
         QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
             .arg(QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
@@ -128,6 +132,16 @@ void RecordService::onPortOpenTried(bool opened) {
 
 void RecordService::recordTick() {
     const QDateTime now = m_now();
+    // Records written on would vanish with the folder; a restart by the
+    // service manager finds the folder made again, or says it is missing.
+    // Nothing more is written: the records, seals and trail would go where
+    // nobody finds them.
+    if (const QString lost = m_folder->lost(); !lost.isEmpty()) {
+        m_session.stop();
+        say(stampedLine(now, lost));
+        Q_EMIT failed(lost);
+        return;
+    }
     for (ControllerRecord* record : m_records)
         record->record(now);
 }

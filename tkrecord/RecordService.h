@@ -14,12 +14,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "ControllerRecord.h"
 #include "ControllerSession.h"
 #include "MetricsText.h"
 #include "SealKey.h"
 #include "StateLog.h"
+#include "WorkFolder.h"
 
 namespace sealing {
 class ProgramSeals;
@@ -56,6 +58,14 @@ public:
     MetricsSnapshot snapshot() const;
     // Every controller's, in conf.ini's order.
     QList<ControllerMetrics> metrics() const;
+
+Q_SIGNALS:
+    // The run cannot go on (its folder is gone): polling has stopped, the
+    // port is closed, and the caller exits with a failure, for the service
+    // manager to start it again; stop() is not for such a run.
+    void failed(const QString& reason);
+
+public:
     tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
 
 private:
@@ -70,6 +80,7 @@ private:
     QList<ControllerRecord*> m_records;
     std::unique_ptr<sealing::ProgramSeals> m_seals;
     QString m_keyPath = sealing::recorderKeyPath();
+    std::optional<WorkFolderWatch> m_folder;
 };
 
 } // namespace tkrecord

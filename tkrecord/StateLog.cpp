@@ -34,7 +34,8 @@ QString StateLog::portLost(const QDateTime& at, const QString& reason) {
     return stampedLine(at, QStringLiteral("port lost (%1); values stale").arg(reason));
 }
 
-QString StateLog::valuesCurrent(const QDateTime& at, bool current, bool portConnected) {
+QString StateLog::valuesCurrent(const QDateTime& at, bool current, bool portConnected,
+                                bool answering) {
     if (current == m_current)
         return {};
     m_current = current;
@@ -46,6 +47,9 @@ QString StateLog::valuesCurrent(const QDateTime& at, bool current, bool portConn
     }
     if (!portConnected)
         return {};
+    if (answering)
+        return stampedLine(
+            at, QStringLiteral("the controller answers without a measurement; values stale"));
     return stampedLine(at,
                        QStringLiteral("no answer from the controller for 3 polls; values stale"));
 }

@@ -19,8 +19,10 @@ public:
     QString portNotOpened(const QDateTime& at, const QString& device, const QString& reason);
     QString portLost(const QDateTime& at, const QString& reason);
     // The values became current or stale. Stale because the port is gone is
-    // said by the port's own line.
-    QString valuesCurrent(const QDateTime& at, bool current, bool portConnected);
+    // said by the port's own line; answering says the controller still
+    // answers, with its no-measurement word.
+    QString valuesCurrent(const QDateTime& at, bool current, bool portConnected,
+                          bool answering = false);
     static QString recordingIn(const QDateTime& at, const QString& fileName);
     QString recordWritten(const QDateTime& at, bool ok, const QString& fileName);
 

@@ -53,7 +53,9 @@ int main(int argc, char* argv[]) {
     const QString keyPath = options.noSeal          ? QString()
                             : options.key.isEmpty() ? sealing::recorderKeyPath()
                                                     : QFileInfo(options.key).absoluteFilePath();
-    if (const QString error = tkrecord::enterWorkFolder(options.dir); !error.isEmpty())
+    // A search reads conf.ini at most: a read-only folder does for it.
+    if (const QString error = tkrecord::enterWorkFolder(options.dir, !options.probe);
+        !error.isEmpty())
         return refuse(error, 1);
     if (options.keyFingerprint) {
         QString problem;
@@ -101,6 +103,11 @@ int main(int argc, char* argv[]) {
                      });
     if (quit.received() != 0)
         return 0;
+    QObject::connect(&service, &tkrecord::RecordService::failed, &application,
+                     [](const QString& reason) {
+                         printLine(stderr, QStringLiteral("tkrecord: ") + reason);
+                         QCoreApplication::exit(1);
+                     });
     if (const QString error = service.start(); !error.isEmpty())
         return refuse(error, 1);
     if (options.metrics) {

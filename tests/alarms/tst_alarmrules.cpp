@@ -40,7 +40,8 @@ private Q_SLOTS:
 // values) or "ack", and the watched alarm's state after each step:
 // N normal, U active unacknowledged, A acknowledged, C cleared unacknowledged.
 void TestAlarmRules::statesFollowTimedValues_data() {
-    QTest::addColumn<QString>("limits"); // high band delay(min) linkLost(s); "-" for off
+    // high band delay(min) linkLost(s) [hysteresis heatUp(min)]; "-" for off
+    QTest::addColumn<QString>("limits");
     QTest::addColumn<int>("alarm");
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("states");
@@ -48,8 +49,8 @@ void TestAlarmRules::statesFollowTimedValues_data() {
     const int high = int(Alarm::High);
     const int dev = int(Alarm::Deviation);
     const int link = int(Alarm::Link);
-    QTest::newRow("high at the limit, cleared, acknowledged")
-        << "300 - - 30" << high << "0:250/300 10:300/300 20:299.9/300 ack"
+    QTest::newRow("high at the limit, cleared below its hysteresis, acknowledged")
+        << "300 - - 30" << high << "0:250/300 10:300/300 20:298.9/300 ack"
         << "NUCN";
     QTest::newRow("high acknowledged, then cleared to normal")
         << "300 - - 30" << high << "0:310/300 ack 10:250/300"
@@ -82,6 +83,33 @@ void TestAlarmRules::statesFollowTimedValues_data() {
         << "NNUCN";
     QTest::newRow("link with values never lost") << "- - - 30" << link << "0:300/300 100:300/300"
                                                  << "NN";
+    const int heatUp = int(Alarm::HeatUp);
+    const int none = int(Alarm::NoMeasurement);
+    QTest::newRow("high flapping at the limit raised once, cleared a degree below")
+        << "300 - - 30" << high << "0:299.9/300 2:300.1/300 4:299.9/300 6:300.1/300 8:298.9/300"
+        << "NUUUC";
+    QTest::newRow("high hysteresis of 5")
+        << "300 - - 30 5 -" << high << "0:301/300 2:295.1/300 4:294.9/300 6:299/300"
+        << "UUCC";
+    QTest::newRow("heat-up too slow from the start")
+        << "- 5 - 30 1 10" << heatUp << "0:20/300 599:200/300 600:200/300 700:296/300"
+        << "NNUC";
+    QTest::newRow("heat-up restarts at a setpoint change once reached")
+        << "- 5 - 30 1 10" << heatUp << "0:300/300 60:300/400 659:350/400 660:350/400"
+        << "NNNU";
+    QTest::newRow("a ramping setpoint keeps the heat-up's start")
+        << "- 5 - 30 1 10" << heatUp << "0:20/100 300:50/200 599:80/300 600:90/310"
+        << "NNNU";
+    QTest::newRow("8888 answers: no measurement after the link's time")
+        << "- - - 30" << none << "0:888.8/300 29:888.8/300 30:888.8/300 40:250/300"
+        << "NNUC";
+    QTest::newRow("8888 answers keep the link") << "- - - 30" << link << "0:888.8/300 60:888.8/300"
+                                                << "NN";
+    QTest::newRow("link lost after 1e20 s never comes") << "- - - 1e20" << link << "0:- 100000:-"
+                                                        << "NN";
+    QTest::newRow("deviation after 1e30 minutes never comes")
+        << "- 5 1e30 30" << dev << "0:300/300 10:400/300 100000:400/300"
+        << "NNN";
 }
 
 void TestAlarmRules::statesFollowTimedValues() {
@@ -97,6 +125,10 @@ void TestAlarmRules::statesFollowTimedValues() {
     settings.deviationBand = limit(1);
     settings.deviationDelay = limit(2);
     settings.linkLostAfter = l[3].toFloat();
+    if (l.size() > 5) {
+        settings.highHysteresis = l[4].toFloat();
+        settings.heatUpLimit = limit(5);
+    }
     AlarmRules rules(settings, start);
 
     QString states;
@@ -126,9 +158,23 @@ void TestAlarmRules::bandSaysWhatValueAndSince() {
     rules.update({start.addSecs(329), true, 312.4f, 300});
     QCOMPARE(alarms::bandText(Alarm::High, rules.status(Alarm::High)),
              QStringLiteral("High temperature 312.4 °C since 14:05:29"));
+    rules.update({start.addSecs(335), true, 315.5f, 300});
+    rules.update({start.addSecs(342), true, 150, 300});
+    QCOMPARE(alarms::bandText(Alarm::High, rules.status(Alarm::High)),
+             QStringLiteral("High temperature cleared at 14:05:42, peak 315.5 °C"));
     rules.update({start.addSecs(400), false, Data::NO_DATA, Data::NO_DATA});
     QCOMPARE(alarms::bandText(Alarm::Link, rules.status(Alarm::Link)),
-             QStringLiteral("Link lost since 14:05:29"));
+             QStringLiteral("Link lost since 14:05:42"));
+
+    settings = {};
+    settings.deviationBand = 5;
+    settings.deviationDelay = 0;
+    AlarmRules deviation(settings, start);
+    deviation.update({start, true, 300, 300});
+    deviation.update({start.addSecs(60), true, 280, 300});
+    QCOMPARE(alarms::bandText(Alarm::Deviation, deviation.status(Alarm::Deviation)),
+             QStringLiteral("Deviation from setpoint -20.0 °C (280.0 °C, setpoint 300.0 °C) "
+                            "since 14:01:00"));
 }
 
 QTEST_GUILESS_MAIN(TestAlarmRules)

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "Data.h"
+#include "FolderLock.h"
 #include "RecordFile.h"
 #include "RecordWriter.h"
 #include "Recorder.h"
@@ -85,6 +86,8 @@ private Q_SLOTS:
     void startRefused_data();
     void startRefused();
     void secondClickBeforeFirstResult();
+    void junkLockReplaced_data();
+    void junkLockReplaced();
     void tickFailureRetried_data();
     void tickFailureRetried();
     void tickSetsPeriod_data();
@@ -388,6 +391,31 @@ void TestRecorder::startRefused() {
     QCOMPARE(Data::recordingActive, uint8_t(255));
     QCOMPARE(caption.size(), 1);
     QCOMPARE(readFile(filePath()), header);
+}
+
+void TestRecorder::junkLockReplaced_data() {
+    QTest::addColumn<QString>("junk");
+    QTest::newRow("empty file, as a power cut leaves it") << "empty";
+    QTest::newRow("dangling symlink") << "nowhere";
+    QTest::newRow("symlink to a file that is no lock") << "notes.txt";
+}
+
+void TestRecorder::junkLockReplaced() {
+    QFETCH(QString, junk);
+    const QString lock = QString::fromLatin1(recording::folderLockName);
+    QFile notes(QStringLiteral("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("kept\n") == 5);
+    notes.close();
+    QFile file(lock);
+    if (junk == QLatin1String("empty"))
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    else
+        QVERIFY(QFile::link(junk, lock));
+    file.close();
+    click();
+    QCOMPARE(Data::recordingActive, uint8_t(255));
+    QVERIFY(!QFileInfo(lock).isSymLink());
+    QCOMPARE(readFile(QStringLiteral("notes.txt")), QByteArray("kept\n"));
 }
 
 // A second click that the writer takes before the first one's result is

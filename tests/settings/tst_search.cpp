@@ -72,18 +72,24 @@ void TestSearch::answerWait() {
 void TestSearch::words() {
     const SearchDevice usb{"/dev/ttyUSB0", 1};
     const SearchDevice amaUnnamed{"/dev/ttyAMA0", 4, false};
-    const QList<SearchTry> tries{{usb, 19200, TryResult::BadAnswer, {}},
-                                 {amaUnnamed, 19200, TryResult::Busy, "Device or resource busy"},
-                                 {usb, 9600, TryResult::NoAnswer, {}},
-                                 {usb, 1200, TryResult::NoAnswer, {}}};
+    const QList<SearchTry> tries{
+        {usb, 19200, TryResult::BadAnswer, {}},
+        {amaUnnamed, 19200, TryResult::Busy, "Device or resource busy", 4242},
+        {usb, 9600, TryResult::NoAnswer, {}},
+        {usb, 1200, TryResult::NoAnswer, {}},
+        {{"/dev/ttyS2", 3}, 9600, TryResult::Exception, "4"}};
     QCOMPARE(settings::searchTryLine(tries[0]),
              QStringLiteral("/dev/ttyUSB0 (port 1) at 19200 bit/s: bad answer"));
     QCOMPARE(settings::searchTryLine(tries[1]),
-             QStringLiteral("/dev/ttyAMA0 (no port number): skipped, another program holds it"));
+             QStringLiteral("/dev/ttyAMA0 (no port number): skipped, another program holds it "
+                            "(PID 4242)"));
     QCOMPARE(settings::searchFailureLines(tries),
              QStringList({"/dev/ttyUSB0 (port 1): no answer at 9600, 1200 bit/s; bad answer at "
                           "19200 bit/s",
-                          "/dev/ttyAMA0 (no port number): skipped, another program holds it"}));
+                          "/dev/ttyAMA0 (no port number): skipped, another program holds it "
+                          "(PID 4242)",
+                          "/dev/ttyS2 (port 3): exception 4: a device answers, not the "
+                          "controller"}));
     QCOMPARE(settings::searchConfLines(amaUnnamed, 9600),
              QStringList({"[Ports]", "4=/dev/ttyAMA0", "[TK840 TK960 PC control]", "ComPortNum=4",
                           "ComPortSpeed=9600"}));

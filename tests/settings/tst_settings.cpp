@@ -26,6 +26,8 @@ private Q_SLOTS:
     void alarmsReadAndSavedInTheSameWrite();
     void controllersSection_data();
     void controllersSection();
+    void alarmValuesRefused_data();
+    void alarmValuesRefused();
 
 private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
@@ -232,6 +234,56 @@ void TestSettings::controllersSection() {
     QTEST(bus.timing.answerTimeoutMs, "answerTimeout");
     QTEST(bus.timing.extraGapMs, "extraGap");
     QCOMPARE(bus.bus, controllers.first() != QLatin1String("=9"));
+}
+
+// What cannot be a limit is named with its line, and that alarm is off;
+// HighHysteresis and LinkLostAfter keep their defaults.
+void TestSettings::alarmValuesRefused_data() {
+    QTest::addColumn<QByteArray>("alarms");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("taken"); // high hysteresis band delay heatUp linkLost
+
+    QTest::newRow("text") << QByteArray("HighLimit=abc") << "HighLimit \"abc\" is not a number"
+                          << "- 1 - - - 30";
+    QTest::newRow("NaN") << QByteArray("HighLimit=NaN") << "HighLimit \"NaN\" is not a number"
+                         << "- 1 - - - 30";
+    QTest::newRow("negative band")
+        << QByteArray("DeviationBand=-1") << "DeviationBand \"-1\" out of range, 0.1 to 3276.7 °C"
+        << "- 1 - - - 30";
+    QTest::newRow("link lost after 0")
+        << QByteArray("LinkLostAfter=0") << "LinkLostAfter \"0\" out of range, 1 to 86400 s"
+        << "- 1 - - - 30";
+    QTest::newRow("link lost after 1e20")
+        << QByteArray("LinkLostAfter=1e+20") << "LinkLostAfter \"1e+20\" out of range, 1 to 86400 s"
+        << "- 1 - - - 30";
+    QTest::newRow("delay of 1e30") << QByteArray("DeviationDelay=1e30")
+                                   << "DeviationDelay \"1e30\" out of range, 0 to 10080 min"
+                                   << "- 1 - - - 30";
+    QTest::newRow("heat-up of 0") << QByteArray("HeatUpLimit=0")
+                                  << "HeatUpLimit \"0\" out of range, 0.1 to 10080 min"
+                                  << "- 1 - - - 30";
+    QTest::newRow("sound values taken")
+        << QByteArray("HighLimit=350 C\nHighHysteresis=2.5\nDeviationBand=5\nDeviationDelay=0\n"
+                      "HeatUpLimit=45\nLinkLostAfter=60")
+        << ""
+        << "350 2.5 5 0 45 60";
+}
+
+void TestSettings::alarmValuesRefused() {
+    QFETCH(QByteArray, alarms);
+    writeConf("ComPortNum=3\n[Alarms]\n" + alarms + "\n");
+    const settings::SettingsRead read = settings::loadSettings(section, path());
+    QFETCH(QString, refusal);
+    QCOMPARE(read.alarmsRefused,
+             refusal.isEmpty() ? QStringList() : QStringList{"conf.ini line 4: " + refusal});
+    const auto text = [](const std::optional<float>& v) {
+        return v ? QString::number(double(*v)) : QStringLiteral("-");
+    };
+    const Data::AlarmSettings& a = Data::alarms;
+    QTEST(QStringList({text(a.highLimit), text(a.highHysteresis), text(a.deviationBand),
+                       text(a.deviationDelay), text(a.heatUpLimit), text(a.linkLostAfter)})
+              .join(QLatin1Char(' ')),
+          "taken");
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

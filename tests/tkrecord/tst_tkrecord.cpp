@@ -92,6 +92,7 @@ private Q_SLOTS:
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
     void recordsABusOfThree();
+    void endsWhenItsFolderIsRemoved();
 
 private:
     std::optional<ProgramState> m_dir;
@@ -156,6 +157,9 @@ void TestTkrecord::refusedStart_data() {
         << "tkrecord: [Controllers] line 8 \"oven 1=9\": a name is 1 to 32 letters, digits, "
            "\"-\" or \"_\""
         << "conf bad controller";
+    QTest::newRow("alarm limit that cannot be one")
+        << QStringList() << 1 << "tkrecord: conf.ini line 7: HighLimit \"abc\" is not a number"
+        << "alarm abc";
 }
 
 void TestTkrecord::refusedStart() {
@@ -191,6 +195,10 @@ void TestTkrecord::refusedStart() {
         QVERIFY(QFile::setPermissions(key, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
     }
+
+    if (folder.startsWith(QLatin1String("alarm ")))
+        writeConf(m_dir->path(), QStringLiteral("/nonexistent/tty"),
+                  QStringLiteral("[Alarms]\nHighLimit=") + folder.mid(6));
     if (!folder.isEmpty())
         arguments << QStringLiteral("--dir") << m_dir->path();
     QProcess tkrecord;
@@ -486,7 +494,7 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
     RecordService service({}, [this](const QString& line) { m_said << line; });
     service.start();
     QTRY_VERIFY_WITH_TIMEOUT(!m_said.filter(QStringLiteral(" alarm ")).isEmpty(), waitMs);
-    QCOMPARE(service.snapshot().alarmsActive, (std::array<bool, 3>{true, false, false}));
+    QCOMPARE(service.snapshot().alarmsActive, (std::array<bool, 5>{true, false, false}));
     service.stop();
     const QStringList alarms = m_said.filter(QStringLiteral(" alarm "));
     QCOMPARE(alarms.size(), 1);
@@ -494,6 +502,23 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d alarm high active: "
                        "High temperature 312.4 °C since \\d\\d:\\d\\d:\\d\\d$"));
     QVERIFY2(line.match(alarms[0]).hasMatch(), qPrintable(alarms[0]));
+}
+
+// Records into a removed folder are lost: the run ends for the service
+// manager to start it again.
+void TestTkrecord::endsWhenItsFolderIsRemoved() {
+    writeConf(m_dir->path(), m_dir->filePath(QStringLiteral("absent-tty")));
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")}).isEmpty(), waitMs);
+    QVERIFY(QDir(m_dir->path()).removeRecursively());
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tkrecord.exitCode(), 1);
+    // The trail's own complaints about the folder may follow.
+    QCOMPARE(tkrecord.readAllStandardError().split('\n').first(),
+             "tkrecord: the folder " + QFile::encodeName(m_dir->path()) + " was removed");
 }
 
 void TestTkrecord::probeFindsTheController() {
@@ -524,7 +549,8 @@ void TestTkrecord::probeFindsTheController() {
     const QStringList expected{
         silent.path() + " (port 2) at 19200 bit/s: no answer",
         sim.link() + " (port 1) at 19200 bit/s: no answer",
-        held.path() + " (port 3): skipped, another program holds it",
+        held.path() + QStringLiteral(" (port 3): skipped, another program holds it (PID %1)")
+                          .arg(QCoreApplication::applicationPid()),
         silent.path() + " (port 2) at 9600 bit/s: no answer",
         sim.link() + " (port 1) at 9600 bit/s: the controller answered",
     };

@@ -98,18 +98,20 @@ void TestTkrecordParts::metrics_data() {
     // unnamed controller. With names, samples holds every line.
     QTest::addColumn<QStringList>("controllers");
 
-    const QStringList quiet{"tk_alarm_active{alarm=\"high\"} 0",
-                            "tk_alarm_active{alarm=\"deviation\"} 0",
-                            "tk_alarm_active{alarm=\"link\"} 0"};
+    const QStringList quiet{
+        "tk_alarm_active{alarm=\"high\"} 0", "tk_alarm_active{alarm=\"deviation\"} 0",
+        "tk_alarm_active{alarm=\"link\"} 0", "tk_alarm_active{alarm=\"heatup\"} 0",
+        "tk_alarm_active{alarm=\"measurement\"} 0"};
     MetricsSnapshot s{false, 0, 0, 0, std::nullopt, 7, 2, 1, 4, 3, 12, 5, 9};
     QTest::newRow("before any answer")
         << s << QStringList{"tk_link_up 0"} << quiet << QStringList();
-    s.alarmsActive = {false, true, true};
-    QTest::newRow("deviation and link alarms")
+    s.alarmsActive = {false, true, true, false, true};
+    QTest::newRow("deviation, link and no-measurement alarms")
         << s << QStringList{"tk_link_up 0"}
         << QStringList{"tk_alarm_active{alarm=\"high\"} 0",
                        "tk_alarm_active{alarm=\"deviation\"} 1",
-                       "tk_alarm_active{alarm=\"link\"} 1"}
+                       "tk_alarm_active{alarm=\"link\"} 1", "tk_alarm_active{alarm=\"heatup\"} 0",
+                       "tk_alarm_active{alarm=\"measurement\"} 1"}
         << QStringList();
     s = {true, 215.3, 200, 45, 1715954587123, 7, 2, 1, 4, 3, 12, 5, 9};
     QTest::newRow("current") << s
