@@ -11,6 +11,7 @@
 #include "ProgramSeals.h"
 #include "RecordFormat.h"
 #include "Settings.h"
+#include "TrailCheck.h"
 
 namespace tkrecord {
 
@@ -73,6 +74,13 @@ QString RecordService::start() {
     m_seals = std::make_unique<sealing::ProgramSeals>(sealing::workFolderKeyPath(),
                                                       QStringLiteral("tkrecord"), versionNumber());
     m_seals->sealRecordsOf(m_writer);
+    // The trail's head goes to the journal, which the operator cannot rewrite:
+    // the one so far, then after each entry.
+    const auto sayHead = [this](qint64 sequence, const QString& head) {
+        say(stampedLine(m_now(), sealing::journalLine(sequence, head)));
+    };
+    sayHead(m_seals->trail().sequence(), m_seals->trail().head());
+    connect(&m_seals->trail(), &sealing::AuditTrail::entryWritten, this, sayHead);
     say(stampedLine(started,
                     m_seals->keyFingerprint().isEmpty()
                         ? QStringLiteral("not sealing: ") + m_seals->keyProblem()
