@@ -59,7 +59,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         static const QStringList withValue{QStringLiteral("--csv"),  QStringLiteral("--report"),
                                            QStringLiteral("--png"),  QStringLiteral("--svg"),
                                            QStringLiteral("--size"), QStringLiteral("--from"),
-                                           QStringLiteral("--to")};
+                                           QStringLiteral("--to"),   QStringLiteral("--journal")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -75,6 +75,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.reportOut = value;
         } else if (argument == QLatin1String("--png")) {
             options.pngOut = value;
+        } else if (argument == QLatin1String("--journal")) {
+            options.journal = value;
         } else if (argument == QLatin1String("--svg")) {
             options.svgOut = value;
         } else if (argument == QLatin1String("--size")) {
@@ -99,6 +101,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
     }
     if (options.fromMs && options.toMs && *options.fromMs > *options.toMs)
         return QStringLiteral("--from is after --to");
+    if (!options.journal.isEmpty() && !options.verify)
+        return QStringLiteral("--journal goes with --verify");
     if (options.headless() && options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no recording given to read");
     return options;
@@ -123,11 +127,18 @@ QString usageText() {
         "                     2026-12-08 21:33:01+01:00; local time without an offset)\n"
         "  --to TIME          end at TIME\n"
         "  --verify           check each recording or audit.log against its seal and\n"
-        "                     print its verdict; exit status 0 only when all are intact\n"
+        "                     print its verdict; exit status 0 only when all are intact;\n"
+        "                     a folder's recordings are also checked against its audit\n"
+        "                     trail: missing, rolled back, changed or unknown to it\n"
+        "  --journal FILE     with --verify: the audit trail's last head that tkrecord\n"
+        "                     left in the journal, as saved by\n"
+        "                     journalctl -o json -u tkrecord@NAME >FILE; only lines\n"
+        "                     the journal marks as the tkrecord account's count\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
-        "Exit status: 0 done, 1 a file could not be read or written, 2 a bad option.\n");
+        "Exit status: 0 done, 1 a file could not be read or written, a seal or a check\n"
+        "failed (--report is still written when a seal is not intact), 2 a bad option.\n");
 }
 
 QString versionNumber() {

@@ -25,6 +25,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool verify = false; // --verify: the seals of the files, nothing shown
+    QString journal;     // --journal JOURNAL.json, with --verify
 
     // Something to make without a window.
     bool headless() const {

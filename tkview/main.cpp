@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "FolderChecks.h"
 #include "HeadlessExport.h"
 #include "Options.h"
 #include "Verification.h"
@@ -48,7 +49,10 @@ int main(int argc, char* argv[]) {
             allIntact = allIntact && verdict.intact();
             printLine(stdout, file + QStringLiteral(": ") + sealing::verdictText(verdict));
         }
-        return allIntact ? tkview::exitDone : tkview::exitFileFailed;
+        const QStringList findings = tkview::folderChecks(options);
+        for (const QString& finding : findings)
+            printLine(stdout, finding);
+        return allIntact && findings.isEmpty() ? tkview::exitDone : tkview::exitFileFailed;
     }
     if (options.headless()) {
         // No display needed: for scripts, scheduled jobs and servers.
