@@ -6,6 +6,7 @@
 #include "CsvExport.h"
 #include "Recordings.h"
 #include "Report.h"
+#include "SealBanner.h"
 
 namespace tkview {
 
@@ -41,8 +42,11 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
             status = exitFileFailed;
         }
     };
-    if (!options.reportOut.isEmpty())
+    if (!options.reportOut.isEmpty()) {
         check(writeReport(options.reportOut, *recordings, view, QDateTime::currentDateTime()));
+        // Written all the same, with the banner; the status tells a script.
+        check(sealBannerText(timeline));
+    }
     if (!options.pngOut.isEmpty())
         check(writeChartPng(options.pngOut, *recordings, view, options.size));
     if (!options.svgOut.isEmpty())

@@ -11,6 +11,7 @@
 #include "ChartPainter.h"
 #include "Options.h"
 #include "Recordings.h"
+#include "SealBanner.h"
 #include "Summary.h"
 #include "SummaryText.h"
 #include "Verification.h"
@@ -73,6 +74,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
                               timeText(view.window.toMs, timeline.zone),
                               durationText(view.window.span())));
     y += 44;
+    y += drawSealBanner(painter, QRectF(body.left(), y, body.width(), 0), sealBannerText(timeline));
 
     // Summary on the left, chart on the right.
     const double summaryWidth = 250;
