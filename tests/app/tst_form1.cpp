@@ -23,6 +23,7 @@
 #include "PortDevices.h"
 #include "PortFailureText.h"
 #include "ProgramState.h"
+#include "ProgramSeals.h"
 #include "Pty.h"
 #include "TksimProcess.h"
 
@@ -362,6 +363,20 @@ void TestForm1::recordingKeyAndTimer() {
     QTest::mouseClick(key, Qt::LeftButton);
     QCOMPARE(key->text(), QStringLiteral("Start recording"));
     QCOMPARE(status->text(), QStringLiteral("Recording stopped."));
+
+    // Exit during a recording ends it as the key does: in the trail with the
+    // file as closed, and the file read-only.
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QVERIFY(form.close());
+    QTRY_COMPARE(file.permissions() & QFileDevice::WriteOwner, QFileDevice::Permissions());
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
+    QCOMPARE(QString::fromUtf8(trail.last().trimmed()).section(QLatin1Char(';'), 5),
+             sealing::recordingStoppedEvent(file.fileName(), file.readAll()));
 }
 
 void TestForm1::alarmAcrossTheHighLimit() {
