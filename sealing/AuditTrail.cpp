@@ -100,8 +100,8 @@ AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QS
         }
     } else {
         m_sealer = std::make_unique<FileSealer>(*key, 0);
-        QString found;
         if (before) {
+            QString found;
             const Verdict verdict = verifyAgainstSeal(m_path, *before);
             if (!verdict.intact())
                 found = verdictText(verdict);

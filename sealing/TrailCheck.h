@@ -25,14 +25,16 @@ struct TrailFile {
 // closed, or that the trails do not know. trails in the order written.
 QStringList trailFindings(const QList<TrailFile>& trails,
                           const std::map<QString, QByteArray>& recordings);
+// The trails in folder, in the order written: audit-1.log…, audit.log.
+QList<TrailFile> folderTrails(const QString& folder);
 // The same for the trails and recordings in folder.
 QStringList folderFindings(const QString& folder);
 
-// The last "audit trail entry N, head H" that the user trustedUid left in
-// journal (journalctl -o json: an object a line) against trail, the bytes of
-// audit.log: empty when the trail holds that entry with that head.
+// Each "audit trail entry N, head H" that the user trustedUid left in
+// journal (journalctl -o json: an object a line) that none of trails holds:
+// entries cut, rewritten, or an older trail put back.
 QStringList journalFindings(const QByteArray& journal, const QString& trustedUid,
-                            const QByteArray& trail);
+                            const QList<TrailFile>& trails);
 // tkrecord's line to the journal after each entry.
 QString journalLine(qint64 sequence, const QString& head);
 

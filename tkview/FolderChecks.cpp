@@ -46,16 +46,12 @@ QStringList folderChecks(const Options& options) {
             findings << folder.filePath(finding);
         if (options.journal.isEmpty())
             continue;
-        const QString trail = folder.filePath(QLatin1String(sealing::auditFileName));
-        QFile file(trail);
         const QStringList against =
-            uid.isEmpty()
-                ? QStringList{QStringLiteral("no tkrecord account to trust in the "
-                                             "journal")}
-                : sealing::journalFindings(
-                      journal, uid, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+            uid.isEmpty() ? QStringList{QStringLiteral("no tkrecord account to trust in the "
+                                                       "journal")}
+                          : sealing::journalFindings(journal, uid, sealing::folderTrails(path));
         for (const QString& finding : against)
-            findings << trail + QStringLiteral(": journal: ") + finding;
+            findings << options.journal + QStringLiteral(": ") + finding;
     }
     if (!options.journal.isEmpty() && !folders)
         findings << options.journal + QStringLiteral(": --journal needs a recording folder");

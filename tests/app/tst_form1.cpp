@@ -22,8 +22,8 @@
 #include "PortAccess.h"
 #include "PortDevices.h"
 #include "PortFailureText.h"
-#include "ProgramState.h"
 #include "ProgramSeals.h"
+#include "ProgramState.h"
 #include "Pty.h"
 #include "TksimProcess.h"
 

@@ -372,7 +372,9 @@ void TestTkrecord::sealedAcrossAKill() {
                        .toJson(QJsonDocument::Compact) +
                    '\n';
     QVERIFY(journal.contains("audit trail entry 7, head "));
-    QCOMPARE(sealing::journalFindings(journal, QStringLiteral("990"), trail), QStringList());
+    QCOMPARE(
+        sealing::journalFindings(journal, QStringLiteral("990"), {{sealing::auditFileName, trail}}),
+        QStringList());
 }
 
 void TestTkrecord::hostileClients() {
