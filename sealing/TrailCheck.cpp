@@ -111,7 +111,7 @@ QStringList trailFindings(const QList<TrailFile>& trails,
                             .arg(bytes.size() - at.bytes);
     }
     for (const auto& [name, bytes] : recordings) {
-        if (known.count(name) == 0)
+        if (!known.contains(name))
             findings << name + QStringLiteral(": not in the audit trail");
     }
     return findings;
@@ -187,7 +187,7 @@ QStringList journalFindings(const QByteArray& journal, const QString& trustedUid
         if (!match.hasMatch())
             continue;
         seen = true;
-        if (held.count({match.captured(1).toLongLong(), match.captured(2)}) == 0)
+        if (!held.contains({match.captured(1).toLongLong(), match.captured(2)}))
             findings << QStringLiteral("entry %1, head %2: in the journal, in no audit trail")
                             .arg(match.captured(1), match.captured(2).left(16));
     }

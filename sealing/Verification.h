@@ -43,7 +43,8 @@ Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes);
 QString verdictText(const Verdict& verdict);
 
 // The files a verification of paths covers: a folder stands for its
-// recordings (REC_*.csv) and its audit.log, in name order.
+// recordings (REC_*.csv), its audit.log and the trails kept aside (audit-N.log),
+// in name order.
 QStringList filesToVerify(const QStringList& paths);
 
 } // namespace sealing

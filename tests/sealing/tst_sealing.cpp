@@ -1,5 +1,7 @@
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -412,9 +414,13 @@ void TestSealing::folderAgainstTrail() {
         trail.record(event);
     }
     QByteArray bytes = readFile(dir.filePath(QLatin1String(auditFileName)));
-    QByteArray journal = QStringLiteral("{\"_UID\":\"990\",\"MESSAGE\":\"%1\"}\n")
-                             .arg(journalLine(trail.sequence(), trail.head()))
-                             .toUtf8();
+    // As journalctl -o json gives a line.
+    const auto logged = [](const char* uid, const QString& message) {
+        return QJsonDocument(QJsonObject{{"_UID", uid}, {"MESSAGE", message}})
+                   .toJson(QJsonDocument::Compact) +
+               '\n';
+    };
+    QByteArray journal = logged("990", journalLine(trail.sequence(), trail.head()));
 
     switch (edit) {
     case FolderEdit::None:
@@ -439,8 +445,7 @@ void TestSealing::folderAgainstTrail() {
         break;
     case FolderEdit::OperatorInJournal:
         // Anyone may log any text; only the journal's own _UID tells who.
-        journal +=
-            "{\"_UID\":\"1000\",\"MESSAGE\":\"" + journalLine(9, trailHead("x")).toUtf8() + "\"}\n";
+        journal += logged("1000", journalLine(9, trailHead("x")));
         break;
     }
     QStringList found = trailFindings({{auditFileName, bytes}}, recordings);
