@@ -50,6 +50,7 @@ private Q_SLOTS:
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
+    void alarmLimitChangeInTheTrail();
     void alarmAcrossTheHighLimit();
     void pollShowsAnswerOnReadouts();
     void readoutsShowValuesWhole_data();
@@ -377,6 +378,19 @@ void TestForm1::recordingKeyAndTimer() {
     const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
     QCOMPARE(QString::fromUtf8(trail.last().trimmed()).section(QLatin1Char(';'), 5),
              sealing::recordingStoppedEvent(file.fileName(), file.readAll()));
+}
+
+void TestForm1::alarmLimitChangeInTheTrail() {
+    writeConf("[Alarms]\nHighLimit=300\n");
+    Form1 form(seams());
+    form.showParameters();
+    Data::alarms.highLimit = 150.0f; // as the alarms dialog leaves it
+    QTest::mouseClick(form.parametersDialog()->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
+    QCOMPARE(QString::fromUtf8(trail.last().trimmed()).section(QLatin1Char(';'), 5),
+             QStringLiteral("settings saved: HighLimit 300 \u2192 150"));
 }
 
 void TestForm1::alarmAcrossTheHighLimit() {
