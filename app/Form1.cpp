@@ -30,6 +30,7 @@
 #include "PortFailureText.h"
 #include "PortsSection.h"
 #include "ProgramSeals.h"
+#include "RecordWriter.h"
 #include "Recorder.h"
 #include "Settings.h"
 
@@ -42,6 +43,15 @@ constexpr int clientWidth = 1090;
 constexpr int clientHeight = 653;
 
 const QColor frameColour(0, 0, 0); // the system's window-frame colour
+
+// Long enough for a record on a slow card; a stalled medium is not waited out.
+constexpr int stopWaitMs = 5000;
+
+// The settings whose changes go in the audit trail: the window's six keys and
+// the alarms.
+QList<std::pair<QString, QString>> auditedSettings() {
+    return settings::settingsEntries() + settings::alarmEntries(Data::alarms);
+}
 
 void showErrorBox(const QString& caption, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
@@ -190,7 +200,13 @@ void Form1::createControls() {
             &QAbstractButton::setText);
     connect(m_recorder, &recording::Recorder::recordingChanged, this,
             [this](bool on, const QString& file) {
-                on ? m_seals->recordingStarted(file) : m_seals->recordingStopped(file);
+                if (on) {
+                    m_seals->recordingStarted(file);
+                    return;
+                }
+                // The trail gets the file as closed, its last record included.
+                m_recorder->writer().waitForIdle(stopWaitMs);
+                m_seals->recordingStopped(file);
             });
     // The audit trail hears of the port at each open and at each poll.
     connect(m_session, &tklink::ControllerSession::portOpenTried, this,
@@ -228,8 +244,8 @@ void Form1::showParameters() {
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(std::move(actions));
         connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
-            m_seals->settingsSaved(m_savedSettings, settings::settingsEntries());
-            m_savedSettings = settings::settingsEntries();
+            m_seals->settingsSaved(m_savedSettings, auditedSettings());
+            m_savedSettings = auditedSettings();
         });
     }
     m_parameters->show();
@@ -264,7 +280,7 @@ void Form1::load() {
         sealing::userKeyPath(), QStringLiteral("tkcontrol"),
         QString::fromLatin1(versionText).section(QLatin1Char(' '), -1));
     m_seals->sealRecordsOf(m_recorder->writer());
-    m_savedSettings = settings::settingsEntries();
+    m_savedSettings = auditedSettings();
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
     Data::measureHistory.assign(Data::historySize, 0.0f);
@@ -392,6 +408,9 @@ void Form1::closeEvent(QCloseEvent* event) {
     // as when its own close box is used.
     if (m_parameters)
         m_parameters->close();
+    // Exit or SIGTERM ends a recording as its key does: a line in the trail,
+    // the file read-only.
+    m_recorder->stopRecording();
     unload();
     event->accept();
 }

@@ -70,6 +70,11 @@ void Recorder::stop() {
     Q_EMIT recordingChanged(false, Data::recordFileName);
 }
 
+void Recorder::stopRecording() {
+    if (Data::recordingActive != 0)
+        stop();
+}
+
 void Recorder::tick() {
     // Restarting the countdown here makes a period changed in the Parameters
     // dialog count from the next tick on.

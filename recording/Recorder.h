@@ -38,6 +38,9 @@ public:
     // stops the running one otherwise.
     void startStop();
 
+    // Exit: the running recording, if any, stops as at a click on the key.
+    void stopRecording();
+
     // The timeout of timerRecording: one record while a recording runs.
     void tick();
 

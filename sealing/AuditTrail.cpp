@@ -1,12 +1,16 @@
 #include "AuditTrail.h"
 
-#include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSysInfo>
 
+#include <sodium.h>
+
 #include "FileSealer.h"
 #include "RecordFile.h"
+#include "SealText.h"
 #include "Verification.h"
 
 #ifndef Q_OS_WIN
@@ -20,11 +24,11 @@ namespace sealing {
 
 namespace {
 
-qint64 monotonicNow() {
-    static QElapsedTimer started;
-    if (!started.isValid())
-        started.start();
-    return started.elapsed();
+std::optional<QByteArray> readWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
 }
 
 } // namespace
@@ -43,6 +47,38 @@ QString hostName() {
     return QSysInfo::machineHostName();
 }
 
+QString trailHead(QByteArrayView bytes) {
+    QByteArray head(crypto_generichash_BYTES, '\0');
+    crypto_generichash(reinterpret_cast<unsigned char*>(head.data()), std::size_t(head.size()),
+                       reinterpret_cast<const unsigned char*>(bytes.data()), quint64(bytes.size()),
+                       nullptr, 0);
+    return QString::fromLatin1(head.toHex());
+}
+
+QString fileSummary(QByteArrayView bytes, int headerLines) {
+    const qint64 lines = bytes.count('\n');
+    return QStringLiteral("%1 records, %2 bytes, hash %3")
+        .arg(std::max<qint64>(lines - headerLines, 0))
+        .arg(bytes.size())
+        .arg(trailHead(bytes));
+}
+
+std::optional<TrailEntry> parseTrailLine(QByteArrayView line) {
+    QString text = QString::fromUtf8(line);
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+        text.chop(1);
+    bool numbered = false;
+    const qint64 sequence = text.section(QLatin1Char(';'), 0, 0).toLongLong(&numbered);
+    const int first = numbered ? 1 : 0;
+    TrailEntry entry;
+    entry.sequence = numbered ? sequence : 0;
+    entry.time = QDateTime::fromString(text.section(QLatin1Char(';'), first, first), Qt::ISODate);
+    entry.event = text.section(QLatin1Char(';'), first + 4);
+    if (!entry.time.isValid() || text.count(QLatin1Char(';')) < first + 4)
+        return std::nullopt;
+    return entry;
+}
+
 AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QString& program,
                        const QString& version, AuditClock clock, QObject* parent)
     : QObject(parent), m_path(std::move(path)),
@@ -51,24 +87,35 @@ AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QS
       m_clock(std::move(clock)) {
     if (!m_clock.wall)
         m_clock.wall = [] { return QDateTime::currentDateTime(); };
-    if (!m_clock.monotonicMs)
-        m_clock.monotonicMs = monotonicNow;
+    if (!m_clock.steady)
+        m_clock.steady = steadyClocksNow;
     m_last = reading();
 
-    QFile existing(m_path);
-    const QByteArray before =
-        existing.open(QIODevice::ReadOnly) ? existing.readAll() : QByteArray();
-    m_lineOpen = !before.isEmpty() && !before.endsWith('\n');
-    if (key) {
+    const std::optional<QByteArray> before = readWhole(m_path);
+    if (!key) {
+        // Nothing to check it against: continued as it is, and says so at start.
+        if (before) {
+            m_lineOpen = !before->isEmpty() && !before->endsWith('\n');
+            adopt(*before, m_last.wall);
+        }
+    } else {
         m_sealer = std::make_unique<FileSealer>(*key, 0);
-        if (!before.isEmpty()) {
-            const Verdict verdict = verifyAgainstSeal(m_path, before);
-            // Earlier entries stay as they are; the trail says what it found.
-            if (!verdict.intact() || verdict.fingerprint != fingerprint(key->publicKey))
-                write(m_last.wall, QStringLiteral("audit trail found %1; sealed again from here")
-                                       .arg(verdict.intact() ? QStringLiteral("sealed by key ") +
-                                                                   verdict.fingerprint
-                                                             : verdictText(verdict)));
+        if (before) {
+            QString found;
+            const Verdict verdict = verifyAgainstSeal(m_path, *before);
+            if (!verdict.intact())
+                found = verdictText(verdict);
+            else if (verdict.fingerprint != fingerprint(key->publicKey))
+                found = QStringLiteral("sealed by key ") + verdict.fingerprint;
+            if (found.isEmpty()) {
+                adopt(*before, m_last.wall);
+            } else {
+                const QString kept = keepAside();
+                append(m_last.wall, QStringLiteral("audit trail found %1; %2, head %3")
+                                        .arg(found, kept, trailHead(*before)));
+            }
+        } else if (const QString missing = missingNote(); !missing.isEmpty()) {
+            append(m_last.wall, missing);
         }
     }
     connect(&m_clockTimer, &QTimer::timeout, this, &AuditTrail::checkClock);
@@ -82,8 +129,63 @@ QString AuditTrail::startedEvent(const std::optional<SealKey>& key, const QStrin
                : QStringLiteral("started, unsealed: ") + keyProblem;
 }
 
+QString AuditTrail::head() const {
+    return trailHead(m_written);
+}
+
 ClockReading AuditTrail::reading() const {
-    return {m_clock.wall(), m_clock.monotonicMs()};
+    return {m_clock.wall(), elapsedMs(m_clock.steady())};
+}
+
+void AuditTrail::adopt(const QByteArray& found, const QDateTime& wall) {
+    m_written = found;
+    const QList<QByteArray> lines = found.split('\n');
+    m_sequence = 0;
+    std::optional<TrailEntry> last;
+    for (const QByteArray& line : lines) {
+        if (const std::optional<TrailEntry> entry = parseTrailLine(line)) {
+            m_sequence = entry->sequence > 0 ? entry->sequence : m_sequence + 1;
+            last = entry;
+        }
+    }
+    // Set back while the program was not running: the trail would read as
+    // if time went backwards, so it says why.
+    if (last && wall < last->time)
+        append(wall, QStringLiteral("clock earlier than the trail's last entry, %1")
+                         .arg(isoTime(last->time)));
+}
+
+QString AuditTrail::keepAside() {
+    const QDir folder = QFileInfo(m_path).absoluteDir();
+    QString name;
+    for (int n = 1; name.isEmpty(); ++n) {
+        const QString candidate = QStringLiteral("audit-%1.log").arg(n);
+        if (!folder.exists(candidate) && !folder.exists(candidate + sealSuffix))
+            name = candidate;
+    }
+    const QString kept = folder.filePath(name);
+    if (!QFile::rename(m_path, kept))
+        return QStringLiteral("could not be kept aside");
+    QFile::rename(m_path + sealSuffix, kept + sealSuffix);
+    return QStringLiteral("kept as ") + name;
+}
+
+QString AuditTrail::missingNote() const {
+    const QDir folder = QFileInfo(m_path).absoluteDir();
+    QStringList signs;
+    if (QFileInfo::exists(m_path + sealSuffix))
+        signs << QStringLiteral("its seal is there");
+    const QStringList kept =
+        folder.entryList({QStringLiteral("audit-*.log")}, QDir::Files, QDir::Name);
+    if (!kept.isEmpty())
+        signs << kept.join(QLatin1String(", ")) + QStringLiteral(" there");
+    const qsizetype recordings =
+        folder.entryList({QStringLiteral("REC_*.csv")}, QDir::Files).size();
+    if (recordings > 0)
+        signs << QStringLiteral("%1 recordings in the folder").arg(recordings);
+    return signs.isEmpty()
+               ? QString()
+               : QStringLiteral("audit trail missing (%1)").arg(signs.join(QLatin1String("; ")));
 }
 
 void AuditTrail::checkClock() {
@@ -99,9 +201,29 @@ void AuditTrail::record(const QString& event) {
     write(m_last.wall, event);
 }
 
+void AuditTrail::checkFile(const QDateTime& wall) {
+    const std::optional<QByteArray> now = readWhole(m_path);
+    if (now ? *now == m_written : m_written.isEmpty())
+        return;
+    const QString lastKnown =
+        QStringLiteral("last entry %1, head %2").arg(m_sequence).arg(trailHead(m_written));
+    const QString found = now ? QStringLiteral("audit trail changed while running; %1; %2")
+                                    .arg(keepAside(), lastKnown)
+                              : QStringLiteral("audit trail removed while running; ") + lastKnown;
+    m_written.clear();
+    m_sequence = 0;
+    m_lineOpen = false;
+    append(wall, found);
+}
+
 void AuditTrail::write(const QDateTime& wall, const QString& event) {
-    QString line = isoTime(wall) + QLatin1Char(';') + m_source + QLatin1Char(';') + event +
-                   QLatin1String("\r\n");
+    checkFile(wall);
+    append(wall, event);
+}
+
+bool AuditTrail::append(const QDateTime& wall, const QString& event) {
+    QString line = QString::number(m_sequence + 1) + QLatin1Char(';') + isoTime(wall) +
+                   QLatin1Char(';') + m_source + QLatin1Char(';') + event + QLatin1String("\r\n");
     if (m_lineOpen)
         line.prepend(QLatin1String("\r\n"));
     bool prepared = false;
@@ -112,11 +234,15 @@ void AuditTrail::write(const QDateTime& wall, const QString& event) {
     const bool sealed = prepared && m_sealer->commit(m_path, outcome.ok);
     if (!outcome.ok) {
         qCWarning(lcSealing) << "could not write to" << m_path << ":" << event;
-        return;
+        return false;
     }
     m_lineOpen = false;
+    m_written += outcome.bytes;
+    ++m_sequence;
     if (m_sealer && !sealed)
         qCWarning(lcSealing) << "could not seal" << m_path;
+    Q_EMIT entryWritten(m_sequence, trailHead(m_written));
+    return true;
 }
 
 } // namespace sealing

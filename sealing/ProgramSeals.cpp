@@ -1,6 +1,7 @@
 #include "ProgramSeals.h"
 
 #include <QDir>
+#include <QFile>
 
 #include "FileSealer.h"
 #include "RecordWriter.h"
@@ -80,7 +81,15 @@ void ProgramSeals::recordingStarted(const QString& fileName) {
 }
 
 void ProgramSeals::recordingStopped(const QString& fileName) {
-    event(QStringLiteral("recording stopped: ") + fileName);
+    // What the file holds as it is closed, for a later check against it.
+    QFile file(QDir::current().filePath(fileName));
+    event(file.open(QIODevice::ReadOnly) ? recordingStoppedEvent(fileName, file.readAll())
+                                         : QStringLiteral("recording stopped: %1 (unreadable: %2)")
+                                               .arg(fileName, file.errorString()));
+}
+
+QString recordingStoppedEvent(const QString& fileName, QByteArrayView bytes) {
+    return QStringLiteral("recording stopped: %1 (%2)").arg(fileName, fileSummary(bytes));
 }
 
 void ProgramSeals::settingsSaved(const SettingsList& before, const SettingsList& after) {
@@ -95,8 +104,13 @@ QString settingsSavedEvent(const SettingsList& before, const SettingsList& after
             if (oldKey == key)
                 old = oldValue;
         }
+        // An empty limit is an alarm turned off.
+        const auto shown = [](const QString& text) {
+            return text.isEmpty() ? QStringLiteral("off") : text;
+        };
         if (old != value)
-            changes << key + QLatin1Char(' ') + old + QStringLiteral(" \u2192 ") + value;
+            changes << key + QLatin1Char(' ') + shown(old) + QStringLiteral(" \u2192 ") +
+                           shown(value);
     }
     return QStringLiteral("settings saved: ") +
            (changes.isEmpty() ? QStringLiteral("no change") : changes.join(QLatin1String(", ")));

@@ -52,6 +52,7 @@ public:
     // the controller search", not "port lost"; its return is "port opened".
     void portLent(const QString& device);
     void recordingStarted(const QString& fileName);
+    // With the file's final record count, size and hash.
     void recordingStopped(const QString& fileName);
     void settingsSaved(const SettingsList& before, const SettingsList& after);
 
@@ -66,6 +67,9 @@ private:
     enum class Port { Unknown, Open, Closed, Lost };
     Port m_port = Port::Unknown;
 };
+
+// "recording stopped: REC_….csv (4320 records, 151234 bytes, hash …)".
+QString recordingStoppedEvent(const QString& fileName, QByteArrayView bytes);
 
 // "settings saved: interv_record 20 → 10, Yvaluemax 300 → 400"; "settings
 // saved: no change" when nothing differs.

@@ -234,7 +234,8 @@ QStringList filesToVerify(const QStringList& paths) {
         }
         const QDir folder(path);
         for (const QString& name :
-             folder.entryList({QStringLiteral("REC_*.csv"), QStringLiteral("audit.log")},
+             folder.entryList({QStringLiteral("REC_*.csv"), QStringLiteral("audit.log"),
+                               QStringLiteral("audit-*.log")},
                               QDir::Files, QDir::Name))
             files << folder.filePath(name);
     }

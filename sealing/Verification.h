@@ -73,7 +73,8 @@ QString verdictText(const Verdict& verdict);
 QString escapedText(const QString& text);
 
 // The files a verification of paths covers: a folder stands for its
-// recordings (REC_*.csv) and its audit.log, in name order.
+// recordings (REC_*.csv), its audit.log and the trails kept aside (audit-N.log),
+// in name order.
 QStringList filesToVerify(const QStringList& paths);
 
 } // namespace sealing

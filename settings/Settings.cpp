@@ -67,27 +67,14 @@ Data::AlarmSettings readAlarmSettings(const ProfileText& file, QStringList* refu
 // had an alarm set keeps its lines as they were.
 QList<ProfileEntry> changedAlarmKeys(const QString& path) {
     const ConfFileRead read = readConfFile(path);
-    const Data::AlarmSettings onFile = readAlarmSettings(
-        ProfileText(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray()));
-    const Data::AlarmSettings& now = Data::alarms;
-    const QString alarms = QLatin1String(alarmsSection);
+    const auto onFile = alarmEntries(readAlarmSettings(
+        ProfileText(read.status == ConfFileRead::Status::Read ? read.bytes : QByteArray())));
+    const auto now = alarmEntries(Data::alarms);
     QList<ProfileEntry> changed;
-    const auto add = [&](bool differs, const QString& key, const QString& value) {
-        if (differs)
-            changed.append({alarms, key, value});
-    };
-    add(onFile.highLimit != now.highLimit, QStringLiteral("HighLimit"), limitText(now.highLimit));
-    add(onFile.deviationBand != now.deviationBand, QStringLiteral("DeviationBand"),
-        limitText(now.deviationBand));
-    add(onFile.deviationDelay != now.deviationDelay, QStringLiteral("DeviationDelay"),
-        limitText(now.deviationDelay));
-    add(onFile.heatUpLimit != now.heatUpLimit, QStringLiteral("HeatUpLimit"),
-        limitText(now.heatUpLimit));
-    add(onFile.highHysteresis != now.highHysteresis, QStringLiteral("HighHysteresis"),
-        numberKeyText(now.highHysteresis));
-    add(onFile.linkLostAfter != now.linkLostAfter, QStringLiteral("LinkLostAfter"),
-        numberKeyText(now.linkLostAfter));
-    add(onFile.sound != now.sound, QStringLiteral("Sound"), QString::number(now.sound ? 1 : 0));
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        if (now[i].second != onFile[i].second)
+            changed.append({QLatin1String(alarmsSection), now[i].first, now[i].second});
+    }
     return changed;
 }
 
@@ -127,6 +114,16 @@ QList<std::pair<QString, QString>> settingsEntries() {
         {QStringLiteral("Yvaluemin"), numberKeyText(Data::yValueMin)},
         {QStringLiteral("Yvaluemax"), numberKeyText(Data::yValueMax)},
         {QStringLiteral("Echelle_Temps"), numberKeyText(Data::timeScale)},
+    };
+}
+
+QList<std::pair<QString, QString>> alarmEntries(const Data::AlarmSettings& alarms) {
+    return {
+        {QStringLiteral("HighLimit"), limitText(alarms.highLimit)},
+        {QStringLiteral("DeviationBand"), limitText(alarms.deviationBand)},
+        {QStringLiteral("DeviationDelay"), limitText(alarms.deviationDelay)},
+        {QStringLiteral("LinkLostAfter"), numberKeyText(alarms.linkLostAfter)},
+        {QStringLiteral("Sound"), QString::number(alarms.sound ? 1 : 0)},
     };
 }
 

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "ConfFile.h"
+#include "Data.h"
 #include "Profile.h"
 
 namespace settings {
@@ -47,6 +48,8 @@ SettingsRead loadSettings(const QString& section,
 // The six keys and their texts as saveSettings writes them, from the
 // program-wide variables.
 QList<std::pair<QString, QString>> settingsEntries();
+// The five keys of [Alarms] and their texts as saveSettings writes them.
+QList<std::pair<QString, QString>> alarmEntries(const Data::AlarmSettings& alarms);
 
 // Writes the six keys, in the same order, and the keys of [Alarms] whose
 // values differ from the file's, from the program-wide variables, in one

@@ -11,6 +11,7 @@
 #include "ProgramSeals.h"
 #include "SealKey.h"
 #include "Settings.h"
+#include "TrailCheck.h"
 #include "TrustedKeys.h"
 
 namespace tkrecord {
@@ -99,6 +100,13 @@ QString RecordService::start() {
                 [this] { m_seals->portState(Data::portConnected, m_session.port().deviceName()); });
         say(record->recordingInLine());
     }
+    // The trail's head goes to the journal, which the operator cannot rewrite:
+    // the one so far, then after each entry.
+    const auto sayHead = [this](qint64 sequence, const QString& head) {
+        say(stampedLine(m_now(), sealing::journalLine(sequence, head)));
+    };
+    sayHead(m_seals->trail().sequence(), m_seals->trail().head());
+    connect(&m_seals->trail(), &sealing::AuditTrail::entryWritten, this, sayHead);
     say(stampedLine(started,
                     m_seals->keyFingerprint().isEmpty()
                         ? QStringLiteral("not sealing: ") + m_seals->keyProblem()

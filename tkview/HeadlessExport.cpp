@@ -7,6 +7,7 @@
 #include "ReadingProblems.h"
 #include "Recordings.h"
 #include "Report.h"
+#include "SealBanner.h"
 #include "SummaryText.h"
 
 namespace tkview {
@@ -42,8 +43,11 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
             status = exitFileFailed;
         }
     };
-    if (!options.reportOut.isEmpty())
+    if (!options.reportOut.isEmpty()) {
         check(writeReport(options.reportOut, *recordings, view, QDateTime::currentDateTime()));
+        // Written all the same, with the banner; the status tells a script.
+        check(sealBannerText(timeline));
+    }
     if (!options.pngOut.isEmpty())
         check(writeChartPng(options.pngOut, *recordings, view, options.size));
     if (!options.svgOut.isEmpty())

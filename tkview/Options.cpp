@@ -57,9 +57,10 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             argument.truncate(equals);
         }
         static const QStringList withValue{
-            QStringLiteral("--csv"),  QStringLiteral("--spreadsheet"), QStringLiteral("--report"),
-            QStringLiteral("--png"),  QStringLiteral("--svg"),         QStringLiteral("--size"),
-            QStringLiteral("--from"), QStringLiteral("--to"),          QStringLiteral("--trust")};
+            QStringLiteral("--csv"),    QStringLiteral("--spreadsheet"), QStringLiteral("--report"),
+            QStringLiteral("--png"),    QStringLiteral("--svg"),         QStringLiteral("--size"),
+            QStringLiteral("--from"),   QStringLiteral("--to"),          QStringLiteral("--trust"),
+            QStringLiteral("--journal")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -79,6 +80,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.reportOut = value;
         } else if (argument == QLatin1String("--png")) {
             options.pngOut = value;
+        } else if (argument == QLatin1String("--journal")) {
+            options.journal = value;
         } else if (argument == QLatin1String("--svg")) {
             options.svgOut = value;
         } else if (argument == QLatin1String("--size")) {
@@ -105,6 +108,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         return QStringLiteral("--trust goes with --verify");
     if (options.fromMs && options.toMs && *options.fromMs > *options.toMs)
         return QStringLiteral("--from is after --to");
+    if (!options.journal.isEmpty() && !options.verify)
+        return QStringLiteral("--journal goes with --verify");
     if (options.headless() && options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no recording given to read");
     return options;
@@ -134,19 +139,26 @@ QString usageText() {
         "  --verify           check each recording or audit.log against its seal and\n"
         "                     print its verdict; a seal counts only when signed by a\n"
         "                     key of /etc/tkcontrol/trusted-keys (or the file named by\n"
-        "                     TKCONTROL_TRUSTED_KEYS) or of --trust\n"
+        "                     TKCONTROL_TRUSTED_KEYS) or of --trust; a folder's\n"
+        "                     recordings are also checked against its audit trail:\n"
+        "                     missing, rolled back, changed or unknown to it\n"
         "  --trust KEY        with --verify, also trust KEY: a key file (a trusted-keys\n"
         "                     line or a seal.key), a public key in hex or a 16-digit\n"
         "                     fingerprint; may be repeated\n"
+        "  --journal FILE     with --verify: the audit trail's last head that tkrecord\n"
+        "                     left in the journal, as saved by\n"
+        "                     journalctl -o json -u tkrecord@NAME >FILE; only lines\n"
+        "                     the journal marks as the tkrecord account's count\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
         "Exit status: 0 done, 1 a file or some of its lines could not be read, files\n"
-        "overlap, no record lies in the range, or an output could not be written (the\n"
-        "outputs are made from the rest), 2 a bad option.\n"
-        "With --verify: 0 every file intact under a trusted key, 1 a file not intact\n"
-        "(or without a seal), 2 a bad option, 3 all intact but some signed by a key\n"
-        "that is not trusted.\n");
+        "overlap, no record lies in the range, a seal is not verified (--report is still\n"
+        "written), or an output could not be written (the outputs are made from the\n"
+        "rest), 2 a bad option.\n"
+        "With --verify: 0 every file intact under a trusted key and every check passed,\n"
+        "1 a file not intact (or without a seal) or a check failed, 2 a bad option, 3 all\n"
+        "intact but some signed by a key that is not trusted.\n");
 }
 
 QString versionNumber() {

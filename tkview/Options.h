@@ -27,6 +27,7 @@ struct Options {
     bool version = false;
     bool verify = false; // --verify: the seals of the files, nothing shown
     QStringList trust;   // --trust KEYFILE|KEY|FINGERPRINT, for --verify
+    QString journal;     // --journal JOURNAL.json, with --verify
 
     // Something to make without a window.
     bool headless() const {

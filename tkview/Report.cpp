@@ -13,6 +13,7 @@
 #include "ChartPainter.h"
 #include "Options.h"
 #include "Recordings.h"
+#include "SealBanner.h"
 #include "Summary.h"
 #include "SummaryText.h"
 #include "Verification.h"
@@ -82,6 +83,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
                                  .arg(period, timeText(timeline.firstMs(), timeline.zone),
                                       timeText(timeline.lastMs(), timeline.zone)));
     y += 44;
+    y += drawSealBanner(painter, QRectF(body.left(), y, body.width(), 0), sealBannerText(timeline));
 
     // Summary on the left, chart on the right, down to the first files (the
     // others follow on further pages).

@@ -23,6 +23,7 @@
 #include "Options.h"
 #include "ReadingProblems.h"
 #include "Report.h"
+#include "SealBanner.h"
 #include "Summary.h"
 #include "SummaryPanel.h"
 #include "SummaryText.h"
@@ -57,11 +58,16 @@ QString sealMarks(const Timeline& timeline) {
 
 ViewerWindow::ViewerWindow(QWidget* parent)
     : QMainWindow(parent), m_chart(new ChartWidget), m_summary(new SummaryPanel),
-      m_seals(new QLabel) {
+      m_seals(new QLabel), m_banner(new SealBanner) {
     setWindowTitle(QStringLiteral("TK840 TK960 Recordings"));
     setAcceptDrops(true);
     auto* splitter = new QSplitter(this);
-    splitter->addWidget(m_chart);
+    auto* chartSide = new QWidget;
+    auto* chartLayout = new QVBoxLayout(chartSide);
+    chartLayout->setContentsMargins(0, 0, 0, 0);
+    chartLayout->addWidget(m_banner);
+    chartLayout->addWidget(m_chart, 1);
+    splitter->addWidget(chartSide);
     auto* side = new QWidget;
     auto* sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
@@ -202,6 +208,7 @@ void ViewerWindow::load(const QStringList& paths, bool quietly) {
         QStringLiteral(" skipped"));
     updateSummary();
     m_seals->setText(timeline.files.empty() ? QString() : sealMarks(timeline));
+    m_banner->showText(sealBannerText(timeline));
     const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
                                  .join(QLatin1Char('\n'));
     if (!problems.isEmpty() && quietly) {

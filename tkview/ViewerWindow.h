@@ -19,6 +19,7 @@ class QAction;
 namespace tkview {
 
 class ChartWidget;
+class SealBanner;
 class SummaryPanel;
 
 class ViewerWindow : public QMainWindow {
@@ -60,7 +61,8 @@ private:
     std::unique_ptr<Recordings> m_recordings;
     ChartWidget* m_chart;
     SummaryPanel* m_summary;
-    QLabel* m_seals; // each file's verdict
+    QLabel* m_seals;      // each file's verdict
+    SealBanner* m_banner; // over the chart when a file is not verified
     QMenu* m_recentMenu = nullptr;
     QList<QAction*> m_exportActions;
     QTimer m_summaryTimer; // one summary per burst of pans and zooms

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "FolderChecks.h"
 #include "HeadlessExport.h"
 #include "Options.h"
 #include "Verification.h"
@@ -63,7 +64,10 @@ int main(int argc, char* argv[]) {
             printLine(stdout, sealing::escapedText(file) + QStringLiteral(": ") +
                                   sealing::verdictText(verdict));
         }
-        if (!allIntact)
+        const QStringList findings = tkview::folderChecks(options);
+        for (const QString& finding : findings)
+            printLine(stdout, sealing::escapedText(finding));
+        if (!allIntact || !findings.isEmpty())
             return tkview::exitFileFailed;
         return allTrusted ? tkview::exitDone : tkview::exitUntrusted;
     }

@@ -22,6 +22,7 @@
 #include "PortAccess.h"
 #include "PortDevices.h"
 #include "PortFailureText.h"
+#include "ProgramSeals.h"
 #include "ProgramState.h"
 #include "Pty.h"
 #include "TksimProcess.h"
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
+    void alarmLimitChangeInTheTrail();
     void alarmAcrossTheHighLimit();
     void pollShowsAnswerOnReadouts();
     void readoutsShowValuesWhole_data();
@@ -362,6 +364,33 @@ void TestForm1::recordingKeyAndTimer() {
     QTest::mouseClick(key, Qt::LeftButton);
     QCOMPARE(key->text(), QStringLiteral("Start recording"));
     QCOMPARE(status->text(), QStringLiteral("Recording stopped."));
+
+    // Exit during a recording ends it as the key does: in the trail with the
+    // file as closed, and the file read-only.
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QVERIFY(form.close());
+    QTRY_COMPARE(file.permissions() & QFileDevice::WriteOwner, QFileDevice::Permissions());
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
+    QCOMPARE(QString::fromUtf8(trail.last().trimmed()).section(QLatin1Char(';'), 5),
+             sealing::recordingStoppedEvent(file.fileName(), file.readAll()));
+}
+
+void TestForm1::alarmLimitChangeInTheTrail() {
+    writeConf("[Alarms]\nHighLimit=300\n");
+    Form1 form(seams());
+    form.showParameters();
+    Data::alarms.highLimit = 150.0f; // as the alarms dialog leaves it
+    QTest::mouseClick(form.parametersDialog()->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
+    QCOMPARE(QString::fromUtf8(trail.last().trimmed()).section(QLatin1Char(';'), 5),
+             QStringLiteral("settings saved: HighLimit 300 \u2192 150"));
 }
 
 void TestForm1::alarmAcrossTheHighLimit() {

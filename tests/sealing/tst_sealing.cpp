@@ -1,14 +1,18 @@
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "AuditTrail.h"
 #include "FileSealer.h"
+#include "ProgramSeals.h"
 #include "RecordFile.h"
 #include "RecordFormat.h"
 #include "SealKey.h"
 #include "SealText.h"
+#include "TrailCheck.h"
 #include "TrustedKeys.h"
 #include "Verification.h"
 
@@ -71,9 +75,31 @@ enum class Edit {
     SealUnwritableOnce,
 };
 
+enum class FolderEdit {
+    None,
+    RecordingRolledBack,
+    RecordingDeleted,
+    RecordingChanged,
+    RecordingUnknown,
+    TrailLineDeleted,
+    TimeGoesBack,
+    OperatorInJournal,
+};
+
+enum class Damage {
+    LineDeletedWhileRunning,
+    RemovedWhileRunning,
+    RemovedBetweenRuns,
+    EditedBetweenRuns,
+    ClockSetBack,
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(FolderEdit)
+Q_DECLARE_METATYPE(SteadyClocks)
 
 class TestSealing : public QObject {
     Q_OBJECT
@@ -84,6 +110,10 @@ private Q_SLOTS:
     void verdictAfterEdit();
     void auditTrailAcrossClockChanges_data();
     void auditTrailAcrossClockChanges();
+    void auditTrailAfterDamage_data();
+    void auditTrailAfterDamage();
+    void folderAgainstTrail_data();
+    void folderAgainstTrail();
 };
 
 void TestSealing::fingerprintOfKnownKey() {
@@ -288,34 +318,40 @@ void TestSealing::verdictAfterEdit() {
 void TestSealing::auditTrailAcrossClockChanges_data() {
     QTest::addColumn<QDateTime>("before");
     QTest::addColumn<QDateTime>("after");
-    QTest::addColumn<qint64>("monotonicMs"); // between the two
+    QTest::addColumn<SteadyClocks>("steady"); // how far each went between the two
     QTest::addColumn<QStringList>("clockEvents");
 
     const QDateTime winter(QDate(2026, 3, 29), QTime(1, 59, 59), Qt::OffsetFromUTC, 3600);
-    QTest::newRow("steady") << winter << winter.addSecs(30) << qint64(30000) << QStringList();
-    QTest::newRow("drift of 2 s") << winter << winter.addSecs(32) << qint64(30000) << QStringList();
+    const SteadyClocks half{30000, 30000, 30000};
+    QTest::newRow("steady") << winter << winter.addSecs(30) << half << QStringList();
+    QTest::newRow("drift of 2 s") << winter << winter.addSecs(32) << half << QStringList();
     QTest::newRow("set an hour forward")
-        << winter << winter.addSecs(3630) << qint64(30000)
+        << winter << winter.addSecs(3630) << half
         << QStringList{QStringLiteral("wall clock jumped +3600.0 s against the monotonic clock")};
     QTest::newRow("set back 2.5 s")
-        << winter << winter.addMSecs(27500) << qint64(30000)
+        << winter << winter.addMSecs(27500) << half
         << QStringList{QStringLiteral("wall clock jumped -2.5 s against the monotonic clock")};
     QTest::newRow("summer time begins")
-        << winter << winter.addSecs(1).toOffsetFromUtc(7200) << qint64(1000)
+        << winter << winter.addSecs(1).toOffsetFromUtc(7200) << SteadyClocks{1000, 1000, 1000}
         << QStringList{QStringLiteral("UTC offset changed from +01:00 to +02:00")};
+    // A time service slowing the monotonic clock, and a suspend: no jump.
+    QTest::newRow("monotonic clock slewed")
+        << winter << winter.addSecs(30) << SteadyClocks{30000, 27000, 27000} << QStringList();
+    QTest::newRow("suspended an hour")
+        << winter << winter.addSecs(3630) << SteadyClocks{30000, 30000, 3630000} << QStringList();
 }
 
 void TestSealing::auditTrailAcrossClockChanges() {
     QFETCH(QDateTime, before);
     QFETCH(QDateTime, after);
-    QFETCH(qint64, monotonicMs);
+    QFETCH(SteadyClocks, steady);
     QFETCH(QStringList, clockEvents);
     QTemporaryDir dir;
     const QString path = dir.filePath(QLatin1String(auditFileName));
     const SealKey key = generateKey();
     QDateTime wall = before;
-    qint64 monotonic = 5000;
-    const AuditClock clock{[&wall] { return wall; }, [&monotonic] { return monotonic; }};
+    SteadyClocks clocks{5000, 5000, 5000};
+    const AuditClock clock{[&wall] { return wall; }, [&clocks] { return clocks; }};
 
     // Two runs of the program, the clock moving during the second.
     {
@@ -324,21 +360,203 @@ void TestSealing::auditTrailAcrossClockChanges() {
     }
     AuditTrail second(path, key, QStringLiteral("tkrecord"), QStringLiteral("1.02"), clock);
     wall = after;
-    monotonic += monotonicMs;
+    clocks = {clocks.rawMs + steady.rawMs, clocks.monotonicMs + steady.monotonicMs,
+              clocks.bootMs + steady.bootMs};
     second.record(QStringLiteral("stopped"));
 
     const QString source =
         systemUserName() + QLatin1Char(';') + hostName() + QStringLiteral(";tkrecord 1.02;");
-    QStringList expected{isoTime(before) + QLatin1Char(';') + source +
+    QStringList expected{QStringLiteral("1;") + isoTime(before) + QLatin1Char(';') + source +
                          QStringLiteral("started, key ") + fingerprint(key.publicKey)};
-    for (const QString& event : clockEvents)
-        expected << isoTime(after) + QLatin1Char(';') + source + event;
-    expected << isoTime(after) + QLatin1Char(';') + source + QStringLiteral("stopped");
+    for (const QString& event : clockEvents << QStringLiteral("stopped"))
+        expected << QStringLiteral("%1;").arg(expected.size() + 1) + isoTime(after) +
+                        QLatin1Char(';') + source + event;
     QCOMPARE(QString::fromUtf8(readFile(path)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts),
              expected);
     QCOMPARE(verdictText(verifyFile(path)),
              QStringLiteral("intact, but signed by an untrusted key %1, the operator's own key")
                  .arg(fingerprint(key.publicKey)));
+}
+
+void TestSealing::auditTrailAfterDamage_data() {
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<QStringList>("events"); // of the new audit.log; HEAD the last known head
+
+    const QString started = QStringLiteral("recording started: ") + recordingName;
+    QTest::newRow("trail line deleted while running")
+        << Damage::LineDeletedWhileRunning
+        << QStringList{QStringLiteral("audit trail changed while running; kept as audit-1.log; "
+                                      "last entry 2, head HEAD"),
+                       QStringLiteral("stopped")};
+    QTest::newRow("trail removed while running")
+        << Damage::RemovedWhileRunning
+        << QStringList{QStringLiteral("audit trail removed while running; last entry 2, head HEAD"),
+                       QStringLiteral("stopped")};
+    QTest::newRow("trail removed between runs")
+        << Damage::RemovedBetweenRuns
+        << QStringList{QStringLiteral("audit trail missing (its seal is there)"),
+                       QStringLiteral("stopped")};
+    QTest::newRow("trail edited between runs")
+        << Damage::EditedBetweenRuns
+        << QStringList{QStringLiteral("audit trail found altered at line 2; kept as audit-1.log, "
+                                      "head HEAD"),
+                       QStringLiteral("stopped")};
+    QTest::newRow("clock set back between runs")
+        << Damage::ClockSetBack
+        << QStringList{QStringLiteral("started"), started,
+                       QStringLiteral("clock earlier than the trail's last entry, "
+                                      "2026-12-08T21:33:01+01:00"),
+                       QStringLiteral("stopped")};
+}
+
+void TestSealing::auditTrailAfterDamage() {
+    QFETCH(Damage, damage);
+    QFETCH(QStringList, events);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QLatin1String(auditFileName));
+    const SealKey key = generateKey();
+    QDateTime wall(QDate(2026, 12, 8), QTime(21, 33, 1), Qt::OffsetFromUTC, 3600);
+    const AuditClock clock{[&wall] { return wall; }, [] { return SteadyClocks{}; }};
+    const auto run = [&] {
+        return std::make_unique<AuditTrail>(path, key, QStringLiteral("tkcontrol"),
+                                            QStringLiteral("1.02"), clock);
+    };
+    auto trail = run();
+    trail->record(QStringLiteral("started"));
+    trail->record(QStringLiteral("recording started: ") + recordingName);
+    QString head = trail->head();
+    const bool restarted =
+        damage != Damage::LineDeletedWhileRunning && damage != Damage::RemovedWhileRunning;
+    if (restarted)
+        trail.reset();
+    QByteArray bytes = readFile(path);
+    switch (damage) {
+    case Damage::LineDeletedWhileRunning:
+        writeFile(path, bytes.mid(bytes.indexOf('\n') + 1));
+        break;
+    case Damage::RemovedWhileRunning:
+    case Damage::RemovedBetweenRuns:
+        QVERIFY(QFile::remove(path));
+        break;
+    case Damage::EditedBetweenRuns:
+        writeFile(path, bytes.replace("21-33-01", "21-33-02"));
+        head = trailHead(bytes);
+        break;
+    case Damage::ClockSetBack:
+        wall = wall.addSecs(-3600);
+        break;
+    }
+    if (restarted)
+        trail = run();
+    trail->record(QStringLiteral("stopped"));
+
+    QStringList written;
+    for (const QByteArray& line : readFile(path).split('\n'))
+        written << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    QCOMPARE(written, events.replaceInStrings(QStringLiteral("HEAD"), head) << QString());
+    QCOMPARE(verdictText(verifyFile(path)), QStringLiteral("sealed: %1 records intact, key %2")
+                                                .arg(events.size() - 1)
+                                                .arg(fingerprint(key.publicKey)));
+    // The damaged trail kept as it was found, and reported.
+    if (events[0].contains(QLatin1String("kept as audit-1.log")))
+        QVERIFY(!verifyFile(dir.filePath(QStringLiteral("audit-1.log"))).intact());
+}
+
+void TestSealing::folderAgainstTrail_data() {
+    QTest::addColumn<FolderEdit>("edit");
+    QTest::addColumn<QStringList>("findings"); // HEAD: the journal's head, shortened
+
+    const QString name = recordingName;
+    const QString journalDiffers =
+        QStringLiteral("journal: entry 4, head HEAD: in the journal, in no audit trail");
+    QTest::newRow("all agree") << FolderEdit::None << QStringList();
+    QTest::newRow("recording rolled back")
+        << FolderEdit::RecordingRolledBack
+        << QStringList{name + QStringLiteral(": rolled back to 108 bytes (the audit trail closed "
+                                             "it at 3 records, 145 bytes)")};
+    QTest::newRow("recording deleted")
+        << FolderEdit::RecordingDeleted
+        << QStringList{name + QStringLiteral(": missing (the audit trail knows it)")};
+    QTest::newRow("recording changed")
+        << FolderEdit::RecordingChanged
+        << QStringList{name + QStringLiteral(": not as the audit trail closed it (3 records, "
+                                             "145 bytes)")};
+    QTest::newRow("recording unknown to the trail")
+        << FolderEdit::RecordingUnknown
+        << QStringList{QStringLiteral("REC_2026-12-09_08-00-00.csv: not in the audit trail")};
+    QTest::newRow("trail line deleted")
+        << FolderEdit::TrailLineDeleted
+        << QStringList{QStringLiteral("audit.log: entry 3 follows entry 1"), journalDiffers};
+    QTest::newRow("time goes back")
+        << FolderEdit::TimeGoesBack
+        << QStringList{QStringLiteral("audit.log: entry 4 at 2026-12-08T20:00:04+01:00 is earlier "
+                                      "than the one before, at 2026-12-08T21:33:03+01:00"),
+                       journalDiffers};
+    QTest::newRow("operator's line in the journal")
+        << FolderEdit::OperatorInJournal << QStringList();
+}
+
+void TestSealing::folderAgainstTrail() {
+    QFETCH(FolderEdit, edit);
+    QFETCH(QStringList, findings);
+    QTemporaryDir dir;
+    const SealKey key = generateKey();
+    QDateTime wall(QDate(2026, 12, 8), QTime(21, 33, 0), Qt::OffsetFromUTC, 3600);
+    const AuditClock clock{[&wall] { return wall; }, [] { return SteadyClocks{}; }};
+    AuditTrail trail(dir.filePath(QLatin1String(auditFileName)), key, QStringLiteral("tkrecord"),
+                     QStringLiteral("1.02"), clock);
+    std::map<QString, QByteArray> recordings;
+    QByteArray& recording = recordings[recordingName];
+    recording = recording::headerLine().toLatin1() + records.join(QString()).toLatin1();
+    const QString running = QStringLiteral("REC_2026-12-08_22-00-00.csv");
+    recordings[running] = recording::headerLine().toLatin1();
+    for (const QString& event :
+         {QStringLiteral("started"), QStringLiteral("recording started: ") + recordingName,
+          recordingStoppedEvent(recordingName, recording),
+          QStringLiteral("recording started: ") + running}) {
+        wall = wall.addSecs(1);
+        trail.record(event);
+    }
+    QByteArray bytes = readFile(dir.filePath(QLatin1String(auditFileName)));
+    // As journalctl -o json gives a line.
+    const auto logged = [](const char* uid, const QString& message) {
+        return QJsonDocument(QJsonObject{{"_UID", uid}, {"MESSAGE", message}})
+                   .toJson(QJsonDocument::Compact) +
+               '\n';
+    };
+    QByteArray journal = logged("990", journalLine(trail.sequence(), trail.head()));
+
+    switch (edit) {
+    case FolderEdit::None:
+        break;
+    case FolderEdit::RecordingRolledBack:
+        recording.chop(records[2].size());
+        break;
+    case FolderEdit::RecordingDeleted:
+        recordings.erase(recordingName);
+        break;
+    case FolderEdit::RecordingChanged:
+        recording.replace("1993", "1998");
+        break;
+    case FolderEdit::RecordingUnknown:
+        recordings[QStringLiteral("REC_2026-12-09_08-00-00.csv")] = recording;
+        break;
+    case FolderEdit::TrailLineDeleted:
+        bytes.remove(bytes.indexOf("\n2;") + 1, bytes.indexOf("\n3;") - bytes.indexOf("\n2;"));
+        break;
+    case FolderEdit::TimeGoesBack:
+        bytes.replace("4;2026-12-08T21:33:04", "4;2026-12-08T20:00:04");
+        break;
+    case FolderEdit::OperatorInJournal:
+        // Anyone may log any text; only the journal's own _UID tells who.
+        journal += logged("1000", journalLine(9, trailHead("x")));
+        break;
+    }
+    QStringList found = trailFindings({{auditFileName, bytes}}, recordings);
+    for (const QString& finding :
+         journalFindings(journal, QStringLiteral("990"), {{auditFileName, bytes}}))
+        found << QStringLiteral("journal: ") + finding;
+    QCOMPARE(found, findings.replaceInStrings(QStringLiteral("HEAD"), trail.head().left(16)));
 }
 
 QTEST_GUILESS_MAIN(TestSealing)

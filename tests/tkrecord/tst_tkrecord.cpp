@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -26,10 +28,12 @@
 #include "HttpExchange.h"
 #include "MetricsServer.h"
 #include "ProcessProbe.h"
+#include "ProgramSeals.h"
 #include "ProgramState.h"
 #include "Pty.h"
 #include "RecordService.h"
 #include "TksimProcess.h"
+#include "TrailCheck.h"
 #include "Verification.h"
 
 using namespace tkrecord;
@@ -372,9 +376,12 @@ void TestTkrecord::sealedAcrossAKill() {
 
     QFile audit(m_dir->filePath(QStringLiteral("audit.log")));
     QVERIFY(audit.open(QIODevice::ReadOnly));
+    QFile stoppedFile(file(1));
+    QVERIFY(stoppedFile.open(QIODevice::ReadOnly));
+    const QByteArray trail = audit.readAll();
     QStringList events;
-    for (const QByteArray& line : audit.readAll().split('\n'))
-        events << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 4);
+    for (const QByteArray& line : trail.split('\n'))
+        events << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
     const QString started = QStringLiteral("started, key ") + key;
     const QString opened = QStringLiteral("port opened: ") + sim.link();
     const auto recording = [](const char* what, const QString& path) {
@@ -387,11 +394,24 @@ void TestTkrecord::sealedAcrossAKill() {
                                   started,
                                   recording("started", file(1)),
                                   opened,
-                                  recording("stopped", file(1)),
+                                  sealing::recordingStoppedEvent(QFileInfo(file(1)).fileName(),
+                                                                 stoppedFile.readAll()),
                                   QStringLiteral("stopped"),
                                   {}}));
     QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
              QStringLiteral("sealed: 8 records intact, ") + signedBy);
+    // The folder agrees with the trail, and the trail with the heads said,
+    // as the journal would keep them.
+    QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
+    QByteArray journal;
+    for (const QByteArray& line : restarted.readAllStandardOutput().split('\n'))
+        journal += QJsonDocument(QJsonObject{{"_UID", "990"}, {"MESSAGE", QString::fromUtf8(line)}})
+                       .toJson(QJsonDocument::Compact) +
+                   '\n';
+    QVERIFY(journal.contains("audit trail entry 7, head "));
+    QCOMPARE(
+        sealing::journalFindings(journal, QStringLiteral("990"), {{sealing::auditFileName, trail}}),
+        QStringList());
 }
 
 void TestTkrecord::hostileClients() {

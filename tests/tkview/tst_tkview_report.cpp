@@ -137,6 +137,33 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
              overshoot > 0 ? QString::number(overshoot / 10.0, 'f', 1) + QStringLiteral(" °C")
                            : QStringLiteral("none"));
     QVERIFY2(text.contains(QStringLiteral("tkview 1.02 · report made ")), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("Not verified")), qPrintable(text));
+
+    // One record changed: the report is still made, with the banner on its
+    // first page, and the exit status says so.
+    recording.close();
+    QVERIFY(recording.setPermissions(recording.permissions() | QFileDevice::WriteOwner));
+    QVERIFY(recording.open(QIODevice::ReadWrite));
+    QByteArray bytes = recording.readAll();
+    // The last digit of the first record (the power before ";\r\n").
+    const qsizetype digit = bytes.indexOf('\n', bytes.indexOf('\n') + 1) - 3;
+    bytes[digit] = bytes[digit] == '9' ? '8' : '9';
+    QVERIFY(recording.seek(0) && recording.write(bytes) == bytes.size());
+    recording.close();
+    tkview.start(QStringLiteral(TKVIEW_PATH), {QStringLiteral("--report"), pdf, dir.path()});
+    QVERIFY(tkview.waitForFinished(waitMs));
+    QCOMPARE(tkview.exitCode(), 1);
+    pdftotext.start(QStringLiteral(PDFTOTEXT_PATH), {pdf, "-"});
+    QVERIFY(pdftotext.waitForFinished(waitMs));
+    // pdftotext gives "fi" as its ligature.
+    const QString banner = QString::fromUtf8(pdftotext.readAllStandardOutput())
+                               .replace(QChar(0xFB01), QLatin1String("fi"))
+                               .simplified();
+    QVERIFY2(banner.startsWith(QStringLiteral("Recording report Period: ")) &&
+                 banner.contains(QStringLiteral(" Not verified: ") + name + QLatin1Char(' ')) &&
+                 banner.contains(QStringLiteral(
+                     "line 2. The values shown are not vouched for by a seal. Summary ")),
+             qPrintable(banner));
 
     // The recorder's seals: intact, believed only under a trusted key.
     const QString keyFile = dir.filePath(QStringLiteral("keys/seal.key"));

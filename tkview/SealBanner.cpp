@@ -1,0 +1,69 @@
+#include "SealBanner.h"
+
+#include <QFont>
+#include <QPainter>
+
+#include "Timeline.h"
+
+namespace tkview {
+
+namespace {
+
+const QColor bannerRed(0xc0, 0x00, 0x00);
+
+} // namespace
+
+QString sealBannerText(const QList<std::pair<QString, sealing::Verdict>>& verdicts) {
+    QStringList failed;
+    for (const auto& [name, verdict] : verdicts) {
+        // Intact under an untrusted key is not verified either.
+        if (!verdict.verified())
+            failed << name + QLatin1Char(' ') + sealing::verdictText(verdict);
+    }
+    if (failed.isEmpty())
+        return {};
+    return QStringLiteral("Not verified: %1. The values shown are not vouched for by a seal.")
+        .arg(failed.join(QLatin1String("; ")));
+}
+
+QString sealBannerText(const Timeline& timeline) {
+    QList<std::pair<QString, sealing::Verdict>> verdicts;
+    for (const SourceFile& file : timeline.files)
+        verdicts.append({file.name, file.seal});
+    return sealBannerText(verdicts);
+}
+
+SealBanner::SealBanner(QWidget* parent) : QLabel(parent) {
+    setWordWrap(true);
+    setMargin(8);
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; font-weight: bold; }")
+                      .arg(bannerRed.name()));
+    hide();
+}
+
+void SealBanner::showText(const QString& text) {
+    setText(text);
+    setVisible(!text.isEmpty());
+}
+
+double drawSealBanner(QPainter& painter, const QRectF& area, const QString& text) {
+    if (text.isEmpty())
+        return 0;
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(9);
+    font.setBold(true);
+    painter.save();
+    painter.setFont(font);
+    const QRectF inner = area.adjusted(6, 0, -6, 0);
+    const QRectF needed = painter.boundingRect(
+        QRectF(inner.left(), area.top() + 5, inner.width(), 1000), Qt::TextWordWrap, text);
+    const QRectF banner(area.left(), area.top(), area.width(), needed.height() + 10);
+    painter.fillRect(banner, bannerRed);
+    painter.setPen(Qt::white);
+    painter.drawText(needed, Qt::TextWordWrap, text);
+    painter.restore();
+    return banner.height() + 6;
+}
+
+} // namespace tkview
