@@ -155,7 +155,8 @@ void TestTkrecordParts::metrics_data() {
           << "tk_record_errors_total 10"
           << "tk_log_lines_dropped_total 9";
     for (const QString& c : {oven1, oven2})
-        for (const char* alarm : {"high\"} 1", "deviation\"} 0", "link\"} 0"})
+        for (const char* alarm :
+             {"high\"} 1", "deviation\"} 0", "link\"} 0", "heatup\"} 0", "measurement\"} 0"})
             lines << "tk_alarm_active" + c + ",alarm=\"" + alarm;
     QTest::newRow("bus of two, one stale")
         << s << lines << QStringList() << QStringList{"oven1=9", "oven-2=247"};
