@@ -35,18 +35,6 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 source scripts/bench-workspace.sh
 bench_workspace tk-bench-tkrecord
 
-# wait_for FILE PATTERN PID: until FILE holds PATTERN, or PID ends.
-wait_for() {
-    for _ in $(seq 200); do
-        grep -q "$2" "$1" 2>/dev/null && return 0
-        kill -0 "$3" 2>/dev/null || break
-        sleep 0.1
-    done
-    echo "$(basename "$1") never said \"$2\":" >&2
-    cat "$1" >&2
-    exit 1
-}
-
 # The first port from 19090 on that nothing listens on.
 free_port() {
     local port

@@ -20,3 +20,16 @@ bench_cleanup() {
     done
     rm -rf "$work"
 }
+
+# wait_for FILE PATTERN PID: until FILE holds PATTERN (at most 30 s), or PID
+# ends; otherwise says so with FILE's text and ends the script.
+wait_for() {
+    for _ in $(seq 300); do
+        grep -q "$2" "$1" 2>/dev/null && return 0
+        kill -0 "$3" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "$(basename "$1") never said \"$2\":" >&2
+    cat "$1" >&2
+    exit 1
+}
