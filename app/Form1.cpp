@@ -264,7 +264,8 @@ void Form1::load() {
     if (!read.alarmsRefused.isEmpty())
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("An alarm limit in conf.ini cannot be used: its alarm is "
-                                         "off until it is mended under Parameters, Alarms…"),
+                                         "off (Link lost and the hysteresis take their defaults) "
+                                         "until it is mended under Parameters, Alarms…"),
                           read.alarmsRefused.join(QLatin1Char('\n')));
     if (!read.controllersRefused.isEmpty())
         m_seams.showError(

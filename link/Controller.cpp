@@ -76,7 +76,10 @@ void Controller::makeStale() {
         return;
     m_answering = false;
     m_values = {};
-    setCurrent(false);
+    m_valuesCurrent = false;
+    // Also after answers without a measurement: their setpoint and power
+    // went back to no data too.
+    Q_EMIT valuesCurrentChanged(false);
 }
 
 void Controller::mirror(const ControllerValues& values, bool current, bool answering) {

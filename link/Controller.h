@@ -105,7 +105,8 @@ Q_SIGNALS:
     void pollEnded(tklink::PollResult result);
     // Every valid answer taken, a late one included.
     void answered();
-    // Emitted on changes only.
+    // Emitted on changes only; false also when answers without a measurement
+    // stop and their values go back to no data.
     void valuesCurrentChanged(bool current);
     void alarmChanged(const alarms::AlarmChange& change);
 

@@ -138,15 +138,16 @@ void PollCycle::countMissedPoll() {
 void PollCycle::makeStale() {
     if (!m_valuesCurrent && !m_answering)
         return;
-    const bool wasCurrent = std::exchange(m_valuesCurrent, false);
+    m_valuesCurrent = false;
     m_answering = false;
     // The values of start-up: the trace stores no-data samples, a record
     // carries 8888;8888;0 and the read-outs show the placeholder.
     Data::measureRaw = Data::NO_DATA_RAW;
     Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
-    if (wasCurrent)
-        Q_EMIT valuesCurrentChanged(false);
+    // Also after answers without a measurement: their setpoint and power
+    // went back to no data too.
+    Q_EMIT valuesCurrentChanged(false);
 }
 
 void PollCycle::tell(LinkStatus::Kind kind, int exceptionCode) {

@@ -68,7 +68,8 @@ Q_SIGNALS:
     // valid answer after the time-out is still taken, without a second call.
     void pollEnded(tklink::PollResult result);
     // The values in Data became current (a valid answer after stale ones) or
-    // stale, when Data went back to the no-data values. Emitted on changes
+    // stale, when Data went back to the no-data values (also from answers
+    // without a measurement, which were not current). Emitted on changes
     // only.
     void valuesCurrentChanged(bool current);
     // Every valid answer taken into Data, a late one included.

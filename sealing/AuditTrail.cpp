@@ -179,8 +179,7 @@ QString AuditTrail::missingNote() const {
         folder.entryList({QStringLiteral("audit-*.log")}, QDir::Files, QDir::Name);
     if (!kept.isEmpty())
         signs << kept.join(QLatin1String(", ")) + QStringLiteral(" there");
-    const qsizetype recordings =
-        folder.entryList({QStringLiteral("REC_*.csv")}, QDir::Files).size();
+    const qsizetype recordings = recordingsIn(folder.path()).size();
     if (recordings > 0)
         signs << QStringLiteral("%1 recordings in the folder").arg(recordings);
     return signs.isEmpty()

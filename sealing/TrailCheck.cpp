@@ -12,6 +12,7 @@
 #include <set>
 
 #include "AuditTrail.h"
+#include "Verification.h"
 
 namespace sealing {
 
@@ -139,7 +140,7 @@ QStringList folderFindings(const QString& folder) {
         return {QStringLiteral("no audit trail")};
     const QDir dir(folder);
     std::map<QString, QByteArray> recordings;
-    for (const QString& name : dir.entryList({QStringLiteral("REC_*.csv")}, QDir::Files))
+    for (const QString& name : recordingsIn(folder))
         recordings[name] = readWhole(dir.filePath(name));
     return trailFindings(trails, recordings);
 }

@@ -222,7 +222,38 @@ Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes) {
     const qint64 mostBlocks = fileBytes.size() / blockLines + 2;
     const QByteArray blockHashes =
         blocks.open(QIODevice::ReadOnly) ? blocks.read(mostBlocks * blockHashBytes) : QByteArray();
-    return verify(fileBytes, seal, blockHashes, QFileInfo(path).fileName(), TrustedKeys::system());
+    return verify(fileBytes, seal, blockHashes, QFileInfo(path).fileName());
+}
+
+SealSnapshot takeSealSnapshot(const QString& path) {
+    SealSnapshot snapshot;
+    snapshot.seal = readSealFile(path, &snapshot.tooLarge);
+    QFile blocks(path + blocksSuffix);
+    // Each block holds at least one byte a line; the file may grow by a
+    // record or two before it is read.
+    const qint64 mostBlocks = QFileInfo(path).size() / blockLines + 4;
+    if (blocks.open(QIODevice::ReadOnly))
+        snapshot.blocks = blocks.read(mostBlocks * blockHashBytes);
+    return snapshot;
+}
+
+Verdict verifySnapshot(const SealSnapshot& snapshot, const QString& path, QByteArrayView fileBytes,
+                       const TrustedKeys& trusted) {
+    if (snapshot.tooLarge > 0)
+        return verdictOf(Verdict::Kind::SealTooLarge, 0, snapshot.tooLarge);
+    return verify(fileBytes, snapshot.seal, snapshot.blocks, QFileInfo(path).fileName(), trusted);
+}
+
+QStringList recordingsIn(const QString& folder) {
+    const QDir dir(folder);
+    const QStringList recordings{QStringLiteral("REC_*.csv")};
+    QStringList names = dir.entryList(recordings, QDir::Files, QDir::Name);
+    for (const QString& sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        for (const QString& name :
+             QDir(dir.filePath(sub)).entryList(recordings, QDir::Files, QDir::Name))
+            names << sub + QLatin1Char('/') + name;
+    }
+    return names;
 }
 
 QStringList filesToVerify(const QStringList& paths) {
@@ -233,9 +264,10 @@ QStringList filesToVerify(const QStringList& paths) {
             continue;
         }
         const QDir folder(path);
+        for (const QString& name : recordingsIn(path))
+            files << folder.filePath(name);
         for (const QString& name :
-             folder.entryList({QStringLiteral("REC_*.csv"), QStringLiteral("audit.log"),
-                               QStringLiteral("audit-*.log")},
+             folder.entryList({QStringLiteral("audit.log"), QStringLiteral("audit-*.log")},
                               QDir::Files, QDir::Name))
             files << folder.filePath(name);
     }

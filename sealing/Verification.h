@@ -64,6 +64,20 @@ Verdict verifyFile(const QString& path, const TrustedKeys& trusted);
 // The same for bytes said to be the file's, no key trusted.
 Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes);
 
+// A seal and its block hashes as they were at one moment. Taken before the
+// file's bytes are read, a record that lands meanwhile is one the seal may
+// already cover as its pending append; taken after, a seal newer than the
+// bytes would find them cut short.
+struct SealSnapshot {
+    std::optional<QByteArray> seal;
+    QByteArray blocks;
+    qint64 tooLarge = 0; // the seal's size when too large to be one
+};
+SealSnapshot takeSealSnapshot(const QString& path);
+// The verdict for the file at path read after the snapshot, as fileBytes.
+Verdict verifySnapshot(const SealSnapshot& snapshot, const QString& path, QByteArrayView fileBytes,
+                       const TrustedKeys& trusted);
+
 // "sealed: 12 records intact, signed by oven1 recorder (key 0123456789abcdef)",
 // "differs from line 5 on; nothing after it verified"...
 QString verdictText(const Verdict& verdict);
@@ -72,9 +86,14 @@ QString verdictText(const Verdict& verdict);
 // cannot move a terminal's cursor or colours.
 QString escapedText(const QString& text);
 
+// The recordings of a recorder's folder, by their names relative to it, as
+// its audit trail names them: REC_*.csv, and on a bus each controller's in
+// its sub-folder (NAME/REC_*.csv), in name order.
+QStringList recordingsIn(const QString& folder);
+
 // The files a verification of paths covers: a folder stands for its
-// recordings (REC_*.csv), its audit.log and the trails kept aside (audit-N.log),
-// in name order.
+// recordings, its audit.log and the trails kept aside (audit-N.log), in name
+// order.
 QStringList filesToVerify(const QStringList& paths);
 
 } // namespace sealing

@@ -122,6 +122,8 @@ QList<std::pair<QString, QString>> alarmEntries(const Data::AlarmSettings& alarm
         {QStringLiteral("HighLimit"), limitText(alarms.highLimit)},
         {QStringLiteral("DeviationBand"), limitText(alarms.deviationBand)},
         {QStringLiteral("DeviationDelay"), limitText(alarms.deviationDelay)},
+        {QStringLiteral("HeatUpLimit"), limitText(alarms.heatUpLimit)},
+        {QStringLiteral("HighHysteresis"), numberKeyText(alarms.highHysteresis)},
         {QStringLiteral("LinkLostAfter"), numberKeyText(alarms.linkLostAfter)},
         {QStringLiteral("Sound"), QString::number(alarms.sound ? 1 : 0)},
     };

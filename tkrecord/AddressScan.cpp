@@ -32,8 +32,10 @@ bool answers(QSerialPort& port, uint8_t address) {
                 continue;
             }
             const tklink::FrameHead head = tklink::checkHead(bytes, address);
+            // An exception is some device refusing the poll, as in the search:
+            // not a controller to record.
             if (head == tklink::FrameHead::Answer || head == tklink::FrameHead::Exception)
-                return true;
+                return head == tklink::FrameHead::Answer;
             if (head == tklink::FrameHead::NeedMore)
                 break;
             held.remove(0, 1);

@@ -2,8 +2,9 @@
 
 // Which slave addresses answer on a line the search found: each asked the
 // poll request once, in turn, its answer checked as the bus checks it (an
-// exception answer counts: a controller is there, refusing). Blocking, for
-// tkrecord --probe, which does nothing else meanwhile.
+// exception answer does not count: as in the search, it is some device, not
+// a controller). Blocking, for tkrecord --probe, which does nothing else
+// meanwhile.
 
 #include <QList>
 #include <QString>

@@ -124,8 +124,9 @@ QString usageText() {
         "Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]\n"
         "       tkrecord [--dir DIR] --probe [--addresses N]\n"
         "       tkrecord [--dir DIR] [--key FILE] --key-fingerprint\n"
-        "Records a TK840/TK960 controller without a display: polls it every 2 s\n"
-        "as tkcontrol does and appends a record every interv_record seconds to\n"
+        "Records a TK840/TK960 controller, or each of a [Controllers] bus in its\n"
+        "own sub-folder, without a display: polls it every 2 s as tkcontrol does\n"
+        "and appends a record every interv_record seconds to\n"
         "REC_yyyy-mm-dd_hh-mm-ss.csv, beginning a new file at each midnight.\n"
         "Settings come from conf.ini in the folder, which is never written.\n"
         "\n"
@@ -151,8 +152,9 @@ QString usageText() {
         "  --version            show the version\n"
         "\n"
         "Stops cleanly on SIGTERM, SIGINT or SIGHUP. Exits 1 when conf.ini\n"
-        "cannot be read or a value of its [Alarms] cannot be a limit, and\n"
-        "when the folder is removed while recording. See tkrecord(1).\n");
+        "cannot be read, has a bad [Controllers] line or a value of its [Alarms]\n"
+        "that cannot be a limit, when the key cannot seal, and when a folder is\n"
+        "removed while recording. See tkrecord(1).\n");
 }
 
 QString versionNumber() {

@@ -94,6 +94,8 @@ QString RecordService::start() {
             *controller, m_now, [this](const QString& line) { say(line); }, this);
         if (!record->makeFolder())
             return QStringLiteral("cannot make the folder ") + controller->name();
+        if (!controller->name().isEmpty())
+            m_subFolders.emplace_back(controller->name());
         m_records.append(record);
         // The port's state in the trail at each poll; it writes changes only.
         connect(controller, &tklink::Controller::pollEnded, this,
@@ -144,7 +146,10 @@ void RecordService::recordTick() {
     // service manager finds the folder made again, or says it is missing.
     // Nothing more is written: the records, seals and trail would go where
     // nobody finds them.
-    if (const QString lost = m_folder->lost(); !lost.isEmpty()) {
+    QString lost = m_folder->lost();
+    for (const WorkFolderWatch& folder : m_subFolders)
+        lost = lost.isEmpty() ? folder.lost() : lost;
+    if (!lost.isEmpty()) {
         m_session.stop();
         say(stampedLine(now, lost));
         Q_EMIT failed(lost);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "ControllerRecord.h"
 #include "ControllerSession.h"
@@ -81,6 +82,8 @@ private:
     std::unique_ptr<sealing::ProgramSeals> m_seals;
     QString m_keyPath = sealing::recorderKeyPath();
     std::optional<WorkFolderWatch> m_folder;
+    // The controllers' own folders on a bus.
+    std::vector<WorkFolderWatch> m_subFolders;
 };
 
 } // namespace tkrecord

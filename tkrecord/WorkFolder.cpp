@@ -30,9 +30,12 @@ QString enterWorkFolder(const QString& dir, bool writing) {
     return {};
 }
 
-WorkFolderWatch::WorkFolderWatch() : m_path(QDir::currentPath()) {
+WorkFolderWatch::WorkFolderWatch(const QString& subFolder)
+    : m_subFolder(subFolder),
+      m_path(subFolder.isEmpty() ? QDir::currentPath()
+                                 : QDir::current().absoluteFilePath(subFolder)) {
     struct stat st {};
-    if (::stat(".", &st) == 0) {
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0) {
         m_device = st.st_dev;
         m_inode = st.st_ino;
     }
@@ -41,7 +44,7 @@ WorkFolderWatch::WorkFolderWatch() : m_path(QDir::currentPath()) {
 QString WorkFolderWatch::lost() const {
     struct stat here {};
     // A removed folder keeps no link to any name.
-    if (::stat(".", &here) != 0 || here.st_nlink == 0)
+    if (m_subFolder.isEmpty() && (::stat(".", &here) != 0 || here.st_nlink == 0))
         return QStringLiteral("the folder %1 was removed").arg(m_path);
     struct stat named {};
     if (::stat(QFile::encodeName(m_path).constData(), &named) != 0 || named.st_dev != m_device ||

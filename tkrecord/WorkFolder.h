@@ -19,11 +19,14 @@ QString enterWorkFolder(const QString& dir, bool writing = true);
 // process still works in the removed one.
 class WorkFolderWatch {
 public:
-    WorkFolderWatch();
+    // The working directory, or its sub-folder of that name (a controller's
+    // on a bus).
+    explicit WorkFolderWatch(const QString& subFolder = QString());
     // Why the folder is no longer the one entered, or an empty text.
     QString lost() const;
 
 private:
+    QString m_subFolder;
     QString m_path;
     quint64 m_device = 0;
     quint64 m_inode = 0;

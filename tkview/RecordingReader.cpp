@@ -419,6 +419,9 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
     FileResult result;
     result.file.path = path;
     result.file.name = QFileInfo(path).fileName();
+    // The seal before the bytes: a record landing in between is then one the
+    // seal covers as pending, not a seal newer than what was read.
+    const sealing::SealSnapshot seal = sealing::takeSealSnapshot(path);
     QByteArray bytes;
     result.error = readBytes(path, bytes);
     if (!result.error.isEmpty())
@@ -441,7 +444,8 @@ FileResult readFile(const QString& path, LocalToUtc& clock, std::vector<Record>&
             result.file.sha256 = QByteArray(reinterpret_cast<const char*>(digest), int(length));
         // The seal's verdict on these bytes: a report's count, hash and seal
         // then speak of one and the same file, even one still growing.
-        result.file.seal = sealing::verifyAgainstSeal(path, QByteArrayView(data, qsizetype(size)));
+        result.file.seal = sealing::verifySnapshot(
+            seal, path, QByteArrayView(data, qsizetype(size)), sealing::TrustedKeys::system());
     });
     const char* newline = static_cast<const char*>(std::memchr(data, '\n', size));
     const char* headerEnd = newline ? newline : end;

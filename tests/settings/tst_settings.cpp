@@ -160,11 +160,14 @@ void TestSettings::alarmsReadAndSavedInTheSameWrite() {
     QCOMPARE(Data::alarms.sound, false);
     Data::alarms.deviationBand = 5;
     Data::alarms.deviationDelay = 2.5f;
+    Data::alarms.heatUpLimit = 45;
+    Data::alarms.highHysteresis = 2.5f;
     QVERIFY(settings::saveSettings(section, path()));
     QCOMPARE(readConf(), QByteArray("[TK test]\nComPortNum=3\nComPortSpeed=19200\n"
                                     "interv_record=20\nYvaluemin=0\nYvaluemax=300\n"
                                     "Echelle_Temps=10\n[Alarms]\nHighLimit=350.5 C\n"
-                                    "DeviationBand=5\nSound=0\nDeviationDelay=2.5\n"));
+                                    "DeviationBand=5\nSound=0\nDeviationDelay=2.5\n"
+                                    "HeatUpLimit=45\nHighHysteresis=2.5\n"));
 }
 
 void TestSettings::controllersSection_data() {

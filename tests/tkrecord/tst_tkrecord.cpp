@@ -96,6 +96,7 @@ private Q_SLOTS:
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
     void recordsABusOfThree();
+    void endsWhenItsFolderIsRemoved_data();
     void endsWhenItsFolderIsRemoved();
 
 private:
@@ -360,7 +361,7 @@ void TestTkrecord::sealedAcrossAKill() {
     print.start(QStringLiteral(TKRECORD_PATH), run + QStringList{"--key-fingerprint"});
     QVERIFY(print.waitForFinished(waitMs));
     const QStringList printed = QString::fromLatin1(print.readAllStandardOutput()).split('\n');
-    const QString key = printed[0];
+    const QString& key = printed[0];
     QCOMPARE(key.size(), 16);
     // The line the administrator is told to add makes the seals trusted.
     sealing::TrustedKeys trusted;
@@ -526,19 +527,37 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
 
 // Records into a removed folder are lost: the run ends for the service
 // manager to start it again.
+void TestTkrecord::endsWhenItsFolderIsRemoved_data() {
+    QTest::addColumn<QString>("controllers"); // conf.ini's lines besides the port
+    QTest::addColumn<QString>("removed");     // the folder removed, under the working one
+    QTest::addColumn<QString>("why");
+
+    QTest::newRow("the working folder") << ""
+                                        << ""
+                                        << "was removed";
+    QTest::newRow("a controller's folder on a bus") << "[Controllers]\noven1=9\noven2=10\n"
+                                                    << "oven2"
+                                                    << "was removed or replaced";
+}
+
 void TestTkrecord::endsWhenItsFolderIsRemoved() {
-    writeConf(m_dir->path(), m_dir->filePath(QStringLiteral("absent-tty")));
+    QFETCH(QString, controllers);
+    QFETCH(QString, removed);
+    QFETCH(QString, why);
+    writeConf(m_dir->path(), m_dir->filePath(QStringLiteral("absent-tty")), controllers);
     QProcess tkrecord;
     tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")}).isEmpty(), waitMs);
-    QVERIFY(QDir(m_dir->path()).removeRecursively());
+    const QString folder = QDir(m_dir->path()).filePath(removed);
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(folder).entryList({QStringLiteral("REC_*.csv")}).isEmpty(),
+                             waitMs);
+    QVERIFY(QDir(folder).removeRecursively());
     QVERIFY(tkrecord.waitForFinished(waitMs));
     QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tkrecord.exitCode(), 1);
     // The trail's own complaints about the folder may follow.
     QCOMPARE(tkrecord.readAllStandardError().split('\n').first(),
-             "tkrecord: the folder " + QFile::encodeName(m_dir->path()) + " was removed");
+             "tkrecord: the folder " + QFile::encodeName(QDir::cleanPath(folder)) + ' ' +
+                 why.toUtf8());
 }
 
 void TestTkrecord::probeFindsTheController() {
@@ -648,6 +667,8 @@ void TestTkrecord::recordsABusOfThree() {
     said += tkrecord.readAllStandardOutput();
     QVERIFY2(said.contains(" oven3: no answer from the controller for 3 polls; values stale\n"),
              said.constData());
+    // The one trail knows each controller's recording in its folder.
+    QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestTkrecord)
