@@ -17,22 +17,14 @@ seconds=${BENCH_SECONDS:-600}
 step=${BENCH_SAMPLE_SECONDS:-10}
 interv_record=${BENCH_INTERV_RECORD:-20}
 
-for tool in cmake prometheus curl; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "$tool is missing: run scripts/setup.sh prometheus curl first." >&2
-        exit 1
-    fi
-done
-
-echo "Building into $build_dir ..."
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" -j2 --target tksim tkrecord >/dev/null
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+need_tools "prometheus curl" cmake prometheus curl
+bench_build "$build_dir" tksim tkrecord
 samples=$PWD/$build_dir/bench-tkrecord.txt
 tksim=$PWD/$build_dir/tools/tksim
 tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 
-# shellcheck source=bench-workspace.sh
-source scripts/bench-workspace.sh
 bench_workspace tk-bench-tkrecord
 
 # The first port from 19090 on that nothing listens on.

@@ -1,6 +1,30 @@
-# Sourced by the benchmark scripts: a temporary folder in $work and a list
-# $children of the background processes started there, both cleaned up when
-# the script ends, also on Ctrl-C or SIGTERM.
+# Sourced by the benchmark scripts: the commands they need and their build,
+# a temporary folder in $work and a list $children of the background
+# processes started there, both cleaned up when the script ends, also on
+# Ctrl-C or SIGTERM.
+
+# need_tools "SETUP ARGUMENTS" COMMAND...: ends the script when a command is
+# missing, saying how to install it.
+need_tools() {
+    local install=$1 tool
+    shift
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "$tool is missing: run scripts/setup.sh${install:+ $install} first." >&2
+            exit 1
+        fi
+    done
+}
+
+# bench_build DIR TARGET...: the targets built into DIR, optimised with line
+# tables, as the figures are taken.
+bench_build() {
+    local dir=$1
+    shift
+    echo "Building into $dir ..."
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$dir" -j2 --target "$@" >/dev/null
+}
 #   bench_workspace NAME
 bench_workspace() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")

@@ -24,16 +24,10 @@ if [ "$runs" -lt 5 ]; then
     exit 2
 fi
 
-for tool in cmake Xvfb; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "$tool is missing: run scripts/setup.sh first." >&2
-        exit 1
-    fi
-done
-
-echo "Building into $build_dir ..."
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" -j2 --target tksim bench_startup bench_polling bench_latency >/dev/null
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+need_tools "" cmake Xvfb
+bench_build "$build_dir" tksim bench_startup bench_polling bench_latency
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 tksim=$build_dir/tools/tksim
 if [ ! -x "$tksim" ]; then
@@ -44,8 +38,6 @@ bench=$PWD/$build_dir/tests/bench
 results=$PWD/$build_dir/bench-results.txt
 : >"$results"
 
-# shellcheck source=bench-workspace.sh
-source scripts/bench-workspace.sh
 bench_workspace tk-bench
 
 # A private X server: Xvfb picks a free display and writes its number once it

@@ -13,21 +13,13 @@ export LC_ALL=C
 
 build_dir=${1:-build-bench}
 seconds=${DEMO_SECONDS:-600}
-for tool in cmake prometheus prometheus-alertmanager python3 curl; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "$tool is missing: run scripts/setup.sh prometheus prometheus-alertmanager python3 curl first." >&2
-        exit 1
-    fi
-done
-
-echo "Building into $build_dir ..."
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" -j2 --target tksim tkrecord >/dev/null
+# shellcheck source=bench-workspace.sh
+source scripts/bench-workspace.sh
+need_tools "prometheus prometheus-alertmanager python3 curl" cmake prometheus prometheus-alertmanager python3 curl
+bench_build "$build_dir" tksim tkrecord
 tksim=$PWD/$build_dir/tools/tksim
 tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 
-# shellcheck source=bench-workspace.sh
-source scripts/bench-workspace.sh
 bench_workspace tk-plant-demo
 
 free_port() {
