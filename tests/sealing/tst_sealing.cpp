@@ -10,6 +10,7 @@
 #include "ProgramSeals.h"
 #include "RecordFile.h"
 #include "RecordFormat.h"
+#include "RunEvent.h"
 #include "SealKey.h"
 #include "SealText.h"
 #include "TrailCheck.h"
@@ -114,6 +115,8 @@ private Q_SLOTS:
     void auditTrailAfterDamage();
     void folderAgainstTrail_data();
     void folderAgainstTrail();
+    void runWords_data();
+    void runWords();
 };
 
 void TestSealing::fingerprintOfKnownKey() {
@@ -560,6 +563,61 @@ void TestSealing::folderAgainstTrail() {
          journalFindings(journal, QStringLiteral("990"), {{auditFileName, bytes}}))
         found << QStringLiteral("journal: ") + finding;
     QCOMPARE(found, findings.replaceInStrings(QStringLiteral("HEAD"), trail.head().left(16)));
+}
+
+void TestSealing::runWords_data() {
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("controller");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("fileOrMark");
+    QTest::addColumn<QStringList>("fields"); // batch, part, customer, operator, note
+
+    const auto run = [](const RunIdentity& identity) { return runEvent(recordingName, identity); };
+    QTest::newRow("run, all fields")
+        << run({"L-4711", "gear 12", "ACME", "alice", "first load"}) << QString()
+        << int(EventKind::Run) << recordingName
+        << QStringList{"L-4711", "gear 12", "ACME", "alice", "first load"};
+    QTest::newRow("run, quotes, backslash, semicolon, newline kept one line")
+        << run({"A\"1\";2", {}, {}, "bob", "line\nbreak \\ end"}) << QString()
+        << int(EventKind::Run) << recordingName
+        << QStringList{"A\"1\";2", {}, {}, "bob", "line break \\ end"};
+    QTest::newRow("run of a bus controller named run")
+        << controllerEvent("run", run({{}, {}, {}, "eve", {}})) << "run" << int(EventKind::Run)
+        << recordingName << QStringList{{}, {}, {}, "eve", {}};
+    QTest::newRow("mark, unnamed") << markEvent(" load in\t ") << QString() << int(EventKind::Mark)
+                                   << "load in" << QStringList();
+    QTest::newRow("mark of oven2") << controllerEvent("oven2", markEvent("door open")) << "oven2"
+                                   << int(EventKind::Mark) << "door open" << QStringList();
+    QTest::newRow("alarm of oven-3")
+        << "oven-3: alarm raised: High temperature 305.0 °C"
+        << "oven-3" << int(EventKind::AlarmRaised) << QString() << QStringList();
+    QTest::newRow("program's own words") << "port lost: /dev/ttyUSB0" << QString()
+                                         << int(EventKind::Other) << QString() << QStringList();
+    QTest::newRow("setpoint write of oven2")
+        << "oven2: setpoint write: 150.0 → 200.0 °C: accepted"
+        << "oven2" << int(EventKind::SetpointWrite) << QString() << QStringList();
+}
+
+void TestSealing::runWords() {
+    QFETCH(QString, event);
+    QFETCH(QString, controller);
+    QFETCH(int, kind);
+    QFETCH(QString, fileOrMark);
+    QFETCH(QStringList, fields);
+
+    QVERIFY(!event.contains(QLatin1Char('\n')));
+    const NamedEvent named = splitController(event);
+    QCOMPARE(named.controller, controller);
+    QCOMPARE(int(named.kind), kind);
+    if (named.kind == EventKind::Mark)
+        QCOMPARE(parseMarkEvent(named.event), fileOrMark);
+    if (named.kind != EventKind::Run)
+        return;
+    const std::optional<RunEntry> entry = parseRunEvent(named.event);
+    QVERIFY(entry);
+    QCOMPARE(entry->fileName, fileOrMark);
+    const RunIdentity& got = entry->run;
+    QCOMPARE((QStringList{got.batch, got.part, got.customer, got.operatorName, got.note}), fields);
 }
 
 QTEST_GUILESS_MAIN(TestSealing)
