@@ -102,43 +102,80 @@ QString bandText(Alarm alarm, const AlarmStatus& status) {
     return name + QLatin1Char(' ') + degrees(status.value) + since;
 }
 
+namespace {
+
+// Waiting for the operator before acknowledged, acknowledged before cleared.
+int rank(AlarmState state) {
+    switch (state) {
+    case AlarmState::ActiveUnacknowledged:
+        return 3;
+    case AlarmState::ActiveAcknowledged:
+        return 2;
+    case AlarmState::ClearedUnacknowledged:
+        return 1;
+    case AlarmState::Normal:
+        break;
+    }
+    return 0;
+}
+
+int notNormal(const AlarmRules& rules) {
+    int count = 0;
+    for (const Alarm alarm : allAlarms)
+        count += rules.status(alarm).state == AlarmState::Normal ? 0 : 1;
+    return count;
+}
+
+BandLook lookOf(const QString& prefix, Alarm alarm, const AlarmStatus& status, int others) {
+    static constexpr BandColour colours[] = {BandColour::Hidden, BandColour::Amber, BandColour::Red,
+                                             BandColour::FlashingRed};
+    QString text = prefix + bandText(alarm, status);
+    if (others > 0)
+        text += QStringLiteral(" (+%1 more)").arg(others);
+    return {colours[rank(status.state)], text};
+}
+
+} // namespace
+
+std::optional<Alarm> mostPressing(const AlarmRules& rules) {
+    std::optional<Alarm> shown;
+    for (const Alarm alarm : allAlarms) {
+        const int r = rank(rules.status(alarm).state);
+        if (r > 0 && (!shown || r > rank(rules.status(*shown).state)))
+            shown = alarm;
+    }
+    return shown;
+}
+
 BandLook bandLook(const AlarmRules& rules) {
-    const auto rank = [](AlarmState state) {
-        switch (state) {
-        case AlarmState::ActiveUnacknowledged:
-            return 3;
-        case AlarmState::ActiveAcknowledged:
-            return 2;
-        case AlarmState::ClearedUnacknowledged:
-            return 1;
-        case AlarmState::Normal:
-            break;
-        }
-        return 0;
-    };
+    const std::optional<Alarm> alarm = mostPressing(rules);
+    if (!alarm)
+        return {};
+    return lookOf(QString(), *alarm, rules.status(*alarm), notNormal(rules) - 1);
+}
+
+BusBandLook busBandLook(const QList<NamedRules>& controllers) {
     int shown = -1;
-    int others = 0;
-    for (std::size_t i = 0; i < allAlarms.size(); ++i) {
-        const int r = rank(rules.status(allAlarms[i]).state);
-        if (r == 0)
+    int total = 0;
+    int shownRank = 0;
+    for (int i = 0; i < controllers.size(); ++i) {
+        const AlarmRules* rules = controllers[i].rules;
+        if (!rules)
             continue;
-        if (shown < 0 || r > rank(rules.status(allAlarms[std::size_t(shown)]).state)) {
-            others += shown < 0 ? 0 : 1;
-            shown = int(i);
-        } else {
-            ++others;
+        total += notNormal(*rules);
+        const std::optional<Alarm> alarm = mostPressing(*rules);
+        if (alarm && rank(rules->status(*alarm).state) > shownRank) {
+            shown = i;
+            shownRank = rank(rules->status(*alarm).state);
         }
     }
     if (shown < 0)
         return {};
-    const Alarm alarm = allAlarms[std::size_t(shown)];
-    const AlarmStatus& status = rules.status(alarm);
-    static constexpr BandColour colours[] = {BandColour::Hidden, BandColour::Amber, BandColour::Red,
-                                             BandColour::FlashingRed};
-    QString text = bandText(alarm, status);
-    if (others > 0)
-        text += QStringLiteral(" (+%1 more)").arg(others);
-    return {colours[rank(status.state)], text};
+    const AlarmRules& rules = *controllers[shown].rules;
+    const Alarm alarm = *mostPressing(rules);
+    return {lookOf(controllers[shown].name + QStringLiteral(": "), alarm, rules.status(alarm),
+                   total - 1),
+            shown};
 }
 
 } // namespace alarms

@@ -2,7 +2,10 @@
 
 // The words of the alarms, for the window's band and tkrecord's lines.
 
+#include <QList>
 #include <QString>
+
+#include <optional>
 
 #include "AlarmRules.h"
 
@@ -38,5 +41,23 @@ struct BandLook {
     QString text;
 };
 BandLook bandLook(const AlarmRules& rules);
+
+// The alarm the band would show, if any is not normal.
+std::optional<Alarm> mostPressing(const AlarmRules& rules);
+
+// The band over the controllers of a bus: the most pressing alarm of them all
+// (the earlier controller first between equals), its text behind its
+// controller's name ("oven2: High temperature 312.4 °C since 14:05:29"),
+// and how many others there are on every controller. controller is the
+// index of the one shown, -1 when the band is hidden.
+struct NamedRules {
+    QString name;
+    const AlarmRules* rules = nullptr;
+};
+struct BusBandLook {
+    BandLook look;
+    int controller = -1;
+};
+BusBandLook busBandLook(const QList<NamedRules>& controllers);
 
 } // namespace alarms

@@ -16,7 +16,9 @@
 #include "AlarmText.h"
 #include "AlarmTone.h"
 #include "AppInfo.h"
+#include "BusView.h"
 #include "ControllerSession.h"
+#include "ControllerStrip.h"
 #include "ControllersSection.h"
 #include "CurveTrace.h"
 #include "Data.h"
@@ -41,6 +43,8 @@ namespace {
 const QString windowTitleText = QStringLiteral("TK840 TK960 PC control");
 constexpr int clientWidth = 1090;
 constexpr int clientHeight = 653;
+// Below the controllers' strip of a bus.
+constexpr int stripMargin = 16;
 
 const QColor frameColour(0, 0, 0); // the system's window-frame colour
 
@@ -205,7 +209,7 @@ void Form1::createControls() {
                     return;
                 }
                 // The trail gets the file as closed, its last record included.
-                m_recorder->writer().waitForIdle(stopWaitMs);
+                m_recorder->waitForIdle(stopWaitMs);
                 m_seals->recordingStopped(file);
             });
     // The audit trail hears of the port at each open and at each poll.
@@ -280,7 +284,8 @@ void Form1::load() {
     m_seals = std::make_unique<sealing::ProgramSeals>(
         sealing::userKeyPath(), QStringLiteral("tkcontrol"),
         QString::fromLatin1(versionText).section(QLatin1Char(' '), -1));
-    m_seals->sealRecordsOf(m_recorder->writer());
+    for (recording::RecordWriter* writer : m_recorder->writers())
+        m_seals->sealRecordsOf(*writer);
     m_savedSettings = auditedSettings();
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
@@ -344,30 +349,32 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
 void Form1::followBus() {
     const settings::ControllersRead& bus = settings::configuredControllers();
     m_session->setBus(bus.controllers, bus.timing);
-    tklink::Controller* shown = &m_session->shownController();
-    // The trace, the records and the read-outs take the shown controller's
-    // values from Data, as they do without a bus.
-    const auto copyValues = [shown] {
-        Data::measureRaw = shown->values().measureRaw;
-        Data::setpointRaw = shown->values().setpointRaw;
-        Data::powerRaw = shown->values().powerRaw;
+    // The bus view speaks for every controller's alarms and the one shown.
+    disconnect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
+    disconnect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session, nullptr);
+    disconnect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session, nullptr);
+    // Under the panel, which keeps every control where it is.
+    m_strip = new ControllerStrip(int(m_session->controllers().size()), this);
+    m_strip->setGeometry(Graph->x(), clientHeight, Graph->width(), m_strip->fittingHeight());
+    setFixedSize(clientWidth, m_strip->geometry().bottom() + 1 + stripMargin);
+    BusView::Hooks hooks;
+    hooks.showReadouts = [this](bool current) { showReadouts(current); };
+    hooks.showStatus = [this](const QString& text) { status_field->setText(text); };
+    hooks.redrawTrace = [this] { display::traceRedraw(Graph->surface()); };
+    hooks.setTitle = [this](const QString& words) {
+        setWindowTitle(words + QStringLiteral(" – ") + windowTitleText);
     };
-    connect(shown, &tklink::Controller::status, status_field,
-            [this](const tklink::LinkStatus& status) {
-                status_field->setText(linkStatusText(status));
-            });
-    connect(shown, &tklink::Controller::answered, this, [this, copyValues] {
-        copyValues();
-        showReadouts(true);
-    });
-    connect(shown, &tklink::Controller::valuesCurrentChanged, this,
-            [this, copyValues](bool current) {
-                copyValues();
-                if (!current)
-                    showReadouts(false);
-            });
-    connect(shown, &tklink::Controller::pollEnded, this,
-            [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); });
+    hooks.auditEvent = [this](const QString& event) { m_seals->event(event); };
+    hooks.polled = [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); };
+    // Every controller recorded, each in its own folder.
+    QList<recording::Recorder::Channel> channels;
+    for (const tklink::Controller* c : m_session->controllers())
+        channels.append({c->name(), [c] {
+                             const tklink::ControllerValues& v = c->values();
+                             return std::array<float, 3>{v.setpointRaw, v.measureRaw, v.powerRaw};
+                         }});
+    m_recorder->setChannels(std::move(channels));
+    m_busView = new BusView(*m_session, *m_strip, *m_alarmBand, *m_tone, std::move(hooks), this);
 }
 
 void Form1::showReadouts(bool current) {
@@ -395,7 +402,10 @@ QStringList Form1::presentDevices() const {
 }
 
 void Form1::traceCurves() {
-    display::traceTick(Graph->surface(), display::traceTimeText(m_seams.now().time()));
+    const QString time = display::traceTimeText(m_seams.now().time());
+    if (m_busView)
+        m_busView->storeSamples(time);
+    display::traceTick(Graph->surface(), time);
 }
 
 void Form1::unload() {
@@ -433,9 +443,12 @@ void Form1::paintEvent(QPaintEvent*) {
         art.setFont(font());
         const QRect meas = meas_box->geometry();
         const QRect setp = setp_box->geometry();
+        QList<QRect> bezels{Graph->geometry(), meas, setp, status_field->geometry(),
+                            recording_field->geometry()};
+        if (m_strip)
+            bezels << m_strip->geometry();
         paintPanelBackground(
-            art, rect(),
-            {Graph->geometry(), meas, setp, status_field->geometry(), recording_field->geometry()},
+            art, rect(), bezels,
             {{QRect(meas.left(), 12, meas.width(), 16), QStringLiteral("TEMPERATURE")},
              {QRect(setp.left(), 12, setp.width(), 16), QStringLiteral("SETPOINT")},
              {QRect(110, 40, 300, 40), QStringLiteral("TK840 / TK960"), 15,

@@ -45,6 +45,8 @@ namespace app {
 class AlarmBand;
 class AlarmNotifier;
 class AlarmTone;
+class BusView;
+class ControllerStrip;
 class PanelButton;
 
 // What the main window takes from the outside world. Empty members get the
@@ -84,8 +86,8 @@ private:
     void traceCurves();
     // Data's values, or the no-data placeholder.
     void showReadouts(bool current);
-    // Puts the session on the bus of conf.ini's [Controllers] and shows the
-    // first controller.
+    // Puts the session on the bus of conf.ini's [Controllers], shows the
+    // first controller and the strip of all of them under the panel.
     void followBus();
     // Band, title, notification and tone after an alarm changed state.
     void showAlarms(const alarms::AlarmChange& change);
@@ -117,6 +119,9 @@ private:
     AlarmBand* m_alarmBand = nullptr;
     AlarmNotifier* m_notifier = nullptr;
     AlarmTone* m_tone = nullptr;
+    // On a bus only.
+    ControllerStrip* m_strip = nullptr;
+    BusView* m_busView = nullptr;
     // The key, the recordings' seals and audit.log: "stopped" goes in with
     // the window.
     std::unique_ptr<sealing::ProgramSeals> m_seals;

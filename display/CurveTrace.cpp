@@ -1,6 +1,7 @@
 #include "CurveTrace.h"
 
 #include <cmath>
+#include <utility>
 
 #include "Data.h"
 #include "DrawingSurface.h"
@@ -198,6 +199,34 @@ void traceTick(DrawingSurface& surface, const QString& timeOfDay) {
     drawHighLimit(surface);
     if (rings)
         drawCurves(surface);
+}
+
+void traceRedraw(DrawingSurface& surface) {
+    surface.clear();
+    drawGrid(surface);
+    printTemperatureLabels(surface);
+    drawHighLimit(surface);
+    if (ringsAllocated())
+        drawCurves(surface);
+}
+
+HistoryRings::HistoryRings()
+    : setpoint(Data::historySize, Data::NO_DATA), measure(Data::historySize, Data::NO_DATA),
+      time(Data::historySize) {}
+
+void storeSample(HistoryRings& rings, float measureRaw, float setpointRaw,
+                 const QString& timeOfDay) {
+    rings.measure[rings.index] = measureRaw / 10.0f;
+    rings.setpoint[rings.index] = setpointRaw / 10.0f;
+    rings.time[rings.index] = timeOfDay;
+    rings.index = rings.index >= lastSlot ? 0 : int16_t(rings.index + 1);
+}
+
+void swapWithShown(HistoryRings& rings) {
+    std::swap(rings.setpoint, Data::setpointHistory);
+    std::swap(rings.measure, Data::measureHistory);
+    std::swap(rings.time, Data::timeHistory);
+    std::swap(rings.index, Data::historyIndex);
 }
 
 } // namespace display

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QTime>
 
+#include <cstdint>
+#include <vector>
+
 namespace display {
 
 class DrawingSurface;
@@ -28,5 +31,26 @@ QString traceTimeFormat(const QLocale& locale = QLocale());
 // be a finite number, the tick draws only the grid and the temperature
 // labels; the sample is stored all the same.
 void traceTick(DrawingSurface& surface, const QString& timeOfDay);
+
+// The picture of the last tick drawn again from the rings, storing nothing:
+// the rings have just been exchanged for another controller's.
+void traceRedraw(DrawingSurface& surface);
+
+// The history of a controller not shown, kept as the rings of Data keep the
+// shown one's: filled with no data at first.
+struct HistoryRings {
+    HistoryRings();
+    std::vector<float> setpoint;
+    std::vector<float> measure;
+    std::vector<QString> time;
+    int16_t index = 0;
+};
+
+// What a tick stores into Data's rings, stored into rings not shown.
+void storeSample(HistoryRings& rings, float measureRaw, float setpointRaw,
+                 const QString& timeOfDay);
+// Exchanges the rings with Data's: the shown controller's go aside, the
+// other's are shown.
+void swapWithShown(HistoryRings& rings);
 
 } // namespace display

@@ -67,6 +67,16 @@ void ControllerSession::setBus(const QList<ControllerId>& controllers, const Bus
     connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
 }
 
+void ControllerSession::setShownController(int index) {
+    if (index < 0 || index >= controllers().size() || index == m_shown)
+        return;
+    disconnect(&shownController(), &Controller::alarmChanged, this,
+               &ControllerSession::alarmChanged);
+    m_shown = index;
+    connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
+    Q_EMIT shownControllerChanged(index);
+}
+
 const QList<Controller*>& ControllerSession::controllers() const {
     return m_bus ? m_bus->controllers() : m_single;
 }

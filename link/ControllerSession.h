@@ -63,8 +63,12 @@ public:
     // Every controller in conf.ini's order; the one unnamed controller at
     // address 9 without a bus. Never empty.
     const QList<Controller*>& controllers() const;
-    // The one the window shows and whose alarms alarmChanged tells: the first.
-    Controller& shownController() const { return *controllers().first(); }
+    // The one the window shows and whose alarms alarmChanged tells: the first
+    // until setShownController.
+    Controller& shownController() const { return *controllers().at(m_shown); }
+    int shownIndex() const { return m_shown; }
+    // Shows controllers()[index] from now on; an index out of range is ignored.
+    void setShownController(int index);
     // Null without a bus.
     Bus* bus() { return m_bus; }
 
@@ -102,6 +106,7 @@ Q_SIGNALS:
     // An alarm of the shown controller moved to another state; checked after
     // every poll. Each controller tells its own as Controller::alarmChanged.
     void alarmChanged(const alarms::AlarmChange& change);
+    void shownControllerChanged(int index);
 
 private:
     void pollTick();
@@ -121,6 +126,7 @@ private:
     // The one controller without a bus, fed from the poll cycle.
     QList<Controller*> m_single;
     Bus* m_bus = nullptr;
+    int m_shown = 0;
 };
 
 } // namespace tklink

@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include <QDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -28,6 +29,48 @@ Recorder::Recorder(QTimer& timerRecording, Clock now, QObject* parent)
 
 Recorder::~Recorder() = default;
 
+QList<RecordWriter*> Recorder::writers() const {
+    return QList<RecordWriter*>{m_writer} + m_others;
+}
+
+bool Recorder::waitForIdle(int ms) {
+    bool idle = true;
+    for (RecordWriter* writer : writers())
+        idle = writer->waitForIdle(ms) && idle;
+    return idle;
+}
+
+void Recorder::setChannels(QList<Channel> channels) {
+    m_channels = std::move(channels);
+    for (qsizetype i = 1; i < m_channels.size(); ++i) {
+        auto* writer = new RecordWriter(this);
+        connect(writer, &RecordWriter::finished, this, [this](bool ok, const QDateTime& when) {
+            if (!ok)
+                reportError(when);
+        });
+        m_others << writer;
+    }
+}
+
+QString Recorder::busText() const {
+    return QStringLiteral("Recording %1 controllers in %2")
+        .arg(m_channels.size())
+        .arg(QDir::currentPath());
+}
+
+bool Recorder::appendOthers(const QString& name, const QDateTime& when, bool header) {
+    bool all = true;
+    for (qsizetype i = 1; i < m_channels.size(); ++i) {
+        const Channel& channel = m_channels[i];
+        const std::array<float, 3> v = channel.values();
+        const QString line = header ? headerLine() : recordLine(when, v[0], v[1], v[2]);
+        all =
+            m_others[i - 1]->append(channel.folder + QLatin1Char('/') + name, line, when, header) &&
+            all;
+    }
+    return all;
+}
+
 void Recorder::startStop() {
     if (Data::recordingActive == 0)
         start();
@@ -45,7 +88,15 @@ void Recorder::start() {
         return;
     }
     const QDateTime started = m_now();
-    const QString name = recordFileNameFor(started);
+    QString name = recordFileNameFor(started);
+    if (!m_channels.isEmpty()) {
+        for (const Channel& channel : std::as_const(m_channels))
+            QDir().mkpath(channel.folder);
+        m_busFile = name;
+        if (!appendOthers(name, started, true))
+            reportError(started);
+        name = m_channels.first().folder + QLatin1Char('/') + name;
+    }
     // A recording that cannot even write its header would show "started" and
     // then nothing but errors: it starts once its header is written, and a
     // click while the medium still holds a write is refused.
@@ -63,11 +114,15 @@ void Recorder::start() {
 
 void Recorder::stop() {
     m_writer->finish(Data::recordFileName);
+    for (qsizetype i = 1; i < m_channels.size(); ++i)
+        m_others[i - 1]->finish(m_channels[i].folder + QLatin1Char('/') + m_busFile);
     Q_EMIT statusText(QStringLiteral("Recording stopped."));
     Data::recordingActive = 0;
     m_folderLock->release();
     Q_EMIT captionChanged(QStringLiteral("Start recording"));
     Q_EMIT recordingChanged(false, Data::recordFileName);
+    for (qsizetype i = 1; i < m_channels.size(); ++i)
+        Q_EMIT recordingChanged(false, m_channels[i].folder + QLatin1Char('/') + m_busFile);
 }
 
 void Recorder::stopRecording() {
@@ -88,7 +143,13 @@ void Recorder::tick() {
         return;
     }
     const QDateTime now = m_now();
-    const QString line = recordLine(now, Data::setpointRaw, Data::measureRaw, Data::powerRaw);
+    std::array<float, 3> values{Data::setpointRaw, Data::measureRaw, Data::powerRaw};
+    if (!m_channels.isEmpty()) {
+        values = m_channels.first().values();
+        if (!appendOthers(m_busFile, now, false))
+            reportError(now);
+    }
+    const QString line = recordLine(now, values[0], values[1], values[2]);
     // The previous record still in the medium: this one is lost, not queued
     // behind it, so a stalled medium never piles up records or memory.
     if (!m_writer->append(Data::recordFileName, line, now)) {
@@ -111,15 +172,21 @@ void Recorder::written(bool ok, const QDateTime& when) {
     }
     if (what == Pending::Start) {
         Data::recordFileName = startingFile;
-        Q_EMIT statusText(QLatin1String("Recording in ") + Data::recordFileName +
-                          QLatin1String(" started."));
+        Q_EMIT statusText(m_channels.isEmpty()
+                              ? QLatin1String("Recording in ") + Data::recordFileName +
+                                    QLatin1String(" started.")
+                              : busText() + QLatin1String(" started."));
         Data::recordingActive = recordingOn;
         Q_EMIT captionChanged(QStringLiteral("Stop recording"));
         Q_EMIT recordingChanged(true, Data::recordFileName);
+        for (qsizetype i = 1; i < m_channels.size(); ++i)
+            Q_EMIT recordingChanged(true, m_channels[i].folder + QLatin1Char('/') + m_busFile);
     } else if (Data::recordingActive != 0) {
         // A record that lands after the click on stop leaves "Recording
         // stopped." in place.
-        Q_EMIT statusText(QLatin1String("Recording in progress in file ") + Data::recordFileName +
+        Q_EMIT statusText((m_channels.isEmpty() ? QLatin1String("Recording in progress in file ") +
+                                                      Data::recordFileName
+                                                : busText()) +
                           QLatin1Char(' ') + statusTime(when.time()));
     }
 }

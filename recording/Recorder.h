@@ -8,9 +8,11 @@
 // moment after the click or the tick.
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -45,6 +47,21 @@ public:
     void tick();
 
     RecordWriter& writer() { return *m_writer; }
+    // Every writer: the one above, then the bus's other controllers'.
+    QList<RecordWriter*> writers() const;
+    // Waits up to ms for the records in flight of every writer.
+    bool waitForIdle(int ms);
+
+    // A controller of a bus: its folder, named after it, and its raw values
+    // (setpoint, temperature, power).
+    struct Channel {
+        QString folder;
+        std::function<std::array<float, 3>()> values;
+    };
+    // Before the first start: each recording then records every channel,
+    // one file each in its own folder with the same name, as tkrecord does,
+    // rather than Data's values in the working folder.
+    void setChannels(QList<Channel> channels);
 
 Q_SIGNALS:
     // The new text of recording_field.
@@ -59,6 +76,10 @@ private:
     void stop();
     void written(bool ok, const QDateTime& when);
     void reportError(const QDateTime& when);
+    // The bus's files beside the first channel's: their header, their record.
+    bool appendOthers(const QString& name, const QDateTime& when, bool header);
+    // "Recording 4 controllers in FOLDER".
+    QString busText() const;
 
     enum class Pending { Start, Record };
 
@@ -70,6 +91,11 @@ private:
     // What each write handed to the writer is for, oldest first: a result can
     // come after the writer has taken the next write already.
     std::deque<std::pair<Pending, QString>> m_pending;
+    QList<Channel> m_channels;
+    // The writers of channels 1 to n; channel 0 has m_writer.
+    QList<RecordWriter*> m_others;
+    // The name of the bus's files while recording.
+    QString m_busFile;
 };
 
 } // namespace recording

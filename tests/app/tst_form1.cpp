@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void readoutsShowValuesWhole_data();
     void readoutsShowValuesWhole();
     void traceTickAndGraphClick();
+    void busOfThree();
 
 private:
     app::Form1Seams seams();
@@ -513,6 +515,51 @@ void TestForm1::traceTickAndGraphClick() {
     QVERIFY(form.parametersDialog());
     QVERIFY(form.parametersDialog()->isVisible());
     form.close();
+}
+
+void TestForm1::busOfThree() {
+    // oven3 heads for 320 degrees, over the high limit, within a second.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--address", "9,10,11", "--setpoint", "100,150,320", "--speed", "300"});
+    QVERIFY(sim.start(20000));
+    m_devices[1] = sim.link();
+    writeConf("[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n");
+    Form1 form(seams());
+    QCOMPARE(form.findChild<QWidget*>("Graph")->geometry(), QRect(104, 104, 873, 409));
+    QCOMPARE(form.windowTitle(), QStringLiteral("oven1 – TK840 TK960 PC control"));
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
+    auto* setpoint = form.findChild<QLineEdit*>("setp_box");
+    QTRY_COMPARE_WITH_TIMEOUT(setpoint->text(), QStringLiteral("100"), 20000);
+    auto* strip = form.findChild<QTableWidget*>("controllerStrip");
+    QTRY_COMPARE(strip->item(1, 3)->text(), QStringLiteral("150.0 °C"));
+    // oven2's past is kept while oven1 is shown, and shown at the switch.
+    auto* trace = form.findChild<QTimer*>("timerTraceCurves");
+    QMetaObject::invokeMethod(trace, "timeout");
+    QCOMPARE(Data::setpointHistory[Data::historyIndex - 1], 100.0f);
+    QTest::mouseClick(strip->viewport(), Qt::LeftButton, {},
+                      strip->visualItemRect(strip->item(1, 0)).center());
+    QCOMPARE(setpoint->text(), QStringLiteral("150"));
+    QCOMPARE(Data::setpointHistory[Data::historyIndex - 1], 150.0f);
+    QVERIFY(form.windowTitle().endsWith(QStringLiteral("oven2 – TK840 TK960 PC control")));
+
+    auto* band = form.findChild<app::AlarmBand*>("alarmBand");
+    auto* bandText = band->findChild<QLabel*>("alarmText");
+    QTRY_VERIFY_WITH_TIMEOUT(bandText->text().startsWith("oven3: High temperature"), 20000);
+    QCOMPARE(form.windowTitle(), QStringLiteral("ALARM oven3 – oven2 – TK840 TK960 PC control"));
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    QVERIFY(audit.readAll().contains(";oven3: alarm raised: High temperature "));
+    // The band's key acknowledges oven3's alarm, not the shown oven2's.
+    QTest::mouseClick(band->findChild<QPushButton*>("acknowledgeButton"), Qt::LeftButton);
+    QCOMPARE(band->colour(), alarms::BandColour::Red);
+
+    auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
+                 QStringLiteral("Recording 3 controllers in %1 started.").arg(QDir::currentPath()));
+    QTest::mouseClick(key, Qt::LeftButton);
+    for (const QString folder : {"oven1", "oven2", "oven3"})
+        QCOMPARE(QDir(folder).entryList({"REC_*.csv"}).size(), 1);
 }
 
 QTEST_MAIN(TestForm1)
