@@ -29,7 +29,7 @@ class ControllerStrip : public QTableWidget {
     Q_OBJECT
 
 public:
-    ControllerStrip(int rows, QWidget* parent = nullptr);
+    explicit ControllerStrip(int rows, QWidget* parent = nullptr);
 
     // The height that holds every row, up to a few; more rows scroll.
     int fittingHeight() const;

@@ -219,7 +219,9 @@ void storeSample(HistoryRings& rings, float measureRaw, float setpointRaw,
     rings.measure[rings.index] = measureRaw / 10.0f;
     rings.setpoint[rings.index] = setpointRaw / 10.0f;
     rings.time[rings.index] = timeOfDay;
-    rings.index = rings.index >= lastSlot ? 0 : int16_t(rings.index + 1);
+    ++rings.index;
+    if (rings.index > lastSlot)
+        rings.index = 0;
 }
 
 void swapWithShown(HistoryRings& rings) {

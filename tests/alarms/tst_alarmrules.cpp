@@ -175,6 +175,18 @@ void TestAlarmRules::bandSaysWhatValueAndSince() {
     QCOMPARE(alarms::bandText(Alarm::Deviation, deviation.status(Alarm::Deviation)),
              QStringLiteral("Deviation from setpoint -20.0 °C (280.0 °C, setpoint 300.0 °C) "
                             "since 14:01:00"));
+
+    // A bus: the most pressing alarm of any controller, named, the earlier
+    // controller first between equals; the others counted over all of them.
+    alarms::BusBandLook bus = alarms::busBandLook({{"oven1", &deviation}, {"oven2", &rules}});
+    QCOMPARE(bus.controller, 0);
+    QVERIFY(bus.look.text.startsWith("oven1: Deviation from setpoint -20.0 °C"));
+    QVERIFY(bus.look.text.endsWith(" (+2 more)"));
+    deviation.acknowledge();
+    bus = alarms::busBandLook({{"oven1", &deviation}, {"oven2", &rules}});
+    QCOMPARE(bus.controller, 1);
+    QCOMPARE(bus.look.text, QStringLiteral("oven2: Link lost since 14:05:42 (+2 more)"));
+    QCOMPARE(bus.look.colour, alarms::BandColour::FlashingRed);
 }
 
 QTEST_GUILESS_MAIN(TestAlarmRules)
