@@ -8,6 +8,7 @@
 #include "ControllerStrip.h"
 #include "Data.h"
 #include "LinkTexts.h"
+#include "RunEvent.h"
 
 namespace app {
 
@@ -114,7 +115,7 @@ void BusView::alarmChanged(int index, const alarms::AlarmChange& change) {
     const tklink::Controller& c = *m_session.controllers().at(index);
     const alarms::AlarmStatus& status = c.alarmRules()->status(change.alarm);
     const QString named = c.name() + QStringLiteral(": ");
-    m_hooks.auditEvent(named + alarms::auditEvent(change, status));
+    m_hooks.auditEvent(sealing::controllerEvent(c.name(), alarms::auditEvent(change, status)));
     // A cleared alarm's notification says so, and waits for its acknowledgement.
     if (change.to == alarms::AlarmState::ActiveUnacknowledged ||
         change.to == alarms::AlarmState::ClearedUnacknowledged)
