@@ -349,6 +349,37 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
 void Form1::followBus() {
     const settings::ControllersRead& bus = settings::configuredControllers();
     m_session->setBus(bus.controllers, bus.timing);
+    if (m_session->controllers().size() > 1) {
+        showBus();
+        return;
+    }
+    tklink::Controller* shown = &m_session->shownController();
+    // The trace, the records and the read-outs take the shown controller's
+    // values from Data, as they do without a bus.
+    const auto copyValues = [shown] {
+        Data::measureRaw = shown->values().measureRaw;
+        Data::setpointRaw = shown->values().setpointRaw;
+        Data::powerRaw = shown->values().powerRaw;
+    };
+    connect(shown, &tklink::Controller::status, status_field,
+            [this](const tklink::LinkStatus& status) {
+                status_field->setText(linkStatusText(status));
+            });
+    connect(shown, &tklink::Controller::answered, this, [this, copyValues] {
+        copyValues();
+        showReadouts(true);
+    });
+    connect(shown, &tklink::Controller::valuesCurrentChanged, this,
+            [this, copyValues](bool current) {
+                copyValues();
+                if (!current)
+                    showReadouts(false);
+            });
+    connect(shown, &tklink::Controller::pollEnded, this,
+            [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); });
+}
+
+void Form1::showBus() {
     // The bus view speaks for every controller's alarms and the one shown.
     disconnect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
     disconnect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session, nullptr);

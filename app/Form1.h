@@ -86,9 +86,12 @@ private:
     void traceCurves();
     // Data's values, or the no-data placeholder.
     void showReadouts(bool current);
-    // Puts the session on the bus of conf.ini's [Controllers], shows the
-    // first controller and the strip of all of them under the panel.
+    // Puts the session on the bus of conf.ini's [Controllers] and shows the
+    // first controller; with several, through showBus.
     void followBus();
+    // The strip of every controller under the panel, the one shown chosen
+    // there, and every controller's alarms and records.
+    void showBus();
     // Band, title, notification and tone after an alarm changed state.
     void showAlarms(const alarms::AlarmChange& change);
     QStringList presentDevices() const;

@@ -518,6 +518,14 @@ void TestForm1::traceTickAndGraphClick() {
 }
 
 void TestForm1::busOfThree() {
+    writeConf("[Controllers]\noven1=9\n");
+    {
+        // One controller, if named, keeps the window as it is.
+        Form1 one(seams());
+        QCOMPARE(one.size(), QSize(1090, 653));
+        QVERIFY(!one.findChild<QTableWidget*>("controllerStrip"));
+        QCOMPARE(one.windowTitle(), QStringLiteral("TK840 TK960 PC control"));
+    }
     // oven3 heads for 320 degrees, over the high limit, within a second.
     TksimProcess sim(QStringLiteral(TKSIM_PATH),
                      {"--address", "9,10,11", "--setpoint", "100,150,320", "--speed", "300"});
