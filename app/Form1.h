@@ -46,6 +46,7 @@ class AlarmBand;
 class AlarmNotifier;
 class AlarmTone;
 class PanelButton;
+class SetpointAction;
 
 // What the main window takes from the outside world. Empty members get the
 // real thing: port numbers named by conf.ini and the platform, a modal
@@ -117,6 +118,8 @@ private:
     AlarmBand* m_alarmBand = nullptr;
     AlarmNotifier* m_notifier = nullptr;
     AlarmTone* m_tone = nullptr;
+    // "Setpoint…", when conf.ini allows writes.
+    SetpointAction* m_setpointAction = nullptr;
     // The key, the recordings' seals and audit.log: "stopped" goes in with
     // the window.
     std::unique_ptr<sealing::ProgramSeals> m_seals;
