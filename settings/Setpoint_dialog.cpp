@@ -57,8 +57,12 @@ Setpoint_dialog::Setpoint_dialog(QWidget* parent) : QDialog(parent) {
     confirmButton = new QPushButton(QStringLiteral("Confirm"), this);
     confirmButton->setObjectName(QStringLiteral("confirmButton"));
     confirmButton->hide();
+    // Enter checks the value; only a deliberate press on "Confirm" writes.
+    confirmButton->setAutoDefault(false);
     auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
     closeButton->setObjectName(QStringLiteral("closeButton"));
+    closeButton->setAutoDefault(false);
+    writeButton->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(writeButton);
@@ -76,7 +80,6 @@ Setpoint_dialog::Setpoint_dialog(QWidget* parent) : QDialog(parent) {
     // A confirmation holds for what it states, not for an edited value.
     connect(newValueBox, &QLineEdit::textEdited, this, &Setpoint_dialog::unconfirm);
     connect(reasonBox, &QLineEdit::textEdited, this, &Setpoint_dialog::unconfirm);
-    connect(newValueBox, &QLineEdit::returnPressed, this, &Setpoint_dialog::check);
 }
 
 void Setpoint_dialog::setController(const tklink::ControllerId& id,
@@ -138,7 +141,6 @@ void Setpoint_dialog::check() {
         QStringLiteral("\nConfirm to write it to the controller."));
     writeButton->hide();
     confirmButton->show();
-    confirmButton->setDefault(true);
 }
 
 void Setpoint_dialog::confirm() {
@@ -153,6 +155,7 @@ void Setpoint_dialog::unconfirm() {
     m_confirming.reset();
     confirmButton->hide();
     writeButton->show();
+    writeButton->setDefault(true);
 }
 
 void Setpoint_dialog::showProgress(const QString& text) {
