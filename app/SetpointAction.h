@@ -40,7 +40,7 @@ public:
 
     // Null when writes are not allowed.
     QAbstractButton* button() const { return m_button; }
-    settings::Setpoint_dialog* dialog() const { return m_dialog; }
+    settings::Setpoint_dialog* dialog() const { return m_dialog.data(); }
     // Opens the dialog for the shown controller.
     void open();
 

@@ -62,7 +62,7 @@ void PollCycle::receive() {
     if (m_port.commEvent() != SerialPortControl::comEvReceive || m_lineTaken)
         return;
     m_port.setInputLen(1);
-    while (!m_lineTaken && m_port.inBufferCount() >= 1) {
+    while (m_port.inBufferCount() >= 1) {
         const QByteArray byte = m_port.input();
         if (byte.isEmpty())
             return;

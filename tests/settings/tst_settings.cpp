@@ -2,9 +2,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ControlSection.h"
 #include "ControllersSection.h"
 #include "Data.h"
-#include "ControlSection.h"
 #include "Settings.h"
 
 namespace {
@@ -299,19 +299,22 @@ void TestSettings::controlSection_data() {
 
     // Line 2 is [Control]; SetpointWrite=1 is line 3.
     const QByteArray on("[Control]\nSetpointWrite=1\n");
-    QTest::newRow("no section: off") << QByteArray() << "0 - - 6" << "";
+    QTest::newRow("no section: off") << QByteArray() << "0 - - 6"
+                                     << "";
     QTest::newRow("on, limits, function 16")
         << on + "SetpointMin=20\nSetpointMax=250.5\nSetpointFunction=16\n"
         << "1 20 250.5 16"
         << "";
-    QTest::newRow("on without limits") << on << "1 - - 6" << "";
-    QTest::newRow("max not a number")
-        << on + "SetpointMin=20\nSetpointMax=hot\n" << "0 20 - 6"
-        << "conf.ini line 5: SetpointMax \"hot\" is not a number";
+    QTest::newRow("on without limits") << on << "1 - - 6"
+                                       << "";
+    QTest::newRow("max not a number") << on + "SetpointMin=20\nSetpointMax=hot\n"
+                                      << "0 20 - 6"
+                                      << "conf.ini line 5: SetpointMax \"hot\" is not a number";
     QTest::newRow("min above max") << on + "SetpointMin=300\nSetpointMax=250\n"
                                    << "0 300 250 6"
                                    << "conf.ini line 5: SetpointMax 250 is below SetpointMin 300";
-    QTest::newRow("function 5") << on + "SetpointFunction=5\n" << "0 - - 6"
+    QTest::newRow("function 5") << on + "SetpointFunction=5\n"
+                                << "0 - - 6"
                                 << "conf.ini line 4: SetpointFunction \"5\" is 6 or 16";
     QTest::newRow("write yes") << QByteArray("[Control]\nSetpointWrite=yes\n") << "0 - - 6"
                                << "conf.ini line 3: SetpointWrite \"yes\" is 0 or 1";
