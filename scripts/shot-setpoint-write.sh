@@ -16,7 +16,9 @@ mkdir -p "$out"
 source scripts/bench-workspace.sh
 bench_workspace shot-setpoint-write
 
-display=:$((90 + RANDOM % 100))
+# A display number no other X server holds.
+for n in $(shuf -i 90-189); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
+display=:$n
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 children+=($!)
 export DISPLAY=$display
@@ -57,7 +59,9 @@ for case in accepted refused; do
     # A double-click on the setpoint read-out.
     xdotool mousemove --window "$main" 676 64 click --repeat 2 --delay 80 1
     dialog=$(window Setpoint)
-    sleep 0.5
+    # Until it is mapped and has the keyboard.
+    sleep 1
+    dialog=$(window Setpoint)
     xdotool type --window "$dialog" "$([ "$case" = accepted ] && echo 150 || echo 240)"
     xdotool key --window "$dialog" Tab
     xdotool type --window "$dialog" 'oven door "B" fixed'
@@ -70,7 +74,7 @@ for case in accepted refused; do
     sleep 5
     import -window "$dialog" "$out/$case-dialog.png"
     # The window without the dialog over it, once the trace has a sample more.
-    xdotool key --window "$dialog" Escape
+    xdotool key --window "$dialog" Escape 2>/dev/null || true
     sleep 3
     import -window "$main" "$out/$case-window.png"
     kill "$program" 2>/dev/null || true
