@@ -34,6 +34,8 @@
 #include "ProgramSeals.h"
 #include "RecordWriter.h"
 #include "Recorder.h"
+#include "SetpointAction.h"
+#include "Setpoint_dialog.h"
 #include "Settings.h"
 
 namespace app {
@@ -277,6 +279,12 @@ void Form1::load() {
             QStringLiteral("conf.ini [Controllers] cannot be used: the controller at address 9 "
                            "is polled alone."),
             read.controllersRefused);
+    if (!read.controlRefused.isEmpty())
+        m_seams.showError(QLatin1String(appTitle),
+                          QStringLiteral("A value of conf.ini [Control] cannot be used: the "
+                                         "setpoint cannot be changed from this window until it "
+                                         "is mended."),
+                          read.controlRefused.join(QLatin1Char('\n')));
     else if (settings::configuredControllers().bus)
         followBus();
     tklink::scanSerialPorts(serialPort());
@@ -287,6 +295,9 @@ void Form1::load() {
     for (recording::RecordWriter* writer : m_recorder->writers())
         m_seals->sealRecordsOf(*writer);
     m_savedSettings = auditedSettings();
+    m_setpointAction = new SetpointAction(
+        *this, *setp_box, *status_field, *m_session,
+        [this](const QString& line) { m_seals->event(line); }, parametersButton->font());
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
     Data::measureHistory.assign(Data::historySize, 0.0f);
@@ -450,6 +461,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     // as when its own close box is used.
     if (m_parameters)
         m_parameters->close();
+    if (m_setpointAction && m_setpointAction->dialog())
+        m_setpointAction->dialog()->close();
     // Exit or SIGTERM ends a recording as its key does: a line in the trail,
     // the file read-only.
     m_recorder->stopRecording();

@@ -48,6 +48,7 @@ class AlarmTone;
 class BusView;
 class ControllerStrip;
 class PanelButton;
+class SetpointAction;
 
 // What the main window takes from the outside world. Empty members get the
 // real thing: port numbers named by conf.ini and the platform, a modal
@@ -125,6 +126,8 @@ private:
     // On a bus only.
     ControllerStrip* m_strip = nullptr;
     BusView* m_busView = nullptr;
+    // "Setpoint…", when conf.ini allows writes.
+    SetpointAction* m_setpointAction = nullptr;
     // The key, the recordings' seals and audit.log: "stopped" goes in with
     // the window.
     std::unique_ptr<sealing::ProgramSeals> m_seals;

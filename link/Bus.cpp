@@ -133,7 +133,8 @@ void Bus::sendNext() {
 }
 
 void Bus::receive() {
-    if (m_port.commEvent() != SerialPortControl::comEvReceive)
+    // The bytes of a one-off exchange are its own to read.
+    if (m_port.commEvent() != SerialPortControl::comEvReceive || m_lineTaken)
         return;
     m_port.setInputLen(0);
     const QByteArray bytes = m_port.input();

@@ -9,7 +9,8 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
                                      Reconnect reconnect, QObject* parent)
     : QObject(parent), m_now(std::move(now)), m_reconnect(reconnect),
       m_port(std::move(deviceForPort), this), m_pollTimer(this), m_recordTimer(this),
-      m_poll(new PollCycle(m_port, m_pollTimer, m_now, this)) {
+      m_poll(new PollCycle(m_port, m_pollTimer, m_now, this)),
+      m_writer(new SetpointWriter(m_port, this)) {
     qRegisterMetaType<alarms::AlarmChange>();
     m_port.setObjectName(QStringLiteral("MSComm1"));
     m_pollTimer.setObjectName(QStringLiteral("timerGetFromControler"));
@@ -24,6 +25,9 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
     m_single.append(new Controller({}, this));
     mirrorPollCycle();
+    m_poll->setLineTaker([this] { return m_writer->takeLine(); });
+    m_writer->setLineRelease([this] { m_poll->lineReleased(); });
+    m_writer->setAnswerTimeout(PollCycle::answerTimeoutMs);
 }
 
 void ControllerSession::mirrorPollCycle() {
@@ -61,6 +65,10 @@ void ControllerSession::setBus(const QList<ControllerId>& controllers, const Bus
     m_bus = new Bus(m_port, m_now, this);
     m_bus->setControllers(controllers);
     m_bus->setTiming(timing);
+    m_poll->setLineTaker({});
+    m_bus->setLineTaker([this] { return m_writer->takeLine(); });
+    m_writer->setLineRelease([this] { m_bus->lineReleased(); });
+    m_writer->setAnswerTimeout(timing.answerTimeoutMs);
     for (Controller* controller : m_bus->controllers())
         watchAlarms(*controller);
     disconnect(m_single.first(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);

@@ -20,6 +20,7 @@
 #include "Controller.h"
 #include "PollCycle.h"
 #include "SerialPortControl.h"
+#include "SetpointWrite.h"
 
 namespace tklink {
 
@@ -84,6 +85,9 @@ public:
 
     SerialPortControl& port() { return m_port; }
     PollCycle& pollCycle() { return *m_poll; }
+    // The operator's setpoint writes, between the polls of the bus or the
+    // poll cycle, whichever runs.
+    SetpointWriter& setpointWriter() { return *m_writer; }
     // The record timer; the Recorder sets its period from the settings.
     QTimer& recordTimer() { return m_recordTimer; }
 
@@ -127,6 +131,7 @@ private:
     QList<Controller*> m_single;
     Bus* m_bus = nullptr;
     int m_shown = 0;
+    SetpointWriter* m_writer;
 };
 
 } // namespace tklink

@@ -29,6 +29,10 @@ PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObj
 }
 
 void PollCycle::tick() {
+    if (m_lineTaken) {
+        m_tickHeldUp = true;
+        return;
+    }
     // Only when ticks come faster than the time-out (a stalled event loop):
     // the last request had its chance, and its status is replaced at once.
     if (m_pollPending) {
@@ -55,7 +59,7 @@ void PollCycle::tick() {
 }
 
 void PollCycle::receive() {
-    if (m_port.commEvent() != SerialPortControl::comEvReceive)
+    if (m_port.commEvent() != SerialPortControl::comEvReceive || m_lineTaken)
         return;
     m_port.setInputLen(1);
     while (m_port.inBufferCount() >= 1) {
@@ -127,6 +131,22 @@ void PollCycle::endPoll(PollResult result) {
     m_pollPending = false;
     m_answerTimer.stop();
     Q_EMIT pollEnded(result);
+    // Between this poll's end and the next tick; queued, so that nothing
+    // goes out from inside the receive of this poll's answer.
+    if (m_lineTaker && result != PollResult::NotConnected)
+        QMetaObject::invokeMethod(this, &PollCycle::offerLine, Qt::QueuedConnection);
+}
+
+void PollCycle::offerLine() {
+    if (m_pollPending || m_lineTaken || !Data::portConnected || !m_lineTaker)
+        return;
+    m_lineTaken = m_lineTaker();
+}
+
+void PollCycle::lineReleased() {
+    m_lineTaken = false;
+    if (std::exchange(m_tickHeldUp, false))
+        tick();
 }
 
 void PollCycle::countMissedPoll() {

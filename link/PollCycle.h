@@ -30,6 +30,10 @@ class PollCycle : public QObject {
 
 public:
     using Clock = std::function<QDateTime()>;
+    // A one-off exchange waiting for the line (a setpoint write), as on the
+    // bus: offered the line after a poll's answer or time-out, it returns
+    // true when it took it, and then calls lineReleased() when it is over.
+    using LineTaker = std::function<bool()>;
 
     // Interval of the poll timer from the first tick with a connected port on.
     static constexpr int pollIntervalMs = 2000;
@@ -51,6 +55,10 @@ public:
     // The port was opened or closed from outside: without one the values are
     // stale at once.
     void portChanged();
+    void setLineTaker(LineTaker taker) { m_lineTaker = std::move(taker); }
+    // A one-off exchange that took the line is over; a tick it held up is
+    // made up for at once.
+    void lineReleased();
 
     // The values in Data came from a recent valid answer with a measurement.
     bool valuesCurrent() const { return m_valuesCurrent; }
@@ -85,6 +93,7 @@ private:
     void countMissedPoll();
     void makeStale();
     void tell(LinkStatus::Kind kind, int exceptionCode = 0);
+    void offerLine();
 
     SerialPortControl& m_port;
     QTimer& m_pollTimer;
@@ -99,6 +108,10 @@ private:
     // Start-up's no-data values are not current.
     bool m_valuesCurrent = false;
     bool m_answering = false;
+    LineTaker m_lineTaker;
+    // A one-off exchange holds the line: no poll goes out, no byte is read.
+    bool m_lineTaken = false;
+    bool m_tickHeldUp = false;
 };
 
 } // namespace tklink

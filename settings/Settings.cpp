@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "AlarmLimits.h"
+#include "ControlSection.h"
 #include "ControllersSection.h"
 #include "Data.h"
 #include "NumberText.h"
@@ -93,7 +94,10 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
         readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
     keepPortsSection(file);
     keepControllersSection(file);
-    SettingsRead result{read.status, read.reason, {}, configuredControllers().error, {}};
+    keepControlSection(file);
+    SettingsRead result{read.status, read.reason,
+                        {},          configuredControllers().error,
+                        {},          configuredControl().refused};
     Data::alarms = readAlarmSettings(file, &result.alarmsRefused);
     // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
     // the record timer at its own 20 s.

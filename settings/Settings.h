@@ -29,6 +29,9 @@ struct SettingsRead {
     // alarm is off until the value is mended; HighHysteresis and
     // LinkLostAfter keep their defaults instead, so a typo never silences one.
     QStringList alarmsRefused;
+    // One line per bad [Control] value, as for [Alarms]: setpoint writes are
+    // off until it is mended.
+    QStringList controlRefused;
 };
 
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and

@@ -1,6 +1,7 @@
 #include <QTest>
 
 #include "AnswerFrame.h"
+#include "SetpointFrame.h"
 
 using tklink::FrameHead;
 
@@ -29,6 +30,8 @@ private Q_SLOTS:
     void registers_data();
     void registers();
     void exceptionCodeOnlyFromAnException();
+    void writeAnswer_data();
+    void writeAnswer();
 };
 
 void TestAnswerFrame::crcReference_data() {
@@ -109,6 +112,59 @@ void TestAnswerFrame::exceptionCodeOnlyFromAnException() {
              std::optional<uint8_t>());
     QCOMPARE(tklink::exceptionCode(bytesOf(goodAnswer)), std::optional<uint8_t>());
     QVERIFY(!tklink::decodeAnswer(bytesOf(QByteArray::fromHex("0983024133"))).has_value());
+}
+
+void TestAnswerFrame::writeAnswer_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("held");
+    QTest::addColumn<int>("kind"); // WriteAnswer::Kind
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("words"); // the exception in the operator's words
+
+    using Kind = tklink::WriteAnswer::Kind;
+    const QByteArray write6 = QByteArray::fromHex("0906000207D02AEE");        // 200.0 to 9
+    const QByteArray write16 = QByteArray::fromHex("0A100002000102FFC95524"); // -5.5 to 10
+    QTest::newRow("6: exact echo") << write6 << write6 << int(Kind::Accepted) << 8 << QString();
+    QTest::newRow("6: echo of another value")
+        << write6 << QByteArray::fromHex("0906000205DC2B8B") << int(Kind::Bad) << 0 << QString();
+    QTest::newRow("6: echo waits for its CRC")
+        << write6 << write6.first(7) << int(Kind::NeedMore) << 0 << QString();
+    QTest::newRow("6: echo with wrong CRC")
+        << write6 << QByteArray::fromHex("0906000207D02AEF") << int(Kind::Bad) << 0 << QString();
+    QTest::newRow("16: address, function, start and count")
+        << write16 << QByteArray::fromHex("0A1000020001A172") << int(Kind::Accepted) << 8
+        << QString();
+    QTest::newRow("16: count 2") << write16 << QByteArray::fromHex("0A1000020002") << int(Kind::Bad)
+                                 << 0 << QString();
+    QTest::newRow("exception 1") << write6 << QByteArray::fromHex("0986010262")
+                                 << int(Kind::Exception) << 5
+                                 << "the controller does not accept setpoint writes";
+    QTest::newRow("exception 2") << write6 << QByteArray::fromHex("0986024263")
+                                 << int(Kind::Exception) << 5
+                                 << "the controller does not accept setpoint writes";
+    QTest::newRow("exception 3") << write6 << QByteArray::fromHex("09860383A3")
+                                 << int(Kind::Exception) << 5 << "value refused";
+    QTest::newRow("exception 3 to function 16") << write16 << QByteArray::fromHex("0A90037DC3")
+                                                << int(Kind::Exception) << 5 << "value refused";
+    QTest::newRow("exception 4 of a poll is no answer to a write")
+        << write6 << QByteArray::fromHex("098301") << int(Kind::Bad) << 0 << QString();
+    QTest::newRow("exception waits for its CRC")
+        << write6 << QByteArray::fromHex("09860383") << int(Kind::NeedMore) << 0 << QString();
+    QTest::newRow("exception with wrong CRC")
+        << write6 << QByteArray::fromHex("09860383A4") << int(Kind::Bad) << 0 << QString();
+    QTest::newRow("another slave's echo")
+        << write6 << QByteArray::fromHex("0A06") << int(Kind::Bad) << 0 << QString();
+}
+
+void TestAnswerFrame::writeAnswer() {
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, held);
+    QFETCH(QString, words);
+    const tklink::WriteAnswer answer = tklink::checkWriteAnswer(bytesOf(held), bytesOf(request));
+    QTEST(int(answer.kind), "kind");
+    QTEST(answer.length, "length");
+    if (answer.kind == tklink::WriteAnswer::Kind::Exception)
+        QCOMPARE(tklink::writeExceptionText(answer.code), words);
 }
 
 QTEST_APPLESS_MAIN(TestAnswerFrame)

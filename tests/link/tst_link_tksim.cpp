@@ -6,10 +6,13 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -17,6 +20,7 @@
 #include "Data.h"
 #include "PollCycle.h"
 #include "PollWatch.h"
+#include "ProgramSeals.h"
 #include "SerialPortControl.h"
 #include "TksimLog.h"
 #include "TksimProcess.h"
@@ -110,6 +114,7 @@ private Q_SLOTS:
     void unplugAndReplug_data();
     void unplugAndReplug();
     void busOfThree();
+    void setpointWrites();
 
 private:
     // Starts tksim with options and opens its link as the program does at
@@ -549,6 +554,65 @@ void TestLinkTksim::busOfThree() {
     QCOMPARE(count(0, tklink::PollResult::BadAnswer), 0);
     QCOMPARE(m_sim->count(QStringLiteral("@10 silent")), count(1, tklink::PollResult::NoAnswer));
     QCOMPARE(dataValues(), noValues);
+}
+
+// One write taken and read back, one refused, each once on the line and
+// once in the audit trail, as the window does it.
+void TestLinkTksim::setpointWrites() {
+    m_sim = std::make_unique<Sim>(
+        QStringList{"--address", "9,10", "--setpoint", "200,150", "--refuse-writes", "3@10"});
+    QVERIFY2(m_sim->start(waitMs), qPrintable(m_sim->tail()));
+    QTemporaryDir folder;
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder.path()));
+    const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+    auto seals = std::make_unique<sealing::ProgramSeals>(QString(), QStringLiteral("tkcontrol"),
+                                                         QStringLiteral("1.02"));
+    m_session = std::make_unique<tklink::ControllerSession>(
+        [this](int n) { return n == 1 ? m_sim->link() : QString(); }, [] { return pollTime; },
+        tklink::ControllerSession::Reconnect::BeforeEveryPoll);
+    tklink::BusTiming timing;
+    timing.pollIntervalMs = 200;
+    timing.answerTimeoutMs = 100;
+    m_session->setBus({{"a", 9}, {"b", 10}}, timing);
+    tklink::SetpointWriter& writer = m_session->setpointWriter();
+    connect(&writer, &tklink::SetpointWriter::auditLine, this,
+            [&](const QString& line) { seals->event(line); });
+    int finished = 0;
+    connect(&writer, &tklink::SetpointWriter::finished, this, [&] { ++finished; });
+    Data::comPortNum = 1;
+    Data::comPortSpeed = QStringLiteral("19200");
+    m_session->openPort();
+    m_session->start(0, 3600000);
+    const QList<tklink::Controller*> bus = m_session->controllers();
+    QTRY_VERIFY_WITH_TIMEOUT(bus[0]->answering() && bus[1]->answering(), waitMs);
+
+    QCOMPARE(writer.write(*bus[0], 1500, QStringLiteral("door \"A\" fixed\n")), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, waitMs);
+    QCOMPARE(bus[0]->values().setpointRaw, 1500.0f);
+    QCOMPARE(writer.write(*bus[1], 2500, QString()), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 2, waitMs);
+    QCOMPARE(writer.write(*bus[0], 1500, QString()),
+             QStringLiteral("the setpoint is 150.0 °C already: nothing written"));
+    m_session->stop();
+    seals.reset();
+
+    QFile trail(QStringLiteral("audit.log"));
+    QVERIFY(trail.open(QIODevice::ReadOnly));
+    QStringList writes;
+    for (const QByteArray& line : trail.readAll().split('\n')) {
+        const auto entry = sealing::parseTrailLine(line);
+        if (entry && entry->event.contains(QLatin1String("setpoint write")))
+            writes << entry->event;
+    }
+    QCOMPARE(writes,
+             (QStringList{
+                 QStringLiteral("a: setpoint write: 200.0 → 150.0 °C, reason \"door \\\"A\\\" "
+                                "fixed \": accepted"),
+                 QStringLiteral("b: setpoint write: 150.0 → 250.0 °C: refused: value refused")}));
+    QCOMPARE(m_sim->count(QStringLiteral("@9 write 2=1500")), 1);
+    QCOMPARE(m_sim->count(QStringLiteral("@10 exception 3 write 2=2500")), 1);
+    QCOMPARE(m_sim->count(QStringLiteral("@10 write")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLinkTksim)

@@ -6,6 +6,7 @@
 #include "Pty.h"
 #include "RequestFrame.h"
 #include "SerialPortControl.h"
+#include "SetpointFrame.h"
 
 #include <array>
 #include <map>
@@ -185,6 +186,12 @@ void TestRequestFrame::frameWritten_data() {
 
     // CRC bytes computed with an independent bitwise CRC-16/MODBUS (Python).
     QTest::newRow("poll request") << "090300010003" << QByteArray::fromHex("0903000100035543") << 7;
+    QTest::newRow("setpoint 200.0 to 9, function 6")
+        << tklink::setpointWriteText(9, tklink::writeSingleRegister, 2000)
+        << QByteArray::fromHex("0906000207D02AEE") << 7;
+    QTest::newRow("setpoint -5.5 to 10, function 16 count 1")
+        << tklink::setpointWriteText(10, tklink::writeMultipleRegisters, -55)
+        << QByteArray::fromHex("0A100002000102FFC95524") << 10;
     QTest::newRow("0A") << "0A" << QByteArray::fromHex("0A3F47") << 2;
     QTest::newRow("A0") << "A0" << QByteArray::fromHex("A0BF38") << 2;
     QTest::newRow("empty request") << "" << QByteArray::fromHex("FFFF") << 1;

@@ -2,6 +2,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ControlSection.h"
 #include "ControllersSection.h"
 #include "Data.h"
 #include "Settings.h"
@@ -28,6 +29,8 @@ private Q_SLOTS:
     void controllersSection();
     void alarmValuesRefused_data();
     void alarmValuesRefused();
+    void controlSection_data();
+    void controlSection();
 
 private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
@@ -287,6 +290,51 @@ void TestSettings::alarmValuesRefused() {
                        text(a.deviationDelay), text(a.heatUpLimit), text(a.linkLostAfter)})
               .join(QLatin1Char(' ')),
           "taken");
+}
+
+void TestSettings::controlSection_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("taken"); // SetpointWrite min max function, "-" for none
+    QTest::addColumn<QString>("refused");
+
+    // Line 2 is [Control]; SetpointWrite=1 is line 3.
+    const QByteArray on("[Control]\nSetpointWrite=1\n");
+    QTest::newRow("no section: off") << QByteArray() << "0 - - 6"
+                                     << "";
+    QTest::newRow("on, limits, function 16")
+        << on + "SetpointMin=20\nSetpointMax=250.5\nSetpointFunction=16\n"
+        << "1 20 250.5 16"
+        << "";
+    QTest::newRow("on without limits") << on << "1 - - 6"
+                                       << "";
+    QTest::newRow("max not a number") << on + "SetpointMin=20\nSetpointMax=hot\n"
+                                      << "0 20 - 6"
+                                      << "conf.ini line 5: SetpointMax \"hot\" is not a number";
+    QTest::newRow("min above max") << on + "SetpointMin=300\nSetpointMax=250\n"
+                                   << "0 300 250 6"
+                                   << "conf.ini line 5: SetpointMax 250 is below SetpointMin 300";
+    QTest::newRow("function 5") << on + "SetpointFunction=5\n"
+                                << "0 - - 6"
+                                << "conf.ini line 4: SetpointFunction \"5\" is 6 or 16";
+    QTest::newRow("write yes") << QByteArray("[Control]\nSetpointWrite=yes\n") << "0 - - 6"
+                               << "conf.ini line 3: SetpointWrite \"yes\" is 0 or 1";
+}
+
+void TestSettings::controlSection() {
+    QFETCH(QByteArray, body);
+    writeConf(body);
+    const settings::SettingsRead read = settings::loadSettings(section, path());
+    const settings::ControlRead& c = settings::configuredControl();
+    const auto text = [](const std::optional<double>& v) {
+        return v ? QString::number(*v) : QStringLiteral("-");
+    };
+    QTEST(QStringLiteral("%1 %2 %3 %4")
+              .arg(int(c.setpointWrite))
+              .arg(text(c.setpointMin), text(c.setpointMax))
+              .arg(c.setpointFunction),
+          "taken");
+    QFETCH(QString, refused);
+    QCOMPARE(read.controlRefused, refused.isEmpty() ? QStringList() : QStringList{refused});
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

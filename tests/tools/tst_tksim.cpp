@@ -541,6 +541,9 @@ void TestTksim::badArguments_data() {
         << QStringList{"--link", "x", "--check-baud", "yes"} << "--check-baud needs 0 or 1";
     QTest::newRow("unknown option")
         << QStringList{"--link", "x", "--colour", "red"} << "unknown option --colour";
+    QTest::newRow("write refusal at address 248")
+        << QStringList{"--link", "x", "--refuse-writes", "3@248"}
+        << "--refuse-writes needs an exception code from 1 to 255, or CODE@ADDRESS";
     QTest::newRow("missing value") << QStringList{"--link"} << "--link needs a value";
 }
 
@@ -576,6 +579,7 @@ void TestTksim::helpListsOptions() {
                                "--drop RATE",
                                "--exception RATE",
                                "--exception-code N",
+                               "--refuse-writes N",
                                "--truncate RATE",
                                "--bad-crc RATE",
                                "--bad-address RATE",

@@ -222,6 +222,19 @@ const std::map<std::string, Setter>& setters() {
         {"drop", rate(&FaultRates::drop)},
         {"exception", rate(&FaultRates::exception)},
         {"exception-code", whole(&Options::exceptionCode, 1, 255, "a code from 1 to 255")},
+        {"refuse-writes",
+         [](const std::string& t, Options& o) -> std::string {
+             // "3" for every address, "3@10" for address 10 alone.
+             const std::size_t at = t.find('@');
+             long code = 0;
+             long address = 0;
+             if (!toLong(t.substr(0, at), code) || code < 1 || code > 255 ||
+                 (at != std::string::npos &&
+                  (!toLong(t.substr(at + 1), address) || address < 1 || address > 247)))
+                 return "needs an exception code from 1 to 255, or CODE@ADDRESS, as 3@10";
+             o.writeRefusals.push_back({static_cast<int>(address), static_cast<int>(code)});
+             return {};
+         }},
         {"truncate", rate(&FaultRates::truncate)},
         {"bad-crc", rate(&FaultRates::badCrc)},
         {"bad-address", rate(&FaultRates::badAddress)},
@@ -329,6 +342,8 @@ Faults; RATE is a probability per answer from 0 to 1:
   --drop RATE             no answer; the request is not carried out
   --exception RATE        exception answer (function + 0x80); not carried out
   --exception-code N      code of those exception answers (default 4)
+  --refuse-writes N[@A]   refuse every write to the setpoint with exception N,
+                          or only those to address A; repeatable
   --truncate RATE         only the first 1 to N-1 bytes of the answer
   --bad-crc RATE          answer with its CRC inverted
   --bad-address RATE      answer from another address, with a valid CRC

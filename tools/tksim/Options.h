@@ -38,6 +38,13 @@ struct Silence {
     double toSeconds = -1;
 };
 
+// Writes refused with an exception code: by every address (address 0) or
+// by one.
+struct WriteRefusal {
+    int address = 0;
+    int code = 0;
+};
+
 struct Options {
     std::string link;   // pseudo-terminal mode: path of the symbolic link
     std::string device; // device mode: an existing serial device
@@ -60,6 +67,7 @@ struct Options {
     double speed = 1.0;
     FaultRates rates;
     int exceptionCode = 4; // slave device failure
+    std::vector<WriteRefusal> writeRefusals;
     int byteDelayMs = 20;
     double unplugAfterSeconds = -1.0; // negative: no timed unplug
     int replugAfterMs = 3000;

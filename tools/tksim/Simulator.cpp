@@ -288,6 +288,13 @@ int Simulator::reply(Slave& slave, const std::uint8_t* request, int size, const 
                                       static_cast<unsigned>(m_options.exceptionCode));
     if (!writesOnlySetpoint(request, size))
         return modbus_reply_exception(slave.modbus, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+    const int function = request[1];
+    if (function == 6 || function == 16) {
+        for (const WriteRefusal& refusal : m_options.writeRefusals)
+            if (refusal.address == 0 || refusal.address == slave.address)
+                return modbus_reply_exception(slave.modbus, request,
+                                              static_cast<unsigned>(refusal.code));
+    }
     return modbus_reply(slave.modbus, request, size, slave.registers);
 }
 

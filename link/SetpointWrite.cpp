@@ -1,0 +1,208 @@
+#include "SetpointWrite.h"
+
+#include "AnswerFrame.h"
+#include "Data.h"
+#include "LinkLog.h"
+#include "RequestFrame.h"
+#include "SerialPortControl.h"
+#include "SetpointFrame.h"
+
+#include <cmath>
+#include <span>
+
+namespace tklink {
+
+QString tenthsText(int tenths) {
+    const QString digits = QString::number(std::abs(tenths) / 10) + QLatin1Char('.') +
+                           QString::number(std::abs(tenths) % 10);
+    return tenths < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+QString controllerLabel(const ControllerId& id) {
+    if (id.name.isEmpty())
+        return QStringLiteral("address %1").arg(id.address);
+    return QStringLiteral("%1 (address %2)").arg(id.name).arg(id.address);
+}
+
+QString setpointChangeText(const SetpointChange& change) {
+    return QStringLiteral("%1: setpoint %2 → %3 °C")
+        .arg(controllerLabel(change.id), tenthsText(change.fromTenths),
+             tenthsText(change.toTenths));
+}
+
+QString setpointOutcomeText(const SetpointOutcome& outcome) {
+    switch (outcome.kind) {
+    case SetpointOutcome::Kind::Accepted:
+        return QStringLiteral("accepted");
+    case SetpointOutcome::Kind::Refused:
+        return QStringLiteral("refused: ") + writeExceptionText(outcome.exceptionCode);
+    case SetpointOutcome::Kind::NoAnswer:
+        return QStringLiteral("no answer");
+    case SetpointOutcome::Kind::NotReadBack:
+        return QStringLiteral("not read back: the controller shows %1 °C")
+            .arg(tenthsText(outcome.shownTenths));
+    }
+    return {};
+}
+
+QString escapedReason(const QString& reason) {
+    QString escaped;
+    escaped.reserve(reason.size());
+    for (const QChar c : reason) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            escaped += QLatin1Char('\\');
+        // One event, one line: a newline in the reason must not start a
+        // line of its own in the trail.
+        escaped += c.category() == QChar::Other_Control ? QLatin1Char(' ') : c;
+    }
+    return escaped;
+}
+
+QString setpointAuditLine(const SetpointChange& change, const SetpointOutcome& outcome) {
+    QString line = QStringLiteral("setpoint write: %1 → %2 °C")
+                       .arg(tenthsText(change.fromTenths), tenthsText(change.toTenths));
+    if (!change.reason.isEmpty())
+        line += QStringLiteral(", reason \"%1\"").arg(escapedReason(change.reason));
+    line += QStringLiteral(": ") + setpointOutcomeText(outcome);
+    // The prefix tkrecord gives every controller's events.
+    return change.id.name.isEmpty() ? line : change.id.name + QStringLiteral(": ") + line;
+}
+
+SetpointWriter::SetpointWriter(SerialPortControl& port, QObject* parent)
+    : QObject(parent), m_port(port), m_answerTimer(this) {
+    m_answerTimer.setObjectName(QStringLiteral("timerSetpointAnswer"));
+    m_answerTimer.setSingleShot(true);
+    m_answerTimer.setInterval(1000);
+    connect(&m_answerTimer, &QTimer::timeout, this, &SetpointWriter::answerTimedOut);
+    connect(&m_port, &SerialPortControl::comm, this, &SetpointWriter::receive);
+    connect(&m_port, &SerialPortControl::deviceLost, this, [this] {
+        // A write still waiting must not go out on its own once the port is
+        // back, minutes later.
+        if (m_state == State::WaitingForLine || m_state == State::WaitingForAnswer) {
+            const bool heldLine = m_state == State::WaitingForAnswer;
+            m_answerTimer.stop();
+            if (heldLine)
+                releaseLine();
+            finish({SetpointOutcome::Kind::NoAnswer, 0, 0});
+        }
+    });
+}
+
+QString SetpointWriter::write(Controller& controller, int16_t toTenths, const QString& reason) {
+    if (m_state != State::Idle)
+        return QStringLiteral("another setpoint write is under way");
+    if (!Data::portConnected)
+        return QStringLiteral("the port is not open");
+    if (!controller.answering() || controller.values().setpointRaw == Data::NO_DATA_RAW)
+        return QStringLiteral("the controller's setpoint is not known yet");
+    const auto from = static_cast<int16_t>(std::lround(controller.values().setpointRaw));
+    if (from == toTenths)
+        return QStringLiteral("the setpoint is %1 °C already: nothing written")
+            .arg(tenthsText(from));
+    m_controller = &controller;
+    m_change = {controller.id(), from, toTenths, reason};
+    m_state = State::WaitingForLine;
+    Q_EMIT progress(setpointChangeText(m_change) + QStringLiteral(": waiting for the line"));
+    return {};
+}
+
+bool SetpointWriter::takeLine() {
+    if (m_state != State::WaitingForLine)
+        return false;
+    m_state = State::WaitingForAnswer;
+    m_held.clear();
+    sendRequest(m_port, setpointWriteText(m_change.id.address, m_function, m_change.toTenths));
+    m_request = QByteArray(reinterpret_cast<const char*>(Data::txFrame.data()),
+                           qsizetype(Data::txFrame.size()));
+    m_answerTimer.start();
+    Q_EMIT progress(setpointChangeText(m_change) + QStringLiteral(": sent"));
+    return true;
+}
+
+void SetpointWriter::receive() {
+    if (m_state != State::WaitingForAnswer || m_port.commEvent() != SerialPortControl::comEvReceive)
+        return;
+    m_port.setInputLen(0);
+    m_held += m_port.input();
+    takeAnswerAtHead();
+}
+
+void SetpointWriter::takeAnswerAtHead() {
+    const auto bytes = [](const QByteArray& a) {
+        return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(a.constData()),
+                                        std::size_t(a.size()));
+    };
+    while (!m_held.isEmpty()) {
+        // An adapter that echoes what it sends: a function 6 answer is the
+        // echo itself, and only a function 16 request can be told from it.
+        if (m_function == writeMultipleRegisters) {
+            const EchoHead echo = checkEcho(bytes(m_held), bytes(m_request));
+            if (echo == EchoHead::Partial)
+                return;
+            if (echo == EchoHead::Whole) {
+                m_held.remove(0, m_request.size());
+                continue;
+            }
+        }
+        const WriteAnswer answer = checkWriteAnswer(bytes(m_held), bytes(m_request));
+        switch (answer.kind) {
+        case WriteAnswer::Kind::NeedMore:
+            return;
+        case WriteAnswer::Kind::Bad:
+            m_held.remove(0, 1);
+            break;
+        case WriteAnswer::Kind::Accepted:
+            qCDebug(lcLinkFrames) << "rx" << m_held.first(answer.length).toHex(' ');
+            m_answerTimer.stop();
+            m_state = State::WaitingForReadBack;
+            m_held.clear();
+            if (m_controller)
+                m_readBack = connect(m_controller.data(), &Controller::answered, this,
+                                     &SetpointWriter::readBack);
+            Q_EMIT progress(setpointChangeText(m_change) +
+                            QStringLiteral(": written, waiting for the read-back"));
+            releaseLine();
+            return;
+        case WriteAnswer::Kind::Exception:
+            qCDebug(lcLinkFrames) << "rx" << m_held.first(answer.length).toHex(' ');
+            m_answerTimer.stop();
+            m_held.clear();
+            releaseLine();
+            finish({SetpointOutcome::Kind::Refused, answer.code, 0});
+            return;
+        }
+    }
+}
+
+void SetpointWriter::answerTimedOut() {
+    if (m_state != State::WaitingForAnswer)
+        return;
+    m_held.clear();
+    releaseLine();
+    finish({SetpointOutcome::Kind::NoAnswer, 0, 0});
+}
+
+void SetpointWriter::readBack() {
+    if (m_state != State::WaitingForReadBack || !m_controller)
+        return;
+    const auto shown = static_cast<int16_t>(std::lround(m_controller->values().setpointRaw));
+    if (shown == m_change.toTenths)
+        finish({SetpointOutcome::Kind::Accepted, 0, 0});
+    else
+        finish({SetpointOutcome::Kind::NotReadBack, 0, shown});
+}
+
+void SetpointWriter::releaseLine() {
+    if (m_release)
+        m_release();
+}
+
+void SetpointWriter::finish(const SetpointOutcome& outcome) {
+    disconnect(m_readBack);
+    m_state = State::Idle;
+    const SetpointChange change = m_change;
+    Q_EMIT auditLine(setpointAuditLine(change, outcome));
+    Q_EMIT finished(change, outcome);
+}
+
+} // namespace tklink

@@ -1,0 +1,66 @@
+#pragma once
+
+// The small dialog behind "Setpoint…": the controller, its current setpoint,
+// the new value within conf.ini's limits, an optional reason, and a
+// confirmation that states the change before anything is written. It only
+// shows and asks; the write and its outcome are the window's to run and tell.
+
+#include <QDialog>
+
+#include <cstdint>
+#include <optional>
+
+#include "Controller.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace settings {
+
+class Setpoint_dialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit Setpoint_dialog(QWidget* parent = nullptr);
+
+    // The controller written to and its setpoint now (nothing while unknown).
+    void setController(const tklink::ControllerId& id, std::optional<int16_t> currentTenths);
+    // The limits of conf.ini [Control]; without both nothing can be written,
+    // and unavailable says why.
+    void setLimits(std::optional<double> low, std::optional<double> high,
+                   const QString& unavailable);
+    // A write under way: inputs locked, text told.
+    void showProgress(const QString& text);
+    // The write ended: inputs open again for another.
+    void showOutcome(const QString& text);
+
+Q_SIGNALS:
+    void writeRequested(int16_t tenths, const QString& reason);
+
+private:
+    void check();
+    void confirm();
+    void unconfirm();
+    void say(const QString& text);
+
+    tklink::ControllerId m_id;
+    std::optional<int16_t> m_current;
+    std::optional<double> m_low;
+    std::optional<double> m_high;
+    QString m_unavailable;
+    // The value the shown confirmation is for.
+    std::optional<int16_t> m_confirming;
+    bool m_busy = false;
+
+    QLabel* controllerValue = nullptr;
+    QLabel* currentValue = nullptr;
+    QLabel* limitsLabel = nullptr;
+    QLineEdit* newValueBox = nullptr;
+    QLineEdit* reasonBox = nullptr;
+    QLabel* messageLabel = nullptr;
+    QPushButton* writeButton = nullptr;
+    QPushButton* confirmButton = nullptr;
+};
+
+} // namespace settings
