@@ -179,6 +179,8 @@ void Form1::createControls() {
     });
 
     m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
+    // The first record of a recording started before the trail opened is sealed too.
+    connect(Start_stop_recording, &QAbstractButton::clicked, this, [this] { seals(); });
     connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
             &recording::Recorder::startStop);
     connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
@@ -201,12 +203,12 @@ void Form1::createControls() {
     connect(m_recorder, &recording::Recorder::recordingChanged, this,
             [this](bool on, const QString& file) {
                 if (on) {
-                    m_seals->recordingStarted(file);
+                    seals().recordingStarted(file);
                     return;
                 }
                 // The trail gets the file as closed, its last record included.
                 m_recorder->writer().waitForIdle(stopWaitMs);
-                m_seals->recordingStopped(file);
+                seals().recordingStopped(file);
             });
     // The audit trail hears of the port at each open and at each poll.
     connect(m_session, &tklink::ControllerSession::portOpenTried, this,
@@ -237,14 +239,14 @@ void Form1::showParameters() {
         actions.deviceForPort = m_seams.deviceForPort;
         // For "Find controller", which has it reopened with open_port.
         actions.releasePort = [this] {
-            m_seals->portLent(serialPort().deviceName());
+            seals().portLent(serialPort().deviceName());
             m_session->releasePort();
         };
         actions.alarmsChanged = [this] { m_session->applyAlarmSettings(); };
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(std::move(actions));
         connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
-            m_seals->settingsSaved(m_savedSettings, auditedSettings());
+            seals().settingsSaved(m_savedSettings, auditedSettings());
             m_savedSettings = auditedSettings();
         });
     }
@@ -277,10 +279,12 @@ void Form1::load() {
         followBus();
     tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
+    // Opened after the first picture (seals()): the port's events of the
+    // start-up are held till then.
     m_seals = std::make_unique<sealing::ProgramSeals>(
         sealing::userKeyPath(), QStringLiteral("tkcontrol"),
-        QString::fromLatin1(versionText).section(QLatin1Char(' '), -1));
-    m_seals->sealRecordsOf(m_recorder->writer());
+        QString::fromLatin1(versionText).section(QLatin1Char(' '), -1), sealing::AuditClock{},
+        sealing::ProgramSeals::Opening::Deferred);
     m_savedSettings = auditedSettings();
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
@@ -330,7 +334,7 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
     const bool waiting = rules.unacknowledged();
     setWindowTitle(waiting ? QStringLiteral("ALARM – ") + windowTitleText : windowTitleText);
     m_tone->setRinging(waiting && Data::alarms.sound);
-    m_seals->event(alarms::auditEvent(change, rules.status(change.alarm)));
+    seals().event(alarms::auditEvent(change, rules.status(change.alarm)));
     // A cleared alarm's notification says so, and waits for its acknowledgement.
     if (change.to == alarms::AlarmState::ActiveUnacknowledged ||
         change.to == alarms::AlarmState::ClearedUnacknowledged)
@@ -368,6 +372,12 @@ void Form1::followBus() {
             });
     connect(shown, &tklink::Controller::pollEnded, this,
             [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); });
+}
+
+sealing::ProgramSeals& Form1::seals() {
+    if (!m_seals->isOpen())
+        m_seals->sealRecordsOf(m_recorder->writer());
+    return *m_seals;
 }
 
 void Form1::showReadouts(bool current) {
@@ -422,6 +432,8 @@ void Form1::paintEvent(QPaintEvent*) {
     // one when the window is rendered elsewhere.
     const qreal ratio = painter.paintEngine()->paintDevice()->devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_panel.isNull())
+        QTimer::singleShot(0, this, [this] { seals(); });
     if (m_panel.size() != pixels || m_panel.devicePixelRatio() != ratio) {
         // The same format and resolution as the window's own image, so that
         // the copy holds the pixels a direct paint would have set.
