@@ -47,6 +47,9 @@ const QColor frameColour(0, 0, 0); // the system's window-frame colour
 // Long enough for a record on a slow card; a stalled medium is not waited out.
 constexpr int stopWaitMs = 5000;
 
+// The trail opens after the first paint, and at the latest this long after the start.
+constexpr int openTrailLatestMs = 2000;
+
 // The settings whose changes go in the audit trail: the window's six keys and
 // the alarms.
 QList<std::pair<QString, QString>> auditedSettings() {
@@ -326,6 +329,8 @@ void Form1::load() {
     // Not before: the start-up message box runs an event loop, and a tick
     // then would trace rings not yet set to no data.
     timerTraceCurves->start();
+    // A window that is never painted (a hidden workspace) still opens its trail.
+    QTimer::singleShot(openTrailLatestMs, this, [this] { seals(); });
 }
 
 void Form1::showAlarms(const alarms::AlarmChange& change) {
