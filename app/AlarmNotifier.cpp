@@ -18,19 +18,23 @@ const QString interface = QStringLiteral("org.freedesktop.Notifications");
 // The default action: a click on the notification itself acknowledges too.
 const QString acknowledgeKey = QStringLiteral("default");
 
+// Connects at the first question, not at start: the connection costs the
+// start-up a thread and a round trip to the bus, and most runs never notify.
 class SessionBus : public NotificationBus {
 public:
-    explicit SessionBus(QObject* receiver) : m_receiver(receiver) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected())
-            return;
-        bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), receiver,
-                    SLOT(actionInvoked(uint, QString)));
-        bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), receiver,
-                    SLOT(closed(uint, uint)));
-    }
+    explicit SessionBus(QObject* receiver) : m_receiver(receiver) {}
 
-    bool connected() const override { return QDBusConnection::sessionBus().isConnected(); }
+    bool connected() const override {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected() && !m_listening) {
+            m_listening = true;
+            bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), m_receiver,
+                        SLOT(actionInvoked(uint, QString)));
+            bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), m_receiver,
+                        SLOT(closed(uint, uint)));
+        }
+        return bus.isConnected();
+    }
 
     void notify(uint replacesId, const QString& summary, const QString& body,
                 std::function<void(uint)> done) override {
@@ -62,6 +66,7 @@ public:
 
 private:
     QObject* m_receiver;
+    mutable bool m_listening = false;
 };
 
 } // namespace

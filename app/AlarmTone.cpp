@@ -36,8 +36,7 @@ QByteArray beepSamples() {
 
 } // namespace
 
-AlarmTone::AlarmTone(QObject* parent)
-    : QObject(parent), m_pcm(beepSamples()), m_buffer(&m_pcm), m_repeat(this) {
+AlarmTone::AlarmTone(QObject* parent) : QObject(parent), m_buffer(&m_pcm), m_repeat(this) {
     m_repeat.setInterval(repeatMs);
     connect(&m_repeat, &QTimer::timeout, this, &AlarmTone::beep);
 }
@@ -60,6 +59,8 @@ void AlarmTone::beep() {
     if (device.isNull())
         return;
     if (!m_sink) {
+        // Made at the first beep: the start-up shows the window sooner.
+        m_pcm = beepSamples();
         QAudioFormat format;
         format.setSampleRate(sampleRate);
         format.setChannelCount(1);

@@ -1,7 +1,8 @@
 #pragma once
 
-// The alarm tone: a short beep made at start, played again every few seconds
-// while ringing. Without an audio output it stays silent and says nothing.
+// The alarm tone: a short beep made at the first alarm, played again every
+// few seconds while ringing. Without an audio output it stays silent and says
+// nothing.
 
 #include <QBuffer>
 #include <QByteArray>

@@ -53,6 +53,9 @@ const QColor frameColour(0, 0, 0); // the system's window-frame colour
 // Long enough for a record on a slow card; a stalled medium is not waited out.
 constexpr int stopWaitMs = 5000;
 
+// The trail opens after the first paint, and at the latest this long after the start.
+constexpr int openTrailLatestMs = 2000;
+
 // The settings whose changes go in the audit trail: the window's six keys and
 // the alarms.
 QList<std::pair<QString, QString>> auditedSettings() {
@@ -185,6 +188,8 @@ void Form1::createControls() {
     });
 
     m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
+    // The first record of a recording started before the trail opened is sealed too.
+    connect(Start_stop_recording, &QAbstractButton::clicked, this, [this] { seals(); });
     connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
             &recording::Recorder::startStop);
     connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
@@ -207,12 +212,12 @@ void Form1::createControls() {
     connect(m_recorder, &recording::Recorder::recordingChanged, this,
             [this](bool on, const QString& file) {
                 if (on) {
-                    m_seals->recordingStarted(file);
+                    seals().recordingStarted(file);
                     return;
                 }
                 // The trail gets the file as closed, its last record included.
                 m_recorder->waitForIdle(stopWaitMs);
-                m_seals->recordingStopped(file);
+                seals().recordingStopped(file);
             });
     // The audit trail hears of the port at each open and at each poll.
     connect(m_session, &tklink::ControllerSession::portOpenTried, this,
@@ -243,14 +248,14 @@ void Form1::showParameters() {
         actions.deviceForPort = m_seams.deviceForPort;
         // For "Find controller", which has it reopened with open_port.
         actions.releasePort = [this] {
-            m_seals->portLent(serialPort().deviceName());
+            seals().portLent(serialPort().deviceName());
             m_session->releasePort();
         };
         actions.alarmsChanged = [this] { m_session->applyAlarmSettings(); };
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(std::move(actions));
         connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
-            m_seals->settingsSaved(m_savedSettings, auditedSettings());
+            seals().settingsSaved(m_savedSettings, auditedSettings());
             m_savedSettings = auditedSettings();
         });
     }
@@ -289,15 +294,16 @@ void Form1::load() {
         followBus();
     tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
+    // Opened after the first picture (seals()): the port's events of the
+    // start-up are held till then.
     m_seals = std::make_unique<sealing::ProgramSeals>(
         sealing::userKeyPath(), QStringLiteral("tkcontrol"),
-        QString::fromLatin1(versionText).section(QLatin1Char(' '), -1));
-    for (recording::RecordWriter* writer : m_recorder->writers())
-        m_seals->sealRecordsOf(*writer);
+        QString::fromLatin1(versionText).section(QLatin1Char(' '), -1), sealing::AuditClock{},
+        sealing::ProgramSeals::Opening::Deferred);
     m_savedSettings = auditedSettings();
     m_setpointAction = new SetpointAction(
         *this, *setp_box, *status_field, *m_session,
-        [this](const QString& line) { m_seals->event(line); }, parametersButton->font());
+        [this](const QString& line) { seals().event(line); }, parametersButton->font());
 
     Data::setpointHistory.assign(Data::historySize, 0.0f);
     Data::measureHistory.assign(Data::historySize, 0.0f);
@@ -338,6 +344,8 @@ void Form1::load() {
     // Not before: the start-up message box runs an event loop, and a tick
     // then would trace rings not yet set to no data.
     timerTraceCurves->start();
+    // A window that is never painted (a hidden workspace) still opens its trail.
+    QTimer::singleShot(openTrailLatestMs, this, [this] { seals(); });
 }
 
 void Form1::showAlarms(const alarms::AlarmChange& change) {
@@ -346,7 +354,7 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
     const bool waiting = rules.unacknowledged();
     setWindowTitle(waiting ? QStringLiteral("ALARM – ") + windowTitleText : windowTitleText);
     m_tone->setRinging(waiting && Data::alarms.sound);
-    m_seals->event(alarms::auditEvent(change, rules.status(change.alarm)));
+    seals().event(alarms::auditEvent(change, rules.status(change.alarm)));
     // A cleared alarm's notification says so, and waits for its acknowledgement.
     if (change.to == alarms::AlarmState::ActiveUnacknowledged ||
         change.to == alarms::AlarmState::ClearedUnacknowledged)
@@ -406,7 +414,7 @@ void Form1::showBus() {
     hooks.setTitle = [this](const QString& words) {
         setWindowTitle(words + QStringLiteral(" – ") + windowTitleText);
     };
-    hooks.auditEvent = [this](const QString& event) { m_seals->event(event); };
+    hooks.auditEvent = [this](const QString& event) { seals().event(event); };
     hooks.polled = [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); };
     // Every controller recorded, each in its own folder.
     QList<recording::Recorder::Channel> channels;
@@ -417,6 +425,15 @@ void Form1::showBus() {
                          }});
     m_recorder->setChannels(std::move(channels));
     m_busView = new BusView(*m_session, *m_strip, *m_alarmBand, *m_tone, std::move(hooks), this);
+}
+
+sealing::ProgramSeals& Form1::seals() {
+    if (!m_seals->isOpen()) {
+        m_seals->open();
+        for (recording::RecordWriter* writer : m_recorder->writers())
+            m_seals->sealRecordsOf(*writer);
+    }
+    return *m_seals;
 }
 
 void Form1::showReadouts(bool current) {
@@ -476,6 +493,8 @@ void Form1::paintEvent(QPaintEvent*) {
     // one when the window is rendered elsewhere.
     const qreal ratio = painter.paintEngine()->paintDevice()->devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_panel.isNull())
+        QTimer::singleShot(0, this, [this] { seals(); });
     if (m_panel.size() != pixels || m_panel.devicePixelRatio() != ratio) {
         // The same format and resolution as the window's own image, so that
         // the copy holds the pixels a direct paint would have set.

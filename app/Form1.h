@@ -96,6 +96,9 @@ private:
     // Band, title, notification and tone after an alarm changed state.
     void showAlarms(const alarms::AlarmChange& change);
     QStringList presentDevices() const;
+    // The trail, opened at the first call: the turn after the first paint,
+    // or an event before it.
+    sealing::ProgramSeals& seals();
 
     Form1Seams m_seams;
     QPointer<settings::Parameters_dialog> m_parameters;

@@ -9,7 +9,8 @@
 #
 # Environment: BENCH_RUNS (runs per figure, default 7, at least 5),
 # BENCH_POLL_SECONDS (window of the polling runs, default 60),
-# BENCH_SAMPLES (latency samples per run, default 200).
+# BENCH_SAMPLES (latency samples per run, default 200), BENCH_STARTUP_ONLY=1
+# (the start-up figures alone, some 20 s after the build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # EPOCHREALTIME and awk's numbers with "." as the decimal point.
@@ -19,6 +20,7 @@ build_dir=${1:-build-bench}
 runs=${BENCH_RUNS:-7}
 poll_seconds=${BENCH_POLL_SECONDS:-60}
 samples=${BENCH_SAMPLES:-200}
+startup_only=${BENCH_STARTUP_ONLY:-0}
 if [ "$runs" -lt 5 ]; then
     echo "BENCH_RUNS must be 5 or more." >&2
     exit 2
@@ -133,6 +135,31 @@ for platform in offscreen xvfb; do
     done
 done
 
+machine_line() {
+    echo
+    echo "Build type $build_type; $(nproc) CPUs; $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
+    echo
+}
+startup_summary() {
+    for platform in xvfb offscreen; do
+        label=startup-$platform
+        summary "$label" startup_main ms
+        summary "$label" startup_application ms
+        summary "$label" startup_constructed ms
+        summary "$label" startup_shown ms
+        summary "$label" startup_first_frame ms 300
+        summary "$label" startup_first_frame_kernel ms 300
+        summary "$label" startup_runqueue_ms ms
+        summary "$label" startup_first_frame_unqueued ms 300
+        summary "$label" startup_cpu_ms ms
+    done
+}
+if [ "$startup_only" = 1 ]; then
+    machine_line
+    startup_summary
+    exit 0
+fi
+
 # 2. CPU and memory over the polling window. The runs go side by side, each
 # with its own tksim, to keep the script short: CPU time is counted per
 # process, and all of them together load the machine by a few percent.
@@ -193,21 +220,8 @@ for mode in off recording stalled; do
     done
 done
 
-echo
-echo "Build type $build_type; $(nproc) CPUs; $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
-echo
-for platform in xvfb offscreen; do
-    label=startup-$platform
-    summary "$label" startup_main ms
-    summary "$label" startup_application ms
-    summary "$label" startup_constructed ms
-    summary "$label" startup_shown ms
-    summary "$label" startup_first_frame ms 300
-    summary "$label" startup_first_frame_kernel ms 300
-    summary "$label" startup_runqueue_ms ms
-    summary "$label" startup_first_frame_unqueued ms 300
-    summary "$label" startup_cpu_ms ms
-done
+machine_line
+startup_summary
 echo
 for label in polling-xvfb-timeScale10 polling-xvfb-timeScale5000 polling-offscreen-timeScale10; do
     summary "$label" polling_cpu_percent % 1

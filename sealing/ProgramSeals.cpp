@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <utility>
+
 #include "FileSealer.h"
 #include "RecordWriter.h"
 
@@ -25,19 +27,39 @@ std::optional<SealKey> programKey(const QString& path, const QString& program, Q
 
 } // namespace
 
-ProgramSeals::ProgramSeals(const QString& keyPath, const QString& program, const QString& version,
-                           AuditClock clock)
-    : m_key(programKey(keyPath, program, &m_keyProblem, &m_keyMade)),
-      m_trail(std::make_unique<AuditTrail>(QDir::current().filePath(QLatin1String(auditFileName)),
-                                           m_key, program, version, std::move(clock))) {
-    m_trail->record(AuditTrail::startedEvent(m_key, m_keyProblem));
+ProgramSeals::ProgramSeals(QString keyPath, QString program, QString version, AuditClock clock,
+                           Opening opening)
+    : m_keyPath(std::move(keyPath)), m_program(std::move(program)), m_version(std::move(version)),
+      m_clock(std::move(clock)),
+      m_auditPath(QDir::current().filePath(QLatin1String(auditFileName))) {
+    if (opening == Opening::Now)
+        open();
 }
 
 ProgramSeals::~ProgramSeals() {
+    open();
     m_trail->record(QStringLiteral("stopped"));
 }
 
+void ProgramSeals::open() {
+    if (m_trail)
+        return;
+    m_key = programKey(m_keyPath, m_program, &m_keyProblem, &m_keyMade);
+    // The folder is the one of the start, as when opened at once.
+    m_trail =
+        std::make_unique<AuditTrail>(m_auditPath, m_key, m_program, m_version, std::move(m_clock));
+    m_trail->record(AuditTrail::startedEvent(m_key, m_keyProblem));
+    for (const QString& text : std::exchange(m_held, {}))
+        m_trail->record(text);
+}
+
+AuditTrail& ProgramSeals::trail() {
+    open();
+    return *m_trail;
+}
+
 void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer) {
+    open();
     if (m_key)
         writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1));
 }
@@ -51,7 +73,10 @@ QByteArray ProgramSeals::publicKey() const {
 }
 
 void ProgramSeals::event(const QString& text) {
-    m_trail->record(text);
+    if (m_trail)
+        m_trail->record(text);
+    else
+        m_held << text;
 }
 
 void ProgramSeals::portState(bool connected, const QString& device) {

@@ -3,10 +3,13 @@
 // Everything sealing asks of a program, behind a few calls: its key (made at
 // the first start), the seals of the recordings its writer writes, and its
 // audit trail with the events both programs share. Created at start, it
-// writes "started"; destroyed at the end, "stopped".
+// writes "started"; destroyed at the end, "stopped". A window opens it after
+// its first picture instead: the key and the trail's syncs wait till then,
+// and the events of the start-up are held and follow "started" in order.
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -26,24 +29,33 @@ using SettingsList = QList<std::pair<QString, QString>>;
 
 class ProgramSeals {
 public:
+    enum class Opening { Now, Deferred };
+
     // keyPath: userKeyPath() or recorderKeyPath(), empty for no seals; the
-    // trail is audit.log in the working folder.
-    ProgramSeals(const QString& keyPath, const QString& program, const QString& version,
-                 AuditClock clock = {});
+    // trail is audit.log in the working folder. Deferred: nothing is read or
+    // written before open().
+    ProgramSeals(QString keyPath, QString program, QString version, AuditClock clock = {},
+                 Opening opening = Opening::Now);
     ~ProgramSeals();
     ProgramSeals(const ProgramSeals&) = delete;
     ProgramSeals& operator=(const ProgramSeals&) = delete;
 
-    // From now on each record writer's file gets its seal.
+    // Loads the key and writes "started", then the events held so far.
+    // Once; the destructor opens a trail never opened.
+    void open();
+    bool isOpen() const { return m_trail != nullptr; }
+
+    // From now on each record writer's file gets its seal (opens).
     void sealRecordsOf(recording::RecordWriter& writer);
 
-    // Empty without a key; keyProblem() then says why.
+    // Once open. Empty without a key; keyProblem() then says why.
     QString keyFingerprint() const;
     QString keyProblem() const { return m_keyProblem; }
     QByteArray publicKey() const;
     // The key was made at this start: its holder has yet to be told to trust it.
     bool keyMade() const { return m_keyMade; }
 
+    // Held until open() when not open yet.
     void event(const QString& text);
     // Called after each attempt to open the port and at each poll: the trail
     // gets "port opened", "port lost" and "port reopened" on the changes.
@@ -56,9 +68,16 @@ public:
     void recordingStopped(const QString& fileName);
     void settingsSaved(const SettingsList& before, const SettingsList& after);
 
-    AuditTrail& trail() { return *m_trail; }
+    // Opens.
+    AuditTrail& trail();
 
 private:
+    QString m_keyPath;
+    QString m_program;
+    QString m_version;
+    AuditClock m_clock;
+    QString m_auditPath;
+    QStringList m_held;
     // Before the key, which sets them as it is made.
     QString m_keyProblem;
     bool m_keyMade = false;

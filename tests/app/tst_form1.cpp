@@ -240,6 +240,17 @@ void TestForm1::startUpOpensConfiguredPort() {
     QVERIFY(form.serialPort().portOpen());
     QVERIFY(Data::portAvailable[4]);
     QCOMPARE(Data::comPortSpeed, QStringLiteral("9600"));
+
+    // The trail opens after the first paint, the port's event held till then.
+    QVERIFY(!QFile::exists(QStringLiteral("audit.log")));
+    form.show();
+    QTRY_VERIFY(QFile::exists(QStringLiteral("audit.log")));
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    const QStringList trail = QString::fromUtf8(audit.readAll()).split(QStringLiteral("\r\n"));
+    QCOMPARE(trail.size(), 3); // the last one empty
+    QVERIFY(trail[0].section(QLatin1Char(';'), 5).startsWith(QStringLiteral("started, ")));
+    QCOMPARE(trail[1].section(QLatin1Char(';'), 5), QStringLiteral("port opened: ") + pty.path());
 }
 
 void TestForm1::portsMappedInConfIni() {
