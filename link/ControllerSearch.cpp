@@ -222,6 +222,7 @@ void ControllerSearch::endTry(TryResult result, const QString& detail, qint64 ho
         m_outcome.device = attempt.device;
         m_outcome.speed = attempt.speed;
         m_outcome.address = m_address;
+        m_outcome.elapsedMs = m_clock.elapsed();
         m_phase = Phase::Listing;
         m_addressIndex = 0;
         m_next.start();
@@ -244,7 +245,8 @@ void ControllerSearch::finish(bool found, bool cancelled) {
     }
     m_outcome.found = found;
     m_outcome.cancelled = cancelled;
-    m_outcome.elapsedMs = m_clock.elapsed();
+    if (!found)
+        m_outcome.elapsedMs = m_clock.elapsed();
     Q_EMIT finished(m_outcome);
 }
 

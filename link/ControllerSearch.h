@@ -59,6 +59,7 @@ struct SearchOutcome {
     // that answer there, in order.
     QList<int> answering;
     QList<SearchTry> tries;
+    // Until the controller answered, or until the search ended without it.
     qint64 elapsedMs = 0;
 };
 

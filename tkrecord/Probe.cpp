@@ -65,9 +65,10 @@ int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
         }
         return 1;
     }
-    say(QStringLiteral("controller found on %1 at %2 bit/s in %3 s; conf.ini lines:")
+    say(QStringLiteral("controller found on %1 at %2 bit/s: %3 tries in %4 s; conf.ini lines:")
             .arg(settings::searchDeviceText(outcome.device))
             .arg(outcome.speed)
+            .arg(outcome.tries.size())
             .arg(seconds));
     for (const QString& line : settings::searchConfLines(outcome.device, outcome.speed))
         say(line);
