@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "Alarms_dialog.h"
+#include "AnswerFrame.h"
 #include "AppInfo.h"
 #include "ControllerSearch.h"
 #include "Data.h"
@@ -383,10 +384,20 @@ void Parameters_dialog::searchEnded(const tklink::SearchOutcome& outcome) {
         QStringLiteral("Controller found on port %1 at %2 bit/s: \"Apply\" to use it")
             .arg(outcome.device.portNumber)
             .arg(outcome.speed));
-    // What shares its line, ready to be copied into conf.ini.
-    showTries(QStringList{answeringText(outcome.answering, listedAddresses) +
-                          QStringLiteral("; conf.ini lines:")} +
-              controllersLines(outcome.answering));
+    // What shares its line, ready to be copied into conf.ini; a lone
+    // controller at 9 needs no [Controllers] section.
+    const bool bus = !configuredAddresses().isEmpty();
+    const bool lone = outcome.answering == QList<int>{tklink::controllerAddress};
+    showTries(bus || !lone ? QStringList{answeringText(outcome.answering, listedAddresses) +
+                                         QStringLiteral("; conf.ini lines:")} +
+                                 controllersLines(outcome.answering)
+                           : QStringList{});
+    if (!bus && outcome.address != tklink::controllerAddress)
+        portInfoLabel->setText(QStringLiteral("Controller found at address %1 on port %2 at %3 "
+                                              "bit/s: add the lines below to conf.ini")
+                                   .arg(outcome.address)
+                                   .arg(outcome.device.portNumber)
+                                   .arg(outcome.speed));
     if (!outcome.device.named) {
         const QString line = QStringLiteral("[Ports] %1=%2")
                                  .arg(outcome.device.portNumber)
