@@ -393,11 +393,11 @@ void Parameters_dialog::searchEnded(const tklink::SearchOutcome& outcome) {
                                  controllersLines(outcome.answering)
                            : QStringList{});
     if (!bus && outcome.address != tklink::controllerAddress)
-        portInfoLabel->setText(QStringLiteral("Controller found at address %1 on port %2 at %3 "
-                                              "bit/s: add the lines below to conf.ini")
-                                   .arg(outcome.address)
-                                   .arg(outcome.device.portNumber)
-                                   .arg(outcome.speed));
+        portInfoLabel->setText(
+            QStringLiteral("Found at address %1, port %2, %3 bit/s: add lines below")
+                .arg(outcome.address)
+                .arg(outcome.device.portNumber)
+                .arg(outcome.speed));
     if (!outcome.device.named) {
         const QString line = QStringLiteral("[Ports] %1=%2")
                                  .arg(outcome.device.portNumber)
