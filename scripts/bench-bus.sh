@@ -9,13 +9,15 @@
 # over the steps after the first minute.
 # Builds into build-bench (or the folder given as first argument).
 # Usage: scripts/bench-bus.sh [SECONDS [BUILD]]
-# Environment: BENCH_SAMPLE_SECONDS (time between samples, default 30).
+# Environment: BENCH_SAMPLE_SECONDS (time between samples, default 30),
+# BENCH_SILENT (the silent addresses, default 4,7; empty: none, to compare).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LC_ALL=C
 seconds=${1:-60}
 build_dir=${2:-build-bench}
 step=${BENCH_SAMPLE_SECONDS:-30}
+silent=${BENCH_SILENT-4,7}
 # shellcheck source=bench-workspace.sh
 source scripts/bench-workspace.sh
 need_tools "curl python3" cmake curl python3
@@ -25,7 +27,7 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 bench_workspace tk-bench-bus
 
 # Each log line with the monotonic time it was written at.
-"$tksim" --link "$work/bus" --baud 19200 --address 1,2,3,4,5,6,7,8 --silent 4,7 \
+"$tksim" --link "$work/bus" --baud 19200 --address 1,2,3,4,5,6,7,8 ${silent:+--silent "$silent"} \
     > >(python3 -uc 'import sys, time
 for line in sys.stdin:
     print(f"{time.monotonic():.4f} {line}", end="", flush=True)' >"$work/tksim.log") 2>&1 &
