@@ -1,8 +1,6 @@
 #include "ControllerSearch.h"
 
 #include "AnswerFrame.h"
-#include "Data.h"
-#include "RequestFrame.h"
 
 #include <algorithm>
 #include <span>
@@ -18,8 +16,9 @@ std::span<const uint8_t> bytesOf(const QByteArray& bytes) {
 } // namespace
 
 ControllerSearch::ControllerSearch(QList<SearchDevice> devices, QList<qint32> speeds,
-                                   QObject* parent)
+                                   SearchAddresses addresses, QObject* parent)
     : QObject(parent), m_devices(std::move(devices)), m_speeds(std::move(speeds)),
+      m_addresses(std::move(addresses)),
       // Port number n of the search's own port is its n-th device.
       m_port(
           [this](int n) {
@@ -50,6 +49,8 @@ void ControllerSearch::start() {
     m_out.assign(std::size_t(m_devices.size()), false);
     m_speedIndex = 0;
     m_deviceIndex = -1;
+    m_addressIndex = 0;
+    m_phase = Phase::First;
     m_tryNumber = 0;
     m_running = true;
     m_clock.start();
@@ -61,47 +62,95 @@ void ControllerSearch::cancel() {
         finish(false, true);
 }
 
-void ControllerSearch::nextTry() {
-    if (!m_running)
-        return;
-    // The next device still in the search, at this speed or the next.
+bool ControllerSearch::advance() {
+    const qsizetype addresses = m_phase == Phase::First ? 1 : m_addresses.others.size();
     for (;;) {
+        if (m_deviceIndex >= 0 && ++m_addressIndex < addresses &&
+            !m_out[std::size_t(m_deviceIndex)])
+            return true;
+        m_addressIndex = 0;
         if (++m_deviceIndex >= m_devices.size()) {
             m_deviceIndex = 0;
             ++m_speedIndex;
         }
-        if (m_speedIndex >= m_speeds.size() || m_devices.isEmpty()) {
-            finish(false, false);
-            return;
-        }
+        if (m_speedIndex >= m_speeds.size() || m_devices.isEmpty() || addresses == 0)
+            return false;
         if (!m_out[std::size_t(m_deviceIndex)])
-            break;
+            return true;
     }
-    const qint32 speed = m_speeds[m_speedIndex];
+}
+
+int ControllerSearch::triesLeft() const {
+    const int addresses = m_phase == Phase::First ? 1 : int(m_addresses.others.size());
     const auto inSearch = [this](qsizetype from) {
         return int(std::count(m_out.begin() + from, m_out.end(), false));
     };
-    const int total = m_tryNumber + inSearch(m_deviceIndex) +
-                      inSearch(0) * int(m_speeds.size() - m_speedIndex - 1);
-    Q_EMIT trying(m_devices[m_deviceIndex], speed, ++m_tryNumber, total);
+    return addresses - int(m_addressIndex) + addresses * (inSearch(m_deviceIndex + 1)) +
+           addresses * inSearch(0) * int(m_speeds.size() - m_speedIndex - 1);
+}
 
-    const bool opened = m_port.setCommPort(int16_t(m_deviceIndex + 1)) &&
-                        m_port.setSettings(QString::number(speed) + QStringLiteral(",n,8,1")) &&
-                        m_port.setInputLen(0) && m_port.setRThreshold(1) &&
-                        m_port.setPortOpen(true);
-    if (!opened) {
+void ControllerSearch::nextTry() {
+    if (!m_running)
+        return;
+    if (m_phase == Phase::Listing) {
+        int address = int(++m_addressIndex);
+        // The address found has answered already.
+        while (address == m_outcome.address) {
+            m_outcome.answering << address;
+            address = int(++m_addressIndex);
+        }
+        if (address > m_addresses.listUpTo || !openTry()) {
+            finish(true, false);
+            return;
+        }
+        Q_EMIT listing(address, m_addresses.listUpTo);
+        ask(uint8_t(address), answerWaitMs(m_speeds[m_speedIndex]));
+        return;
+    }
+    if (!advance()) {
+        if (m_phase == Phase::Others || m_addresses.others.isEmpty()) {
+            finish(false, false);
+            return;
+        }
+        m_phase = Phase::Others;
+        m_speedIndex = 0;
+        m_deviceIndex = -1;
+        if (!advance()) {
+            finish(false, false);
+            return;
+        }
+        Q_EMIT askingOthers(triesLeft());
+    }
+    const qint32 speed = m_speeds[m_speedIndex];
+    const int total = m_tryNumber + triesLeft();
+    Q_EMIT trying(m_devices[m_deviceIndex], speed, ++m_tryNumber, total);
+    const uint8_t address =
+        m_phase == Phase::First ? m_addresses.first : m_addresses.others[m_addressIndex];
+    m_address = address;
+    if (!openTry()) {
         const OpenFailure& failure = m_port.lastFailure();
         m_out[std::size_t(m_deviceIndex)] = true;
         endTry(failure.kind == OpenFailure::Kind::Busy ? TryResult::Busy : TryResult::OpenFailed,
                failure.systemText, failure.holderPid);
         return;
     }
+    ask(address, m_phase == Phase::First ? answerWaitMs(speed) : scanWaitMs(speed));
+}
+
+bool ControllerSearch::openTry() {
+    return m_port.setCommPort(int16_t(m_deviceIndex + 1)) &&
+           m_port.setSettings(QString::number(m_speeds[m_speedIndex]) + QStringLiteral(",n,8,1")) &&
+           m_port.setInputLen(0) && m_port.setRThreshold(1) && m_port.setPortOpen(true);
+}
+
+void ControllerSearch::ask(uint8_t address, int waitMs) {
+    m_address = address;
+    const auto frame = pollRequestFrame(address);
+    m_request = QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
     m_held.clear();
     m_waiting = true;
-    m_answerTimer.start(answerWaitMs(speed));
-    sendRequest(m_port, pollRequestText());
-    m_request = QByteArray(reinterpret_cast<const char*>(Data::txFrame.data()),
-                           qsizetype(Data::txFrame.size()));
+    m_answerTimer.start(waitMs);
+    m_port.output(m_request);
 }
 
 void ControllerSearch::receive() {
@@ -118,7 +167,7 @@ void ControllerSearch::receive() {
             m_held.remove(0, m_request.size());
             continue;
         }
-        switch (checkHead(held)) {
+        switch (checkHead(held, m_address)) {
         case FrameHead::NeedMore:
             return;
         case FrameHead::Answer:
@@ -126,8 +175,9 @@ void ControllerSearch::receive() {
             return;
         case FrameHead::Exception:
             // Something answers here at this speed: not at another one.
-            m_out[std::size_t(m_deviceIndex)] = true;
-            endTry(TryResult::Exception, QString::number(*exceptionCode(held)));
+            if (m_phase == Phase::First)
+                m_out[std::size_t(m_deviceIndex)] = true;
+            endTry(TryResult::Exception, QString::number(*exceptionCode(held, m_address)));
             return;
         case FrameHead::Bad:
             m_held.remove(0, 1);
@@ -155,14 +205,27 @@ void ControllerSearch::endTry(TryResult result, const QString& detail, qint64 ho
     m_answerTimer.stop();
     if (m_port.portOpen())
         m_port.setPortOpen(false);
-    const SearchTry attempt{m_devices[m_deviceIndex], m_speeds[m_speedIndex], result, detail,
-                            holderPid};
+    if (m_phase == Phase::Listing) {
+        if (result == TryResult::Answer)
+            m_outcome.answering << m_address;
+        if (result == TryResult::Lost)
+            finish(true, false);
+        else
+            m_next.start();
+        return;
+    }
+    const SearchTry attempt{
+        m_devices[m_deviceIndex], m_speeds[m_speedIndex], result, detail, holderPid, m_address};
     m_outcome.tries << attempt;
     Q_EMIT tried(attempt);
     if (result == TryResult::Answer) {
         m_outcome.device = attempt.device;
         m_outcome.speed = attempt.speed;
-        finish(true, false);
+        m_outcome.address = m_address;
+        m_outcome.elapsedMs = m_clock.elapsed();
+        m_phase = Phase::Listing;
+        m_addressIndex = 0;
+        m_next.start();
         return;
     }
     m_next.start();
@@ -175,9 +238,15 @@ void ControllerSearch::finish(bool found, bool cancelled) {
     m_answerTimer.stop();
     if (m_port.portOpen())
         m_port.setPortOpen(false);
+    // A configured address may lie beyond the addresses listed.
+    if (found && !m_outcome.answering.contains(m_outcome.address)) {
+        m_outcome.answering << m_outcome.address;
+        std::sort(m_outcome.answering.begin(), m_outcome.answering.end());
+    }
     m_outcome.found = found;
     m_outcome.cancelled = cancelled;
-    m_outcome.elapsedMs = m_clock.elapsed();
+    if (!found)
+        m_outcome.elapsedMs = m_clock.elapsed();
     Q_EMIT finished(m_outcome);
 }
 

@@ -3,10 +3,13 @@
 // The search for the controller: every candidate device at every speed,
 // speed by speed (the usual speeds are tried on all devices before the rare
 // ones), the poll's own request sent and its answer checked as the poll
-// checks it. It stops at the first valid answer. An exception answer says
-// that something answers at that speed, not that it is the controller: that
-// device leaves the search, which goes on. Asynchronous on the calling
-// thread's event loop and cancellable. A device another program holds (its
+// checks it. The first address is asked everywhere before the others (see
+// SearchAddresses). It stops at the first valid answer, then lists which
+// addresses answer on that line. An exception answer to the first address
+// says that something answers at that speed, not that it is the controller:
+// that device leaves the search, which goes on; to another address it only
+// says that no controller is there. Asynchronous on the calling thread's
+// event loop and cancellable. A device another program holds (its
 // lock file, or busy) is skipped and never tried again in the same search;
 // the search opens each device only for its own try.
 
@@ -43,6 +46,7 @@ struct SearchTry {
     QString detail;
     // For Busy: the PID in the device's lock file, 0 when none is named.
     qint64 holderPid = 0;
+    uint8_t address = 9;
 };
 
 struct SearchOutcome {
@@ -50,7 +54,12 @@ struct SearchOutcome {
     bool cancelled = false;
     SearchDevice device; // where the controller answered
     qint32 speed = 0;
+    uint8_t address = 9;
+    // Where it answered, the addresses from 1 to SearchAddresses::listUpTo
+    // that answer there, in order.
+    QList<int> answering;
     QList<SearchTry> tries;
+    // Until the controller answered, or until the search ended without it.
     qint64 elapsedMs = 0;
 };
 
@@ -58,7 +67,8 @@ class ControllerSearch : public QObject {
     Q_OBJECT
 
 public:
-    ControllerSearch(QList<SearchDevice> devices, QList<qint32> speeds, QObject* parent = nullptr);
+    ControllerSearch(QList<SearchDevice> devices, QList<qint32> speeds,
+                     SearchAddresses addresses = {}, QObject* parent = nullptr);
     ~ControllerSearch() override;
 
     // Starts from the first device and speed; the first try begins at the
@@ -72,11 +82,20 @@ Q_SIGNALS:
     // A try begins: number counts from 1 up to at most total.
     void trying(const tklink::SearchDevice& device, qint32 speed, int number, int total);
     void tried(const tklink::SearchTry& attempt);
+    // The first address answered nowhere: the others are asked.
+    void askingOthers(int tries);
+    // Where the controller answered, address is asked (from 1 to last).
+    void listing(int address, int last);
     // Once per start().
     void finished(const tklink::SearchOutcome& outcome);
 
 private:
+    enum class Phase { First, Others, Listing };
     void nextTry();
+    bool advance();
+    int triesLeft() const;
+    bool openTry();
+    void ask(uint8_t address, int waitMs);
     void receive();
     void waitOver();
     void deviceLost();
@@ -85,6 +104,7 @@ private:
 
     QList<SearchDevice> m_devices;
     QList<qint32> m_speeds;
+    SearchAddresses m_addresses;
     SerialPortControl m_port;
     QTimer m_next;
     QTimer m_answerTimer;
@@ -94,6 +114,10 @@ private:
     std::vector<bool> m_out;
     qsizetype m_speedIndex = 0;
     qsizetype m_deviceIndex = -1;
+    qsizetype m_addressIndex = 0;
+    Phase m_phase = Phase::First;
+    // The address of the try under way.
+    uint8_t m_address = 9;
     int m_tryNumber = 0;
     bool m_running = false;
     bool m_waiting = false;

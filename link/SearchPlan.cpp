@@ -35,11 +35,38 @@ QList<SearchDevice> distinctDevices(const QList<SearchDevice>& candidates,
     return kept;
 }
 
-int answerWaitMs(qint32 speed) {
+namespace {
+
+int waitMs(qint32 speed, int turnaround) {
     constexpr int bitsOnLine = (8 + 11) * 10;
     if (speed <= 0)
-        return turnaroundMs;
-    return int((qint64(bitsOnLine) * 1000 + speed - 1) / speed) + turnaroundMs;
+        return turnaround;
+    return int((qint64(bitsOnLine) * 1000 + speed - 1) / speed) + turnaround;
+}
+
+} // namespace
+
+int answerWaitMs(qint32 speed) {
+    return waitMs(speed, turnaroundMs);
+}
+
+int scanWaitMs(qint32 speed) {
+    return waitMs(speed, scanTurnaroundMs);
+}
+
+SearchAddresses searchAddresses(const QList<uint8_t>& configured, int listUpTo) {
+    SearchAddresses addresses;
+    addresses.listUpTo = listUpTo;
+    if (!configured.isEmpty()) {
+        addresses.first = configured.first();
+        addresses.others = configured.mid(1);
+        return addresses;
+    }
+    for (int address = 1; address <= listUpTo; ++address) {
+        if (address != addresses.first)
+            addresses.others << uint8_t(address);
+    }
+    return addresses;
 }
 
 } // namespace tklink

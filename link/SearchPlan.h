@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 namespace tklink {
@@ -39,5 +40,28 @@ int answerWaitMs(qint32 speed);
 
 // The controller's time from the end of a request to its answer, with room.
 inline constexpr int turnaroundMs = 150;
+
+// The addresses the search asks. On every device at every speed the first;
+// when it answered nowhere, the others, address by address on each device,
+// the likelier speeds first on all devices; where a controller answered,
+// 1 to listUpTo (0: none), to list what shares its line.
+struct SearchAddresses {
+    uint8_t first = 9;
+    QList<uint8_t> others;
+    int listUpTo = 0;
+    bool operator==(const SearchAddresses&) const = default;
+};
+
+// configured: the [Controllers] addresses in the file's order, empty without
+// the section. Without them 9 first, then the rest of 1 to listUpTo; with
+// them the first configured one, then the others configured.
+SearchAddresses searchAddresses(const QList<uint8_t>& configured, int listUpTo);
+
+// The wait for one of the other addresses: as answerWaitMs, but for a
+// controller on a bus, which answers within tens of milliseconds, since
+// every device is asked each of them at every speed.
+int scanWaitMs(qint32 speed);
+
+inline constexpr int scanTurnaroundMs = 60;
 
 } // namespace tklink

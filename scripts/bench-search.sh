@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times "tkrecord --probe", the controller search of the Parameters dialog:
-# (a) three ptys where nothing answers, (b) the same with tksim answering only
-# at 9600 bit/s behind port 3 while conf.ini says 19200. The machine's own
+# (a) three ptys where nothing answers (every address asked after 9: the
+# worst case), (b) the same with tksim answering only at 9600 bit/s behind
+# port 3 while conf.ini says 19200, (c) as (b) with a bus of addresses 10
+# and 11, found by asking the other addresses. The machine's own
 # serial devices are searched too and named in the output. Prints the median
 # of RUNS runs (default 5) of the search's own time and of the whole process.
 # Usage: scripts/bench-search.sh [RUNS]
@@ -21,8 +23,10 @@ for n in 1 2 3; do
 done
 "$build/tools/tksim" --link "$work/sim" --baud 9600 --check-baud 1 >/dev/null 2>&1 &
 children+=($!)
+"$build/tools/tksim" --link "$work/bus" --baud 9600 --check-baud 1 --address 10,11 >/dev/null 2>&1 &
+children+=($!)
 for _ in $(seq 50); do
-    [ -e "$work/silent3" ] && [ -e "$work/sim" ] && break
+    [ -e "$work/silent3" ] && [ -e "$work/sim" ] && [ -e "$work/bus" ] && break
     sleep 0.1
 done
 
@@ -45,7 +49,7 @@ run_case() {
         search+=("$(grep -Eo 'in [0-9.]+ s' "$work/out" | tail -1 | tr -dc '0-9.')")
         whole+=("$(( (end - start) / 1000000 ))")
     done
-    echo "== $name: $(grep -c 'bit/s:\|: skipped\|does not open' "$work/out") tries, $(head -1 "$work/out")"
+    echo "== $name: $(grep -o '[0-9]* tries' "$work/out" | tail -1), $(head -1 "$work/out")"
     echo "   search median $(printf '%s\n' "${search[@]}" | median) s," \
         "process median $(printf '%s\n' "${whole[@]}" | median) ms ($runs runs)"
 }
@@ -53,4 +57,6 @@ run_case() {
 run_case "nothing answers (3 ptys)" "$work/silent3" 1
 tail -n +2 "$work/out" | head -40
 run_case "tksim at 9600 bit/s on port 3" "$work/sim" 0
+cat "$work/out"
+run_case "tksim at 9600 bit/s on port 3, addresses 10 and 11" "$work/bus" 0
 cat "$work/out"

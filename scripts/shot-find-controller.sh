@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the Parameters dialog after "Find controller", taken from the
 # real tkcontrol under a virtual display: "found" (tksim answers on port 1
-# only at 9600 bit/s while conf.ini says 19200) and "not-found" (port 1 is a
-# pty that answers nothing). Usage: scripts/shot-find-controller.sh [OUTDIR]
+# only at 9600 bit/s while conf.ini says 19200), "bus" (the same with
+# addresses 10 and 11, none at 9) and "not-found" (port 1 is a pty that
+# answers nothing). Usage: scripts/shot-find-controller.sh [OUTDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh xdotool imagemagick socat
@@ -30,11 +31,12 @@ window() {
     return 1
 }
 
-for case in found not-found; do
+for case in found bus not-found; do
     dir=$work/$case
     mkdir -p "$dir"
-    if [ "$case" = found ]; then
+    if [ "$case" != not-found ]; then
         "$PWD/$build/tools/tksim" --link "$dir/sim" --baud 9600 --check-baud 1 \
+            --address "$([ "$case" = bus ] && echo 10,11 || echo 9)" \
             --log "$dir/tksim.log" >"$dir/tksim.out" &
     else
         socat "pty,link=$dir/sim,raw,echo=0" "pty,link=$dir/unread,raw,echo=0" &
@@ -51,8 +53,13 @@ for case in found not-found; do
     xdotool mousemove --window "$main" 44 196 click 1
     dialog=$(window Parameters)
     xdotool mousemove --window "$dialog" 60 224 click 1
-    # The whole search with nothing answering takes well under 10 s.
-    sleep $([ "$case" = found ] && echo 3 || echo 10)
+    # Found: its line's 32 addresses listed after it. Nothing answering:
+    # every address at every speed on the pty and /dev/ttyS0, under a minute.
+    case $case in
+    found) sleep 10 ;;
+    bus) sleep 25 ;;
+    *) sleep 65 ;;
+    esac
     import -window "$dialog" "$out/$case.png"
     echo "$out/$case.png"
     kill "$program" "$line" 2>/dev/null || true

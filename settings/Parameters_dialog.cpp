@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "Alarms_dialog.h"
+#include "AnswerFrame.h"
 #include "AppInfo.h"
 #include "ControllerSearch.h"
 #include "Data.h"
@@ -181,6 +182,8 @@ void Parameters_dialog::createControls() {
     triesLabel = label("triesLabel", QString(), QRect(8, dialogHeight, 513, 0), verdana);
     triesLabel->setWordWrap(true);
     triesLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The [Controllers] lines it shows are there to be copied into conf.ini.
+    triesLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     triesLabel->hide();
     alarmsButton = button("alarmsButton", QRect(128, 208, 81, 33), QStringLiteral("Alarms…"));
 
@@ -317,10 +320,22 @@ void Parameters_dialog::findController() {
             ? m_actions.deviceForPort
             : std::function<QString(int)>([](int n) { return configuredDevice(n); });
     delete m_search;
-    m_search = new tklink::ControllerSearch(searchDevices(Data::comPortNum, deviceForPort),
-                                            tklink::searchSpeeds(Data::comPortSpeed), this);
+    const tklink::SearchAddresses addresses =
+        tklink::searchAddresses(configuredAddresses(), listedAddresses);
+    m_search =
+        new tklink::ControllerSearch(searchDevices(Data::comPortNum, deviceForPort),
+                                     tklink::searchSpeeds(Data::comPortSpeed), addresses, this);
     connect(m_search, &tklink::ControllerSearch::trying, this,
             &Parameters_dialog::showSearchProgress);
+    connect(m_search, &tklink::ControllerSearch::askingOthers, this, [this, addresses] {
+        showTries({QStringLiteral("No answer at address %1: asking the other addresses")
+                       .arg(addresses.first)});
+    });
+    connect(m_search, &tklink::ControllerSearch::listing, this, [this](int address, int last) {
+        portInfoLabel->setText(QStringLiteral("Controller found; asking address %1 of 1 to %2")
+                                   .arg(address)
+                                   .arg(last));
+    });
     connect(m_search, &tklink::ControllerSearch::finished, this, &Parameters_dialog::searchEnded);
     // The polled port is one of the devices tried: it would count as held.
     if (m_actions.releasePort)
@@ -369,6 +384,20 @@ void Parameters_dialog::searchEnded(const tklink::SearchOutcome& outcome) {
         QStringLiteral("Controller found on port %1 at %2 bit/s: \"Apply\" to use it")
             .arg(outcome.device.portNumber)
             .arg(outcome.speed));
+    // What shares its line, ready to be copied into conf.ini; a lone
+    // controller at 9 needs no [Controllers] section.
+    const bool bus = !configuredAddresses().isEmpty();
+    const bool lone = outcome.answering == QList<int>{tklink::controllerAddress};
+    showTries(bus || !lone ? QStringList{answeringText(outcome.answering, listedAddresses) +
+                                         QStringLiteral("; conf.ini lines:")} +
+                                 controllersLines(outcome.answering)
+                           : QStringList{});
+    if (!bus && outcome.address != tklink::controllerAddress)
+        portInfoLabel->setText(
+            QStringLiteral("Found at address %1, port %2, %3 bit/s: add lines below")
+                .arg(outcome.address)
+                .arg(outcome.device.portNumber)
+                .arg(outcome.speed));
     if (!outcome.device.named) {
         const QString line = QStringLiteral("[Ports] %1=%2")
                                  .arg(outcome.device.portNumber)

@@ -67,6 +67,9 @@ private:
     void searchEnded(const tklink::SearchOutcome& outcome);
     void showTries(const QStringList& lines);
 
+    // Where the controller answered, addresses 1 to this are asked.
+    static constexpr int listedAddresses = 32;
+
     Actions m_actions;
     QComboBox* Combo1 = nullptr;
     QComboBox* Combo2 = nullptr;
@@ -82,7 +85,8 @@ private:
     QPushButton* Apply = nullptr;
     QPushButton* OKButton = nullptr;
     QPushButton* findButton = nullptr;
-    // What the last search tried, shown below the rest when it found nothing.
+    // What the last search tried, shown below the rest when it found nothing;
+    // when it found the controller, the addresses answering on its line.
     QLabel* triesLabel = nullptr;
     tklink::ControllerSearch* m_search = nullptr;
     QPushButton* alarmsButton = nullptr;

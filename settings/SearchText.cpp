@@ -1,6 +1,8 @@
 #include "SearchText.h"
 
+#include "AnswerFrame.h"
 #include "AppInfo.h"
+#include "ControllersSection.h"
 
 #include <algorithm>
 
@@ -49,10 +51,39 @@ QString searchTryLine(const tklink::SearchTry& attempt) {
     // A device that did not open was not tried at any speed.
     if (attempt.result == TryResult::Busy || attempt.result == TryResult::OpenFailed)
         return where + QStringLiteral(": ") + resultText(attempt);
-    return QStringLiteral("%1 at %2 bit/s: %3")
+    const QString address = attempt.address == tklink::controllerAddress
+                                ? QString()
+                                : QStringLiteral(", address %1").arg(attempt.address);
+    return QStringLiteral("%1 at %2 bit/s%3: %4")
         .arg(where)
         .arg(attempt.speed)
-        .arg(resultText(attempt));
+        .arg(address, resultText(attempt));
+}
+
+QString answeringText(const QList<int>& addresses, int listUpTo) {
+    QStringList numbers;
+    for (const int address : addresses)
+        numbers << QString::number(address);
+    return QStringLiteral("addresses answering from 1 to %1: %2")
+        .arg(listUpTo)
+        .arg(numbers.join(QStringLiteral(", ")));
+}
+
+QStringList controllersLines(const QList<int>& addresses) {
+    QStringList lines{QStringLiteral("[Controllers]")};
+    for (const int address : addresses)
+        lines << QStringLiteral("controller-%1=%1").arg(address);
+    return lines;
+}
+
+QList<uint8_t> configuredAddresses() {
+    QList<uint8_t> addresses;
+    const ControllersRead& read = configuredControllers();
+    if (read.bus) {
+        for (const tklink::ControllerId& id : read.controllers)
+            addresses << id.address;
+    }
+    return addresses;
 }
 
 QStringList searchFailureLines(const QList<tklink::SearchTry>& tries) {
@@ -71,9 +102,10 @@ QStringList searchFailureLines(const QList<tklink::SearchTry>& tries) {
             devices << PerDevice{attempt.device, {}, {}, {}};
             it = devices.end() - 1;
         }
-        if (attempt.result == TryResult::NoAnswer)
+        // Each speed once, however many addresses were asked at it.
+        if (attempt.result == TryResult::NoAnswer && !it->noAnswer.contains(attempt.speed))
             it->noAnswer << attempt.speed;
-        else if (attempt.result == TryResult::BadAnswer)
+        else if (attempt.result == TryResult::BadAnswer && !it->badAnswer.contains(attempt.speed))
             it->badAnswer << attempt.speed;
         else if (!triedAtSpeed(attempt.result))
             it->end = resultText(attempt);

@@ -14,8 +14,19 @@ namespace settings {
 // "/dev/ttyUSB0 (port 1)", or "/dev/ttyAMA0 (no port number)".
 QString searchDeviceText(const tklink::SearchDevice& device);
 
-// "/dev/ttyUSB0 (port 1) at 9600 bit/s: no answer".
+// "/dev/ttyUSB0 (port 1) at 9600 bit/s: no answer"; an address other than
+// 9 is named: "... at 9600 bit/s, address 10: the controller answered".
 QString searchTryLine(const tklink::SearchTry& attempt);
+
+// "addresses answering from 1 to 32: 10, 11" (at least the one found).
+QString answeringText(const QList<int>& addresses, int listUpTo);
+
+// "[Controllers]" and one "controller-N=N" line per address.
+QStringList controllersLines(const QList<int>& addresses);
+
+// The addresses of the [Controllers] section in the file's order; none
+// without the section.
+QList<uint8_t> configuredAddresses();
 
 // One line per device, in the order first tried, saying why the controller
 // was not found there: "/dev/ttyUSB0 (port 1): no answer at 19200, 9600 bit/s".

@@ -2,7 +2,6 @@
 
 #include <QEventLoop>
 
-#include "AddressScan.h"
 #include "AppInfo.h"
 #include "ControllerSearch.h"
 #include "Data.h"
@@ -21,12 +20,27 @@ int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
     }
     const QList<tklink::SearchDevice> devices = settings::searchDevices(
         Data::comPortNum, [](int n) { return settings::configuredDevice(n); });
-    tklink::ControllerSearch search(devices, tklink::searchSpeeds(Data::comPortSpeed));
+    const tklink::SearchAddresses addresses =
+        tklink::searchAddresses(settings::configuredAddresses(), lastAddress);
+    tklink::ControllerSearch search(devices, tklink::searchSpeeds(Data::comPortSpeed), addresses);
     QEventLoop loop;
     tklink::SearchOutcome outcome;
-    QObject::connect(
-        &search, &tklink::ControllerSearch::tried, &loop,
-        [&say](const tklink::SearchTry& attempt) { say(settings::searchTryLine(attempt)); });
+    bool others = false;
+    QObject::connect(&search, &tklink::ControllerSearch::tried, &loop,
+                     [&say, &others](const tklink::SearchTry& attempt) {
+                         // Of the many tries at the other addresses, what came.
+                         if (!others || attempt.result != tklink::TryResult::NoAnswer)
+                             say(settings::searchTryLine(attempt));
+                     });
+    QObject::connect(&search, &tklink::ControllerSearch::askingOthers, &loop,
+                     [&say, &others, &addresses](int tries) {
+                         others = true;
+                         say(QStringLiteral("no answer at address %1: asking %2 other addresses, "
+                                            "at most %3 tries")
+                                 .arg(addresses.first)
+                                 .arg(addresses.others.size())
+                                 .arg(tries));
+                     });
     QObject::connect(&search, &tklink::ControllerSearch::finished, &loop,
                      [&](const tklink::SearchOutcome& result) {
                          outcome = result;
@@ -51,27 +65,17 @@ int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
         }
         return 1;
     }
-    say(QStringLiteral("controller found on %1 at %2 bit/s in %3 s; conf.ini lines:")
+    say(QStringLiteral("controller found on %1 at %2 bit/s: %3 tries in %4 s; conf.ini lines:")
             .arg(settings::searchDeviceText(outcome.device))
             .arg(outcome.speed)
+            .arg(outcome.tries.size())
             .arg(seconds));
     for (const QString& line : settings::searchConfLines(outcome.device, outcome.speed))
         say(line);
     // Where one controller answers, others may share the line.
-    QString error;
-    const QList<int> addresses =
-        answeringAddresses(outcome.device.device, outcome.speed, lastAddress, &error);
-    if (!error.isEmpty()) {
-        say(QStringLiteral("addresses not asked: ") + error);
-        return 0;
-    }
-    QStringList numbers;
-    for (const int address : addresses)
-        numbers << QString::number(address);
-    say(QStringLiteral("addresses answering from 1 to %1: %2; conf.ini lines:")
-            .arg(lastAddress)
-            .arg(numbers.join(QStringLiteral(", "))));
-    for (const QString& line : controllersLines(addresses))
+    say(settings::answeringText(outcome.answering, lastAddress) +
+        QStringLiteral("; conf.ini lines:"));
+    for (const QString& line : settings::controllersLines(outcome.answering))
         say(line);
     return 0;
 }

@@ -10,6 +10,7 @@ using tklink::SearchTry;
 using tklink::TryResult;
 
 Q_DECLARE_METATYPE(QList<qint32>)
+Q_DECLARE_METATYPE(tklink::SearchAddresses)
 
 class TestSearch : public QObject {
     Q_OBJECT
@@ -20,6 +21,8 @@ private Q_SLOTS:
     void distinct();
     void answerWait_data();
     void answerWait();
+    void addresses_data();
+    void addresses();
     void words();
 };
 
@@ -58,15 +61,35 @@ void TestSearch::distinct() {
 void TestSearch::answerWait_data() {
     QTest::addColumn<qint32>("speed");
     QTest::addColumn<int>("ms");
-    // 190 bits on the line, rounded up, and 150 ms of turnaround.
-    QTest::newRow("9600") << 9600 << 20 + 150;
-    QTest::newRow("1200") << 1200 << 159 + 150;
-    QTest::newRow("115200") << 115200 << 2 + 150;
+    QTest::addColumn<int>("scanMs");
+    // 190 bits on the line, rounded up, and 150 ms of turnaround (60 for
+    // the other addresses).
+    QTest::newRow("9600") << 9600 << 20 + 150 << 20 + 60;
+    QTest::newRow("1200") << 1200 << 159 + 150 << 159 + 60;
+    QTest::newRow("115200") << 115200 << 2 + 150 << 2 + 60;
 }
 
 void TestSearch::answerWait() {
     QFETCH(qint32, speed);
     QTEST(tklink::answerWaitMs(speed), "ms");
+    QTEST(tklink::scanWaitMs(speed), "scanMs");
+}
+
+void TestSearch::addresses_data() {
+    QTest::addColumn<QList<uint8_t>>("configured");
+    QTest::addColumn<int>("listUpTo");
+    QTest::addColumn<tklink::SearchAddresses>("expected");
+    QTest::newRow("no [Controllers]: 9, then the rest")
+        << QList<uint8_t>{} << 12
+        << tklink::SearchAddresses{9, {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12}, 12};
+    QTest::newRow("[Controllers]: the first, then the others")
+        << QList<uint8_t>{40, 10, 200} << 32 << tklink::SearchAddresses{40, {10, 200}, 32};
+}
+
+void TestSearch::addresses() {
+    QFETCH(QList<uint8_t>, configured);
+    QFETCH(int, listUpTo);
+    QTEST(tklink::searchAddresses(configured, listUpTo), "expected");
 }
 
 void TestSearch::words() {
@@ -77,9 +100,18 @@ void TestSearch::words() {
         {amaUnnamed, 19200, TryResult::Busy, "Device or resource busy", 4242},
         {usb, 9600, TryResult::NoAnswer, {}},
         {usb, 1200, TryResult::NoAnswer, {}},
-        {{"/dev/ttyS2", 3}, 9600, TryResult::Exception, "4"}};
+        {{"/dev/ttyS2", 3}, 9600, TryResult::Exception, "4"},
+        {usb, 9600, TryResult::NoAnswer, {}, 0, 10}};
+    const SearchTry atTen{usb, 19200, TryResult::Answer, {}, 0, 10};
     QCOMPARE(settings::searchTryLine(tries[0]),
              QStringLiteral("/dev/ttyUSB0 (port 1) at 19200 bit/s: bad answer"));
+    QCOMPARE(settings::searchTryLine(atTen),
+             QStringLiteral("/dev/ttyUSB0 (port 1) at 19200 bit/s, address 10: the controller "
+                            "answered"));
+    QCOMPARE(settings::answeringText({10, 11}, 32),
+             QStringLiteral("addresses answering from 1 to 32: 10, 11"));
+    QCOMPARE(settings::controllersLines({10, 11}),
+             QStringList({"[Controllers]", "controller-10=10", "controller-11=11"}));
     QCOMPARE(settings::searchTryLine(tries[1]),
              QStringLiteral("/dev/ttyAMA0 (no port number): skipped, another program holds it "
                             "(PID 4242)"));

@@ -20,7 +20,9 @@ constexpr auto ovenTick = std::chrono::milliseconds(200);
 // libmodbus waits this long for a request before it lets its thread look at
 // the stop flag; it bounds how long SIGTERM takes.
 constexpr std::uint32_t idleWaitMicroseconds = 50000;
-constexpr std::uint32_t otherAnswerWaitMicroseconds = 1000;
+// The shortest wait libmodbus takes: the answer it skips is read from a
+// pipe nothing is written to.
+constexpr std::uint32_t otherAnswerWaitMicroseconds = 1;
 constexpr int writableRegister = 2;       // the setpoint; measured value and power are read-only
 constexpr double measurementNoise = 0.08; // degrees, standard deviation
 
@@ -91,14 +93,14 @@ Simulator::~Simulator() {
         if (slave->master >= 0)
             ::close(slave->master);
     }
-    for (int fd : m_wake)
+    for (int fd : {m_wake[0], m_wake[1], m_nothing[0], m_nothing[1]})
         if (fd >= 0)
             ::close(fd);
     m_endpoint.close();
 }
 
 bool Simulator::setUp(std::string& error) {
-    if (!makePipe(m_wake) || (signalPipe[0] < 0 && !makePipe(signalPipe))) {
+    if (!makePipe(m_wake) || !makePipe(m_nothing) || (signalPipe[0] < 0 && !makePipe(signalPipe))) {
         error = std::string("cannot create a pipe: ") + std::strerror(errno);
         return false;
     }
@@ -158,9 +160,7 @@ bool Simulator::setUpSlave(Slave& slave, double setpoint, std::string& error) {
     }
     modbus_set_indication_timeout(slave.modbus, 0, idleWaitMicroseconds);
     // After a request for another slave, libmodbus reads the next frame as
-    // that slave's answer and ignores it, waiting this long for it. On a bus
-    // the answer follows at once; on the program's point-to-point line there
-    // is none, and a long wait would swallow the program's next request.
+    // that slave's answer and ignores it, waiting this long for it.
     modbus_set_response_timeout(slave.modbus, 0, otherAnswerWaitMicroseconds);
 
     slave.registers = modbus_mapping_new_start_address(0, 0, 0, 0, 1, 3, 0, 0);
@@ -245,11 +245,16 @@ void Simulator::serveRequests(std::size_t index) {
             continue;
         }
         if (size == 0) {
-            // libmodbus filters other slaves' requests before checking them.
-            // Its next receive is the wait for the other slave's answer, done
-            // here so that the line is logged only once that wait is over.
+            // libmodbus filters other slaves' requests before checking them,
+            // and takes the next frame it reads for that slave's answer. But
+            // no slave here hears another's answer: the next frame is the
+            // master's next request, already waiting when this thread runs
+            // late, and would be lost. Its skip reads an empty pipe instead.
             const int address = request[0];
+            const int line = modbus_get_socket(slave.modbus);
+            modbus_set_socket(slave.modbus, m_nothing[0]);
             modbus_receive(slave.modbus, request);
+            modbus_set_socket(slave.modbus, line);
             // Told once, by the first slave, and only when no slave serves it.
             if (index == 0 && !serves(address))
                 m_log.line("ignored address " + std::to_string(address));

@@ -112,7 +112,8 @@ private:
 
     std::mutex m_pendingMutex;
     std::deque<Pending> m_pending;
-    int m_wake[2] = {-1, -1}; // the libmodbus thread tells the relay a Pending is queued
+    int m_wake[2] = {-1, -1};    // the libmodbus thread tells the relay a Pending is queued
+    int m_nothing[2] = {-1, -1}; // never written: where libmodbus skips another slave's answer
 
     std::mutex m_faultMutex;    // the libmodbus threads draw in turn
     std::mt19937 m_faultRandom; // under m_faultMutex
