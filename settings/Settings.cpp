@@ -3,6 +3,7 @@
 #include "AlarmLimits.h"
 #include "ControllersSection.h"
 #include "Data.h"
+#include "EventsSection.h"
 #include "NumberText.h"
 #include "PortsSection.h"
 #include "Profile.h"
@@ -93,7 +94,9 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
         readNumber(file, section, QStringLiteral("Echelle_Temps"), QStringLiteral("10"));
     keepPortsSection(file);
     keepControllersSection(file);
-    SettingsRead result{read.status, read.reason, {}, configuredControllers().error, {}};
+    keepEventsSection(file);
+    SettingsRead result{
+        read.status, read.reason, {}, configuredControllers().error, {}, configuredEvents().error};
     Data::alarms = readAlarmSettings(file, &result.alarmsRefused);
     // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
     // the record timer at its own 20 s.
