@@ -125,9 +125,9 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
     std::vector<double> rowEnds(std::size_t(rows), -1e9);
     const double widest = metrics.horizontalAdvance(QLatin1Char('x')) * 22;
     int unlabelled = 0;
-    auto marker = std::lower_bound(
-        markers.begin(), markers.end(), layout.window.fromMs,
-        [](const TrailMarker& m, std::int64_t t) { return m.timeMs < t; });
+    auto marker =
+        std::lower_bound(markers.begin(), markers.end(), layout.window.fromMs,
+                         [](const TrailMarker& m, std::int64_t t) { return m.timeMs < t; });
     for (; marker != markers.end() && marker->timeMs <= layout.window.toMs; ++marker) {
         const double x = layout.xOf(marker->timeMs);
         const QColor colour = markerColour(marker->kind);
@@ -137,8 +137,8 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         const QString label = metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
         const double width = metrics.horizontalAdvance(label) + line / 2;
-        const auto row = std::find_if(rowEnds.begin(), rowEnds.end(),
-                                      [&](double end) { return end < x; });
+        const auto row =
+            std::find_if(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < x; });
         if (row == rowEnds.end() || x + width > plot.right() + width / 2) {
             ++unlabelled;
             continue;
@@ -151,11 +151,10 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
     }
     if (unlabelled > 0) {
         painter.setPen(textColour);
-        painter.drawText(QRectF(plot.left(), plot.bottom() - 1.2 * line, plot.width() - line / 3,
-                                line),
-                         Qt::AlignRight | Qt::AlignVCenter,
-                         QStringLiteral("%1 more marked without a label: zoom in")
-                             .arg(unlabelled));
+        painter.drawText(
+            QRectF(plot.left(), plot.bottom() - 1.2 * line, plot.width() - line / 3, line),
+            Qt::AlignRight | Qt::AlignVCenter,
+            QStringLiteral("%1 more marked without a label: zoom in").arg(unlabelled));
     }
 }
 

@@ -39,8 +39,8 @@ QColor runColour(std::size_t run) {
 // "+1:30:00", "−0:05:00": time since the runs' zero.
 QString elapsedText(std::int64_t ms) {
     const std::int64_t minutes = std::llabs(ms) / 60'000;
-    QString text = QStringLiteral("%1:%2").arg(minutes / 60).arg(minutes % 60, 2, 10,
-                                                                 QLatin1Char('0'));
+    QString text =
+        QStringLiteral("%1:%2").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
     return (ms < 0 ? QStringLiteral("−") : QStringLiteral("+")) + text;
 }
 
@@ -69,8 +69,8 @@ void paintComparison(QPainter& painter, const QRectF& area, const Comparison& co
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, antialiased);
     painter.setFont(font);
-    const QFontMetricsF metrics = device != nullptr ? QFontMetricsF(font, device)
-                                                    : QFontMetricsF(font);
+    const QFontMetricsF metrics =
+        device != nullptr ? QFontMetricsF(font, device) : QFontMetricsF(font);
     const double line = metrics.height();
     painter.fillRect(area, Qt::white);
     ChartLayout base;
@@ -97,9 +97,8 @@ void paintComparison(QPainter& painter, const QRectF& area, const Comparison& co
     // Time since the zero, the zero itself drawn darker.
     QPen grid(QColor(225, 225, 225), 1);
     grid.setCosmetic(true);
-    const int labels = std::max(2, int(plot.width() / (metrics.horizontalAdvance(
-                                                           QStringLiteral("+000:00")) +
-                                                       2 * line)));
+    const int labels = std::max(
+        2, int(plot.width() / (metrics.horizontalAdvance(QStringLiteral("+000:00")) + 2 * line)));
     const std::int64_t step = elapsedStep(base.window.span(), labels);
     for (std::int64_t t = base.window.fromMs / step * step; t <= base.window.toMs; t += step) {
         if (t < base.window.fromMs)
@@ -148,9 +147,9 @@ void paintComparison(QPainter& painter, const QRectF& area, const Comparison& co
     for (std::size_t i = 0; i < comparison.runs.size(); ++i) {
         painter.fillRect(QRectF(x, plot.top() - 0.9 * line, line, line * 0.35), runColour(i));
         painter.setPen(textColour);
-        painter.drawText(QPointF(x + 1.4 * line, plot.top() - 0.5 * line),
-                         metrics.elidedText(comparison.runs[i].label, Qt::ElideRight,
-                                            room - 2.4 * line));
+        painter.drawText(
+            QPointF(x + 1.4 * line, plot.top() - 0.5 * line),
+            metrics.elidedText(comparison.runs[i].label, Qt::ElideRight, room - 2.4 * line));
         x += std::min(room, 2.4 * line + metrics.horizontalAdvance(comparison.runs[i].label));
     }
     painter.restore();
@@ -169,13 +168,12 @@ QString writeComparisonReport(const QString& fileName, const Comparison& compari
     QPainter painter;
     if (!painter.begin(&pdf))
         return QStringLiteral("cannot write %1").arg(fileName);
-    const QRectF body = QRectF(0, 0, pdf.width(), pdf.height())
-                            .adjusted(margin, margin, -margin, -margin);
+    const QRectF body =
+        QRectF(0, 0, pdf.width(), pdf.height()).adjusted(margin, margin, -margin, -margin);
     painter.setFont(reportFont(15, true));
     painter.drawText(QPointF(body.left(), body.top() + 15), QStringLiteral("Run comparison"));
     painter.setFont(reportFont(9.5));
-    painter.drawText(QPointF(body.left(), body.top() + 32),
-                     alignmentText(comparison.align));
+    painter.drawText(QPointF(body.left(), body.top() + 32), alignmentText(comparison.align));
 
     const QList<QStringList> rows = comparisonRows(comparison);
     const double rowHeight = 11.5;
@@ -186,8 +184,8 @@ QString writeComparisonReport(const QString& fileName, const Comparison& compari
 
     // Each run's summary in its own column, under its colour.
     const double nameWidth = 100;
-    const double column = (body.width() - nameWidth) /
-                          double(std::max<std::size_t>(comparison.runs.size(), 1));
+    const double column =
+        (body.width() - nameWidth) / double(std::max<std::size_t>(comparison.runs.size(), 1));
     double y = chartArea.bottom() + 10;
     for (const QStringList& row : rows) {
         const bool heading = &row == &rows.front();
@@ -208,10 +206,10 @@ QString writeComparisonReport(const QString& fileName, const Comparison& compari
     painter.setFont(reportFont(7.5));
     painter.setPen(Qt::darkGray);
     const QRectF footer(body.left(), body.bottom() - 10, body.width(), 12);
-    painter.drawText(footer, Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("tkview %1 · report made %2")
-                         .arg(versionNumber(),
-                              madeAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))));
+    painter.drawText(
+        footer, Qt::AlignLeft | Qt::AlignVCenter,
+        QStringLiteral("tkview %1 · report made %2")
+            .arg(versionNumber(), madeAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))));
     if (!painter.end() || !QFileInfo(fileName).isFile())
         return QStringLiteral("cannot write %1").arg(fileName);
     return {};
@@ -222,8 +220,8 @@ QString writeComparisonPng(const QString& fileName, const Comparison& comparison
     QImage image(size, QImage::Format_RGB32);
     {
         QPainter painter(&image);
-        paintComparison(painter, QRectF(QPointF(0, 0), size), comparison,
-                        QGuiApplication::font(), nullptr, false);
+        paintComparison(painter, QRectF(QPointF(0, 0), size), comparison, QGuiApplication::font(),
+                        nullptr, false);
     }
     if (!image.save(fileName, "png"))
         return QStringLiteral("cannot write %1").arg(fileName);

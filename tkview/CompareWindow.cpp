@@ -75,8 +75,7 @@ void CompareWindow::exportReport() {
         return;
     if (QFileInfo(name).suffix().isEmpty())
         name += QStringLiteral(".pdf");
-    const QString error =
-        writeComparisonReport(name, m_comparison, QDateTime::currentDateTime());
+    const QString error = writeComparisonReport(name, m_comparison, QDateTime::currentDateTime());
     if (error.isEmpty())
         statusBar()->showMessage(QStringLiteral("Written: %1").arg(name), 10000);
     else

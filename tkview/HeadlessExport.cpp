@@ -62,9 +62,8 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
 }
 
 int compareWithoutWindow(const Options& options, const std::function<void(const QString&)>& say) {
-    const Comparison comparison = compareRuns(runArguments(options.paths),
-                                              options.alignAtSetpoint ? Align::Setpoint
-                                                                      : Align::Start);
+    const Comparison comparison = compareRuns(
+        runArguments(options.paths), options.alignAtSetpoint ? Align::Setpoint : Align::Start);
     for (const QString& problem : comparison.problems)
         say(problem);
     int status = comparison.problems.isEmpty() ? exitDone : exitFileFailed;

@@ -61,10 +61,12 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             argument.truncate(equals);
         }
         static const QStringList withValue{
-            QStringLiteral("--csv"),    QStringLiteral("--spreadsheet"), QStringLiteral("--report"),
-            QStringLiteral("--png"),    QStringLiteral("--svg"),         QStringLiteral("--size"),
-            QStringLiteral("--from"),   QStringLiteral("--to"),          QStringLiteral("--trust"),
-            QStringLiteral("--journal"), QStringLiteral("--align")};
+            QStringLiteral("--csv"),    QStringLiteral("--spreadsheet"),
+            QStringLiteral("--report"), QStringLiteral("--png"),
+            QStringLiteral("--svg"),    QStringLiteral("--size"),
+            QStringLiteral("--from"),   QStringLiteral("--to"),
+            QStringLiteral("--trust"),  QStringLiteral("--journal"),
+            QStringLiteral("--align")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {

@@ -25,10 +25,10 @@ struct Options {
     std::optional<std::int64_t> toMs;   // --to TIME
     bool help = false;
     bool version = false;
-    bool verify = false; // --verify: the seals of the files, nothing shown
-    QStringList trust;   // --trust KEYFILE|KEY|FINGERPRINT, for --verify
-    QString journal;     // --journal JOURNAL.json, with --verify
-    bool compare = false; // --compare: each path is a run, laid over the others
+    bool verify = false;          // --verify: the seals of the files, nothing shown
+    QStringList trust;            // --trust KEYFILE|KEY|FINGERPRINT, for --verify
+    QString journal;              // --journal JOURNAL.json, with --verify
+    bool compare = false;         // --compare: each path is a run, laid over the others
     bool alignAtSetpoint = false; // --align setpoint
     bool alignGiven = false;
 

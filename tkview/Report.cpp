@@ -90,8 +90,8 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     double lx = body.left();
     for (const auto& [name, value] : loadLines(trail)) {
         painter.setFont(reportFont(8.5));
-        const double valueWidth = std::min(QFontMetricsF(painter.font()).horizontalAdvance(value),
-                                           body.width() / 2);
+        const double valueWidth =
+            std::min(QFontMetricsF(painter.font()).horizontalAdvance(value), body.width() / 2);
         painter.setFont(reportFont(8));
         const double nameWidth = QFontMetricsF(painter.font()).horizontalAdvance(name) + 5;
         if (lx > body.left() && lx + nameWidth + valueWidth > body.right()) {
@@ -102,8 +102,9 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         painter.drawText(QPointF(lx, y + 10), name);
         painter.setPen(Qt::black);
         painter.setFont(reportFont(8.5));
-        painter.drawText(QPointF(lx + nameWidth, y + 10),
-                         QFontMetricsF(painter.font()).elidedText(value, Qt::ElideRight, valueWidth));
+        painter.drawText(
+            QPointF(lx + nameWidth, y + 10),
+            QFontMetricsF(painter.font()).elidedText(value, Qt::ElideRight, valueWidth));
         lx += nameWidth + valueWidth + 18;
     }
     if (lx > body.left())

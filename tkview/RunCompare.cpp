@@ -13,15 +13,14 @@ namespace {
 
 QString runLabel(const Recordings& recordings) {
     for (const TrailRun& run : recordings.trail.runs) {
-        const QString caption = batchCaption(run.identity);
+        QString caption = batchCaption(run.identity);
         if (!caption.isEmpty())
             return caption;
     }
     const std::vector<SourceFile>& files = recordings.timeline.files;
-    return files.size() == 1 ? files.front().name
-                             : QStringLiteral("%1 and %2 more")
-                                   .arg(files.front().name)
-                                   .arg(files.size() - 1);
+    return files.size() == 1
+               ? files.front().name
+               : QStringLiteral("%1 and %2 more").arg(files.front().name).arg(files.size() - 1);
 }
 
 } // namespace

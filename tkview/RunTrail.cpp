@@ -51,8 +51,9 @@ RunTrail runTrailOf(const QList<sealing::TrailFile>& trails, const QString& cont
         }
     }
     // A trail kept aside and the one begun after it may hold the same entries.
-    std::stable_sort(trail.markers.begin(), trail.markers.end(),
-                     [](const TrailMarker& a, const TrailMarker& b) { return a.timeMs < b.timeMs; });
+    std::stable_sort(
+        trail.markers.begin(), trail.markers.end(),
+        [](const TrailMarker& a, const TrailMarker& b) { return a.timeMs < b.timeMs; });
     trail.markers.erase(std::unique(trail.markers.begin(), trail.markers.end()),
                         trail.markers.end());
     std::stable_sort(trail.runs.begin(), trail.runs.end(),
@@ -68,11 +69,11 @@ RunTrail readRunTrail(const Timeline& timeline) {
         auto found = hasTrail.find(folder);
         if (found == hasTrail.end())
             found = hasTrail
-                        .emplace(folder, QFileInfo::exists(folder + QStringLiteral("/audit.log")) ||
-                                             !QDir(folder)
-                                                  .entryList({QStringLiteral("audit-*.log")},
-                                                             QDir::Files)
-                                                  .isEmpty())
+                        .emplace(folder,
+                                 QFileInfo::exists(folder + QStringLiteral("/audit.log")) ||
+                                     !QDir(folder)
+                                          .entryList({QStringLiteral("audit-*.log")}, QDir::Files)
+                                          .isEmpty())
                         .first;
         return found->second;
     };
@@ -94,8 +95,9 @@ RunTrail readRunTrail(const Timeline& timeline) {
         all.markers.insert(all.markers.end(), part.markers.begin(), part.markers.end());
         all.runs.insert(all.runs.end(), part.runs.begin(), part.runs.end());
     }
-    std::stable_sort(all.markers.begin(), all.markers.end(),
-                     [](const TrailMarker& a, const TrailMarker& b) { return a.timeMs < b.timeMs; });
+    std::stable_sort(
+        all.markers.begin(), all.markers.end(),
+        [](const TrailMarker& a, const TrailMarker& b) { return a.timeMs < b.timeMs; });
     std::stable_sort(all.runs.begin(), all.runs.end(),
                      [](const TrailRun& a, const TrailRun& b) { return a.timeMs < b.timeMs; });
     return all;
@@ -105,9 +107,11 @@ QString markerLabel(const TrailMarker& marker) {
     using sealing::EventKind;
     QString label;
     switch (marker.kind) {
-    case EventKind::Mark:
-        label = after(marker.text, QLatin1String("event: "));
+    case EventKind::Mark: {
+        const std::optional<sealing::Mark> mark = sealing::parseMark(marker.text);
+        label = mark ? mark->text : marker.text;
         break;
+    }
     case EventKind::AlarmRaised:
         label = QStringLiteral("alarm ") + after(marker.text, QLatin1String("alarm raised: "));
         break;
@@ -119,8 +123,9 @@ QString markerLabel(const TrailMarker& marker) {
         break;
     case EventKind::SetpointWrite:
         // "150.0 → 200.0 °C": the reason and the answer are for the table.
-        label = QStringLiteral("SP ") +
-                after(marker.text, QLatin1String("setpoint write: ")).section(QLatin1Char(','), 0, 0);
+        label =
+            QStringLiteral("SP ") +
+            after(marker.text, QLatin1String("setpoint write: ")).section(QLatin1Char(','), 0, 0);
         break;
     default:
         label = marker.text;

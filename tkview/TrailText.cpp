@@ -61,9 +61,9 @@ QString trailHtml(const RunTrail& trail, const QTimeZone& zone) {
         for (const EventRow& row : eventRows(trail, zone))
             html += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>")
                         .arg(row.time.toHtmlEscaped(),
-                             (row.controller.isEmpty() ? row.text
-                                                       : row.controller + QStringLiteral(": ") +
-                                                             row.text)
+                             (row.controller.isEmpty()
+                                  ? row.text
+                                  : row.controller + QStringLiteral(": ") + row.text)
                                  .toHtmlEscaped());
         html += QStringLiteral("</table>");
     }

@@ -27,6 +27,7 @@
 #include "ProgramState.h"
 #include "Pty.h"
 #include "TksimProcess.h"
+#include "ViewerReport.h"
 
 #include <QFontMetrics>
 
@@ -53,6 +54,7 @@ private Q_SLOTS:
     void recordingKeyAndTimer();
     void runAndMarkInTheTrail_data();
     void runAndMarkInTheTrail();
+    void runReportedByTheViewer();
     void alarmLimitChangeInTheTrail();
     void alarmAcrossTheHighLimit();
     void pollShowsAnswerOnReadouts();
@@ -449,6 +451,46 @@ void TestForm1::runAndMarkInTheTrail() {
                                           .arg(file, sealing::systemUserName()));
     QCOMPARE(events.value(start + 2), markLine);
     QVERIFY(events.value(start + 3).startsWith(QStringLiteral("recording stopped: ") + file));
+}
+
+// The whole way: a run recorded by the window against tksim, with its batch,
+// an event and an alarm, and tkview's report of it. The records' clock is a
+// day before and after the trail's, so that the run holds what it marks in
+// any time zone (the report is made in UTC).
+void TestForm1::runReportedByTheViewer() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--script", "0:3124,3000,45"});
+    QVERIFY(sim.start(20000));
+    m_devices[1] = sim.link();
+    writeConf("[Events]\nCharge in\n[Alarms]\nHighLimit=300\n");
+    app::Form1Seams s = seams();
+    QDateTime now = QDateTime::currentDateTime().addDays(-1);
+    s.now = [&now] { return now; };
+    s.runAsks.identity = [](const sealing::RunIdentity& last) {
+        return std::optional(
+            sealing::RunIdentity{"L-4711", "gear 12", "ACME", last.operatorName, {}});
+    };
+    s.runAsks.mark = [](const QStringList& events, const QString&) { return events.first(); };
+    Form1 form(s);
+    auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
+    auto* record = form.findChild<QTimer*>("timerRecording");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QMetaObject::invokeMethod(record, "timeout");
+    QTest::mouseClick(form.findChild<app::PanelButton*>("markEventButton"), Qt::LeftButton);
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
+    QTRY_VERIFY_WITH_TIMEOUT(form.findChild<app::AlarmBand*>("alarmBand")->isVisibleTo(&form),
+                             20000);
+    now = now.addDays(2);
+    QMetaObject::invokeMethod(record, "timeout");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(key->text(), QStringLiteral("Start recording"));
+
+    const QString text =
+        viewerReportText(QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
+                         QStringLiteral("report.pdf"), {QDir::currentPath()});
+    for (const QString& words : {QStringLiteral("Batch L-4711"), QStringLiteral("event: Charge in"),
+                                 QStringLiteral("alarm raised: ")})
+        QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
 }
 
 void TestForm1::alarmLimitChangeInTheTrail() {

@@ -8,8 +8,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimeZone>
 #include <QTest>
+#include <QTimeZone>
 
 #include <csignal>
 
@@ -19,6 +19,7 @@
 #include "SealKey.h"
 #include "TksimProcess.h"
 #include "TrustedKeys.h"
+#include "ViewerReport.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ void writeRun(const QString& folder, const QDateTime& start, int reachedAt,
     QVERIFY(file.open(QIODevice::WriteOnly));
     QByteArray text = recording::headerLine().toUtf8();
     for (int i = 0; i < 20; ++i)
-        text += recording::recordLine(start.addSecs(30 * i), 2000,
+        text += recording::recordLine(start.addSecs(30LL * i), 2000,
                                       float(2000 - 10 * (reachedAt - std::min(i, reachedAt))), 50,
                                       QLocale::c())
                     .toUtf8();
@@ -77,7 +78,7 @@ void writeRun(const QString& folder, const QDateTime& start, int reachedAt,
                               QStringLiteral("tkrecord"), QStringLiteral("1.02"),
                               {[&] { return now; }, {}});
     for (const auto& [minutes, event] : entries) {
-        now = start.addSecs(60 * minutes);
+        now = start.addSecs(60LL * minutes);
         trail.record(event);
     }
 }
@@ -246,12 +247,15 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
     const QString other = recording::recordFileNameFor(runStart.addDays(1));
     QTest::newRow("trail beside the recording: load, event, alarm, setpoint, signature")
         << QString() << QStringList()
-        << QStringList{"Batch L-4711", "Customer ACME", "Operator alice",
+        << QStringList{"Batch L-4711",
+                       "Customer ACME",
+                       "Operator alice",
                        "Events and alarms",
                        "2026-12-10 10:02:00 event: load in",
                        "alarm raised: temperature above 205.0 °C",
                        "setpoint write: 200.0 → 210.0 °C, reason \"check\": accepted",
-                       "Checked by", "Signature"}
+                       "Checked by",
+                       "Signature"}
         << QStringList{"before the load", "Equipment"};
     QTest::newRow("bus: the controller's entries in the trail of the folder above")
         << "oven2" << QStringList()
@@ -263,8 +267,7 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
     QTest::newRow("two runs compared, labelled by batch and by file name")
         << QString() << QStringList{"--compare"}
         << QStringList{"Run comparison", "Aligned at the start of each run",
-                       "Run L-4711, part gear 12 " + other,
-                       "Time to setpoint 00:05:00 00:03:00"}
+                       "Run L-4711, part gear 12 " + other, "Time to setpoint 00:05:00 00:03:00"}
         << QStringList{"Events and alarms"};
     QTest::newRow("aligned at the setpoint")
         << QString() << QStringList{"--compare", "--align", "setpoint"}
@@ -287,16 +290,17 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
     QList<QPair<int, QString>> entries{
         {-1, named(sealing::markEvent(QStringLiteral("before the load")))},
         {0, named(QStringLiteral("recording started: ") + name)},
-        {0, named(sealing::runEvent(name, {QStringLiteral("L-4711"), QStringLiteral("gear 12"),
-                                           QStringLiteral("ACME"), QStringLiteral("alice"),
-                                           QString()}))},
+        {0, named(sealing::runEvent(name,
+                                    {QStringLiteral("L-4711"), QStringLiteral("gear 12"),
+                                     QStringLiteral("ACME"), QStringLiteral("alice"), QString()}))},
         {2, named(sealing::markEvent(QStringLiteral("load in")))},
         {3, named(QStringLiteral("alarm raised: temperature above 205.0 °C"))},
         {4, named(QStringLiteral("setpoint write: 200.0 → 210.0 °C, reason \"check\": "
                                  "accepted"))}};
     if (controller.size() > 1)
-        entries.append({5, sealing::controllerEvent(QStringLiteral("oven3"),
-                                                    sealing::markEvent(QStringLiteral("other oven")))});
+        entries.append(
+            {5, sealing::controllerEvent(QStringLiteral("oven3"),
+                                         sealing::markEvent(QStringLiteral("other oven")))});
     writeRun(folder, runStart, 10, controller.size() > 1 ? dir.path() : folder,
              controller == QLatin1String("-") ? QList<QPair<int, QString>>() : entries);
     QStringList runs{folder};
@@ -305,20 +309,10 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
         runs << dir.filePath(QStringLiteral("second"));
     }
 
-    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
-    QProcess tkview;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
-    tkview.setProcessEnvironment(environment);
-    tkview.start(QStringLiteral(TKVIEW_PATH),
-                 options + QStringList{QStringLiteral("--report"), pdf} + runs);
-    QVERIFY(tkview.waitForFinished(waitMs));
-    QProcess pdftotext;
-    pdftotext.start(QStringLiteral(PDFTOTEXT_PATH), {QStringLiteral("-layout"), pdf, "-"});
-    QVERIFY(pdftotext.waitForFinished(waitMs));
-    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput())
-                             .replace(QChar(0xFB01), QLatin1String("fi"))
-                             .simplified();
+    const QString text =
+        viewerReportText(QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
+                         dir.filePath(QStringLiteral("report.pdf")), options + runs);
+    QVERIFY(!text.isEmpty());
     for (const QString& words : shown)
         QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
     for (const QString& words : notShown)
