@@ -115,13 +115,14 @@ QColor markerColour(sealing::EventKind kind) {
 }
 
 // A thin line at each marker's time and its label at the plot's top, in the
-// first of a few rows where it overlaps no other; a marker with no room left
-// keeps its line, and the count of those is said in the corner.
+// first of a few rows where it overlaps no other (left of the line near the
+// right edge); a marker with no room left keeps its line, and the count of
+// those is said in the corner.
 void drawMarkers(QPainter& painter, const ChartLayout& layout,
                  const std::vector<TrailMarker>& markers, const QFontMetricsF& metrics) {
     const QRectF& plot = layout.plot;
     const double line = metrics.height();
-    const int rows = std::clamp(int(plot.height() / (3 * line)), 1, 6);
+    const int rows = std::clamp(int(plot.height() / (8 * line)), 1, 3);
     std::vector<double> rowEnds(std::size_t(rows), -1e9);
     const double widest = metrics.horizontalAdvance(QLatin1Char('x')) * 22;
     int unlabelled = 0;
@@ -130,23 +131,26 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
                          [](const TrailMarker& m, std::int64_t t) { return m.timeMs < t; });
     for (; marker != markers.end() && marker->timeMs <= layout.window.toMs; ++marker) {
         const double x = layout.xOf(marker->timeMs);
-        const QColor colour = markerColour(marker->kind);
+        QColor colour = markerColour(marker->kind);
         QPen pen(colour, 1);
         pen.setCosmetic(true);
-        painter.setPen(pen);
+        colour.setAlpha(150); // the curves stay readable through the lines
+        painter.setPen(QPen(colour, 1));
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         const QString label = metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
         const double width = metrics.horizontalAdvance(label) + line / 2;
+        const double left = x + width > plot.right() ? x - width : x;
         const auto row =
-            std::find_if(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < x; });
-        if (row == rowEnds.end() || x + width > plot.right() + width / 2) {
+            std::find_if(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < left; });
+        if (row == rowEnds.end()) {
             ++unlabelled;
             continue;
         }
-        *row = x + width;
-        const QRectF box(x + 1, plot.top() + 1 + double(row - rowEnds.begin()) * line * 1.1,
+        *row = left + width;
+        const QRectF box(left + 1, plot.top() + 1 + double(row - rowEnds.begin()) * line * 1.1,
                          width - line / 4, line);
         painter.fillRect(box, QColor(255, 255, 255, 215));
+        painter.setPen(pen);
         painter.drawText(box.adjusted(line / 8, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
     }
     if (unlabelled > 0) {
