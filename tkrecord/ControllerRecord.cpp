@@ -53,7 +53,7 @@ QString ControllerRecord::newRun(const sealing::RunIdentity& run) {
 }
 
 QString ControllerRecord::writeRun() {
-    const QString event = sealing::runEvent(path(m_file.current()), m_run);
+    QString event = sealing::runEvent(path(m_file.current()), m_run);
     m_seals->event(event);
     return event;
 }

@@ -173,7 +173,7 @@ QString CommandServer::listen() {
     if (descriptor < 0 ||
         ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(descriptor, 8) != 0) {
-        const QString why =
+        QString why =
             systemError(QStringLiteral("cannot listen on ") + QLatin1String(commandSocketName));
         if (descriptor >= 0)
             ::close(descriptor);

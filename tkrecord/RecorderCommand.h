@@ -59,7 +59,7 @@ class CommandServer : public QObject {
 public:
     using Handler = std::function<CommandOutcome(const RecorderCommand&, const QString& user)>;
 
-    CommandServer(Handler handler, QObject* parent = nullptr);
+    explicit CommandServer(Handler handler, QObject* parent = nullptr);
     ~CommandServer() override;
 
     // Listens on commandSocketName in the working folder, replacing a socket
