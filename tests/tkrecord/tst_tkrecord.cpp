@@ -394,18 +394,25 @@ void TestTkrecord::sealedAcrossAKill() {
         return QStringLiteral("recording %1: %2")
             .arg(QLatin1String(what), QFileInfo(path).fileName());
     };
+    // The run of a recorder started without run options: its user.
+    const auto runEntry = [](const QString& path) {
+        return QStringLiteral("run: %1; operator \"%2\"")
+            .arg(QFileInfo(path).fileName(), sealing::systemUserName());
+    };
     QCOMPARE(events, QStringList({started,
                                   recording("started", file(0)),
+                                  runEntry(file(0)),
                                   opened,
                                   started,
                                   recording("started", file(1)),
+                                  runEntry(file(1)),
                                   opened,
                                   sealing::recordingStoppedEvent(QFileInfo(file(1)).fileName(),
                                                                  stoppedFile.readAll()),
                                   QStringLiteral("stopped"),
                                   {}}));
     QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
-             QStringLiteral("sealed: 8 records intact, ") + signedBy);
+             QStringLiteral("sealed: 10 records intact, ") + signedBy);
     // The folder agrees with the trail, and the trail with the heads said,
     // as the journal would keep them.
     QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
