@@ -24,6 +24,7 @@
 
 #include <sys/stat.h>
 
+#include "AuditTrail.h"
 #include "Data.h"
 #include "HttpExchange.h"
 #include "MetricsServer.h"
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
     void recordsABusOfThree();
+    void runAndMarkThroughTheRecorder();
     void endsWhenItsFolderIsRemoved_data();
     void endsWhenItsFolderIsRemoved();
 
@@ -162,6 +164,9 @@ void TestTkrecord::refusedStart_data() {
         << "tkrecord: [Controllers] line 8 \"oven 1=9\": a name is 1 to 32 letters, digits, "
            "\"-\" or \"_\""
         << "conf bad controller";
+    QTest::newRow("mark where no recorder runs")
+        << QStringList{"--mark", "Load in"} << 1 << "tkrecord: no recorder runs in %2"
+        << "no recorder";
     QTest::newRow("alarm limit that cannot be one")
         << QStringList() << 1 << "tkrecord: conf.ini line 7: HighLimit \"abc\" is not a number"
         << "alarm abc";
@@ -389,18 +394,25 @@ void TestTkrecord::sealedAcrossAKill() {
         return QStringLiteral("recording %1: %2")
             .arg(QLatin1String(what), QFileInfo(path).fileName());
     };
+    // The run of a recorder started without run options: its user.
+    const auto runEntry = [](const QString& path) {
+        return QStringLiteral("run: %1; operator \"%2\"")
+            .arg(QFileInfo(path).fileName(), sealing::systemUserName());
+    };
     QCOMPARE(events, QStringList({started,
                                   recording("started", file(0)),
+                                  runEntry(file(0)),
                                   opened,
                                   started,
                                   recording("started", file(1)),
+                                  runEntry(file(1)),
                                   opened,
                                   sealing::recordingStoppedEvent(QFileInfo(file(1)).fileName(),
                                                                  stoppedFile.readAll()),
                                   QStringLiteral("stopped"),
                                   {}}));
     QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
-             QStringLiteral("sealed: 8 records intact, ") + signedBy);
+             QStringLiteral("sealed: 10 records intact, ") + signedBy);
     // The folder agrees with the trail, and the trail with the heads said,
     // as the journal would keep them.
     QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
@@ -669,6 +681,60 @@ void TestTkrecord::recordsABusOfThree() {
              said.constData());
     // The one trail knows each controller's recording in its folder.
     QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
+}
+
+// The run's fields after the start's entry; a mark and a new run sent from
+// another process, with the sender's user as the system knows it.
+void TestTkrecord::runAndMarkThroughTheRecorder() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {"--dir", m_dir->path(), "--batch", "L-4711", "--customer", "ACME"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(QStringLiteral(".tkrecord.sock"))),
+                             waitMs);
+    const auto send = [&](const QStringList& arguments) {
+        QProcess command;
+        command.start(QStringLiteral(TKRECORD_PATH),
+                      QStringList{"--dir", m_dir->path()} + arguments);
+        return command.waitForFinished(waitMs) && command.exitCode() == 0
+                   ? QString::fromUtf8(command.readAllStandardOutput())
+                   : QString::fromUtf8(command.readAllStandardError());
+    };
+    const QString user = sealing::systemUserName();
+    QCOMPARE(send({"--mark", "Load in"}), QStringLiteral("event: Load in; by \"%1\"\n").arg(user));
+    const auto events = [this] {
+        QFile audit(m_dir->filePath(QStringLiteral("audit.log")));
+        QStringList found;
+        if (audit.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+                found << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+        return found;
+    };
+    const QString file = events()
+                             .filter(QStringLiteral("recording started: "))
+                             .value(0)
+                             .section(QLatin1Char(' '), 2);
+    QCOMPARE(send({"--run", "--batch", "L-4712"}),
+             QStringLiteral("run: %1; batch \"L-4712\"; operator \"%2\"\n").arg(file, user));
+    QCOMPARE(send({"--mark", "Quench", "--controller", "oven2"}),
+             QStringLiteral("tkrecord: this recorder has no [Controllers]: --controller is for a "
+                            "bus\n"));
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral(".tkrecord.sock"))));
+
+    const QStringList trail = events();
+    const qsizetype start = trail.indexOf(QStringLiteral("recording started: ") + file);
+    QVERIFY2(start > 0, qPrintable(trail.join(QLatin1Char('\n'))));
+    QCOMPARE(trail.value(start + 1),
+             QStringLiteral("run: %1; batch \"L-4711\"; customer \"ACME\"; operator \"%2\"")
+                 .arg(file, user));
+    QVERIFY(trail.contains(QStringLiteral("event: Load in; by \"%1\"").arg(user)));
+    QVERIFY(trail.contains(
+        QStringLiteral("run: %1; batch \"L-4712\"; operator \"%2\"").arg(file, user)));
 }
 
 QTEST_GUILESS_MAIN(TestTkrecord)
