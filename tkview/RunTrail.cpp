@@ -42,9 +42,17 @@ RunTrail runTrailOf(const QList<sealing::TrailFile>& trails, const QString& cont
                 continue;
             const std::int64_t at = entry->time.toMSecsSinceEpoch();
             if (named.kind == sealing::EventKind::Run) {
+                // tkrecord names a bus controller's file by its sub-folder.
                 const std::optional<sealing::RunEntry> run = sealing::parseRunEvent(named.event);
-                if (run && fileNames.contains(QFileInfo(run->fileName).fileName()))
-                    trail.runs.push_back({at, run->fileName, named.controller, run->run});
+                if (!run)
+                    continue;
+                const QString owner = !named.controller.isEmpty() ? named.controller
+                                      : run->fileName.contains(QLatin1Char('/'))
+                                          ? run->fileName.section(QLatin1Char('/'), -2, -2)
+                                          : QString();
+                if (fileNames.contains(QFileInfo(run->fileName).fileName()) &&
+                    (controller.isEmpty() || owner == controller))
+                    trail.runs.push_back({at, run->fileName, owner, run->run});
             } else if (marked(named.kind) && at >= fromMs && at <= toMs) {
                 trail.markers.push_back({at, named.controller, named.event, named.kind});
             }

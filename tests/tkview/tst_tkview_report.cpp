@@ -260,7 +260,7 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
     QTest::newRow("bus: the controller's entries in the trail of the folder above")
         << "oven2" << QStringList()
         << QStringList{"Equipment oven2", "Batch L-4711", "oven2 event: load in"}
-        << QStringList{"other oven", "before the load"};
+        << QStringList{"other oven", "before the load", "L-9999"};
     QTest::newRow("no trail: the report as before")
         << "-" << QStringList() << QStringList{name}
         << QStringList{"Batch", "Events and alarms", "Checked by"};
@@ -297,10 +297,16 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
         {3, named(QStringLiteral("alarm raised: temperature above 205.0 °C"))},
         {4, named(QStringLiteral("setpoint write: 200.0 → 210.0 °C, reason \"check\": "
                                  "accepted"))}};
+    // On a bus, tkrecord names a controller's file by its sub-folder; the
+    // other oven's run and event are not this one's.
     if (controller.size() > 1)
-        entries.append(
-            {5, sealing::controllerEvent(QStringLiteral("oven3"),
-                                         sealing::markEvent(QStringLiteral("other oven")))});
+        entries << QPair<int, QString>{0, sealing::runEvent("oven3/" + name,
+                                                            {"L-9999", {}, {}, {}, {}})}
+                << QPair<int, QString>{0, sealing::runEvent(controller + QLatin1Char('/') + name,
+                                                            {"L-4711", {}, {}, {}, {}})}
+                << QPair<int, QString>{5, sealing::controllerEvent(
+                                              QStringLiteral("oven3"),
+                                              sealing::markEvent(QStringLiteral("other oven")))};
     writeRun(folder, runStart, 10, controller.size() > 1 ? dir.path() : folder,
              controller == QLatin1String("-") ? QList<QPair<int, QString>>() : entries);
     QStringList runs{folder};
