@@ -180,7 +180,7 @@ QString CommandServer::listen() {
         return why;
     }
     m_listening = true;
-    // The recorder's group may mark too; the folder decides who reaches it.
+    // The recorder's group may mark too (for the service, group tkrecord).
     ::chmod(commandSocketName, 0660);
     if (!m_server->listen(descriptor))
         return QStringLiteral("cannot listen on %1: %2")

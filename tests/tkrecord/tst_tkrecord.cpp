@@ -71,6 +71,16 @@ QStringList recordValues(const QString& path) {
     return values;
 }
 
+// The events of dir's audit.log, the sixth field on.
+QStringList trailEvents(const QString& dir) {
+    QFile audit(dir + QStringLiteral("/audit.log"));
+    QStringList events;
+    if (audit.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+            events << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    return events;
+}
+
 // Reads until the server closes or timeoutMs passes; what came.
 QByteArray readToClose(QTcpSocket& socket, int timeoutMs) {
     QByteArray got;
@@ -317,6 +327,7 @@ void TestTkrecord::newFileAtMidnight() {
         QDateTime::currentDateTime().msecsTo(QDateTime(today, QTime(23, 59, 58, 600)));
     RecordService service([offsetMs] { return QDateTime::currentDateTime().addMSecs(offsetMs); },
                           [this](const QString& line) { m_said << line; });
+    service.setRun({"L-9", {}, {}, "carol", {}});
     service.start();
     const QString day2 = QStringLiteral("REC_") + today.addDays(1).toString(Qt::ISODate);
     const auto second = [&] {
@@ -337,6 +348,10 @@ void TestTkrecord::newFileAtMidnight() {
         QCOMPARE(QSet<QString>(values.begin(), values.end()), QSet<QString>{noValues});
     }
     QCOMPARE(m_said.filter(QStringLiteral("recording in ") + second()[0]).size(), 1);
+    // The day's new file is the same run's.
+    const QStringList trail = trailEvents(m_dir->path());
+    QCOMPARE(trail.value(trail.indexOf("recording started: " + second()[0]) + 1),
+             QStringLiteral("run: %1; batch \"L-9\"; operator \"carol\"").arg(second()[0]));
     QCOMPARE(QFile::permissions(m_dir->filePath(first)) & QFileDevice::WriteOwner,
              QFileDevice::Permissions());
 }
@@ -704,14 +719,7 @@ void TestTkrecord::runAndMarkThroughTheRecorder() {
     };
     const QString user = sealing::systemUserName();
     QCOMPARE(send({"--mark", "Load in"}), QStringLiteral("event: Load in; by \"%1\"\n").arg(user));
-    const auto events = [this] {
-        QFile audit(m_dir->filePath(QStringLiteral("audit.log")));
-        QStringList found;
-        if (audit.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
-                found << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
-        return found;
-    };
+    const auto events = [this] { return trailEvents(m_dir->path()); };
     const QString file = events()
                              .filter(QStringLiteral("recording started: "))
                              .value(0)

@@ -66,7 +66,7 @@ void TestTkrecordParts::options_data() {
         << QStringList{"--metrics", "127.0.0.1:65536"} << badEndpoint.arg("127.0.0.1:65536");
     QTest::newRow("run fields, one line each")
         << QStringList{"--batch", "L-4711", "--note=two\nlines", "--operator", "bob"}
-        << "||||run: f; batch \"L-4711\"; operator \"bob\"; note \"two lines\"";
+        << R"(||||run: f; batch "L-4711"; operator "bob"; note "two lines")";
     QTest::newRow("mark for a controller")
         << QStringList{"--mark", "Load in", "--controller", "oven2"}
         << "||||mark Load in for oven2|run: f";
