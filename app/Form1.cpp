@@ -22,6 +22,7 @@
 #include "ControllersSection.h"
 #include "CurveTrace.h"
 #include "Data.h"
+#include "EventsSection.h"
 #include "Fonts.h"
 #include "GraphBox.h"
 #include "LinkTexts.h"
@@ -96,6 +97,11 @@ Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::
         m_seams.showError = showErrorBox;
     if (!m_seams.now)
         m_seams.now = [] { return QDateTime::currentDateTime(); };
+    const RunAsks dialogs = dialogAsks(this);
+    if (!m_seams.runAsks.identity)
+        m_seams.runAsks.identity = dialogs.identity;
+    if (!m_seams.runAsks.mark)
+        m_seams.runAsks.mark = dialogs.mark;
 
     createControls();
     load();
@@ -157,6 +163,9 @@ void Form1::createControls() {
     Start_stop_recording = makeButton("Start_stop_recording", QStringLiteral("Start recording"),
                                       QRect(0, 240, 89, 41));
     exitButton = makeButton("exitButton", QStringLiteral("Exit"), QRect(0, 312, 89, 25));
+    // In the free column under Exit: nothing else moves.
+    markEventButton =
+        makeButton("markEventButton", QStringLiteral("Mark event…"), QRect(0, 368, 89, 41));
     connect(exitButton, &QAbstractButton::clicked, this, &QWidget::close);
     connect(parametersButton, &QAbstractButton::clicked, this, &Form1::showParameters);
 
@@ -188,10 +197,19 @@ void Form1::createControls() {
     });
 
     m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
-    // The first record of a recording started before the trail opened is sealed too.
-    connect(Start_stop_recording, &QAbstractButton::clicked, this, [this] { seals(); });
-    connect(Start_stop_recording, &QAbstractButton::clicked, m_recorder,
-            &recording::Recorder::startStop);
+    m_run = std::make_unique<RunActions>(m_seams.runAsks,
+                                         [this](const QString& event) { seals().event(event); });
+    connect(Start_stop_recording, &QAbstractButton::clicked, this, [this] {
+        if (Data::recordingActive == 0 && !m_run->askIdentity())
+            return;
+        // The first record of a recording started before the trail opened is sealed too.
+        seals();
+        m_recorder->startStop();
+    });
+    // On a bus, for the controller shown; its name is empty for the one oven.
+    connect(markEventButton, &QAbstractButton::clicked, this, [this] {
+        m_run->mark(settings::configuredEvents().events, m_session->shownController().name());
+    });
     connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
             &recording::Recorder::tick);
 
@@ -213,6 +231,7 @@ void Form1::createControls() {
             [this](bool on, const QString& file) {
                 if (on) {
                     seals().recordingStarted(file);
+                    m_run->recordingStarted(file);
                     return;
                 }
                 // The trail gets the file as closed, its last record included.
@@ -284,14 +303,20 @@ void Form1::load() {
             QStringLiteral("conf.ini [Controllers] cannot be used: the controller at address 9 "
                            "is polled alone."),
             read.controllersRefused);
+    else if (settings::configuredControllers().bus)
+        followBus();
     if (!read.controlRefused.isEmpty())
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("A value of conf.ini [Control] cannot be used: the "
                                          "setpoint cannot be changed from this window until it "
                                          "is mended."),
                           read.controlRefused.join(QLatin1Char('\n')));
-    else if (settings::configuredControllers().bus)
-        followBus();
+    if (!read.eventsRefused.isEmpty())
+        m_seams.showError(
+            QLatin1String(appTitle),
+            QStringLiteral(
+                "conf.ini [Events] cannot be used: \"Mark event…\" offers the default events."),
+            read.eventsRefused);
     tklink::scanSerialPorts(serialPort());
     Data::portConnected = false;
     // Opened after the first picture (seals()): the port's events of the

@@ -13,6 +13,7 @@
 #include <memory>
 #include <utility>
 
+#include "RunActions.h"
 #include "SerialPortControl.h"
 
 namespace display {
@@ -52,12 +53,14 @@ class SetpointAction;
 
 // What the main window takes from the outside world. Empty members get the
 // real thing: port numbers named by conf.ini and the platform, a modal
-// message box (detail is its informative text), the system clock.
+// message box (detail is its informative text), the system clock, and the
+// run's and the marked event's dialogs.
 struct Form1Seams {
     tklink::SerialPortControl::DeviceResolver deviceForPort;
     std::function<void(const QString& caption, const QString& text, const QString& detail)>
         showError;
     std::function<QDateTime()> now;
+    RunAsks runAsks;
 };
 
 class Form1 : public QWidget {
@@ -118,6 +121,7 @@ private:
     PanelButton* parametersButton = nullptr;
     PanelButton* Start_stop_recording = nullptr;
     PanelButton* exitButton = nullptr;
+    PanelButton* markEventButton = nullptr;
     QLabel* versionLabel = nullptr;
     QTimer* timerTraceCurves = nullptr;
     // The port, the poll and record timers and the poll cycle.
@@ -134,6 +138,7 @@ private:
     // The key, the recordings' seals and audit.log: "stopped" goes in with
     // the window.
     std::unique_ptr<sealing::ProgramSeals> m_seals;
+    std::unique_ptr<RunActions> m_run;
     QList<std::pair<QString, QString>> m_savedSettings;
 };
 

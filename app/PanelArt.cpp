@@ -130,7 +130,8 @@ void PanelButton::paintEvent(QPaintEvent*) {
     }
 
     painter.setFont(font());
-    const QRectF textArea = key.translated(pressed ? 1 : 0, pressed ? 1 : 0);
+    // Clear of the rounded edges: a caption as wide as the key wraps instead.
+    const QRectF textArea = key.adjusted(4, 0, -4, 0).translated(pressed ? 1 : 0, pressed ? 1 : 0);
     if (enabled) {
         painter.setPen(pressed ? QColor(230, 230, 230) : QColor(15, 15, 15));
     } else {

@@ -9,6 +9,7 @@ namespace {
 
 const QString runWord = QStringLiteral("run: ");
 const QString markWord = QStringLiteral("event: ");
+const QString byWord = QStringLiteral("; by ");
 
 struct Field {
     QLatin1String key;
@@ -137,14 +138,43 @@ std::optional<RunEntry> parseRunEvent(QStringView event) {
     return entry;
 }
 
-QString markEvent(const QString& text) {
-    return markWord + oneLine(text);
+namespace {
+
+// Where `; by "…"` begins when the text ends in one, or -1. Inside a quoted
+// value every quote follows a backslash, so the last `; by "` begins it.
+qsizetype bySuffix(QStringView text) {
+    const qsizetype at = text.lastIndexOf(byWord + QLatin1Char('"'));
+    if (at < 0)
+        return -1;
+    qsizetype end = at + byWord.size();
+    return readQuoted(text, end) && end == text.size() ? at : -1;
+}
+
+} // namespace
+
+QString markEvent(const QString& text, const QString& by) {
+    const QString line = oneLine(text);
+    if (by.isEmpty() && bySuffix(line) < 0)
+        return markWord + line;
+    return markWord + line + byWord + quotedValue(by);
+}
+
+std::optional<Mark> parseMark(QStringView event) {
+    if (!event.startsWith(markWord))
+        return std::nullopt;
+    QStringView rest = event.mid(markWord.size());
+    const qsizetype at = bySuffix(rest);
+    if (at < 0)
+        return Mark{rest.toString(), {}};
+    qsizetype end = at + byWord.size();
+    return Mark{rest.first(at).toString(), readQuoted(rest, end).value_or(QString())};
 }
 
 std::optional<QString> parseMarkEvent(QStringView event) {
-    if (!event.startsWith(markWord))
+    const std::optional<Mark> mark = parseMark(event);
+    if (!mark)
         return std::nullopt;
-    return event.mid(markWord.size()).toString();
+    return mark->text;
 }
 
 QString controllerEvent(const QString& controller, const QString& event) {

@@ -8,6 +8,10 @@
 //   run: REC_2026-12-10_10-00-00.csv; batch "L-4711"; part "gear 12"; operator "alice"
 //   event: load in
 //   oven2: event: door open
+//   event: quench; by "bob"
+//
+// "by" names who marked the event when that is not the trail line's own user
+// (a mark sent to the recorder, which runs as a user of its own).
 //
 // A value is quoted, with quotes and backslashes escaped by a backslash and
 // control characters made spaces, so a line stays one line whatever is typed.
@@ -63,9 +67,18 @@ inline constexpr int runValueLimit = 200;
 QString runEvent(const QString& fileName, const RunIdentity& run);
 std::optional<RunEntry> parseRunEvent(QStringView event);
 
-// "event: TEXT", TEXT made one line and cut at runValueLimit.
-QString markEvent(const QString& text);
+struct Mark {
+    QString text;
+    QString by; // empty: the trail line's user marked it
+};
+
+// "event: TEXT", TEXT made one line and cut at runValueLimit; with
+// `; by "USER"` after it when by is given. A TEXT that itself ends in what
+// reads as `; by "…"` gets an empty `; by ""`, so it reads back whole.
+QString markEvent(const QString& text, const QString& by = {});
+// The TEXT alone.
 std::optional<QString> parseMarkEvent(QStringView event);
+std::optional<Mark> parseMark(QStringView event);
 
 // "NAME: event" for a controller of a bus, the event alone otherwise.
 QString controllerEvent(const QString& controller, const QString& event);

@@ -4,6 +4,7 @@
 #include "ControlSection.h"
 #include "ControllersSection.h"
 #include "Data.h"
+#include "EventsSection.h"
 #include "NumberText.h"
 #include "PortsSection.h"
 #include "Profile.h"
@@ -95,9 +96,13 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     keepPortsSection(file);
     keepControllersSection(file);
     keepControlSection(file);
-    SettingsRead result{read.status, read.reason,
-                        {},          configuredControllers().error,
-                        {},          configuredControl().refused};
+    keepEventsSection(file);
+    SettingsRead result;
+    result.status = read.status;
+    result.reason = read.reason;
+    result.controllersRefused = configuredControllers().error;
+    result.controlRefused = configuredControl().refused;
+    result.eventsRefused = configuredEvents().error;
     Data::alarms = readAlarmSettings(file, &result.alarmsRefused);
     // Beyond 16 bits the key's default of 20 s was taken; 0 and below leave
     // the record timer at its own 20 s.

@@ -32,12 +32,15 @@ struct SettingsRead {
     // One line per bad [Control] value, as for [Alarms]: setpoint writes are
     // off until it is mended.
     QStringList controlRefused;
+    // A bad line of [Events], named; the default list is offered then.
+    QString eventsRefused;
 };
 
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
 // Echelle_Temps, in this order, from section into the program-wide variables,
-// and the [Ports] section for configuredDevice and the [Controllers] and
-// [Bus] sections for configuredControllers, in one read of the file.
+// and the [Ports] section for configuredDevice, the [Controllers] and [Bus]
+// sections for configuredControllers and [Events] for configuredEvents, in
+// one read of the file.
 // A missing or unreadable file or a missing key gives that key's default; a
 // whole number outside the 16-bit range also falls back to its default.
 SettingsRead loadSettings(const QString& section,

@@ -44,6 +44,18 @@ void ControllerRecord::sealWith(sealing::ProgramSeals& seals) {
     m_seals = &seals;
     seals.sealRecordsOf(m_writer);
     seals.recordingStarted(path(m_file.current()));
+    writeRun();
+}
+
+QString ControllerRecord::newRun(const sealing::RunIdentity& run) {
+    m_run = run;
+    return writeRun();
+}
+
+QString ControllerRecord::writeRun() {
+    QString event = sealing::runEvent(path(m_file.current()), m_run);
+    m_seals->event(event);
+    return event;
 }
 
 QString ControllerRecord::path(const QString& fileName) const {
@@ -67,6 +79,7 @@ void ControllerRecord::record(const QDateTime& now) {
         m_seals->recordingStopped(previous);
         say(named(StateLog::recordingIn(now, file)));
         m_seals->recordingStarted(file);
+        writeRun();
     }
     const tklink::ControllerValues& v = m_controller.values();
     const QString line = recording::recordLine(now, v.setpointRaw, v.measureRaw, v.powerRaw);

@@ -16,6 +16,7 @@
 #include "DailyFile.h"
 #include "MetricsText.h"
 #include "RecordWriter.h"
+#include "RunEvent.h"
 #include "StateLog.h"
 
 namespace sealing {
@@ -38,8 +39,14 @@ public:
     bool makeFolder() const;
     // "… recording in FILE".
     QString recordingInLine() const;
+    const QString& name() const { return m_controller.name(); }
+    // What the run is, for the trail after each file's start; before sealWith.
+    void setRun(const sealing::RunIdentity& run) { m_run = run; }
     // From now on the records are sealed and the trail names them.
     void sealWith(sealing::ProgramSeals& seals);
+    // A new run from now on, written at once for the file open now; the
+    // entry written.
+    QString newRun(const sealing::RunIdentity& run);
     void record(const QDateTime& now);
     // Waits for the record in flight, up to waitMs.
     void stop(int waitMs);
@@ -56,6 +63,8 @@ private:
     // The stamped line with the name after the stamp.
     QString named(const QString& line) const;
     void say(const QString& line);
+    // The run's entry for the file just begun, after its start's entry.
+    QString writeRun();
 
     tklink::Controller& m_controller;
     Clock m_now;
@@ -67,6 +76,7 @@ private:
     sealing::ProgramSeals* m_seals = nullptr;
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
+    sealing::RunIdentity m_run;
 };
 
 } // namespace tkrecord

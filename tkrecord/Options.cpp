@@ -43,6 +43,21 @@ std::optional<Endpoint> parseEndpoint(const QString& text) {
     return Endpoint{host.isEmpty() ? QStringLiteral("127.0.0.1") : host, quint16(number)};
 }
 
+// The run field an option sets, or none.
+QString* runField(sealing::RunIdentity& run, const QString& name) {
+    if (name == QLatin1String("--batch"))
+        return &run.batch;
+    if (name == QLatin1String("--part"))
+        return &run.part;
+    if (name == QLatin1String("--customer"))
+        return &run.customer;
+    if (name == QLatin1String("--operator"))
+        return &run.operatorName;
+    if (name == QLatin1String("--note"))
+        return &run.note;
+    return nullptr;
+}
+
 } // namespace
 
 std::variant<Options, QString> parseOptions(const QStringList& arguments) {
@@ -66,7 +81,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
         const bool flag = name == QLatin1String("--help") || name == QLatin1String("-h") ||
                           name == QLatin1String("--version") || name == QLatin1String("--probe") ||
                           name == QLatin1String("--key-fingerprint") ||
-                          name == QLatin1String("--no-seal");
+                          name == QLatin1String("--no-seal") || name == QLatin1String("--run");
         if (flag && value)
             return QStringLiteral("%1 takes no value").arg(name);
         if (name == QLatin1String("--version")) {
@@ -77,6 +92,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
             options.keyFingerprint = true;
         } else if (name == QLatin1String("--no-seal")) {
             options.noSeal = true;
+        } else if (name == QLatin1String("--run")) {
+            options.newRun = true;
         } else if (flag) {
             options.help = true;
         } else if (name == QLatin1String("--dir")) {
@@ -89,6 +106,20 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
             if (!key || key->isEmpty())
                 return QStringLiteral("--key needs a file");
             options.key = *key;
+        } else if (QString* field = runField(options.run, name)) {
+            const std::optional<QString> text = takeValue();
+            if (!text)
+                return QStringLiteral("%1 needs a value").arg(name);
+            *field = sealing::oneLine(*text);
+        } else if (name == QLatin1String("--mark")) {
+            options.mark = takeValue();
+            if (!options.mark || sealing::oneLine(*options.mark).isEmpty())
+                return QStringLiteral("--mark needs the event's words");
+        } else if (name == QLatin1String("--controller")) {
+            const std::optional<QString> controller = takeValue();
+            if (!controller || controller->isEmpty())
+                return QStringLiteral("--controller needs a name of [Controllers]");
+            options.controller = *controller;
         } else if (name == QLatin1String("--metrics")) {
             const std::optional<QString> text = takeValue();
             if (!text)
@@ -116,12 +147,30 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
     }
     if (options.noSeal && options.keyFingerprint)
         return QStringLiteral("--no-seal has no key to show");
+    const bool command = options.mark || options.newRun;
+    if (options.mark && options.newRun)
+        return QStringLiteral("--mark and --run go one at a time");
+    if (!command && !options.controller.isEmpty())
+        return QStringLiteral("--controller goes with --mark or --run");
+    if (options.mark && options.run != sealing::RunIdentity{})
+        return QStringLiteral("--mark takes no run fields: send them with --run");
+    // The recorder writes who sent it, as the system knows the sender.
+    if (command && !options.run.operatorName.isEmpty())
+        return QStringLiteral("--operator is the user who sends --run or --mark");
+    if (command && (options.probe || options.keyFingerprint || options.metrics || options.noSeal ||
+                    !options.key.isEmpty()))
+        return QStringLiteral("--mark and --run go to the running recorder, with --dir and "
+                              "--controller only");
     return options;
 }
 
 QString usageText() {
     return QStringLiteral(
         "Usage: tkrecord [--dir DIR] [--key FILE|--no-seal] [--metrics HOST:PORT]\n"
+        "                [--batch B] [--part P] [--customer C] [--operator O] [--note N]\n"
+        "       tkrecord [--dir DIR] --mark TEXT [--controller NAME]\n"
+        "       tkrecord [--dir DIR] --run [--batch B] [--part P] [--customer C]\n"
+        "                [--note N] [--controller NAME]\n"
         "       tkrecord [--dir DIR] --probe [--addresses N]\n"
         "       tkrecord [--dir DIR] [--key FILE] --key-fingerprint\n"
         "Records a TK840/TK960 controller, or each of a [Controllers] bus in its\n"
@@ -141,6 +190,18 @@ QString usageText() {
         "                       none), then the addresses answering there and\n"
         "                       their [Controllers] lines\n"
         "  --addresses N        the last address --probe asks (default 32)\n"
+        "  --batch, --part, --customer, --operator, --note TEXT\n"
+        "                       what the run is, written into audit.log after\n"
+        "                       each file's start (the operator defaults to\n"
+        "                       the user running tkrecord)\n"
+        "  --mark TEXT          write the event TEXT into the trail of the\n"
+        "                       recorder running in the folder, with the\n"
+        "                       sending user; exit 1 when none runs there\n"
+        "  --run                give the running recorder's files, from now\n"
+        "                       on, the run fields given (operator: the user\n"
+        "                       sending it)\n"
+        "  --controller NAME    with --mark or --run: for this controller of\n"
+        "                       the bus only\n"
         "  --key FILE           the key that seals the recordings and audit.log\n"
         "                       (default $TKRECORD_KEY, else\n"
         "                       ~/.local/share/tkrecord/seal.key; made if\n"

@@ -6,7 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
+
+#include "RunEvent.h"
 
 namespace tkrecord {
 
@@ -22,6 +25,13 @@ struct Options {
     bool keyFingerprint = false;
     QString key;         // --key FILE; empty: sealing::recorderKeyPath()
     bool noSeal = false; // --no-seal: record without seals
+    // --batch, --part, --customer, --operator, --note: the run recorded, or
+    // sent with --run; the operator left empty is the user.
+    sealing::RunIdentity run;
+    // --mark TEXT and --run go to the recorder running in the folder.
+    std::optional<QString> mark;
+    bool newRun = false;
+    QString controller; // --controller NAME, with --mark or --run
 };
 
 // The arguments after the program's name, or the message for a bad one.

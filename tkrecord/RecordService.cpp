@@ -118,8 +118,16 @@ QString RecordService::start() {
             started,
             QStringLiteral("new seal key: for tkview to trust it, add to %1: %2")
                 .arg(sealing::TrustedKeys::systemPath(), trustLine(m_seals->publicKey()))));
-    for (ControllerRecord* record : m_records)
+    for (ControllerRecord* record : m_records) {
+        record->setRun(m_run);
         record->sealWith(*m_seals);
+    }
+    // Marks are for a recorder that records: a folder where they cannot
+    // reach it is said, and recording goes on.
+    m_commands = std::make_unique<CommandServer>(
+        [this](const RecorderCommand& c, const QString& user) { return command(c, user); });
+    if (const QString why = m_commands->listen(); !why.isEmpty())
+        say(stampedLine(started, why));
 
     m_session.openPort();
     m_session.start(tklink::ControllerSession::headlessFirstPollMs, recordMs);
@@ -168,6 +176,41 @@ QList<ControllerMetrics> RecordService::metrics() const {
     for (const ControllerRecord* record : m_records)
         all.append(record->metrics());
     return all;
+}
+
+CommandOutcome RecordService::command(const RecorderCommand& command, const QString& user) {
+    QList<ControllerRecord*> chosen;
+    QStringList names;
+    for (ControllerRecord* record : std::as_const(m_records)) {
+        names << record->name();
+        if (command.controller.isEmpty() || record->name() == command.controller)
+            chosen << record;
+    }
+    if (chosen.isEmpty())
+        return {
+            {},
+            names.first().isEmpty()
+                ? QStringLiteral("this recorder has no [Controllers]: --controller is for a bus")
+                : QStringLiteral("no controller \"%1\" here; there are %2")
+                      .arg(command.controller, names.join(QStringLiteral(", ")))};
+    QStringList written;
+    if (command.mark) {
+        if (sealing::oneLine(*command.mark).isEmpty())
+            return {{}, QStringLiteral("an event needs words")};
+        written << sealing::controllerEvent(command.controller,
+                                            sealing::markEvent(*command.mark, user));
+        m_seals->event(written.last());
+    } else {
+        sealing::RunIdentity run = command.run;
+        run.operatorName = user;
+        if (command.controller.isEmpty())
+            m_run = run;
+        for (ControllerRecord* record : std::as_const(chosen))
+            written << record->newRun(run);
+    }
+    for (const QString& event : std::as_const(written))
+        say(stampedLine(m_now(), QStringLiteral("from %1: %2").arg(user, event)));
+    return {written.join(QLatin1Char('\n')), {}};
 }
 
 void RecordService::say(const QString& line) {

@@ -20,6 +20,8 @@
 #include "ControllerRecord.h"
 #include "ControllerSession.h"
 #include "MetricsText.h"
+#include "RecorderCommand.h"
+#include "RunEvent.h"
 #include "SealKey.h"
 #include "StateLog.h"
 #include "WorkFolder.h"
@@ -47,6 +49,8 @@ public:
     // The key that seals (sealing::recorderKeyPath() unless set); empty:
     // record without seals. A key that cannot be had stops start().
     void setKeyPath(const QString& path) { m_keyPath = path; }
+    // What the files' run is, until a --run command changes it.
+    void setRun(const sealing::RunIdentity& run) { m_run = run; }
 
     // Reads conf.ini, opens the port and starts polling and recording.
     // Returns why it did not start (a conf.ini that cannot be read, a bad
@@ -59,6 +63,9 @@ public:
     MetricsSnapshot snapshot() const;
     // Every controller's, in conf.ini's order.
     QList<ControllerMetrics> metrics() const;
+
+    // A mark or a new run sent by user; what went into the trail.
+    CommandOutcome command(const RecorderCommand& command, const QString& user);
 
 Q_SIGNALS:
     // The run cannot go on (its folder is gone): polling has stopped, the
@@ -84,6 +91,8 @@ private:
     std::optional<WorkFolderWatch> m_folder;
     // The controllers' own folders on a bus.
     std::vector<WorkFolderWatch> m_subFolders;
+    sealing::RunIdentity m_run;
+    std::unique_ptr<CommandServer> m_commands;
 };
 
 } // namespace tkrecord

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "AuditTrail.h"
 #include "FolderLock.h"
 #include "LineOutput.h"
 #include "MetricsServer.h"
@@ -12,6 +13,7 @@
 #include "Probe.h"
 #include "QuitSignals.h"
 #include "RecordService.h"
+#include "RecorderCommand.h"
 #include "SealKey.h"
 #include "StateLog.h"
 #include "TrustedKeys.h"
@@ -53,10 +55,20 @@ int main(int argc, char* argv[]) {
     const QString keyPath = options.noSeal          ? QString()
                             : options.key.isEmpty() ? sealing::recorderKeyPath()
                                                     : QFileInfo(options.key).absoluteFilePath();
-    // A search reads conf.ini at most: a read-only folder does for it.
-    if (const QString error = tkrecord::enterWorkFolder(options.dir, !options.probe);
+    const bool command = options.mark || options.newRun;
+    // A search reads conf.ini at most, and a command reaches the recorder:
+    // a read-only folder does for them.
+    if (const QString error = tkrecord::enterWorkFolder(options.dir, !options.probe && !command);
         !error.isEmpty())
         return refuse(error, 1);
+    if (command) {
+        const tkrecord::CommandOutcome sent =
+            tkrecord::sendCommand({options.mark, options.run, options.controller});
+        if (!sent.error.isEmpty())
+            return refuse(sent.error, 1);
+        printLine(stdout, sent.written);
+        return 0;
+    }
     if (options.keyFingerprint) {
         QString problem;
         const auto key = sealing::loadOrCreateKey(keyPath, &problem);
@@ -80,6 +92,10 @@ int main(int argc, char* argv[]) {
         return refuse(folderLock.refusal(), 1);
     tkrecord::RecordService service({}, say);
     service.setKeyPath(keyPath);
+    sealing::RunIdentity run = options.run;
+    if (run.operatorName.isEmpty())
+        run.operatorName = sealing::systemUserName();
+    service.setRun(run);
     tkrecord::MetricsServer metrics(
         [&service, &output] { return tkrecord::metricsText(service.metrics(), output.dropped()); });
     if (options.metrics) {

@@ -21,6 +21,7 @@ void paint(QPainter& painter, const QRectF& area, const Recordings& recordings,
     options.antialiased = vector;
     options.font = QGuiApplication::font();
     options.device = painter.device();
+    options.markers = &recordings.trail.markers;
     const ChartLayout layout =
         chartLayout(area, view.window, recordings.timeline, recordings.levels, options);
     paintChart(painter, layout, recordings.timeline, recordings.levels, options);

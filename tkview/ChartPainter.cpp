@@ -99,6 +99,69 @@ void drawLines(QPainter& painter, const Lines& lines, const QColor& colour, doub
     }
 }
 
+QColor markerColour(sealing::EventKind kind) {
+    switch (kind) {
+    case sealing::EventKind::AlarmRaised:
+        return {200, 0, 130};
+    case sealing::EventKind::AlarmAcknowledged:
+        return {225, 130, 0};
+    case sealing::EventKind::AlarmCleared:
+        return {110, 110, 110};
+    case sealing::EventKind::SetpointWrite:
+        return {120, 50, 170};
+    default:
+        return {20, 80, 200};
+    }
+}
+
+// A thin line at each marker's time and its label at the plot's top, in the
+// first of a few rows where it overlaps no other (left of the line near the
+// right edge); a marker with no room left keeps its line, and the count of
+// those is said in the corner.
+void drawMarkers(QPainter& painter, const ChartLayout& layout,
+                 const std::vector<TrailMarker>& markers, const QFontMetricsF& metrics) {
+    const QRectF& plot = layout.plot;
+    const double line = metrics.height();
+    const int rows = std::clamp(int(plot.height() / (8 * line)), 1, 3);
+    std::vector<double> rowEnds(std::size_t(rows), -1e9);
+    const double widest = metrics.horizontalAdvance(QLatin1Char('x')) * 22;
+    int unlabelled = 0;
+    auto marker =
+        std::lower_bound(markers.begin(), markers.end(), layout.window.fromMs,
+                         [](const TrailMarker& m, std::int64_t t) { return m.timeMs < t; });
+    for (; marker != markers.end() && marker->timeMs <= layout.window.toMs; ++marker) {
+        const double x = layout.xOf(marker->timeMs);
+        QColor colour = markerColour(marker->kind);
+        QPen pen(colour, 1);
+        pen.setCosmetic(true);
+        colour.setAlpha(150); // the curves stay readable through the lines
+        painter.setPen(QPen(colour, 1));
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        const QString label = metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
+        const double width = metrics.horizontalAdvance(label) + line / 2;
+        const double left = x + width > plot.right() ? x - width : x;
+        const auto row =
+            std::find_if(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < left; });
+        if (row == rowEnds.end()) {
+            ++unlabelled;
+            continue;
+        }
+        *row = left + width;
+        const QRectF box(left + 1, plot.top() + 1 + double(row - rowEnds.begin()) * line * 1.1,
+                         width - line / 4, line);
+        painter.fillRect(box, QColor(255, 255, 255, 215));
+        painter.setPen(pen);
+        painter.drawText(box.adjusted(line / 8, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+    }
+    if (unlabelled > 0) {
+        painter.setPen(textColour);
+        painter.drawText(
+            QRectF(plot.left(), plot.bottom() - 1.2 * line, plot.width() - line / 3, line),
+            Qt::AlignRight | Qt::AlignVCenter,
+            QStringLiteral("%1 more marked without a label: zoom in").arg(unlabelled));
+    }
+}
+
 QString degreesText(double value, double step) {
     return QString::number(value, 'f', step < 1 ? 1 : 0);
 }
@@ -136,6 +199,49 @@ double niceStep(double low, double high, int labels) {
     return 10 * decade;
 }
 
+void paintDegreesScale(QPainter& painter, const ChartLayout& layout, const QFontMetricsF& metrics) {
+    const double line = metrics.height();
+    const QRectF& plot = layout.plot;
+    QPen grid(gridColour, 1);
+    grid.setCosmetic(true);
+    const double step = layout.stepDegrees;
+    for (double d = layout.lowDegrees; d <= layout.highDegrees + step / 1000; d += step) {
+        const double y = layout.yOfDegrees(d);
+        painter.setPen(grid);
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        painter.setPen(textColour);
+        painter.drawText(QRectF(layout.area.left(), y - line / 2,
+                                plot.left() - layout.area.left() - line / 3, line),
+                         Qt::AlignRight | Qt::AlignVCenter, degreesText(d, step));
+    }
+}
+
+std::vector<QPolygonF> curveLines(const ChartLayout& layout, const Timeline& timeline,
+                                  const DetailLevels& levels, bool setpoint) {
+    const int count = std::max(1, int(std::lround(layout.plot.width())));
+    const std::vector<Column> columns =
+        levels.columns(layout.window.fromMs, layout.window.toMs, count);
+    return setpoint ? seriesLines(layout, timeline, columns, &Record::setpoint, &Column::setpoint,
+                                  &ChartLayout::yOfDegrees, 0.1)
+                    : seriesLines(layout, timeline, columns, &Record::temperature,
+                                  &Column::temperature, &ChartLayout::yOfDegrees, 0.1);
+}
+
+void fitDegrees(ChartLayout& layout, double low, double high, double lineHeight) {
+    if (low > high) {
+        low = 0;
+        high = 100;
+    }
+    const double margin = std::max((high - low) * 0.05, 0.5);
+    low -= margin;
+    high += margin;
+    const double step =
+        niceStep(low, high, std::max(2, int(layout.plot.height() / (2.5 * lineHeight))));
+    layout.lowDegrees = std::floor(low / step) * step;
+    layout.highDegrees = std::ceil(high / step) * step;
+    layout.stepDegrees = step;
+}
+
 ChartLayout chartLayout(const QRectF& area, const TimeWindow& window, const Timeline& timeline,
                         const DetailLevels& levels, const ChartOptions& options) {
     const QFontMetricsF metrics = options.metrics();
@@ -159,17 +265,7 @@ ChartLayout chartLayout(const QRectF& area, const TimeWindow& window, const Time
             high = std::max(high, degrees(e.max));
         }
     }
-    if (low > high) {
-        low = 0;
-        high = 100;
-    }
-    const double margin = std::max((high - low) * 0.05, 0.5);
-    low -= margin;
-    high += margin;
-    const double step = niceStep(low, high, std::max(2, int(layout.plot.height() / (2.5 * line))));
-    layout.lowDegrees = std::floor(low / step) * step;
-    layout.highDegrees = std::ceil(high / step) * step;
-    layout.stepDegrees = step;
+    fitDegrees(layout, low, high, line);
     return layout;
 }
 
@@ -197,20 +293,9 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
         }
     }
 
-    // Temperature grid and scale.
+    paintDegreesScale(painter, layout, metrics);
     QPen grid(gridColour, 1);
     grid.setCosmetic(true);
-    const double step = layout.stepDegrees;
-    painter.setPen(grid);
-    for (double d = layout.lowDegrees; d <= layout.highDegrees + step / 1000; d += step) {
-        const double y = layout.yOfDegrees(d);
-        painter.setPen(grid);
-        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-        painter.setPen(textColour);
-        painter.drawText(QRectF(layout.area.left(), y - line / 2,
-                                plot.left() - layout.area.left() - line / 3, line),
-                         Qt::AlignRight | Qt::AlignVCenter, degreesText(d, step));
-    }
     if (options.showPower) {
         painter.setPen(powerColour);
         for (int p = 0; p <= 100; p += 25) {
@@ -259,6 +344,8 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
               seriesLines(layout, timeline, columns, &Record::temperature, &Column::temperature,
                           &ChartLayout::yOfDegrees, 0.1),
               temperatureColour, width);
+    if (options.markers != nullptr)
+        drawMarkers(painter, layout, *options.markers, metrics);
     painter.setClipping(false);
 
     painter.setPen(QPen(textColour, 0));

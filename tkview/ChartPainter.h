@@ -7,9 +7,13 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QPolygonF>
 #include <QRectF>
 
+#include <vector>
+
 #include "DetailLevels.h"
+#include "RunTrail.h"
 #include "TimeWindow.h"
 #include "Timeline.h"
 
@@ -25,6 +29,8 @@ struct ChartOptions {
     // What the chart is drawn on, for text sizes in its units (a PDF's points);
     // none for the screen.
     const QPaintDevice* device = nullptr;
+    // Events, alarms and setpoint writes, marked at their times; none when null.
+    const std::vector<TrailMarker>* markers = nullptr;
 
     QFontMetricsF metrics() const;
 };
@@ -50,9 +56,21 @@ struct ChartLayout {
 ChartLayout chartLayout(const QRectF& area, const TimeWindow& window, const Timeline& timeline,
                         const DetailLevels& levels, const ChartOptions& options);
 
-// Draws the whole chart (background, grid, axes, gaps, curves, legend).
+// Draws the whole chart (background, grid, axes, gaps, curves, markers, legend).
 void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& timeline,
                 const DetailLevels& levels, const ChartOptions& options);
+
+// The temperature grid across the plot and its scale left of it.
+void paintDegreesScale(QPainter& painter, const ChartLayout& layout, const QFontMetricsF& metrics);
+
+// The temperatures (or setpoints) in layout's window as polylines broken at
+// gaps, a point per pixel column at most.
+std::vector<QPolygonF> curveLines(const ChartLayout& layout, const Timeline& timeline,
+                                  const DetailLevels& levels, bool setpoint);
+
+// Sets layout's scale to span low to high degrees with a margin, its labels
+// lineHeight apart at least 2.5 times over.
+void fitDegrees(ChartLayout& layout, double low, double high, double lineHeight);
 
 // The step between two labels of a scale from low to high with at most
 // `labels` labels: 1, 2 or 5 times a power of ten.

@@ -34,6 +34,7 @@ ChartWidget::ChartWidget(QWidget* parent) : QWidget(parent) {
 
 void ChartWidget::setRecordings(const Recordings* recordings) {
     m_recordings = recordings;
+    m_options.markers = recordings != nullptr ? &recordings->trail.markers : nullptr;
     m_window = allTime();
     redraw();
     Q_EMIT windowChanged(m_window);

@@ -3,10 +3,12 @@
 #include <QDateTime>
 
 #include "ChartExport.h"
+#include "CompareChart.h"
 #include "CsvExport.h"
 #include "ReadingProblems.h"
 #include "Recordings.h"
 #include "Report.h"
+#include "RunCompare.h"
 #include "SealBanner.h"
 #include "SummaryText.h"
 
@@ -56,6 +58,29 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
         check(writeCsv(options.csvOut, timeline, from, to));
     if (!options.spreadsheetOut.isEmpty())
         check(writeCsv(options.spreadsheetOut, timeline, from, to, csvFormFor(QLocale::system())));
+    return status;
+}
+
+int compareWithoutWindow(const Options& options, const std::function<void(const QString&)>& say) {
+    const Comparison comparison = compareRuns(
+        runArguments(options.paths), options.alignAtSetpoint ? Align::Setpoint : Align::Start);
+    for (const QString& problem : comparison.problems)
+        say(problem);
+    int status = comparison.problems.isEmpty() ? exitDone : exitFileFailed;
+    if (comparison.runs.size() < 2) {
+        say(QStringLiteral("fewer than two runs with records to compare"));
+        return exitFileFailed;
+    }
+    const auto check = [&](const QString& error) {
+        if (!error.isEmpty()) {
+            say(error);
+            status = exitFileFailed;
+        }
+    };
+    if (!options.reportOut.isEmpty())
+        check(writeComparisonReport(options.reportOut, comparison, QDateTime::currentDateTime()));
+    if (!options.pngOut.isEmpty())
+        check(writeComparisonPng(options.pngOut, comparison, options.size));
     return status;
 }
 

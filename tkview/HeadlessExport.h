@@ -19,4 +19,8 @@ namespace tkview {
 // record.
 int exportWithoutWindow(const Options& options, const std::function<void(const QString&)>& say);
 
+// The same for --compare: the comparison's report and picture. exitFileFailed
+// also when a run was left out or could not be aligned as asked.
+int compareWithoutWindow(const Options& options, const std::function<void(const QString&)>& say);
+
 } // namespace tkview

@@ -41,6 +41,10 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.verify = true;
             continue;
         }
+        if (argument == QLatin1String("--compare")) {
+            options.compare = true;
+            continue;
+        }
         if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
             options.paths << argument;
             continue;
@@ -57,10 +61,12 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             argument.truncate(equals);
         }
         static const QStringList withValue{
-            QStringLiteral("--csv"),    QStringLiteral("--spreadsheet"), QStringLiteral("--report"),
-            QStringLiteral("--png"),    QStringLiteral("--svg"),         QStringLiteral("--size"),
-            QStringLiteral("--from"),   QStringLiteral("--to"),          QStringLiteral("--trust"),
-            QStringLiteral("--journal")};
+            QStringLiteral("--csv"),    QStringLiteral("--spreadsheet"),
+            QStringLiteral("--report"), QStringLiteral("--png"),
+            QStringLiteral("--svg"),    QStringLiteral("--size"),
+            QStringLiteral("--from"),   QStringLiteral("--to"),
+            QStringLiteral("--trust"),  QStringLiteral("--journal"),
+            QStringLiteral("--align")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -80,6 +86,11 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.reportOut = value;
         } else if (argument == QLatin1String("--png")) {
             options.pngOut = value;
+        } else if (argument == QLatin1String("--align")) {
+            if (value != QLatin1String("start") && value != QLatin1String("setpoint"))
+                return QStringLiteral("--align: \"%1\" is neither start nor setpoint").arg(value);
+            options.alignAtSetpoint = value == QLatin1String("setpoint");
+            options.alignGiven = true;
         } else if (argument == QLatin1String("--journal")) {
             options.journal = value;
         } else if (argument == QLatin1String("--svg")) {
@@ -110,6 +121,15 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         return QStringLiteral("--from is after --to");
     if (!options.journal.isEmpty() && !options.verify)
         return QStringLiteral("--journal goes with --verify");
+    if (options.alignGiven && !options.compare)
+        return QStringLiteral("--align goes with --compare");
+    if (options.compare && options.verify)
+        return QStringLiteral("--compare and --verify do not go together");
+    if (options.compare && options.paths.size() < 2)
+        return QStringLiteral("--compare needs two runs or more");
+    if (options.compare && (!options.csvOut.isEmpty() || !options.spreadsheetOut.isEmpty() ||
+                            !options.svgOut.isEmpty() || options.fromMs || options.toMs))
+        return QStringLiteral("--compare makes a window, a --report or a --png");
     if (options.headless() && options.paths.isEmpty() && !options.help && !options.version)
         return QStringLiteral("no recording given to read");
     return options;
@@ -118,8 +138,12 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
 QString usageText() {
     return QStringLiteral(
         "Usage: tkview [OPTION]... [FILE|FOLDER]...\n"
+        "       tkview --compare [--align start|setpoint] [OPTION]... RUN RUN...\n"
         "Shows recordings of a TK840/TK960 controller (REC_*.csv, as tkcontrol and\n"
         "tkrecord write them in any language, or as a spreadsheet saved them again).\n"
+        "The audit trail beside them (audit.log; on a bus, in the folder above a\n"
+        "controller's) gives the run's batch, and its events, alarms and setpoint\n"
+        "writes, marked on the chart and listed in the report.\n"
         "A folder stands for every REC_*.csv in it; several files make one timeline.\n"
         "With an output option, makes it without a window and exits.\n"
         "\n"
@@ -136,6 +160,13 @@ QString usageText() {
         "  --from TIME        start at TIME (ISO 8601, e.g. 2026-12-08T21:33 or\n"
         "                     2026-12-08 21:33:01+01:00; local time without an offset)\n"
         "  --to TIME          end at TIME\n"
+        "  --compare RUN RUN...  lay runs over each other, each labelled with its\n"
+        "                     batch (or its first file's name), with their summaries\n"
+        "                     side by side, in the window, a --report or a --png; a\n"
+        "                     RUN is a recording, a folder of one run's recordings or\n"
+        "                     files joined by commas (a.csv,b.csv)\n"
+        "  --align start|setpoint  with --compare: lay the runs' starts (default) or\n"
+        "                     the moments they first reached their setpoint at zero\n"
         "  --verify           check each recording or audit.log against its seal and\n"
         "                     print its verdict; a seal counts only when signed by a\n"
         "                     key of /etc/tkcontrol/trusted-keys (or the file named by\n"

@@ -25,9 +25,12 @@ struct Options {
     std::optional<std::int64_t> toMs;   // --to TIME
     bool help = false;
     bool version = false;
-    bool verify = false; // --verify: the seals of the files, nothing shown
-    QStringList trust;   // --trust KEYFILE|KEY|FINGERPRINT, for --verify
-    QString journal;     // --journal JOURNAL.json, with --verify
+    bool verify = false;          // --verify: the seals of the files, nothing shown
+    QStringList trust;            // --trust KEYFILE|KEY|FINGERPRINT, for --verify
+    QString journal;              // --journal JOURNAL.json, with --verify
+    bool compare = false;         // --compare: each path is a run, laid over the others
+    bool alignAtSetpoint = false; // --align setpoint
+    bool alignGiven = false;
 
     // Something to make without a window.
     bool headless() const {

@@ -340,6 +340,11 @@ struct FileResult {
     QString warning; // read, but with something the user must hear about
 };
 
+std::function<void(const QString&)>& betweenBlocks() {
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
 QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -390,6 +395,8 @@ QString readBytes(const QString& path, QByteArray& bytes) {
             bytes.resize(at + got);
             if (got == 0)
                 break;
+            if (betweenBlocks())
+                betweenBlocks()(path);
             // No recording holds a NUL byte; a sparse or damaged file is
             // refused at its first hole rather than read to its end.
             if (std::memchr(bytes.constData() + at, 0, std::size_t(got)) != nullptr)
@@ -520,6 +527,10 @@ QStringList recordingsInFolder(const QString& folder) {
          dir.entryList({QStringLiteral("REC_*.csv")}, QDir::Files | QDir::System, QDir::Name))
         paths << dir.filePath(name);
     return paths;
+}
+
+void setBetweenBlocks(std::function<void(const QString& path)> hook) {
+    betweenBlocks() = std::move(hook);
 }
 
 QString recordingsState(const QStringList& paths) {

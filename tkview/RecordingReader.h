@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <functional>
+
 #include "Timeline.h"
 
 namespace tkview {
@@ -26,6 +28,10 @@ struct ReadResult {
 // it) into one timeline. Local times are read in `zone`.
 ReadResult readRecordings(const QStringList& paths,
                           const QTimeZone& zone = QTimeZone::systemTimeZone());
+
+// Called with a file's path after each block read from it, before the next:
+// a test's way to change a file while it is read. None by default.
+void setBetweenBlocks(std::function<void(const QString& path)> hook);
 
 // The REC_*.csv files of a folder, by name.
 QStringList recordingsInFolder(const QString& folder);

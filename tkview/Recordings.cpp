@@ -10,6 +10,7 @@ std::unique_ptr<Recordings> openRecordings(const QStringList& paths) {
     open->errors = std::move(read.errors);
     open->warnings = std::move(read.warnings);
     open->levels = DetailLevels(open->timeline);
+    open->trail = readRunTrail(open->timeline);
     return open;
 }
 

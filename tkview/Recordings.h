@@ -9,6 +9,7 @@
 
 #include "DetailLevels.h"
 #include "RecordingReader.h"
+#include "RunTrail.h"
 #include "Timeline.h"
 
 namespace tkview {
@@ -19,13 +20,14 @@ struct Recordings {
     DetailLevels levels;
     QStringList errors;   // files refused, one sentence each
     QStringList warnings; // files read with something to say about them
+    RunTrail trail;       // what the audit trail beside the files says of them
 
     Recordings(const Recordings&) = delete;
     Recordings& operator=(const Recordings&) = delete;
     Recordings() = default;
 };
 
-// Reads paths (files and folders) and builds the detail levels.
+// Reads paths (files and folders), their trails, and builds the detail levels.
 std::unique_ptr<Recordings> openRecordings(const QStringList& paths);
 
 } // namespace tkview

@@ -16,6 +16,7 @@
 #include "SealBanner.h"
 #include "Summary.h"
 #include "SummaryText.h"
+#include "TrailText.h"
 #include "Verification.h"
 
 namespace tkview {
@@ -84,6 +85,30 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
                                       timeText(timeline.lastMs(), timeline.zone)));
     y += 44;
     y += drawSealBanner(painter, QRectF(body.left(), y, body.width(), 0), sealBannerText(timeline));
+    // The load, as the trail names it: label and value side by side.
+    const RunTrail& trail = recordings.trail;
+    double lx = body.left();
+    for (const auto& [name, value] : loadLines(trail)) {
+        painter.setFont(reportFont(8.5));
+        const double valueWidth =
+            std::min(QFontMetricsF(painter.font()).horizontalAdvance(value), body.width() / 2);
+        painter.setFont(reportFont(8));
+        const double nameWidth = QFontMetricsF(painter.font()).horizontalAdvance(name) + 5;
+        if (lx > body.left() && lx + nameWidth + valueWidth > body.right()) {
+            lx = body.left();
+            y += 13;
+        }
+        painter.setPen(Qt::darkGray);
+        painter.drawText(QPointF(lx, y + 10), name);
+        painter.setPen(Qt::black);
+        painter.setFont(reportFont(8.5));
+        painter.drawText(
+            QPointF(lx + nameWidth, y + 10),
+            QFontMetricsF(painter.font()).elidedText(value, Qt::ElideRight, valueWidth));
+        lx += nameWidth + valueWidth + 18;
+    }
+    if (lx > body.left())
+        y += 18;
 
     // Summary on the left, chart on the right, down to the first files (the
     // others follow on further pages).
@@ -113,6 +138,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     options.antialiased = true;
     options.font = reportFont(7);
     options.device = &pdf;
+    options.markers = &trail.markers;
     const ChartLayout layout =
         chartLayout(chartArea, view.window, timeline, recordings.levels, options);
     paintChart(painter, layout, timeline, recordings.levels, options);
@@ -162,6 +188,63 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
                                         "Files that overlap in time: %2.")
                              .arg(timeline.skippedCount)
                              .arg(timeline.overlaps.size()));
+        y += 16;
+    }
+    if (!trail.isEmpty()) {
+        const auto room = [&](double height) {
+            if (y + height <= body.bottom() - 16)
+                return;
+            drawFooter();
+            pdf.newPage();
+            ++pageNumber;
+            y = body.top();
+        };
+        const QList<EventRow> rows = eventRows(trail, timeline.zone);
+        bool named = false;
+        for (const EventRow& row : rows)
+            named = named || !row.controller.isEmpty();
+        const double textAt = body.left() + (named ? 180 : 110);
+        const auto drawEventHeader = [&] {
+            painter.setFont(reportFont(9.5, true));
+            painter.drawText(QPointF(body.left(), y + 22), QStringLiteral("Events and alarms"));
+            y += 28;
+            painter.setFont(reportFont(7.5, true));
+            painter.drawText(QPointF(body.left(), y + 9), QStringLiteral("Time"));
+            if (named)
+                painter.drawText(QPointF(body.left() + 110, y + 9), QStringLiteral("Controller"));
+            painter.drawText(QPointF(textAt, y + 9), QStringLiteral("Event"));
+            y += rowHeight;
+        };
+        if (!rows.isEmpty()) {
+            room(28 + 2 * rowHeight);
+            drawEventHeader();
+        }
+        for (const EventRow& row : rows) {
+            if (y + rowHeight > body.bottom() - 16) {
+                room(body.height());
+                drawEventHeader();
+            }
+            painter.setFont(reportFont(7.5));
+            painter.drawText(QPointF(body.left(), y + 9), row.time);
+            painter.drawText(QPointF(body.left() + 110, y + 9), row.controller);
+            painter.drawText(QPointF(textAt, y + 9),
+                             QFontMetricsF(painter.font())
+                                 .elidedText(row.text, Qt::ElideRight, body.right() - textAt));
+            y += rowHeight;
+        }
+        // Signed on paper by whoever checks the load.
+        room(60);
+        y += 40;
+        painter.setFont(reportFont(8.5));
+        const double third = body.width() / 3;
+        const QStringList signs{QStringLiteral("Checked by"), QStringLiteral("Date"),
+                                QStringLiteral("Signature")};
+        for (int i = 0; i < signs.size(); ++i) {
+            const double x = body.left() + i * third;
+            painter.drawText(QPointF(x, y), signs[i]);
+            const double start = x + QFontMetricsF(painter.font()).horizontalAdvance(signs[i]) + 6;
+            painter.drawLine(QPointF(start, y + 1), QPointF(x + third - 20, y + 1));
+        }
     }
     drawFooter();
     if (!painter.end() || !QFileInfo(fileName).isFile())

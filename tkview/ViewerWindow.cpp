@@ -27,6 +27,7 @@
 #include "Summary.h"
 #include "SummaryPanel.h"
 #include "SummaryText.h"
+#include "TrailText.h"
 #include "Verification.h"
 
 namespace tkview {
@@ -207,7 +208,10 @@ void ViewerWindow::load(const QStringList& paths, bool quietly) {
         QStringLiteral(", ") + countText(timeline.skippedCount, QStringLiteral("line")) +
         QStringLiteral(" skipped"));
     updateSummary();
-    m_seals->setText(timeline.files.empty() ? QString() : sealMarks(timeline));
+    // The load and its events above the seals, when a trail is beside the files.
+    m_seals->setText(timeline.files.empty()
+                         ? QString()
+                         : trailHtml(m_recordings->trail, timeline.zone) + sealMarks(timeline));
     m_banner->showText(sealBannerText(timeline));
     const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
                                  .join(QLatin1Char('\n'));

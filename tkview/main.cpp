@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "CompareWindow.h"
 #include "FolderChecks.h"
 #include "HeadlessExport.h"
 #include "Options.h"
@@ -71,6 +72,14 @@ int main(int argc, char* argv[]) {
             return tkview::exitFileFailed;
         return allTrusted ? tkview::exitDone : tkview::exitUntrusted;
     }
+    if (options.compare && options.headless()) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        return tkview::compareWithoutWindow(options, [](const QString& line) {
+            printLine(stderr, QStringLiteral("tkview: ") + line);
+        });
+    }
     if (options.headless()) {
         // No display needed: for scripts, scheduled jobs and servers.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -85,6 +94,13 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("io.github.tkcontrol.tkview"));
     // The program's icon, as installed with the menu entry.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.tkcontrol.tkcontrol")));
+    if (options.compare) {
+        tkview::CompareWindow compared(tkview::compareRuns(
+            tkview::runArguments(options.paths),
+            options.alignAtSetpoint ? tkview::Align::Setpoint : tkview::Align::Start));
+        compared.show();
+        return QApplication::exec();
+    }
     tkview::ViewerWindow window;
     window.show();
     if (!options.paths.isEmpty())

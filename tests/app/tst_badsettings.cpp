@@ -119,6 +119,8 @@ void TestBadSettings::runProgram(Outcome outcome) {
     seams.showError = [this](const QString&, const QString& text, const QString&) {
         m_messages << text;
     };
+    // The run's dialog would wait for a click.
+    seams.runAsks.identity = [](const sealing::RunIdentity& last) { return std::optional(last); };
     seams.now = [this] { return QDateTime(QDate(2024, 6, 1), m_clock); };
 
     const QByteArray confBefore = [] {

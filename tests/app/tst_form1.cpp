@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "AlarmBand.h"
+#include "AuditTrail.h"
 #include "Data.h"
 #include "Form1.h"
 #include "GraphBox.h"
@@ -27,6 +28,7 @@
 #include "ProgramState.h"
 #include "Pty.h"
 #include "TksimProcess.h"
+#include "ViewerReport.h"
 
 #include <QFontMetrics>
 
@@ -51,6 +53,9 @@ private Q_SLOTS:
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
     void recordingKeyAndTimer();
+    void runAndMarkInTheTrail_data();
+    void runAndMarkInTheTrail();
+    void runReportedByTheViewer();
     void alarmLimitChangeInTheTrail();
     void alarmAcrossTheHighLimit();
     void pollShowsAnswerOnReadouts();
@@ -86,6 +91,8 @@ app::Form1Seams TestForm1::seams() {
         }
         m_messages << caption + QLatin1Char('|') + text;
     };
+    // The run's dialog would wait for a click.
+    s.runAsks.identity = [](const sealing::RunIdentity& last) { return std::optional(last); };
     return s;
 }
 
@@ -287,6 +294,7 @@ void TestForm1::controlsAtTheirPlaces_data() {
     QTest::newRow("Start_stop_recording")
         << "Start_stop_recording" << QRect(0, 240, 89, 41) << "Start recording";
     QTest::newRow("exitButton") << "exitButton" << QRect(0, 312, 89, 25) << "Exit";
+    QTest::newRow("markEventButton") << "markEventButton" << QRect(0, 368, 89, 41) << "Mark event…";
     QTest::newRow("versionLabel") << "versionLabel" << QRect(8, 584, 81, 17) << "Version 1.02";
 }
 
@@ -391,6 +399,111 @@ void TestForm1::recordingKeyAndTimer() {
     const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
     QCOMPARE(QString::fromUtf8(trail.last().trimmed()).section(QLatin1Char(';'), 5),
              sealing::recordingStoppedEvent(file.fileName(), file.readAll()));
+}
+
+void TestForm1::runAndMarkInTheTrail_data() {
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QString>("markLine");
+
+    QTest::newRow("one oven, the shop's list")
+        << QByteArray("[Events]\nCharge in\nDoor open\n") << QStringList() << "event: Charge in";
+    QTest::newRow("bus: the controller shown")
+        << QByteArray("[Controllers]\nfurnace-1=10\nfurnace-2=11\n")
+        << QStringList{"--address", "10,11"} << "furnace-1: event: Load in";
+}
+
+// Cancel starts nothing; the batch typed goes into the trail right after the
+// start's entry, and is offered again at the next start.
+void TestForm1::runAndMarkInTheTrail() {
+    QFETCH(QByteArray, conf);
+    QFETCH(QStringList, simOptions);
+    QFETCH(QString, markLine);
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), simOptions);
+    QVERIFY(sim.start(20000));
+    m_devices[1] = sim.link();
+    writeConf(conf);
+    app::Form1Seams s = seams();
+    s.now = [] { return QDateTime(QDate(2022, 3, 14), QTime(14, 5, 9)); };
+    QList<sealing::RunIdentity> offered;
+    bool cancel = true;
+    s.runAsks.identity =
+        [&](const sealing::RunIdentity& last) -> std::optional<sealing::RunIdentity> {
+        offered << last;
+        if (std::exchange(cancel, false))
+            return std::nullopt;
+        return sealing::RunIdentity{"L-4711", "gear 12", "ACME", last.operatorName, "first load"};
+    };
+    s.runAsks.mark = [](const QStringList& events, const QString&) { return events.first(); };
+    Form1 form(s);
+    auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(key->text(), QStringLiteral("Start recording"));
+    QVERIFY(!QFile::exists(QStringLiteral("REC_2022-03-14_14-05-09.csv")));
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QTest::mouseClick(form.findChild<app::PanelButton*>("markEventButton"), Qt::LeftButton);
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(offered.size(), 3);
+    QCOMPARE(offered[0], sealing::RunIdentity({{}, {}, {}, sealing::systemUserName(), {}}));
+    QCOMPARE(offered[2], sealing::RunIdentity({"L-4711", "gear 12", "ACME",
+                                               sealing::systemUserName(), "first load"}));
+
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    QStringList events;
+    for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+        events << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    const QString file = QStringLiteral("REC_2022-03-14_14-05-09.csv");
+    const qsizetype start = events.indexOf(QStringLiteral("recording started: ") + file);
+    QVERIFY2(start >= 0, qPrintable(events.join(QLatin1Char('\n'))));
+    QCOMPARE(events.value(start + 1), QStringLiteral("run: %1; batch \"L-4711\"; part \"gear 12\"; "
+                                                     "customer \"ACME\"; operator \"%2\"; note "
+                                                     "\"first load\"")
+                                          .arg(file, sealing::systemUserName()));
+    QCOMPARE(events.value(start + 2), markLine);
+    QVERIFY(events.value(start + 3).startsWith(QStringLiteral("recording stopped: ") + file));
+}
+
+// The whole way: a run recorded by the window against tksim, with its batch,
+// an event and an alarm, and tkview's report of it. The records' clock is a
+// day before and after the trail's, so that the run holds what it marks in
+// any time zone (the report is made in UTC).
+void TestForm1::runReportedByTheViewer() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--script", "0:3124,3000,45"});
+    QVERIFY(sim.start(20000));
+    m_devices[1] = sim.link();
+    writeConf("[Events]\nCharge in\n[Alarms]\nHighLimit=300\n");
+    app::Form1Seams s = seams();
+    QDateTime now = QDateTime::currentDateTime().addDays(-1);
+    s.now = [&now] { return now; };
+    s.runAsks.identity = [](const sealing::RunIdentity& last) {
+        return std::optional(
+            sealing::RunIdentity{"L-4711", "gear 12", "ACME", last.operatorName, {}});
+    };
+    s.runAsks.mark = [](const QStringList& events, const QString&) { return events.first(); };
+    Form1 form(s);
+    auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
+    auto* record = form.findChild<QTimer*>("timerRecording");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QMetaObject::invokeMethod(record, "timeout");
+    QTest::mouseClick(form.findChild<app::PanelButton*>("markEventButton"), Qt::LeftButton);
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
+    QTRY_VERIFY_WITH_TIMEOUT(form.findChild<app::AlarmBand*>("alarmBand")->isVisibleTo(&form),
+                             20000);
+    now = now.addDays(2);
+    QMetaObject::invokeMethod(record, "timeout");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(key->text(), QStringLiteral("Start recording"));
+
+    const QString text =
+        viewerReportText(QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
+                         QStringLiteral("report.pdf"), {QDir::currentPath()});
+    for (const QString& words : {QStringLiteral("Batch L-4711"), QStringLiteral("event: Charge in"),
+                                 QStringLiteral("alarm raised: ")})
+        QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
 }
 
 void TestForm1::alarmLimitChangeInTheTrail() {

@@ -182,6 +182,7 @@ void TestLinkSoak::startForm(const QStringList& simOptions) {
         m_errors << caption + QLatin1Char('|') + text;
     };
     seams.now = [this] { return m_clock; };
+    seams.runAsks.identity = [](const sealing::RunIdentity& last) { return std::optional(last); };
     m_form = std::make_unique<app::Form1>(seams);
     QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
     QVERIFY(Data::portConnected);

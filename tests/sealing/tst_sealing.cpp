@@ -570,7 +570,8 @@ void TestSealing::runWords_data() {
     QTest::addColumn<QString>("controller");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("fileOrMark");
-    QTest::addColumn<QStringList>("fields"); // batch, part, customer, operator, note
+    // batch, part, customer, operator, note; for a mark, who marked it.
+    QTest::addColumn<QStringList>("fields");
 
     const auto run = [](const RunIdentity& identity) { return runEvent(recordingName, identity); };
     QTest::newRow("run, all fields")
@@ -588,6 +589,12 @@ void TestSealing::runWords_data() {
                                    << "load in" << QStringList();
     QTest::newRow("mark of oven2") << controllerEvent("oven2", markEvent("door open")) << "oven2"
                                    << int(EventKind::Mark) << "door open" << QStringList();
+    QTest::newRow("mark sent by another user")
+        << controllerEvent("oven2", markEvent("quench", "bob")) << "oven2" << int(EventKind::Mark)
+        << "quench" << QStringList{"bob"};
+    QTest::newRow("mark whose own words end as if sent by someone")
+        << markEvent(R"(oil "B"; by "x")") << QString() << int(EventKind::Mark)
+        << R"(oil "B"; by "x")" << QStringList{""};
     QTest::newRow("alarm of oven-3")
         << "oven-3: alarm raised: High temperature 305.0 °C"
         << "oven-3" << int(EventKind::AlarmRaised) << QString() << QStringList();
@@ -609,8 +616,10 @@ void TestSealing::runWords() {
     const NamedEvent named = splitController(event);
     QCOMPARE(named.controller, controller);
     QCOMPARE(int(named.kind), kind);
-    if (named.kind == EventKind::Mark)
+    if (named.kind == EventKind::Mark) {
         QCOMPARE(parseMarkEvent(named.event), fileOrMark);
+        QCOMPARE(parseMark(named.event)->by, fields.value(0)); // who marked it, for a mark
+    }
     if (named.kind != EventKind::Run)
         return;
     const std::optional<RunEntry> entry = parseRunEvent(named.event);

@@ -5,6 +5,7 @@
 #include "ControlSection.h"
 #include "ControllersSection.h"
 #include "Data.h"
+#include "EventsSection.h"
 #include "Settings.h"
 
 namespace {
@@ -31,6 +32,8 @@ private Q_SLOTS:
     void alarmValuesRefused();
     void controlSection_data();
     void controlSection();
+    void eventsSection_data();
+    void eventsSection();
 
 private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
@@ -335,6 +338,38 @@ void TestSettings::controlSection() {
           "taken");
     QFETCH(QString, refused);
     QCOMPARE(read.controlRefused, refused.isEmpty() ? QStringList() : QStringList{refused});
+}
+
+void TestSettings::eventsSection_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("refused");
+
+    const QStringList defaults{"Load in", "Door open", "Quench", "Load out"};
+    QTest::newRow("no section: the default list") << QByteArray() << defaults << "";
+    QTest::newRow("the shop's list in its order, comments and blanks left out")
+        << QByteArray("[Events]\n; ours\n Charge in \n\nDoor open=2\n") + QByteArray(40, 'e')
+        << QStringList{"Charge in", "Door open=2", QString(40, QLatin1Char('e'))} << "";
+    QTest::newRow("empty section: free text only")
+        << QByteArray("[Events]\n[Other]\n") << QStringList() << "";
+    QTest::newRow("twice, in another case") << QByteArray("[Events]\nQuench\nquench\n") << defaults
+                                            << R"([Events] line 4 "quench": listed already)";
+    QTest::newRow("41 characters") << QByteArray("[Events]\n") + QByteArray(41, 'e') << defaults
+                                   << "[Events] line 3 \"" + QString(41, QLatin1Char('e')) +
+                                          "\": an event is at most 40 characters";
+    QByteArray many = "[Events]\n";
+    for (int i = 1; i <= 21; ++i)
+        many += "e" + QByteArray::number(i) + "\n";
+    QTest::newRow("21 events") << many << defaults
+                               << R"([Events] line 23 "e21": at most 20 events)";
+}
+
+void TestSettings::eventsSection() {
+    QFETCH(QByteArray, body);
+    writeConf(body);
+    const settings::SettingsRead read = settings::loadSettings(section, path());
+    QTEST(settings::configuredEvents().events, "events");
+    QTEST(read.eventsRefused, "refused");
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

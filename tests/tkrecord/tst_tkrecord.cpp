@@ -24,6 +24,7 @@
 
 #include <sys/stat.h>
 
+#include "AuditTrail.h"
 #include "Data.h"
 #include "HttpExchange.h"
 #include "MetricsServer.h"
@@ -70,6 +71,16 @@ QStringList recordValues(const QString& path) {
     return values;
 }
 
+// The events of dir's audit.log, the sixth field on.
+QStringList trailEvents(const QString& dir) {
+    QFile audit(dir + QStringLiteral("/audit.log"));
+    QStringList events;
+    if (audit.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+            events << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    return events;
+}
+
 // Reads until the server closes or timeoutMs passes; what came.
 QByteArray readToClose(QTcpSocket& socket, int timeoutMs) {
     QByteArray got;
@@ -97,6 +108,7 @@ private Q_SLOTS:
     void probeFindsTheController();
     void alarmAcrossTheHighLimit();
     void recordsABusOfThree();
+    void runAndMarkThroughTheRecorder();
     void endsWhenItsFolderIsRemoved_data();
     void endsWhenItsFolderIsRemoved();
 
@@ -163,6 +175,9 @@ void TestTkrecord::refusedStart_data() {
         << "tkrecord: [Controllers] line 8 \"oven 1=9\": a name is 1 to 32 letters, digits, "
            "\"-\" or \"_\""
         << "conf bad controller";
+    QTest::newRow("mark where no recorder runs")
+        << QStringList{"--mark", "Load in"} << 1 << "tkrecord: no recorder runs in %2"
+        << "no recorder";
     QTest::newRow("alarm limit that cannot be one")
         << QStringList() << 1 << "tkrecord: conf.ini line 7: HighLimit \"abc\" is not a number"
         << "alarm abc";
@@ -313,6 +328,7 @@ void TestTkrecord::newFileAtMidnight() {
         QDateTime::currentDateTime().msecsTo(QDateTime(today, QTime(23, 59, 58, 600)));
     RecordService service([offsetMs] { return QDateTime::currentDateTime().addMSecs(offsetMs); },
                           [this](const QString& line) { m_said << line; });
+    service.setRun({"L-9", {}, {}, "carol", {}});
     service.start();
     const QString day2 = QStringLiteral("REC_") + today.addDays(1).toString(Qt::ISODate);
     const auto second = [&] {
@@ -333,6 +349,10 @@ void TestTkrecord::newFileAtMidnight() {
         QCOMPARE(QSet<QString>(values.begin(), values.end()), QSet<QString>{noValues});
     }
     QCOMPARE(m_said.filter(QStringLiteral("recording in ") + second()[0]).size(), 1);
+    // The day's new file is the same run's.
+    const QStringList trail = trailEvents(m_dir->path());
+    QCOMPARE(trail.value(trail.indexOf("recording started: " + second()[0]) + 1),
+             QStringLiteral("run: %1; batch \"L-9\"; operator \"carol\"").arg(second()[0]));
     QCOMPARE(QFile::permissions(m_dir->filePath(first)) & QFileDevice::WriteOwner,
              QFileDevice::Permissions());
 }
@@ -390,18 +410,25 @@ void TestTkrecord::sealedAcrossAKill() {
         return QStringLiteral("recording %1: %2")
             .arg(QLatin1String(what), QFileInfo(path).fileName());
     };
+    // The run of a recorder started without run options: its user.
+    const auto runEntry = [](const QString& path) {
+        return QStringLiteral("run: %1; operator \"%2\"")
+            .arg(QFileInfo(path).fileName(), sealing::systemUserName());
+    };
     QCOMPARE(events, QStringList({started,
                                   recording("started", file(0)),
+                                  runEntry(file(0)),
                                   opened,
                                   started,
                                   recording("started", file(1)),
+                                  runEntry(file(1)),
                                   opened,
                                   sealing::recordingStoppedEvent(QFileInfo(file(1)).fileName(),
                                                                  stoppedFile.readAll()),
                                   QStringLiteral("stopped"),
                                   {}}));
     QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
-             QStringLiteral("sealed: 8 records intact, ") + signedBy);
+             QStringLiteral("sealed: 10 records intact, ") + signedBy);
     // The folder agrees with the trail, and the trail with the heads said,
     // as the journal would keep them.
     QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
@@ -692,6 +719,53 @@ void TestTkrecord::recordsABusOfThree() {
              said.constData());
     // The one trail knows each controller's recording in its folder.
     QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
+}
+
+// The run's fields after the start's entry; a mark and a new run sent from
+// another process, with the sender's user as the system knows it.
+void TestTkrecord::runAndMarkThroughTheRecorder() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {"--dir", m_dir->path(), "--batch", "L-4711", "--customer", "ACME"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath(QStringLiteral(".tkrecord.sock"))),
+                             waitMs);
+    const auto send = [&](const QStringList& arguments) {
+        QProcess command;
+        command.start(QStringLiteral(TKRECORD_PATH),
+                      QStringList{"--dir", m_dir->path()} + arguments);
+        return command.waitForFinished(waitMs) && command.exitCode() == 0
+                   ? QString::fromUtf8(command.readAllStandardOutput())
+                   : QString::fromUtf8(command.readAllStandardError());
+    };
+    const QString user = sealing::systemUserName();
+    QCOMPARE(send({"--mark", "Load in"}), QStringLiteral("event: Load in; by \"%1\"\n").arg(user));
+    const auto events = [this] { return trailEvents(m_dir->path()); };
+    const QString file = events()
+                             .filter(QStringLiteral("recording started: "))
+                             .value(0)
+                             .section(QLatin1Char(' '), 2);
+    QCOMPARE(send({"--run", "--batch", "L-4712"}),
+             QStringLiteral("run: %1; batch \"L-4712\"; operator \"%2\"\n").arg(file, user));
+    QCOMPARE(send({"--mark", "Quench", "--controller", "oven2"}),
+             QStringLiteral("tkrecord: this recorder has no [Controllers]: --controller is for a "
+                            "bus\n"));
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral(".tkrecord.sock"))));
+
+    const QStringList trail = events();
+    const qsizetype start = trail.indexOf(QStringLiteral("recording started: ") + file);
+    QVERIFY2(start > 0, qPrintable(trail.join(QLatin1Char('\n'))));
+    QCOMPARE(trail.value(start + 1),
+             QStringLiteral("run: %1; batch \"L-4711\"; customer \"ACME\"; operator \"%2\"")
+                 .arg(file, user));
+    QVERIFY(trail.contains(QStringLiteral("event: Load in; by \"%1\"").arg(user)));
+    QVERIFY(trail.contains(
+        QStringLiteral("run: %1; batch \"L-4712\"; operator \"%2\"").arg(file, user)));
 }
 
 QTEST_GUILESS_MAIN(TestTkrecord)

@@ -64,6 +64,20 @@ void TestTkrecordParts::options_data() {
         << QStringList{"--no-seal", "--key-fingerprint"} << "--no-seal has no key to show";
     QTest::newRow("port too large")
         << QStringList{"--metrics", "127.0.0.1:65536"} << badEndpoint.arg("127.0.0.1:65536");
+    QTest::newRow("run fields, one line each")
+        << QStringList{"--batch", "L-4711", "--note=two\nlines", "--operator", "bob"}
+        << R"(||||run: f; batch "L-4711"; operator "bob"; note "two lines")";
+    QTest::newRow("mark for a controller")
+        << QStringList{"--mark", "Load in", "--controller", "oven2"}
+        << "||||mark Load in for oven2|run: f";
+    QTest::newRow("new run sent") << QStringList{"--run", "--part", "gear"}
+                                  << "||||new run|run: f; part \"gear\"";
+    QTest::newRow("mark of blanks")
+        << QStringList{"--mark", " \t"} << "--mark needs the event's words";
+    QTest::newRow("operator sent") << QStringList{"--run", "--operator", "eve"}
+                                   << "--operator is the user who sends --run or --mark";
+    QTest::newRow("controller of a recording")
+        << QStringList{"--controller", "oven2"} << "--controller goes with --mark or --run";
 }
 
 void TestTkrecordParts::options() {
@@ -84,6 +98,12 @@ void TestTkrecordParts::options() {
             got += QStringLiteral("|key ") + o->key;
         if (o->noSeal)
             got += QStringLiteral("|no-seal");
+        if (o->mark)
+            got += QStringLiteral("|mark %1 for %2").arg(*o->mark, o->controller);
+        if (o->newRun)
+            got += QStringLiteral("|new run");
+        if (o->mark || o->newRun || o->run != sealing::RunIdentity{})
+            got += QStringLiteral("|") + sealing::runEvent(QStringLiteral("f"), o->run);
     } else {
         got = std::get<QString>(result);
     }

@@ -1,5 +1,6 @@
 #include <QCryptographicHash>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -205,6 +206,12 @@ void TestRecordingReader::reads_data() {
     QTest::newRow("fifo refused, never waited on")
         << writerName << QByteArray() << 0 << 0 << QString() << QString() << 0 << 0
         << ": not a recording: not a regular file" << QString() << 0;
+    QByteArray longer = recording::headerLine().toUtf8();
+    for (int i = 0; longer.size() < (128 << 10); ++i)
+        longer += recording::recordLine(lateOn8December.addSecs(i), 2000, 1990, 45).toUtf8();
+    QTest::newRow("shrinks while read: an error for that file, no crash")
+        << writerName << longer << 0 << 0 << QString() << QString() << 0 << 0
+        << ": cannot be read: it became shorter while being read" << QString() << 0;
 }
 
 void TestRecordingReader::reads() {
@@ -229,6 +236,10 @@ void TestRecordingReader::reads() {
         file.close();
     }
 
+    // Cut short after its first block, as a user or a clean-up might do.
+    if (QByteArray(QTest::currentDataTag()).startsWith("shrinks"))
+        setBetweenBlocks([](const QString& path) { QFile::resize(path, 1000); });
+    const auto unhook = qScopeGuard([] { setBetweenBlocks({}); });
     // A folder stands for its REC_*.csv files.
     const ReadResult read =
         readRecordings({fileName.startsWith(QLatin1String("REC_")) ? dir.path() : file.fileName()},

@@ -9,12 +9,17 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <csignal>
 
+#include "AuditTrail.h"
+#include "RecordFormat.h"
+#include "RunEvent.h"
 #include "SealKey.h"
 #include "TksimProcess.h"
 #include "TrustedKeys.h"
+#include "ViewerReport.h"
 
 namespace {
 
@@ -49,6 +54,35 @@ QString valueAfter(const QString& text, const QString& label) {
     return pattern.match(text).captured(1);
 }
 
+const QDateTime runStart(QDate(2026, 12, 10), QTime(10, 0), QTimeZone::utc());
+
+// A run of 20 records 30 s apart, heating to 200 °C and reaching it after
+// reachedAt records, in folder; with entries, a trail in trailFolder: each
+// entry's minutes after the start and its event.
+void writeRun(const QString& folder, const QDateTime& start, int reachedAt,
+              const QString& trailFolder = {}, const QList<QPair<int, QString>>& entries = {}) {
+    QDir().mkpath(folder);
+    QFile file(folder + QLatin1Char('/') + recording::recordFileNameFor(start));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray text = recording::headerLine().toUtf8();
+    for (int i = 0; i < 20; ++i)
+        text += recording::recordLine(start.addSecs(30LL * i), 2000,
+                                      float(2000 - 10 * (reachedAt - std::min(i, reachedAt))), 50,
+                                      QLocale::c())
+                    .toUtf8();
+    file.write(text);
+    if (entries.isEmpty())
+        return;
+    QDateTime now = start;
+    sealing::AuditTrail trail(trailFolder + QStringLiteral("/audit.log"), std::nullopt,
+                              QStringLiteral("tkrecord"), QStringLiteral("1.02"),
+                              {[&] { return now; }, {}});
+    for (const auto& [minutes, event] : entries) {
+        now = start.addSecs(60LL * minutes);
+        trail.record(event);
+    }
+}
+
 } // namespace
 
 class TestTkviewReport : public QObject {
@@ -56,6 +90,8 @@ class TestTkviewReport : public QObject {
 
 private Q_SLOTS:
     void reportOfARecordingWithAnOutage();
+    void reportsTheRunFromItsTrail_data();
+    void reportsTheRunFromItsTrail();
 };
 
 void TestTkviewReport::reportOfARecordingWithAnOutage() {
@@ -198,8 +234,98 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
                  banner.contains(QStringLiteral(" Not verified: ") + name +
                                  QStringLiteral(" differs from line 2 on; ")) &&
                  banner.contains(
-                     QStringLiteral("). The values shown are not vouched for by a seal. Summary ")),
+                     // The load under it: tkrecord's run entry names the operator.
+                     QStringLiteral("). The values shown are not vouched for by a seal. "
+                                    "Operator %1 Summary ")
+                         .arg(sealing::systemUserName())),
              qPrintable(banner));
+}
+
+void TestTkviewReport::reportsTheRunFromItsTrail_data() {
+    QTest::addColumn<QString>("controller"); // the bus controller's sub-folder, or none
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("notShown");
+    const QString name = recording::recordFileNameFor(runStart);
+    const QString other = recording::recordFileNameFor(runStart.addDays(1));
+    QTest::newRow("trail beside the recording: load, event, alarm, setpoint, signature")
+        << QString() << QStringList()
+        << QStringList{"Batch L-4711",
+                       "Customer ACME",
+                       "Operator alice",
+                       "Events and alarms",
+                       "2026-12-10 10:02:00 event: load in",
+                       "alarm raised: temperature above 205.0 °C",
+                       "setpoint write: 200.0 → 210.0 °C, reason \"check\": accepted",
+                       "Checked by",
+                       "Signature"}
+        << QStringList{"before the load", "Equipment"};
+    QTest::newRow("bus: the controller's entries in the trail of the folder above")
+        << "oven2" << QStringList()
+        << QStringList{"Equipment oven2", "Batch L-4711", "oven2 event: load in"}
+        << QStringList{"other oven", "before the load", "L-9999"};
+    QTest::newRow("no trail: the report as before")
+        << "-" << QStringList() << QStringList{name}
+        << QStringList{"Batch", "Events and alarms", "Checked by"};
+    QTest::newRow("two runs compared, labelled by batch and by file name")
+        << QString() << QStringList{"--compare"}
+        << QStringList{"Run comparison", "Aligned at the start of each run",
+                       "Run L-4711, part gear 12 " + other, "Time to setpoint 00:05:00 00:03:00"}
+        << QStringList{"Events and alarms"};
+    QTest::newRow("aligned at the setpoint")
+        << QString() << QStringList{"--compare", "--align", "setpoint"}
+        << QStringList{"Aligned at the moment each run first reached its setpoint"}
+        << QStringList{"never reached"};
+}
+
+void TestTkviewReport::reportsTheRunFromItsTrail() {
+    QFETCH(QString, controller);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, notShown);
+    QTemporaryDir dir;
+    const QString folder =
+        controller.size() > 1 ? dir.filePath(controller) : dir.filePath(QStringLiteral("run"));
+    const auto named = [&](const QString& event) {
+        return sealing::controllerEvent(controller.size() > 1 ? controller : QString(), event);
+    };
+    const QString name = recording::recordFileNameFor(runStart);
+    QList<QPair<int, QString>> entries{
+        {-1, named(sealing::markEvent(QStringLiteral("before the load")))},
+        {0, named(QStringLiteral("recording started: ") + name)},
+        {0, named(sealing::runEvent(name,
+                                    {QStringLiteral("L-4711"), QStringLiteral("gear 12"),
+                                     QStringLiteral("ACME"), QStringLiteral("alice"), QString()}))},
+        {2, named(sealing::markEvent(QStringLiteral("load in")))},
+        {3, named(QStringLiteral("alarm raised: temperature above 205.0 °C"))},
+        {4, named(QStringLiteral("setpoint write: 200.0 → 210.0 °C, reason \"check\": "
+                                 "accepted"))}};
+    // On a bus, tkrecord names a controller's file by its sub-folder; the
+    // other oven's run and event are not this one's.
+    if (controller.size() > 1)
+        entries << QPair<int, QString>{0, sealing::runEvent("oven3/" + name,
+                                                            {"L-9999", {}, {}, {}, {}})}
+                << QPair<int, QString>{0, sealing::runEvent(controller + QLatin1Char('/') + name,
+                                                            {"L-4711", {}, {}, {}, {}})}
+                << QPair<int, QString>{5, sealing::controllerEvent(
+                                              QStringLiteral("oven3"),
+                                              sealing::markEvent(QStringLiteral("other oven")))};
+    writeRun(folder, runStart, 10, controller.size() > 1 ? dir.path() : folder,
+             controller == QLatin1String("-") ? QList<QPair<int, QString>>() : entries);
+    QStringList runs{folder};
+    if (options.contains(QStringLiteral("--compare"))) {
+        writeRun(dir.filePath(QStringLiteral("second")), runStart.addDays(1), 6);
+        runs << dir.filePath(QStringLiteral("second"));
+    }
+
+    const QString text =
+        viewerReportText(QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
+                         dir.filePath(QStringLiteral("report.pdf")), options + runs);
+    QVERIFY(!text.isEmpty());
+    for (const QString& words : shown)
+        QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
+    for (const QString& words : notShown)
+        QVERIFY2(!text.contains(words), qPrintable(words + QStringLiteral(" in:\n") + text));
 }
 
 QTEST_GUILESS_MAIN(TestTkviewReport)

@@ -1,0 +1,48 @@
+#include "RunActions.h"
+
+#include <utility>
+
+#include "AuditTrail.h"
+#include "RunDialogs.h"
+
+namespace app {
+
+RunAsks dialogAsks(QWidget* window) {
+    RunAsks asks;
+    asks.identity = [window](const sealing::RunIdentity& last) {
+        RunDialog dialog(last, window);
+        return dialog.exec() == QDialog::Accepted ? std::optional(dialog.identity()) : std::nullopt;
+    };
+    asks.mark = [window](const QStringList& events, const QString& controller) {
+        MarkDialog dialog(events, controller, window);
+        return dialog.exec() == QDialog::Accepted ? std::optional(dialog.text()) : std::nullopt;
+    };
+    return asks;
+}
+
+RunActions::RunActions(RunAsks asks, Trail trail)
+    : m_asks(std::move(asks)), m_trail(std::move(trail)) {
+    // Who starts the first run, unless they say otherwise.
+    m_identity.operatorName = sealing::systemUserName();
+}
+
+bool RunActions::askIdentity() {
+    const std::optional<sealing::RunIdentity> asked = m_asks.identity(m_identity);
+    if (!asked)
+        return false;
+    m_identity = *asked;
+    return true;
+}
+
+void RunActions::recordingStarted(const QString& fileName) {
+    m_trail(sealing::runEvent(fileName, m_identity));
+}
+
+void RunActions::mark(const QStringList& events, const QString& controller) {
+    const std::optional<QString> text = m_asks.mark(events, controller);
+    if (!text || sealing::oneLine(*text).isEmpty())
+        return;
+    m_trail(sealing::controllerEvent(controller, sealing::markEvent(*text)));
+}
+
+} // namespace app

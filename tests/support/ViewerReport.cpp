@@ -1,0 +1,23 @@
+#include "ViewerReport.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+QString viewerReportText(const QString& tkviewPath, const QString& pdftotextPath,
+                         const QString& pdf, const QStringList& arguments) {
+    constexpr int waitMs = 30000;
+    QProcess tkview;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    tkview.setProcessEnvironment(environment);
+    tkview.start(tkviewPath, QStringList{QStringLiteral("--report"), pdf} + arguments);
+    if (!tkview.waitForFinished(waitMs) || tkview.exitStatus() != QProcess::NormalExit)
+        return {};
+    QProcess pdftotext;
+    pdftotext.start(pdftotextPath, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    if (!pdftotext.waitForFinished(waitMs) || pdftotext.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(pdftotext.readAllStandardOutput())
+        .replace(QChar(0xFB01), QLatin1String("fi"))
+        .simplified();
+}

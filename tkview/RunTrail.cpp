@@ -1,0 +1,153 @@
+#include "RunTrail.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "AuditTrail.h"
+#include "Timeline.h"
+
+namespace tkview {
+
+namespace {
+
+bool marked(sealing::EventKind kind) {
+    using sealing::EventKind;
+    return kind == EventKind::Mark || kind == EventKind::AlarmRaised ||
+           kind == EventKind::AlarmAcknowledged || kind == EventKind::AlarmCleared ||
+           kind == EventKind::SetpointWrite;
+}
+
+QString after(const QString& text, QLatin1String word) {
+    return text.startsWith(word) ? text.mid(word.size()) : text;
+}
+
+} // namespace
+
+RunTrail runTrailOf(const QList<sealing::TrailFile>& trails, const QString& controller,
+                    const QStringList& fileNames, std::int64_t fromMs, std::int64_t toMs) {
+    RunTrail trail;
+    for (const sealing::TrailFile& file : trails) {
+        for (const QByteArray& line : file.bytes.split('\n')) {
+            const std::optional<sealing::TrailEntry> entry = sealing::parseTrailLine(line);
+            if (!entry || !entry->time.isValid())
+                continue;
+            const sealing::NamedEvent named = sealing::splitController(entry->event);
+            // On a bus, the program's own entries (no name) are everyone's.
+            if (!controller.isEmpty() && !named.controller.isEmpty() &&
+                named.controller != controller)
+                continue;
+            const std::int64_t at = entry->time.toMSecsSinceEpoch();
+            if (named.kind == sealing::EventKind::Run) {
+                // tkrecord names a bus controller's file by its sub-folder.
+                const std::optional<sealing::RunEntry> run = sealing::parseRunEvent(named.event);
+                if (!run)
+                    continue;
+                const QString owner = !named.controller.isEmpty() ? named.controller
+                                      : run->fileName.contains(QLatin1Char('/'))
+                                          ? run->fileName.section(QLatin1Char('/'), -2, -2)
+                                          : QString();
+                if (fileNames.contains(QFileInfo(run->fileName).fileName()) &&
+                    (controller.isEmpty() || owner == controller))
+                    trail.runs.push_back({at, run->fileName, owner, run->run});
+            } else if (marked(named.kind) && at >= fromMs && at <= toMs) {
+                trail.markers.push_back({at, named.controller, named.event, named.kind});
+            }
+        }
+    }
+    // A trail kept aside and the one begun after it may hold the same entries.
+    std::stable_sort(
+        trail.markers.begin(), trail.markers.end(),
+        [](const TrailMarker& a, const TrailMarker& b) { return a.timeMs < b.timeMs; });
+    trail.markers.erase(std::unique(trail.markers.begin(), trail.markers.end()),
+                        trail.markers.end());
+    std::stable_sort(trail.runs.begin(), trail.runs.end(),
+                     [](const TrailRun& a, const TrailRun& b) { return a.timeMs < b.timeMs; });
+    return trail;
+}
+
+RunTrail readRunTrail(const Timeline& timeline) {
+    // Files by the folder of their trail and the controller they belong to.
+    std::map<std::pair<QString, QString>, QStringList> groups;
+    std::map<QString, bool> hasTrail;
+    const auto trailIn = [&](const QString& folder) {
+        auto found = hasTrail.find(folder);
+        if (found == hasTrail.end())
+            found = hasTrail
+                        .emplace(folder,
+                                 QFileInfo::exists(folder + QStringLiteral("/audit.log")) ||
+                                     !QDir(folder)
+                                          .entryList({QStringLiteral("audit-*.log")}, QDir::Files)
+                                          .isEmpty())
+                        .first;
+        return found->second;
+    };
+    for (const SourceFile& file : timeline.files) {
+        const QFileInfo info(file.path);
+        const QString folder = info.absolutePath();
+        if (trailIn(folder)) {
+            groups[{folder, QString()}] << file.name;
+            continue;
+        }
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent != folder && trailIn(parent))
+            groups[{parent, QFileInfo(folder).fileName()}] << file.name;
+    }
+    RunTrail all;
+    for (const auto& [where, names] : groups) {
+        RunTrail part = runTrailOf(sealing::folderTrails(where.first), where.second, names,
+                                   timeline.firstMs(), timeline.lastMs());
+        all.markers.insert(all.markers.end(), part.markers.begin(), part.markers.end());
+        all.runs.insert(all.runs.end(), part.runs.begin(), part.runs.end());
+    }
+    std::stable_sort(
+        all.markers.begin(), all.markers.end(),
+        [](const TrailMarker& a, const TrailMarker& b) { return a.timeMs < b.timeMs; });
+    std::stable_sort(all.runs.begin(), all.runs.end(),
+                     [](const TrailRun& a, const TrailRun& b) { return a.timeMs < b.timeMs; });
+    return all;
+}
+
+QString markerLabel(const TrailMarker& marker) {
+    using sealing::EventKind;
+    QString label;
+    switch (marker.kind) {
+    case EventKind::Mark: {
+        const std::optional<sealing::Mark> mark = sealing::parseMark(marker.text);
+        label = mark ? mark->text : marker.text;
+        break;
+    }
+    case EventKind::AlarmRaised:
+        label = QStringLiteral("alarm ") + after(marker.text, QLatin1String("alarm raised: "));
+        break;
+    case EventKind::AlarmAcknowledged:
+        label = QStringLiteral("ack. ") + after(marker.text, QLatin1String("alarm acknowledged: "));
+        break;
+    case EventKind::AlarmCleared:
+        label = QStringLiteral("cleared ") + after(marker.text, QLatin1String("alarm cleared: "));
+        break;
+    case EventKind::SetpointWrite:
+        // "150.0 → 200.0 °C": the reason and the answer are for the table.
+        label =
+            QStringLiteral("SP ") +
+            after(marker.text, QLatin1String("setpoint write: ")).section(QLatin1Char(','), 0, 0);
+        break;
+    default:
+        label = marker.text;
+    }
+    return marker.controller.isEmpty() ? label : marker.controller + QStringLiteral(": ") + label;
+}
+
+QString batchCaption(const sealing::RunIdentity& identity) {
+    QStringList parts;
+    if (!identity.batch.isEmpty())
+        parts << identity.batch;
+    if (!identity.part.isEmpty())
+        parts << QStringLiteral("part ") + identity.part;
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace tkview

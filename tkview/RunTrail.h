@@ -1,0 +1,65 @@
+#pragma once
+
+// What the audit trail beside the recordings says of them: the batch of each
+// run whose file is shown, and the events, alarms and setpoint writes within
+// their period, for the chart's markers and the report's tables. A recorder
+// of one controller keeps its trail beside its files; on a bus, each
+// controller's files lie in a sub-folder named after it and the trail in the
+// folder above, where the controller's entries start with its name.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+#include "RunEvent.h"
+#include "TrailCheck.h"
+
+namespace tkview {
+
+struct Timeline;
+
+// An event the chart marks at its time.
+struct TrailMarker {
+    std::int64_t timeMs = 0;
+    QString controller; // for a bus controller's entry; empty otherwise
+    QString text;       // the event as written, without the controller
+    sealing::EventKind kind = sealing::EventKind::Other;
+
+    bool operator==(const TrailMarker&) const = default;
+};
+
+// A run entry naming one of the shown files.
+struct TrailRun {
+    std::int64_t timeMs = 0;
+    QString fileName; // as the entry names it
+    QString controller;
+    sealing::RunIdentity identity;
+};
+
+struct RunTrail {
+    std::vector<TrailMarker> markers; // in time order
+    std::vector<TrailRun> runs;       // in time order
+
+    bool isEmpty() const { return markers.empty() && runs.empty(); }
+};
+
+// From trails in the order written: the runs naming one of fileNames (by the
+// name without its folder) and the marked events, alarms and setpoint writes
+// in [fromMs, toMs]; only those of controller when it is not empty.
+RunTrail runTrailOf(const QList<sealing::TrailFile>& trails, const QString& controller,
+                    const QStringList& fileNames, std::int64_t fromMs, std::int64_t toMs);
+
+// The trails beside the timeline's files, read.
+RunTrail readRunTrail(const Timeline& timeline);
+
+// A marker's label on the chart: short, as the chart has little room.
+QString markerLabel(const TrailMarker& marker);
+
+// "L-4711, part gear 12": the batch fields of a run that has any, for a
+// caption; empty otherwise.
+QString batchCaption(const sealing::RunIdentity& identity);
+
+} // namespace tkview
