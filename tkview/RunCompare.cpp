@@ -47,21 +47,6 @@ QList<QStringList> runArguments(const QStringList& paths) {
     return runs;
 }
 
-std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline) {
-    int side = 0; // below (-1) or above (+1) the setpoint at the first record
-    for (const Record& record : timeline.records) {
-        if (!record.hasTemperature() || record.setpoint == noValue)
-            continue;
-        const int now = record.temperature < record.setpoint   ? -1
-                        : record.temperature > record.setpoint ? 1
-                                                               : 0;
-        if (now == 0 || (side != 0 && now != side))
-            return record.timeMs;
-        side = now;
-    }
-    return std::nullopt;
-}
-
 Comparison compareRuns(const QList<QStringList>& runs, Align align, double bandDegrees) {
     Comparison comparison;
     comparison.align = align;

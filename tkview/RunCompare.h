@@ -49,10 +49,6 @@ QList<QStringList> runArguments(const QStringList& paths);
 // Reads and aligns the runs.
 Comparison compareRuns(const QList<QStringList>& runs, Align align, double bandDegrees = 5.0);
 
-// The time of the first record whose temperature reached the setpoint from
-// the side the run started on; none when it never did.
-std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline);
-
 // The rows of the side-by-side table: a name, then a value per run.
 QList<QStringList> comparisonRows(const Comparison& comparison);
 

@@ -116,4 +116,25 @@ Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t to
     return summary;
 }
 
+std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline) {
+    int side = 0; // below (-1) or above (+1) the setpoint being approached
+    int approached = noValue;
+    for (const Record& record : timeline.records) {
+        if (!record.hasTemperature() || record.setpoint == noValue)
+            continue;
+        // A setpoint changed before it was reached is a new approach: the
+        // change itself is no crossing.
+        if (record.setpoint != approached)
+            side = 0;
+        approached = record.setpoint;
+        const int now = record.temperature < record.setpoint   ? -1
+                        : record.temperature > record.setpoint ? 1
+                                                               : 0;
+        if (now == 0 || (side != 0 && now != side))
+            return record.timeMs;
+        side = now;
+    }
+    return std::nullopt;
+}
+
 } // namespace tkview

@@ -35,4 +35,8 @@ struct Summary {
 Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t toMs,
                   double bandDegrees = 5.0);
 
+// The time of the first record whose temperature reached the setpoint from
+// the side it approached it; none when it never did.
+std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline);
+
 } // namespace tkview

@@ -66,6 +66,8 @@ class TestRecordingReader : public QObject {
 private Q_SLOTS:
     void reads_data();
     void reads();
+    void setpointReached_data();
+    void setpointReached();
 };
 
 void TestRecordingReader::reads_data() {
@@ -212,6 +214,41 @@ void TestRecordingReader::reads_data() {
     QTest::newRow("shrinks while read: an error for that file, no crash")
         << writerName << longer << 0 << 0 << QString() << QString() << 0 << 0
         << ": cannot be read: it became shorter while being read" << QString() << 0;
+}
+
+void TestRecordingReader::setpointReached_data() {
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("second"); // -1: never reached
+
+    // The second record is always without data.
+    QTest::newRow("heating, met exactly")
+        << recordsAt(lateOn8December, {{0, 2000, 200}, {1, 0, 0}, {2, 2000, 1500}, {3, 2000, 2000}})
+        << 3;
+    QTest::newRow("cooling, crossed between records")
+        << recordsAt(lateOn8December, {{0, 600, 2000}, {1, 0, 0}, {2, 600, 900}, {3, 600, 550}})
+        << 3;
+    QTest::newRow("never reached")
+        << recordsAt(lateOn8December, {{0, 2000, 200}, {1, 0, 0}, {2, 2000, 1500}}) << -1;
+    QTest::newRow("raised above a cooling oven: the raise is no crossing")
+        << recordsAt(lateOn8December,
+                     {{0, 500, 800}, {1, 0, 0}, {2, 500, 700}, {3, 2000, 690}, {4, 2000, 2000}})
+        << 4;
+    QTest::newRow("lowered below the temperature while heating")
+        << recordsAt(lateOn8December,
+                     {{0, 2000, 200}, {1, 0, 0}, {2, 1000, 1200}, {3, 1000, 1100}, {4, 1000, 990}})
+        << 4;
+}
+
+void TestRecordingReader::setpointReached() {
+    QFETCH(QByteArray, contents);
+    QFETCH(int, second);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("REC_2026-12-08_23-59-58.csv")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    file.close();
+    const ReadResult read = readRecordings({dir.path()}, QTimeZone::utc());
+    const std::optional<std::int64_t> reached = setpointReachedAt(read.timeline);
+    QCOMPARE(reached ? int((*reached - read.timeline.firstMs()) / 1000) : -1, second);
 }
 
 void TestRecordingReader::reads() {
