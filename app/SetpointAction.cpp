@@ -15,9 +15,9 @@ namespace app {
 
 namespace {
 
-// Under "Exit", in the column of keys, where the one-controller window has
-// nothing.
-const QRect buttonPlace(0, 360, 89, 25);
+// Under "Mark event…", in the column of keys, where the one-controller
+// window has nothing.
+const QRect buttonPlace(0, 432, 89, 25);
 
 } // namespace
 

@@ -189,15 +189,17 @@ EventKind eventKind(QStringView event) {
 }
 
 NamedEvent splitController(QStringView event) {
-    // A controller's name has no space; the program's own words that could
-    // pass for one ("run", "event") are told apart by what follows them.
+    // An entry that begins with the program's own words is the program's, so
+    // a mark typed as "run: …" or "alarm raised: …" stays a mark; no
+    // controller may be named "run" or "event" for that reason.
+    if (const EventKind kind = eventKind(event); kind != EventKind::Other)
+        return {QString(), event.toString(), kind};
     const qsizetype colon = event.indexOf(QLatin1String(": "));
     if (colon > 0 && validControllerName(event.first(colon))) {
         const QStringView rest = event.mid(colon + 2);
-        if (eventKind(rest) != EventKind::Other || eventKind(event) == EventKind::Other)
-            return {event.first(colon).toString(), rest.toString(), eventKind(rest)};
+        return {event.first(colon).toString(), rest.toString(), eventKind(rest)};
     }
-    return {QString(), event.toString(), eventKind(event)};
+    return {QString(), event.toString(), EventKind::Other};
 }
 
 } // namespace sealing

@@ -64,6 +64,11 @@ ControllersRead readControllersSection(const ProfileText& file) {
         if (!validName(name))
             return fail(lineError(
                 number, line, QStringLiteral("a name is 1 to 32 letters, digits, \"-\" or \"_\"")));
+        // The audit trail's own words: an entry "run: …" is the program's.
+        if (name.compare(QLatin1String("run"), Qt::CaseInsensitive) == 0 ||
+            name.compare(QLatin1String("event"), Qt::CaseInsensitive) == 0)
+            return fail(lineError(number, line,
+                                  QStringLiteral("\"%1\" is a word of the audit trail").arg(name)));
         const auto address = wholeNumber(addressText);
         if (!address || *address < lowestAddress || *address > highestAddress)
             return fail(lineError(number, line,

@@ -129,12 +129,16 @@ QString markerLabel(const TrailMarker& marker) {
     case EventKind::AlarmCleared:
         label = QStringLiteral("cleared ") + after(marker.text, QLatin1String("alarm cleared: "));
         break;
-    case EventKind::SetpointWrite:
-        // "150.0 → 200.0 °C": the reason and the answer are for the table.
-        label =
-            QStringLiteral("SP ") +
-            after(marker.text, QLatin1String("setpoint write: ")).section(QLatin1Char(','), 0, 0);
+    case EventKind::SetpointWrite: {
+        // "150.0 → 200.0 °C": the reason and the answer are for the table, but
+        // a write the controller did not take must not pass for a change.
+        const QString change = after(marker.text, QLatin1String("setpoint write: "));
+        const qsizetype unit = change.indexOf(QStringLiteral(" °C"));
+        label = QStringLiteral("SP ") + (unit < 0 ? change : change.left(unit + 3));
+        if (!marker.text.endsWith(QLatin1String(": accepted")))
+            label += QStringLiteral(" (not taken)");
         break;
+    }
     default:
         label = marker.text;
     }

@@ -582,9 +582,12 @@ void TestSealing::runWords_data() {
         << run({"A\"1\";2", {}, {}, "bob", "line\nbreak \\ end"}) << QString()
         << int(EventKind::Run) << recordingName
         << QStringList{"A\"1\";2", {}, {}, "bob", "line break \\ end"};
-    QTest::newRow("run of a bus controller named run")
-        << controllerEvent("run", run({{}, {}, {}, "eve", {}})) << "run" << int(EventKind::Run)
-        << recordingName << QStringList{{}, {}, {}, "eve", {}};
+    QTest::newRow("a mark typed as a run stays a mark")
+        << markEvent(run({"FAKE", {}, {}, {}, {}})) << QString() << int(EventKind::Mark)
+        << run({"FAKE", {}, {}, {}, {}}) << QStringList();
+    QTest::newRow("a mark typed as an alarm stays a mark")
+        << controllerEvent("oven2", markEvent("alarm raised: High temperature")) << "oven2"
+        << int(EventKind::Mark) << "alarm raised: High temperature" << QStringList();
     QTest::newRow("mark, unnamed") << markEvent(" load in\t ") << QString() << int(EventKind::Mark)
                                    << "load in" << QStringList();
     QTest::newRow("mark of oven2") << controllerEvent("oven2", markEvent("door open")) << "oven2"

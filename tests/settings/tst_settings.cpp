@@ -209,6 +209,9 @@ void TestSettings::controllersSection_data() {
                                 << "[Controllers] line 3 \"" + QString(33, QLatin1Char('k')) +
                                        "=9\": " + nameRule
                                 << 200 << 0;
+    QTest::newRow("a word of the audit trail as a name")
+        << QByteArray("[Controllers]\nEvent=9\n") << alone
+        << R"([Controllers] line 3 "Event=9": "Event" is a word of the audit trail)" << 200 << 0;
     QTest::newRow("empty name") << QByteArray("[Controllers]\n=9\n") << alone
                                 << "[Controllers] line 3 \"=9\": " + nameRule << 200 << 0;
     QTest::newRow("address 0") << QByteArray("[Controllers]\na=0\n") << alone

@@ -10,6 +10,7 @@
 #include "DetailLevels.h"
 #include "RecordFormat.h"
 #include "RecordingReader.h"
+#include "RunTrail.h"
 #include "Summary.h"
 
 using namespace tkview;
@@ -68,6 +69,8 @@ private Q_SLOTS:
     void reads();
     void setpointReached_data();
     void setpointReached();
+    void markerLabels_data();
+    void markerLabels();
 };
 
 void TestRecordingReader::reads_data() {
@@ -249,6 +252,29 @@ void TestRecordingReader::setpointReached() {
     const ReadResult read = readRecordings({dir.path()}, QTimeZone::utc());
     const std::optional<std::int64_t> reached = setpointReachedAt(read.timeline);
     QCOMPARE(reached ? int((*reached - read.timeline.firstMs()) / 1000) : -1, second);
+}
+
+void TestRecordingReader::markerLabels_data() {
+    QTest::addColumn<QString>("event"); // as the trail has it
+    QTest::addColumn<QString>("label");
+
+    QTest::newRow("write taken, reason with a comma")
+        << R"(oven2: setpoint write: 150.0 → 200.0 °C, reason "door, fixed": accepted)"
+        << "oven2: SP 150.0 → 200.0 °C";
+    QTest::newRow("write refused, reason with a comma")
+        << R"(setpoint write: 150.0 → 240.0 °C, reason "door, fixed": refused: value refused)"
+        << "SP 150.0 → 240.0 °C (not taken)";
+    QTest::newRow("write not read back")
+        << "setpoint write: 150.0 → 200.0 °C: not read back: the controller shows 150.0 °C"
+        << "SP 150.0 → 200.0 °C (not taken)";
+    QTest::newRow("mark sent to the recorder") << R"(event: Load in; by "alice")"
+                                               << "Load in";
+}
+
+void TestRecordingReader::markerLabels() {
+    QFETCH(QString, event);
+    const sealing::NamedEvent named = sealing::splitController(event);
+    QTEST(markerLabel({0, named.controller, named.event, named.kind}), "label");
 }
 
 void TestRecordingReader::reads() {
