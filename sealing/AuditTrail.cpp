@@ -195,9 +195,9 @@ void AuditTrail::checkClock() {
         write(now.wall, event);
 }
 
-void AuditTrail::record(const QString& event) {
+bool AuditTrail::record(const QString& event) {
     checkClock();
-    write(m_last.wall, event);
+    return write(m_last.wall, event);
 }
 
 void AuditTrail::checkFile(const QDateTime& wall) {
@@ -215,9 +215,9 @@ void AuditTrail::checkFile(const QDateTime& wall) {
     append(wall, found);
 }
 
-void AuditTrail::write(const QDateTime& wall, const QString& event) {
+bool AuditTrail::write(const QDateTime& wall, const QString& event) {
     checkFile(wall);
-    append(wall, event);
+    return append(wall, event);
 }
 
 bool AuditTrail::append(const QDateTime& wall, const QString& event) {

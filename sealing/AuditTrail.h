@@ -53,7 +53,8 @@ public:
     ~AuditTrail() override;
 
     // One event; the clock's own events come first when it moved.
-    void record(const QString& event);
+    // False when it could not be written (the disk full, the file read-only).
+    bool record(const QString& event);
     // Notes a jump or an offset change since the last reading (called every
     // second by the trail's own timer, and before each event).
     void checkClock();
@@ -70,7 +71,7 @@ Q_SIGNALS:
     void entryWritten(qint64 sequence, const QString& head);
 
 private:
-    void write(const QDateTime& wall, const QString& event);
+    bool write(const QDateTime& wall, const QString& event);
     bool append(const QDateTime& wall, const QString& event);
     void adopt(const QByteArray& found, const QDateTime& wall);
     void checkFile(const QDateTime& wall);

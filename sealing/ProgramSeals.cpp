@@ -72,11 +72,11 @@ QByteArray ProgramSeals::publicKey() const {
     return m_key ? m_key->publicKey : QByteArray();
 }
 
-void ProgramSeals::event(const QString& text) {
+bool ProgramSeals::event(const QString& text) {
     if (m_trail)
-        m_trail->record(text);
-    else
-        m_held << text;
+        return m_trail->record(text);
+    m_held << text;
+    return true;
 }
 
 void ProgramSeals::portState(bool connected, const QString& device) {

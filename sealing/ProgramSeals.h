@@ -56,7 +56,8 @@ public:
     bool keyMade() const { return m_keyMade; }
 
     // Held until open() when not open yet.
-    void event(const QString& text);
+    // False when the trail is open and could not take it.
+    bool event(const QString& text);
     // Called after each attempt to open the port and at each poll: the trail
     // gets "port opened", "port lost" and "port reopened" on the changes.
     void portState(bool connected, const QString& device);

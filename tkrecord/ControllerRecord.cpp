@@ -54,8 +54,7 @@ QString ControllerRecord::newRun(const sealing::RunIdentity& run) {
 
 QString ControllerRecord::writeRun() {
     QString event = sealing::runEvent(path(m_file.current()), m_run);
-    m_seals->event(event);
-    return event;
+    return m_seals->event(event) ? event : QString();
 }
 
 QString ControllerRecord::path(const QString& fileName) const {

@@ -45,7 +45,7 @@ public:
     // From now on the records are sealed and the trail names them.
     void sealWith(sealing::ProgramSeals& seals);
     // A new run from now on, written at once for the file open now; the
-    // entry written.
+    // entry written, empty when the trail could not take it.
     QString newRun(const sealing::RunIdentity& run);
     void record(const QDateTime& now);
     // Waits for the record in flight, up to waitMs.

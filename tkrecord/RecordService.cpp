@@ -199,14 +199,18 @@ CommandOutcome RecordService::command(const RecorderCommand& command, const QStr
             return {{}, QStringLiteral("an event needs words")};
         written << sealing::controllerEvent(command.controller,
                                             sealing::markEvent(*command.mark, user));
-        m_seals->event(written.last());
+        if (!m_seals->event(written.last()))
+            return {{}, QStringLiteral("the audit trail could not be written")};
     } else {
         sealing::RunIdentity run = command.run;
         run.operatorName = user;
         if (command.controller.isEmpty())
             m_run = run;
-        for (ControllerRecord* record : std::as_const(chosen))
+        for (ControllerRecord* record : std::as_const(chosen)) {
             written << record->newRun(run);
+            if (written.last().isEmpty())
+                return {{}, QStringLiteral("the audit trail could not be written")};
+        }
     }
     for (const QString& event : std::as_const(written))
         say(stampedLine(m_now(), QStringLiteral("from %1: %2").arg(user, event)));

@@ -170,9 +170,11 @@ QString CommandServer::listen() {
     }
     const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_un address = socketAddress();
+    // The recorder's group may mark too (for the service, group tkrecord);
+    // the mode is set before anyone can connect.
     if (descriptor < 0 ||
         ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(descriptor, 8) != 0) {
+        ::chmod(commandSocketName, 0660) != 0 || ::listen(descriptor, 8) != 0) {
         QString why =
             systemError(QStringLiteral("cannot listen on ") + QLatin1String(commandSocketName));
         if (descriptor >= 0)
@@ -180,8 +182,6 @@ QString CommandServer::listen() {
         return why;
     }
     m_listening = true;
-    // The recorder's group may mark too (for the service, group tkrecord).
-    ::chmod(commandSocketName, 0660);
     if (!m_server->listen(descriptor))
         return QStringLiteral("cannot listen on %1: %2")
             .arg(QLatin1String(commandSocketName), m_server->errorString());
