@@ -410,8 +410,9 @@ void TestForm1::runAndMarkInTheTrail_data() {
     QTest::addColumn<QString>("file"); // the first recording started
 
     const QString name = QStringLiteral("REC_2022-03-14_14-05-09.csv");
-    QTest::newRow("one oven, the shop's list") << QByteArray("[Events]\nCharge in\nDoor open\n")
-                                               << QStringList() << "event: Charge in" << name;
+    QTest::newRow("one oven, the shop's list")
+        << QByteArray("[Events]\nCharge in\nDoor open\n") << QStringList() << "event: Charge in"
+        << name;
     QTest::newRow("bus: the controller shown")
         << QByteArray("[Controllers]\nfurnace-1=10\nfurnace-2=11\n")
         << QStringList{"--address", "10,11"} << "furnace-1: event: Load in"
