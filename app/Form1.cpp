@@ -505,6 +505,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         m_parameters->close();
     if (m_setpointAction && m_setpointAction->dialog())
         m_setpointAction->dialog()->close();
+    // A setpoint write under way ends in the trail while it is still sealed.
+    m_session->setpointWriter().abandon(QStringLiteral("the window was closed"));
     // Exit or SIGTERM ends a recording as its key does: a line in the trail,
     // the file read-only.
     m_recorder->stopRecording();

@@ -60,12 +60,15 @@ void SetpointAction::open() {
     if (!m_dialog) {
         m_dialog = new settings::Setpoint_dialog;
         connect(m_dialog, &settings::Setpoint_dialog::writeRequested, this,
-                [this](int16_t tenths, const QString& reason) {
-                    const QString refused = m_session.setpointWriter().write(
-                        m_session.shownController(), tenths, reason);
+                [this](const tklink::ControllerId& id, int16_t tenths, const QString& reason) {
+                    const QString refused = write(id, tenths, reason);
                     if (!refused.isEmpty())
                         m_dialog->showOutcome(QStringLiteral("Nothing written: ") + refused + '.');
                 });
+        // Another controller shown: the dialog names it, and a confirmation
+        // stated for the one before is withdrawn.
+        connect(&m_session, &tklink::ControllerSession::shownControllerChanged, m_dialog,
+                [this] { showController(); });
         // The current setpoint follows the controller's answers.
         for (tklink::Controller* controller : m_session.controllers())
             connect(controller, &tklink::Controller::answered, m_dialog,
@@ -81,6 +84,14 @@ void SetpointAction::open() {
     m_dialog->show();
     m_dialog->raise();
     m_dialog->activateWindow();
+}
+
+QString SetpointAction::write(const tklink::ControllerId& id, int16_t tenths,
+                              const QString& reason) {
+    for (tklink::Controller* controller : m_session.controllers())
+        if (controller->id() == id)
+            return m_session.setpointWriter().write(*controller, tenths, reason);
+    return tklink::controllerLabel(id) + QStringLiteral(" is not polled any more");
 }
 
 void SetpointAction::showController() {
@@ -103,6 +114,10 @@ void SetpointAction::tellOutcome(const tklink::SetpointChange& change,
         text += QStringLiteral("written and read back");
         break;
     case Kind::NotReadBack:
+        if (!outcome.why.isEmpty()) {
+            text += tklink::setpointOutcomeText(outcome);
+            break;
+        }
         text += QStringLiteral("the controller did not take it, it shows %1 °C")
                     .arg(tklink::tenthsText(outcome.shownTenths));
         break;

@@ -48,6 +48,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Writes to the controller id names; otherwise why nothing is written.
+    QString write(const tklink::ControllerId& id, int16_t tenths, const QString& reason);
     void showController();
     void tellOutcome(const tklink::SetpointChange& change, const tklink::SetpointOutcome& outcome);
 

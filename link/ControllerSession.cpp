@@ -5,6 +5,17 @@
 
 namespace tklink {
 
+namespace {
+
+// A controller that took the write is asked again within a poll period; three
+// give room for a missed answer or two, and the bus slows down a controller
+// only after three missed polls in a row.
+int readBackTimeoutMs(int pollIntervalMs, int answerTimeoutMs) {
+    return 3 * pollIntervalMs + answerTimeoutMs;
+}
+
+} // namespace
+
 ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceForPort, Clock now,
                                      Reconnect reconnect, QObject* parent)
     : QObject(parent), m_now(std::move(now)), m_reconnect(reconnect),
@@ -28,6 +39,8 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     m_poll->setLineTaker([this] { return m_writer->takeLine(); });
     m_writer->setLineRelease([this] { m_poll->lineReleased(); });
     m_writer->setAnswerTimeout(PollCycle::answerTimeoutMs);
+    m_writer->setReadBackTimeout(
+        readBackTimeoutMs(PollCycle::pollIntervalMs, PollCycle::answerTimeoutMs));
 }
 
 void ControllerSession::mirrorPollCycle() {
@@ -69,6 +82,7 @@ void ControllerSession::setBus(const QList<ControllerId>& controllers, const Bus
     m_bus->setLineTaker([this] { return m_writer->takeLine(); });
     m_writer->setLineRelease([this] { m_bus->lineReleased(); });
     m_writer->setAnswerTimeout(timing.answerTimeoutMs);
+    m_writer->setReadBackTimeout(readBackTimeoutMs(timing.pollIntervalMs, timing.answerTimeoutMs));
     for (Controller* controller : m_bus->controllers())
         watchAlarms(*controller);
     disconnect(m_single.first(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
@@ -124,6 +138,8 @@ void ControllerSession::closePort() {
 }
 
 void ControllerSession::releasePort() {
+    // Once the port is back, a write asked for before must not go out.
+    m_writer->abandon(QStringLiteral("the port was lent to the controller search"));
     closePort();
     Data::portConnected = false;
     m_reopenAfterLoss = false;

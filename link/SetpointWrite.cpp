@@ -38,7 +38,11 @@ QString setpointOutcomeText(const SetpointOutcome& outcome) {
         return QStringLiteral("refused: ") + writeExceptionText(outcome.exceptionCode);
     case SetpointOutcome::Kind::NoAnswer:
         return QStringLiteral("no answer");
+    case SetpointOutcome::Kind::NotSent:
+        return QStringLiteral("not sent: ") + outcome.why;
     case SetpointOutcome::Kind::NotReadBack:
+        if (!outcome.why.isEmpty())
+            return QStringLiteral("not read back: ") + outcome.why;
         return QStringLiteral("not read back: the controller shows %1 °C")
             .arg(tenthsText(outcome.shownTenths));
     }
@@ -69,23 +73,20 @@ QString setpointAuditLine(const SetpointChange& change, const SetpointOutcome& o
 }
 
 SetpointWriter::SetpointWriter(SerialPortControl& port, QObject* parent)
-    : QObject(parent), m_port(port), m_answerTimer(this) {
+    : QObject(parent), m_port(port), m_answerTimer(this), m_readBackTimer(this) {
     m_answerTimer.setObjectName(QStringLiteral("timerSetpointAnswer"));
     m_answerTimer.setSingleShot(true);
     m_answerTimer.setInterval(1000);
+    m_readBackTimer.setObjectName(QStringLiteral("timerSetpointReadBack"));
+    m_readBackTimer.setSingleShot(true);
+    m_readBackTimer.setInterval(7000);
     connect(&m_answerTimer, &QTimer::timeout, this, &SetpointWriter::answerTimedOut);
+    connect(&m_readBackTimer, &QTimer::timeout, this, &SetpointWriter::readBackTimedOut);
     connect(&m_port, &SerialPortControl::comm, this, &SetpointWriter::receive);
-    connect(&m_port, &SerialPortControl::deviceLost, this, [this] {
-        // A write still waiting must not go out on its own once the port is
-        // back, minutes later.
-        if (m_state == State::WaitingForLine || m_state == State::WaitingForAnswer) {
-            const bool heldLine = m_state == State::WaitingForAnswer;
-            m_answerTimer.stop();
-            if (heldLine)
-                releaseLine();
-            finish({SetpointOutcome::Kind::NoAnswer, 0, 0});
-        }
-    });
+    // A write still waiting must not go out on its own once the port is back,
+    // minutes later.
+    connect(&m_port, &SerialPortControl::deviceLost, this,
+            [this] { abandon(QStringLiteral("the port was lost")); });
 }
 
 QString SetpointWriter::write(Controller& controller, int16_t toTenths, const QString& reason) {
@@ -109,6 +110,10 @@ QString SetpointWriter::write(Controller& controller, int16_t toTenths, const QS
 bool SetpointWriter::takeLine() {
     if (m_state != State::WaitingForLine)
         return false;
+    if (!m_controller) {
+        finish({SetpointOutcome::Kind::NotSent, 0, 0, QStringLiteral("the controller is gone")});
+        return false;
+    }
     m_state = State::WaitingForAnswer;
     m_held.clear();
     sendRequest(m_port, setpointWriteText(m_change.id.address, m_function, m_change.toTenths));
@@ -159,6 +164,7 @@ void SetpointWriter::takeAnswerAtHead() {
             if (m_controller)
                 m_readBack = connect(m_controller.data(), &Controller::answered, this,
                                      &SetpointWriter::readBack);
+            m_readBackTimer.start();
             Q_EMIT progress(setpointChangeText(m_change) +
                             QStringLiteral(": written, waiting for the read-back"));
             releaseLine();
@@ -168,7 +174,7 @@ void SetpointWriter::takeAnswerAtHead() {
             m_answerTimer.stop();
             m_held.clear();
             releaseLine();
-            finish({SetpointOutcome::Kind::Refused, answer.code, 0});
+            finish({SetpointOutcome::Kind::Refused, answer.code, 0, {}});
             return;
         }
     }
@@ -179,7 +185,33 @@ void SetpointWriter::answerTimedOut() {
         return;
     m_held.clear();
     releaseLine();
-    finish({SetpointOutcome::Kind::NoAnswer, 0, 0});
+    finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+}
+
+void SetpointWriter::readBackTimedOut() {
+    if (m_state == State::WaitingForReadBack)
+        finish({SetpointOutcome::Kind::NotReadBack, 0, 0,
+                QStringLiteral("the controller did not answer in time")});
+}
+
+void SetpointWriter::abandon(const QString& why) {
+    switch (m_state) {
+    case State::Idle:
+        return;
+    case State::WaitingForLine:
+        finish({SetpointOutcome::Kind::NotSent, 0, 0, why});
+        return;
+    case State::WaitingForAnswer:
+        // Sent: whether the controller took it is not known.
+        m_answerTimer.stop();
+        m_held.clear();
+        releaseLine();
+        finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+        return;
+    case State::WaitingForReadBack:
+        finish({SetpointOutcome::Kind::NotReadBack, 0, 0, why});
+        return;
+    }
 }
 
 void SetpointWriter::readBack() {
@@ -187,9 +219,9 @@ void SetpointWriter::readBack() {
         return;
     const auto shown = static_cast<int16_t>(std::lround(m_controller->values().setpointRaw));
     if (shown == m_change.toTenths)
-        finish({SetpointOutcome::Kind::Accepted, 0, 0});
+        finish({SetpointOutcome::Kind::Accepted, 0, 0, {}});
     else
-        finish({SetpointOutcome::Kind::NotReadBack, 0, shown});
+        finish({SetpointOutcome::Kind::NotReadBack, 0, shown, {}});
 }
 
 void SetpointWriter::releaseLine() {
@@ -199,6 +231,7 @@ void SetpointWriter::releaseLine() {
 
 void SetpointWriter::finish(const SetpointOutcome& outcome) {
     disconnect(m_readBack);
+    m_readBackTimer.stop();
     m_state = State::Idle;
     const SetpointChange change = m_change;
     Q_EMIT auditLine(setpointAuditLine(change, outcome));

@@ -32,12 +32,14 @@ struct SetpointChange {
 };
 
 struct SetpointOutcome {
-    enum class Kind { Accepted, Refused, NoAnswer, NotReadBack };
+    enum class Kind { Accepted, Refused, NoAnswer, NotReadBack, NotSent };
     Kind kind = Kind::NoAnswer;
     // Refused: the controller's exception code.
     int exceptionCode = 0;
     // NotReadBack: the setpoint the controller answered with.
     int16_t shownTenths = 0;
+    // NotSent, and NotReadBack when nothing was read back: why.
+    QString why;
 };
 
 // "150.0", "-5.5": tenths of a degree with one decimal, whatever the locale.
@@ -47,7 +49,8 @@ QString controllerLabel(const ControllerId& id);
 // "oven2 (address 10): setpoint 150.0 → 200.0 °C".
 QString setpointChangeText(const SetpointChange& change);
 // "accepted", "refused: value refused", "no answer", "not read back: the
-// controller shows 150.0 °C".
+// controller shows 150.0 °C", "not read back: the window was closed", "not
+// sent: the port was lost".
 QString setpointOutcomeText(const SetpointOutcome& outcome);
 // The reason as one quoted-safe line: quotes and backslashes escaped with a
 // backslash, control characters as spaces.
@@ -67,6 +70,8 @@ public:
 
     void setLineRelease(LineRelease release) { m_release = std::move(release); }
     void setAnswerTimeout(int ms) { m_answerTimer.setInterval(ms); }
+    // How long an accepted write waits for the controller's next answer.
+    void setReadBackTimeout(int ms) { m_readBackTimer.setInterval(ms); }
     // The function of the request: writeSingleRegister (default) or
     // writeMultipleRegisters.
     void setFunction(uint8_t function) { m_function = function; }
@@ -80,6 +85,9 @@ public:
     // The bus's or poll cycle's offer of the line between two polls: true
     // when a write waited for it and went out.
     bool takeLine();
+    // Ends a write waiting or under way, so that it neither goes out later nor
+    // waits for good, and its outcome reaches the trail: why says what ended it.
+    void abandon(const QString& why);
 
 Q_SIGNALS:
     // How the write stands, for the dialog and the status line.
@@ -94,6 +102,7 @@ private:
     void receive();
     void takeAnswerAtHead();
     void answerTimedOut();
+    void readBackTimedOut();
     void readBack();
     void releaseLine();
     void finish(const SetpointOutcome& outcome);
@@ -101,6 +110,7 @@ private:
     SerialPortControl& m_port;
     LineRelease m_release;
     QTimer m_answerTimer;
+    QTimer m_readBackTimer;
     uint8_t m_function = 6;
     State m_state = State::Idle;
     QPointer<Controller> m_controller;

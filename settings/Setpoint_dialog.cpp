@@ -84,8 +84,11 @@ Setpoint_dialog::Setpoint_dialog(QWidget* parent) : QDialog(parent) {
 
 void Setpoint_dialog::setController(const tklink::ControllerId& id,
                                     std::optional<int16_t> currentTenths) {
-    if (!(id == m_id))
+    // A confirmation holds for the controller it names only.
+    if (!(id == m_id) && m_confirming) {
         unconfirm();
+        say(QStringLiteral("Another controller is shown: nothing written."));
+    }
     m_id = id;
     m_current = currentTenths;
     controllerValue->setText(tklink::controllerLabel(id));
@@ -148,7 +151,7 @@ void Setpoint_dialog::confirm() {
         return;
     const int16_t tenths = *m_confirming;
     unconfirm();
-    Q_EMIT writeRequested(tenths, reasonBox->text());
+    Q_EMIT writeRequested(m_id, tenths, reasonBox->text());
 }
 
 void Setpoint_dialog::unconfirm() {

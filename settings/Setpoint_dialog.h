@@ -36,7 +36,8 @@ public:
     void showOutcome(const QString& text);
 
 Q_SIGNALS:
-    void writeRequested(int16_t tenths, const QString& reason);
+    // For the controller the confirmation named, whichever is shown by now.
+    void writeRequested(const tklink::ControllerId& id, int16_t tenths, const QString& reason);
 
 private:
     void check();

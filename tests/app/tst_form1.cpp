@@ -27,6 +27,8 @@
 #include "ProgramSeals.h"
 #include "ProgramState.h"
 #include "Pty.h"
+#include "SetpointAction.h"
+#include "Setpoint_dialog.h"
 #include "TksimProcess.h"
 #include "ViewerReport.h"
 
@@ -660,7 +662,8 @@ void TestForm1::busOfThree() {
                      {"--address", "9,10,11", "--setpoint", "100,150,320", "--speed", "300"});
     QVERIFY(sim.start(20000));
     m_devices[1] = sim.link();
-    writeConf("[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n");
+    writeConf("[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n"
+              "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n");
     Form1 form(seams());
     QCOMPARE(form.findChild<QWidget*>("Graph")->geometry(), QRect(104, 104, 873, 409));
     QCOMPARE(form.windowTitle(), QStringLiteral("oven1 – TK840 TK960 PC control"));
@@ -673,10 +676,20 @@ void TestForm1::busOfThree() {
     auto* trace = form.findChild<QTimer*>("timerTraceCurves");
     QMetaObject::invokeMethod(trace, "timeout");
     QCOMPARE(Data::setpointHistory[Data::historyIndex - 1], 100.0f);
+    // A write confirmed for oven1 is withdrawn when oven2 is shown.
+    auto* action = form.findChild<app::SetpointAction*>();
+    action->open();
+    action->dialog()->findChild<QLineEdit*>("newValueBox")->setText("120");
+    QTest::mouseClick(action->dialog()->findChild<QPushButton*>("writeButton"), Qt::LeftButton);
+    auto* confirm = action->dialog()->findChild<QPushButton*>("confirmButton");
+    QVERIFY(confirm->isVisibleTo(action->dialog()));
     QTest::mouseClick(strip->viewport(), Qt::LeftButton, {},
                       strip->visualItemRect(strip->item(1, 0)).center());
     QCOMPARE(setpoint->text(), QStringLiteral("150"));
     QCOMPARE(Data::setpointHistory[Data::historyIndex - 1], 150.0f);
+    QCOMPARE(action->dialog()->findChild<QLabel*>("controllerValue")->text(),
+             QStringLiteral("oven2 (address 10)"));
+    QVERIFY(!confirm->isVisibleTo(action->dialog()));
     QVERIFY(form.windowTitle().endsWith(QStringLiteral("oven2 – TK840 TK960 PC control")));
 
     auto* band = form.findChild<app::AlarmBand*>("alarmBand");

@@ -594,6 +594,17 @@ void TestLinkTksim::setpointWrites() {
     QTRY_COMPARE_WITH_TIMEOUT(finished, 2, waitMs);
     QCOMPARE(writer.write(*bus[0], 1500, QString()),
              QStringLiteral("the setpoint is 150.0 °C already: nothing written"));
+    // Taken, but the deadline comes before the next poll's answer.
+    writer.setReadBackTimeout(0);
+    QCOMPARE(writer.write(*bus[0], 1600, QString()), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 3, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(bus[0]->values().setpointRaw, 1600.0f, waitMs);
+    // Asked for, then the port lent to the search: not sent once it is back.
+    QCOMPARE(writer.write(*bus[0], 1700, QString()), QString());
+    m_session->releasePort();
+    QCOMPARE(finished, 4);
+    QSignalSpy answers(bus[0], &tklink::Controller::answered);
+    QTRY_VERIFY_WITH_TIMEOUT(answers.size() >= 2, waitMs);
     m_session->stop();
     seals.reset();
 
@@ -605,12 +616,18 @@ void TestLinkTksim::setpointWrites() {
         if (entry && entry->event.contains(QLatin1String("setpoint write")))
             writes << entry->event;
     }
-    QCOMPARE(writes,
-             (QStringList{
-                 QStringLiteral("a: setpoint write: 200.0 → 150.0 °C, reason \"door \\\"A\\\" "
-                                "fixed \": accepted"),
-                 QStringLiteral("b: setpoint write: 150.0 → 250.0 °C: refused: value refused")}));
+    QCOMPARE(
+        writes,
+        (QStringList{QStringLiteral("a: setpoint write: 200.0 → 150.0 °C, reason \"door \\\"A\\\" "
+                                    "fixed \": accepted"),
+                     QStringLiteral("b: setpoint write: 150.0 → 250.0 °C: refused: value refused"),
+                     QStringLiteral("a: setpoint write: 150.0 → 160.0 °C: not read back: the "
+                                    "controller did not answer in time"),
+                     QStringLiteral("a: setpoint write: 160.0 → 170.0 °C: not sent: the port was "
+                                    "lent to the controller search")}));
     QCOMPARE(m_sim->count(QStringLiteral("@9 write 2=1500")), 1);
+    QCOMPARE(m_sim->count(QStringLiteral("@9 write 2=1600")), 1);
+    QCOMPARE(m_sim->count(QStringLiteral("@9 write 2=1700")), 0);
     QCOMPARE(m_sim->count(QStringLiteral("@10 exception 3 write 2=2500")), 1);
     QCOMPARE(m_sim->count(QStringLiteral("@10 write")), 0);
 }
