@@ -111,13 +111,14 @@ bool TrustedKeys::add(const QString& keyOrFile, const QString& label, QString* p
         return false;
     }
     const QByteArray bytes = file.read(fileSizeLimit);
-    // A seal.key: the public key is its second half.
-    if (bytes.size() == crypto_sign_SECRETKEYBYTES && !bytes.contains('\n')) {
-        m_keys.emplace_back(bytes.mid(crypto_sign_SEEDBYTES), label);
-        return true;
-    }
     if (const auto key = keyLine(QString::fromUtf8(bytes).section(QLatin1Char('\n'), 0, 0))) {
         m_keys.emplace_back(key->first, key->second.isEmpty() ? label : key->second);
+        return true;
+    }
+    // A seal.key: the public key is its second half. Its bytes are random, so
+    // any of them may be a newline; a key line was tried first.
+    if (bytes.size() == crypto_sign_SECRETKEYBYTES) {
+        m_keys.emplace_back(bytes.mid(crypto_sign_SEEDBYTES), label);
         return true;
     }
     if (problem)

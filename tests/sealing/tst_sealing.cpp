@@ -122,6 +122,16 @@ private Q_SLOTS:
 void TestSealing::fingerprintOfKnownKey() {
     // sha256sum of 32 zero bytes: 66687aadf862bd776c8fc18b8e9f8e20...
     QCOMPARE(fingerprint(QByteArray(32, '\0')), QStringLiteral("66687aadf862bd77"));
+
+    // A seal.key given with --trust: its random bytes may hold a newline.
+    QTemporaryDir dir;
+    const QString keyFile = dir.filePath(QStringLiteral("seal.key"));
+    const QByteArray publicHalf(32, '\n');
+    writeFile(keyFile, QByteArray(32, '\n') + publicHalf);
+    TrustedKeys trusted;
+    QString problem;
+    QVERIFY2(trusted.add(keyFile, QStringLiteral("given"), &problem), qPrintable(problem));
+    QCOMPARE(trusted.labelOf(publicHalf), QStringLiteral("given"));
 }
 
 void TestSealing::verdictAfterEdit_data() {
