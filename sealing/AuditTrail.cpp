@@ -10,6 +10,7 @@
 
 #include "FileSealer.h"
 #include "RecordFile.h"
+#include "RegularFile.h"
 #include "SealText.h"
 #include "Verification.h"
 
@@ -24,11 +25,15 @@ namespace sealing {
 
 namespace {
 
+// What is at path when it is a regular file; a fifo put in the trail's
+// place is not waited on, and reads as a trail that is not the one written.
 std::optional<QByteArray> readWhole(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    const RegularFile read = readRegularFile(path);
+    if (read.ok())
+        return read.bytes;
+    if (read.problem == RegularFile::Problem::NotRegular)
+        return QByteArray("\n");
+    return std::nullopt;
 }
 
 } // namespace
@@ -102,7 +107,7 @@ AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QS
         m_sealer = std::make_unique<FileSealer>(*key, 0);
         if (before) {
             QString found;
-            const Verdict verdict = verifyAgainstSeal(m_path, *before);
+            const Verdict verdict = verifyAgainstSeal(m_path, *before, ownKeyOnly(key->publicKey));
             if (!verdict.intact())
                 found = verdictText(verdict);
             else if (verdict.fingerprint != fingerprint(key->publicKey))

@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 
 #include "RecordFile.h"
+#include "RegularFile.h"
 #include "SealText.h"
 #include "Verification.h"
 
@@ -87,14 +88,11 @@ bool FileSealer::writeSeal(const QString& path, Sealing& sealing, const SealStat
 bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnsealed) {
     SealState state = chainStart(QFileInfo(path).fileName(), m_key.publicKey, m_headerLines);
     if (sizeBefore > 0) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray before = file.read(sizeBefore);
+        const QByteArray before = readRegularFile(path, sizeBefore).bytes;
         if (before.size() != sizeBefore)
             return false;
         if (!adoptUnsealed) {
-            const Verdict verdict = verifyAgainstSeal(path, before);
+            const Verdict verdict = verifyAgainstSeal(path, before, ownKeyOnly(m_key.publicKey));
             if (!verdict.intact() || verdict.fingerprint != fingerprint(m_key.publicKey)) {
                 qCWarning(lcSealing) << path << "is not sealed by this key:" << verdictText(verdict)
                                      << "- left unsealed";

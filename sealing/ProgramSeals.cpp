@@ -7,6 +7,7 @@
 
 #include "FileSealer.h"
 #include "RecordWriter.h"
+#include "RegularFile.h"
 
 namespace sealing {
 
@@ -107,10 +108,12 @@ void ProgramSeals::recordingStarted(const QString& fileName) {
 
 void ProgramSeals::recordingStopped(const QString& fileName) {
     // What the file holds as it is closed, for a later check against it.
-    QFile file(QDir::current().filePath(fileName));
-    event(file.open(QIODevice::ReadOnly) ? recordingStoppedEvent(fileName, file.readAll())
-                                         : QStringLiteral("recording stopped: %1 (unreadable: %2)")
-                                               .arg(fileName, file.errorString()));
+    const RegularFile file = readRegularFile(QDir::current().filePath(fileName));
+    event(file.ok() ? recordingStoppedEvent(fileName, file.bytes)
+                    : QStringLiteral("recording stopped: %1 (unreadable: %2)")
+                          .arg(fileName, file.problem == RegularFile::Problem::NotRegular
+                                             ? QStringLiteral("not a regular file")
+                                             : QStringLiteral("cannot be read")));
 }
 
 QString recordingStoppedEvent(const QString& fileName, QByteArrayView bytes) {

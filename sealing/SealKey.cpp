@@ -40,11 +40,23 @@ bool halvesMatch(const SealKey& key) {
 
 #ifndef Q_OS_WIN
 
+// "a folder others may write (mode 0777)" when the group or others may
+// write folder; empty otherwise.
+QString openFolderProblem(const QString& folder) {
+    struct ::stat status {};
+    if (::stat(QFile::encodeName(folder).constData(), &status) != 0 || (status.st_mode & 022) == 0)
+        return {};
+    return QStringLiteral("%1, a folder others may write (mode %2)")
+        .arg(folder)
+        .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
 // Reads the key file at path straight into locked memory, refusing one that
 // another user owns or that others may read or write, and a link.
 std::optional<SealKey> readKeyFile(const QString& path, QString* error) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Not waited on when a fifo stands in the key's place.
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         setError(error, QStringLiteral("cannot read %1: %2").arg(path, qt_error_string(errno)));
         return std::nullopt;
@@ -85,6 +97,10 @@ std::optional<SealKey> readKeyFile(const QString& path, QString* error) {
 }
 
 #else
+
+QString openFolderProblem(const QString&) {
+    return {};
+}
 
 std::optional<SealKey> readKeyFile(const QString& path, QString* error) {
     QFile file(path);
@@ -137,15 +153,26 @@ std::optional<SealKey> loadOrCreateKey(const QString& path, QString* error, bool
         setError(error, QStringLiteral("libsodium could not be initialised"));
         return std::nullopt;
     }
+    const QString folder = QFileInfo(path).absolutePath();
+    const bool folderThere = QFileInfo(folder).isDir();
+    // Whoever may write the folder may put another key in the file's place.
+    if (folderThere) {
+        if (const QString open = openFolderProblem(folder); !open.isEmpty()) {
+            setError(error, QStringLiteral("%1 is in %2: refused").arg(path, open));
+            return std::nullopt;
+        }
+    }
     if (QFileInfo(path).isSymLink() || QFileInfo::exists(path))
         return readKeyFile(path, error);
-    const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         setError(error, QStringLiteral("cannot make %1").arg(folder));
         return std::nullopt;
     }
-    QFile::setPermissions(folder,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Only a folder made here is closed to others: one that was there may be
+    // shared, and is not this program's to lock.
+    if (!folderThere)
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
     const SealKey key = generateKey();
     // Written whole or not at all: a half-written key would sign nothing.
     QSaveFile save(path);

@@ -38,9 +38,10 @@ struct SealKey {
 SealKey generateKey();
 
 // The key pair kept at path, made there first when the file is absent (its
-// folder made for the user alone, the file mode 0600); *made tells whether it
-// was. Empty, with the reason in error, when the file cannot be read, is not
-// a key pair, is not the running user's, or others may read or write it.
+// folder, when made here, for the user alone; the file mode 0600); *made
+// tells whether it was. Empty, with the reason in error, when the file cannot
+// be read, is not a key pair, is not the running user's, others may read or
+// write it, or its folder is one others may write.
 std::optional<SealKey> loadOrCreateKey(const QString& path, QString* error = nullptr,
                                        bool* made = nullptr);
 

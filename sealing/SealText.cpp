@@ -35,8 +35,11 @@ std::optional<Seal::Cover> readCover(const QList<QByteArray>& parts) {
     Seal::Cover cover;
     cover.head = QByteArray::fromHex(parts[3]);
     cover.blocksHash = QByteArray::fromHex(parts[5]);
+    // Every count is bounded by the next before any arithmetic is done with
+    // it: a block holds at least one line and a line at least one byte.
     if (!lines || !records || !bytes || !blocks || cover.head.size() != headBytes ||
-        cover.blocksHash.size() != headBytes || *records > *lines)
+        cover.blocksHash.size() != headBytes || *bytes > sealedBytesLimit || *lines > *bytes ||
+        *records > *lines || *blocks > *lines)
         return std::nullopt;
     cover.lines = *lines;
     cover.records = *records;
@@ -56,19 +59,25 @@ QByteArray signedBytes(const QList<QByteArray>& values) {
 } // namespace
 
 QByteArray sealText(const SealState& state, const SealKey& key, const SealState* pending) {
+    return signedSealText(
+        {
+            sealedWord(sealedKindOf(state.fileName)),
+            state.fileName.toUtf8().toPercentEncoding(),
+            key.signer.toUtf8().toPercentEncoding(),
+            QByteArray::number(state.lines),
+            QByteArray::number(state.records()),
+            QByteArray::number(state.bytes),
+            state.head().toHex(),
+            QByteArray::number(state.blockCount()) + ' ' + state.blocksHash().toHex(),
+            pending ? coverText(*pending) : QByteArrayLiteral("none"),
+        },
+        key);
+}
+
+QByteArray signedSealText(QList<QByteArray> values, const SealKey& key) {
     cryptoReady();
-    const QList<QByteArray> values = {
-        sealedWord(sealedKindOf(state.fileName)),
-        state.fileName.toUtf8().toPercentEncoding(),
-        key.signer.toUtf8().toPercentEncoding(),
-        QByteArray::number(state.lines),
-        QByteArray::number(state.records()),
-        QByteArray::number(state.bytes),
-        state.head().toHex(),
-        QByteArray::number(state.blockCount()) + ' ' + state.blocksHash().toHex(),
-        pending ? coverText(*pending) : QByteArrayLiteral("none"),
-        key.publicKey.toHex(),
-    };
+    values.resize(fieldNames.size() - 1);
+    values << key.publicKey.toHex();
     const QByteArray message = signedBytes(values);
     unsigned char signature[crypto_sign_BYTES];
     crypto_sign_detached(

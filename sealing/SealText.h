@@ -25,6 +25,7 @@
 // between leaves its last whole record covered.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -40,10 +41,18 @@ inline constexpr QLatin1String blocksSuffix{".seal.blocks"};
 // characters per line, so it may be up to this large.
 inline constexpr qint64 sealSizeLimit = 4096;
 inline constexpr qint64 firstFormatSizeLimit = 64LL << 20;
+// No sealed file is larger (a petabyte); with it, no count a seal holds can
+// overflow when multiplied by a block hash's size.
+inline constexpr qint64 sealedBytesLimit = 1LL << 50;
 
 // The seal's text for state (its whole lines), and for pending once an append
 // lands, signed with key.
 QByteArray sealText(const SealState& state, const SealKey& key, const SealState* pending = nullptr);
+
+// A seal of the fields' values as they are written, seals to pending (the
+// key's own is added), signed with key; whatever they hold, as a crafted
+// seal would.
+QByteArray signedSealText(QList<QByteArray> values, const SealKey& key);
 
 // What a seal says, when its form is right and its signature is the key's.
 struct Seal {

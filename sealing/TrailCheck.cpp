@@ -12,6 +12,7 @@
 #include <set>
 
 #include "AuditTrail.h"
+#include "RegularFile.h"
 #include "Verification.h"
 
 namespace sealing {
@@ -25,8 +26,7 @@ struct Closed {
 };
 
 QByteArray readWhole(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readRegularFile(path).bytes;
 }
 
 } // namespace
@@ -37,9 +37,21 @@ QStringList trailFindings(const QList<TrailFile>& trails,
     static const QRegularExpression stopped(
         QStringLiteral("^recording stopped: (.+?)(?: \\((\\d+) records, (\\d+) bytes, hash "
                        "([0-9a-f]{64})\\))?$"));
+    // What the program itself found and wrote down: its trail or its clock
+    // not as it left them. A change of UTC offset is summer time, not one.
+    static const QRegularExpression ownFinding(
+        QStringLiteral("^(audit trail (found|changed while running|removed while running|"
+                       "missing)|clock earlier than the trail's last entry|wall clock jumped)"));
+    static const QRegularExpression keptAside(QStringLiteral("kept as (audit-\\d+\\.log)"));
+    static const QRegularExpression programStarted(QStringLiteral("^started(,|$)"));
     QStringList findings;
     std::set<QString> known;
     std::map<QString, Closed> closed;
+    std::set<QString> open;   // started and not stopped since
+    bool programRuns = false; // a "started" with no "stopped" after it yet
+    std::set<QString> trailNames;
+    for (const TrailFile& trail : trails)
+        trailNames.insert(trail.name);
     for (const TrailFile& trail : trails) {
         qint64 lineNumber = 0;
         qint64 previous = 0;
@@ -71,11 +83,38 @@ QStringList trailFindings(const QList<TrailFile>& trails,
                                 .arg(trail.name, where, isoTime(entry->time),
                                      isoTime(previousTime));
             previousTime = entry->time;
-            if (const QRegularExpressionMatch match = started.match(entry->event); match.hasMatch())
+            if (ownFinding.match(entry->event).hasMatch()) {
+                findings << QStringLiteral("%1: %2 says: %3").arg(trail.name, where, entry->event);
+                const QRegularExpressionMatch kept = keptAside.match(entry->event);
+                if (kept.hasMatch() && !trailNames.contains(kept.captured(1)))
+                    findings << kept.captured(1) +
+                                    QStringLiteral(": missing (the audit trail kept it aside "
+                                                   "under this name)");
+            }
+            // Started again without having said "stopped": it was killed or
+            // crashed, and the files it had open were never closed.
+            if (programStarted.match(entry->event).hasMatch()) {
+                if (programRuns)
+                    findings << QStringLiteral("%1: %2: started again after a run that did not "
+                                               "say \"stopped\" (a crash or a kill)")
+                                    .arg(trail.name, where);
+                for (const QString& name : open)
+                    findings << name + QStringLiteral(": not closed: the recorder stopped "
+                                                      "without closing it");
+                open.clear();
+                programRuns = true;
+            } else if (entry->event == QLatin1String("stopped")) {
+                programRuns = false;
+            }
+            if (const QRegularExpressionMatch match = started.match(entry->event);
+                match.hasMatch()) {
                 known.insert(match.captured(1));
+                open.insert(match.captured(1));
+            }
             if (const QRegularExpressionMatch match = stopped.match(entry->event);
                 match.hasMatch()) {
                 known.insert(match.captured(1));
+                open.erase(match.captured(1));
                 if (match.hasCaptured(4))
                     closed[match.captured(1)] = {match.captured(2).toLongLong(),
                                                  match.captured(3).toLongLong(), match.captured(4)};

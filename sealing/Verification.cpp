@@ -10,12 +10,15 @@
 #include <cstring>
 
 #include "FirstFormat.h"
+#include "RegularFile.h"
 #include "SealChain.h"
 #include "SealText.h"
 
 namespace sealing {
 
 namespace {
+
+const QString ownKeyLabel = QStringLiteral("this program's own key");
 
 // Further altered blocks named in one verdict.
 constexpr int alsoAlteredLimit = 10;
@@ -59,6 +62,8 @@ Verdict located(QByteArrayView fileBytes, const Seal& seal, QByteArrayView block
     while (first < comparable && !differs(first))
         ++first;
     Verdict verdict = verdictOf(Verdict::Kind::Altered, blockStart(start.headerLines, first) + 1);
+    // Without the signed list nothing tells where: no line is named.
+    verdict.unlocated = !listHolds;
     // Later blocks are named only where lines kept their places.
     if (read.lines == cover.lines) {
         for (qint64 index = first + 1;
@@ -66,13 +71,24 @@ Verdict located(QByteArrayView fileBytes, const Seal& seal, QByteArrayView block
             if (differs(index))
                 verdict.alsoAltered << blockStart(start.headerLines, index) + 1;
         }
+        // One listed block differs and every other listed one holds.
+        if (first < comparable && comparable == cover.blocks && cover.blocks > 1 &&
+            verdict.alsoAltered.isEmpty()) {
+            verdict.block = first + 1;
+            verdict.lastLine = blockStart(start.headerLines, first + 1);
+            const qint64 listedLines = blockStart(start.headerLines, cover.blocks);
+            verdict.blocks = cover.blocks + (cover.lines > listedLines ? 1 : 0);
+            verdict.unlistedFrom = cover.lines > listedLines ? listedLines + 1 : 0;
+            verdict.sealedLines = cover.lines;
+        }
     }
-    verdict.headerChanged = verdict.line == 1 && start.headerLines > 0;
+    verdict.headerChanged = listHolds && first < comparable && first == 0 && start.headerLines > 0;
     if (read.lines < cover.lines) {
         verdict.kind = Verdict::Kind::Truncated;
         verdict.count = read.lines;
         verdict.sealedLines = cover.lines;
         verdict.alsoAltered.clear();
+        verdict.block = 0;
     }
     return verdict;
 }
@@ -118,43 +134,40 @@ struct ReadFile {
     std::optional<QByteArray> seal;
     QByteArray blocks;
     QByteArray bytes;
-    qint64 sealSize = 0; // when too large to read
+    bool regular = true;
+    qint64 sealSize = 0; // when too large to read, or -1 when not a regular file
 };
 
+// tooLarge: the seal's size when too large to be one; -1 when it is not a
+// regular file (a fifo or a device in its place is not waited on).
 std::optional<QByteArray> readSealFile(const QString& path, qint64* tooLarge) {
-    QFile seal(path + sealSuffix);
-    if (!seal.open(QIODevice::ReadOnly))
-        return std::nullopt;
     // Only so much is read: a seal the size of a disk is not one.
-    if (seal.size() > firstFormatSizeLimit) {
-        *tooLarge = seal.size();
+    const RegularFile seal = readRegularFile(path + sealSuffix, firstFormatSizeLimit);
+    if (seal.problem == RegularFile::Problem::NotRegular)
+        *tooLarge = -1;
+    if (!seal.ok())
         return std::nullopt;
-    }
-    const QByteArray text = seal.read(firstFormatSizeLimit + 1);
-    if (text.size() > firstFormatSizeLimit ||
-        (text.size() > sealSizeLimit && !text.startsWith(firstFormatLine.toByteArray() + '\n')))
-        *tooLarge = std::max<qint64>(text.size(), seal.size());
-    return text;
+    if (seal.more || (seal.bytes.size() > sealSizeLimit &&
+                      !seal.bytes.startsWith(firstFormatLine.toByteArray() + '\n')))
+        *tooLarge = seal.bytes.size() + (seal.more ? 1 : 0);
+    return seal.bytes;
 }
 
-// The whole file, read into a buffer of its size: no copy as it grows.
-QByteArray readWhole(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return {};
-    QByteArray bytes(file.size(), Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < bytes.size()) {
-        const qint64 read = file.read(bytes.data() + got, bytes.size() - got);
-        if (read <= 0)
-            break;
-        got += read;
-    }
-    bytes.truncate(got);
-    // Grown meanwhile: the rest too.
-    if (got == file.size())
-        bytes += file.readAll();
-    return bytes;
+// The verdict for a seal that could not be read as one, if so.
+std::optional<Verdict> unreadSeal(qint64 tooLarge) {
+    if (tooLarge < 0)
+        return verdictOf(Verdict::Kind::SealNotRegular);
+    if (tooLarge > 0)
+        return verdictOf(Verdict::Kind::SealTooLarge, 0, tooLarge);
+    return std::nullopt;
+}
+
+// The block hashes beside path, no more than a file of fileSize bytes can
+// have (each block holds at least one byte a line), and a few for records
+// that land meanwhile; nothing from a fifo or a device.
+QByteArray readBlockHashes(const QString& path, qint64 fileSize) {
+    const qint64 mostBlocks = fileSize / blockLines + 4;
+    return readRegularFile(path + blocksSuffix, mostBlocks * blockHashBytes).bytes;
 }
 
 ReadFile readConsistently(const QString& path) {
@@ -164,12 +177,10 @@ ReadFile readConsistently(const QString& path) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         read.sealSize = 0;
         read.seal = readSealFile(path, &read.sealSize);
-        read.bytes = readWhole(path);
-        QFile blocks(path + blocksSuffix);
-        // Each block holds at least one byte a line.
-        const qint64 mostBlocks = read.bytes.size() / blockLines + 2;
-        read.blocks = blocks.open(QIODevice::ReadOnly) ? blocks.read(mostBlocks * blockHashBytes)
-                                                       : QByteArray();
+        const RegularFile file = readRegularFile(path);
+        read.regular = file.problem != RegularFile::Problem::NotRegular;
+        read.bytes = file.bytes;
+        read.blocks = readBlockHashes(path, read.bytes.size());
         qint64 ignored = 0;
         if (readSealFile(path, &ignored) == read.seal)
             break;
@@ -208,39 +219,40 @@ Verdict verifyFile(const QString& path) {
 
 Verdict verifyFile(const QString& path, const TrustedKeys& trusted) {
     const ReadFile read = readConsistently(path);
-    if (read.sealSize > 0)
-        return verdictOf(Verdict::Kind::SealTooLarge, 0, read.sealSize);
+    if (!read.regular)
+        return verdictOf(Verdict::Kind::NotRegular);
+    if (const auto unread = unreadSeal(read.sealSize))
+        return *unread;
     return verify(read.bytes, read.seal, read.blocks, QFileInfo(path).fileName(), trusted);
 }
 
-Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes) {
+Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes,
+                          const TrustedKeys& trusted) {
     qint64 tooLarge = 0;
     const std::optional<QByteArray> seal = readSealFile(path, &tooLarge);
-    if (tooLarge > 0)
-        return verdictOf(Verdict::Kind::SealTooLarge, 0, tooLarge);
-    QFile blocks(path + blocksSuffix);
-    const qint64 mostBlocks = fileBytes.size() / blockLines + 2;
-    const QByteArray blockHashes =
-        blocks.open(QIODevice::ReadOnly) ? blocks.read(mostBlocks * blockHashBytes) : QByteArray();
-    return verify(fileBytes, seal, blockHashes, QFileInfo(path).fileName());
+    if (const auto unread = unreadSeal(tooLarge))
+        return *unread;
+    return verify(fileBytes, seal, readBlockHashes(path, fileBytes.size()),
+                  QFileInfo(path).fileName(), trusted);
+}
+
+TrustedKeys ownKeyOnly(const QByteArray& publicKey) {
+    TrustedKeys own;
+    own.add(TrustedKeys::lineFor(publicKey, {}), ownKeyLabel, nullptr);
+    return own;
 }
 
 SealSnapshot takeSealSnapshot(const QString& path) {
     SealSnapshot snapshot;
     snapshot.seal = readSealFile(path, &snapshot.tooLarge);
-    QFile blocks(path + blocksSuffix);
-    // Each block holds at least one byte a line; the file may grow by a
-    // record or two before it is read.
-    const qint64 mostBlocks = QFileInfo(path).size() / blockLines + 4;
-    if (blocks.open(QIODevice::ReadOnly))
-        snapshot.blocks = blocks.read(mostBlocks * blockHashBytes);
+    snapshot.blocks = readBlockHashes(path, QFileInfo(path).size());
     return snapshot;
 }
 
 Verdict verifySnapshot(const SealSnapshot& snapshot, const QString& path, QByteArrayView fileBytes,
                        const TrustedKeys& trusted) {
-    if (snapshot.tooLarge > 0)
-        return verdictOf(Verdict::Kind::SealTooLarge, 0, snapshot.tooLarge);
+    if (const auto unread = unreadSeal(snapshot.tooLarge))
+        return *unread;
     return verify(fileBytes, snapshot.seal, snapshot.blocks, QFileInfo(path).fileName(), trusted);
 }
 
@@ -266,9 +278,11 @@ QStringList filesToVerify(const QStringList& paths) {
         const QDir folder(path);
         for (const QString& name : recordingsIn(path))
             files << folder.filePath(name);
+        // With what is not a regular file: a fifo named as a trail is
+        // a finding, not a trail passed over.
         for (const QString& name :
              folder.entryList({QStringLiteral("audit.log"), QStringLiteral("audit-*.log")},
-                              QDir::Files, QDir::Name))
+                              QDir::Files | QDir::System, QDir::Name))
             files << folder.filePath(name);
     }
     return files;
@@ -294,7 +308,7 @@ QString signedBy(const Verdict& verdict) {
                        ? QStringLiteral("signed by %1 (key %2)")
                              .arg(escapedText(*verdict.trustedAs), verdict.fingerprint)
                        : QStringLiteral("signed by an untrusted key ") + verdict.fingerprint;
-    if (verdict.operatorKey())
+    if (verdict.operatorKey() && verdict.trustedAs != ownKeyLabel)
         text += QStringLiteral(", the operator's own key");
     return text;
 }
@@ -313,8 +327,30 @@ QString bodyText(const Verdict& verdict) {
     case Verdict::Kind::Altered: {
         if (first)
             return QStringLiteral("altered at line %1").arg(verdict.line);
-        QString text =
-            QStringLiteral("differs from line %1 on; nothing after it verified").arg(verdict.line);
+        QString text;
+        if (verdict.unlocated) {
+            text = QStringLiteral("differs from the sealed lines; where cannot be told, the block "
+                                  "hashes beside the seal not being those it signed");
+        } else if (verdict.block > 0) {
+            const QString lines = verdict.line == verdict.lastLine
+                                      ? QStringLiteral("line %1 differs").arg(verdict.line)
+                                      : QStringLiteral("lines %1 to %2 differ")
+                                            .arg(verdict.line)
+                                            .arg(verdict.lastLine);
+            text = QStringLiteral("%1 (block %2 of %3); ")
+                       .arg(lines)
+                       .arg(verdict.block)
+                       .arg(verdict.blocks);
+            text += verdict.unlistedFrom == 0
+                        ? QStringLiteral("the other blocks hold")
+                        : QStringLiteral("the other whole blocks hold; lines %1 to %2, not yet a "
+                                         "whole block, cannot be checked apart")
+                              .arg(verdict.unlistedFrom)
+                              .arg(verdict.sealedLines);
+        } else {
+            text = QStringLiteral("differs from line %1 on; nothing after it verified")
+                       .arg(verdict.line);
+        }
         if (!verdict.alsoAltered.isEmpty()) {
             QStringList lines;
             for (const qint64 line : verdict.alsoAltered)
@@ -340,7 +376,7 @@ QString bodyText(const Verdict& verdict) {
                                         .arg(verdict.count)
                                         .arg(verdict.line);
     case Verdict::Kind::HalfLine:
-        return QStringLiteral("half a line at the end (the program stopped while writing)");
+        return QStringLiteral("half a line after the sealed lines");
     case Verdict::Kind::NoSeal:
         return QStringLiteral("no seal");
     case Verdict::Kind::SignatureInvalid:
@@ -349,13 +385,17 @@ QString bodyText(const Verdict& verdict) {
         return QStringLiteral("a seal made for %1, not for this file")
             .arg(escapedText(verdict.sealedFor));
     case Verdict::Kind::RolledBack:
-        return QStringLiteral("rolled back: whole up to line %1 as an older seal has it, but the "
-                              "block hashes beside it go on for %2")
+        return QStringLiteral("whole up to line %1 as the seal has it, but the block hashes "
+                              "beside it go on for %2: an older seal put back, or hashes added")
             .arg(verdict.line)
             .arg(verdict.count == 1 ? QStringLiteral("1 more block")
                                     : QStringLiteral("%1 more blocks").arg(verdict.count));
     case Verdict::Kind::SealTooLarge:
         return QStringLiteral("seal too large to be one (%1 bytes)").arg(verdict.count);
+    case Verdict::Kind::SealNotRegular:
+        return QStringLiteral("seal not a regular file: not read");
+    case Verdict::Kind::NotRegular:
+        return QStringLiteral("not a regular file: not read");
     }
     return {};
 }

@@ -27,7 +27,9 @@ struct Verdict {
         SignatureInvalid, // the seal is not a seal, or not signed by its key
         OtherFile,        // a whole seal, made for sealedFor
         SealTooLarge,     // count bytes: not read
-        RolledBack,       // whole as an older seal has it, but the block list goes on
+        SealNotRegular,   // a fifo, a device or a folder where the seal should be
+        NotRegular,       // the same where the file should be
+        RolledBack,       // whole as the seal has it, but the block list goes on
     };
     Kind kind = Kind::NoSeal;
     qint64 line = 0;
@@ -35,7 +37,14 @@ struct Verdict {
     qint64 sealedLines = 0; // when truncated
     QList<qint64> alsoAltered;
     bool headerChanged = false; // a recording's line 1, as a spreadsheet save changes it
-    QString sealedFor;          // "the recording REC_….csv", when another file's
+    bool unlocated = false;     // altered, but the block list is not the signed one
+    // Altered in one block alone (from 1) of blocks, lines line to lastLine;
+    // from unlistedFrom (when not 0) to sealedLines the lines are in no block.
+    qint64 block = 0;
+    qint64 blocks = 0;
+    qint64 lastLine = 0;
+    qint64 unlistedFrom = 0;
+    QString sealedFor; // "the recording REC_….csv", when another file's
     int format = 2;
     QString fingerprint;              // the seal's key, when its signature holds
     QString signer;                   // the program the seal says signed it
@@ -61,8 +70,12 @@ Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealTe
 // is judged against the seal of what was read.
 Verdict verifyFile(const QString& path);
 Verdict verifyFile(const QString& path, const TrustedKeys& trusted);
-// The same for bytes said to be the file's, no key trusted.
-Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes);
+// The same for bytes said to be the file's, under the keys given.
+Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes,
+                          const TrustedKeys& trusted = {});
+// The keys a program trusts in what it finds of its own: its own key alone,
+// named as such.
+TrustedKeys ownKeyOnly(const QByteArray& publicKey);
 
 // A seal and its block hashes as they were at one moment. Taken before the
 // file's bytes are read, a record that lands meanwhile is one the seal may
@@ -71,7 +84,7 @@ Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes);
 struct SealSnapshot {
     std::optional<QByteArray> seal;
     QByteArray blocks;
-    qint64 tooLarge = 0; // the seal's size when too large to be one
+    qint64 tooLarge = 0; // the seal's size when too large to be one; -1: not a regular file
 };
 SealSnapshot takeSealSnapshot(const QString& path);
 // The verdict for the file at path read after the snapshot, as fileBytes.

@@ -147,6 +147,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments) {
     }
     if (options.noSeal && options.keyFingerprint)
         return QStringLiteral("--no-seal has no key to show");
+    if (options.noSeal && !options.key.isEmpty())
+        return QStringLiteral("--no-seal records without a key: --key goes without it");
     const bool command = options.mark || options.newRun;
     if (options.mark && options.newRun)
         return QStringLiteral("--mark and --run go one at a time");

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -74,6 +75,13 @@ enum class Edit {
     KeyOpenToOthers,
     FirstFormat,
     SealUnwritableOnce,
+    SealCountingBeyondAnyFile,
+    FifoForSeal,
+    FifoForBlocks,
+    FifoForRecording,
+    KeyInOpenFolder,
+    OneBlockOfManyEdited,
+    BlockListCutAfterAnEdit,
 };
 
 enum class FolderEdit {
@@ -85,6 +93,9 @@ enum class FolderEdit {
     TrailLineDeleted,
     TimeGoesBack,
     OperatorInJournal,
+    TrailFoundRemoved,
+    KeptTrailMissing,
+    RestartedAfterAKill,
 };
 
 enum class Damage {
@@ -93,6 +104,7 @@ enum class Damage {
     RemovedBetweenRuns,
     EditedBetweenRuns,
     ClockSetBack,
+    FifoWhileRunning,
 };
 
 } // namespace
@@ -153,7 +165,7 @@ void TestSealing::verdictAfterEdit_data() {
     QTest::newRow("the last line removed") << Edit::LastLineRemoved << lost + by;
     QTest::newRow("cut in the middle of a line") << Edit::CutMidLine << lost + by;
     QTest::newRow("stopped while writing")
-        << Edit::HalfLineAfter << "half a line at the end (the program stopped while writing)" + by;
+        << Edit::HalfLineAfter << "half a line after the sealed lines" + by;
     // Killed between the seal that announces a record and the one after it.
     QTest::newRow("killed before the record")
         << Edit::KilledBeforeRecord
@@ -178,14 +190,36 @@ void TestSealing::verdictAfterEdit_data() {
         << "a seal made for the recording REC_2026-12-08_21-33-01.csv, not for this file" + by;
     QTest::newRow("old seal put back after truncation")
         << Edit::OldSealPutBackAfterTruncation
-        << "rolled back: whole up to line 4 as an older seal has it, but the block hashes beside "
-           "it go on for 1 more block" +
+        << "whole up to line 4 as the seal has it, but the block hashes beside it go on for 1 "
+           "more block: an older seal put back, or hashes added" +
                by;
     QTest::newRow("key with mode 0644")
         << Edit::KeyOpenToOthers << "%3 has mode 0644, open to others; it must be 0600: refused";
     QTest::newRow("seal not written once (a full disk)")
         << Edit::SealUnwritableOnce
         << "sealed: 6 records intact, signed by oven1 recorder (key %1)";
+    // Signed by the recorder's own key, so that only its counts are wrong.
+    QTest::newRow("seal counting more blocks than any file holds")
+        << Edit::SealCountingBeyondAnyFile << QStringLiteral("seal signature invalid");
+    QTest::newRow("fifo in place of the seal")
+        << Edit::FifoForSeal << QStringLiteral("seal not a regular file: not read");
+    QTest::newRow("fifo in place of the block hashes")
+        << Edit::FifoForBlocks << "sealed: 3 records intact, signed by oven1 recorder (key %1)";
+    QTest::newRow("fifo in place of the recording")
+        << Edit::FifoForRecording << QStringLiteral("not a regular file: not read");
+    QTest::newRow("key in a folder others may write")
+        << Edit::KeyInOpenFolder << "%3 is in %4, a folder others may write (mode 0777): refused";
+    // 196 lines: the header, three blocks of 64 and three lines in none.
+    QTest::newRow("line 150 of 196 edited")
+        << Edit::OneBlockOfManyEdited
+        << "lines 130 to 193 differ (block 4 of 5); the other whole blocks hold; lines 194 to "
+           "196, not yet a whole block, cannot be checked apart" +
+               by;
+    QTest::newRow("line 150 edited and the block hashes cut")
+        << Edit::BlockListCutAfterAnEdit
+        << "differs from the sealed lines; where cannot be told, the block hashes beside the seal "
+           "not being those it signed" +
+               by;
     QTest::newRow("format 1, as sealed before block hashes")
         << Edit::FirstFormat
         << "sealed: 3 records intact, signed by oven1 recorder (key 0fc5503de4a058da) (format 1)";
@@ -204,7 +238,12 @@ void TestSealing::verdictAfterEdit() {
         return QString(verdict)
             .replace(QLatin1String("%1"), fingerprint(key.publicKey))
             .replace(QLatin1String("%2"), fingerprint(fresh.publicKey))
-            .replace(QLatin1String("%3"), keyPath);
+            .replace(QLatin1String("%3"), keyPath)
+            .replace(QLatin1String("%4"), QFileInfo(keyPath).path());
+    };
+    const auto makeFifo = [](const QString& at) {
+        QFile::remove(at);
+        return ::mkfifo(QFile::encodeName(at).constData(), 0600) == 0;
     };
     TrustedKeys trusted;
     QVERIFY(trusted.add(TrustedKeys::lineFor(key.publicKey, {}), QStringLiteral("oven1 recorder"),
@@ -318,12 +357,64 @@ void TestSealing::verdictAfterEdit() {
         seal = readFile(path + sealSuffix);
         break;
     }
+    case Edit::SealCountingBeyondAnyFile: {
+        QList<QByteArray> values;
+        for (const QByteArray& line : seal.split('\n').mid(1, 9))
+            values << line.mid(line.indexOf(' ') + 1);
+        values[7] = "288230376151711744 " + values[7].split(' ').value(1);
+        seal = signedSealText(values, key);
+        break;
+    }
+    case Edit::OneBlockOfManyEdited:
+    case Edit::BlockListCutAfterAnEdit: {
+        QByteArray more;
+        for (int i = 0; i < 3 * blockLines; ++i)
+            more += records[0].toLatin1();
+        writeFile(path, file + more);
+        QVERIFY(FileSealer(key, 1).appended(path, file.size(), more));
+        lines = readFile(path).split('\n');
+        lines[149].replace("1987", "1988");
+        file = joined();
+        seal = readFile(path + sealSuffix);
+        if (edit == Edit::BlockListCutAfterAnEdit)
+            QVERIFY(QFile::resize(path + blocksSuffix, blockHashBytes));
+        break;
+    }
+    case Edit::FifoForSeal:
+    case Edit::FifoForBlocks:
+    case Edit::FifoForRecording:
+        break;
+    case Edit::KeyInOpenFolder: {
+        // A folder that was there keeps its mode; one others may write is
+        // refused.
+        const QString folder = dir.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        const QString keyPath = folder + QStringLiteral("/seal.key");
+        QVERIFY(loadOrCreateKey(keyPath));
+        struct ::stat status {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 07777, mode_t(0755));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+        QString problem;
+        QVERIFY(!loadOrCreateKey(keyPath, &problem));
+        QCOMPARE(problem, expected(keyPath));
+        return;
+    }
     case Edit::FirstFormat:
         break;
     }
-    if (edit != Edit::SealRemoved)
+    if (edit != Edit::SealRemoved && edit != Edit::FifoForSeal)
         writeFile(path + sealSuffix, seal);
-    writeFile(path, file);
+    if (edit != Edit::FifoForRecording)
+        writeFile(path, file);
+    // Nothing writes to these: a reader that waited on one would wait for ever.
+    if (edit == Edit::FifoForSeal)
+        QVERIFY(makeFifo(path + sealSuffix));
+    if (edit == Edit::FifoForBlocks)
+        QVERIFY(makeFifo(path + blocksSuffix));
+    if (edit == Edit::FifoForRecording)
+        QVERIFY(makeFifo(path));
 
     QCOMPARE(verdictText(verifyFile(path, trusted)), expected());
 }
@@ -412,8 +503,14 @@ void TestSealing::auditTrailAfterDamage_data() {
     QTest::newRow("trail edited between runs")
         << Damage::EditedBetweenRuns
         << QStringList{QStringLiteral("audit trail found differs from line 1 on; nothing after it "
-                                      "verified; seal signed by an untrusted key KEY, the "
-                                      "operator's own key; kept as audit-1.log, head HEAD"),
+                                      "verified; seal signed by this program's own key (key "
+                                      "KEY); kept as audit-1.log, head HEAD"),
+                       QStringLiteral("stopped")};
+    // Nothing writes to the fifo: a trail that waited on it would hang.
+    QTest::newRow("trail replaced by a fifo while running")
+        << Damage::FifoWhileRunning
+        << QStringList{QStringLiteral("audit trail changed while running; kept as audit-1.log; "
+                                      "last entry 2, head HEAD"),
                        QStringLiteral("stopped")};
     QTest::newRow("clock set back between runs")
         << Damage::ClockSetBack
@@ -439,8 +536,9 @@ void TestSealing::auditTrailAfterDamage() {
     trail->record(QStringLiteral("started"));
     trail->record(QStringLiteral("recording started: ") + recordingName);
     QString head = trail->head();
-    const bool restarted =
-        damage != Damage::LineDeletedWhileRunning && damage != Damage::RemovedWhileRunning;
+    const bool restarted = damage != Damage::LineDeletedWhileRunning &&
+                           damage != Damage::RemovedWhileRunning &&
+                           damage != Damage::FifoWhileRunning;
     if (restarted)
         trail.reset();
     QByteArray bytes = readFile(path);
@@ -458,6 +556,10 @@ void TestSealing::auditTrailAfterDamage() {
         break;
     case Damage::ClockSetBack:
         wall = wall.addSecs(-3600);
+        break;
+    case Damage::FifoWhileRunning:
+        QVERIFY(QFile::remove(path));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         break;
     }
     if (restarted)
@@ -510,6 +612,22 @@ void TestSealing::folderAgainstTrail_data() {
                        journalDiffers};
     QTest::newRow("operator's line in the journal")
         << FolderEdit::OperatorInJournal << QStringList();
+    QTest::newRow("trail's own finding")
+        << FolderEdit::TrailFoundRemoved
+        << QStringList{QStringLiteral("audit.log: entry 5 says: audit trail removed while "
+                                      "running; last entry 4, head 0123abcd")};
+    QTest::newRow("trail kept aside, then deleted")
+        << FolderEdit::KeptTrailMissing
+        << QStringList{QStringLiteral("audit.log: entry 5 says: audit trail changed while "
+                                      "running; kept as audit-1.log; last entry 4, head 0123abcd"),
+                       QStringLiteral("audit-1.log: missing (the audit trail kept it aside under "
+                                      "this name)")};
+    QTest::newRow("restarted after a kill")
+        << FolderEdit::RestartedAfterAKill
+        << QStringList{QStringLiteral("audit.log: entry 5: started again after a run that did "
+                                      "not say \"stopped\" (a crash or a kill)"),
+                       QStringLiteral("REC_2026-12-08_22-00-00.csv: not closed: the recorder "
+                                      "stopped without closing it")};
 }
 
 void TestSealing::folderAgainstTrail() {
@@ -563,6 +681,20 @@ void TestSealing::folderAgainstTrail() {
     case FolderEdit::TimeGoesBack:
         bytes.replace("4;2026-12-08T21:33:04", "4;2026-12-08T20:00:04");
         break;
+    case FolderEdit::TrailFoundRemoved:
+    case FolderEdit::KeptTrailMissing:
+    case FolderEdit::RestartedAfterAKill: {
+        const QString lastKnown = QStringLiteral("last entry 4, head 0123abcd");
+        trail.record(edit == FolderEdit::TrailFoundRemoved
+                         ? QStringLiteral("audit trail removed while running; ") + lastKnown
+                     : edit == FolderEdit::KeptTrailMissing
+                         ? QStringLiteral("audit trail changed while running; kept as "
+                                          "audit-1.log; ") +
+                               lastKnown
+                         : QStringLiteral("started"));
+        bytes = readFile(dir.filePath(QLatin1String(auditFileName)));
+        break;
+    }
     case FolderEdit::OperatorInJournal:
         // Anyone may log any text; only the journal's own _UID tells who.
         journal += logged("1000", journalLine(9, trailHead("x")));

@@ -33,6 +33,8 @@
 #include "ProgramState.h"
 #include "Pty.h"
 #include "RecordService.h"
+#include "RegularFile.h"
+#include "SealText.h"
 #include "TksimProcess.h"
 #include "TrailCheck.h"
 #include "Verification.h"
@@ -103,6 +105,7 @@ private Q_SLOTS:
     void keepsRecordingUnderNohupWithItsReaderGone();
     void newFileAtMidnight();
     void sealedAcrossAKill();
+    void startsPastCraftedFiles();
     void hostileClients();
     void probeFindsTheController_data();
     void probeFindsTheController();
@@ -429,9 +432,14 @@ void TestTkrecord::sealedAcrossAKill() {
                                   {}}));
     QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
              QStringLiteral("sealed: 10 records intact, ") + signedBy);
-    // The folder agrees with the trail, and the trail with the heads said,
-    // as the journal would keep them.
-    QCOMPARE(sealing::folderFindings(m_dir->path()), QStringList());
+    // The trail tells the kill, and the file left open by it, from an edit;
+    // the trail agrees with the heads said, as the journal would keep them.
+    QCOMPARE(sealing::folderFindings(m_dir->path()),
+             QStringList({QStringLiteral("audit.log: entry 5: started again after a run that did "
+                                         "not say \"stopped\" (a crash or a kill)"),
+                          QFileInfo(file(0)).fileName() +
+                              QStringLiteral(": not closed: the recorder stopped without "
+                                             "closing it")}));
     QByteArray journal;
     for (const QByteArray& line : restarted.readAllStandardOutput().split('\n'))
         journal += QJsonDocument(QJsonObject{{"_UID", "990"}, {"MESSAGE", QString::fromUtf8(line)}})
@@ -441,6 +449,44 @@ void TestTkrecord::sealedAcrossAKill() {
     QCOMPARE(
         sealing::journalFindings(journal, QStringLiteral("990"), {{sealing::auditFileName, trail}}),
         QStringList());
+}
+
+// What an operator who may write the folder can leave there for the next
+// start: a trail that is a fifo (nothing ever writes to it) beside a seal,
+// signed by a key of the operator's, that counts more blocks than any file
+// holds. The recorder neither waits nor crashes: it keeps them aside, says
+// so in the trail, and records.
+void TestTkrecord::startsPastCraftedFiles() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    const QString trail = m_dir->filePath(QStringLiteral("audit.log"));
+    QCOMPARE(::mkfifo(QFile::encodeName(trail).constData(), 0644), 0);
+    const QByteArray zeros(64, '0');
+    QFile seal(trail + QStringLiteral(".seal"));
+    QVERIFY(seal.open(QIODevice::WriteOnly));
+    seal.write(sealing::signedSealText({"audit trail", "audit.log", "tkrecord", "1", "1", "1",
+                                        zeros, "288230376151711744 " + zeros, "none"},
+                                       sealing::generateKey()));
+    seal.close();
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
+    const auto file = [&] {
+        const QStringList files = QDir(m_dir->path()).entryList({QStringLiteral("REC_*.csv")});
+        return m_dir->filePath(files.value(0, QStringLiteral("none yet")));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(recordValues(file()).size() >= 2, waitMs);
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tkrecord.exitCode(), 0);
+    QFile written(trail);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QString first = QString::fromUtf8(written.readLine()).section(QLatin1Char(';'), 5);
+    QVERIFY2(first.startsWith(QStringLiteral("audit trail found seal signature invalid; kept as "
+                                             "audit-1.log, head ")),
+             qPrintable(first));
+    QVERIFY(sealing::existsButIsNotRegular(m_dir->filePath(QStringLiteral("audit-1.log"))));
 }
 
 void TestTkrecord::hostileClients() {

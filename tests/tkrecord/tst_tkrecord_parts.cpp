@@ -62,6 +62,8 @@ void TestTkrecordParts::options_data() {
     QTest::newRow("no seal") << QStringList{"--no-seal"} << "||||no-seal";
     QTest::newRow("no seal has no key")
         << QStringList{"--no-seal", "--key-fingerprint"} << "--no-seal has no key to show";
+    QTest::newRow("no seal with a key") << QStringList{"--key", "seal.key", "--no-seal"}
+                                        << "--no-seal records without a key: --key goes without it";
     QTest::newRow("port too large")
         << QStringList{"--metrics", "127.0.0.1:65536"} << badEndpoint.arg("127.0.0.1:65536");
     QTest::newRow("run fields, one line each")
