@@ -108,7 +108,9 @@ AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QS
         if (before) {
             QString found;
             const Verdict verdict = verifyAgainstSeal(m_path, *before, ownKeyOnly(key->publicKey));
-            if (!verdict.intact())
+            if (existsButIsNotRegular(m_path))
+                found = QStringLiteral("not a regular file");
+            else if (!verdict.intact())
                 found = verdictText(verdict);
             else if (verdict.fingerprint != fingerprint(key->publicKey))
                 found = QStringLiteral("sealed by key ") + verdict.fingerprint;
@@ -172,6 +174,7 @@ QString AuditTrail::keepAside() {
     if (!QFile::rename(m_path, kept))
         return QStringLiteral("could not be kept aside");
     QFile::rename(m_path + sealSuffix, kept + sealSuffix);
+    QFile::rename(m_path + blocksSuffix, kept + blocksSuffix);
     return QStringLiteral("kept as ") + name;
 }
 

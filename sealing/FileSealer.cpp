@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #else
 #include <QSaveFile>
@@ -22,8 +23,22 @@ Q_LOGGING_CATEGORY(lcSealing, "tk.sealing", QtWarningMsg)
 
 namespace sealing {
 
-FileSealer::FileSealer(SealKey key, int headerLines)
-    : m_key(std::move(key)), m_headerLines(headerLines) {}
+namespace {
+
+// Why the last seal could not be written, for the one warning of an episode.
+QString& sealProblem() {
+    static QString problem;
+    return problem;
+}
+
+} // namespace
+
+QString lastSealProblem() {
+    return sealProblem();
+}
+
+FileSealer::FileSealer(SealKey key, int headerLines, QString controller)
+    : m_key(std::move(key)), m_headerLines(headerLines), m_controller(std::move(controller)) {}
 
 bool FileSealer::appended(const QString& path, qint64 sizeBefore, const QByteArray& bytes,
                           bool adoptUnsealed) {
@@ -86,7 +101,10 @@ bool FileSealer::writeSeal(const QString& path, Sealing& sealing, const SealStat
 }
 
 bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnsealed) {
-    SealState state = chainStart(QFileInfo(path).fileName(), m_key.publicKey, m_headerLines);
+    const QString name = QFileInfo(path).fileName();
+    SealState state =
+        chainStart(m_controller.isEmpty() ? name : m_controller + QLatin1Char('/') + name,
+                   m_key.publicKey, m_headerLines);
     if (sizeBefore > 0) {
         const QByteArray before = readRegularFile(path, sizeBefore).bytes;
         if (before.size() != sizeBefore)
@@ -106,13 +124,24 @@ bool FileSealer::resume(const QString& path, qint64 sizeBefore, bool adoptUnseal
 }
 
 void FileSealer::aboutToWrite(const QString& fileName, qint64 sizeBefore, const QByteArray& bytes) {
-    if (!prepare(fileName, sizeBefore, bytes))
-        qCWarning(lcSealing) << "could not seal" << fileName;
+    tell(fileName, prepare(fileName, sizeBefore, bytes));
 }
 
 void FileSealer::written(const QString& fileName, const recording::AppendOutcome& outcome) {
-    if (!commit(fileName, outcome.ok) && outcome.ok)
-        qCWarning(lcSealing) << "could not seal" << fileName;
+    const bool sealed = commit(fileName, outcome.ok);
+    if (outcome.ok)
+        tell(fileName, sealed);
+}
+
+void FileSealer::tell(const QString& fileName, bool sealed) {
+    // Once as it begins and once as it ends: a full disk fails every record.
+    if (!sealed && !m_failing)
+        qCWarning(lcSealing).noquote()
+            << "could not seal" << fileName << "(" + lastSealProblem() + ")"
+            << "- its records go unsealed until a seal can be written again";
+    else if (sealed && m_failing)
+        qCWarning(lcSealing).noquote() << "sealing" << fileName << "again";
+    m_failing = !sealed;
 }
 
 void FileSealer::finished(const QString& fileName) {
@@ -142,10 +171,34 @@ bool writeBlockHashes(const QString& path, const QByteArray& blocks, qint64 keep
 
 #else
 
+namespace {
+
+// A file of this sealer's to write, never waited on: a fifo or a device put
+// in its place by someone else is refused, not opened for ever.
+int openRegularForWriting(const QByteArray& name, int flags) {
+    const int fd =
+        ::open(name.constData(),
+               O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK | flags, 0644);
+    if (fd < 0)
+        return -1;
+    struct ::stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 bool replaceFile(const QString& path, const QByteArray& bytes) {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = target + ".new";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The name is this sealer's scratch: whatever is there (a copy left by a
+    // kill, or a fifo put there) goes, and the file is made anew.
+    ::unlink(temporary.constData());
+    const int fd = openRegularForWriting(temporary, O_EXCL);
     if (fd < 0)
         return false;
     // Not synced: the rename is atomic for a program killed at any moment,
@@ -156,7 +209,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes) {
     ok = ::close(fd) == 0 && ok;
     ok = ok && std::rename(temporary.constData(), target.constData()) == 0;
     if (!ok) {
-        qCWarning(lcSealing) << "could not replace" << path << qt_error_string(errno);
+        sealProblem() = QStringLiteral("cannot replace %1: %2").arg(path, qt_error_string(errno));
         ::unlink(temporary.constData());
     }
     return ok;
@@ -164,7 +217,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes) {
 
 bool writeBlockHashes(const QString& path, const QByteArray& blocks, qint64 keep, qint64 onDisk) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = openRegularForWriting(name, 0);
     if (fd < 0)
         return false;
     // Only the hashes not there yet are written: a block's worth of lines
@@ -177,7 +230,7 @@ bool writeBlockHashes(const QString& path, const QByteArray& blocks, qint64 keep
     ok = ok && (size == 0 || ::fdatasync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (!ok)
-        qCWarning(lcSealing) << "could not write" << path << qt_error_string(errno);
+        sealProblem() = QStringLiteral("cannot write %1: %2").arg(path, qt_error_string(errno));
     return ok;
 }
 

@@ -22,7 +22,10 @@ namespace sealing {
 class FileSealer : public recording::FileCompanion {
 public:
     // headerLines: the lines at the top of each file that are not records.
-    FileSealer(SealKey key, int headerLines);
+    // With a controller (on a bus, whose files lie in a sub-folder named
+    // after it), each seal binds "CONTROLLER/NAME", not the name alone, so
+    // that one controller's files do not verify in another's folder.
+    FileSealer(SealKey key, int headerLines, QString controller = {});
 
     // bytes are about to be appended to path, whose size is sizeBefore: the
     // seal covers the lines so far and, should they land, these. False when
@@ -52,14 +55,21 @@ private:
         qint64 blocksOnDisk = -1; // hashes in the side file; -1: not known
     };
     bool resume(const QString& path, qint64 sizeBefore, bool adoptUnsealed);
+    // Says when sealing begins to fail and when it works again.
+    void tell(const QString& fileName, bool sealed);
     // Writes the seal of sealing (and of pending), the side file first.
     bool writeSeal(const QString& path, Sealing& sealing, const SealState* pending);
 
     SealKey m_key;
     int m_headerLines;
+    QString m_controller;
+    bool m_failing = false;
     std::map<QString, Sealing> m_files;     // by absolute path
     std::map<QString, SealState> m_pending; // the same with the append under way
 };
+
+// Why the last seal or block list could not be written.
+QString lastSealProblem();
 
 // Replaces path by bytes in one rename.
 bool replaceFile(const QString& path, const QByteArray& bytes);

@@ -59,10 +59,10 @@ AuditTrail& ProgramSeals::trail() {
     return *m_trail;
 }
 
-void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer) {
+void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer, const QString& controller) {
     open();
     if (m_key)
-        writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1));
+        writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1, controller));
 }
 
 QString ProgramSeals::keyFingerprint() const {

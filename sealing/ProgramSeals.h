@@ -46,7 +46,8 @@ public:
     bool isOpen() const { return m_trail != nullptr; }
 
     // From now on each record writer's file gets its seal (opens).
-    void sealRecordsOf(recording::RecordWriter& writer);
+    // controller: on a bus, the controller whose sub-folder the files are in.
+    void sealRecordsOf(recording::RecordWriter& writer, const QString& controller = {});
 
     // Once open. Empty without a key; keyProblem() then says why.
     QString keyFingerprint() const;

@@ -95,7 +95,10 @@ Verdict located(QByteArrayView fileBytes, const Seal& seal, QByteArrayView block
 
 Verdict verifySealed(QByteArrayView fileBytes, const Seal& seal, QByteArrayView blockHashes,
                      const QString& fileName) {
-    if (seal.fileName != fileName || seal.sealed != sealedKindOf(fileName)) {
+    // A seal that names a folder (a bus controller's) holds only there.
+    const QString name = fileName.section(QLatin1Char('/'), -1);
+    const QString asSealed = seal.fileName.contains(QLatin1Char('/')) ? fileName : name;
+    if (seal.fileName != asSealed || seal.sealed != sealedKindOf(name)) {
         Verdict verdict = verdictOf(Verdict::Kind::OtherFile);
         verdict.sealedFor = QStringLiteral("the %1 %2")
                                 .arg(QString::fromLatin1(sealedWord(seal.sealed)), seal.fileName);
@@ -151,6 +154,12 @@ std::optional<QByteArray> readSealFile(const QString& path, qint64* tooLarge) {
                       !seal.bytes.startsWith(firstFormatLine.toByteArray() + '\n')))
         *tooLarge = seal.bytes.size() + (seal.more ? 1 : 0);
     return seal.bytes;
+}
+
+// The file's name with its folder's, as a seal binds a bus controller's.
+QString boundName(const QString& path) {
+    const QFileInfo info(path);
+    return info.absoluteDir().dirName() + QLatin1Char('/') + info.fileName();
 }
 
 // The verdict for a seal that could not be read as one, if so.
@@ -223,7 +232,7 @@ Verdict verifyFile(const QString& path, const TrustedKeys& trusted) {
         return verdictOf(Verdict::Kind::NotRegular);
     if (const auto unread = unreadSeal(read.sealSize))
         return *unread;
-    return verify(read.bytes, read.seal, read.blocks, QFileInfo(path).fileName(), trusted);
+    return verify(read.bytes, read.seal, read.blocks, boundName(path), trusted);
 }
 
 Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes,
@@ -232,8 +241,8 @@ Verdict verifyAgainstSeal(const QString& path, QByteArrayView fileBytes,
     const std::optional<QByteArray> seal = readSealFile(path, &tooLarge);
     if (const auto unread = unreadSeal(tooLarge))
         return *unread;
-    return verify(fileBytes, seal, readBlockHashes(path, fileBytes.size()),
-                  QFileInfo(path).fileName(), trusted);
+    return verify(fileBytes, seal, readBlockHashes(path, fileBytes.size()), boundName(path),
+                  trusted);
 }
 
 TrustedKeys ownKeyOnly(const QByteArray& publicKey) {
@@ -253,7 +262,7 @@ Verdict verifySnapshot(const SealSnapshot& snapshot, const QString& path, QByteA
                        const TrustedKeys& trusted) {
     if (const auto unread = unreadSeal(snapshot.tooLarge))
         return *unread;
-    return verify(fileBytes, snapshot.seal, snapshot.blocks, QFileInfo(path).fileName(), trusted);
+    return verify(fileBytes, snapshot.seal, snapshot.blocks, boundName(path), trusted);
 }
 
 QStringList recordingsIn(const QString& folder) {

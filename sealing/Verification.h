@@ -58,7 +58,8 @@ struct Verdict {
     bool operatorKey() const { return signer == QLatin1String("tkcontrol"); }
 };
 
-// The verdict for a file named fileName (no folder), its bytes, its seal
+// The verdict for a file named fileName (with its folder's name before a
+// "/", as a bus controller's seal binds it, or without), its bytes, its seal
 // (none when absent) and the block hashes beside the seal.
 Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealText,
                QByteArrayView blockHashes, const QString& fileName,

@@ -42,7 +42,7 @@ QString ControllerRecord::recordingInLine() const {
 
 void ControllerRecord::sealWith(sealing::ProgramSeals& seals) {
     m_seals = &seals;
-    seals.sealRecordsOf(m_writer);
+    seals.sealRecordsOf(m_writer, m_controller.name());
     seals.recordingStarted(path(m_file.current()));
     writeRun();
 }

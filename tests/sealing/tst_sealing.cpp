@@ -82,6 +82,8 @@ enum class Edit {
     KeyInOpenFolder,
     OneBlockOfManyEdited,
     BlockListCutAfterAnEdit,
+    BusFoldersSwapped,
+    BusFileInItsFolder,
 };
 
 enum class FolderEdit {
@@ -220,6 +222,13 @@ void TestSealing::verdictAfterEdit_data() {
         << "differs from the sealed lines; where cannot be told, the block hashes beside the seal "
            "not being those it signed" +
                by;
+    QTest::newRow("bus: oven1's file put in oven2's folder")
+        << Edit::BusFoldersSwapped
+        << "a seal made for the recording oven1/REC_2026-12-08_21-33-01.csv, not for this file" +
+               by;
+    QTest::newRow("bus: oven1's file in its own folder")
+        << Edit::BusFileInItsFolder
+        << "sealed: 3 records intact, signed by oven1 recorder (key %1)";
     QTest::newRow("format 1, as sealed before block hashes")
         << Edit::FirstFormat
         << "sealed: 3 records intact, signed by oven1 recorder (key 0fc5503de4a058da) (format 1)";
@@ -378,6 +387,18 @@ void TestSealing::verdictAfterEdit() {
         seal = readFile(path + sealSuffix);
         if (edit == Edit::BlockListCutAfterAnEdit)
             QVERIFY(QFile::resize(path + blocksSuffix, blockHashBytes));
+        break;
+    }
+    case Edit::BusFoldersSwapped:
+    case Edit::BusFileInItsFolder: {
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("oven1")) &&
+                QDir(dir.path()).mkpath(QStringLiteral("oven2")));
+        path = dir.filePath(QStringLiteral("oven1/") + recordingName);
+        FileSealer sealer(key, 1, QStringLiteral("oven1"));
+        QVERIFY(sealer.appended(path, 0, file) && QFile::copy(dir.filePath(recordingName), path));
+        seal = readFile(path + sealSuffix);
+        if (edit == Edit::BusFoldersSwapped)
+            path = dir.filePath(QStringLiteral("oven2/") + recordingName);
         break;
     }
     case Edit::FifoForSeal:

@@ -452,23 +452,30 @@ void TestTkrecord::sealedAcrossAKill() {
 }
 
 // What an operator who may write the folder can leave there for the next
-// start: a trail that is a fifo (nothing ever writes to it) beside a seal,
-// signed by a key of the operator's, that counts more blocks than any file
-// holds. The recorder neither waits nor crashes: it keeps them aside, says
-// so in the trail, and records.
+// start: a seal of the trail, signed by a key of the operator's, that counts
+// more blocks than any file holds, and fifos (nothing ever writes to them or
+// reads them) in place of the block hashes and of the file a seal is
+// written to before its rename. The recorder neither waits nor crashes: it
+// keeps the trail aside, says so in the trail, and records.
 void TestTkrecord::startsPastCraftedFiles() {
     TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
     QVERIFY(sim.start(waitMs));
     writeConf(m_dir->path(), sim.link());
     const QString trail = m_dir->filePath(QStringLiteral("audit.log"));
-    QCOMPARE(::mkfifo(QFile::encodeName(trail).constData(), 0644), 0);
+    QFile before(trail);
+    QVERIFY(before.open(QIODevice::WriteOnly));
+    before.write("1;2026-12-10T10:00:00+00:00;u;h;tkrecord 1.02;started\r\n");
+    before.close();
     const QByteArray zeros(64, '0');
     QFile seal(trail + QStringLiteral(".seal"));
     QVERIFY(seal.open(QIODevice::WriteOnly));
-    seal.write(sealing::signedSealText({"audit trail", "audit.log", "tkrecord", "1", "1", "1",
+    seal.write(sealing::signedSealText({"audit trail", "audit.log", "tkrecord", "1", "1", "56",
                                         zeros, "288230376151711744 " + zeros, "none"},
                                        sealing::generateKey()));
     seal.close();
+    for (const char* fifo : {"audit.log.seal.blocks", "audit.log.seal.new"})
+        QCOMPARE(
+            ::mkfifo(QFile::encodeName(m_dir->filePath(QLatin1String(fifo))).constData(), 0644), 0);
     QProcess tkrecord;
     tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), m_dir->path()});
     const auto file = [&] {
@@ -486,7 +493,8 @@ void TestTkrecord::startsPastCraftedFiles() {
     QVERIFY2(first.startsWith(QStringLiteral("audit trail found seal signature invalid; kept as "
                                              "audit-1.log, head ")),
              qPrintable(first));
-    QVERIFY(sealing::existsButIsNotRegular(m_dir->filePath(QStringLiteral("audit-1.log"))));
+    QVERIFY(
+        sealing::existsButIsNotRegular(m_dir->filePath(QStringLiteral("audit-1.log.seal.blocks"))));
 }
 
 void TestTkrecord::hostileClients() {
