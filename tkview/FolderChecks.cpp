@@ -58,4 +58,16 @@ QStringList folderChecks(const Options& options) {
     return findings;
 }
 
+QString folderLimits(const Options& options) {
+    if (!options.journal.isEmpty())
+        return {};
+    for (const QString& path : options.paths) {
+        if (QFileInfo(path).isDir())
+            return QStringLiteral("not checked: without --journal, a rollback of a whole folder "
+                                  "(recordings, seals and trail put back together) is not "
+                                  "excluded");
+    }
+    return {};
+}
+
 } // namespace tkview

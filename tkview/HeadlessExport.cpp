@@ -48,7 +48,7 @@ int exportWithoutWindow(const Options& options, const std::function<void(const Q
     if (!options.reportOut.isEmpty()) {
         check(writeReport(options.reportOut, *recordings, view, QDateTime::currentDateTime()));
         // Written all the same, with the banner; the status tells a script.
-        check(sealBannerText(timeline));
+        check(sealBannerText(timeline, recordings->trail));
     }
     if (!options.pngOut.isEmpty())
         check(writeChartPng(options.pngOut, *recordings, view, options.size));

@@ -84,7 +84,8 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
                                  .arg(period, timeText(timeline.firstMs(), timeline.zone),
                                       timeText(timeline.lastMs(), timeline.zone)));
     y += 44;
-    y += drawSealBanner(painter, QRectF(body.left(), y, body.width(), 0), sealBannerText(timeline));
+    y += drawSealBanner(painter, QRectF(body.left(), y, body.width(), 0),
+                        sealBannerText(timeline, recordings.trail));
     // The load, as the trail names it: label and value side by side.
     const RunTrail& trail = recordings.trail;
     double lx = body.left();

@@ -9,6 +9,7 @@
 
 #include "AuditTrail.h"
 #include "Timeline.h"
+#include "Verification.h"
 
 namespace tkview {
 
@@ -69,7 +70,30 @@ RunTrail runTrailOf(const QList<sealing::TrailFile>& trails, const QString& cont
     return trail;
 }
 
+QStringList trailProblems(const QString& folder, const sealing::TrustedKeys& trusted,
+                          QStringList* found) {
+    QStringList problems;
+    const QDir dir(folder);
+    for (const sealing::TrailFile& trail : sealing::folderTrails(folder)) {
+        const sealing::Verdict verdict = sealing::verifyFile(dir.filePath(trail.name), trusted);
+        if (!verdict.verified())
+            problems << trail.name + QLatin1Char(' ') + sealing::verdictText(verdict);
+    }
+    // Findings about a trail name it; the others are about recordings.
+    for (const QString& finding : sealing::folderFindings(folder)) {
+        if (finding.startsWith(QLatin1String("audit")))
+            problems << finding;
+        else if (found)
+            *found << finding;
+    }
+    return problems;
+}
+
 RunTrail readRunTrail(const Timeline& timeline) {
+    return readRunTrail(timeline, sealing::TrustedKeys::system());
+}
+
+RunTrail readRunTrail(const Timeline& timeline, const sealing::TrustedKeys& trusted) {
     // Files by the folder of their trail and the controller they belong to.
     std::map<std::pair<QString, QString>, QStringList> groups;
     std::map<QString, bool> hasTrail;
@@ -97,7 +121,18 @@ RunTrail readRunTrail(const Timeline& timeline) {
             groups[{parent, QFileInfo(folder).fileName()}] << file.name;
     }
     RunTrail all;
+    std::map<QString, bool> taken; // by folder
     for (const auto& [where, names] : groups) {
+        auto checked = taken.find(where.first);
+        if (checked == taken.end()) {
+            QStringList found;
+            const QStringList problems = trailProblems(where.first, trusted, &found);
+            all.notVerified << problems;
+            all.recordingFindings << found;
+            checked = taken.emplace(where.first, problems.isEmpty()).first;
+        }
+        if (!checked->second)
+            continue;
         RunTrail part = runTrailOf(sealing::folderTrails(where.first), where.second, names,
                                    timeline.firstMs(), timeline.lastMs());
         all.markers.insert(all.markers.end(), part.markers.begin(), part.markers.end());

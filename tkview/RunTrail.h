@@ -16,6 +16,7 @@
 
 #include "RunEvent.h"
 #include "TrailCheck.h"
+#include "TrustedKeys.h"
 
 namespace tkview {
 
@@ -42,6 +43,12 @@ struct TrailRun {
 struct RunTrail {
     std::vector<TrailMarker> markers; // in time order
     std::vector<TrailRun> runs;       // in time order
+    // Why trails beside the files were not taken ("audit.log differs from
+    // line 5 on…"), for the banner.
+    QStringList notVerified;
+    // What the trails find of their folders' recordings ("REC_….csv:
+    // missing (the audit trail knows it)"), for the banner too.
+    QStringList recordingFindings;
 
     bool isEmpty() const { return markers.empty() && runs.empty(); }
 };
@@ -52,8 +59,16 @@ struct RunTrail {
 RunTrail runTrailOf(const QList<sealing::TrailFile>& trails, const QString& controller,
                     const QStringList& fileNames, std::int64_t fromMs, std::int64_t toMs);
 
-// The trails beside the timeline's files, read.
+// The trails beside the timeline's files, read: only those that verify
+// (every trail file intact under a key of trusted, nothing found in their
+// entries) give runs and markers; why the rest do not is in notVerified.
 RunTrail readRunTrail(const Timeline& timeline);
+RunTrail readRunTrail(const Timeline& timeline, const sealing::TrustedKeys& trusted);
+
+// Why the trails in folder cannot be taken (one line each; empty when they
+// can), and into found what they say of its recordings.
+QStringList trailProblems(const QString& folder, const sealing::TrustedKeys& trusted,
+                          QStringList* found);
 
 // A marker's label on the chart: short, as the chart has little room.
 QString markerLabel(const TrailMarker& marker);

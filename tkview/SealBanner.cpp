@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QPainter>
 
+#include "RunTrail.h"
 #include "Timeline.h"
 
 namespace tkview {
@@ -31,6 +32,20 @@ QString sealBannerText(const Timeline& timeline) {
     for (const SourceFile& file : timeline.files)
         verdicts.append({file.name, file.seal});
     return sealBannerText(verdicts);
+}
+
+QString sealBannerText(const Timeline& timeline, const RunTrail& trail) {
+    QStringList parts;
+    if (const QString seals = sealBannerText(timeline); !seals.isEmpty())
+        parts << seals;
+    if (!trail.notVerified.isEmpty())
+        parts << QStringLiteral("Audit trail not verified: %1. Its batch, events and alarms are "
+                                "not shown.")
+                     .arg(trail.notVerified.join(QLatin1String("; ")));
+    if (!trail.recordingFindings.isEmpty())
+        parts << QStringLiteral("The audit trail finds: %1.")
+                     .arg(trail.recordingFindings.join(QLatin1String("; ")));
+    return parts.join(QLatin1Char(' '));
 }
 
 SealBanner::SealBanner(QWidget* parent) : QLabel(parent) {

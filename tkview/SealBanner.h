@@ -19,12 +19,17 @@ class QPainter;
 namespace tkview {
 
 struct Timeline;
+struct RunTrail;
 
 // "Not verified: REC_a.csv altered at line 3; REC_b.csv no seal. …", or empty
 // when every file is intact.
 QString sealBannerText(const QList<std::pair<QString, sealing::Verdict>>& verdicts);
 // The same for the files of timeline, verified now.
 QString sealBannerText(const Timeline& timeline);
+// The same with what keeps the audit trail beside them from being taken:
+// "Audit trail not verified: audit.log …; its batch, events and alarms are
+// not shown." and the recordings the trail misses.
+QString sealBannerText(const Timeline& timeline, const RunTrail& trail);
 
 // The banner in a window: hidden while its text is empty.
 class SealBanner : public QLabel {

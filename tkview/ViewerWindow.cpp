@@ -212,7 +212,7 @@ void ViewerWindow::load(const QStringList& paths, bool quietly) {
     m_seals->setText(timeline.files.empty()
                          ? QString()
                          : trailHtml(m_recordings->trail, timeline.zone) + sealMarks(timeline));
-    m_banner->showText(sealBannerText(timeline));
+    m_banner->showText(sealBannerText(timeline, m_recordings->trail));
     const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
                                  .join(QLatin1Char('\n'));
     if (!problems.isEmpty() && quietly) {

@@ -68,6 +68,8 @@ int main(int argc, char* argv[]) {
         const QStringList findings = tkview::folderChecks(options);
         for (const QString& finding : findings)
             printLine(stdout, sealing::escapedText(finding));
+        if (const QString limits = tkview::folderLimits(options); !limits.isEmpty())
+            printLine(stdout, limits);
         if (!allIntact || !findings.isEmpty())
             return tkview::exitFileFailed;
         return allTrusted ? tkview::exitDone : tkview::exitUntrusted;

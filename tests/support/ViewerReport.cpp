@@ -4,7 +4,7 @@
 #include <QProcessEnvironment>
 
 QString viewerReportText(const QString& tkviewPath, const QString& pdftotextPath,
-                         const QString& pdf, const QStringList& arguments) {
+                         const QString& pdf, const QStringList& arguments, int* status) {
     constexpr int waitMs = 30000;
     QProcess tkview;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -13,6 +13,8 @@ QString viewerReportText(const QString& tkviewPath, const QString& pdftotextPath
     tkview.start(tkviewPath, QStringList{QStringLiteral("--report"), pdf} + arguments);
     if (!tkview.waitForFinished(waitMs) || tkview.exitStatus() != QProcess::NormalExit)
         return {};
+    if (status)
+        *status = tkview.exitCode();
     QProcess pdftotext;
     pdftotext.start(pdftotextPath, {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     if (!pdftotext.waitForFinished(waitMs) || pdftotext.exitCode() != 0)

@@ -8,6 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-// Empty when either program failed to run.
+// Empty when either program failed to run; tkview's exit status in status.
 QString viewerReportText(const QString& tkviewPath, const QString& pdftotextPath,
-                         const QString& pdf, const QStringList& arguments);
+                         const QString& pdf, const QStringList& arguments, int* status = nullptr);

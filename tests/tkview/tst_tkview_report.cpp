@@ -14,6 +14,7 @@
 #include <csignal>
 
 #include "AuditTrail.h"
+#include "FileSealer.h"
 #include "RecordFormat.h"
 #include "RunEvent.h"
 #include "SealKey.h"
@@ -56,12 +57,47 @@ QString valueAfter(const QString& text, const QString& label) {
 
 const QDateTime runStart(QDate(2026, 12, 10), QTime(10, 0), QTimeZone::utc());
 
+// The key that seals the trails the runs are written with, trusted as an
+// administrator lists it in a file in folder.
+const sealing::SealKey& trailKey() {
+    static const sealing::SealKey key = [] {
+        sealing::SealKey made = sealing::generateKey();
+        made.signer = QStringLiteral("tkrecord");
+        return made;
+    }();
+    return key;
+}
+
+void trustTrailKey(const QString& folder) {
+    QFile trustedKeys(folder + QStringLiteral("/trusted-keys"));
+    QVERIFY(trustedKeys.open(QIODevice::WriteOnly));
+    trustedKeys.write(
+        sealing::TrustedKeys::lineFor(trailKey().publicKey, QStringLiteral("oven recorder"))
+            .toUtf8() +
+        '\n');
+    qputenv("TKCONTROL_TRUSTED_KEYS", QFile::encodeName(trustedKeys.fileName()));
+}
+
 // A run of 20 records 30 s apart, heating to 200 °C and reaching it after
 // reachedAt records, in folder; with entries, a trail in trailFolder: each
 // entry's minutes after the start and its event.
 void writeRun(const QString& folder, const QDateTime& start, int reachedAt,
               const QString& trailFolder = {}, const QList<QPair<int, QString>>& entries = {}) {
     QDir().mkpath(folder);
+    QDateTime now = start;
+    // Begun before the recording, as the recorder begins it.
+    std::unique_ptr<sealing::AuditTrail> trail;
+    if (!entries.isEmpty())
+        trail = std::make_unique<sealing::AuditTrail>(
+            trailFolder + QStringLiteral("/audit.log"), trailKey(), QStringLiteral("tkrecord"),
+            QStringLiteral("1.02"),
+            sealing::AuditClock{[&] { return now; },
+                                [&] {
+                                    // The steady clocks go as the wall clock: no jump to write
+                                    // down.
+                                    const qint64 ms = now.toMSecsSinceEpoch();
+                                    return sealing::SteadyClocks{ms, ms, ms};
+                                }});
     QFile file(folder + QLatin1Char('/') + recording::recordFileNameFor(start));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QByteArray text = recording::headerLine().toUtf8();
@@ -71,15 +107,15 @@ void writeRun(const QString& folder, const QDateTime& start, int reachedAt,
                                       QLocale::c())
                     .toUtf8();
     file.write(text);
-    if (entries.isEmpty())
-        return;
-    QDateTime now = start;
-    sealing::AuditTrail trail(trailFolder + QStringLiteral("/audit.log"), std::nullopt,
-                              QStringLiteral("tkrecord"), QStringLiteral("1.02"),
-                              {[&] { return now; }, {}});
-    for (const auto& [minutes, event] : entries) {
+    file.close();
+    QVERIFY(sealing::FileSealer(trailKey(), 1).appended(file.fileName(), 0, text));
+    // Written in the order of their times, as a trail is.
+    QList<QPair<int, QString>> inOrder = entries;
+    std::stable_sort(inOrder.begin(), inOrder.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [minutes, event] : inOrder) {
         now = start.addSecs(60LL * minutes);
-        trail.record(event);
+        trail->record(event);
     }
 }
 
@@ -230,15 +266,19 @@ void TestTkviewReport::reportOfARecordingWithAnOutage() {
                                .replace(QChar(0xFB01), QLatin1String("fi"))
                                .replace(QChar(0xFB00), QLatin1String("ff"))
                                .simplified();
-    QVERIFY2(banner.startsWith(QStringLiteral("Recording report Period: ")) &&
-                 banner.contains(QStringLiteral(" Not verified: ") + name +
-                                 QStringLiteral(" differs from line 2 on; ")) &&
-                 banner.contains(
-                     // The load under it: tkrecord's run entry names the operator.
-                     QStringLiteral("). The values shown are not vouched for by a seal. "
-                                    "Operator %1 Summary ")
-                         .arg(sealing::systemUserName())),
-             qPrintable(banner));
+    QVERIFY2(
+        banner.startsWith(QStringLiteral("Recording report Period: ")) &&
+            banner.contains(QStringLiteral(" Not verified: ") + name +
+                            QStringLiteral(" differs from line 2 on; ")) &&
+            banner.contains(
+                // What the trail closed, and the load under it: tkrecord's
+                // trail verifies, and its run entry names the operator.
+                QStringLiteral("). The values shown are not vouched for by a seal. The "
+                               "audit trail finds: %1: not as the audit trail closed it (")
+                    .arg(name)) &&
+            banner.contains(
+                QStringLiteral(" bytes). Operator %1 Summary ").arg(sealing::systemUserName())),
+        qPrintable(banner));
 }
 
 void TestTkviewReport::reportsTheRunFromItsTrail_data() {
@@ -246,6 +286,7 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("notShown");
+    QTest::addColumn<QByteArray>("trailEdit"); // a batch put in the trail in place of L-4711
     const QString name = recording::recordFileNameFor(runStart);
     const QString other = recording::recordFileNameFor(runStart.addDays(1));
     QTest::newRow("trail beside the recording: load, event, alarm, setpoint, signature")
@@ -259,23 +300,29 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
                        "setpoint write: 200.0 → 210.0 °C, reason \"check\": accepted",
                        "Checked by",
                        "Signature"}
-        << QStringList{"before the load", "Equipment"};
+        << QStringList{"before the load", "Equipment"} << QByteArray();
     QTest::newRow("bus: the controller's entries in the trail of the folder above")
         << "oven2" << QStringList()
         << QStringList{"Equipment oven2", "Batch L-4711", "oven2 event: load in"}
-        << QStringList{"other oven", "before the load", "L-9999"};
+        << QStringList{"other oven", "before the load", "L-9999"} << QByteArray();
     QTest::newRow("no trail: the report as before")
         << "-" << QStringList() << QStringList{name}
-        << QStringList{"Batch", "Events and alarms", "Checked by"};
+        << QStringList{"Batch", "Events and alarms", "Checked by"} << QByteArray();
     QTest::newRow("two runs compared, labelled by batch and by file name")
         << QString() << QStringList{"--compare"}
         << QStringList{"Run comparison", "Aligned at the start of each run",
                        "Run L-4711, part gear 12 " + other, "Time to setpoint 00:05:00 00:03:00"}
-        << QStringList{"Events and alarms"};
+        << QStringList{"Events and alarms"} << QByteArray();
     QTest::newRow("aligned at the setpoint")
         << QString() << QStringList{"--compare", "--align", "setpoint"}
         << QStringList{"Aligned at the moment each run first reached its setpoint"}
-        << QStringList{"never reached"};
+        << QStringList{"never reached"} << QByteArray();
+    QTest::newRow("trail edited after the run: banner, nothing from the trail, exit 1")
+        << QString() << QStringList()
+        << QStringList{"Audit trail not verified: audit.log",
+                       "from line 1 on; nothing after it verified",
+                       "Its batch, events and alarms are not shown"}
+        << QStringList{"L-4711", "L-4712", "Events and alarms", "load in"} << QByteArray("L-4712");
 }
 
 void TestTkviewReport::reportsTheRunFromItsTrail() {
@@ -283,7 +330,9 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
     QFETCH(QStringList, options);
     QFETCH(QStringList, shown);
     QFETCH(QStringList, notShown);
+    QFETCH(QByteArray, trailEdit);
     QTemporaryDir dir;
+    trustTrailKey(dir.path());
     const QString folder =
         controller.size() > 1 ? dir.filePath(controller) : dir.filePath(QStringLiteral("run"));
     const auto named = [&](const QString& event) {
@@ -312,16 +361,26 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
                                               sealing::markEvent(QStringLiteral("other oven")))};
     writeRun(folder, runStart, 10, controller.size() > 1 ? dir.path() : folder,
              controller == QLatin1String("-") ? QList<QPair<int, QString>>() : entries);
+    if (!trailEdit.isEmpty()) {
+        QFile trail(folder + QStringLiteral("/audit.log"));
+        QVERIFY(trail.open(QIODevice::ReadWrite));
+        const QByteArray edited = trail.readAll().replace("L-4711", trailEdit);
+        QVERIFY(trail.seek(0) && trail.write(edited) == edited.size());
+    }
     QStringList runs{folder};
     if (options.contains(QStringLiteral("--compare"))) {
         writeRun(dir.filePath(QStringLiteral("second")), runStart.addDays(1), 6);
         runs << dir.filePath(QStringLiteral("second"));
     }
 
+    int status = -1;
     const QString text =
         viewerReportText(QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
-                         dir.filePath(QStringLiteral("report.pdf")), options + runs);
+                         dir.filePath(QStringLiteral("report.pdf")), options + runs, &status);
     QVERIFY(!text.isEmpty());
+    // A sealed recording with its trail verifies; the edited trail does not.
+    if (controller.isEmpty() && options.isEmpty())
+        QCOMPARE(status, trailEdit.isEmpty() ? 0 : 1);
     for (const QString& words : shown)
         QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
     for (const QString& words : notShown)
