@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sodium.h>
 
@@ -98,7 +99,13 @@ Verdict verifySealed(QByteArrayView fileBytes, const Seal& seal, QByteArrayView 
     // A seal that names a folder (a bus controller's) holds only there.
     const QString name = fileName.section(QLatin1Char('/'), -1);
     const QString asSealed = seal.fileName.contains(QLatin1Char('/')) ? fileName : name;
-    if (seal.fileName != asSealed || seal.sealed != sealedKindOf(name)) {
+    // A trail the program kept aside as audit-N.log keeps the seal it had as
+    // audit.log; the entry that kept it names it.
+    static const QRegularExpression keptTrail(QStringLiteral("^audit-\\d+\\.log$"));
+    const bool keptAside = seal.sealed == Sealed::AuditTrail &&
+                           seal.fileName == QLatin1String("audit.log") &&
+                           keptTrail.match(name).hasMatch();
+    if (!keptAside && (seal.fileName != asSealed || seal.sealed != sealedKindOf(name))) {
         Verdict verdict = verdictOf(Verdict::Kind::OtherFile);
         verdict.sealedFor = QStringLiteral("the %1 %2")
                                 .arg(QString::fromLatin1(sealedWord(seal.sealed)), seal.fileName);
@@ -175,7 +182,8 @@ std::optional<Verdict> unreadSeal(qint64 tooLarge) {
 // have (each block holds at least one byte a line), and a few for records
 // that land meanwhile; nothing from a fifo or a device.
 QByteArray readBlockHashes(const QString& path, qint64 fileSize) {
-    const qint64 mostBlocks = fileSize / blockLines + 4;
+    // And some more, so that a list that goes on is counted as it is.
+    const qint64 mostBlocks = fileSize / blockLines + 4 + 1024;
     return readRegularFile(path + blocksSuffix, mostBlocks * blockHashBytes).bytes;
 }
 
