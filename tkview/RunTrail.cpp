@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <map>
@@ -80,8 +81,9 @@ QStringList trailProblems(const QString& folder, const sealing::TrustedKeys& tru
             problems << trail.name + QLatin1Char(' ') + sealing::verdictText(verdict);
     }
     // Findings about a trail name it; the others are about recordings.
+    static const QRegularExpression aboutATrail(QStringLiteral("^audit(-\\d+)?\\.log: "));
     for (const QString& finding : sealing::folderFindings(folder)) {
-        if (finding.startsWith(QLatin1String("audit")))
+        if (aboutATrail.match(finding).hasMatch())
             problems << finding;
         else if (found)
             *found << finding;
