@@ -610,7 +610,8 @@ void TestTkrecord::probeFindsTheController_data() {
     QTest::newRow("a bus without address 9")
         << QStringList{"--address", "10,11"}
         << QStringList{"SIM (port 1) at 1200 bit/s: no answer",
-                       "no answer at address 9: asking 11 other addresses, at most "}
+                       "no answer at address 9: asking 11 other addresses, at most ",
+                       "SIM (port 1) at 19200 bit/s: asking 11 other addresses"}
         << QStringList{"ComPortSpeed=19200",
                        "addresses answering from 1 to 12: 10, 11; conf.ini lines:", "[Controllers]",
                        "controller-10=10", "controller-11=11"};
