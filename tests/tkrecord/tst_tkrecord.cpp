@@ -668,7 +668,8 @@ void TestTkrecord::recordsABusOfThree() {
                      {"--address", "9,10,11", "--setpoint", "200,150,100", "--silence", "11@3"});
     QVERIFY(sim.start(waitMs));
     writeConf(m_dir->path(), sim.link(),
-              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Alarms]\nLinkLostAfter=2\n");
+              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Bus]\nAnswerTimeout=1000\n"
+              "[Alarms]\nLinkLostAfter=2\n");
     QProcess tkrecord;
     tkrecord.start(QStringLiteral(TKRECORD_PATH),
                    {"--dir", m_dir->path(), "--metrics", "127.0.0.1:0"});
