@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <span>
+#include <utility>
 
 namespace tklink {
 
@@ -51,10 +52,18 @@ void ControllerSearch::start() {
     m_deviceIndex = -1;
     m_addressIndex = 0;
     m_phase = Phase::First;
+    m_phaseSpeeds = m_speeds;
     m_tryNumber = 0;
     m_running = true;
     m_clock.start();
     m_next.start();
+}
+
+// For a lane: its one device, the other addresses only.
+void ControllerSearch::startOthers() {
+    start();
+    m_phase = Phase::Others;
+    m_phaseSpeeds = scanSpeeds(m_speeds);
 }
 
 void ControllerSearch::cancel() {
@@ -73,7 +82,7 @@ bool ControllerSearch::advance() {
             m_deviceIndex = 0;
             ++m_speedIndex;
         }
-        if (m_speedIndex >= m_speeds.size() || m_devices.isEmpty() || addresses == 0)
+        if (m_speedIndex >= m_phaseSpeeds.size() || m_devices.isEmpty() || addresses == 0)
             return false;
         if (!m_out[std::size_t(m_deviceIndex)])
             return true;
@@ -86,7 +95,7 @@ int ControllerSearch::triesLeft() const {
         return int(std::count(m_out.begin() + from, m_out.end(), false));
     };
     return addresses - int(m_addressIndex) + addresses * (inSearch(m_deviceIndex + 1)) +
-           addresses * inSearch(0) * int(m_speeds.size() - m_speedIndex - 1);
+           addresses * inSearch(0) * int(m_phaseSpeeds.size() - m_speedIndex - 1);
 }
 
 void ControllerSearch::nextTry() {
@@ -104,7 +113,7 @@ void ControllerSearch::nextTry() {
             return;
         }
         Q_EMIT listing(address, m_addresses.listUpTo);
-        ask(uint8_t(address), answerWaitMs(m_speeds[m_speedIndex]));
+        ask(uint8_t(address), answerWaitMs(m_phaseSpeeds[m_speedIndex]));
         return;
     }
     if (!advance()) {
@@ -113,6 +122,7 @@ void ControllerSearch::nextTry() {
             return;
         }
         m_phase = Phase::Others;
+        m_phaseSpeeds = scanSpeeds(m_speeds);
         m_speedIndex = 0;
         m_deviceIndex = -1;
         if (!advance()) {
@@ -120,8 +130,15 @@ void ControllerSearch::nextTry() {
             return;
         }
         Q_EMIT askingOthers(triesLeft());
+        if (std::count(m_out.begin(), m_out.end(), false) > 1) {
+            startLanes();
+            return;
+        }
     }
-    const qint32 speed = m_speeds[m_speedIndex];
+    if (m_phase == Phase::Others && m_addressIndex == 0)
+        Q_EMIT sweeping(m_devices[m_deviceIndex], m_phaseSpeeds[m_speedIndex],
+                        int(m_addresses.others.size()));
+    const qint32 speed = m_phaseSpeeds[m_speedIndex];
     const int total = m_tryNumber + triesLeft();
     Q_EMIT trying(m_devices[m_deviceIndex], speed, ++m_tryNumber, total);
     const uint8_t address =
@@ -139,7 +156,8 @@ void ControllerSearch::nextTry() {
 
 bool ControllerSearch::openTry() {
     return m_port.setCommPort(int16_t(m_deviceIndex + 1)) &&
-           m_port.setSettings(QString::number(m_speeds[m_speedIndex]) + QStringLiteral(",n,8,1")) &&
+           m_port.setSettings(QString::number(m_phaseSpeeds[m_speedIndex]) +
+                              QStringLiteral(",n,8,1")) &&
            m_port.setInputLen(0) && m_port.setRThreshold(1) && m_port.setPortOpen(true);
 }
 
@@ -214,8 +232,12 @@ void ControllerSearch::endTry(TryResult result, const QString& detail, qint64 ho
             m_next.start();
         return;
     }
-    const SearchTry attempt{
-        m_devices[m_deviceIndex], m_speeds[m_speedIndex], result, detail, holderPid, m_address};
+    const SearchTry attempt{m_devices[m_deviceIndex],
+                            m_phaseSpeeds[m_speedIndex],
+                            result,
+                            detail,
+                            holderPid,
+                            m_address};
     m_outcome.tries << attempt;
     Q_EMIT tried(attempt);
     if (result == TryResult::Answer) {
@@ -231,7 +253,63 @@ void ControllerSearch::endTry(TryResult result, const QString& detail, qint64 ho
     m_next.start();
 }
 
+void ControllerSearch::startLanes() {
+    m_othersTotal = m_tryNumber + triesLeft();
+    for (qsizetype i = 0; i < m_devices.size(); ++i) {
+        if (m_out[std::size_t(i)])
+            continue;
+        auto* lane = new ControllerSearch({m_devices[i]}, m_speeds, m_addresses, this);
+        connect(lane, &ControllerSearch::trying, this,
+                [this](const SearchDevice& device, qint32 speed) {
+                    ++m_tryNumber;
+                    Q_EMIT trying(device, speed, m_tryNumber, std::max(m_tryNumber, m_othersTotal));
+                });
+        connect(lane, &ControllerSearch::sweeping, this, &ControllerSearch::sweeping);
+        connect(lane, &ControllerSearch::tried, this,
+                [this, lane](const SearchTry& attempt) { laneTried(lane, attempt); });
+        connect(lane, &ControllerSearch::listing, this, &ControllerSearch::listing);
+        connect(lane, &ControllerSearch::finished, this, &ControllerSearch::laneFinished);
+        m_lanes << lane;
+    }
+    m_lanesLeft = int(m_lanes.size());
+    for (ControllerSearch* lane : std::as_const(m_lanes))
+        lane->startOthers();
+}
+
+void ControllerSearch::laneTried(ControllerSearch* from, const SearchTry& attempt) {
+    m_outcome.tries << attempt;
+    Q_EMIT tried(attempt);
+    if (attempt.result != TryResult::Answer)
+        return;
+    // The first to answer lists its line; the others stop, and say no more.
+    m_outcome.elapsedMs = m_clock.elapsed();
+    for (ControllerSearch* lane : std::as_const(m_lanes)) {
+        if (lane != from) {
+            disconnect(lane, nullptr, this, nullptr);
+            lane->cancel();
+        }
+    }
+}
+
+void ControllerSearch::laneFinished(const SearchOutcome& outcome) {
+    if (outcome.found) {
+        m_outcome.device = outcome.device;
+        m_outcome.speed = outcome.speed;
+        m_outcome.address = outcome.address;
+        m_outcome.answering = outcome.answering;
+        finish(true, false);
+    } else if (--m_lanesLeft == 0) {
+        finish(false, false);
+    }
+}
+
 void ControllerSearch::finish(bool found, bool cancelled) {
+    for (ControllerSearch* lane : std::as_const(m_lanes)) {
+        disconnect(lane, nullptr, this, nullptr);
+        lane->cancel();
+        lane->deleteLater();
+    }
+    m_lanes.clear();
     m_running = false;
     m_waiting = false;
     m_next.stop();

@@ -8,10 +8,12 @@
 // addresses answer on that line. An exception answer to the first address
 // says that something answers at that speed, not that it is the controller:
 // that device leaves the search, which goes on; to another address it only
-// says that no controller is there. Asynchronous on the calling thread's
-// event loop and cancellable. A device another program holds (its
-// lock file, or busy) is skipped and never tried again in the same search;
-// the search opens each device only for its own try.
+// says that no controller is there. The other addresses are asked at fewer
+// speeds (scanSpeeds) and on every device at once, each device by a search
+// of its own, so that a search where nothing answers ends in seconds. Asynchronous on the calling
+// thread's event loop and cancellable. A device another program holds (its lock file, or busy) is
+// skipped and never tried again in the same search; the search opens each device only for its own
+// try.
 
 #include <QElapsedTimer>
 #include <QList>
@@ -84,6 +86,8 @@ Q_SIGNALS:
     void tried(const tklink::SearchTry& attempt);
     // The first address answered nowhere: the others are asked.
     void askingOthers(int tries);
+    // The other addresses, so many of them, are asked on device at speed.
+    void sweeping(const tklink::SearchDevice& device, qint32 speed, int addresses);
     // Where the controller answered, address is asked (from 1 to last).
     void listing(int address, int last);
     // Once per start().
@@ -92,6 +96,10 @@ Q_SIGNALS:
 private:
     enum class Phase { First, Others, Listing };
     void nextTry();
+    void startOthers();
+    void startLanes();
+    void laneTried(ControllerSearch* from, const tklink::SearchTry& attempt);
+    void laneFinished(const tklink::SearchOutcome& outcome);
     bool advance();
     int triesLeft() const;
     bool openTry();
@@ -104,6 +112,13 @@ private:
 
     QList<SearchDevice> m_devices;
     QList<qint32> m_speeds;
+    // The speeds of the phase under way: m_speeds, or scanSpeeds of them.
+    QList<qint32> m_phaseSpeeds;
+    // One search per device for the other addresses, and how many of them
+    // have not finished.
+    QList<ControllerSearch*> m_lanes;
+    int m_lanesLeft = 0;
+    int m_othersTotal = 0;
     SearchAddresses m_addresses;
     SerialPortControl m_port;
     QTimer m_next;

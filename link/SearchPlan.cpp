@@ -15,6 +15,15 @@ QList<qint32> searchSpeeds(const QString& configuredSpeed) {
     return speeds;
 }
 
+QList<qint32> scanSpeeds(const QList<qint32>& speeds) {
+    QList<qint32> scanned;
+    for (const qint32 speed : speeds) {
+        if (scanned.isEmpty() || speed == 19200 || speed == 9600)
+            scanned << speed;
+    }
+    return scanned;
+}
+
 QList<SearchDevice> distinctDevices(const QList<SearchDevice>& candidates,
                                     const std::function<QString(const QString&)>& identity) {
     QList<SearchDevice> kept;

@@ -41,10 +41,16 @@ int answerWaitMs(qint32 speed);
 // The controller's time from the end of a request to its answer, with room.
 inline constexpr int turnaroundMs = 150;
 
+// The speeds the other addresses are asked at, in the order of speeds: its
+// first (the configured one) and the two usual ones, 19200 and 9600. Every
+// speed would take the search minutes where nothing answers; a bus at a rare
+// speed is found once that speed is configured.
+QList<qint32> scanSpeeds(const QList<qint32>& speeds);
+
 // The addresses the search asks. On every device at every speed the first;
-// when it answered nowhere, the others, address by address on each device,
-// the likelier speeds first on all devices; where a controller answered,
-// 1 to listUpTo (0: none), to list what shares its line.
+// when it answered nowhere, the others, address by address, at scanSpeeds,
+// on all devices at once; where a controller answered, 1 to listUpTo (0:
+// none), to list what shares its line.
 struct SearchAddresses {
     uint8_t first = 9;
     QList<uint8_t> others;

@@ -4,6 +4,7 @@
 #   scripts/build.sh [FOLDER [TARGET...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/ccache-env.sh
 build_dir=${1:-build}
 shift || true
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# Bounded fuzzing: builds the fuzz targets with clang and libFuzzer in
-# build-fuzz/ and runs each for the given number of seconds (default 30) on a
-# copy of its corpus, so the corpus in the repository never changes. Two
-# targets run at a time, one per core. Exits non-zero when any target found a
-# crash or a broken property, and prints that input in hex.
+# Bounded fuzzing: the libFuzzer binaries of the sanitizer tree build-asan/
+# (built by scripts/sanitize.sh, or here; see scripts/sanitize-tree.sh), each
+# run for the given number of seconds (default 30) on a copy of its corpus,
+# so the corpus in the repository never changes. Two targets run at a time,
+# one per core. Exits non-zero when any target found a crash or a broken
+# property, and prints that input in hex.
 #   scripts/fuzz.sh [seconds-per-target]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 targets=(fuzz_receive fuzz_request fuzz_leadingnumber fuzz_profile fuzz_startup fuzz_seal)
-build_dir=build-fuzz
-clangxx=$(command -v clang++-14 || command -v clang++)
+source scripts/sanitize-tree.sh
+build_dir=$sanitizer_dir
 
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$clangxx" \
-    -DTK_FUZZ=ON >/dev/null
-cmake --build "$build_dir" --target "${targets[@]}" -j2 >/dev/null
+[ -f "$build_dir/CMakeCache.txt" ] || configure_sanitizer_tree
+cmake --build "$build_dir" --target "${targets[@]/%/_libfuzzer}" -j2 >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,7 +26,7 @@ fuzz() {
     local target=$1
     mkdir -p "$work/$target/corpus" "$work/$target/found"
     cp tests/fuzz/corpus/"$target"/* "$work/$target/corpus/"
-    if "$build_dir/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    if "$build_dir/tests/fuzz/${target}_libfuzzer" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$work/$target/found/" "$work/$target/corpus" \
         >"$work/$target/log" 2>&1; then
         echo 0 >"$work/$target/status"

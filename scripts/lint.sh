@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Static checks of every C++ source of the program, its tools and its tests:
 # clang-tidy (checks in .clang-tidy), cppcheck and clang-format. Any finding
-# fails the script. clang-tidy reads the compile commands of build-lint/,
-# which is configured here and only gets its moc files generated, not built.
+# fails the script. clang-tidy reads the compile commands of the build
+# folder given, which must have been built (scripts/test.sh gives its test
+# build); without one, of build-lint/, which is configured here and only gets
+# its moc files generated, not built.
+#   scripts/lint.sh [BUILD_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build_dir=build-lint
+built_dir=${1:-}
 jobs=$(nproc)
 failed=()
 
@@ -31,19 +35,28 @@ format_check() {
     clang-format-14 --dry-run --Werror "${sources[@]}"
 }
 
-clang_tidy_check() {
-    # The moc output the sources include ("tst_x.moc") must exist; the
-    # autogen targets alone are built, without the libraries behind them.
-    # CMake sets CMAKE_AUTOGEN_ORIGIN_DEPENDS to ON itself in project(), over
-    # a value given on the command line (which then built some 110 objects
-    # for nothing, five minutes), so it is set in a file read right after
-    # project(). The one "autogen" target runs all the mocs in parallel.
+# The moc output the sources include ("tst_x.moc") must exist; the autogen
+# targets alone are built, without the libraries behind them. CMake sets
+# CMAKE_AUTOGEN_ORIGIN_DEPENDS to ON itself in project(), over a value given
+# on the command line (which then built some 110 objects for nothing, five
+# minutes), so it is set in a file read right after project(). The one
+# "autogen" target runs all the mocs in parallel.
+configure_for_tidy() {
     mkdir -p "$build_dir"
     printf '%s\n' 'set(CMAKE_AUTOGEN_ORIGIN_DEPENDS OFF)' 'set(CMAKE_GLOBAL_AUTOGEN_TARGET ON)' \
         >"$build_dir/autogen-only.cmake"
     cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
         -DCMAKE_PROJECT_INCLUDE="$root/$build_dir/autogen-only.cmake" >/dev/null || return 1
-    cmake --build "$build_dir" -j"$jobs" --target autogen >/dev/null || return 1
+    cmake --build "$build_dir" -j"$jobs" --target autogen >/dev/null
+}
+
+clang_tidy_check() {
+    local build_dir=$build_dir
+    if [ -n "$built_dir" ]; then
+        build_dir=$built_dir
+    else
+        configure_for_tidy || return 1
+    fi
     # Every tracked source that the build compiles; the build's own moc files
     # are generated code and stay out.
     local tracked=()

@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Builds the Debian package in build-pkg/ and prints the path of the .deb. The
-# build takes its optimisation and hardening flags from dpkg-buildflags, as a
-# Debian package build does (CMake reads no CPPFLAGS, so they join CXXFLAGS),
-# and leaves the tests out.
+# Builds the Debian package and prints the path of the .deb. With no argument
+# it configures build-pkg/ with the package's flags (scripts/package-flags.sh)
+# and without the tests; given a build folder configured with those flags
+# (the test build of scripts/test.sh), it packages what that folder built:
+# the tests add no install rules, so the package holds the same files.
+#   scripts/package.sh [BUILD_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # CPack reads the programs' library needs with dpkg-shlibdeps and file.
-scripts/setup.sh dpkg-dev file >&2
-build_dir=build-pkg
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-    -DBUILD_TESTING=OFF >/dev/null
+scripts/setup.sh dpkg-dev file ccache >&2
+source scripts/ccache-env.sh
+if [ $# -gt 0 ]; then
+    build_dir=$1
+    grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$build_dir/CMakeCache.txt" ||
+        { echo "package: $build_dir is not configured for the package" >&2; exit 1; }
+else
+    build_dir=build-pkg
+    source scripts/package-flags.sh
+    cmake -S . -B "$build_dir" "${package_cmake_args[@]}" -DBUILD_TESTING=OFF >/dev/null
+fi
 cmake --build "$build_dir" -j "$(nproc)" >/dev/null
 rm -f "$build_dir"/*.deb
 if ! log=$(cd "$build_dir" && cpack -G DEB 2>&1); then

@@ -1,28 +1,15 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer in
-# build-asan/ and runs the whole test suite there (all but the soak tests).
-# The benchmarks, which ctest never runs, are left out of this build.
+# build-asan/ (with clang: scripts/sanitize-tree.sh, which the fuzz targets
+# share) and runs the whole test suite there (all but the soak tests).
 # Any finding stops the process that made it, so the test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build_dir=build-asan
-san_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-# GCC 12 with the sanitizers' instrumentation warns of maybe-uninitialized
-# members deep inside libstdc++'s <regex> (a fuzz target's reference parser);
-# the plain build, which has no such warning, keeps the check for our code.
-warn_flags="-Wno-maybe-uninitialized"
-
-# -O1, as AddressSanitizer's documentation advises, and line tables only
-# (-g1): the reports still name file and line, and the build takes some 40 %
-# less time than with -O2 -g.
-opt_flags="-O1 -g1 -DNDEBUG"
+source scripts/sanitize-tree.sh
+build_dir=$sanitizer_dir
 
 start=$SECONDS
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTK_BENCHMARKS=OFF \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$opt_flags" \
-    -DCMAKE_CXX_FLAGS="$san_flags $warn_flags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$san_flags" \
-    -DCMAKE_SHARED_LINKER_FLAGS="$san_flags" >/dev/null
+configure_sanitizer_tree
 cmake --build "$build_dir" -j"$(nproc)"
 build_time=$((SECONDS - start))
 

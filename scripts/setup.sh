@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config ccache
     qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-multimedia-dev qt6-qpa-plugins
     libmodbus-dev libsodium-dev
     libssl-dev

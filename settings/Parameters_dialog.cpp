@@ -331,6 +331,13 @@ void Parameters_dialog::findController() {
         showTries({QStringLiteral("No answer at address %1: asking the other addresses")
                        .arg(addresses.first)});
     });
+    // Each device and speed the other addresses are asked at, as in
+    // "tkrecord --probe".
+    connect(m_search, &tklink::ControllerSearch::sweeping, this,
+            [this](const tklink::SearchDevice& device, qint32 speed, int count) {
+                showTries(triesLabel->text().split(QLatin1Char('\n'))
+                          << sweepLine(device, speed, count));
+            });
     connect(m_search, &tklink::ControllerSearch::listing, this, [this](int address, int last) {
         portInfoLabel->setText(QStringLiteral("Controller found; asking address %1 of 1 to %2")
                                    .arg(address)

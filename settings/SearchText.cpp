@@ -60,6 +60,13 @@ QString searchTryLine(const tklink::SearchTry& attempt) {
         .arg(address, resultText(attempt));
 }
 
+QString sweepLine(const tklink::SearchDevice& device, qint32 speed, int addresses) {
+    return QStringLiteral("%1 at %2 bit/s: asking %3 other addresses")
+        .arg(searchDeviceText(device))
+        .arg(speed)
+        .arg(addresses);
+}
+
 QString answeringText(const QList<int>& addresses, int listUpTo) {
     QStringList numbers;
     for (const int address : addresses)

@@ -18,6 +18,9 @@ QString searchDeviceText(const tklink::SearchDevice& device);
 // 9 is named: "... at 9600 bit/s, address 10: the controller answered".
 QString searchTryLine(const tklink::SearchTry& attempt);
 
+// "/dev/ttyUSB0 (port 1) at 9600 bit/s: asking 31 other addresses".
+QString sweepLine(const tklink::SearchDevice& device, qint32 speed, int addresses);
+
 // "addresses answering from 1 to 32: 10, 11" (at least the one found).
 QString answeringText(const QList<int>& addresses, int listUpTo);
 

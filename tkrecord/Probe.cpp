@@ -41,6 +41,12 @@ int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
                                  .arg(addresses.others.size())
                                  .arg(tries));
                      });
+    // The other addresses on each device at each speed, as they begin, so
+    // that a long search is never silent.
+    QObject::connect(&search, &tklink::ControllerSearch::sweeping, &loop,
+                     [&say](const tklink::SearchDevice& device, qint32 speed, int count) {
+                         say(settings::sweepLine(device, speed, count));
+                     });
     QObject::connect(&search, &tklink::ControllerSearch::finished, &loop,
                      [&](const tklink::SearchOutcome& result) {
                          outcome = result;

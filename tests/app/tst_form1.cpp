@@ -253,7 +253,7 @@ void TestForm1::startUpOpensConfiguredPort() {
     // The trail opens after the first paint, the port's event held till then.
     QVERIFY(!QFile::exists(QStringLiteral("audit.log")));
     form.show();
-    QTRY_VERIFY(QFile::exists(QStringLiteral("audit.log")));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("audit.log")), simWaitMs);
     QFile audit(QStringLiteral("audit.log"));
     QVERIFY(audit.open(QIODevice::ReadOnly));
     const QStringList trail = QString::fromUtf8(audit.readAll()).split(QStringLiteral("\r\n"));
@@ -359,7 +359,7 @@ void TestForm1::parametersShownOnceAndClosedWithWindow() {
     QVERIFY(form.serialPort().portOpen());
 
     QVERIFY(form.close());
-    QTRY_VERIFY(dialog.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), simWaitMs);
     QVERIFY(!QFile::exists(QStringLiteral("conf.ini"))); // nothing saved
 }
 
@@ -370,13 +370,14 @@ void TestForm1::recordingKeyAndTimer() {
     auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
     auto* status = form.findChild<QLineEdit*>("recording_field");
     QTest::mouseClick(key, Qt::LeftButton);
-    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QTRY_COMPARE_WITH_TIMEOUT(key->text(), QStringLiteral("Stop recording"), simWaitMs);
     QCOMPARE(status->text(), QStringLiteral("Recording in REC_2022-03-14_14-05-09.csv started."));
 
     QMetaObject::invokeMethod(form.findChild<QTimer*>("timerRecording"), "timeout");
-    QTRY_COMPARE(
+    QTRY_COMPARE_WITH_TIMEOUT(
         status->text(),
-        QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:09"));
+        QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:09"),
+        simWaitMs);
     QFile file(QStringLiteral("REC_2022-03-14_14-05-09.csv"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
@@ -391,9 +392,10 @@ void TestForm1::recordingKeyAndTimer() {
     // Exit during a recording ends it as the key does: in the trail with the
     // file as closed, and the file read-only.
     QTest::mouseClick(key, Qt::LeftButton);
-    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QTRY_COMPARE_WITH_TIMEOUT(key->text(), QStringLiteral("Stop recording"), simWaitMs);
     QVERIFY(form.close());
-    QTRY_COMPARE(file.permissions() & QFileDevice::WriteOwner, QFileDevice::Permissions());
+    QTRY_COMPARE_WITH_TIMEOUT(file.permissions() & QFileDevice::WriteOwner,
+                              QFileDevice::Permissions(), simWaitMs);
     file.close();
     QVERIFY(file.open(QIODevice::ReadOnly));
     QFile audit(QStringLiteral("audit.log"));
@@ -413,7 +415,7 @@ void TestForm1::runAndMarkInTheTrail_data() {
     QTest::newRow("one oven, the shop's list") << QByteArray("[Events]\nCharge in\nDoor open\n")
                                                << QStringList() << "event: Charge in" << name;
     QTest::newRow("bus: the controller shown")
-        << QByteArray("[Controllers]\nfurnace-1=10\nfurnace-2=11\n")
+        << QByteArray("[Controllers]\nfurnace-1=10\nfurnace-2=11\n[Bus]\nAnswerTimeout=1000\n")
         << QStringList{"--address", "10,11"} << "furnace-1: event: Load in"
         << "furnace-1/" + name;
 }
@@ -447,7 +449,7 @@ void TestForm1::runAndMarkInTheTrail() {
     QCOMPARE(key->text(), QStringLiteral("Start recording"));
     QVERIFY(!QFile::exists(file));
     QTest::mouseClick(key, Qt::LeftButton);
-    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QTRY_COMPARE_WITH_TIMEOUT(key->text(), QStringLiteral("Stop recording"), simWaitMs);
     QTest::mouseClick(form.findChild<app::PanelButton*>("markEventButton"), Qt::LeftButton);
     QTest::mouseClick(key, Qt::LeftButton);
     QTest::mouseClick(key, Qt::LeftButton);
@@ -494,7 +496,7 @@ void TestForm1::runReportedByTheViewer() {
     auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
     auto* record = form.findChild<QTimer*>("timerRecording");
     QTest::mouseClick(key, Qt::LeftButton);
-    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QTRY_COMPARE_WITH_TIMEOUT(key->text(), QStringLiteral("Stop recording"), simWaitMs);
     QMetaObject::invokeMethod(record, "timeout");
     QTest::mouseClick(form.findChild<app::PanelButton*>("markEventButton"), Qt::LeftButton);
     QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
@@ -565,7 +567,8 @@ void TestForm1::pollShowsAnswerOnReadouts() {
     QCOMPARE(pty.read(8), QByteArray::fromHex("0903000100035543"));
     // Answer from the protocol's own example: 215.3 degrees, setpoint 200.
     QVERIFY(pty.write(QByteArray::fromHex("090306086907D0002DDB64")));
-    QTRY_COMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("215.3"));
+    QTRY_COMPARE_WITH_TIMEOUT(form.findChild<QLineEdit*>("meas_box")->text(),
+                              QStringLiteral("215.3"), simWaitMs);
     QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("200"));
     QCOMPARE(form.findChild<QLineEdit*>("status_field")->text(),
              QStringLiteral("Data received from controler 09:07:05"));
@@ -662,8 +665,9 @@ void TestForm1::busOfThree() {
                      {"--address", "9,10,11", "--setpoint", "100,150,320", "--speed", "300"});
     QVERIFY(sim.start(20000));
     m_devices[1] = sim.link();
-    writeConf("[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n"
-              "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n");
+    writeConf(
+        "[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n"
+        "[Bus]\nAnswerTimeout=1000\n[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n");
     Form1 form(seams());
     QCOMPARE(form.findChild<QWidget*>("Graph")->geometry(), QRect(104, 104, 873, 409));
     QCOMPARE(form.windowTitle(), QStringLiteral("oven1 – TK840 TK960 PC control"));
@@ -671,7 +675,7 @@ void TestForm1::busOfThree() {
     auto* setpoint = form.findChild<QLineEdit*>("setp_box");
     QTRY_COMPARE_WITH_TIMEOUT(setpoint->text(), QStringLiteral("100"), 20000);
     auto* strip = form.findChild<QTableWidget*>("controllerStrip");
-    QTRY_COMPARE(strip->item(1, 3)->text(), QStringLiteral("150.0 °C"));
+    QTRY_COMPARE_WITH_TIMEOUT(strip->item(1, 3)->text(), QStringLiteral("150.0 °C"), 20000);
     // oven2's past is kept while oven1 is shown, and shown at the switch.
     auto* trace = form.findChild<QTimer*>("timerTraceCurves");
     QMetaObject::invokeMethod(trace, "timeout");
@@ -705,8 +709,10 @@ void TestForm1::busOfThree() {
 
     auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
     QTest::mouseClick(key, Qt::LeftButton);
-    QTRY_COMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
-                 QStringLiteral("Recording 3 controllers in %1 started.").arg(QDir::currentPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        form.findChild<QLineEdit*>("recording_field")->text(),
+        QStringLiteral("Recording 3 controllers in %1 started.").arg(QDir::currentPath()),
+        simWaitMs);
     QTest::mouseClick(key, Qt::LeftButton);
     for (const QString folder : {"oven1", "oven2", "oven3"})
         QCOMPARE(QDir(folder).entryList({"REC_*.csv"}).size(), 1);

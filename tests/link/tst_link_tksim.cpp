@@ -36,7 +36,7 @@ using tklink::SerialPortControl;
 namespace {
 
 // Every wait on the simulator or the port; far above what a loaded machine needs.
-constexpr int waitMs = 10000;
+constexpr int waitMs = simWaitMs;
 
 const QDateTime pollTime(QDate(2024, 5, 17), QTime(14, 3, 7));
 const QString statusTimeText = QStringLiteral("14:03:07");

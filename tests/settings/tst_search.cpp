@@ -29,17 +29,26 @@ private Q_SLOTS:
 void TestSearch::speeds_data() {
     QTest::addColumn<QString>("configured");
     QTest::addColumn<QList<qint32>>("speeds");
+    // The speeds the other addresses are asked at.
+    QTest::addColumn<QList<qint32>>("scanned");
     QTest::newRow("a usual speed moves to the front")
-        << "9600" << QList<qint32>{9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200};
+        << "9600" << QList<qint32>{9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200}
+        << QList<qint32>{9600, 19200};
     QTest::newRow("an unusual one is added")
-        << "14400" << QList<qint32>{14400, 19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200};
+        << "14400" << QList<qint32>{14400, 19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200}
+        << QList<qint32>{14400, 19200, 9600};
+    QTest::newRow("a rare one is scanned too")
+        << "1200" << QList<qint32>{1200, 19200, 9600, 38400, 57600, 115200, 4800, 2400}
+        << QList<qint32>{1200, 19200, 9600};
     QTest::newRow("not a speed: the usual ones")
-        << "fast" << QList<qint32>{19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200};
+        << "fast" << QList<qint32>{19200, 9600, 38400, 57600, 115200, 4800, 2400, 1200}
+        << QList<qint32>{19200, 9600};
 }
 
 void TestSearch::speeds() {
     QFETCH(QString, configured);
     QTEST(tklink::searchSpeeds(configured), "speeds");
+    QTEST(tklink::scanSpeeds(tklink::searchSpeeds(configured)), "scanned");
 }
 
 void TestSearch::distinct() {
@@ -108,6 +117,9 @@ void TestSearch::words() {
     QCOMPARE(settings::searchTryLine(atTen),
              QStringLiteral("/dev/ttyUSB0 (port 1) at 19200 bit/s, address 10: the controller "
                             "answered"));
+    QCOMPARE(settings::sweepLine(amaUnnamed, 9600, 31),
+             QStringLiteral("/dev/ttyAMA0 (no port number) at 9600 bit/s: asking 31 other "
+                            "addresses"));
     QCOMPARE(settings::answeringText({10, 11}, 32),
              QStringLiteral("addresses answering from 1 to 32: 10, 11"));
     QCOMPARE(settings::controllersLines({10, 11}),

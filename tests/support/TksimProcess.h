@@ -12,6 +12,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// How long a test waits for what tksim does: a wait ends as soon as its
+// condition holds, and a loaded machine may take many times its usual time.
+inline constexpr int simWaitMs = 20000;
+
 class TksimProcess {
 public:
     // program: the tksim executable; options: what follows --link and --log.
@@ -23,7 +27,7 @@ public:
 
     // Starts tksim and waits until it reports its link ready and its log is
     // open for reading; false when it exits first or timeoutMs passes.
-    bool start(int timeoutMs = 10000);
+    bool start(int timeoutMs = simWaitMs);
 
     QString link() const { return m_link; }
     QString logPath() const { return m_logPath; }

@@ -666,7 +666,8 @@ void TestTkrecord::probeFindsTheController_data() {
     QTest::newRow("a bus without address 9")
         << QStringList{"--address", "10,11"}
         << QStringList{"SIM (port 1) at 1200 bit/s: no answer",
-                       "no answer at address 9: asking 11 other addresses, at most "}
+                       "no answer at address 9: asking 11 other addresses, at most ",
+                       "SIM (port 1) at 19200 bit/s: asking 11 other addresses"}
         << QStringList{"ComPortSpeed=19200",
                        "addresses answering from 1 to 12: 10, 11; conf.ini lines:", "[Controllers]",
                        "controller-10=10", "controller-11=11"};
@@ -723,7 +724,8 @@ void TestTkrecord::recordsABusOfThree() {
                      {"--address", "9,10,11", "--setpoint", "200,150,100", "--silence", "11@3"});
     QVERIFY(sim.start(waitMs));
     writeConf(m_dir->path(), sim.link(),
-              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Alarms]\nLinkLostAfter=2\n");
+              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Bus]\nAnswerTimeout=1000\n"
+              "[Alarms]\nLinkLostAfter=2\n");
     QProcess tkrecord;
     tkrecord.start(QStringLiteral(TKRECORD_PATH),
                    {"--dir", m_dir->path(), "--metrics", "127.0.0.1:0"});

@@ -17,7 +17,8 @@
 
 #include <memory>
 
-constexpr int waitMs = 30000;
+// Generous: the waits are on conditions, and a loaded machine is slow.
+constexpr int waitMs = 60000;
 
 namespace {
 
@@ -115,14 +116,17 @@ void TestTkrecordPrometheus::valuesThroughPrometheus() {
 
 void TestTkrecordPrometheus::plant() {
     // Three ovens on one line, oven2's setpoint above the high limit; the
-    // oven time runs fast so that it gets there within seconds.
+    // oven time runs fast so that it gets there within seconds. The line has
+    // the longest answer time-out: a simulator that answers late on a loaded
+    // machine must not make an oven stale and its values vanish.
     TksimProcess sim(QStringLiteral(TKSIM_PATH),
                      {"--address", "9,10,11", "--setpoint", "200,400,150", "--speed", "100"});
     QVERIFY(sim.start(waitMs));
     const QTemporaryDir work;
     QProcess tkrecord;
     const QByteArray target = startRecorder(tkrecord, work.path(), sim.link(),
-                                            "[Controllers]\noven1=9\noven2=10\noven3=11\n");
+                                            "[Controllers]\noven1=9\noven2=10\noven3=11\n"
+                                            "[Bus]\nAnswerTimeout=1000\n");
     QVERIFY(!target.isEmpty());
     const QStringList names{"oven1", "oven2", "oven3"};
 

@@ -112,7 +112,7 @@ public:
     QByteArray sendAndReceive(const QByteArray& frame, int count) {
         send(frame);
         // Too few bytes show in the caller's comparison of what came.
-        static_cast<void>(QTest::qWaitFor([&] { return received.size() >= count; }, 5000));
+        static_cast<void>(QTest::qWaitFor([&] { return received.size() >= count; }, simWaitMs));
         return received;
     }
     // Sends the poll and waits for a whole answer; the three values, or
@@ -120,7 +120,7 @@ public:
     std::optional<std::array<qint16, 3>> poll() {
         received.clear();
         send(pollRequest);
-        if (!QTest::qWaitFor([this] { return received.size() >= 11; }, 5000) ||
+        if (!QTest::qWaitFor([this] { return received.size() >= 11; }, simWaitMs) ||
             received.size() != 11 || withCrc(received.left(9)) != received)
             return std::nullopt;
         std::array<qint16, 3> values{};
@@ -202,7 +202,7 @@ void TestTksim::answersPoll() {
     Master master(sim.link());
     QVERIFY(master.open());
     QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '), answer.toHex(' '));
-    QTRY_COMPARE(sim.logLines(), QStringList{logLine});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), QStringList{logLine}, simWaitMs);
 }
 
 void TestTksim::unansweredRequests_data() {
@@ -234,10 +234,11 @@ void TestTksim::unansweredRequests() {
                  exampleAnswer.toHex(' '));
     } else {
         master.send(request);
-        QTRY_COMPARE(sim.logLines(), QStringList{logLine});
+        QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), QStringList{logLine}, simWaitMs);
         QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '), exampleAnswer.toHex(' '));
     }
-    QTRY_COMPARE(sim.logLines(), (QStringList{logLine, QStringLiteral("answer 2153 2000 45")}));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        sim.logLines(), (QStringList{logLine, QStringLiteral("answer 2153 2000 45")}), simWaitMs);
 }
 
 void TestTksim::writeChangesSetpoint() {
@@ -251,7 +252,8 @@ void TestTksim::writeChangesSetpoint() {
     const auto values = master.poll();
     QVERIFY(values);
     QCOMPARE(*values, (std::array<qint16, 3>{2153, 1500, 45}));
-    QTRY_COMPARE(sim.logLines(), (QStringList{"write 2=1500", "answer 2153 1500 45"}));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), (QStringList{"write 2=1500", "answer 2153 1500 45"}),
+                              simWaitMs);
 }
 
 void TestTksim::writeToReadOnlyRegisterRefused_data() {
@@ -277,7 +279,8 @@ void TestTksim::writeToReadOnlyRegisterRefused() {
     const auto values = master.poll();
     QVERIFY(values);
     QCOMPARE(*values, (std::array<qint16, 3>{2153, 2000, 45}));
-    QTRY_COMPARE(sim.logLines(), (QStringList{logLine, "answer 2153 2000 45"}));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), (QStringList{logLine, "answer 2153 2000 45"}),
+                              simWaitMs);
 }
 
 void TestTksim::badCrcAnswer() {
@@ -288,7 +291,8 @@ void TestTksim::badCrcAnswer() {
     // Both CRC bytes inverted: DB 64 becomes 24 9B.
     QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '),
              bytes("090306086907D0002D249B").toHex(' '));
-    QTRY_COMPARE(sim.logLines(), QStringList{"fault crc answer 2153 2000 45"});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), QStringList{"fault crc answer 2153 2000 45"},
+                              simWaitMs);
 }
 
 void TestTksim::badAddressAnswer() {
@@ -303,8 +307,10 @@ void TestTksim::badAddressAnswer() {
     QCOMPARE(answer.mid(1, 8), exampleAnswer.mid(1, 8));
     // A well-formed frame from another slave, so only the address gives it away.
     QCOMPARE(answer, withCrc(answer.left(9)));
-    QTRY_COMPARE(sim.logLines(),
-                 QStringList{QStringLiteral("fault address %1 answer 2153 2000 45").arg(address)});
+    QTRY_COMPARE_WITH_TIMEOUT(
+        sim.logLines(),
+        QStringList{QStringLiteral("fault address %1 answer 2153 2000 45").arg(address)},
+        simWaitMs);
 }
 
 void TestTksim::exceptionAnswer_data() {
@@ -328,7 +334,7 @@ void TestTksim::exceptionAnswer() {
     Master master(sim.link());
     QVERIFY(master.open());
     QCOMPARE(master.sendAndReceive(pollRequest, 5).toHex(' '), answer.toHex(' '));
-    QTRY_COMPARE(sim.logLines(), QStringList{logLine});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), QStringList{logLine}, simWaitMs);
 }
 
 void TestTksim::dropThenAnswer() {
@@ -337,9 +343,10 @@ void TestTksim::dropThenAnswer() {
     Master master(sim.link());
     QVERIFY(master.open());
     master.send(pollRequest);
-    QTRY_COMPARE(sim.logLines(), QStringList{"fault drop read 1..3"});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), QStringList{"fault drop read 1..3"}, simWaitMs);
     QCOMPARE(master.sendAndReceive(pollRequest, 11).toHex(' '), exampleAnswer.toHex(' '));
-    QTRY_COMPARE(sim.logLines(), (QStringList{"fault drop read 1..3", "answer 2153 2000 45"}));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        sim.logLines(), (QStringList{"fault drop read 1..3", "answer 2153 2000 45"}), simWaitMs);
 }
 
 void TestTksim::truncatedThenAnswer() {
@@ -364,7 +371,7 @@ void TestTksim::noiseBeforeAnswer() {
     master.send(pollRequest);
     const int noise = waitForLogNumber(sim, QStringLiteral("^answer 2153 2000 45 noise=(\\d+)$"));
     QVERIFY2(noise > 0 && noise <= 8, qPrintable(QString::number(noise)));
-    QTRY_VERIFY(master.received.size() >= noise + 11);
+    QTRY_VERIFY_WITH_TIMEOUT(master.received.size() >= noise + 11, simWaitMs);
     QCOMPARE(master.received.size(), noise + 11);
     QCOMPARE(master.received.mid(noise).toHex(' '), exampleAnswer.toHex(' '));
 }
@@ -377,7 +384,7 @@ void TestTksim::extraAfterAnswer() {
     master.send(pollRequest);
     const int extra = waitForLogNumber(sim, QStringLiteral("^answer 2153 2000 45 extra=(\\d+)$"));
     QVERIFY2(extra > 0 && extra <= 8, qPrintable(QString::number(extra)));
-    QTRY_VERIFY(master.received.size() >= 11 + extra);
+    QTRY_VERIFY_WITH_TIMEOUT(master.received.size() >= 11 + extra, simWaitMs);
     QCOMPARE(master.received.size(), 11 + extra);
     QCOMPARE(master.received.left(11).toHex(' '), exampleAnswer.toHex(' '));
 }
@@ -394,7 +401,7 @@ void TestTksim::slowAnswer() {
     QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(master.readyReads >= 2, qPrintable(QString::number(master.readyReads)));
     QCOMPARE(answer.toHex(' '), exampleAnswer.toHex(' '));
-    QTRY_COMPARE(sim.logLines(), QStringList{"answer 2153 2000 45 slow"});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines(), QStringList{"answer 2153 2000 45 slow"}, simWaitMs);
 }
 
 void TestTksim::sameSeedSameFaults() {
@@ -409,7 +416,7 @@ void TestTksim::sameSeedSameFaults() {
         QVERIFY(master.open());
         for (int i = 1; i <= 6; ++i) {
             master.send(pollRequest);
-            QTRY_COMPARE(sim.logLines().size(), i);
+            QTRY_COMPARE_WITH_TIMEOUT(sim.logLines().size(), i, simWaitMs);
         }
         logs.append(sim.logLines());
         // Eleven bytes per answer, plus the noise and extra bytes the log counts.
@@ -420,7 +427,7 @@ void TestTksim::sameSeedSameFaults() {
             for (const auto& m : padding.globalMatch(line))
                 total += m.captured(1).toInt();
         }
-        QTRY_COMPARE(master.received.size(), total);
+        QTRY_COMPARE_WITH_TIMEOUT(master.received.size(), total, simWaitMs);
         lines.append(master.received);
     }
     QCOMPARE(logs[1], logs[0]);
@@ -452,10 +459,10 @@ void TestTksim::unplugAndReplug() {
     QVERIFY(master.open());
     if (pollFirst)
         master.send(pollRequest);
-    QTRY_VERIFY(master.lost);
+    QTRY_VERIFY_WITH_TIMEOUT(master.lost, simWaitMs);
     // The link goes before the line is cut, and stays away until the replug.
     QVERIFY(!QFileInfo(sim.link()).isSymLink());
-    QTRY_VERIFY(QFileInfo(sim.link()).isSymLink());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(sim.link()).isSymLink(), simWaitMs);
     QCOMPARE(sim.logLines(), (QStringList{logLine, "replug " + sim.link()}));
 
     Master again(sim.link());
@@ -481,7 +488,7 @@ void TestTksim::signalRemovesLink() {
     QVERIFY(master.poll());
     QVERIFY(QFileInfo(sim.link()).isSymLink());
     ::kill(pid_t(sim.process().processId()), signal);
-    QTRY_COMPARE(sim.process().state(), QProcess::NotRunning);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.process().state(), QProcess::NotRunning, simWaitMs);
     QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process().exitCode(), 0);
     QVERIFY(!QFileInfo(sim.link()).isSymLink());
@@ -504,7 +511,7 @@ void TestTksim::refusesToReplaceAFile() {
     file.write("keep me");
     file.close();
     QVERIFY(!sim.start());
-    QTRY_COMPARE(sim.process().state(), QProcess::NotRunning);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.process().state(), QProcess::NotRunning, simWaitMs);
     QCOMPARE(sim.process().exitCode(), 1);
     QVERIFY(sim.process().readAllStandardError().contains("is not a symbolic link"));
     QVERIFY(file.open(QIODevice::ReadOnly));
