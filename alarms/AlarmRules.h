@@ -78,7 +78,7 @@ public:
     // New limits from the Parameters dialog; the states stay as they are.
     void setSettings(const Data::AlarmSettings& settings) { m_settings = settings; }
 
-    QList<AlarmChange> update(const Sample& sample);
+    QList<AlarmChange> update(const Sample& sample, const QDateTime& lastAnswer = {});
     // The operator's acknowledgement of every alarm that waits for one.
     QList<AlarmChange> acknowledge();
     // Of that alarm only (its own notification's action).

@@ -46,9 +46,8 @@ void AnswerCollector::takeFramesAtHead() {
             std::min(Data::txFrame.size(), std::size_t(std::max(0, Data::txFrameLast + 1))));
         // Before the first request, bytes are judged as the poll's answer.
         static const auto poll = pollRequestFrame(controllerAddress);
-        const HeldVerdict verdict =
-            judgeHeld(held, request.size() < 2 ? std::span<const uint8_t>(poll) : request,
-                      Reply::Registers);
+        const HeldVerdict verdict = judgeHeld(
+            held, request.size() < 2 ? std::span<const uint8_t>(poll) : request, Reply::Registers);
         switch (verdict.kind) {
         case HeldVerdict::Kind::NeedMore:
             return;

@@ -2,12 +2,13 @@
 
 #include "AnswerFrame.h"
 #include "Data.h"
-#include "LinkLog.h"
 #include "LineDevice.h"
+#include "LinkLog.h"
 #include "ReceiveStep.h"
 
 #include <algorithm>
 #include <span>
+#include <utility>
 
 namespace tklink {
 
@@ -52,10 +53,11 @@ void Bus::start() {
 void Bus::stop() {
     m_running = false;
     m_sendTimer.stop();
-    if (m_asking >= 0 && !m_line.withdraw(m_exchange))
-        m_line.expire(m_exchange);
+    // Its end is nobody's now.
+    const int exchange = std::exchange(m_exchange, 0);
     m_asking = -1;
-    m_exchange = 0;
+    if (exchange != 0 && !m_line.withdraw(exchange))
+        m_line.expire(exchange);
 }
 
 void Bus::portChanged() {
@@ -114,7 +116,9 @@ void Bus::sendNext() {
     const auto frame = pollRequestFrame(m_controllers[next.controller]->address());
     m_exchange = m_line.enqueue(
         {QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size())),
-         Reply::Registers, m_timing.answerTimeoutMs, {}});
+         Reply::Registers,
+         m_timing.answerTimeoutMs,
+         {}});
 }
 
 void Bus::onSent(int id) {
@@ -141,17 +145,17 @@ void Bus::onEnded(const ExchangeEnd& end) {
     }
     case ExchangeEnd::Kind::Exception:
         tell(asked, LinkStatus::Kind::Exception, end.code);
-        finishExchange(PollResult::Exception);
+        finishExchange(PollResult::Exception, end.code, end.foreign);
         return;
     case ExchangeEnd::Kind::NoAnswer:
         tell(asked, LinkStatus::Kind::NoAnswer);
-        finishExchange(PollResult::NoAnswer);
+        finishExchange(PollResult::NoAnswer, 0, end.foreign);
         return;
     case ExchangeEnd::Kind::BadAnswer:
         // Bad bytes told already are not told twice.
         if (!m_badSeen)
             tell(asked, LinkStatus::Kind::BadAnswer);
-        finishExchange(PollResult::BadAnswer);
+        finishExchange(PollResult::BadAnswer, 0, end.foreign);
         return;
     case ExchangeEnd::Kind::Lost:
         onDeviceLost();
@@ -159,7 +163,7 @@ void Bus::onEnded(const ExchangeEnd& end) {
     }
 }
 
-void Bus::finishExchange(PollResult result) {
+void Bus::finishExchange(PollResult result, int exceptionCode, bool foreign) {
     const int asking = m_asking;
     Controller& asked = *m_controllers[asking];
     m_asking = -1;
@@ -170,7 +174,7 @@ void Bus::finishExchange(PollResult result) {
     if (result == PollResult::Ok)
         asked.confirmAnswer();
     else
-        asked.missedPoll();
+        asked.missedPoll(result, exceptionCode, foreign);
     m_schedule->ended(asking, endedMs, asked.missedPolls());
     scheduleNext();
 }

@@ -3,10 +3,10 @@
 // Several controllers on one RS-485 line, asked in turn at their own slave
 // addresses: each poll is an exchange in the line owner's queue, which keeps
 // one request on the line at a time, judges each answer against the request
-// it answers and keeps the silence between frames. Each controller's values, status and poll counts go
-// to its own Controller object, never to the program-wide variables. An
-// answer that comes after its time-out belongs to no request and is dropped:
-// on a bus it may arrive while another controller is being asked.
+// it answers and keeps the silence between frames. Each controller's values, status and poll counts
+// go to its own Controller object, never to the program-wide variables. An answer that comes after
+// its time-out belongs to no request and is dropped: on a bus it may arrive while another
+// controller is being asked.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -58,7 +58,7 @@ private:
     void onEnded(const tklink::ExchangeEnd& end);
     void onDeviceLost();
     // Ends the exchange under way and schedules the next.
-    void finishExchange(PollResult result);
+    void finishExchange(PollResult result, int exceptionCode = 0, bool foreign = false);
     void scheduleNext();
     qint64 monotonicNow() const { return m_monotonic(); }
     bool lineIdle() const;

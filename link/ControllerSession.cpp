@@ -21,7 +21,7 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     : QObject(parent), m_now(std::move(now)), m_reconnect(reconnect),
       m_port(std::move(deviceForPort), this), m_serialLine(new SerialLine(m_port, &m_port)),
       m_line(new LineOwner(*m_serialLine, this)), m_pollTimer(this), m_recordTimer(this),
-      m_poll(new PollCycle(*m_line, m_pollTimer, m_now, this)),
+      m_alarmTimer(this), m_poll(new PollCycle(*m_line, m_pollTimer, m_now, this)),
       m_writer(new SetpointWriter(*m_line, this)) {
     qRegisterMetaType<alarms::AlarmChange>();
     m_port.setObjectName(QStringLiteral("MSComm1"));
@@ -34,6 +34,12 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     m_recordTimer.setInterval(defaultRecordMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &ControllerSession::pollTick);
     connect(&m_recordTimer, &QTimer::timeout, this, &ControllerSession::recordDue);
+    m_alarmTimer.setObjectName(QStringLiteral("timerAlarms"));
+    m_alarmTimer.setInterval(1000);
+    connect(&m_alarmTimer, &QTimer::timeout, this, [this] {
+        for (Controller* controller : controllers())
+            controller->checkAlarms(m_now());
+    });
     connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
     m_single.append(new Controller({}, this));
     mirrorPollCycle();
@@ -117,11 +123,13 @@ void ControllerSession::start(int firstPollMs, int recordMs) {
         controller->startAlarms(Data::alarms, m_now());
     m_pollTimer.start(firstPollMs);
     m_recordTimer.start(recordMs);
+    m_alarmTimer.start();
 }
 
 void ControllerSession::stop() {
     m_pollTimer.stop();
     m_recordTimer.stop();
+    m_alarmTimer.stop();
     if (m_bus)
         m_bus->stop();
     closePort();

@@ -130,6 +130,9 @@ private:
     LineOwner* m_line;
     QTimer m_pollTimer;
     QTimer m_recordTimer;
+    // The alarms are looked at on time, not only when a poll ends: a
+    // backed-off controller's polls may be 30 s apart.
+    QTimer m_alarmTimer;
     PollCycle* m_poll;
     // The adapter went away while polling: reopened at each tick until it
     // opens or the operator opens a port.

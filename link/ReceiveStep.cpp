@@ -28,6 +28,22 @@ HeldVerdict foreignOrDrop(std::span<const uint8_t> held) {
 
 } // namespace
 
+HeldVerdict judgeRegisters(std::span<const uint8_t> held, uint8_t address) {
+    if (held.empty())
+        return {Kind::NeedMore, 0, 0};
+    switch (checkHead(held, address)) {
+    case FrameHead::NeedMore:
+        return {Kind::NeedMore, 0, 0};
+    case FrameHead::Answer:
+        return {Kind::Answer, answerLength, 0};
+    case FrameHead::Exception:
+        return {Kind::Exception, exceptionLength, *exceptionCode(held, address)};
+    case FrameHead::Bad:
+        break;
+    }
+    return held[0] == address ? HeldVerdict{Kind::Drop, 1, 0} : foreignOrDrop(held);
+}
+
 std::span<const uint8_t> byteSpan(const QByteArray& bytes) {
     return {reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
 }
@@ -51,29 +67,18 @@ HeldVerdict judgeHeld(std::span<const uint8_t> held, std::span<const uint8_t> re
         }
     }
     const uint8_t address = request[0];
-    if (reply == Reply::Registers) {
-        switch (checkHead(held, address)) {
-        case FrameHead::NeedMore:
-            return {Kind::NeedMore, 0, 0};
-        case FrameHead::Answer:
-            return {Kind::Answer, answerLength, 0};
-        case FrameHead::Exception:
-            return {Kind::Exception, exceptionLength, *exceptionCode(held, address)};
-        case FrameHead::Bad:
-            break;
-        }
-    } else {
-        const WriteAnswer answer = checkWriteAnswer(held, request);
-        switch (answer.kind) {
-        case WriteAnswer::Kind::NeedMore:
-            return {Kind::NeedMore, 0, 0};
-        case WriteAnswer::Kind::Accepted:
-            return {Kind::Answer, answer.length, 0};
-        case WriteAnswer::Kind::Exception:
-            return {Kind::Exception, answer.length, answer.code};
-        case WriteAnswer::Kind::Bad:
-            break;
-        }
+    if (reply == Reply::Registers)
+        return judgeRegisters(held, address);
+    const WriteAnswer answer = checkWriteAnswer(held, request);
+    switch (answer.kind) {
+    case WriteAnswer::Kind::NeedMore:
+        return {Kind::NeedMore, 0, 0};
+    case WriteAnswer::Kind::Accepted:
+        return {Kind::Answer, answer.length, 0};
+    case WriteAnswer::Kind::Exception:
+        return {Kind::Exception, answer.length, answer.code};
+    case WriteAnswer::Kind::Bad:
+        break;
     }
     return held[0] == address ? HeldVerdict{Kind::Drop, 1, 0} : foreignOrDrop(held);
 }

@@ -35,8 +35,11 @@ struct HeldVerdict {
 
 // request: the whole frame on the line, CRC included. An empty request (no
 // exchange on the line) makes every byte a Drop.
-HeldVerdict judgeHeld(std::span<const uint8_t> held, std::span<const uint8_t> request,
-                      Reply reply);
+HeldVerdict judgeHeld(std::span<const uint8_t> held, std::span<const uint8_t> request, Reply reply);
+
+// The same for an answer of read-holding-registers from address, without
+// looking for an echo (no request of ours is known).
+HeldVerdict judgeRegisters(std::span<const uint8_t> held, uint8_t address);
 
 std::span<const uint8_t> byteSpan(const QByteArray& bytes);
 

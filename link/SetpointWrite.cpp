@@ -2,8 +2,8 @@
 
 #include "AnswerFrame.h"
 #include "Data.h"
-#include "LinkLog.h"
 #include "LineDevice.h"
+#include "LinkLog.h"
 #include "ReceiveStep.h"
 #include "SetpointFrame.h"
 
@@ -135,8 +135,8 @@ void SetpointWriter::onEnded(const ExchangeEnd& end) {
     case ExchangeEnd::Kind::Answer:
         m_state = State::WaitingForReadBack;
         if (m_controller)
-            m_readBack =
-                connect(m_controller.data(), &Controller::answered, this, &SetpointWriter::readBack);
+            m_readBack = connect(m_controller.data(), &Controller::answered, this,
+                                 &SetpointWriter::readBack);
         m_readBackTimer.start();
         Q_EMIT progress(setpointChangeText(m_change) +
                         QStringLiteral(": written, waiting for the read-back"));
