@@ -49,8 +49,7 @@ QList<AlarmChange> AlarmRules::update(const Sample& sample, const QDateTime& las
     QList<AlarmChange> changes;
     const bool values = sample.current && !isNoData(sample.measured);
     if (sample.current)
-        m_lastCurrent =
-            sample.lastAnswer.isValid() ? std::max(m_lastCurrent, sample.lastAnswer) : sample.at;
+        m_lastCurrent = lastAnswer.isValid() ? std::max(m_lastCurrent, lastAnswer) : sample.at;
     if (values || !sample.current)
         m_lastMeasured = sample.at;
     const bool linkLost = elapsed(m_lastCurrent, sample.at, double(m_settings.linkLostAfter));
