@@ -45,11 +45,11 @@ bool AlarmRules::unacknowledged() const {
     return false;
 }
 
-QList<AlarmChange> AlarmRules::update(const Sample& sample) {
+QList<AlarmChange> AlarmRules::update(const Sample& sample, const QDateTime& lastAnswer) {
     QList<AlarmChange> changes;
     const bool values = sample.current && !isNoData(sample.measured);
     if (sample.current)
-        m_lastCurrent = sample.at;
+        m_lastCurrent = lastAnswer.isValid() ? std::max(m_lastCurrent, lastAnswer) : sample.at;
     if (values || !sample.current)
         m_lastMeasured = sample.at;
     const bool linkLost = elapsed(m_lastCurrent, sample.at, double(m_settings.linkLostAfter));

@@ -78,7 +78,9 @@ public:
     // New limits from the Parameters dialog; the states stay as they are.
     void setSettings(const Data::AlarmSettings& settings) { m_settings = settings; }
 
-    QList<AlarmChange> update(const Sample& sample);
+    // lastAnswer: when values last came, if known; the link alarm counts from
+    // there, not from a sample taken between two answers.
+    QList<AlarmChange> update(const Sample& sample, const QDateTime& lastAnswer = {});
     // The operator's acknowledgement of every alarm that waits for one.
     QList<AlarmChange> acknowledge();
     // Of that alarm only (its own notification's action).

@@ -398,6 +398,13 @@ void Form1::followBus() {
         return;
     }
     tklink::Controller* shown = &m_session->shownController();
+    // A [Controllers] section of one records in its folder, as tkrecord does.
+    if (bus.bus)
+        m_recorder->setChannels(
+            {{shown->name(), [shown] {
+                  const tklink::ControllerValues& v = shown->values();
+                  return std::array<float, 3>{v.setpointRaw, v.measureRaw, v.powerRaw};
+              }}});
     // The trace, the records and the read-outs take the shown controller's
     // values from Data, as they do without a bus.
     const auto copyValues = [shown] {

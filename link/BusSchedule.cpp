@@ -33,6 +33,10 @@ int nextController(std::span<const qint64> dueMs) {
     return int(std::min_element(dueMs.begin(), dueMs.end()) - dueMs.begin());
 }
 
+qint64 staleDueMs(qint64 dueMs, qint64 staleFreeMs) {
+    return std::max(dueMs, staleFreeMs);
+}
+
 qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs) {
     return std::max(dueMs, lineFreeMs);
 }
@@ -41,19 +45,44 @@ BusSchedule::BusSchedule(int controllers, const BusTiming& timing, int bitsPerSe
     : m_timing(timing),
       m_gapMs((interFrameSilenceUs(bitsPerSecond) + 999) / 1000 + timing.extraGapMs),
       m_dueMs(std::size_t(std::max(0, controllers)), 0),
+      m_stale(std::size_t(std::max(0, controllers)), false),
       m_asked(std::size_t(std::max(0, controllers)), false) {}
 
 void BusSchedule::start(qint64 nowMs) {
     std::fill(m_dueMs.begin(), m_dueMs.end(), nowMs);
     std::fill(m_asked.begin(), m_asked.end(), false);
+    std::fill(m_stale.begin(), m_stale.end(), false);
     m_lineFreeMs = nowMs;
+    m_staleFreeMs = nowMs;
+}
+
+std::vector<qint64> BusSchedule::effectiveDue() const {
+    std::vector<qint64> due = m_dueMs;
+    for (std::size_t c = 0; c < due.size(); ++c) {
+        if (m_stale[c])
+            due[c] = staleDueMs(due[c], m_staleFreeMs);
+    }
+    return due;
 }
 
 BusSchedule::Next BusSchedule::next() const {
-    const int controller = nextController(m_dueMs);
+    const std::vector<qint64> due = effectiveDue();
+    const int controller = nextController(due);
     if (controller < 0)
         return {};
-    return {controller, nextSendMs(m_dueMs[std::size_t(controller)], m_lineFreeMs)};
+    const qint64 at = nextSendMs(due[std::size_t(controller)], m_lineFreeMs);
+    if (!m_stale[std::size_t(controller)])
+        return {controller, at};
+    // A stale controller's request must not hold up an answering one: it
+    // goes only where its whole time-out fits before the next one is due.
+    int live = -1;
+    for (std::size_t c = 0; c < m_dueMs.size(); ++c) {
+        if (!m_stale[c] && (live < 0 || m_dueMs[c] < m_dueMs[std::size_t(live)]))
+            live = int(c);
+    }
+    if (live >= 0 && at + m_timing.answerTimeoutMs + m_gapMs > m_dueMs[std::size_t(live)])
+        return {live, nextSendMs(m_dueMs[std::size_t(live)], m_lineFreeMs)};
+    return {controller, at};
 }
 
 void BusSchedule::sent(int controller, qint64 nowMs) {
@@ -61,10 +90,13 @@ void BusSchedule::sent(int controller, qint64 nowMs) {
     m_sentDueMs = m_asked[c] ? m_dueMs[c] : nowMs;
     m_asked[c] = true;
     m_sentAtMs = nowMs;
+    if (m_stale[c])
+        m_staleFreeMs = nowMs + m_timing.pollIntervalMs;
 }
 
 void BusSchedule::ended(int controller, qint64 nowMs, int missedPolls) {
     m_lineFreeMs = nowMs + m_gapMs;
+    m_stale[std::size_t(controller)] = missedPolls >= m_timing.staleAfterPolls;
     // After the outcome: an answer brings a backed-off controller back to
     // the poll interval at once.
     m_dueMs[std::size_t(controller)] =

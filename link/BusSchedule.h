@@ -46,6 +46,12 @@ qint64 nextDueMs(qint64 dueMs, qint64 nowMs, int spacingMs);
 // a tie; -1 for an empty list.
 int nextController(std::span<const qint64> dueMs);
 
+// When a stale controller due at dueMs may be asked: the line gives stale
+// controllers at most one request per poll interval, so that any number of
+// silent ones cannot slow the answering ones; staleFreeMs is when the next
+// such request may go.
+qint64 staleDueMs(qint64 dueMs, qint64 staleFreeMs);
+
 // When the next request may go: its due time, but never before the line is
 // free (the end of the last exchange plus the silence and the extra gap).
 qint64 nextSendMs(qint64 dueMs, qint64 lineFreeMs);
@@ -79,6 +85,12 @@ private:
     // The silence and the extra gap, whole milliseconds, rounded up.
     qint64 m_gapMs;
     std::vector<qint64> m_dueMs;
+    // Stale (staleAfterPolls misses in a row) after its last exchange.
+    std::vector<bool> m_stale;
+    // When the line may next ask a stale controller.
+    qint64 m_staleFreeMs = 0;
+    // The due times as the line sees them, stale ones held back.
+    std::vector<qint64> effectiveDue() const;
     // Asked at least once: its cadence counts from its first request, since
     // at the start all are due at once and only one can go.
     std::vector<bool> m_asked;

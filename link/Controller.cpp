@@ -39,7 +39,8 @@ void Controller::checkAlarms(const QDateTime& now) {
     const bool answering = m_answering;
     const QList<alarms::AlarmChange> changes =
         m_alarms->update({now, answering, answering ? m_values.measureRaw / 10.0f : Data::NO_DATA,
-                          answering ? m_values.setpointRaw / 10.0f : Data::NO_DATA});
+                          answering ? m_values.setpointRaw / 10.0f : Data::NO_DATA},
+                         m_lastAnswer);
     for (const alarms::AlarmChange& change : changes)
         Q_EMIT alarmChanged(change);
 }
@@ -65,10 +66,30 @@ void Controller::confirmAnswer() {
     setCurrent(hasMeasurement({int16_t(m_values.measureRaw), 0, 0}));
 }
 
-void Controller::missedPoll() {
+void Controller::missedPoll(PollResult result, int exceptionCode, bool foreign) {
+    const bool exception = result == PollResult::Exception;
+    if (m_missedPolls == 0) {
+        m_missException = exception ? exceptionCode : -1;
+        m_missForeign = false;
+        m_missBad = false;
+    } else if (!exception || exceptionCode != m_missException) {
+        m_missException = -1;
+    }
+    m_missForeign = m_missForeign || foreign;
+    m_missBad = m_missBad || result == PollResult::BadAnswer;
     // One lost answer on a noisy line changes nothing but the status.
     if (++m_missedPolls >= staleAfterPolls)
         makeStale();
+}
+
+QString Controller::missReason() const {
+    if (m_missException >= 0)
+        return QStringLiteral("exception %1 on every poll").arg(m_missException);
+    if (m_missForeign)
+        return QStringLiteral("answers from another address");
+    if (m_missBad)
+        return QStringLiteral("bad answers");
+    return QStringLiteral("no answer");
 }
 
 void Controller::makeStale() {

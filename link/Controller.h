@@ -89,9 +89,15 @@ public:
     void endPoll(PollResult result);
     // Tells the answer taken; the values are current from now on.
     void confirmAnswer();
-    // Counts a poll without a valid answer; at staleAfterPolls the values go
-    // stale.
-    void missedPoll();
+    // Counts a poll without a valid answer and what came instead (an
+    // exception's code, frames of another address); at staleAfterPolls the
+    // values go stale.
+    void missedPoll(PollResult result = PollResult::NoAnswer, int exceptionCode = 0,
+                    bool foreign = false);
+    // What the missed polls since the last answer brought, in the operator's
+    // words: "no answer", "exception 4 on every poll", "answers from another
+    // address", "bad answers".
+    QString missReason() const;
     // The values are no longer current (no port, or too many missed polls).
     void makeStale();
 
@@ -119,6 +125,11 @@ private:
     bool m_answering = false;
     QDateTime m_lastAnswer;
     int m_missedPolls = 0;
+    // Since the last answer: every missed poll was an exception with this
+    // code (-1: not every one), frames of another address came, bad bytes came.
+    int m_missException = -1;
+    bool m_missForeign = false;
+    bool m_missBad = false;
     std::array<int, pollResultCount> m_pollCounts{};
     std::optional<alarms::AlarmRules> m_alarms;
 };

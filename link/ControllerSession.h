@@ -18,7 +18,9 @@
 #include "AlarmRules.h"
 #include "Bus.h"
 #include "Controller.h"
+#include "LineOwner.h"
 #include "PollCycle.h"
+#include "SerialLine.h"
 #include "SerialPortControl.h"
 #include "SetpointWrite.h"
 
@@ -84,6 +86,9 @@ public:
     void releasePort();
 
     SerialPortControl& port() { return m_port; }
+    // The owner of the line: every exchange of the session goes through its
+    // queue.
+    LineOwner& line() { return *m_line; }
     PollCycle& pollCycle() { return *m_poll; }
     // The operator's setpoint writes, between the polls of the bus or the
     // poll cycle, whichever runs.
@@ -121,8 +126,13 @@ private:
     Clock m_now;
     Reconnect m_reconnect;
     SerialPortControl m_port;
+    SerialLine* m_serialLine;
+    LineOwner* m_line;
     QTimer m_pollTimer;
     QTimer m_recordTimer;
+    // The alarms are looked at on time, not only when a poll ends: a
+    // backed-off controller's polls may be 30 s apart.
+    QTimer m_alarmTimer;
     PollCycle* m_poll;
     // The adapter went away while polling: reopened at each tick until it
     // opens or the operator opens a port.

@@ -10,14 +10,26 @@
 # Builds into build-bench (or the folder given as first argument).
 # Usage: scripts/bench-bus.sh [SECONDS [BUILD]]
 # Environment: BENCH_SAMPLE_SECONDS (time between samples, default 30),
-# BENCH_SILENT (the silent addresses, default 4,7; empty: none, to compare).
+# BENCH_SILENT (the silent addresses, default 4,7; empty: none, to compare),
+# BENCH_CONTROLLERS (how many are configured, default 8; with more, all but
+# the first 8 are silent unless BENCH_SILENT says otherwise) and
+# BENCH_ANSWER_TIMEOUT ([Bus] AnswerTimeout in ms; empty: the default).
+# The line owner's figures: BENCH_CONTROLLERS=40 BENCH_ANSWER_TIMEOUT=1000,
+# and BENCH_CONTROLLERS=247, each for 600 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LC_ALL=C
 seconds=${1:-60}
 build_dir=${2:-build-bench}
 step=${BENCH_SAMPLE_SECONDS:-30}
-silent=${BENCH_SILENT-4,7}
+controllers=${BENCH_CONTROLLERS:-8}
+answer_timeout=${BENCH_ANSWER_TIMEOUT:-}
+if [ "$controllers" -gt 8 ]; then
+    silent=${BENCH_SILENT-$(seq -s, 9 "$controllers")}
+else
+    silent=${BENCH_SILENT-4,7}
+fi
+addresses=$(seq -s, 1 "$controllers")
 # shellcheck source=bench-workspace.sh
 source scripts/bench-workspace.sh
 need_tools "curl python3" cmake curl python3
@@ -27,7 +39,7 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 bench_workspace tk-bench-bus
 
 # Each log line with the monotonic time it was written at.
-"$tksim" --link "$work/bus" --baud 19200 --address 1,2,3,4,5,6,7,8 ${silent:+--silent "$silent"} \
+"$tksim" --link "$work/bus" --baud 19200 --address "$addresses" ${silent:+--silent "$silent"} \
     > >(python3 -uc 'import sys, time
 for line in sys.stdin:
     print(f"{time.monotonic():.4f} {line}", end="", flush=True)' >"$work/tksim.log") 2>&1 &
@@ -36,7 +48,8 @@ wait_for "$work/tksim.log" "tksim ready on " $!
 
 printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\nComPortSpeed=19200\ninterv_record=10\n[Controllers]\n' \
     "$work/bus" >"$work/conf.ini"
-for n in 1 2 3 4 5 6 7 8; do echo "c$n=$n" >>"$work/conf.ini"; done
+for n in $(seq 1 "$controllers"); do echo "c$n=$n" >>"$work/conf.ini"; done
+if [ -n "$answer_timeout" ]; then printf '[Bus]\nAnswerTimeout=%s\n' "$answer_timeout" >>"$work/conf.ini"; fi
 "$tkrecord" --dir "$work" --no-seal --metrics 127.0.0.1:0 >"$work/tkrecord.out" 2>&1 &
 pid=$!
 children+=("$pid")

@@ -44,10 +44,27 @@ std::optional<int> busKey(const ProfileText& file, const QString& key, int fallb
     return std::nullopt;
 }
 
+// Only the first of two sections of one name would be read, and the
+// controllers or timing of the second silently left out.
+QString repeatedSection(const ProfileText& file, const char* section) {
+    const QList<int> headers = file.sectionHeaderLines(QLatin1String(section));
+    if (headers.size() < 2)
+        return {};
+    return QStringLiteral("[%1] line %2: a second [%1] section (the first is at line %3)")
+        .arg(QLatin1String(section))
+        .arg(headers[1])
+        .arg(headers[0]);
+}
+
 } // namespace
 
 ControllersRead readControllersSection(const ProfileText& file) {
     ControllersRead read;
+    for (const char* section : {controllersSection, busSection}) {
+        read.error = repeatedSection(file, section);
+        if (!read.error.isEmpty())
+            return read;
+    }
     if (!file.hasSection(QLatin1String(controllersSection)))
         return read;
     QList<tklink::ControllerId> found;
@@ -90,6 +107,16 @@ ControllersRead readControllersSection(const ProfileText& file) {
     if (found.isEmpty())
         return fail(QStringLiteral("[Controllers] names no controller"));
 
+    // A misspelt key would leave its default in force without a word.
+    for (const auto& [number, line] : file.sectionLines(QLatin1String(busSection))) {
+        const QString key = line.section(QLatin1Char('='), 0, 0).trimmed();
+        if (key.compare(QLatin1String("AnswerTimeout"), Qt::CaseInsensitive) != 0 &&
+            key.compare(QLatin1String("ExtraGap"), Qt::CaseInsensitive) != 0)
+            return fail(
+                QStringLiteral("[Bus] line %1 \"%2\": no such key (AnswerTimeout, ExtraGap)")
+                    .arg(number)
+                    .arg(line));
+    }
     tklink::BusTiming timing;
     QString error;
     const auto timeout =

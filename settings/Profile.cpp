@@ -210,6 +210,16 @@ QList<std::pair<int, QString>> ProfileText::sectionLines(const QString& section)
     return found;
 }
 
+QList<int> ProfileText::sectionHeaderLines(const QString& section) const {
+    QList<int> found;
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        const auto name = sectionName(m_lines[i]);
+        if (name && sameName(*name, section))
+            found.append(int(i + 1));
+    }
+    return found;
+}
+
 bool ProfileText::hasSection(const QString& section) const {
     return sectionBody(m_lines, section).first >= 0;
 }

@@ -31,6 +31,8 @@ public:
     // when the section is absent.
     QList<std::pair<int, QString>> sectionLines(const QString& section) const;
     bool hasSection(const QString& section) const;
+    // The line numbers (from 1) of every header of the section, in order.
+    QList<int> sectionHeaderLines(const QString& section) const;
     // The line number (from 1) of the key's value that value() gives, or 0.
     int lineOf(const QString& section, const QString& key) const;
 

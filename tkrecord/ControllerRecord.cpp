@@ -133,8 +133,8 @@ void ControllerRecord::onAlarmChanged(const alarms::AlarmChange& change) {
 
 void ControllerRecord::onValuesCurrent(bool current) {
     m_counts.current = current;
-    say(named(
-        m_log.valuesCurrent(m_now(), current, Data::portConnected, m_controller.answering())));
+    say(named(m_log.valuesCurrent(m_now(), current, Data::portConnected, m_controller.answering(),
+                                  m_controller.missReason())));
 }
 
 void ControllerRecord::onRecordFinished(bool ok, const QDateTime& when) {

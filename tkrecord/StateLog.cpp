@@ -35,7 +35,7 @@ QString StateLog::portLost(const QDateTime& at, const QString& reason) {
 }
 
 QString StateLog::valuesCurrent(const QDateTime& at, bool current, bool portConnected,
-                                bool answering) {
+                                bool answering, const QString& missReason) {
     if (current == m_current)
         return {};
     m_current = current;
@@ -50,6 +50,8 @@ QString StateLog::valuesCurrent(const QDateTime& at, bool current, bool portConn
     if (answering)
         return stampedLine(
             at, QStringLiteral("the controller answers without a measurement; values stale"));
+    if (missReason != QLatin1String("no answer"))
+        return stampedLine(at, missReason + QStringLiteral(" for 3 polls; values stale"));
     return stampedLine(at,
                        QStringLiteral("no answer from the controller for 3 polls; values stale"));
 }

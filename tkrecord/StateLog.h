@@ -21,8 +21,11 @@ public:
     // The values became current or stale. Stale because the port is gone is
     // said by the port's own line; answering says the controller still
     // answers, with its no-measurement word.
+    // missReason: what the missed polls brought, as Controller::missReason
+    // says it.
     QString valuesCurrent(const QDateTime& at, bool current, bool portConnected,
-                          bool answering = false);
+                          bool answering = false,
+                          const QString& missReason = QStringLiteral("no answer"));
     static QString recordingIn(const QDateTime& at, const QString& fileName);
     QString recordWritten(const QDateTime& at, bool ok, const QString& fileName);
 

@@ -34,6 +34,8 @@ private Q_SLOTS:
     void statesFollowTimedValues_data();
     void statesFollowTimedValues();
     void bandSaysWhatValueAndSince();
+    void linkLostOnItsOwnClock_data();
+    void linkLostOnItsOwnClock();
 };
 
 // A script of steps "seconds:measured/setpoint", "seconds:-" (no current
@@ -187,6 +189,38 @@ void TestAlarmRules::bandSaysWhatValueAndSince() {
     QCOMPARE(bus.controller, 1);
     QCOMPARE(bus.look.text, QStringLiteral("oven2: Link lost since 14:05:42 (+2 more)"));
     QCOMPARE(bus.look.colour, alarms::BandColour::FlashingRed);
+}
+
+// The link alarm looked at every second, as the session does, while a
+// controller's polls are missed: it counts from the last answer, not from a
+// sample taken between answers, and it never rises and clears at once.
+void TestAlarmRules::linkLostOnItsOwnClock_data() {
+    QTest::addColumn<bool>("lastAnswerKnown");
+    QTest::addColumn<int>("answersAgainAt");
+    QTest::addColumn<QString>("states");
+
+    // Answer at 0; until the third missed poll (at 6) the values still count
+    // as current. One letter per second from 0 to 35.
+    QTest::newRow("from the last answer: raised at 30")
+        << true << 99 << "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNUUUUUU";
+    QTest::newRow("from the last current sample: 5 s late")
+        << false << 99 << "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNU";
+    QTest::newRow("answers again at 32: raised before, cleared then")
+        << true << 32 << "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNUUCCCC";
+}
+
+void TestAlarmRules::linkLostOnItsOwnClock() {
+    QFETCH(bool, lastAnswerKnown);
+    QFETCH(int, answersAgainAt);
+    AlarmRules rules(Data::AlarmSettings{}, start);
+    QString states;
+    for (int second = 0; second <= 35; ++second) {
+        const bool answer = second == 0 || second >= answersAgainAt;
+        const alarms::Sample sample{start.addSecs(second), answer || second < 6, 200, 200};
+        rules.update(sample, lastAnswerKnown ? start.addSecs(answer ? second : 0) : QDateTime());
+        states += letter(rules.status(Alarm::Link).state);
+    }
+    QTEST(states, "states");
 }
 
 QTEST_GUILESS_MAIN(TestAlarmRules)

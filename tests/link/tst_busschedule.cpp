@@ -23,6 +23,8 @@ class TestBusSchedule : public QObject {
 private Q_SLOTS:
     void pollTimes_data();
     void pollTimes();
+    void liveKeepTheirPace_data();
+    void liveKeepTheirPace();
 };
 
 void TestBusSchedule::pollTimes_data() {
@@ -95,6 +97,69 @@ void TestBusSchedule::pollTimes() {
         for (qsizetype i = 1; i < sends[c].size(); ++i)
             QCOMPARE(sends[c][i] - sends[c][i - 1], qint64(timing.pollIntervalMs));
     }
+}
+
+void TestBusSchedule::liveKeepTheirPace_data() {
+    QTest::addColumn<int>("controllers");
+    QTest::addColumn<int>("answerTimeout");
+    // The longest a silent controller then waits between two requests.
+    QTest::addColumn<qint64>("staleSpacing");
+
+    // Eight answer, the rest are silent; at most one stale request per 2 s
+    // round, and only where its whole time-out fits between two live ones:
+    // 32 silent at 1 s each cannot all be asked within 30 s.
+    QTest::newRow("40 configured, 8 live, 1 s time-out") << 40 << 1000 << qint64(120000);
+    QTest::newRow("247 configured, 8 live, default time-out") << 247 << 200 << qint64(478000);
+    QTest::newRow("9 configured, 8 live: the silent one at 30 s") << 9 << 200 << qint64(30000);
+}
+
+// Ten minutes on the fake clock: after the first round of time-outs the
+// answering ones are asked every 2.0 +- 0.2 s whatever the silent ones do,
+// and a silent one is still asked.
+void TestBusSchedule::liveKeepTheirPace() {
+    QFETCH(int, controllers);
+    QFETCH(int, answerTimeout);
+    constexpr int live = 8;
+    BusTiming timing;
+    timing.answerTimeoutMs = answerTimeout;
+    BusSchedule schedule(controllers, timing, 19200);
+    schedule.start(0);
+    QList<QList<qint64>> sends(controllers);
+    QList<int> missed(controllers, 0);
+    qint64 now = 0;
+    while (now < 600000) {
+        const BusSchedule::Next next = schedule.next();
+        now = std::max(now, next.atMs);
+        const int c = next.controller;
+        schedule.sent(c, now);
+        sends[c].append(now);
+        const bool answers = c < live;
+        now += answers ? answerMs : timing.answerTimeoutMs;
+        missed[c] = answers ? 0 : missed[c] + 1;
+        schedule.ended(c, now, missed[c]);
+    }
+    // The first round asks everyone once, a full time-out each.
+    const qint64 settled = qint64(controllers) * (answerTimeout + answerMs) * 3;
+    for (int c = 0; c < live; ++c) {
+        for (qsizetype i = 1; i < sends[c].size(); ++i) {
+            if (sends[c][i - 1] < settled)
+                continue;
+            const qint64 spacing = sends[c][i] - sends[c][i - 1];
+            QVERIFY2(spacing >= 1800 && spacing <= 2200,
+                     qPrintable(QStringLiteral("controller %1 at %2 ms: %3 ms")
+                                    .arg(c)
+                                    .arg(sends[c][i])
+                                    .arg(spacing)));
+        }
+    }
+    qint64 longest = 0;
+    for (int c = live; c < controllers; ++c) {
+        QVERIFY(sends[c].size() >= 2);
+        for (qsizetype i = 1; i < sends[c].size(); ++i)
+            longest = std::max(longest, sends[c][i] - sends[c][i - 1]);
+    }
+    QFETCH(qint64, staleSpacing);
+    QVERIFY2(longest <= staleSpacing + 2000, qPrintable(QString::number(longest)));
 }
 
 QTEST_APPLESS_MAIN(TestBusSchedule)

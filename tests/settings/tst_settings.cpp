@@ -231,6 +231,16 @@ void TestSettings::controllersSection_data() {
     QTest::newRow("answer time-out of 5 ms")
         << QByteArray("[Controllers]\na=1\n[Bus]\nAnswerTimeout=5\n") << alone
         << "[Bus] AnswerTimeout \"5\": milliseconds from 10 to 1000" << 200 << 0;
+    QTest::newRow("a second [Controllers]")
+        << QByteArray("[Controllers]\na=1\n[controllers]\nb=2\n") << alone
+        << "[Controllers] line 4: a second [Controllers] section (the first is at line 2)" << 200
+        << 0;
+    QTest::newRow("a second [Bus]")
+        << QByteArray("[Controllers]\na=1\n[Bus]\nExtraGap=5\n[Bus]\nAnswerTimeout=80\n") << alone
+        << "[Bus] line 6: a second [Bus] section (the first is at line 4)" << 200 << 0;
+    QTest::newRow("a misspelt [Bus] key")
+        << QByteArray("[Controllers]\na=1\n[Bus]\nAnswerTimout=50\n") << alone
+        << "[Bus] line 5 \"AnswerTimout=50\": no such key (AnswerTimeout, ExtraGap)" << 200 << 0;
 }
 
 void TestSettings::controllersSection() {

@@ -292,6 +292,12 @@ void TestTkrecordParts::stateLines_data() {
         << QStringList{"open", "current", "current", "stale", "stale", "current"}
         << QStringList{opened, "answers from the controller",
                        "no answer from the controller for 3 polls; values stale", "answers back"};
+    QTest::newRow("stale: what came instead")
+        << QStringList{"open", "current", "stale:exception 4 on every poll", "current",
+                       "stale:answers from another address"}
+        << QStringList{opened, "answers from the controller",
+                       "exception 4 on every poll for 3 polls; values stale", "answers back",
+                       "answers from another address for 3 polls; values stale"};
     QTest::newRow("adapter pulled and replugged")
         << QStringList{"open",
                        "current",
@@ -330,6 +336,8 @@ void TestTkrecordParts::stateLines() {
             line = log.portLost(stamp, e.mid(5));
         else if (e == QLatin1String("current") || e == QLatin1String("stale"))
             line = log.valuesCurrent(stamp, e == QLatin1String("current"), true);
+        else if (e.startsWith(QLatin1String("stale:")))
+            line = log.valuesCurrent(stamp, false, true, false, e.mid(6));
         else if (e == QLatin1String("stale without port"))
             line = log.valuesCurrent(stamp, false, false);
         else if (e.startsWith(QLatin1String("record ")))
