@@ -114,17 +114,22 @@ QColor markerColour(sealing::EventKind kind) {
     }
 }
 
-// A thin line at each marker's time and its label at the plot's top, in the
-// first of a few rows where it overlaps no other (left of the line near the
-// right edge); a marker with no room left keeps its line, and the count of
-// those is said in the corner.
+// A thin line at each marker's time, one a device pixel at most so that
+// thousands of marks neither cover the plot nor take long; its label (its
+// text, or its number on paper) at the plot's top, in the first of a few
+// rows where it overlaps no other (left of the line near the right edge).
+// A marker with no room left keeps its line, and the count of those is said
+// in the corner.
 void drawMarkers(QPainter& painter, const ChartLayout& layout,
-                 const std::vector<TrailMarker>& markers, const QFontMetricsF& metrics) {
+                 const std::vector<TrailMarker>& markers, const QFontMetricsF& metrics,
+                 bool numbered) {
     const QRectF& plot = layout.plot;
     const double line = metrics.height();
     const int rows = std::clamp(int(plot.height() / (8 * line)), 1, 3);
     std::vector<double> rowEnds(std::size_t(rows), -1e9);
     const double widest = metrics.horizontalAdvance(QLatin1Char('x')) * 22;
+    const double pixel = 1.0 / std::max(painter.deviceTransform().m11(), 1e-9);
+    double lastLineX = -1e9;
     int unlabelled = 0;
     auto marker =
         std::lower_bound(markers.begin(), markers.end(), layout.window.fromMs,
@@ -134,10 +139,21 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
         QColor colour = markerColour(marker->kind);
         QPen pen(colour, 1);
         pen.setCosmetic(true);
-        colour.setAlpha(150); // the curves stay readable through the lines
-        painter.setPen(QPen(colour, 1));
-        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-        const QString label = metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
+        if (x - lastLineX >= pixel) {
+            colour.setAlpha(150); // the curves stay readable through the lines
+            painter.setPen(QPen(colour, 1));
+            painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+            lastLineX = x;
+        }
+        // A label starts at x or left of it: no row ending before x, no room
+        // (known before its text is made).
+        if (std::none_of(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < x; })) {
+            ++unlabelled;
+            continue;
+        }
+        const QString label =
+            numbered ? QString::number(marker - markers.begin() + 1)
+                     : metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
         const double width = metrics.horizontalAdvance(label) + line / 2;
         const double left = x + width > plot.right() ? x - width : x;
         const auto row =
@@ -158,7 +174,9 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
         painter.drawText(
             QRectF(plot.left(), plot.bottom() - 1.2 * line, plot.width() - line / 3, line),
             Qt::AlignRight | Qt::AlignVCenter,
-            QStringLiteral("%1 more marked without a label: zoom in").arg(unlabelled));
+            numbered ? QStringLiteral("%1 more marked without a number: see the events table")
+                           .arg(unlabelled)
+                     : QStringLiteral("%1 more marked without a label: zoom in").arg(unlabelled));
     }
 }
 
@@ -345,7 +363,7 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
                           &ChartLayout::yOfDegrees, 0.1),
               temperatureColour, width);
     if (options.markers != nullptr)
-        drawMarkers(painter, layout, *options.markers, metrics);
+        drawMarkers(painter, layout, *options.markers, metrics, options.numberedMarkers);
     painter.setClipping(false);
 
     painter.setPen(QPen(textColour, 0));
