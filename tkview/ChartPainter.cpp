@@ -1,6 +1,7 @@
 #include "ChartPainter.h"
 
 #include <QFontMetricsF>
+#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -131,10 +132,17 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
     const double pixel = 1.0 / std::max(painter.deviceTransform().m11(), 1e-9);
     double lastLineX = -1e9;
     int unlabelled = 0;
-    auto marker =
+    const auto first =
         std::lower_bound(markers.begin(), markers.end(), layout.window.fromMs,
                          [](const TrailMarker& m, std::int64_t t) { return m.timeMs < t; });
-    for (; marker != markers.end() && marker->timeMs <= layout.window.toMs; ++marker) {
+    const auto end =
+        std::upper_bound(first, markers.end(), layout.window.toMs,
+                         [](std::int64_t t, const TrailMarker& m) { return t < m.timeMs; });
+    // More than one mark every few pixels would hide the curves: then each
+    // is a short tick on the plot's bottom edge, without a label.
+    const bool dense = double(end - first) * 4 * pixel > plot.width();
+    const double top = dense ? plot.bottom() - 0.5 * line : plot.top();
+    for (auto marker = first; marker != end; ++marker) {
         const double x = layout.xOf(marker->timeMs);
         QColor colour = markerColour(marker->kind);
         QPen pen(colour, 1);
@@ -142,8 +150,12 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
         if (x - lastLineX >= pixel) {
             colour.setAlpha(150); // the curves stay readable through the lines
             painter.setPen(QPen(colour, 1));
-            painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+            painter.drawLine(QPointF(x, top), QPointF(x, plot.bottom()));
             lastLineX = x;
+        }
+        if (dense) {
+            ++unlabelled;
+            continue;
         }
         // A label starts at x or left of it: no row ending before x, no room
         // (known before its text is made).
@@ -170,13 +182,19 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
         painter.drawText(box.adjusted(line / 8, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
     }
     if (unlabelled > 0) {
+        const QString count = QLocale(QLocale::English).toString(unlabelled);
+        const QString where =
+            numbered ? QStringLiteral("see the events table") : QStringLiteral("zoom in");
         painter.setPen(textColour);
         painter.drawText(
-            QRectF(plot.left(), plot.bottom() - 1.2 * line, plot.width() - line / 3, line),
+            QRectF(plot.left(), plot.bottom() - (dense ? 1.7 : 1.2) * line, plot.width() - line / 3,
+                   line),
             Qt::AlignRight | Qt::AlignVCenter,
-            numbered ? QStringLiteral("%1 more marked without a number: see the events table")
-                           .arg(unlabelled)
-                     : QStringLiteral("%1 more marked without a label: zoom in").arg(unlabelled));
+            dense
+                ? QStringLiteral("%1 marks, too close to label (ticks below): %2").arg(count, where)
+                : QStringLiteral("%1 more marked without a %2: %3")
+                      .arg(count, numbered ? QStringLiteral("number") : QStringLiteral("label"),
+                           where));
     }
 }
 

@@ -269,8 +269,11 @@ QString writeComparisonReport(const QString& fileName, const Comparison& compari
     const double lineHeight = 9.5;
     const auto cellLines = [&](const QStringList& row, qsizetype i) {
         const QFontMetricsF metrics(reportFont(7.5, &row == &rows.front()), &pdf);
-        const double width = i == 0 ? nameWidth - 6 : column - 6 - (&row == &rows.front() ? 16 : 0);
-        return wrappedLines(row[i], metrics, width);
+        QStringList lines = wrappedLines(row[i], metrics, i == 0 ? nameWidth - 6 : column - 6);
+        // A run's heading has its line above its label.
+        if (i > 0 && &row == &rows.front())
+            lines.prepend(QString());
+        return lines;
     };
     QList<double> heights;
     double tableHeight = 0;
@@ -317,13 +320,13 @@ QString writeComparisonReport(const QString& fileName, const Comparison& compari
             if (heading && i > 0) {
                 QPen pen = runPen(std::size_t(i - 1), 1.4);
                 painter.setPen(pen);
-                painter.drawLine(QPointF(x, y + 5), QPointF(x + 12, y + 5));
+                painter.drawLine(QPointF(x, y + 5), QPointF(x + 24, y + 5));
             }
             painter.setFont(reportFont(7.5, heading));
             painter.setPen(i == 0 ? Qt::darkGray : Qt::black);
             double ly = y + 7.5;
             for (const QString& text : cellLines(row, i)) {
-                painter.drawText(QPointF(x + (heading && i > 0 ? 16 : 0), ly), text);
+                painter.drawText(QPointF(x, ly), text);
                 ly += lineHeight;
             }
         }
