@@ -1,6 +1,7 @@
 #include "ChartPainter.h"
 
 #include <QFontMetricsF>
+#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -114,30 +115,57 @@ QColor markerColour(sealing::EventKind kind) {
     }
 }
 
-// A thin line at each marker's time and its label at the plot's top, in the
-// first of a few rows where it overlaps no other (left of the line near the
-// right edge); a marker with no room left keeps its line, and the count of
-// those is said in the corner.
+// A thin line at each marker's time, one a device pixel at most so that
+// thousands of marks neither cover the plot nor take long; its label (its
+// text, or its number on paper) at the plot's top, in the first of a few
+// rows where it overlaps no other (left of the line near the right edge).
+// A marker with no room left keeps its line, and the count of those is said
+// in the corner.
 void drawMarkers(QPainter& painter, const ChartLayout& layout,
-                 const std::vector<TrailMarker>& markers, const QFontMetricsF& metrics) {
+                 const std::vector<TrailMarker>& markers, const QFontMetricsF& metrics,
+                 bool numbered) {
     const QRectF& plot = layout.plot;
     const double line = metrics.height();
     const int rows = std::clamp(int(plot.height() / (8 * line)), 1, 3);
     std::vector<double> rowEnds(std::size_t(rows), -1e9);
     const double widest = metrics.horizontalAdvance(QLatin1Char('x')) * 22;
+    const double pixel = 1.0 / std::max(painter.deviceTransform().m11(), 1e-9);
+    double lastLineX = -1e9;
     int unlabelled = 0;
-    auto marker =
+    const auto first =
         std::lower_bound(markers.begin(), markers.end(), layout.window.fromMs,
                          [](const TrailMarker& m, std::int64_t t) { return m.timeMs < t; });
-    for (; marker != markers.end() && marker->timeMs <= layout.window.toMs; ++marker) {
+    const auto end =
+        std::upper_bound(first, markers.end(), layout.window.toMs,
+                         [](std::int64_t t, const TrailMarker& m) { return t < m.timeMs; });
+    // More than one mark every few pixels would hide the curves: then each
+    // is a short tick on the plot's bottom edge, without a label.
+    const bool dense = double(end - first) * 4 * pixel > plot.width();
+    const double top = dense ? plot.bottom() - 0.5 * line : plot.top();
+    for (auto marker = first; marker != end; ++marker) {
         const double x = layout.xOf(marker->timeMs);
         QColor colour = markerColour(marker->kind);
         QPen pen(colour, 1);
         pen.setCosmetic(true);
-        colour.setAlpha(150); // the curves stay readable through the lines
-        painter.setPen(QPen(colour, 1));
-        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-        const QString label = metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
+        if (x - lastLineX >= pixel) {
+            colour.setAlpha(150); // the curves stay readable through the lines
+            painter.setPen(QPen(colour, 1));
+            painter.drawLine(QPointF(x, top), QPointF(x, plot.bottom()));
+            lastLineX = x;
+        }
+        if (dense) {
+            ++unlabelled;
+            continue;
+        }
+        // A label starts at x or left of it: no row ending before x, no room
+        // (known before its text is made).
+        if (std::none_of(rowEnds.begin(), rowEnds.end(), [&](double end) { return end < x; })) {
+            ++unlabelled;
+            continue;
+        }
+        const QString label =
+            numbered ? QString::number(marker - markers.begin() + 1)
+                     : metrics.elidedText(markerLabel(*marker), Qt::ElideRight, widest);
         const double width = metrics.horizontalAdvance(label) + line / 2;
         const double left = x + width > plot.right() ? x - width : x;
         const auto row =
@@ -154,11 +182,19 @@ void drawMarkers(QPainter& painter, const ChartLayout& layout,
         painter.drawText(box.adjusted(line / 8, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
     }
     if (unlabelled > 0) {
+        const QString count = QLocale(QLocale::English).toString(unlabelled);
+        const QString where =
+            numbered ? QStringLiteral("see the events table") : QStringLiteral("zoom in");
         painter.setPen(textColour);
         painter.drawText(
-            QRectF(plot.left(), plot.bottom() - 1.2 * line, plot.width() - line / 3, line),
+            QRectF(plot.left(), plot.bottom() - (dense ? 1.7 : 1.2) * line, plot.width() - line / 3,
+                   line),
             Qt::AlignRight | Qt::AlignVCenter,
-            QStringLiteral("%1 more marked without a label: zoom in").arg(unlabelled));
+            dense
+                ? QStringLiteral("%1 marks, too close to label (ticks below): %2").arg(count, where)
+                : QStringLiteral("%1 more marked without a %2: %3")
+                      .arg(count, numbered ? QStringLiteral("number") : QStringLiteral("label"),
+                           where));
     }
 }
 
@@ -345,7 +381,7 @@ void paintChart(QPainter& painter, const ChartLayout& layout, const Timeline& ti
                           &ChartLayout::yOfDegrees, 0.1),
               temperatureColour, width);
     if (options.markers != nullptr)
-        drawMarkers(painter, layout, *options.markers, metrics);
+        drawMarkers(painter, layout, *options.markers, metrics, options.numberedMarkers);
     painter.setClipping(false);
 
     painter.setPen(QPen(textColour, 0));

@@ -31,6 +31,9 @@ struct ChartOptions {
     const QPaintDevice* device = nullptr;
     // Events, alarms and setpoint writes, marked at their times; none when null.
     const std::vector<TrailMarker>* markers = nullptr;
+    // On paper, where nobody can zoom: each marker labelled by its number in
+    // markers (from 1), as the events table lists it, not by its text.
+    bool numberedMarkers = false;
 
     QFontMetricsF metrics() const;
 };

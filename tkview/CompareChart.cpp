@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "ChartPainter.h"
 #include "Options.h"
@@ -32,8 +33,13 @@ const std::array<QColor, 8> runColours{{{0, 150, 0},
                                         {90, 90, 90}}};
 const QColor textColour(40, 40, 40);
 
-QColor runColour(std::size_t run) {
-    return runColours.at(run % runColours.size());
+QPen runPen(std::size_t run, double width) {
+    const RunLook look = runLook(run);
+    QPen pen(look.colour, width);
+    pen.setCosmetic(true);
+    if (!look.dashes.isEmpty())
+        pen.setDashPattern(look.dashes);
+    return pen;
 }
 
 // "+1:30:00", "−0:05:00": time since the runs' zero.
@@ -55,6 +61,35 @@ std::int64_t elapsedStep(std::int64_t span, int labels) {
     return (span / labels / day + 1) * day;
 }
 
+struct LegendItem {
+    std::size_t run = 0;
+    int row = 0;
+    double x = 0;
+    QString label;
+};
+
+// The legend's entries from left to right, a new row where one would pass
+// right; a label longer than a third of the width is cut.
+std::vector<LegendItem> legendItems(const Comparison& comparison, const QFontMetricsF& metrics,
+                                    double left, double right) {
+    const double line = metrics.height();
+    std::vector<LegendItem> items;
+    double x = left;
+    int row = 0;
+    for (std::size_t i = 0; i < comparison.runs.size(); ++i) {
+        const QString label = metrics.elidedText(comparison.runs[i].label, Qt::ElideRight,
+                                                 std::max(line, (right - left) / 3));
+        const double width = 2.2 * line + metrics.horizontalAdvance(label) + 1.2 * line;
+        if (x > left && x + width > right) {
+            x = left;
+            ++row;
+        }
+        items.push_back({i, row, x, label});
+        x += width;
+    }
+    return items;
+}
+
 QFont reportFont(double points, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(points);
@@ -63,6 +98,44 @@ QFont reportFont(double points, bool bold = false) {
 }
 
 } // namespace
+
+RunLook runLook(std::size_t run) {
+    // Dash, dash-dot, dots, long dash: each readable at a line's width.
+    static const std::array<QList<qreal>, 5> breaks{
+        {{}, {6, 2.5}, {6, 2, 1, 2}, {1, 1.6}, {12, 3}}};
+    return {runColours.at(run % runColours.size()),
+            breaks.at((run / runColours.size()) % breaks.size())};
+}
+
+QStringList wrappedLines(const QString& text, const QFontMetricsF& metrics, double width) {
+    QStringList lines;
+    QString current;
+    const auto fits = [&](const QString& candidate) {
+        return metrics.horizontalAdvance(candidate) <= width;
+    };
+    for (QString word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString joined = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+        if (fits(joined)) {
+            current = joined;
+            continue;
+        }
+        if (!current.isEmpty())
+            lines << current;
+        current.clear();
+        // A word wider than the line alone is cut where it must be.
+        while (!fits(word)) {
+            qsizetype take = 1;
+            while (take < word.size() && fits(word.left(take + 1)))
+                ++take;
+            lines << word.left(take);
+            word = word.mid(take);
+        }
+        current = word;
+    }
+    if (!current.isEmpty() || lines.isEmpty())
+        lines << current;
+    return lines;
+}
 
 void paintComparison(QPainter& painter, const QRectF& area, const Comparison& comparison,
                      const QFont& font, const QPaintDevice* device, bool antialiased) {
@@ -76,8 +149,11 @@ void paintComparison(QPainter& painter, const QRectF& area, const Comparison& co
     ChartLayout base;
     base.area = area;
     base.window = {comparison.fromMs(), comparison.toMs()};
-    base.plot = area.adjusted(metrics.horizontalAdvance(QStringLiteral("0000.0")) + line,
-                              1.6 * line, -line, -2.6 * line);
+    const double left = metrics.horizontalAdvance(QStringLiteral("0000.0")) + line;
+    const std::vector<LegendItem> legend =
+        legendItems(comparison, metrics, area.left() + left, area.right() - line);
+    const int legendRows = legend.empty() ? 1 : legend.back().row + 1;
+    base.plot = area.adjusted(left, (legendRows * 1.1 + 0.5) * line, -line, -2.6 * line);
     double low = 1e9;
     double high = -1e9;
     for (const ComparedRun& run : comparison.runs) {
@@ -123,9 +199,11 @@ void paintComparison(QPainter& painter, const QRectF& area, const Comparison& co
         ChartLayout layout = base;
         layout.window = {base.window.fromMs + run.alignMs, base.window.toMs + run.alignMs};
         for (const bool setpoint : {true, false}) {
-            QPen pen(runColour(i), setpoint ? 1.0 : (antialiased ? 1.4 : 1.5));
-            pen.setCosmetic(true);
-            pen.setStyle(setpoint ? Qt::DashLine : Qt::SolidLine);
+            QPen pen = runPen(i, antialiased ? 1.4 : 1.5);
+            if (setpoint) {
+                pen.setWidthF(0.8);
+                pen.setStyle(Qt::DashLine);
+            }
             painter.setPen(pen);
             for (const QPolygonF& polyline :
                  curveLines(layout, run.recordings->timeline, run.recordings->levels, setpoint)) {
@@ -141,16 +219,14 @@ void paintComparison(QPainter& painter, const QRectF& area, const Comparison& co
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot);
 
-    // Legend: a run's colour and label; the setpoints dashed.
-    double x = plot.left();
-    const double room = plot.width() / double(std::max<std::size_t>(comparison.runs.size(), 1));
-    for (std::size_t i = 0; i < comparison.runs.size(); ++i) {
-        painter.fillRect(QRectF(x, plot.top() - 0.9 * line, line, line * 0.35), runColour(i));
+    // Legend: each run's line and label, in as many rows as it takes.
+    for (const LegendItem& item : legend) {
+        const double y = area.top() + (item.row + 0.7) * 1.1 * line;
+        painter.setPen(runPen(item.run, antialiased ? 1.4 : 1.5));
+        painter.drawLine(QPointF(item.x, y - 0.3 * line),
+                         QPointF(item.x + 1.8 * line, y - 0.3 * line));
         painter.setPen(textColour);
-        painter.drawText(
-            QPointF(x + 1.4 * line, plot.top() - 0.5 * line),
-            metrics.elidedText(comparison.runs[i].label, Qt::ElideRight, room - 2.4 * line));
-        x += std::min(room, 2.4 * line + metrics.horizontalAdvance(comparison.runs[i].label));
+        painter.drawText(QPointF(item.x + 2.2 * line, y), item.label);
     }
     painter.restore();
 }
@@ -174,42 +250,89 @@ QString writeComparisonReport(const QString& fileName, const Comparison& compari
     painter.drawText(QPointF(body.left(), body.top() + 15), QStringLiteral("Run comparison"));
     painter.setFont(reportFont(9.5));
     painter.drawText(QPointF(body.left(), body.top() + 32), alignmentText(comparison.align));
+    double top = body.top() + 44;
+    // Runs aligned otherwise than asked, and runs left out, said on the page.
+    painter.setFont(reportFont(8));
+    for (const QString& note : comparisonNotes(comparison)) {
+        const QRectF room(body.left(), top, body.width(), body.height() / 4);
+        const QRectF used = painter.boundingRect(room, Qt::TextWordWrap, note);
+        painter.drawText(room, Qt::TextWordWrap, note);
+        top += used.height() + 4;
+    }
 
+    // Each run's summary in its own column, under its look; cells wrap
+    // rather than lose their end.
     const QList<QStringList> rows = comparisonRows(comparison);
-    const double rowHeight = 11.5;
-    const double tableHeight = rowHeight * double(rows.size() + 1);
-    const QRectF chartArea(body.left(), body.top() + 44, body.width(),
-                           body.height() - 44 - tableHeight - 24);
-    paintComparison(painter, chartArea, comparison, reportFont(7), &pdf, true);
-
-    // Each run's summary in its own column, under its colour.
     const double nameWidth = 100;
     const double column =
         (body.width() - nameWidth) / double(std::max<std::size_t>(comparison.runs.size(), 1));
-    double y = chartArea.bottom() + 10;
+    const double lineHeight = 9.5;
+    const auto cellLines = [&](const QStringList& row, qsizetype i) {
+        const QFontMetricsF metrics(reportFont(7.5, &row == &rows.front()), &pdf);
+        QStringList lines = wrappedLines(row[i], metrics, i == 0 ? nameWidth - 6 : column - 6);
+        // A run's heading has its line above its label.
+        if (i > 0 && &row == &rows.front())
+            lines.prepend(QString());
+        return lines;
+    };
+    QList<double> heights;
+    double tableHeight = 0;
     for (const QStringList& row : rows) {
-        const bool heading = &row == &rows.front();
-        painter.setFont(reportFont(7.5, heading));
-        painter.setPen(Qt::darkGray);
-        painter.drawText(QPointF(body.left(), y + 9), row.value(0));
-        const QFontMetricsF metrics(painter.font(), &pdf);
-        for (qsizetype i = 1; i < row.size(); ++i) {
-            const double x = body.left() + nameWidth + double(i - 1) * column;
-            if (heading)
-                painter.fillRect(QRectF(x, y + 3, 8, 4), runColour(std::size_t(i - 1)));
-            painter.setPen(Qt::black);
-            painter.drawText(QPointF(x + (heading ? 11 : 0), y + 9),
-                             metrics.elidedText(row[i], Qt::ElideRight, column - 14));
-        }
-        y += rowHeight;
+        qsizetype most = 1;
+        for (qsizetype i = 0; i < row.size(); ++i)
+            most = std::max(most, cellLines(row, i).size());
+        heights << double(most) * lineHeight + 2;
+        tableHeight += heights.back();
     }
-    painter.setFont(reportFont(7.5));
-    painter.setPen(Qt::darkGray);
-    const QRectF footer(body.left(), body.bottom() - 10, body.width(), 12);
-    painter.drawText(
-        footer, Qt::AlignLeft | Qt::AlignVCenter,
-        QStringLiteral("tkview %1 · report made %2")
-            .arg(versionNumber(), madeAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))));
+    // A table taller than a third of the page gets a page of its own, so
+    // that the chart keeps its size.
+    const bool ownPage = tableHeight > body.height() / 3;
+    const QRectF chartArea(body.left(), top, body.width(),
+                           body.bottom() - 16 - top - (ownPage ? 0 : tableHeight + 10));
+    paintComparison(painter, chartArea, comparison, reportFont(7), &pdf, true);
+
+    double y = chartArea.bottom() + 10;
+    const auto footerLine = [&] {
+        painter.setFont(reportFont(7.5));
+        painter.setPen(Qt::darkGray);
+        const QRectF footer(body.left(), body.bottom() - 10, body.width(), 12);
+        painter.drawText(
+            footer, Qt::AlignLeft | Qt::AlignVCenter,
+            QStringLiteral("tkview %1 · report made %2")
+                .arg(versionNumber(), madeAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))));
+    };
+    if (ownPage) {
+        footerLine();
+        pdf.newPage();
+        y = body.top();
+    }
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        const QStringList& row = rows[r];
+        if (y + heights[r] > body.bottom() - 16) {
+            footerLine();
+            pdf.newPage();
+            y = body.top();
+        }
+        const bool heading = r == 0;
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            const double x =
+                i == 0 ? body.left() : body.left() + nameWidth + double(i - 1) * column;
+            if (heading && i > 0) {
+                QPen pen = runPen(std::size_t(i - 1), 1.4);
+                painter.setPen(pen);
+                painter.drawLine(QPointF(x, y + 5), QPointF(x + 24, y + 5));
+            }
+            painter.setFont(reportFont(7.5, heading));
+            painter.setPen(i == 0 ? Qt::darkGray : Qt::black);
+            double ly = y + 7.5;
+            for (const QString& text : cellLines(row, i)) {
+                painter.drawText(QPointF(x, ly), text);
+                ly += lineHeight;
+            }
+        }
+        y += heights[r];
+    }
+    footerLine();
     if (!painter.end() || !QFileInfo(fileName).isFile())
         return QStringLiteral("cannot write %1").arg(fileName);
     return {};

@@ -3,10 +3,16 @@
 // Runs laid over each other on one chart, and the PDF report of them: the
 // chart, then each run's summary side by side.
 
+#include <QColor>
 #include <QDateTime>
 #include <QFont>
+#include <QFontMetricsF>
+#include <QList>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
+
+#include <cstddef>
 
 class QPainter;
 class QPaintDevice;
@@ -15,8 +21,21 @@ namespace tkview {
 
 struct Comparison;
 
-// Draws the runs' temperatures (solid) and setpoints (dashed), a colour per
-// run, over the time since each run's zero.
+// How a run is drawn: eight colours, then the same colours again with the
+// temperature's line broken in another way, so that no two runs of 40 look
+// alike.
+struct RunLook {
+    QColor colour;
+    QList<qreal> dashes; // in line widths; empty for a solid line
+};
+RunLook runLook(std::size_t run);
+
+// Text cut into lines of at most width: at blanks, and inside a word only
+// where the word alone is wider.
+QStringList wrappedLines(const QString& text, const QFontMetricsF& metrics, double width);
+
+// Draws the runs' temperatures (each in its look) and setpoints (thin and
+// dashed, in the run's colour) over the time since each run's zero.
 void paintComparison(QPainter& painter, const QRectF& area, const Comparison& comparison,
                      const QFont& font, const QPaintDevice* device, bool antialiased);
 

@@ -138,7 +138,7 @@ std::vector<Column> DetailLevels::columns(std::int64_t fromMs, std::int64_t toMs
     }
     for (int c = 0; c < count; ++c) {
         const auto end = c + 1 == count
-                             ? timeline.lowerBound(toMs)
+                             ? timeline.lowerBound(toMs + 1)
                              : timeline.lowerBound(fromMs + std::int64_t(width * (c + 1)));
         Column& column = columns[std::size_t(c)];
         column = range(begin, end);

@@ -41,7 +41,8 @@ public:
     // Keeps a pointer to timeline, which must outlive this object unchanged.
     explicit DetailLevels(const Timeline& timeline);
 
-    // The columns of [fromMs, toMs) cut into `count` equal slices of time.
+    // The columns of [fromMs, toMs] cut into `count` equal slices of time: a
+    // window is shown with the record at its end, so the last column takes it.
     std::vector<Column> columns(std::int64_t fromMs, std::int64_t toMs, int count) const;
 
     // The extents of the records [first, last) (indexes into the timeline).

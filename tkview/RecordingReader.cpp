@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include <cerrno>
@@ -169,6 +170,15 @@ std::int16_t valueOf(std::int32_t raw) {
     return raw == noDataRaw ? noValue : std::int16_t(raw);
 }
 
+// Whether the record at previousMs, which came more than a day after the one
+// before it (at beforeMs), stands alone there: the next record (at nextMs)
+// is back among the earlier ones.
+bool isStrayAhead(std::int64_t beforeMs, std::int64_t previousMs, std::int64_t nextMs) {
+    constexpr std::int64_t dayMs = std::int64_t(86400) * 1000;
+    return beforeMs != std::numeric_limits<std::int64_t>::min() && previousMs - beforeMs > dayMs &&
+           nextMs >= beforeMs && previousMs - nextMs > dayMs;
+}
+
 // Reads the record lines after the header into `out` with the given order of
 // day and month.
 FileLines readLines(const char* p, const char* end, char separator, const QString& name,
@@ -177,6 +187,8 @@ FileLines readLines(const char* p, const char* end, char separator, const QStrin
     FileLines lines;
     clock.restart();
     std::int64_t previousMs = std::numeric_limits<std::int64_t>::min();
+    std::int64_t beforePreviousMs = previousMs;
+    qint64 previousLine = 0;
     const auto skip = [&](qint64 line, const auto& reason) {
         if (lines.skipped.size() < std::size_t(Timeline::maxListedSkippedLines))
             lines.skipped.push_back({name, line, reason()});
@@ -231,6 +243,19 @@ FileLines readLines(const char* p, const char* end, char separator, const QStrin
         }
         Record record;
         record.timeMs = clock.toUtcMs(local);
+        // A record dated far after both its neighbours (a year typed wrong)
+        // is the one left out, not every record after it.
+        if (record.timeMs < previousMs &&
+            isStrayAhead(beforePreviousMs, previousMs, record.timeMs) && !out.empty()) {
+            const std::int64_t strayMs = previousMs;
+            skip(previousLine, [&] {
+                return QStringLiteral("dated %1, far after the records around it")
+                    .arg(QDateTime::fromMSecsSinceEpoch(strayMs, clock.zone())
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            });
+            out.pop_back();
+            previousMs = beforePreviousMs;
+        }
         // Kept in the file's order: a record earlier than the one before is
         // left out and said, never sorted in.
         if (record.timeMs < previousMs) {
@@ -242,7 +267,9 @@ FileLines readLines(const char* p, const char* end, char separator, const QStrin
             continue;
         }
         lines.sameTime += record.timeMs == previousMs;
+        beforePreviousMs = previousMs;
         previousMs = record.timeMs;
+        previousLine = lineNumber;
         record.setpoint = valueOf(f.setpoint);
         record.temperature = valueOf(f.temperature);
         // "8888;8888;0": the power of a record without data is no value either.
@@ -549,6 +576,11 @@ QString recordingsState(const QStringList& paths) {
 }
 
 ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
+    return readRecordings(paths, zone, {});
+}
+
+ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone,
+                          const std::function<QTimeZone(const QString& path)>& zoneOf) {
     ReadResult result;
     Timeline& timeline = result.timeline;
     timeline.zone = zone;
@@ -568,9 +600,13 @@ ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone) {
         }
     }
 
-    LocalToUtc clock(zone);
+    LocalToUtc viewerClock(zone);
     for (const QString& path : files) {
-        FileResult read = readFile(path, clock, timeline.records);
+        std::optional<LocalToUtc> ownClock;
+        if (zoneOf)
+            if (const QTimeZone own = zoneOf(path); own != zone)
+                ownClock.emplace(own);
+        FileResult read = readFile(path, ownClock ? *ownClock : viewerClock, timeline.records);
         if (!read.error.isEmpty()) {
             result.errors << read.error;
             continue;

@@ -29,6 +29,11 @@ struct ReadResult {
 ReadResult readRecordings(const QStringList& paths,
                           const QTimeZone& zone = QTimeZone::systemTimeZone());
 
+// The same, each file's local times read in the zone zoneOf gives for its
+// path (the recorder's, where its trail says it).
+ReadResult readRecordings(const QStringList& paths, const QTimeZone& zone,
+                          const std::function<QTimeZone(const QString& path)>& zoneOf);
+
 // Called with a file's path after each block read from it, before the next:
 // a test's way to change a file while it is read. None by default.
 void setBetweenBlocks(std::function<void(const QString& path)> hook);

@@ -4,7 +4,10 @@ namespace tkview {
 
 std::unique_ptr<Recordings> openRecordings(const QStringList& paths) {
     auto open = std::make_unique<Recordings>();
-    ReadResult read = readRecordings(paths);
+    RecorderOffsets offsets;
+    const QTimeZone viewer = QTimeZone::systemTimeZone();
+    ReadResult read = readRecordings(
+        paths, viewer, [&](const QString& path) { return offsets.zoneOf(path, viewer); });
     open->paths = paths;
     open->timeline = std::move(read.timeline);
     open->errors = std::move(read.errors);

@@ -87,7 +87,10 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     y += drawSealBanner(painter, QRectF(body.left(), y, body.width(), 0),
                         sealBannerText(timeline, recordings.trail));
     // The load, as the trail names it: label and value side by side.
-    const RunTrail& trail = recordings.trail;
+    // Only what the window covers: a later run's batch or an earlier event
+    // would be laid to this load.
+    const RunTrail trail =
+        trailWithin(recordings.trail, timeline, view.window.fromMs, view.window.toMs);
     double lx = body.left();
     for (const auto& [name, value] : loadLines(trail)) {
         painter.setFont(reportFont(8.5));
@@ -140,6 +143,7 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
     options.font = reportFont(7);
     options.device = &pdf;
     options.markers = &trail.markers;
+    options.numberedMarkers = true;
     const ChartLayout layout =
         chartLayout(chartArea, view.window, timeline, recordings.levels, options);
     paintChart(painter, layout, timeline, recordings.levels, options);
@@ -204,15 +208,19 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
         bool named = false;
         for (const EventRow& row : rows)
             named = named || !row.controller.isEmpty();
-        const double textAt = body.left() + (named ? 180 : 110);
+        // The number the chart marks each event with, then its time.
+        const double timeAt = body.left() + 36;
+        const double textAt = timeAt + (named ? 180 : 110);
         const auto drawEventHeader = [&] {
             painter.setFont(reportFont(9.5, true));
             painter.drawText(QPointF(body.left(), y + 22), QStringLiteral("Events and alarms"));
             y += 28;
             painter.setFont(reportFont(7.5, true));
-            painter.drawText(QPointF(body.left(), y + 9), QStringLiteral("Time"));
+            painter.drawText(QRectF(body.left(), y, 24, rowHeight), Qt::AlignRight | Qt::AlignTop,
+                             QStringLiteral("No."));
+            painter.drawText(QPointF(timeAt, y + 9), QStringLiteral("Time"));
             if (named)
-                painter.drawText(QPointF(body.left() + 110, y + 9), QStringLiteral("Controller"));
+                painter.drawText(QPointF(timeAt + 110, y + 9), QStringLiteral("Controller"));
             painter.drawText(QPointF(textAt, y + 9), QStringLiteral("Event"));
             y += rowHeight;
         };
@@ -226,12 +234,20 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
                 drawEventHeader();
             }
             painter.setFont(reportFont(7.5));
-            painter.drawText(QPointF(body.left(), y + 9), row.time);
-            painter.drawText(QPointF(body.left() + 110, y + 9), row.controller);
+            painter.drawText(QRectF(body.left(), y, 24, rowHeight), Qt::AlignRight | Qt::AlignTop,
+                             row.number);
+            painter.drawText(QPointF(timeAt, y + 9), row.time);
+            painter.drawText(QPointF(timeAt + 110, y + 9), row.controller);
             painter.drawText(QPointF(textAt, y + 9),
                              QFontMetricsF(painter.font())
                                  .elidedText(row.text, Qt::ElideRight, body.right() - textAt));
             y += rowHeight;
+        }
+        if (const QString more = eventsLeftOutText(trail, rows.size()); !more.isEmpty()) {
+            room(rowHeight + 4);
+            painter.setFont(reportFont(7.5, true));
+            painter.drawText(QPointF(timeAt, y + 13), more);
+            y += rowHeight + 4;
         }
         // Signed on paper by whoever checks the load.
         room(60);
@@ -245,6 +261,36 @@ QString writeReport(const QString& fileName, const Recordings& recordings, const
             painter.drawText(QPointF(x, y), signs[i]);
             const double start = x + QFontMetricsF(painter.font()).horizontalAdvance(signs[i]) + 6;
             painter.drawLine(QPointF(start, y + 1), QPointF(x + third - 20, y + 1));
+        }
+    }
+    // The files the banner only counted, one by one.
+    const QStringList unverified = unverifiedFiles(timeline);
+    if (unverified.size() > namedInBanner) {
+        const auto heading = [&] {
+            painter.setFont(reportFont(9.5, true));
+            painter.drawText(QPointF(body.left(), y + 22), QStringLiteral("Files not verified"));
+            y += 28;
+        };
+        if (y + 28 + 2 * rowHeight > body.bottom() - 16) {
+            drawFooter();
+            pdf.newPage();
+            ++pageNumber;
+            y = body.top();
+        }
+        heading();
+        painter.setFont(reportFont(7.5));
+        for (const QString& file : unverified) {
+            if (y + rowHeight > body.bottom() - 16) {
+                drawFooter();
+                pdf.newPage();
+                ++pageNumber;
+                y = body.top();
+                painter.setFont(reportFont(7.5));
+            }
+            painter.drawText(
+                QPointF(body.left(), y + 9),
+                QFontMetricsF(painter.font()).elidedText(file, Qt::ElideRight, body.width()));
+            y += rowHeight;
         }
     }
     drawFooter();

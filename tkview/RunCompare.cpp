@@ -57,19 +57,25 @@ Comparison compareRuns(const QList<QStringList>& runs, Align align, double bandD
         const Timeline& timeline = run.recordings->timeline;
         comparison.problems << run.recordings->errors;
         if (timeline.isEmpty()) {
+            comparison.leftOut << paths.join(QLatin1Char(','));
             comparison.problems << QStringLiteral("%1: no records, left out of the comparison")
-                                       .arg(paths.join(QLatin1Char(',')));
+                                       .arg(comparison.leftOut.back());
             continue;
         }
         run.label = runLabel(*run.recordings);
-        run.setpointReachedMs = setpointReachedAt(timeline);
+        if (const std::optional<SetpointApproach> approach = setpointApproach(timeline)) {
+            run.setpointReachedMs = approach->reachedMs;
+            run.setpointStepMs = approach->stepMs;
+        }
         run.alignMs = timeline.firstMs();
-        if (align == Align::Setpoint && run.setpointReachedMs)
+        if (align == Align::Setpoint && run.setpointReachedMs) {
             run.alignMs = *run.setpointReachedMs;
-        else if (align == Align::Setpoint)
+        } else if (align == Align::Setpoint) {
+            comparison.alignedAtStart << run.label;
             comparison.problems << QStringLiteral("%1: the setpoint was never reached; aligned "
                                                   "at its start")
                                        .arg(run.label);
+        }
         run.summary = summarize(timeline, timeline.firstMs(), timeline.lastMs(), bandDegrees);
         comparison.runs.push_back(std::move(run));
     }
@@ -96,7 +102,7 @@ QList<QStringList> comparisonRows(const Comparison& comparison) {
     QStringList reached{QStringLiteral("Time to setpoint")};
     for (const ComparedRun& run : comparison.runs)
         reached << (run.setpointReachedMs
-                        ? durationText(*run.setpointReachedMs - run.recordings->timeline.firstMs())
+                        ? durationText(*run.setpointReachedMs - run.setpointStepMs)
                         : QStringLiteral("not reached"));
     rows << reached;
     return rows;
@@ -106,6 +112,17 @@ QString alignmentText(Align align) {
     return align == Align::Start
                ? QStringLiteral("Aligned at the start of each run")
                : QStringLiteral("Aligned at the moment each run first reached its setpoint");
+}
+
+QStringList comparisonNotes(const Comparison& comparison) {
+    QStringList notes;
+    if (!comparison.alignedAtStart.isEmpty())
+        notes << QStringLiteral("Aligned at their start, as they never reached their setpoint: ") +
+                     comparison.alignedAtStart.join(QStringLiteral("; "));
+    if (!comparison.leftOut.isEmpty())
+        notes << QStringLiteral("Left out, having no records: ") +
+                     comparison.leftOut.join(QStringLiteral("; "));
+    return notes;
 }
 
 } // namespace tkview

@@ -29,14 +29,18 @@ struct ComparedRun {
     std::unique_ptr<Recordings> recordings;
     QString label;
     std::optional<std::int64_t> setpointReachedMs;
-    std::int64_t alignMs = 0; // the moment laid at the chart's zero
-    Summary summary;          // of the whole run
+    std::int64_t setpointStepMs = 0; // when the setpoint reached was set
+    std::int64_t alignMs = 0;        // the moment laid at the chart's zero
+    Summary summary;                 // of the whole run
 };
 
 struct Comparison {
     std::vector<ComparedRun> runs; // those with records, in the order given
     Align align = Align::Start;
-    QStringList problems; // runs left out, and runs aligned otherwise than asked
+    QStringList problems;       // runs left out, and runs aligned otherwise than asked
+    QStringList leftOut;        // the arguments of runs without records
+    QStringList alignedAtStart; // labels of runs that never reached their setpoint, when
+                                // aligned at it
 
     // The chart's span around the runs' zero.
     std::int64_t fromMs() const;
@@ -54,5 +58,9 @@ QList<QStringList> comparisonRows(const Comparison& comparison);
 
 // "Aligned at the start of each run" or "... the setpoint".
 QString alignmentText(Align align);
+
+// What a reader of the comparison must know besides: runs aligned otherwise
+// than asked, runs left out. One sentence each.
+QStringList comparisonNotes(const Comparison& comparison);
 
 } // namespace tkview

@@ -91,6 +91,40 @@ QStringList trailProblems(const QString& folder, const sealing::TrustedKeys& tru
     return problems;
 }
 
+namespace {
+
+bool hasTrail(const QString& folder) {
+    return QFileInfo::exists(folder + QStringLiteral("/audit.log")) ||
+           !QDir(folder).entryList({QStringLiteral("audit-*.log")}, QDir::Files).isEmpty();
+}
+
+// The folder of a file's trail and the controller the file belongs to: the
+// trail beside it, or on a bus the one in the folder above, where the file's
+// folder names the controller. None without a trail.
+std::optional<std::pair<QString, QString>> trailOf(const QString& filePath,
+                                                   std::map<QString, bool>& known) {
+    const auto trailIn = [&](const QString& folder) {
+        auto found = known.find(folder);
+        if (found == known.end())
+            found = known.emplace(folder, hasTrail(folder)).first;
+        return found->second;
+    };
+    const QString folder = QFileInfo(filePath).absolutePath();
+    if (trailIn(folder))
+        return std::pair{folder, QString()};
+    const QString parent = QFileInfo(folder).absolutePath();
+    if (parent != folder && trailIn(parent))
+        return std::pair{parent, QFileInfo(folder).fileName()};
+    return std::nullopt;
+}
+
+// The key of a file in a trail: its name, after its controller's on a bus.
+QString fileKey(const QString& controller, const QString& name) {
+    return controller.isEmpty() ? name : controller + QLatin1Char('/') + name;
+}
+
+} // namespace
+
 RunTrail readRunTrail(const Timeline& timeline) {
     return readRunTrail(timeline, sealing::TrustedKeys::system());
 }
@@ -98,30 +132,10 @@ RunTrail readRunTrail(const Timeline& timeline) {
 RunTrail readRunTrail(const Timeline& timeline, const sealing::TrustedKeys& trusted) {
     // Files by the folder of their trail and the controller they belong to.
     std::map<std::pair<QString, QString>, QStringList> groups;
-    std::map<QString, bool> hasTrail;
-    const auto trailIn = [&](const QString& folder) {
-        auto found = hasTrail.find(folder);
-        if (found == hasTrail.end())
-            found = hasTrail
-                        .emplace(folder,
-                                 QFileInfo::exists(folder + QStringLiteral("/audit.log")) ||
-                                     !QDir(folder)
-                                          .entryList({QStringLiteral("audit-*.log")}, QDir::Files)
-                                          .isEmpty())
-                        .first;
-        return found->second;
-    };
-    for (const SourceFile& file : timeline.files) {
-        const QFileInfo info(file.path);
-        const QString folder = info.absolutePath();
-        if (trailIn(folder)) {
-            groups[{folder, QString()}] << file.name;
-            continue;
-        }
-        const QString parent = QFileInfo(folder).absolutePath();
-        if (parent != folder && trailIn(parent))
-            groups[{parent, QFileInfo(folder).fileName()}] << file.name;
-    }
+    std::map<QString, bool> known;
+    for (const SourceFile& file : timeline.files)
+        if (const auto where = trailOf(file.path, known))
+            groups[*where] << file.name;
     RunTrail all;
     std::map<QString, bool> taken; // by folder
     for (const auto& [where, names] : groups) {
@@ -146,6 +160,74 @@ RunTrail readRunTrail(const Timeline& timeline, const sealing::TrustedKeys& trus
     std::stable_sort(all.runs.begin(), all.runs.end(),
                      [](const TrailRun& a, const TrailRun& b) { return a.timeMs < b.timeMs; });
     return all;
+}
+
+RunTrail trailWithin(const RunTrail& trail, const Timeline& timeline, std::int64_t fromMs,
+                     std::int64_t toMs) {
+    RunTrail within;
+    for (const TrailMarker& marker : trail.markers)
+        if (marker.timeMs >= fromMs && marker.timeMs <= toMs)
+            within.markers.push_back(marker);
+    QStringList shown;
+    for (const SourceFile& file : timeline.files)
+        if (file.records > 0 && file.firstMs <= toMs && file.lastMs >= fromMs)
+            shown << file.name;
+    // Runs are in time order: an entry is superseded by a later one for the
+    // same file that is still at or before the window's start.
+    for (std::size_t i = 0; i < trail.runs.size(); ++i) {
+        const TrailRun& run = trail.runs[i];
+        const QString name = QFileInfo(run.fileName).fileName();
+        if (!shown.contains(name) || run.timeMs > toMs)
+            continue;
+        const bool superseded = std::any_of(trail.runs.begin() + std::ptrdiff_t(i) + 1,
+                                            trail.runs.end(), [&](const TrailRun& later) {
+                                                return later.timeMs <= fromMs &&
+                                                       later.controller == run.controller &&
+                                                       QFileInfo(later.fileName).fileName() == name;
+                                            });
+        if (!superseded)
+            within.runs.push_back(run);
+    }
+    return within;
+}
+
+QTimeZone RecorderOffsets::zoneOf(const QString& filePath, const QTimeZone& viewer) {
+    std::map<QString, bool> known;
+    const auto where = trailOf(filePath, known);
+    if (!where)
+        return viewer;
+    auto folder = m_byFolder.find(where->first);
+    if (folder == m_byFolder.end()) {
+        std::map<QString, QDateTime> starts;
+        for (const sealing::TrailFile& file : sealing::folderTrails(where->first)) {
+            for (const QByteArray& line : file.bytes.split('\n')) {
+                const std::optional<sealing::TrailEntry> entry = sealing::parseTrailLine(line);
+                if (!entry || !entry->time.isValid())
+                    continue;
+                const sealing::NamedEvent named = sealing::splitController(entry->event);
+                QString namedFile;
+                if (named.kind == sealing::EventKind::RecordingStarted)
+                    namedFile = after(named.event, QLatin1String("recording started: "));
+                else if (named.kind == sealing::EventKind::Run)
+                    if (const auto run = sealing::parseRunEvent(named.event))
+                        namedFile = run->fileName;
+                if (namedFile.isEmpty())
+                    continue;
+                // tkrecord names a bus controller's file by its sub-folder.
+                const QString controller = !named.controller.isEmpty() ? named.controller
+                                           : namedFile.contains(QLatin1Char('/'))
+                                               ? namedFile.section(QLatin1Char('/'), -2, -2)
+                                               : QString();
+                starts.emplace(fileKey(controller, QFileInfo(namedFile).fileName()), entry->time);
+            }
+        }
+        folder = m_byFolder.emplace(where->first, std::move(starts)).first;
+    }
+    const auto found = folder->second.find(fileKey(where->second, QFileInfo(filePath).fileName()));
+    if (found == folder->second.end())
+        return viewer;
+    const int offset = found->second.offsetFromUtc();
+    return viewer.offsetFromUtc(found->second) == offset ? viewer : QTimeZone(offset);
 }
 
 QString markerLabel(const TrailMarker& marker) {

@@ -7,11 +7,15 @@
 // controller's files lie in a sub-folder named after it and the trail in the
 // folder above, where the controller's entries start with its name.
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "RunEvent.h"
@@ -69,6 +73,27 @@ RunTrail readRunTrail(const Timeline& timeline, const sealing::TrustedKeys& trus
 // can), and into found what they say of its recordings.
 QStringList trailProblems(const QString& folder, const sealing::TrustedKeys& trusted,
                           QStringList* found);
+
+// The trail of a shown window: the markers within [fromMs, toMs], and for
+// each file with records in it the run entries that name it from before
+// toMs, the latest one given at or before fromMs and those after it.
+RunTrail trailWithin(const RunTrail& trail, const Timeline& timeline, std::int64_t fromMs,
+                     std::int64_t toMs);
+
+// The UTC offsets a recorder wrote in its trail at the start of its files
+// ("recording started" or a run entry naming the file), so that the files'
+// local times are placed as the recorder meant them in any time zone.
+class RecorderOffsets {
+public:
+    // The zone to read a file's local times in: `viewer` where it had the
+    // recorder's offset at the file's start (or where the trail says
+    // nothing), else the recorder's fixed offset.
+    QTimeZone zoneOf(const QString& filePath, const QTimeZone& viewer);
+
+private:
+    // Trail folder to "controller/name" (or "name") to the start's time.
+    std::map<QString, std::map<QString, QDateTime>> m_byFolder;
+};
 
 // A marker's label on the chart: short, as the chart has little room.
 QString markerLabel(const TrailMarker& marker);

@@ -12,31 +12,53 @@ namespace {
 
 const QColor bannerRed(0xc0, 0x00, 0x00);
 
-} // namespace
-
-QString sealBannerText(const QList<std::pair<QString, sealing::Verdict>>& verdicts) {
+QStringList unverified(const QList<std::pair<QString, sealing::Verdict>>& verdicts) {
     QStringList failed;
     for (const auto& [name, verdict] : verdicts) {
         // Intact under an untrusted key is not verified either.
         if (!verdict.verified())
             failed << name + QLatin1Char(' ') + sealing::verdictText(verdict);
     }
-    if (failed.isEmpty())
-        return {};
-    return QStringLiteral("Not verified: %1. The values shown are not vouched for by a seal.")
-        .arg(failed.join(QLatin1String("; ")));
+    return failed;
 }
 
-QString sealBannerText(const Timeline& timeline) {
+QList<std::pair<QString, sealing::Verdict>> verdictsOf(const Timeline& timeline) {
     QList<std::pair<QString, sealing::Verdict>> verdicts;
     for (const SourceFile& file : timeline.files)
         verdicts.append({file.name, file.seal});
-    return sealBannerText(verdicts);
+    return verdicts;
 }
 
-QString sealBannerText(const Timeline& timeline, const RunTrail& trail) {
+} // namespace
+
+QString sealBannerText(const QList<std::pair<QString, sealing::Verdict>>& verdicts,
+                       BannerListing listing) {
+    const QStringList failed = unverified(verdicts);
+    if (failed.isEmpty())
+        return {};
+    const QString notVouched = QStringLiteral("The values shown are not vouched for by a seal.");
+    if (failed.size() <= namedInBanner)
+        return QStringLiteral("Not verified: %1. ").arg(failed.join(QLatin1String("; "))) +
+               notVouched;
+    return QStringLiteral("%1 files not verified; %2. ")
+               .arg(failed.size())
+               .arg(listing == BannerListing::AtTheEnd
+                        ? QStringLiteral("listed at the end")
+                        : QStringLiteral("point here for the list")) +
+           notVouched;
+}
+
+QString sealBannerText(const Timeline& timeline, BannerListing listing) {
+    return sealBannerText(verdictsOf(timeline), listing);
+}
+
+QStringList unverifiedFiles(const Timeline& timeline) {
+    return unverified(verdictsOf(timeline));
+}
+
+QString sealBannerText(const Timeline& timeline, const RunTrail& trail, BannerListing listing) {
     QStringList parts;
-    if (const QString seals = sealBannerText(timeline); !seals.isEmpty())
+    if (const QString seals = sealBannerText(timeline, listing); !seals.isEmpty())
         parts << seals;
     if (!trail.notVerified.isEmpty())
         parts << QStringLiteral("Audit trail not verified: %1. Its batch, events and alarms are "

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace tkview {
 
@@ -116,25 +117,43 @@ Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t to
     return summary;
 }
 
-std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline) {
+std::optional<SetpointApproach> setpointApproach(const Timeline& timeline) {
+    // Within this of its setpoint when it is set, a temperature holds it: the
+    // controller's noise around it touches it without any approach.
+    constexpr int heldTenths = 5;
     int side = 0; // below (-1) or above (+1) the setpoint being approached
     int approached = noValue;
+    std::int64_t stepMs = 0;
+    bool held = false;
+    std::optional<SetpointApproach> heldAtStart;
     for (const Record& record : timeline.records) {
         if (!record.hasTemperature() || record.setpoint == noValue)
             continue;
-        // A setpoint changed before it was reached is a new approach: the
-        // change itself is no crossing.
-        if (record.setpoint != approached)
-            side = 0;
-        approached = record.setpoint;
         const int now = record.temperature < record.setpoint   ? -1
                         : record.temperature > record.setpoint ? 1
                                                                : 0;
+        // A setpoint changed before it was reached is a new approach: the
+        // change itself is no crossing.
+        if (record.setpoint != approached) {
+            side = 0;
+            stepMs = record.timeMs;
+            held = std::abs(record.temperature - record.setpoint) <= heldTenths;
+            if (held && approached == noValue)
+                heldAtStart = SetpointApproach{stepMs, stepMs};
+            approached = record.setpoint;
+        }
+        if (held)
+            continue;
         if (now == 0 || (side != 0 && now != side))
-            return record.timeMs;
+            return SetpointApproach{stepMs, record.timeMs};
         side = now;
     }
-    return std::nullopt;
+    return heldAtStart;
+}
+
+std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline) {
+    const std::optional<SetpointApproach> approach = setpointApproach(timeline);
+    return approach ? std::optional(approach->reachedMs) : std::nullopt;
 }
 
 } // namespace tkview

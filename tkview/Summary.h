@@ -35,8 +35,21 @@ struct Summary {
 Summary summarize(const Timeline& timeline, std::int64_t fromMs, std::int64_t toMs,
                   double bandDegrees = 5.0);
 
-// The time of the first record whose temperature reached the setpoint from
-// the side it approached it; none when it never did.
+// An approach to a setpoint: from the record that set it (the step, or the
+// first record) to the first whose temperature reached it from the side it
+// approached it.
+struct SetpointApproach {
+    std::int64_t stepMs = 0;
+    std::int64_t reachedMs = 0;
+};
+
+// The first approach of the timeline. A setpoint the temperature already
+// held when it was set (an oven idling at it) is no approach; when that is
+// all there is, the setpoint counts as reached at its first record. None
+// when the setpoint was never reached.
+std::optional<SetpointApproach> setpointApproach(const Timeline& timeline);
+
+// The time of setpointApproach's reaching.
 std::optional<std::int64_t> setpointReachedAt(const Timeline& timeline);
 
 } // namespace tkview

@@ -11,10 +11,12 @@ namespace {
 constexpr qint64 minute = 60;
 constexpr qint64 hour = 60 * minute;
 constexpr qint64 day = 24 * hour;
-constexpr std::array<qint64, 22> steps{
-    1,          2,           5,           10,          15,       30,       minute,   2 * minute,
-    5 * minute, 10 * minute, 15 * minute, 30 * minute, hour,     2 * hour, 3 * hour, 6 * hour,
-    12 * hour,  day,         2 * day,     7 * day,     14 * day, 28 * day};
+// Up to a year a label, so that a year of daily files has room for its dates.
+constexpr std::array<qint64, 26> steps{
+    1,          2,          5,           10,          15,          30,      minute,
+    2 * minute, 5 * minute, 10 * minute, 15 * minute, 30 * minute, hour,    2 * hour,
+    3 * hour,   6 * hour,   12 * hour,   day,         2 * day,     7 * day, 14 * day,
+    28 * day,   56 * day,   91 * day,    182 * day,   364 * day};
 
 QString dateText(const QDate& date, const QLocale& locale, bool withYear) {
     return locale.toString(date, withYear ? QStringLiteral("d MMM yyyy") : QStringLiteral("d MMM"));

@@ -1,5 +1,6 @@
 #include "TrailText.h"
 
+#include <QLocale>
 #include <QStringList>
 
 #include "SummaryText.h"
@@ -41,11 +42,23 @@ QList<QPair<QString, QString>> loadLines(const RunTrail& trail) {
     return lines;
 }
 
-QList<EventRow> eventRows(const RunTrail& trail, const QTimeZone& zone) {
+QList<EventRow> eventRows(const RunTrail& trail, const QTimeZone& zone, qsizetype limit) {
     QList<EventRow> rows;
-    for (const TrailMarker& marker : trail.markers)
-        rows.append({timeText(marker.timeMs, zone), marker.controller, marker.text});
+    for (std::size_t i = 0; i < trail.markers.size() && rows.size() < limit; ++i) {
+        const TrailMarker& marker = trail.markers[i];
+        rows.append({QString::number(i + 1), timeText(marker.timeMs, zone), marker.controller,
+                     marker.text});
+    }
     return rows;
+}
+
+QString eventsLeftOutText(const RunTrail& trail, qsizetype listed) {
+    const qsizetype more = qsizetype(trail.markers.size()) - listed;
+    if (more <= 0)
+        return {};
+    return QStringLiteral("%1 more %2 in the audit trail, not listed here")
+        .arg(QLocale(QLocale::English).toString(more),
+             more == 1 ? QStringLiteral("event is") : QStringLiteral("events are"));
 }
 
 QString trailHtml(const RunTrail& trail, const QTimeZone& zone) {
@@ -58,7 +71,8 @@ QString trailHtml(const RunTrail& trail, const QTimeZone& zone) {
     html += QStringLiteral("</table>");
     if (!trail.markers.empty()) {
         html += QStringLiteral("<b>Events and alarms</b><table>");
-        for (const EventRow& row : eventRows(trail, zone))
+        const QList<EventRow> rows = eventRows(trail, zone);
+        for (const EventRow& row : rows)
             html += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>")
                         .arg(row.time.toHtmlEscaped(),
                              (row.controller.isEmpty()
@@ -66,6 +80,8 @@ QString trailHtml(const RunTrail& trail, const QTimeZone& zone) {
                                   : row.controller + QStringLiteral(": ") + row.text)
                                  .toHtmlEscaped());
         html += QStringLiteral("</table>");
+        if (const QString more = eventsLeftOutText(trail, rows.size()); !more.isEmpty())
+            html += QStringLiteral("<i>%1</i><br>").arg(more.toHtmlEscaped());
     }
     return html + QStringLiteral("<br>");
 }

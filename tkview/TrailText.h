@@ -17,12 +17,22 @@ namespace tkview {
 QList<QPair<QString, QString>> loadLines(const RunTrail& trail);
 
 struct EventRow {
+    QString number; // the marker's number on a printed chart
     QString time;
     QString controller;
     QString text;
 };
-// A row per marker, in time order.
-QList<EventRow> eventRows(const RunTrail& trail, const QTimeZone& zone);
+// Events listed in a table at most: a trail with thousands of marks still
+// gives a report of a few pages, which says how many were left out.
+inline constexpr qsizetype listedEvents = 250;
+
+// A row per marker, in time order, the first `limit` of them.
+QList<EventRow> eventRows(const RunTrail& trail, const QTimeZone& zone,
+                          qsizetype limit = listedEvents);
+
+// "99,750 more events are in the audit trail, not listed here", or empty
+// when the rows list every one.
+QString eventsLeftOutText(const RunTrail& trail, qsizetype listed);
 
 // The load and the events as rich text for the window's side panel; empty
 // without a trail.

@@ -37,6 +37,15 @@ namespace {
 constexpr int recentCount = 10;
 const QString recentKey = QStringLiteral("recent");
 
+// The banner's list of unverified files, short enough for a tooltip.
+QString listedText(const QStringList& files) {
+    constexpr qsizetype shown = 30;
+    QString text = files.mid(0, shown).join(QLatin1Char('\n'));
+    if (files.size() > shown)
+        text += QStringLiteral("\nand %1 more").arg(files.size() - shown);
+    return text;
+}
+
 QSettings settings() {
     return QSettings(QStringLiteral("tkcontrol"), QStringLiteral("tkview"));
 }
@@ -212,7 +221,8 @@ void ViewerWindow::load(const QStringList& paths, bool quietly) {
     m_seals->setText(timeline.files.empty()
                          ? QString()
                          : trailHtml(m_recordings->trail, timeline.zone) + sealMarks(timeline));
-    m_banner->showText(sealBannerText(timeline, m_recordings->trail));
+    m_banner->showText(sealBannerText(timeline, m_recordings->trail, BannerListing::InTheToolTip));
+    m_banner->setToolTip(listedText(unverifiedFiles(timeline)));
     const QString problems = readingProblems(m_recordings->errors, m_recordings->warnings, timeline)
                                  .join(QLatin1Char('\n'));
     if (!problems.isEmpty() && quietly) {

@@ -18,6 +18,12 @@ void printLine(FILE* stream, const QString& line) {
     std::fflush(stream);
 }
 
+// A line of what reading or exporting found: file names and batches come
+// from outside and may hold terminal control sequences.
+void sayEscaped(const QString& line) {
+    printLine(stderr, QStringLiteral("tkview: ") + sealing::escapedText(line));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -26,7 +32,9 @@ int main(int argc, char* argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     const auto parsed = tkview::parseOptions(arguments);
     if (const QString* error = std::get_if<QString>(&parsed)) {
-        printLine(stderr, QStringLiteral("tkview: %1\nTry \"tkview --help\".").arg(*error));
+        printLine(
+            stderr,
+            QStringLiteral("tkview: %1\nTry \"tkview --help\".").arg(sealing::escapedText(*error)));
         return tkview::exitBadOption;
     }
     const tkview::Options& options = *std::get_if<tkview::Options>(&parsed);
@@ -78,18 +86,14 @@ int main(int argc, char* argv[]) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication application(argc, argv);
-        return tkview::compareWithoutWindow(options, [](const QString& line) {
-            printLine(stderr, QStringLiteral("tkview: ") + line);
-        });
+        return tkview::compareWithoutWindow(options, sayEscaped);
     }
     if (options.headless()) {
         // No display needed: for scripts, scheduled jobs and servers.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication application(argc, argv);
-        return tkview::exportWithoutWindow(options, [](const QString& line) {
-            printLine(stderr, QStringLiteral("tkview: ") + line);
-        });
+        return tkview::exportWithoutWindow(options, sayEscaped);
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tkview"));

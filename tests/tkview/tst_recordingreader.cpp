@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <numeric>
+
 #include <sys/stat.h>
 
 #include "CsvExport.h"
@@ -151,6 +153,21 @@ void TestRecordingReader::reads_data() {
         << "2026-12-09T00:00:01Z" << -55 << 3
         << "REC_2026-12-08_23-59-58.csv, line 6: the year 2062 is far from the file's date"
         << QString() << 0;
+    QTest::newRow("one record a year too late skipped, not the records after it")
+        << writerName
+        << writtenIn("de_DE", lateOn8December) + "\"09.12.2027 00:00:02\";2000;200;45;\r\n" +
+               "\"09.12.2026 00:00:03\";2000;200;45;\r\n\"09.12.2026 00:00:04\";2000;200;45;\r\n"
+        << 6 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:00:04Z" << -55 << 1
+        << "REC_2026-12-08_23-59-58.csv, line 6: dated 2027-12-09 00:00:02, far after the "
+           "records around it"
+        << QString() << 0;
+    QTest::newRow("the last record, a spike to 300 °C, drawn")
+        << writerName
+        << recordsAt(lateOn8December,
+                     {{0, 2000, 2000}, {30, 0, 0}, {60, 2000, 2000}, {90, 2000, 3000}})
+        << 4 << 1 << "2026-12-08T23:59:58Z"
+        << "2026-12-09T00:01:28Z" << 2000 << 0 << QString() << QString() << 0;
     QTest::newRow("a time going back skipped, not sorted in")
         << writerName
         << writtenIn("de_DE", lateOn8December) + "\"08.12.2026 23:59:59\";2000;200;45;\r\n"
@@ -222,24 +239,34 @@ void TestRecordingReader::reads_data() {
 void TestRecordingReader::setpointReached_data() {
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<int>("second"); // -1: never reached
+    QTest::addColumn<int>("step");   // when the setpoint reached was set
 
     // The second record is always without data.
     QTest::newRow("heating, met exactly")
         << recordsAt(lateOn8December, {{0, 2000, 200}, {1, 0, 0}, {2, 2000, 1500}, {3, 2000, 2000}})
-        << 3;
+        << 3 << 0;
     QTest::newRow("cooling, crossed between records")
         << recordsAt(lateOn8December, {{0, 600, 2000}, {1, 0, 0}, {2, 600, 900}, {3, 600, 550}})
-        << 3;
+        << 3 << 0;
     QTest::newRow("never reached")
-        << recordsAt(lateOn8December, {{0, 2000, 200}, {1, 0, 0}, {2, 2000, 1500}}) << -1;
+        << recordsAt(lateOn8December, {{0, 2000, 200}, {1, 0, 0}, {2, 2000, 1500}}) << -1 << -1;
     QTest::newRow("raised above a cooling oven: the raise is no crossing")
         << recordsAt(lateOn8December,
                      {{0, 500, 800}, {1, 0, 0}, {2, 500, 700}, {3, 2000, 690}, {4, 2000, 2000}})
-        << 4;
+        << 4 << 3;
     QTest::newRow("lowered below the temperature while heating")
         << recordsAt(lateOn8December,
                      {{0, 2000, 200}, {1, 0, 0}, {2, 1000, 1200}, {3, 1000, 1100}, {4, 1000, 990}})
-        << 4;
+        << 4 << 2;
+    QTest::newRow("idling at 20 °C, its noise on that setpoint, then set to 200 °C")
+        << recordsAt(lateOn8December, {{0, 200, 201},
+                                       {1, 0, 0},
+                                       {2, 200, 199},
+                                       {3, 200, 200},
+                                       {10, 2000, 201},
+                                       {20, 2000, 1500},
+                                       {30, 2000, 2000}})
+        << 30 << 10;
 }
 
 void TestRecordingReader::setpointReached() {
@@ -250,8 +277,12 @@ void TestRecordingReader::setpointReached() {
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
     file.close();
     const ReadResult read = readRecordings({dir.path()}, QTimeZone::utc());
-    const std::optional<std::int64_t> reached = setpointReachedAt(read.timeline);
-    QCOMPARE(reached ? int((*reached - read.timeline.firstMs()) / 1000) : -1, second);
+    const std::optional<SetpointApproach> approach = setpointApproach(read.timeline);
+    const auto secondOf = [&](std::int64_t ms) {
+        return int((ms - read.timeline.firstMs()) / 1000);
+    };
+    QCOMPARE(approach ? secondOf(approach->reachedMs) : -1, second);
+    QTEST(approach ? secondOf(approach->stepMs) : -1, "step");
 }
 
 void TestRecordingReader::markerLabels_data() {
@@ -356,6 +387,12 @@ void TestRecordingReader::reads() {
                                [](const Column& c) { return c.breakBefore; }),
                  1);
     }
+    // The window from the first record to the last shows both.
+    const auto shown = levels.columns(timeline.firstMs(), timeline.lastMs(), 3 * records);
+    QCOMPARE(std::accumulate(shown.begin(), shown.end(), 0,
+                             [](int sum, const Column& c) { return sum + int(c.records); }),
+             records);
+    QCOMPARE(shown.back().temperature.max, timeline.records.back().temperature);
     const Summary summary = summarize(timeline, INT64_MIN, INT64_MAX);
     QCOMPARE(summary.records, records);
     QCOMPARE(summary.gapCount, 1);

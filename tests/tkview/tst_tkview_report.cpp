@@ -287,6 +287,7 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QStringList>("notShown");
     QTest::addColumn<QByteArray>("trailEdit"); // a batch put in the trail in place of L-4711
+    QTest::addColumn<QString>("setup");        // more runs, files, marks or another time zone
     const QString name = recording::recordFileNameFor(runStart);
     const QString other = recording::recordFileNameFor(runStart.addDays(1));
     QTest::newRow("trail beside the recording: load, event, alarm, setpoint, signature")
@@ -300,29 +301,59 @@ void TestTkviewReport::reportsTheRunFromItsTrail_data() {
                        "setpoint write: 200.0 → 210.0 °C, reason \"check\": accepted",
                        "Checked by",
                        "Signature"}
-        << QStringList{"before the load", "Equipment"} << QByteArray();
+        << QStringList{"before the load", "Equipment"} << QByteArray() << QString();
     QTest::newRow("bus: the controller's entries in the trail of the folder above")
         << "oven2" << QStringList()
         << QStringList{"Equipment oven2", "Batch L-4711", "oven2 event: load in"}
-        << QStringList{"other oven", "before the load", "L-9999"} << QByteArray();
+        << QStringList{"other oven", "before the load", "L-9999"} << QByteArray() << QString();
     QTest::newRow("no trail: the report as before")
         << "-" << QStringList() << QStringList{name}
-        << QStringList{"Batch", "Events and alarms", "Checked by"} << QByteArray();
+        << QStringList{"Batch", "Events and alarms", "Checked by"} << QByteArray() << QString();
     QTest::newRow("two runs compared, labelled by batch and by file name")
         << QString() << QStringList{"--compare"}
         << QStringList{"Run comparison", "Aligned at the start of each run",
                        "Run L-4711, part gear 12 " + other, "Time to setpoint 00:05:00 00:03:00"}
-        << QStringList{"Events and alarms"} << QByteArray();
+        << QStringList{"Events and alarms"} << QByteArray() << QString();
     QTest::newRow("aligned at the setpoint")
         << QString() << QStringList{"--compare", "--align", "setpoint"}
         << QStringList{"Aligned at the moment each run first reached its setpoint"}
-        << QStringList{"never reached"} << QByteArray();
+        << QStringList{"never reached"} << QByteArray() << QString();
     QTest::newRow("trail edited after the run: banner, nothing from the trail, exit 1")
         << QString() << QStringList()
         << QStringList{"Audit trail not verified: audit.log",
                        "from line 1 on; nothing after it verified",
                        "Its batch, events and alarms are not shown"}
-        << QStringList{"L-4711", "L-4712", "Events and alarms", "load in"} << QByteArray("L-4712");
+        << QStringList{"L-4711", "L-4712", "Events and alarms", "load in"} << QByteArray("L-4712")
+        << QString();
+    QTest::newRow("a later run's report: its batch and events only")
+        << QString() << QStringList{"--from", "2026-12-10 10:15:00"}
+        << QStringList{"Batch B-200", "Customer Beta Ltd", "1 2026-12-10 10:16:00 event: second"}
+        << QStringList{"L-4711", "ACME", "event: load in", "alarm raised"} << QByteArray()
+        << "a later run";
+    QTest::newRow("in New York, a run recorded in UTC with its events")
+        << QString() << QStringList()
+        << QStringList{"Batch L-4711", "1 2026-12-10 05:02:00 event: load in",
+                       "3 2026-12-10 05:04:00 setpoint write"}
+        << QStringList{"before the load"} << QByteArray() << "America/New_York";
+    QTest::newRow("four unsealed files: counted in the banner, listed at the end")
+        << "-" << QStringList()
+        << QStringList{"4 files not verified; listed at the end.", "Summary", "Records 80",
+                       "Files not verified " + name + " no seal"}
+        << QStringList{"Not verified: "} << QByteArray() << "4 files";
+    QTest::newRow("300 marks: numbered, the table capped with a count")
+        << QString() << QStringList()
+        << QStringList{"250 2026-12-10 10:05:00 event: mark 246",
+                       "53 more events are in the audit trail, not listed here", "Checked by"}
+        << QStringList{"251 2026-12-10"} << QByteArray() << "300 marks";
+    QTest::newRow("twelve runs compared: the table wraps, nothing cut")
+        << QString() << QStringList{"--compare"}
+        << QStringList{"Run comparison", "Time to setpoint 00:05:00 00:03:00 00:03:00"}
+        << QStringList{"…"} << QByteArray() << "12 runs";
+    QTest::newRow("runs never at setpoint and without records said, names escaped")
+        << QString() << QStringList{"--compare", "--align", "setpoint", "gone\x1b]0;x\x07"}
+        << QStringList{"Aligned at their start, as they never reached their setpoint: " + other,
+                       "Left out, having no records: gone"}
+        << QStringList() << QByteArray() << "unreached";
 }
 
 void TestTkviewReport::reportsTheRunFromItsTrail() {
@@ -331,6 +362,7 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
     QFETCH(QStringList, shown);
     QFETCH(QStringList, notShown);
     QFETCH(QByteArray, trailEdit);
+    QFETCH(QString, setup);
     QTemporaryDir dir;
     trustTrailKey(dir.path());
     const QString folder =
@@ -359,6 +391,15 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
                 << QPair<int, QString>{5, sealing::controllerEvent(
                                               QStringLiteral("oven3"),
                                               sealing::markEvent(QStringLiteral("other oven")))};
+    const QDateTime later = runStart.addSecs(15 * 60);
+    const QString laterName = recording::recordFileNameFor(later);
+    if (setup == QLatin1String("a later run"))
+        entries << QPair<int, QString>{15, QStringLiteral("recording started: ") + laterName}
+                << QPair<int, QString>{15, sealing::runEvent(laterName,
+                                                             {"B-200", {}, "Beta Ltd", {}, {}})}
+                << QPair<int, QString>{16, sealing::markEvent(QStringLiteral("second"))};
+    for (int i = 0; setup == QLatin1String("300 marks") && i < 300; ++i)
+        entries << QPair<int, QString>{5, sealing::markEvent(QStringLiteral("mark %1").arg(i))};
     writeRun(folder, runStart, 10, controller.size() > 1 ? dir.path() : folder,
              controller == QLatin1String("-") ? QList<QPair<int, QString>>() : entries);
     if (!trailEdit.isEmpty()) {
@@ -367,20 +408,32 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
         const QByteArray edited = trail.readAll().replace("L-4711", trailEdit);
         QVERIFY(trail.seek(0) && trail.write(edited) == edited.size());
     }
+    if (setup == QLatin1String("a later run"))
+        writeRun(folder, later, 6);
+    for (int day = 1; setup == QLatin1String("4 files") && day < 4; ++day)
+        writeRun(folder, runStart.addDays(day), 10);
     QStringList runs{folder};
-    if (options.contains(QStringLiteral("--compare"))) {
-        writeRun(dir.filePath(QStringLiteral("second")), runStart.addDays(1), 6);
-        runs << dir.filePath(QStringLiteral("second"));
+    const int compared = setup == QLatin1String("12 runs") ? 11 : 1;
+    for (int i = 1; options.contains(QStringLiteral("--compare")) && i <= compared; ++i) {
+        runs << dir.filePath(i == 1 ? QStringLiteral("second") : QStringLiteral("run%1").arg(i));
+        writeRun(runs.back(), runStart.addDays(i), setup == QLatin1String("unreached") ? 30 : 6);
     }
 
     int status = -1;
-    const QString text =
-        viewerReportText(QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
-                         dir.filePath(QStringLiteral("report.pdf")), options + runs, &status);
+    QString errors;
+    const QString text = viewerReportText(
+        QStringLiteral(TKVIEW_PATH), QStringLiteral(PDFTOTEXT_PATH),
+        dir.filePath(QStringLiteral("report.pdf")), options + runs,
+        setup.contains(QLatin1Char('/')) ? setup : QStringLiteral("UTC"), &errors, &status);
     QVERIFY(!text.isEmpty());
     // A sealed recording with its trail verifies; the edited trail does not.
-    if (controller.isEmpty() && options.isEmpty())
+    if (controller.isEmpty() && options.isEmpty() && setup.isEmpty())
         QCOMPARE(status, trailEdit.isEmpty() ? 0 : 1);
+    // Names from outside reach the terminal escaped, as --verify gives them.
+    QVERIFY2(!errors.contains(QChar(0x1b)), qPrintable(errors.toUtf8().toPercentEncoding()));
+    if (setup == QLatin1String("unreached"))
+        QVERIFY2(errors.contains(QStringLiteral("tkview: gone\\x1b]0;x\\x07: no such file")),
+                 qPrintable(errors));
     for (const QString& words : shown)
         QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
     for (const QString& words : notShown)
