@@ -31,18 +31,21 @@ ProgramSeals::ProgramSeals(QString keyPath, QString program, QString version, Au
                            Opening opening)
     : m_keyPath(std::move(keyPath)), m_program(std::move(program)), m_version(std::move(version)),
       m_clock(std::move(clock)),
-      m_auditPath(QDir::current().filePath(QLatin1String(auditFileName))) {
+      m_auditPath(QDir::current().filePath(QLatin1String(auditFileName))),
+      m_off(opening == Opening::Never) {
     if (opening == Opening::Now)
         open();
 }
 
 ProgramSeals::~ProgramSeals() {
+    if (m_off)
+        return;
     open();
     m_trail->record(QStringLiteral("stopped"));
 }
 
 void ProgramSeals::open() {
-    if (m_trail)
+    if (m_trail || m_off)
         return;
     m_key = programKey(m_keyPath, m_program, &m_keyProblem, &m_keyMade);
     // The folder is the one of the start, as when opened at once.
@@ -59,6 +62,8 @@ AuditTrail& ProgramSeals::trail() {
 }
 
 void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer) {
+    if (m_off)
+        return;
     open();
     if (m_key)
         writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1));
@@ -73,6 +78,8 @@ QByteArray ProgramSeals::publicKey() const {
 }
 
 bool ProgramSeals::event(const QString& text) {
+    if (m_off)
+        return true;
     if (m_trail)
         return m_trail->record(text);
     m_held << text;
@@ -106,6 +113,8 @@ void ProgramSeals::recordingStarted(const QString& fileName) {
 }
 
 void ProgramSeals::recordingStopped(const QString& fileName) {
+    if (m_off)
+        return;
     // What the file holds as it is closed, for a later check against it.
     QFile file(QDir::current().filePath(fileName));
     event(file.open(QIODevice::ReadOnly) ? recordingStoppedEvent(fileName, file.readAll())
