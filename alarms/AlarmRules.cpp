@@ -47,6 +47,8 @@ bool AlarmRules::unacknowledged() const {
 
 QList<AlarmChange> AlarmRules::update(const Sample& sample, const QDateTime& lastAnswer) {
     QList<AlarmChange> changes;
+    if (!m_settings.watched)
+        return changes;
     const bool values = sample.current && !isNoData(sample.measured);
     if (sample.current)
         m_lastCurrent = lastAnswer.isValid() ? std::max(m_lastCurrent, lastAnswer) : sample.at;

@@ -1,5 +1,10 @@
 #include "AlarmText.h"
 
+#include <QStringList>
+
+#include <algorithm>
+#include <optional>
+
 namespace alarms {
 
 QString alarmName(Alarm alarm) {
@@ -119,19 +124,28 @@ int rank(AlarmState state) {
     return 0;
 }
 
-int notNormal(const AlarmRules& rules) {
-    int count = 0;
+// The alarms not normal but the one shown, by name, each after prefix.
+QStringList othersOf(const AlarmRules& rules, const QString& prefix,
+                     std::optional<Alarm> shown = std::nullopt) {
+    QStringList names;
     for (const Alarm alarm : allAlarms)
-        count += rules.status(alarm).state == AlarmState::Normal ? 0 : 1;
-    return count;
+        if (rules.status(alarm).state != AlarmState::Normal && alarm != shown)
+            names << prefix + alarmName(alarm);
+    return names;
 }
 
-BandLook lookOf(const QString& prefix, Alarm alarm, const AlarmStatus& status, int others) {
+BandLook lookOf(const QString& prefix, Alarm alarm, const AlarmStatus& status,
+                const QStringList& others) {
     static constexpr BandColour colours[] = {BandColour::Hidden, BandColour::Amber, BandColour::Red,
                                              BandColour::FlashingRed};
+    // Named, so that the operator knows what else waits; two at most.
+    constexpr qsizetype named = 2;
     QString text = prefix + bandText(alarm, status);
-    if (others > 0)
-        text += QStringLiteral(" (+%1 more)").arg(others);
+    if (!others.isEmpty())
+        text += QStringLiteral(" (+%1 more: %2%3)")
+                    .arg(others.size())
+                    .arg(others.first(std::min(named, others.size())).join(QStringLiteral(", ")),
+                         others.size() > named ? QStringLiteral(", …") : QString());
     return {colours[rank(status.state)], text};
 }
 
@@ -151,18 +165,16 @@ BandLook bandLook(const AlarmRules& rules) {
     const std::optional<Alarm> alarm = mostPressing(rules);
     if (!alarm)
         return {};
-    return lookOf(QString(), *alarm, rules.status(*alarm), notNormal(rules) - 1);
+    return lookOf(QString(), *alarm, rules.status(*alarm), othersOf(rules, QString(), *alarm));
 }
 
 BusBandLook busBandLook(const QList<NamedRules>& controllers) {
     int shown = -1;
-    int total = 0;
     int shownRank = 0;
     for (int i = 0; i < controllers.size(); ++i) {
         const AlarmRules* rules = controllers[i].rules;
         if (!rules)
             continue;
-        total += notNormal(*rules);
         const std::optional<Alarm> alarm = mostPressing(*rules);
         if (alarm && rank(rules->status(*alarm).state) > shownRank) {
             shown = i;
@@ -173,9 +185,14 @@ BusBandLook busBandLook(const QList<NamedRules>& controllers) {
         return {};
     const AlarmRules& rules = *controllers[shown].rules;
     const Alarm alarm = *mostPressing(rules);
-    return {lookOf(controllers[shown].name + QStringLiteral(": "), alarm, rules.status(alarm),
-                   total - 1),
-            shown};
+    QStringList others;
+    for (int i = 0; i < controllers.size(); ++i)
+        if (controllers[i].rules)
+            others << othersOf(*controllers[i].rules, controllers[i].name + QLatin1Char(' '),
+                               i == shown ? std::optional(alarm) : std::nullopt);
+    return {
+        lookOf(controllers[shown].name + QStringLiteral(": "), alarm, rules.status(alarm), others),
+        shown};
 }
 
 } // namespace alarms

@@ -25,8 +25,10 @@ AlarmBand::AlarmBand(QWidget* parent)
     m_acknowledge->setAutoDefault(false);
     QFont bold = m_text->font();
     bold.setBold(true);
-    bold.setPointSizeF(11);
+    bold.setPointSizeF(10);
     m_text->setFont(bold);
+    // Beside the read-outs the band is narrow: its words take lines.
+    m_text->setWordWrap(true);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 2, 4, 2);
     layout->addWidget(m_text, 1);

@@ -1,9 +1,9 @@
 #pragma once
 
-// The band across the top of the graph while an alarm is not normal: what,
-// the value and since when, and the "Acknowledge" button. Red and flashing
-// while unacknowledged, steady red once acknowledged, amber when cleared but
-// not yet acknowledged.
+// The band above the graph, left of the read-outs, while an alarm is not
+// normal: what, the value and since when, and the "Acknowledge" button. Red
+// and flashing while unacknowledged, steady red once acknowledged, amber when
+// cleared but not yet acknowledged.
 
 #include <QFrame>
 #include <QTimer>

@@ -15,6 +15,14 @@ namespace app {
 QString busTitle(const QString& shown, const QStringList& waiting) {
     if (waiting.isEmpty())
         return shown;
+    // The shown controller is named once, first, when it waits too.
+    if (waiting.contains(shown)) {
+        QStringList names{shown};
+        for (const QString& name : waiting)
+            if (name != shown)
+                names << name;
+        return QStringLiteral("ALARM ") + names.join(QStringLiteral(", "));
+    }
     return QStringLiteral("ALARM ") + waiting.join(QStringLiteral(", ")) + QStringLiteral(" – ") +
            shown;
 }

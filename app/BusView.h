@@ -31,7 +31,8 @@ class AlarmTone;
 class ControllerStrip;
 
 // "oven1" while no alarm waits; "ALARM oven3, oven4 – oven1" while alarms of
-// oven3 and oven4 wait for the operator.
+// oven3 and oven4 wait for the operator; "ALARM oven3, oven4" when oven3 is
+// shown and waits too.
 QString busTitle(const QString& shown, const QStringList& waiting);
 
 class BusView : public QObject {

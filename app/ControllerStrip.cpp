@@ -81,6 +81,10 @@ int ControllerStrip::fittingHeight() const {
     return stripRowHeight * (1 + std::min(rowCount(), mostRowsInSight)) + 2 * frameWidth();
 }
 
+int ControllerStrip::leastHeight() const {
+    return stripRowHeight * 2 + 2 * frameWidth();
+}
+
 void ControllerStrip::showRow(int row, const StripRow& content) {
     if (row < 0 || row >= rowCount())
         return;
@@ -88,9 +92,13 @@ void ControllerStrip::showRow(int row, const StripRow& content) {
     QColor text = Qt::green;
     switch (content.colour) {
     case alarms::BandColour::FlashingRed:
-    case alarms::BandColour::Red:
         back = QColor(200, 0, 0);
         text = Qt::white;
+        break;
+    case alarms::BandColour::Red:
+        // Acknowledged: still active, nothing left to do; dark, not bright.
+        back = QColor(90, 0, 0);
+        text = QColor(255, 160, 160);
         break;
     case alarms::BandColour::Amber:
         back = QColor(255, 176, 0);

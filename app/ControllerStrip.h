@@ -33,6 +33,8 @@ public:
 
     // The height that holds every row, up to a few; more rows scroll.
     int fittingHeight() const;
+    // The height that holds the headings and one row.
+    int leastHeight() const;
     void showRow(int row, const StripRow& content);
     // The row of the controller shown above, marked.
     void markShown(int row);

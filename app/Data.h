@@ -68,6 +68,9 @@ struct AlarmSettings {
     float highHysteresis = 1;            // degrees below the limit before High clears
     float linkLostAfter = 30;            // seconds without current values
     bool sound = true;
+    // The alarms are watched at all: always by the recorder, by the window
+    // only when its shop asked for them.
+    bool watched = true;
 };
 extern AlarmSettings alarms;
 

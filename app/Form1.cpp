@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 
 #include <utility>
@@ -38,16 +39,14 @@
 #include "SetpointAction.h"
 #include "Setpoint_dialog.h"
 #include "Settings.h"
+#include "WindowChoices.h"
+#include "WindowFit.h"
 
 namespace app {
 
 namespace {
 
 const QString windowTitleText = QStringLiteral("TK840 TK960 PC control");
-constexpr int clientWidth = 1090;
-constexpr int clientHeight = 653;
-// Below the controllers' strip of a bus.
-constexpr int stripMargin = 16;
 
 const QColor frameColour(0, 0, 0); // the system's window-frame colour
 
@@ -97,6 +96,13 @@ Form1::Form1(Form1Seams seams, QWidget* parent) : QWidget(parent), m_seams(std::
         m_seams.showError = showErrorBox;
     if (!m_seams.now)
         m_seams.now = [] { return QDateTime::currentDateTime(); };
+    if (!m_seams.screenRoom)
+        m_seams.screenRoom = [this] {
+            // What a title bar and the frame take, about.
+            const QSize frame(8, 40);
+            const QScreen* shown = screen();
+            return shown ? shown->availableGeometry().size() - frame : QSize(1090, 653);
+        };
     const RunAsks dialogs = dialogAsks(this);
     if (!m_seams.runAsks.identity)
         m_seams.runAsks.identity = dialogs.identity;
@@ -116,7 +122,7 @@ void Form1::createControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(windowTitleText);
     setWindowIcon(QIcon(QLatin1String(windowIconFile)));
-    setFixedSize(clientWidth, clientHeight);
+    setFixedSize(fitWindow(m_seams.screenRoom(), 0, 0).window);
 
     const QString sevenSegment = installPanelFonts();
     const QFont verdana(QStringLiteral("Verdana"), 1);
@@ -166,6 +172,9 @@ void Form1::createControls() {
     // In the free column under Exit: nothing else moves.
     markEventButton =
         makeButton("markEventButton", QStringLiteral("Mark event…"), QRect(0, 368, 89, 41));
+    // The running recording's batch, part and customer, once it runs.
+    runButton = makeButton("runButton", QStringLiteral("Run…"), QRect(0, 420, 89, 25));
+    runButton->setEnabled(false);
     connect(exitButton, &QAbstractButton::clicked, this, &QWidget::close);
     connect(parametersButton, &QAbstractButton::clicked, this, &Form1::showParameters);
 
@@ -175,6 +184,18 @@ void Form1::createControls() {
     QPalette labelPalette = versionLabel->palette();
     labelPalette.setColor(QPalette::WindowText, QColor(190, 196, 204));
     versionLabel->setPalette(labelPalette);
+
+    shownName = new QLabel(this);
+    shownName->setObjectName(QStringLiteral("shownName"));
+    shownName->setGeometry(104, 76, 322, 22);
+    shownName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont nameFont = statusFont;
+    nameFont.setPointSizeF(13);
+    nameFont.setBold(true);
+    shownName->setFont(nameFont);
+    QPalette namePalette = shownName->palette();
+    namePalette.setColor(QPalette::WindowText, Qt::white);
+    shownName->setPalette(namePalette);
 
     timerTraceCurves = new QTimer(this);
     timerTraceCurves->setObjectName(QStringLiteral("timerTraceCurves"));
@@ -199,6 +220,7 @@ void Form1::createControls() {
     m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
     m_run = std::make_unique<RunActions>(m_seams.runAsks,
                                          [this](const QString& event) { seals().event(event); });
+    connect(runButton, &QAbstractButton::clicked, this, [this] { m_run->amend(); });
     connect(Start_stop_recording, &QAbstractButton::clicked, this, [this] {
         if (Data::recordingActive == 0 && !m_run->askIdentity())
             return;
@@ -213,10 +235,10 @@ void Form1::createControls() {
     connect(m_session, &tklink::ControllerSession::recordDue, m_recorder,
             &recording::Recorder::tick);
 
-    // Over the top of the plot, below nothing else; the temperature scale
-    // to its right (the last 10 of the graph's 110 units) stays in sight.
+    // Above the plot, left of the read-outs: no curve goes under it, and the
+    // shown controller's name stays in sight below it.
     m_alarmBand = new AlarmBand(this);
-    m_alarmBand->setGeometry(Graph->x(), Graph->y(), Graph->width() * 100 / 110, 34);
+    m_alarmBand->setGeometry(104, 4, 322, 70);
     m_notifier = new AlarmNotifier(this);
     m_tone = new AlarmTone(this);
     connect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
@@ -229,11 +251,13 @@ void Form1::createControls() {
             &QAbstractButton::setText);
     connect(m_recorder, &recording::Recorder::recordingChanged, this,
             [this](bool on, const QString& file) {
+                runButton->setEnabled(on);
                 if (on) {
                     seals().recordingStarted(file);
                     m_run->recordingStarted(file);
                     return;
                 }
+                m_run->recordingStopped();
                 // The trail gets the file as closed, its last record included.
                 m_recorder->waitForIdle(stopWaitMs);
                 seals().recordingStopped(file);
@@ -311,6 +335,15 @@ void Form1::load() {
                                          "setpoint cannot be changed from this window until it "
                                          "is mended."),
                           read.controlRefused.join(QLatin1Char('\n')));
+    // What the shop turned on; a plain conf.ini turns on nothing.
+    const settings::WindowChoices& choices = settings::configuredWindowChoices();
+    Data::alarms.watched = choices.alarms;
+    m_run->setAskBeforeStart(choices.askForRun);
+    if (!choices.refused.isEmpty())
+        m_seams.showError(QLatin1String(appTitle),
+                          QStringLiteral("A value of conf.ini cannot be used: what it turns on "
+                                         "stays off until it is mended."),
+                          choices.refused.join(QLatin1Char('\n')));
     if (!read.eventsRefused.isEmpty())
         m_seams.showError(
             QLatin1String(appTitle),
@@ -324,7 +357,11 @@ void Form1::load() {
     m_seals = std::make_unique<sealing::ProgramSeals>(
         sealing::userKeyPath(), QStringLiteral("tkcontrol"),
         QString::fromLatin1(versionText).section(QLatin1Char(' '), -1), sealing::AuditClock{},
-        sealing::ProgramSeals::Opening::Deferred);
+        choices.seal ? sealing::ProgramSeals::Opening::Deferred
+                     : sealing::ProgramSeals::Opening::Never);
+    // Without seals a finished recording stays as any file: writable.
+    for (recording::RecordWriter* writer : m_recorder->writers())
+        writer->setReadOnlyWhenFinished(choices.seal);
     m_savedSettings = auditedSettings();
     m_setpointAction = new SetpointAction(
         *this, *setp_box, *status_field, *m_session,
@@ -393,6 +430,9 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
 void Form1::followBus() {
     const settings::ControllersRead& bus = settings::configuredControllers();
     m_session->setBus(bus.controllers, bus.timing);
+    shownName->setText(m_session->shownController().name());
+    connect(m_session, &tklink::ControllerSession::shownControllerChanged, shownName,
+            [this] { shownName->setText(m_session->shownController().name()); });
     if (m_session->controllers().size() > 1) {
         showBus();
         return;
@@ -437,8 +477,10 @@ void Form1::showBus() {
     disconnect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session, nullptr);
     // Under the panel, which keeps every control where it is.
     m_strip = new ControllerStrip(int(m_session->controllers().size()), this);
-    m_strip->setGeometry(Graph->x(), clientHeight, Graph->width(), m_strip->fittingHeight());
-    setFixedSize(clientWidth, m_strip->geometry().bottom() + 1 + stripMargin);
+    const WindowFit fit =
+        fitWindow(m_seams.screenRoom(), m_strip->fittingHeight(), m_strip->leastHeight());
+    m_strip->setGeometry(Graph->x(), fit.stripTop, Graph->width(), fit.stripHeight);
+    setFixedSize(fit.window);
     BusView::Hooks hooks;
     hooks.showReadouts = [this](bool current) { showReadouts(current); };
     hooks.showStatus = [this](const QString& text) { status_field->setText(text); };

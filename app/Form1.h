@@ -61,6 +61,8 @@ struct Form1Seams {
         showError;
     std::function<QDateTime()> now;
     RunAsks runAsks;
+    // The client area the screen leaves for the window.
+    std::function<QSize()> screenRoom;
 };
 
 class Form1 : public QWidget {
@@ -122,7 +124,10 @@ private:
     PanelButton* Start_stop_recording = nullptr;
     PanelButton* exitButton = nullptr;
     PanelButton* markEventButton = nullptr;
+    PanelButton* runButton = nullptr;
     QLabel* versionLabel = nullptr;
+    // The shown controller's name, beside the read-outs; empty without names.
+    QLabel* shownName = nullptr;
     QTimer* timerTraceCurves = nullptr;
     // The port, the poll and record timers and the poll cycle.
     tklink::ControllerSession* m_session = nullptr;

@@ -27,6 +27,11 @@ RunActions::RunActions(RunAsks asks, Trail trail)
 }
 
 bool RunActions::askIdentity() {
+    if (!m_askBeforeStart) {
+        m_identity = {};
+        m_identity.operatorName = sealing::systemUserName();
+        return true;
+    }
     const std::optional<sealing::RunIdentity> asked = m_asks.identity(m_identity);
     if (!asked)
         return false;
@@ -35,7 +40,23 @@ bool RunActions::askIdentity() {
 }
 
 void RunActions::recordingStarted(const QString& fileName) {
+    m_files << fileName;
     m_trail(sealing::runEvent(fileName, m_identity));
+}
+
+void RunActions::recordingStopped() {
+    m_files.clear();
+}
+
+void RunActions::amend() {
+    if (m_files.isEmpty())
+        return;
+    const std::optional<sealing::RunIdentity> asked = m_asks.identity(m_identity);
+    if (!asked)
+        return;
+    m_identity = *asked;
+    for (const QString& file : std::as_const(m_files))
+        m_trail(sealing::runEvent(file, m_identity));
 }
 
 void RunActions::mark(const QStringList& events, const QString& controller) {

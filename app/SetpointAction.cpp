@@ -15,16 +15,25 @@ namespace app {
 
 namespace {
 
-// Under "Mark event…", in the column of keys, where the one-controller
-// window has nothing.
-const QRect buttonPlace(0, 432, 89, 25);
+// Under "Mark event…" and "Run…", in the column of keys, where the
+// one-controller window has nothing.
+const QRect buttonPlace(0, 464, 89, 25);
 
 } // namespace
+
+QString refusalAuditLine(const tklink::ControllerId& id, const QString& attempt,
+                         const QString& reason, const QString& why) {
+    QString line = QStringLiteral("setpoint write: ") + attempt;
+    if (!reason.isEmpty())
+        line += QStringLiteral(", reason \"%1\"").arg(tklink::escapedReason(reason));
+    line += QStringLiteral(": not written: ") + why;
+    return id.name.isEmpty() ? line : id.name + QStringLiteral(": ") + line;
+}
 
 SetpointAction::SetpointAction(QWidget& window, QLineEdit& readout, QLineEdit& statusLine,
                                tklink::ControllerSession& session, Audit audit, const QFont& font)
     : QObject(&window), m_window(window), m_readout(readout), m_statusLine(statusLine),
-      m_session(session) {
+      m_session(session), m_audit(std::move(audit)) {
     const settings::ControlRead& control = settings::configuredControl();
     if (!control.setpointWrite)
         return;
@@ -40,7 +49,8 @@ SetpointAction::SetpointAction(QWidget& window, QLineEdit& readout, QLineEdit& s
     m_readout.installEventFilter(this);
     m_readout.setToolTip(QStringLiteral("Double-click to change the setpoint"));
 
-    connect(&writer, &tklink::SetpointWriter::auditLine, this, std::move(audit));
+    connect(&writer, &tklink::SetpointWriter::auditLine, this,
+            [this](const QString& line) { m_audit(line); });
     connect(&writer, &tklink::SetpointWriter::progress, this, [this](const QString& text) {
         m_statusLine.setText(QStringLiteral("Setpoint write: ") + text);
         if (m_dialog)
@@ -62,9 +72,17 @@ void SetpointAction::open() {
         connect(m_dialog, &settings::Setpoint_dialog::writeRequested, this,
                 [this](const tklink::ControllerId& id, int16_t tenths, const QString& reason) {
                     const QString refused = write(id, tenths, reason);
-                    if (!refused.isEmpty())
-                        m_dialog->showOutcome(QStringLiteral("Nothing written: ") + refused + '.');
+                    if (refused.isEmpty())
+                        return;
+                    m_dialog->showOutcome(QStringLiteral("Nothing written: ") + refused + '.');
+                    m_audit(refusalAuditLine(id, tklink::tenthsText(tenths) + QStringLiteral(" °C"),
+                                             reason, refused));
                 });
+        // Every attempt goes into the trail, those the dialog refuses too.
+        connect(
+            m_dialog, &settings::Setpoint_dialog::refused, this,
+            [this](const tklink::ControllerId& id, const QString& attempt, const QString& reason,
+                   const QString& why) { m_audit(refusalAuditLine(id, attempt, reason, why)); });
         // Another controller shown: the dialog names it, and a confirmation
         // stated for the one before is withdrawn.
         connect(&m_session, &tklink::ControllerSession::shownControllerChanged, m_dialog,
@@ -81,6 +99,9 @@ void SetpointAction::open() {
                             : QStringLiteral("No setpoint can be written: conf.ini [Control] "
                                              "needs both SetpointMin and SetpointMax."));
     showController();
+    // Reopened: nothing of an earlier attempt is offered again.
+    if (!m_dialog->isVisible())
+        m_dialog->start();
     m_dialog->show();
     m_dialog->raise();
     m_dialog->activateWindow();
@@ -102,29 +123,21 @@ void SetpointAction::showController() {
     std::optional<int16_t> current;
     if (shown.answering() && raw != Data::NO_DATA_RAW)
         current = static_cast<int16_t>(std::lround(raw));
-    m_dialog->setController(shown.id(), current);
+    // Before the first poll nothing is known; after a missed one the
+    // controller is not answering.
+    const bool silent =
+        !shown.answering() && (shown.lastAnswer().isValid() || shown.missedPolls() > 0);
+    m_dialog->setController(shown.id(), current,
+                            silent ? QStringLiteral("not answering")
+                                   : QStringLiteral("not known yet"));
 }
 
 void SetpointAction::tellOutcome(const tklink::SetpointChange& change,
                                  const tklink::SetpointOutcome& outcome) {
-    using Kind = tklink::SetpointOutcome::Kind;
-    QString text = tklink::setpointChangeText(change) + QStringLiteral(": ");
-    switch (outcome.kind) {
-    case Kind::Accepted:
-        text += QStringLiteral("written and read back");
-        break;
-    case Kind::NotReadBack:
-        if (!outcome.why.isEmpty()) {
-            text += tklink::setpointOutcomeText(outcome);
-            break;
-        }
-        text += QStringLiteral("the controller did not take it, it shows %1 °C")
-                    .arg(tklink::tenthsText(outcome.shownTenths));
-        break;
-    default:
-        text += tklink::setpointOutcomeText(outcome);
-        break;
-    }
+    const QString text = tklink::setpointChangeText(change) + QStringLiteral(": ") +
+                         (outcome.kind == tklink::SetpointOutcome::Kind::Accepted
+                              ? QStringLiteral("written and read back")
+                              : tklink::setpointOutcomeText(change, outcome));
     m_statusLine.setText(QStringLiteral("Setpoint write: ") + text);
     if (m_dialog)
         m_dialog->showOutcome(text);

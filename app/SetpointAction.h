@@ -26,6 +26,11 @@ struct SetpointOutcome;
 
 namespace app {
 
+// "oven2: setpoint write: 150.0 → 500.0 °C, reason \"x\": not written: 500.0 °C
+// is outside the limits, 0.0 to 400.0 °C": an attempt refused before it went out.
+QString refusalAuditLine(const tklink::ControllerId& id, const QString& attempt,
+                         const QString& reason, const QString& why);
+
 class SetpointAction : public QObject {
     Q_OBJECT
 
@@ -57,6 +62,7 @@ private:
     QLineEdit& m_readout;
     QLineEdit& m_statusLine;
     tklink::ControllerSession& m_session;
+    Audit m_audit;
     QAbstractButton* m_button = nullptr;
     QPointer<settings::Setpoint_dialog> m_dialog;
 };

@@ -77,6 +77,10 @@ QString writeExceptionText(int code) {
         return QStringLiteral("the controller does not accept setpoint writes");
     if (code == 3)
         return QStringLiteral("value refused");
+    if (code == 4)
+        return QStringLiteral("the controller failed");
+    if (code == 6)
+        return QStringLiteral("busy: try again later");
     return QStringLiteral("exception %1").arg(code);
 }
 

@@ -43,7 +43,8 @@ struct WriteAnswer {
 WriteAnswer checkWriteAnswer(std::span<const uint8_t> held, std::span<const uint8_t> request);
 
 // The controller's exception code in the operator's words: "the controller
-// does not accept setpoint writes", "value refused", "exception 4".
+// does not accept setpoint writes", "value refused", "the controller failed",
+// "busy: try again later", "exception 5".
 QString writeExceptionText(int code);
 
 } // namespace tklink

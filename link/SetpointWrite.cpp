@@ -13,12 +13,6 @@
 
 namespace tklink {
 
-QString tenthsText(int tenths) {
-    const QString digits = QString::number(std::abs(tenths) / 10) + QLatin1Char('.') +
-                           QString::number(std::abs(tenths) % 10);
-    return tenths < 0 ? QLatin1Char('-') + digits : digits;
-}
-
 QString controllerLabel(const ControllerId& id) {
     if (id.name.isEmpty())
         return QStringLiteral("address %1").arg(id.address);
@@ -29,25 +23,6 @@ QString setpointChangeText(const SetpointChange& change) {
     return QStringLiteral("%1: setpoint %2 → %3 °C")
         .arg(controllerLabel(change.id), tenthsText(change.fromTenths),
              tenthsText(change.toTenths));
-}
-
-QString setpointOutcomeText(const SetpointOutcome& outcome) {
-    switch (outcome.kind) {
-    case SetpointOutcome::Kind::Accepted:
-        return QStringLiteral("accepted");
-    case SetpointOutcome::Kind::Refused:
-        return QStringLiteral("refused: ") + writeExceptionText(outcome.exceptionCode);
-    case SetpointOutcome::Kind::NoAnswer:
-        return QStringLiteral("no answer");
-    case SetpointOutcome::Kind::NotSent:
-        return QStringLiteral("not sent: ") + outcome.why;
-    case SetpointOutcome::Kind::NotReadBack:
-        if (!outcome.why.isEmpty())
-            return QStringLiteral("not read back: ") + outcome.why;
-        return QStringLiteral("not read back: the controller shows %1 °C")
-            .arg(tenthsText(outcome.shownTenths));
-    }
-    return {};
 }
 
 QString escapedReason(const QString& reason) {
@@ -68,7 +43,7 @@ QString setpointAuditLine(const SetpointChange& change, const SetpointOutcome& o
                        .arg(tenthsText(change.fromTenths), tenthsText(change.toTenths));
     if (!change.reason.isEmpty())
         line += QStringLiteral(", reason \"%1\"").arg(escapedReason(change.reason));
-    line += QStringLiteral(": ") + setpointOutcomeText(outcome);
+    line += QStringLiteral(": ") + setpointOutcomeText(change, outcome);
     // The prefix tkrecord gives every controller's events.
     return change.id.name.isEmpty() ? line : change.id.name + QStringLiteral(": ") + line;
 }
@@ -133,34 +108,41 @@ void SetpointWriter::onEnded(const ExchangeEnd& end) {
     m_exchange = 0;
     switch (end.kind) {
     case ExchangeEnd::Kind::Answer:
-        m_state = State::WaitingForReadBack;
-        if (m_controller)
-            m_readBack = connect(m_controller.data(), &Controller::answered, this,
-                                 &SetpointWriter::readBack);
-        m_readBackTimer.start();
-        Q_EMIT progress(setpointChangeText(m_change) +
-                        QStringLiteral(": written, waiting for the read-back"));
+        awaitReadBack({WriteReply::Kind::Confirmed, 0});
         return;
     case ExchangeEnd::Kind::Exception:
-        finish({SetpointOutcome::Kind::Refused, end.code, 0, {}});
+        awaitReadBack({WriteReply::Kind::Exception, end.code});
         return;
     case ExchangeEnd::Kind::NoAnswer:
     case ExchangeEnd::Kind::BadAnswer:
-        finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+        // The answer may come late, or garbled, while the controller took the
+        // value: the read-back tells.
+        awaitReadBack({WriteReply::Kind::Lost, 0});
         return;
     case ExchangeEnd::Kind::Lost:
         if (m_state == State::WaitingForLine)
             finish({SetpointOutcome::Kind::NotSent, 0, 0, QStringLiteral("the port was lost")});
         else
-            finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+            finish(setpointOutcome(m_change, {WriteReply::Kind::Lost, 0}, std::nullopt,
+                                   QStringLiteral("the port was lost")));
         return;
     }
 }
 
+void SetpointWriter::awaitReadBack(const WriteReply& reply) {
+    m_reply = reply;
+    m_state = State::WaitingForReadBack;
+    if (m_controller)
+        m_readBack =
+            connect(m_controller.data(), &Controller::answered, this, &SetpointWriter::readBack);
+    m_readBackTimer.start();
+    Q_EMIT progress(setpointChangeText(m_change) + QStringLiteral(": waiting for the read-back"));
+}
+
 void SetpointWriter::readBackTimedOut() {
     if (m_state == State::WaitingForReadBack)
-        finish({SetpointOutcome::Kind::NotReadBack, 0, 0,
-                QStringLiteral("the controller did not answer in time")});
+        finish(setpointOutcome(m_change, m_reply, std::nullopt,
+                               QStringLiteral("the controller did not answer in time")));
 }
 
 void SetpointWriter::abandon(const QString& why) {
@@ -174,10 +156,10 @@ void SetpointWriter::abandon(const QString& why) {
     case State::WaitingForAnswer:
         // Sent: whether the controller took it is not known.
         m_exchange = 0;
-        finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+        finish(setpointOutcome(m_change, {WriteReply::Kind::Lost, 0}, std::nullopt, why));
         return;
     case State::WaitingForReadBack:
-        finish({SetpointOutcome::Kind::NotReadBack, 0, 0, why});
+        finish(setpointOutcome(m_change, m_reply, std::nullopt, why));
         return;
     }
 }
@@ -186,10 +168,7 @@ void SetpointWriter::readBack() {
     if (m_state != State::WaitingForReadBack || !m_controller)
         return;
     const auto shown = static_cast<int16_t>(std::lround(m_controller->values().setpointRaw));
-    if (shown == m_change.toTenths)
-        finish({SetpointOutcome::Kind::Accepted, 0, 0, {}});
-    else
-        finish({SetpointOutcome::Kind::NotReadBack, 0, shown, {}});
+    finish(setpointOutcome(m_change, m_reply, shown));
 }
 
 void SetpointWriter::finish(const SetpointOutcome& outcome) {

@@ -3,7 +3,8 @@
 // The operator's setpoint change, one at a time: an exchange in the line
 // owner's queue, so it goes out between two polls; it is sent once, its
 // answer judged by the line's receive step, and then it waits for the
-// controller's next answer to the poll to read the new setpoint back. It
+// controller's next answer to the poll to read the new setpoint back, which
+// decides the outcome whatever the answer was (setpointOutcome). It
 // never writes again by itself, and never writes the value the controller
 // already has: each write wears the controller's memory. Every attempt ends
 // in one outcome and one line for the audit trail.
@@ -20,37 +21,14 @@
 
 #include "Controller.h"
 #include "LineOwner.h"
+#include "SetpointOutcome.h"
 
 namespace tklink {
 
-struct SetpointChange {
-    ControllerId id;
-    int16_t fromTenths = 0;
-    int16_t toTenths = 0;
-    QString reason;
-};
-
-struct SetpointOutcome {
-    enum class Kind { Accepted, Refused, NoAnswer, NotReadBack, NotSent };
-    Kind kind = Kind::NoAnswer;
-    // Refused: the controller's exception code.
-    int exceptionCode = 0;
-    // NotReadBack: the setpoint the controller answered with.
-    int16_t shownTenths = 0;
-    // NotSent, and NotReadBack when nothing was read back: why.
-    QString why;
-};
-
-// "150.0", "-5.5": tenths of a degree with one decimal, whatever the locale.
-QString tenthsText(int tenths);
 // "oven2 (address 10)"; "address 9" for the one controller without a name.
 QString controllerLabel(const ControllerId& id);
 // "oven2 (address 10): setpoint 150.0 → 200.0 °C".
 QString setpointChangeText(const SetpointChange& change);
-// "accepted", "refused: value refused", "no answer", "not read back: the
-// controller shows 150.0 °C", "not read back: the window was closed", "not
-// sent: the port was lost".
-QString setpointOutcomeText(const SetpointOutcome& outcome);
 // The reason as one quoted-safe line: quotes and backslashes escaped with a
 // backslash, control characters as spaces.
 QString escapedReason(const QString& reason);
@@ -93,6 +71,9 @@ private:
 
     void onSent(int id);
     void onEnded(const tklink::ExchangeEnd& end);
+    // The write's answer is in (or given up): the controller's next answer
+    // tells what it took.
+    void awaitReadBack(const WriteReply& reply);
     void readBackTimedOut();
     void readBack();
     void finish(const SetpointOutcome& outcome);
@@ -107,6 +88,11 @@ private:
     QPointer<Controller> m_controller;
     QMetaObject::Connection m_readBack;
     SetpointChange m_change;
+    void onSent(int id);
+    void onEnded(const tklink::ExchangeEnd& end);
+    // The write's answer is in (or given up): the controller's next answer
+    // tells what it took.
+    void awaitReadBack(const WriteReply& reply);
 };
 
 } // namespace tklink

@@ -42,6 +42,7 @@ struct RecordWriter::Shared {
     RecordWriter* owner = nullptr; // cleared under the mutex when it goes
     AppendFunction append;         // empty: appendRecord with the header
     std::shared_ptr<FileCompanion> companion;
+    bool readOnlyWhenFinished = true;
 
     // The record and what goes beside it in one step, so a seal never
     // overtakes its record nor lags a record behind the next.
@@ -68,9 +69,11 @@ struct RecordWriter::Shared {
             const QString fileName = finishing.front();
             finishing.pop_front();
             const std::shared_ptr<FileCompanion> beside = companion;
+            const bool readOnly = readOnlyWhenFinished;
             finished.insert(fileName);
             lock.unlock();
-            makeReadOnly(fileName);
+            if (readOnly)
+                makeReadOnly(fileName);
             if (beside)
                 beside->finished(fileName);
             lock.lock();
@@ -157,6 +160,11 @@ void RecordWriter::setAppendFunction(AppendFunction append) {
 void RecordWriter::setCompanion(std::shared_ptr<FileCompanion> companion) {
     const std::lock_guard lock(m_shared->mutex);
     m_shared->companion = std::move(companion);
+}
+
+void RecordWriter::setReadOnlyWhenFinished(bool readOnly) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->readOnlyWhenFinished = readOnly;
 }
 
 void RecordWriter::finish(const QString& fileName) {

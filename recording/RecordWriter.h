@@ -60,8 +60,10 @@ public:
     void setAppendFunction(AppendFunction append);
     void setCompanion(std::shared_ptr<FileCompanion> companion);
 
+    // Whether finish() makes a file read-only (the default).
+    void setReadOnlyWhenFinished(bool readOnly);
     // The file will get no more records: once the writes queued before are
-    // done, it is made read-only (and the companion told).
+    // done, it is made read-only unless told otherwise (and the companion told).
     void finish(const QString& fileName);
 
 Q_SIGNALS:

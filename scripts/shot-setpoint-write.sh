@@ -49,7 +49,8 @@ for case in accepted refused; do
     for _ in $(seq 50); do [ -e "$dir/tap" ] && break; sleep 0.1; done
     printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\nComPortSpeed=19200\n' \
         "$dir/tap" >"$dir/conf.ini"
-    printf '[Control]\nSetpointWrite=1\nSetpointMin=20\nSetpointMax=250\n' >>"$dir/conf.ini"
+    printf '[Control]\nSetpointWrite=1\nSetpointMin=20\nSetpointMax=250\n[Records]\nSeal=1\n' \
+        >>"$dir/conf.ini"
     (cd "$dir" && exec "$OLDPWD/$build/app/tkcontrol") >"$dir/tkcontrol.out" 2>&1 &
     program=$!
     children+=("$program")

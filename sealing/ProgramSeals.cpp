@@ -32,18 +32,21 @@ ProgramSeals::ProgramSeals(QString keyPath, QString program, QString version, Au
                            Opening opening)
     : m_keyPath(std::move(keyPath)), m_program(std::move(program)), m_version(std::move(version)),
       m_clock(std::move(clock)),
-      m_auditPath(QDir::current().filePath(QLatin1String(auditFileName))) {
+      m_auditPath(QDir::current().filePath(QLatin1String(auditFileName))),
+      m_off(opening == Opening::Never) {
     if (opening == Opening::Now)
         open();
 }
 
 ProgramSeals::~ProgramSeals() {
+    if (m_off)
+        return;
     open();
     m_trail->record(QStringLiteral("stopped"));
 }
 
 void ProgramSeals::open() {
-    if (m_trail)
+    if (m_trail || m_off)
         return;
     m_key = programKey(m_keyPath, m_program, &m_keyProblem, &m_keyMade);
     // The folder is the one of the start, as when opened at once.
@@ -60,6 +63,8 @@ AuditTrail& ProgramSeals::trail() {
 }
 
 void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer, const QString& controller) {
+    if (m_off)
+        return;
     open();
     if (m_key)
         writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1, controller));
@@ -74,6 +79,8 @@ QByteArray ProgramSeals::publicKey() const {
 }
 
 bool ProgramSeals::event(const QString& text) {
+    if (m_off)
+        return true;
     if (m_trail)
         return m_trail->record(text);
     m_held << text;
@@ -107,6 +114,8 @@ void ProgramSeals::recordingStarted(const QString& fileName) {
 }
 
 void ProgramSeals::recordingStopped(const QString& fileName) {
+    if (m_off)
+        return;
     // What the file holds as it is closed, for a later check against it.
     const RegularFile file = readRegularFile(QDir::current().filePath(fileName));
     event(file.ok() ? recordingStoppedEvent(fileName, file.bytes)

@@ -29,7 +29,9 @@ using SettingsList = QList<std::pair<QString, QString>>;
 
 class ProgramSeals {
 public:
-    enum class Opening { Now, Deferred };
+    // Never: no key, no trail, no seals; every call does nothing (a window
+    // whose shop did not ask for records that hold).
+    enum class Opening { Now, Deferred, Never };
 
     // keyPath: userKeyPath() or recorderKeyPath(), empty for no seals; the
     // trail is audit.log in the working folder. Deferred: nothing is read or
@@ -44,6 +46,7 @@ public:
     // Once; the destructor opens a trail never opened.
     void open();
     bool isOpen() const { return m_trail != nullptr; }
+    bool isOff() const { return m_off; }
 
     // From now on each record writer's file gets its seal (opens).
     // controller: on a bus, the controller whose sub-folder the files are in.
@@ -70,7 +73,7 @@ public:
     void recordingStopped(const QString& fileName);
     void settingsSaved(const SettingsList& before, const SettingsList& after);
 
-    // Opens.
+    // Opens; not for one that is off.
     AuditTrail& trail();
 
 private:
@@ -87,6 +90,7 @@ private:
     std::unique_ptr<AuditTrail> m_trail;
     enum class Port { Unknown, Open, Closed, Lost };
     Port m_port = Port::Unknown;
+    bool m_off = false;
 };
 
 // "recording stopped: REC_….csv (4320 records, 151234 bytes, hash …)".

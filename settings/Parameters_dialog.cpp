@@ -448,13 +448,16 @@ void Parameters_dialog::closeAndSave() {
     const QString path =
         m_actions.settingsPath.isEmpty() ? QLatin1String(settingsFileName) : m_actions.settingsPath;
     const ProfileWrite saved = saveSettings(QLatin1String(appTitle), path);
+    // Told before the graph boxes are taken: what the file now holds, not
+    // the values that "Close" puts in force without saving them.
+    if (saved)
+        Q_EMIT this->saved();
     applyGraph();
     if (!saved) {
         // The values stay in force for this run; the close box still closes.
         refuse(QStringLiteral("Not saved: ") + saved.reason);
         return;
     }
-    Q_EMIT this->saved();
     close();
 }
 

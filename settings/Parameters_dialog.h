@@ -48,7 +48,7 @@ public:
     ~Parameters_dialog() override;
 
 Q_SIGNALS:
-    // "Close" saved the settings file.
+    // "Close" saved the settings file; the variables hold what it holds.
     void saved();
 
 private:

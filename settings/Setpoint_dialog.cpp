@@ -2,6 +2,7 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -77,23 +78,47 @@ Setpoint_dialog::Setpoint_dialog(QWidget* parent) : QDialog(parent) {
     connect(writeButton, &QPushButton::clicked, this, &Setpoint_dialog::check);
     connect(confirmButton, &QPushButton::clicked, this, &Setpoint_dialog::confirm);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
-    // A confirmation holds for what it states, not for an edited value.
-    connect(newValueBox, &QLineEdit::textEdited, this, &Setpoint_dialog::unconfirm);
-    connect(reasonBox, &QLineEdit::textEdited, this, &Setpoint_dialog::unconfirm);
+    // A confirmation holds for what it states, not for an edited value or
+    // reason.
+    connect(newValueBox, &QLineEdit::textChanged, this, &Setpoint_dialog::unconfirm);
+    connect(reasonBox, &QLineEdit::textChanged, this, &Setpoint_dialog::unconfirm);
+}
+
+void Setpoint_dialog::start() {
+    unconfirm();
+    if (m_busy)
+        return;
+    newValueBox->clear();
+    reasonBox->clear();
+    say(m_unavailable);
+    newValueBox->setFocus();
+}
+
+void Setpoint_dialog::hideEvent(QHideEvent* event) {
+    unconfirm();
+    QDialog::hideEvent(event);
 }
 
 void Setpoint_dialog::setController(const tklink::ControllerId& id,
-                                    std::optional<int16_t> currentTenths) {
-    // A confirmation holds for the controller it names only.
-    if (!(id == m_id) && m_confirming) {
-        unconfirm();
-        say(QStringLiteral("Another controller is shown: nothing written."));
+                                    std::optional<int16_t> currentTenths, const QString& unknown) {
+    // A confirmation holds for the controller and the setpoint it states only.
+    if (m_confirming) {
+        if (!(id == m_id)) {
+            unconfirm();
+            say(QStringLiteral("Another controller is shown: nothing written."));
+        } else if (currentTenths != m_current) {
+            unconfirm();
+            say(QStringLiteral("The controller's setpoint is now %1: nothing written.")
+                    .arg(currentTenths ? tklink::tenthsText(*currentTenths) + QStringLiteral(" °C")
+                                       : unknown));
+        }
     }
     m_id = id;
     m_current = currentTenths;
+    m_unknown = unknown;
     controllerValue->setText(tklink::controllerLabel(id));
     currentValue->setText(currentTenths ? tklink::tenthsText(*currentTenths) + QStringLiteral(" °C")
-                                        : QStringLiteral("not known yet"));
+                                        : unknown);
 }
 
 void Setpoint_dialog::setLimits(std::optional<double> low, std::optional<double> high,
@@ -121,22 +146,28 @@ void Setpoint_dialog::check() {
     const double value = QLocale::c().toDouble(text, &ok);
     const std::optional<int16_t> tenths = ok ? tklink::setpointTenths(value) : std::nullopt;
     if (!tenths) {
-        say(QStringLiteral("\"%1\" is not a temperature: nothing written.").arg(text));
+        refuse(QStringLiteral("\"%1\"").arg(text),
+               QStringLiteral("\"%1\" is not a temperature").arg(text));
         return;
     }
+    const QString change =
+        m_current ? QStringLiteral("%1 → %2 °C")
+                        .arg(tklink::tenthsText(*m_current), tklink::tenthsText(*tenths))
+                  : tklink::tenthsText(*tenths) + QStringLiteral(" °C");
     // The limits hold for the value as written, in tenths.
     if (*tenths < std::lround(*m_low * 10) || *tenths > std::lround(*m_high * 10)) {
-        say(QStringLiteral("%1 °C is outside the limits, %2 to %3 °C: nothing written.")
-                .arg(tklink::tenthsText(*tenths), degreesText(*m_low), degreesText(*m_high)));
+        refuse(change,
+               QStringLiteral("%1 °C is outside the limits, %2 to %3 °C")
+                   .arg(tklink::tenthsText(*tenths), degreesText(*m_low), degreesText(*m_high)));
         return;
     }
     if (!m_current) {
-        say(QStringLiteral("The controller's setpoint is not known yet: nothing written."));
+        refuse(change, QStringLiteral("the controller's setpoint is %1").arg(m_unknown));
         return;
     }
     if (*tenths == *m_current) {
-        say(QStringLiteral("The setpoint is %1 °C already: nothing written.")
-                .arg(tklink::tenthsText(*tenths)));
+        refuse(change,
+               QStringLiteral("the setpoint is %1 °C already").arg(tklink::tenthsText(*tenths)));
         return;
     }
     m_confirming = tenths;
@@ -173,6 +204,11 @@ void Setpoint_dialog::showOutcome(const QString& text) {
     m_busy = false;
     setLimits(m_low, m_high, m_unavailable);
     say(text);
+}
+
+void Setpoint_dialog::refuse(const QString& attempt, const QString& why) {
+    say(why.left(1).toUpper() + why.mid(1) + QStringLiteral(": nothing written."));
+    Q_EMIT refused(m_id, attempt, reasonBox->text(), why);
 }
 
 void Setpoint_dialog::say(const QString& text) {

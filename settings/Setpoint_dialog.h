@@ -24,8 +24,14 @@ class Setpoint_dialog : public QDialog {
 public:
     explicit Setpoint_dialog(QWidget* parent = nullptr);
 
-    // The controller written to and its setpoint now (nothing while unknown).
-    void setController(const tklink::ControllerId& id, std::optional<int16_t> currentTenths);
+    // The controller written to and its setpoint now (nothing while unknown,
+    // and unknown says why: "not known yet", "not answering"). A confirmation
+    // is withdrawn when either changes.
+    void setController(const tklink::ControllerId& id, std::optional<int16_t> currentTenths,
+                       const QString& unknown = QStringLiteral("not known yet"));
+    // Opened afresh: nothing typed, nothing confirmed, nothing said, unless a
+    // write is still under way.
+    void start();
     // The limits of conf.ini [Control]; without both nothing can be written,
     // and unavailable says why.
     void setLimits(std::optional<double> low, std::optional<double> high,
@@ -38,15 +44,26 @@ public:
 Q_SIGNALS:
     // For the controller the confirmation named, whichever is shown by now.
     void writeRequested(const tklink::ControllerId& id, int16_t tenths, const QString& reason);
+    // "Write…" refused before anything went out: attempt is the change as far
+    // as it is known ("150.0 → 500.0 °C", "500.0 °C", "\"abc\""), why the
+    // dialog's reason in lower case.
+    void refused(const tklink::ControllerId& id, const QString& attempt, const QString& reason,
+                 const QString& why);
+
+protected:
+    // Closed or hidden: a confirmation stated before holds no more.
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void check();
     void confirm();
     void unconfirm();
     void say(const QString& text);
+    void refuse(const QString& attempt, const QString& why);
 
     tklink::ControllerId m_id;
     std::optional<int16_t> m_current;
+    QString m_unknown;
     std::optional<double> m_low;
     std::optional<double> m_high;
     QString m_unavailable;

@@ -8,6 +8,7 @@
 #include "NumberText.h"
 #include "PortsSection.h"
 #include "Profile.h"
+#include "WindowChoices.h"
 
 namespace settings {
 
@@ -97,6 +98,7 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     keepControllersSection(file);
     keepControlSection(file);
     keepEventsSection(file);
+    keepWindowChoices(file);
     SettingsRead result;
     result.status = read.status;
     result.reason = read.reason;

@@ -39,8 +39,8 @@ struct SettingsRead {
 // Reads ComPortNum, ComPortSpeed, interv_record, Yvaluemin, Yvaluemax and
 // Echelle_Temps, in this order, from section into the program-wide variables,
 // and the [Ports] section for configuredDevice, the [Controllers] and [Bus]
-// sections for configuredControllers and [Events] for configuredEvents, in
-// one read of the file.
+// sections for configuredControllers, [Events] for configuredEvents and the
+// window's choices for configuredWindowChoices, in one read of the file.
 // A missing or unreadable file or a missing key gives that key's default; a
 // whole number outside the 16-bit range also falls back to its default.
 SettingsRead loadSettings(const QString& section,

@@ -183,11 +183,13 @@ void TestAlarmRules::bandSaysWhatValueAndSince() {
     alarms::BusBandLook bus = alarms::busBandLook({{"oven1", &deviation}, {"oven2", &rules}});
     QCOMPARE(bus.controller, 0);
     QVERIFY(bus.look.text.startsWith("oven1: Deviation from setpoint -20.0 °C"));
-    QVERIFY(bus.look.text.endsWith(" (+2 more)"));
+    QVERIFY2(bus.look.text.endsWith(" (+2 more: oven2 High temperature, oven2 Link lost)"),
+             qPrintable(bus.look.text));
     deviation.acknowledge();
     bus = alarms::busBandLook({{"oven1", &deviation}, {"oven2", &rules}});
     QCOMPARE(bus.controller, 1);
-    QCOMPARE(bus.look.text, QStringLiteral("oven2: Link lost since 14:05:42 (+2 more)"));
+    QCOMPARE(bus.look.text, QStringLiteral("oven2: Link lost since 14:05:42 (+2 more: oven1 "
+                                           "Deviation from setpoint, oven2 High temperature)"));
     QCOMPARE(bus.look.colour, alarms::BandColour::FlashingRed);
 }
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +22,7 @@
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
 #include "PollCycle.h"
+#include "PollWatch.h"
 #include "PortAccess.h"
 #include "PortDevices.h"
 #include "PortFailureText.h"
@@ -65,6 +67,10 @@ private Q_SLOTS:
     void readoutsShowValuesWhole();
     void traceTickAndGraphClick();
     void busOfThree();
+    void busOfFourOnA1024By768Screen();
+    void plainConfIniAndOneClickStart_data();
+    void plainConfIniAndOneClickStart();
+    void setpointDialogAndOutcomes();
 
 private:
     app::Form1Seams seams();
@@ -95,6 +101,8 @@ app::Form1Seams TestForm1::seams() {
     };
     // The run's dialog would wait for a click.
     s.runAsks.identity = [](const sealing::RunIdentity& last) { return std::optional(last); };
+    // Room for the panel as designed, whatever screen the platform plays.
+    s.screenRoom = [] { return QSize(1912, 1040); };
     return s;
 }
 
@@ -242,7 +250,7 @@ void TestForm1::startUpSaysWhatConfIniCannotGive() {
 void TestForm1::startUpOpensConfiguredPort() {
     Pty pty;
     m_devices[4] = pty.path();
-    writeConf("[TK840 TK960 PC control]\nComPortNum=4\nComPortSpeed=9600\n");
+    writeConf("[TK840 TK960 PC control]\nComPortNum=4\nComPortSpeed=9600\n[Records]\nSeal=1\n");
     Form1 form(seams());
     QVERIFY(m_messages.isEmpty());
     QVERIFY(Data::portConnected);
@@ -297,6 +305,7 @@ void TestForm1::controlsAtTheirPlaces_data() {
         << "Start_stop_recording" << QRect(0, 240, 89, 41) << "Start recording";
     QTest::newRow("exitButton") << "exitButton" << QRect(0, 312, 89, 25) << "Exit";
     QTest::newRow("markEventButton") << "markEventButton" << QRect(0, 368, 89, 41) << "Mark event…";
+    QTest::newRow("runButton") << "runButton" << QRect(0, 420, 89, 25) << "Run…";
     QTest::newRow("versionLabel") << "versionLabel" << QRect(8, 584, 81, 17) << "Version 1.02";
 }
 
@@ -364,6 +373,7 @@ void TestForm1::parametersShownOnceAndClosedWithWindow() {
 }
 
 void TestForm1::recordingKeyAndTimer() {
+    writeConf("[Records]\nSeal=1\n");
     app::Form1Seams s = seams();
     s.now = [] { return QDateTime(QDate(2022, 3, 14), QTime(14, 5, 9)); };
     Form1 form(s);
@@ -412,10 +422,11 @@ void TestForm1::runAndMarkInTheTrail_data() {
     QTest::addColumn<QString>("file"); // the first recording started
 
     const QString name = QStringLiteral("REC_2022-03-14_14-05-09.csv");
-    QTest::newRow("one oven, the shop's list") << QByteArray("[Events]\nCharge in\nDoor open\n")
+    const QByteArray asked("[Records]\nSeal=1\n[Recording]\nAskForRun=1\n");
+    QTest::newRow("one oven, the shop's list") << asked + "[Events]\nCharge in\nDoor open\n"
                                                << QStringList() << "event: Charge in" << name;
     QTest::newRow("bus: the controller shown")
-        << QByteArray("[Controllers]\nfurnace-1=10\nfurnace-2=11\n[Bus]\nAnswerTimeout=1000\n")
+        << asked + "[Controllers]\nfurnace-1=10\nfurnace-2=11\n[Bus]\nAnswerTimeout=1000\n"
         << QStringList{"--address", "10,11"} << "furnace-1: event: Load in"
         << "furnace-1/" + name;
 }
@@ -483,7 +494,8 @@ void TestForm1::runReportedByTheViewer() {
     TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--script", "0:3124,3000,45"});
     QVERIFY(sim.start(20000));
     m_devices[1] = sim.link();
-    writeConf("[Events]\nCharge in\n[Alarms]\nHighLimit=300\n");
+    writeConf("[Events]\nCharge in\n[Alarms]\nHighLimit=300\n[Records]\nSeal=1\n"
+              "[Recording]\nAskForRun=1\n");
     app::Form1Seams s = seams();
     QDateTime now = QDateTime::currentDateTime().addDays(-1);
     s.now = [&now] { return now; };
@@ -515,12 +527,21 @@ void TestForm1::runReportedByTheViewer() {
         QVERIFY2(text.contains(words), qPrintable(words + QStringLiteral(" not in:\n") + text));
 }
 
+// The line states what the file holds: a minimum typed but not applied is
+// taken by "Close" without being saved.
 void TestForm1::alarmLimitChangeInTheTrail() {
-    writeConf("[Alarms]\nHighLimit=300\n");
+    writeConf("[Alarms]\nHighLimit=300\n[Records]\nSeal=1\n");
     Form1 form(seams());
     form.showParameters();
     Data::alarms.highLimit = 150.0f; // as the alarms dialog leaves it
+    form.parametersDialog()->findChild<QLineEdit*>("min_box")->setText("250");
     QTest::mouseClick(form.parametersDialog()->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    QCOMPARE(Data::yValueMin, 250.0f);
+    QFile conf(QStringLiteral("conf.ini"));
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(conf.readAll())
+                .contains(QRegularExpression(QStringLiteral("^Yvaluemin=0\r?$"),
+                                             QRegularExpression::MultilineOption)));
     QFile audit(QStringLiteral("audit.log"));
     QVERIFY(audit.open(QIODevice::ReadOnly));
     const QList<QByteArray> trail = audit.readAll().trimmed().split('\n');
@@ -665,9 +686,9 @@ void TestForm1::busOfThree() {
                      {"--address", "9,10,11", "--setpoint", "100,150,320", "--speed", "300"});
     QVERIFY(sim.start(20000));
     m_devices[1] = sim.link();
-    writeConf(
-        "[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n"
-        "[Bus]\nAnswerTimeout=1000\n[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n");
+    writeConf("[Alarms]\nHighLimit=300\n[Controllers]\noven1=9\noven2=10\noven3=11\n"
+              "[Bus]\nAnswerTimeout=1000\n[Control]\nSetpointWrite=1\nSetpointMin=0\n"
+              "SetpointMax=400\n[Records]\nSeal=1\n");
     Form1 form(seams());
     QCOMPARE(form.findChild<QWidget*>("Graph")->geometry(), QRect(104, 104, 873, 409));
     QCOMPARE(form.windowTitle(), QStringLiteral("oven1 – TK840 TK960 PC control"));
@@ -695,6 +716,7 @@ void TestForm1::busOfThree() {
              QStringLiteral("oven2 (address 10)"));
     QVERIFY(!confirm->isVisibleTo(action->dialog()));
     QVERIFY(form.windowTitle().endsWith(QStringLiteral("oven2 – TK840 TK960 PC control")));
+    QCOMPARE(form.findChild<QLabel*>("shownName")->text(), QStringLiteral("oven2"));
 
     auto* band = form.findChild<app::AlarmBand*>("alarmBand");
     auto* bandText = band->findChild<QLabel*>("alarmText");
@@ -703,9 +725,14 @@ void TestForm1::busOfThree() {
     QFile audit(QStringLiteral("audit.log"));
     QVERIFY(audit.open(QIODevice::ReadOnly));
     QVERIFY(audit.readAll().contains(";oven3: alarm raised: High temperature "));
-    // The band's key acknowledges oven3's alarm, not the shown oven2's.
+    // The band's key acknowledges oven3's alarm, not the shown oven2's; the
+    // strip tells an acknowledged row from one that waits.
+    const QColor waiting = strip->item(2, 0)->background().color();
     QTest::mouseClick(band->findChild<QPushButton*>("acknowledgeButton"), Qt::LeftButton);
     QCOMPARE(band->colour(), alarms::BandColour::Red);
+    QVERIFY(strip->item(2, 0)->background().color() != waiting);
+    // The band is off the plot: no curve goes under it.
+    QVERIFY(!band->geometry().intersects(form.findChild<QWidget*>("Graph")->geometry()));
 
     auto* key = form.findChild<app::PanelButton*>("Start_stop_recording");
     QTest::mouseClick(key, Qt::LeftButton);
@@ -716,6 +743,181 @@ void TestForm1::busOfThree() {
     QTest::mouseClick(key, Qt::LeftButton);
     for (const QString folder : {"oven1", "oven2", "oven3"})
         QCOMPARE(QDir(folder).entryList({"REC_*.csv"}).size(), 1);
+}
+
+// Four ovens on a 1024 × 768 screen: the window fits, every row in sight,
+// each control where it was.
+void TestForm1::busOfFourOnA1024By768Screen() {
+    writeConf("[Controllers]\noven-1=9\noven-2=10\noven-3=11\noven-4=12\n");
+    app::Form1Seams s = seams();
+    s.screenRoom = [] { return QSize(1024 - 8, 768 - 40); };
+    Form1 form(s);
+    form.show();
+    QVERIFY(form.width() <= 1016 && form.height() <= 728);
+    QCOMPARE(form.findChild<QWidget*>("Graph")->geometry(), QRect(104, 104, 873, 409));
+    auto* strip = form.findChild<QTableWidget*>("controllerStrip");
+    QVERIFY(form.rect().contains(strip->geometry()));
+    QVERIFY(strip->viewport()->rect().contains(strip->visualItemRect(strip->item(3, 0))));
+    QVERIFY(!strip->geometry().intersects(form.findChild<QWidget*>("recording_field")->geometry()));
+    QCOMPARE(form.findChild<QLabel*>("shownName")->text(), QStringLiteral("oven-1"));
+}
+
+void TestForm1::plainConfIniAndOneClickStart_data() {
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<bool>("sealed");
+    QTest::newRow("plain: no band, no trail, no seal, no key")
+        << QByteArray("[TK840 TK960 PC control]\nComPortNum=1\n") << false;
+    QTest::newRow("sealed: the run's batch given while it records")
+        << QByteArray("[TK840 TK960 PC control]\nComPortNum=1\n[Records]\nSeal=1\n") << true;
+}
+
+// "Start recording" starts at once; a controller silent for a minute is told
+// in the status line only, unless the shop turned alarms on.
+void TestForm1::plainConfIniAndOneClickStart() {
+    QFETCH(QByteArray, conf);
+    QFETCH(bool, sealed);
+    Pty pty; // a controller that never answers
+    m_devices[1] = pty.path();
+    writeConf(conf);
+    QTemporaryDir home;
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+    app::Form1Seams s = seams();
+    QDateTime now(QDate(2022, 3, 14), QTime(14, 5, 9));
+    s.now = [&now] { return now; };
+    int asked = 0;
+    s.runAsks.identity = [&](const sealing::RunIdentity& last) {
+        ++asked;
+        return std::optional(sealing::RunIdentity{"B-7", "gear 12", "ACME", last.operatorName, {}});
+    };
+    auto form = std::make_unique<Form1>(s);
+    form->show();
+    auto* key = form->findChild<app::PanelButton*>("Start_stop_recording");
+    auto* run = form->findChild<app::PanelButton*>("runButton");
+    QVERIFY(!run->isEnabled());
+    QTest::mouseClick(key, Qt::LeftButton);
+    QTRY_COMPARE(key->text(), QStringLiteral("Stop recording"));
+    QCOMPARE(asked, 0);
+    QTRY_VERIFY(run->isEnabled());
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(asked, 1);
+    auto* poll = form->findChild<QTimer*>("timerGetFromControler");
+    poll->stop(); // each poll is the test's
+    for (int tick = 0; tick < 6; ++tick) {
+        now = now.addSecs(20);
+        QMetaObject::invokeMethod(poll, "timeout");
+        QCOMPARE(pty.read(8), QByteArray::fromHex("0903000100035543"));
+    }
+    QMetaObject::invokeMethod(form->findChild<QTimer*>("timerRecording"), "timeout");
+    QTest::mouseClick(key, Qt::LeftButton);
+    QCOMPARE(key->text(), QStringLiteral("Start recording"));
+    QVERIFY(!run->isEnabled());
+    QVERIFY(!form->findChild<app::AlarmBand*>("alarmBand")->isVisibleTo(form.get()));
+    QCOMPARE(form->windowTitle(), QStringLiteral("TK840 TK960 PC control"));
+    QTRY_VERIFY(form->findChild<QLineEdit*>("status_field")->text().startsWith("No answer"));
+    form.reset();
+
+    const QString file = QStringLiteral("REC_2022-03-14_14-05-09.csv");
+    QTRY_COMPARE(QFile(file).permissions().testFlag(QFileDevice::WriteOwner), !sealed);
+    QCOMPARE(QFile::exists(file + ".seal"), sealed);
+    QCOMPARE(QFile::exists(QStringLiteral("audit.log")), sealed);
+    QCOMPARE(QFile::exists(home.filePath("tkcontrol/seal.key")), sealed);
+    if (!sealed)
+        return;
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    QStringList runs;
+    for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+        if (line.contains(";run: "))
+            runs << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    const QString user = sealing::systemUserName();
+    QCOMPARE(runs, (QStringList{QStringLiteral("run: %1; operator \"%2\"").arg(file, user),
+                                QStringLiteral("run: %1; batch \"B-7\"; part \"gear 12\"; customer "
+                                               "\"ACME\"; operator \"%2\"")
+                                    .arg(file, user)}));
+}
+
+// The dialog's confirmation holds only while nothing changed; the read-back
+// decides the outcome whatever the answer was; every attempt is in the trail.
+void TestForm1::setpointDialogAndOutcomes() {
+    Pty pty;
+    m_devices[1] = pty.path();
+    writeConf("[Records]\nSeal=1\n[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n");
+    Form1 form(seams());
+    auto* poll = form.findChild<QTimer*>("timerGetFromControler");
+    poll->stop(); // each poll is the test's
+    PollWatch watch(*form.findChild<tklink::PollCycle*>(), form.serialPort());
+    auto* setpoint = form.findChild<QLineEdit*>("setp_box");
+    // One poll, answered with the setpoint the frame holds (CRCs from an
+    // independent CRC-16/MODBUS in Python).
+    const auto answerPoll = [&](const char* answer) {
+        QMetaObject::invokeMethod(poll, "timeout");
+        QCOMPARE(pty.read(8), QByteArray::fromHex("0903000100035543"));
+        QVERIFY(pty.write(QByteArray::fromHex(answer)));
+    };
+    TRY(answerPoll("090306086907D0002DDB64")); // 200.0
+    QTRY_COMPARE(setpoint->text(), QStringLiteral("200"));
+    auto* action = form.findChild<app::SetpointAction*>();
+    action->open();
+    settings::Setpoint_dialog* dialog = action->dialog();
+    auto* value = dialog->findChild<QLineEdit*>("newValueBox");
+    auto* write = dialog->findChild<QPushButton*>("writeButton");
+    auto* confirm = dialog->findChild<QPushButton*>("confirmButton");
+    auto* message = dialog->findChild<QLabel*>("messageLabel");
+    const auto ask = [&](const QString& degrees) {
+        value->setText(degrees);
+        QTest::mouseClick(write, Qt::LeftButton);
+    };
+
+    // A confirmation left behind by Close is not offered again.
+    ask(QStringLiteral("190"));
+    QVERIFY(confirm->isVisibleTo(dialog));
+    dialog->close();
+    action->open();
+    QVERIFY(!confirm->isVisibleTo(dialog));
+    QCOMPARE(value->text(), QString());
+    QCOMPARE(message->text(), QString());
+    ask(QStringLiteral("500"));
+    QCOMPARE(message->text(),
+             QStringLiteral("500.0 °C is outside the limits, 0.0 to 400.0 °C: nothing written."));
+
+    // Its answer comes late, the controller took it: read back at the next poll.
+    ask(QStringLiteral("190"));
+    QTest::mouseClick(confirm, Qt::LeftButton);
+    TRY(answerPoll("090306086907D0002DDB64"));
+    QCOMPARE(pty.read(8), QByteArray::fromHex("09060002076C2B5F"));
+    QMetaObject::invokeMethod(form.findChild<QTimer*>("timerSetpointAnswer"), "timeout");
+    const int taken = watch.bytesTaken;
+    QVERIFY(pty.write(QByteArray::fromHex("09060002076C2B5F")));
+    QTRY_COMPARE(watch.bytesTaken, taken + 8);
+    TRY(answerPoll("0903060869076C002D1A80")); // 190.0
+    QTRY_COMPARE(message->text(), QStringLiteral("address 9: setpoint 200.0 → 190.0 °C: taken "
+                                                 "(its answer was lost)"));
+
+    // Answered, but the controller set its own limit instead.
+    ask(QStringLiteral("195"));
+    QTest::mouseClick(confirm, Qt::LeftButton);
+    TRY(answerPoll("0903060869076C002D1A80"));
+    QCOMPARE(pty.read(8), QByteArray::fromHex("09060002079EAADA"));
+    QVERIFY(pty.write(QByteArray::fromHex("09060002079EAADA")));
+    TRY(answerPoll("0903060869073A002DFA90")); // 185.0
+    QTRY_COMPARE(message->text(), QStringLiteral("address 9: setpoint 190.0 → 195.0 °C: the "
+                                                 "controller set 185.0 °C, not 195.0"));
+    form.close();
+
+    QFile audit(QStringLiteral("audit.log"));
+    QVERIFY(audit.open(QIODevice::ReadOnly));
+    QStringList writes;
+    for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+        if (line.contains(";setpoint write: "))
+            writes << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    QCOMPARE(writes, (QStringList{QStringLiteral("setpoint write: 200.0 → 500.0 °C: not written: "
+                                                 "500.0 °C is outside the limits, 0.0 to 400.0 °C"),
+                                  QStringLiteral("setpoint write: 200.0 → 190.0 °C: taken (its "
+                                                 "answer was lost)"),
+                                  QStringLiteral("setpoint write: 190.0 → 195.0 °C: the "
+                                                 "controller set 185.0 °C, not 195.0")}));
 }
 
 QTEST_MAIN(TestForm1)

@@ -2,6 +2,7 @@
 
 #include "AnswerFrame.h"
 #include "SetpointFrame.h"
+#include "SetpointOutcome.h"
 
 using tklink::FrameHead;
 
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void exceptionCodeOnlyFromAnException();
     void writeAnswer_data();
     void writeAnswer();
+    void setpointOutcome_data();
+    void setpointOutcome();
 };
 
 void TestAnswerFrame::crcReference_data() {
@@ -146,6 +149,10 @@ void TestAnswerFrame::writeAnswer_data() {
                                  << int(Kind::Exception) << 5 << "value refused";
     QTest::newRow("exception 3 to function 16") << write16 << QByteArray::fromHex("0A90037DC3")
                                                 << int(Kind::Exception) << 5 << "value refused";
+    QTest::newRow("exception 4") << write6 << QByteArray::fromHex("098604C261")
+                                 << int(Kind::Exception) << 5 << "the controller failed";
+    QTest::newRow("exception 6") << write6 << QByteArray::fromHex("09860643A0")
+                                 << int(Kind::Exception) << 5 << "busy: try again later";
     QTest::newRow("exception 4 of a poll is no answer to a write")
         << write6 << QByteArray::fromHex("098301") << int(Kind::Bad) << 0 << QString();
     QTest::newRow("exception waits for its CRC")
@@ -165,6 +172,49 @@ void TestAnswerFrame::writeAnswer() {
     QTEST(answer.length, "length");
     if (answer.kind == tklink::WriteAnswer::Kind::Exception)
         QCOMPARE(tklink::writeExceptionText(answer.code), words);
+}
+
+// 150.0 → 190.0 °C: the setpoint read back after the write decides, whatever
+// its answer was; the answer only says why when nothing was read back.
+void TestAnswerFrame::setpointOutcome_data() {
+    QTest::addColumn<int>("reply");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("readBack"); // -1: none in time
+    QTest::addColumn<QString>("words");
+    using R = tklink::WriteReply::Kind;
+    QTest::newRow("confirmed, read back") << int(R::Confirmed) << 0 << 1900 << "accepted";
+    QTest::newRow("answer lost, read back")
+        << int(R::Lost) << 0 << 1900 << "taken (its answer was lost)";
+    QTest::newRow("clamped by the controller")
+        << int(R::Confirmed) << 0 << 1850 << "the controller set 185.0 °C, not 190.0";
+    QTest::newRow("answer lost, clamped")
+        << int(R::Lost) << 0 << 1850 << "the controller set 185.0 °C, not 190.0";
+    QTest::newRow("confirmed, unchanged") << int(R::Confirmed) << 0 << 1500 << "not taken";
+    QTest::newRow("answer lost, unchanged") << int(R::Lost) << 0 << 1500 << "not taken";
+    QTest::newRow("refused, unchanged")
+        << int(R::Exception) << 3 << 1500 << "refused: value refused";
+    QTest::newRow("refused, yet taken")
+        << int(R::Exception) << 3 << 1900 << "taken (though it answered exception 3)";
+    QTest::newRow("busy, nothing read back")
+        << int(R::Exception) << 6 << -1 << "busy: try again later";
+    QTest::newRow("failed controller") << int(R::Exception) << 4 << 1500 << "the controller failed";
+    QTest::newRow("no answer, nothing read back")
+        << int(R::Lost) << 0 << -1 << "no answer: the controller did not answer in time";
+    QTest::newRow("confirmed, nothing read back")
+        << int(R::Confirmed) << 0 << -1 << "not read back: the controller did not answer in time";
+}
+
+void TestAnswerFrame::setpointOutcome() {
+    QFETCH(int, reply);
+    QFETCH(int, code);
+    QFETCH(int, readBack);
+    const tklink::SetpointChange change{{QStringLiteral("oven2"), 10}, 1500, 1900, {}};
+    const std::optional<int16_t> shown =
+        readBack < 0 ? std::nullopt : std::optional(int16_t(readBack));
+    const tklink::SetpointOutcome outcome =
+        tklink::setpointOutcome(change, {tklink::WriteReply::Kind(reply), code}, shown,
+                                QStringLiteral("the controller did not answer in time"));
+    QTEST(tklink::setpointOutcomeText(change, outcome), "words");
 }
 
 QTEST_APPLESS_MAIN(TestAnswerFrame)
