@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-targets=(fuzz_receive fuzz_request fuzz_leadingnumber fuzz_profile fuzz_startup)
+targets=(fuzz_receive fuzz_request fuzz_leadingnumber fuzz_profile fuzz_startup fuzz_sharerequest)
 build_dir=build-fuzz
 clangxx=$(command -v clang++-14 || command -v clang++)
 
