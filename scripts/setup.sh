@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config ccache
     qt6-base-dev qt6-serialport-dev qt6-svg-dev qt6-multimedia-dev qt6-qpa-plugins
     libmodbus-dev libsodium-dev
+    libmosquitto-dev
     libssl-dev
     librsvg2-bin
     fonts-dseg fonts-dejavu-core fonts-liberation

@@ -75,6 +75,8 @@ Q_SIGNALS:
 
 public:
     tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
+    // Every controller recorded, in conf.ini's order, after start().
+    const QList<tklink::Controller*>& controllers() const { return m_session.controllers(); }
 
 private:
     void onPortOpenTried(bool opened);

@@ -15,6 +15,7 @@
 #include "RecordService.h"
 #include "RecorderCommand.h"
 #include "SealKey.h"
+#include "Sharing.h"
 #include "StateLog.h"
 #include "TrustedKeys.h"
 #include "WorkFolder.h"
@@ -27,6 +28,9 @@ void printLine(FILE* stream, const QString& line) {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
     std::fflush(stream);
 }
+
+// A broker that does not take "offline" within this does not hold up a stop.
+constexpr int mqttStopWaitMs = 2000;
 
 int refuse(const QString& message, int status) {
     printLine(stderr, QStringLiteral("tkrecord: ") + message);
@@ -96,8 +100,12 @@ int main(int argc, char* argv[]) {
     if (run.operatorName.isEmpty())
         run.operatorName = sealing::systemUserName();
     service.setRun(run);
-    tkrecord::MetricsServer metrics(
-        [&service, &output] { return tkrecord::metricsText(service.metrics(), output.dropped()); });
+    tkrecord::Sharing sharing(say);
+    if (const QString error = sharing.readSettings(); !error.isEmpty())
+        return refuse(error, 1);
+    tkrecord::MetricsServer metrics([&service, &output, &sharing] {
+        return tkrecord::metricsText(service.metrics(), output.dropped()) + sharing.metricsText();
+    });
     if (options.metrics) {
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")
@@ -110,10 +118,11 @@ int main(int argc, char* argv[]) {
     // Before anything is opened, so a signal never finds the port half set up.
     app::QuitSignals quit;
     QObject::connect(&quit, &app::QuitSignals::quitRequested, &application,
-                     [&service, stopped = false]() mutable {
+                     [&service, &sharing, stopped = false]() mutable {
                          // A second signal while stopping says nothing more.
                          if (std::exchange(stopped, true))
                              return;
+                         sharing.stop(mqttStopWaitMs);
                          service.stop();
                          QCoreApplication::quit();
                      });
@@ -126,6 +135,10 @@ int main(int argc, char* argv[]) {
                      });
     if (const QString error = service.start(); !error.isEmpty())
         return refuse(error, 1);
+    if (const QString error = sharing.start(service.controllers()); !error.isEmpty()) {
+        service.stop();
+        return refuse(error, 1);
+    }
     if (options.metrics) {
         const QString host = options.metricsHost.contains(QLatin1Char(':'))
                                  ? QLatin1Char('[') + options.metricsHost + QLatin1Char(']')

@@ -1,0 +1,63 @@
+#include "BoundedConnections.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace tkrecord {
+
+BoundedConnections::BoundedConnections(Limits limits, QObject* parent)
+    : QObject(parent), m_limits(limits) {
+    connect(&m_server, &QTcpServer::newConnection, this, &BoundedConnections::accept);
+}
+
+bool BoundedConnections::listen(const QHostAddress& address, quint16 port) {
+    return m_server.listen(address, port);
+}
+
+void BoundedConnections::accept() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        if (m_connections.size() >= m_limits.maxConnections)
+            close(m_connections.first());
+        m_connections.append(socket);
+        // Qt reads no more from the system than this.
+        socket->setReadBufferSize(m_limits.readLimit);
+        auto* deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, this, [this, socket] { close(socket); });
+        deadline->start(m_limits.deadlineMs);
+        m_deadlines.insert(socket, deadline);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            if (m_deadlines.contains(socket))
+                Q_EMIT readyRead(socket);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
+        if (socket->bytesAvailable() > 0)
+            Q_EMIT readyRead(socket);
+    }
+}
+
+void BoundedConnections::restart(QTcpSocket* socket) {
+    if (socket->bytesToWrite() > m_limits.writeLimit) {
+        close(socket);
+        return;
+    }
+    if (QTimer* deadline = m_deadlines.value(socket))
+        deadline->start(m_limits.deadlineMs);
+}
+
+void BoundedConnections::close(QTcpSocket* socket) {
+    if (!m_deadlines.contains(socket))
+        return;
+    socket->abort();
+    forget(socket);
+}
+
+void BoundedConnections::forget(QTcpSocket* socket) {
+    m_deadlines.remove(socket);
+    if (m_connections.removeOne(socket)) {
+        Q_EMIT closed(socket);
+        socket->deleteLater();
+    }
+}
+
+} // namespace tkrecord
