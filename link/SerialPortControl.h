@@ -58,6 +58,8 @@ public:
     // "speed,parity,data bits,stop bits", for example "19200,n,8,1". Fails for
     // a text that does not say a positive speed and a valid framing.
     bool setSettings(const QString& settings);
+    // The speed of the last settings taken, in bit/s.
+    qint32 baudRate() const { return m_baudRate; }
 
     // How many bytes one input() delivers; 0 delivers all waiting bytes.
     bool setInputLen(int16_t length);
