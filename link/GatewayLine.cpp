@@ -19,6 +19,13 @@ std::span<const uint8_t> spanOf(const QByteArray& bytes) {
 
 } // namespace
 
+int GatewayLine::retryDelayMs(int failures) {
+    int delay = firstRetryMs;
+    for (int n = 1; n < failures && delay < longestRetryMs; ++n)
+        delay *= 2;
+    return std::min(delay, longestRetryMs);
+}
+
 GatewayLine::GatewayLine(QObject* parent) : LineDevice(parent) {
     m_retryTimer.setSingleShot(true);
     m_connectTimer.setSingleShot(true);
@@ -45,7 +52,7 @@ void GatewayLine::open(const GatewayAddress& address) {
     close();
     m_address = address;
     m_wanted = true;
-    m_nextRetryMs = firstRetryMs;
+    m_failures = 0;
     m_reason.clear();
     connectNow();
 }
@@ -128,12 +135,9 @@ void GatewayLine::loseConnection(const QString& reason) {
     m_received.clear();
     m_awaiting = false;
     m_reason = reason;
-    if (lasted)
-        m_nextRetryMs = firstRetryMs;
-    if (m_wanted) {
-        m_retryTimer.start(m_nextRetryMs);
-        m_nextRetryMs = std::min(2 * m_nextRetryMs, longestRetryMs);
-    }
+    m_failures = lasted ? 1 : m_failures + 1;
+    if (m_wanted)
+        m_retryTimer.start(retryDelayMs(m_failures));
     setState(State::NotConnected);
     if (wasConnected)
         Q_EMIT lost();

@@ -52,6 +52,10 @@ public:
     // at most: a flooding or stuck peer never makes us grow.
     static constexpr int heldMax = 4096;
 
+    // The wait before attempt n + 1 after n failed ones in a row (n >= 1):
+    // 1, 2, 4 ... s, at most longestRetryMs.
+    static int retryDelayMs(int failures);
+
     explicit GatewayLine(QObject* parent = nullptr);
     ~GatewayLine() override;
 
@@ -98,7 +102,8 @@ private:
     QTimer m_connectTimer;
     QTimer m_stallTimer;
     QElapsedTimer m_connectedFor;
-    int m_nextRetryMs = firstRetryMs;
+    // Attempts and connections that failed since the last lasting one.
+    int m_failures = 0;
     // Modbus TCP: bytes of the stream not yet a whole frame.
     QByteArray m_stream;
     // RTU frames (or, over RTU over TCP, the bytes as they came) for
