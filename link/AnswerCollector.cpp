@@ -3,6 +3,7 @@
 #include "AnswerFrame.h"
 #include "Data.h"
 #include "LinkLog.h"
+#include "ReceiveStep.h"
 
 #include <QByteArray>
 
@@ -43,22 +44,22 @@ void AnswerCollector::takeFramesAtHead() {
         const std::span<const uint8_t> request(
             Data::txFrame.data(),
             std::min(Data::txFrame.size(), std::size_t(std::max(0, Data::txFrameLast + 1))));
-        const EchoHead echo = checkEcho(held, request);
-        if (echo == EchoHead::Partial)
+        // Before the first request, bytes are judged as the poll's answer.
+        static const auto poll = pollRequestFrame(controllerAddress);
+        const HeldVerdict verdict =
+            judgeHeld(held, request.size() < 2 ? std::span<const uint8_t>(poll) : request,
+                      Reply::Registers);
+        switch (verdict.kind) {
+        case HeldVerdict::Kind::NeedMore:
             return;
-        if (echo == EchoHead::Whole) {
-            dropHead(int(request.size()));
-            continue;
-        }
-        switch (checkHead(held)) {
-        case FrameHead::NeedMore:
-            return;
-
-        case FrameHead::Answer: {
+        case HeldVerdict::Kind::Echo:
+            dropHead(verdict.length);
+            break;
+        case HeldVerdict::Kind::Answer: {
             if (m_answered) {
                 // A second answer to one request (another master, a confused
                 // converter) must not replace the first one's values.
-                dropHead(answerLength);
+                dropHead(verdict.length);
                 break;
             }
             const AnswerValues values = *decodeAnswer(held);
@@ -68,37 +69,26 @@ void AnswerCollector::takeFramesAtHead() {
             Data::measureRaw = values.measure;
             Data::setpointRaw = values.setpoint;
             Data::powerRaw = values.power;
-            dropHead(answerLength);
+            dropHead(verdict.length);
             m_answered = true;
             Q_EMIT answerTaken();
             break;
         }
-
-        case FrameHead::Exception: {
-            const uint8_t code = *exceptionCode(held);
-            dropHead(exceptionLength);
+        case HeldVerdict::Kind::Exception:
+            dropHead(verdict.length);
             if (m_answered)
                 break;
             m_answered = true;
-            Q_EMIT exceptionTaken(code);
+            Q_EMIT exceptionTaken(verdict.code);
             break;
-        }
-
-        case FrameHead::Bad:
-            // Whatever cannot start a valid frame is dropped, and told once
-            // per poll: a wrong address is as much a fault as a wrong CRC, and
-            // the rest of the same bad frame must not repeat the report.
-            // Bytes behind this poll's answer (a line turning round, a
-            // padded frame) cost nothing and leave its status in place.
+        case HeldVerdict::Kind::Foreign:
+        case HeldVerdict::Kind::Drop:
+            // Told once per poll, and only before its answer.
             if (!m_badReported && !m_answered) {
                 m_badReported = true;
-                qCDebug(lcLinkFrames) << "bad head"
-                                      << QByteArray(reinterpret_cast<const char*>(held.data()),
-                                                    qsizetype(held.size()))
-                                             .toHex(' ');
                 Q_EMIT badBytesDropped();
             }
-            dropHead(1);
+            dropHead(verdict.length);
             break;
         }
     }

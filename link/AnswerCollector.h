@@ -1,7 +1,7 @@
 #pragma once
 
-// The receive side of the poll: the port's bytes are collected one at a time
-// in Data::rxBuffer, every frame completed at the head of the bytes held is
+// The receive buffer of the poll as a byte-at-a-time collector, for replaying
+// and fuzzing the line's receive step (judgeHeld) on Data::rxBuffer: every frame completed at the head of the bytes held is
 // checked whole and taken, and what was found is told by a signal. Only the
 // first answer (or exception) to a request counts; our own request coming back
 // from an echoing adapter is dropped unreported. It has no port, so any byte

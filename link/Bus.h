@@ -1,10 +1,9 @@
 #pragma once
 
 // Several controllers on one RS-485 line, asked in turn at their own slave
-// addresses: one request on the line at a time, each answer checked whole
-// against the request it answers (address, function, byte count, CRC), the
-// Modbus silence plus a settable extra gap between the end of one exchange
-// and the next request. Each controller's values, status and poll counts go
+// addresses: each poll is an exchange in the line owner's queue, which keeps
+// one request on the line at a time, judges each answer against the request
+// it answers and keeps the silence between frames. Each controller's values, status and poll counts go
 // to its own Controller object, never to the program-wide variables. An
 // answer that comes after its time-out belongs to no request and is dropped:
 // on a bus it may arrive while another controller is being asked.
@@ -21,10 +20,9 @@
 
 #include "BusSchedule.h"
 #include "Controller.h"
+#include "LineOwner.h"
 
 namespace tklink {
-
-class SerialPortControl;
 
 class Bus : public QObject {
     Q_OBJECT
@@ -33,12 +31,8 @@ public:
     using Clock = std::function<QDateTime()>;
     // Milliseconds of a clock that never goes back, for the schedule.
     using Monotonic = std::function<qint64()>;
-    // A one-off exchange waiting for the line (a setpoint write): given the
-    // line between two polls, it returns true when it took it, and then
-    // calls lineReleased() when its exchange is over.
-    using LineTaker = std::function<bool()>;
 
-    Bus(SerialPortControl& port, Clock now, QObject* parent = nullptr);
+    Bus(LineOwner& line, Clock now, QObject* parent = nullptr);
 
     // Replaces the controllers; only while stopped.
     void setControllers(const QList<ControllerId>& ids);
@@ -46,7 +40,6 @@ public:
     void setTiming(const BusTiming& timing) { m_timing = timing; }
     const BusTiming& timing() const { return m_timing; }
     void setMonotonic(Monotonic monotonic) { m_monotonic = std::move(monotonic); }
-    void setLineTaker(LineTaker taker) { m_lineTaker = std::move(taker); }
 
     // Polls while Data::portConnected: every controller at once, one after
     // the other, then each on its own schedule.
@@ -58,15 +51,12 @@ public:
     void portChanged();
     // The session's tick found no port: each controller is told so.
     void tellNotConnected();
-    // A one-off exchange that took the line is over.
-    void lineReleased();
 
 private:
     void sendNext();
-    void receive();
-    void answerTimedOut();
+    void onSent(int id);
+    void onEnded(const tklink::ExchangeEnd& end);
     void onDeviceLost();
-    void takeFramesAtHead();
     // Ends the exchange under way and schedules the next.
     void finishExchange(PollResult result);
     void scheduleNext();
@@ -74,24 +64,19 @@ private:
     bool lineIdle() const;
     void tell(Controller& controller, LinkStatus::Kind kind, int exceptionCode = 0);
 
-    SerialPortControl& m_port;
+    LineOwner& m_line;
     Clock m_now;
     Monotonic m_monotonic;
-    LineTaker m_lineTaker;
     QElapsedTimer m_elapsed;
     BusTiming m_timing;
     QList<Controller*> m_controllers;
     // Made at start(), for the controllers and the speed then.
     std::optional<BusSchedule> m_schedule;
     QTimer m_sendTimer;
-    QTimer m_answerTimer;
     bool m_running = false;
-    // The controller being asked, or -1 while the line is idle.
+    // The controller being asked (its poll queued or on the line), or -1.
     int m_asking = -1;
-    // A one-off exchange holds the line.
-    bool m_lineTaken = false;
-    QByteArray m_request;
-    QByteArray m_held;
+    int m_exchange = 0;
     // Bytes came for this request that made no valid frame.
     bool m_badSeen = false;
 };

@@ -19,9 +19,10 @@ int readBackTimeoutMs(int pollIntervalMs, int answerTimeoutMs) {
 ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceForPort, Clock now,
                                      Reconnect reconnect, QObject* parent)
     : QObject(parent), m_now(std::move(now)), m_reconnect(reconnect),
-      m_port(std::move(deviceForPort), this), m_pollTimer(this), m_recordTimer(this),
-      m_poll(new PollCycle(m_port, m_pollTimer, m_now, this)),
-      m_writer(new SetpointWriter(m_port, this)) {
+      m_port(std::move(deviceForPort), this), m_serialLine(new SerialLine(m_port, &m_port)),
+      m_line(new LineOwner(*m_serialLine, this)), m_pollTimer(this), m_recordTimer(this),
+      m_poll(new PollCycle(*m_line, m_pollTimer, m_now, this)),
+      m_writer(new SetpointWriter(*m_line, this)) {
     qRegisterMetaType<alarms::AlarmChange>();
     m_port.setObjectName(QStringLiteral("MSComm1"));
     m_pollTimer.setObjectName(QStringLiteral("timerGetFromControler"));
@@ -36,8 +37,6 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
     m_single.append(new Controller({}, this));
     mirrorPollCycle();
-    m_poll->setLineTaker([this] { return m_writer->takeLine(); });
-    m_writer->setLineRelease([this] { m_poll->lineReleased(); });
     m_writer->setAnswerTimeout(PollCycle::answerTimeoutMs);
     m_writer->setReadBackTimeout(
         readBackTimeoutMs(PollCycle::pollIntervalMs, PollCycle::answerTimeoutMs));
@@ -73,14 +72,10 @@ void ControllerSession::watchAlarms(Controller& controller) {
 void ControllerSession::setBus(const QList<ControllerId>& controllers, const BusTiming& timing) {
     if (controllers.isEmpty() || m_bus)
         return;
-    // The bus alone reads the port from now on.
-    disconnect(&m_port, nullptr, m_poll, nullptr);
-    m_bus = new Bus(m_port, m_now, this);
+    m_bus = new Bus(*m_line, m_now, this);
     m_bus->setControllers(controllers);
     m_bus->setTiming(timing);
-    m_poll->setLineTaker({});
-    m_bus->setLineTaker([this] { return m_writer->takeLine(); });
-    m_writer->setLineRelease([this] { m_bus->lineReleased(); });
+    m_line->setExtraGapMs(timing.extraGapMs);
     m_writer->setAnswerTimeout(timing.answerTimeoutMs);
     m_writer->setReadBackTimeout(readBackTimeoutMs(timing.pollIntervalMs, timing.answerTimeoutMs));
     for (Controller* controller : m_bus->controllers())

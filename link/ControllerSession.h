@@ -18,7 +18,9 @@
 #include "AlarmRules.h"
 #include "Bus.h"
 #include "Controller.h"
+#include "LineOwner.h"
 #include "PollCycle.h"
+#include "SerialLine.h"
 #include "SerialPortControl.h"
 #include "SetpointWrite.h"
 
@@ -84,6 +86,9 @@ public:
     void releasePort();
 
     SerialPortControl& port() { return m_port; }
+    // The owner of the line: every exchange of the session goes through its
+    // queue.
+    LineOwner& line() { return *m_line; }
     PollCycle& pollCycle() { return *m_poll; }
     // The operator's setpoint writes, between the polls of the bus or the
     // poll cycle, whichever runs.
@@ -121,6 +126,8 @@ private:
     Clock m_now;
     Reconnect m_reconnect;
     SerialPortControl m_port;
+    SerialLine* m_serialLine;
+    LineOwner* m_line;
     QTimer m_pollTimer;
     QTimer m_recordTimer;
     PollCycle* m_poll;

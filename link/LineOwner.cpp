@@ -32,6 +32,13 @@ qint64 LineOwner::gapMs() const {
     return (m_device.interFrameSilenceUs() + 999) / 1000 + m_extraGapMs;
 }
 
+void LineOwner::setFirstRequest(const QByteArray& request, Reply reply) {
+    if (m_lastId != 0)
+        return;
+    m_request = request;
+    m_reply = reply;
+}
+
 int LineOwner::enqueue(Exchange exchange) {
     const int id = m_nextId++;
     if (m_nextId <= 0)
@@ -63,13 +70,10 @@ void LineOwner::expire(int id) {
 void LineOwner::startWhenFree() {
     if (m_onLine != 0 || m_queue.empty())
         return;
-    const qint64 wait = m_lineFreeMs - m_monotonic();
-    if (wait <= 0) {
-        sendNext();
-        return;
-    }
+    // Never from inside enqueue() or a client's signal handler: the client
+    // knows its exchange's id before the exchange is heard of.
     if (!m_sendTimer.isActive())
-        m_sendTimer.start(int(wait));
+        m_sendTimer.start(int(std::max<qint64>(0, m_lineFreeMs - m_monotonic())));
 }
 
 void LineOwner::sendNext() {

@@ -65,6 +65,9 @@ public:
     // Milliseconds of a clock that never goes back; a test's own clock.
     void setMonotonic(Monotonic monotonic) { m_monotonic = std::move(monotonic); }
 
+    // Before the first request goes out, bytes are judged against this one
+    // (the poll that will come), so that the start of an answer is held.
+    void setFirstRequest(const QByteArray& request, Reply reply);
     // Queues the exchange behind those waiting; its id, never 0.
     int enqueue(Exchange exchange);
     // Takes a waiting exchange out of the queue; true when it was waiting.

@@ -2,18 +2,27 @@
 
 #include "AnswerFrame.h"
 #include "Data.h"
-#include "PortAccess.h"
+#include "LineDevice.h"
 #include "RequestFrame.h"
-#include "SerialPortControl.h"
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <utility>
 
 namespace tklink {
 
-PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent)
-    : QObject(parent), m_port(port), m_pollTimer(pollTimer), m_now(std::move(now)),
+namespace {
+
+QByteArray pollFrame() {
+    const auto frame = pollRequestFrame(controllerAddress);
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
+}
+
+} // namespace
+
+PollCycle::PollCycle(LineOwner& line, QTimer& pollTimer, Clock now, QObject* parent)
+    : QObject(parent), m_line(line), m_pollTimer(pollTimer), m_now(std::move(now)),
       m_answerTimer(this) {
     qRegisterMetaType<tklink::PollResult>();
     qRegisterMetaType<tklink::LinkStatus>();
@@ -21,24 +30,25 @@ PollCycle::PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObj
     m_answerTimer.setSingleShot(true);
     m_answerTimer.setInterval(answerTimeoutMs);
     connect(&m_answerTimer, &QTimer::timeout, this, &PollCycle::answerTimedOut);
-    connect(&m_collector, &AnswerCollector::answerTaken, this, &PollCycle::onAnswer);
-    connect(&m_collector, &AnswerCollector::exceptionTaken, this, &PollCycle::onException);
-    connect(&m_collector, &AnswerCollector::badBytesDropped, this, &PollCycle::onBadBytes);
-    connect(&m_port, &SerialPortControl::comm, this, &PollCycle::receive);
-    connect(&m_port, &SerialPortControl::deviceLost, this, &PollCycle::onDeviceLost);
+    connect(&m_line, &LineOwner::sent, this, &PollCycle::onSent);
+    connect(&m_line, &LineOwner::ended, this, &PollCycle::onEnded);
+    connect(&m_line, &LineOwner::late, this, &PollCycle::onLate);
+    connect(&m_line, &LineOwner::badBytes, this, [this](int id) {
+        if (id == m_exchange)
+            onBadBytes();
+    });
+    connect(&m_line, &LineOwner::heldChanged, this, &PollCycle::showHeld);
+    connect(&m_line.device(), &LineDevice::lost, this, &PollCycle::onDeviceLost);
+    m_line.setFirstRequest(pollFrame(), Reply::Registers);
 }
 
 void PollCycle::tick() {
-    if (m_lineTaken) {
-        m_tickHeldUp = true;
-        return;
-    }
     // Only when ticks come faster than the time-out (a stalled event loop):
     // the last request had its chance, and its status is replaced at once.
     if (m_pollPending) {
-        const bool bytesCame = m_collector.answerTimedOut();
-        endPoll(bytesCame ? PollResult::BadAnswer : PollResult::NoAnswer);
-        countMissedPoll();
+        m_quietEnd = true;
+        answerTimedOut();
+        m_quietEnd = false;
     }
     if (!Data::portConnected) {
         Q_EMIT status({LinkStatus::Kind::NotConnected, {}, 0});
@@ -50,39 +60,90 @@ void PollCycle::tick() {
     m_pollTimer.setInterval(pollIntervalMs);
     const QString request = pollRequestText();
     Data::rxCount = 0;
-    m_collector.requestSent();
     m_badTold = false;
     tell(LinkStatus::Kind::RequestSent);
     m_pollPending = true;
-    m_answerTimer.start();
-    sendRequest(m_port, request);
+    Exchange exchange{pollFrame(), Reply::Registers, 0,
+                      [request](LineDevice& device) { sendRequest(device, request); }};
+    m_exchange = m_line.enqueue(std::move(exchange));
 }
 
-void PollCycle::receive() {
-    if (m_port.commEvent() != SerialPortControl::comEvReceive || m_lineTaken)
+void PollCycle::onSent(int id) {
+    m_showsHeld = id == m_exchange;
+    if (id != m_exchange)
         return;
-    m_port.setInputLen(1);
-    while (m_port.inBufferCount() >= 1) {
-        const QByteArray byte = m_port.input();
-        if (byte.isEmpty())
-            return;
-        m_collector.take(static_cast<uint8_t>(byte[0]));
-    }
+    m_lastExchange = id;
+    m_answerTimer.start();
+}
+
+void PollCycle::showHeld(const QByteArray& held) {
+    if (!m_showsHeld)
+        return;
+    const auto count = std::min<qsizetype>(held.size(), Data::rxBufferSize);
+    std::copy(held.begin(), held.begin() + count, Data::rxBuffer.begin());
+    Data::rxCount = static_cast<int16_t>(count);
 }
 
 void PollCycle::answerTimedOut() {
     m_answerTimer.stop();
     if (!m_pollPending)
         return;
-    const bool bytesCame = m_collector.answerTimedOut();
-    // Bytes held that never made a frame (a truncated answer) are a bad
-    // answer too; bad bytes told already are not told twice.
-    if (!bytesCame)
-        tell(LinkStatus::Kind::NoAnswer);
-    else if (!m_badTold)
-        tell(LinkStatus::Kind::BadAnswer);
-    endPoll(bytesCame ? PollResult::BadAnswer : PollResult::NoAnswer);
-    countMissedPoll();
+    if (m_line.onLine() == m_exchange) {
+        m_line.expire(m_exchange);
+        return;
+    }
+    // Still waiting behind another exchange: it never went out.
+    m_line.withdraw(m_exchange);
+    onEnded({m_exchange, ExchangeEnd::Kind::NoAnswer, {}, 0, false});
+}
+
+void PollCycle::onEnded(const ExchangeEnd& end) {
+    if (end.id != m_exchange || !m_pollPending)
+        return;
+    switch (end.kind) {
+    case ExchangeEnd::Kind::Answer:
+        takeAnswer(end.frame);
+        return;
+    case ExchangeEnd::Kind::Exception:
+        onException(end.code);
+        return;
+    case ExchangeEnd::Kind::NoAnswer:
+    case ExchangeEnd::Kind::BadAnswer: {
+        const bool bad = end.kind == ExchangeEnd::Kind::BadAnswer;
+        // Bad bytes told already are not told twice.
+        if (!m_quietEnd && !bad)
+            tell(LinkStatus::Kind::NoAnswer);
+        else if (!m_quietEnd && !m_badTold)
+            tell(LinkStatus::Kind::BadAnswer);
+        endPoll(bad ? PollResult::BadAnswer : PollResult::NoAnswer);
+        countMissedPoll();
+        return;
+    }
+    case ExchangeEnd::Kind::Lost:
+        onDeviceLost();
+        return;
+    }
+}
+
+void PollCycle::onLate(const ExchangeEnd& end) {
+    if (end.id != m_lastExchange || m_pollPending)
+        return;
+    if (end.kind == ExchangeEnd::Kind::Answer)
+        takeAnswer(end.frame);
+    else if (end.kind == ExchangeEnd::Kind::Exception)
+        onException(end.code);
+}
+
+void PollCycle::takeAnswer(const QByteArray& frame) {
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(frame.constData()),
+                                         std::size_t(frame.size()));
+    const std::optional<AnswerValues> values = decodeAnswer(bytes);
+    if (!values)
+        return;
+    Data::measureRaw = values->measure;
+    Data::setpointRaw = values->setpoint;
+    Data::powerRaw = values->power;
+    onAnswer();
 }
 
 void PollCycle::portChanged() {
@@ -131,22 +192,6 @@ void PollCycle::endPoll(PollResult result) {
     m_pollPending = false;
     m_answerTimer.stop();
     Q_EMIT pollEnded(result);
-    // Between this poll's end and the next tick; queued, so that nothing
-    // goes out from inside the receive of this poll's answer.
-    if (m_lineTaker && result != PollResult::NotConnected)
-        QMetaObject::invokeMethod(this, &PollCycle::offerLine, Qt::QueuedConnection);
-}
-
-void PollCycle::offerLine() {
-    if (m_pollPending || m_lineTaken || !Data::portConnected || !m_lineTaker)
-        return;
-    m_lineTaken = m_lineTaker();
-}
-
-void PollCycle::lineReleased() {
-    m_lineTaken = false;
-    if (std::exchange(m_tickHeldUp, false))
-        tick();
 }
 
 void PollCycle::countMissedPoll() {

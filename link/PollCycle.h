@@ -1,17 +1,18 @@
 #pragma once
 
 // The poll of the controller: a request at every tick of the poll timer while
-// the port is connected, the answer collected byte by byte from the receive
-// event, checked whole, decoded into Data::measureRaw, setpointRaw and
+// the port is connected, the answer checked whole, decoded into Data::measureRaw, setpointRaw and
 // powerRaw, and each step told as a LinkStatus. A request gets
 // answerTimeoutMs for its answer. Values that have stopped coming are not
 // passed off as current: after staleAfterPolls polls in a row without a valid
 // answer, or at once without a port, Data goes back to the no-data values of
 // start-up. An answer with the controller's no-measurement word keeps the
 // link up but its values are not current. Who opens the port again is the
-// session's choice.
+// session's choice. The request is an exchange of the line owner like any
+// other: its receive step judges the bytes, and what it holds is shown in
+// Data::rxBuffer and Data::rxCount.
 
-#include "AnswerCollector.h"
+#include "LineOwner.h"
 #include "LinkStatus.h"
 #include "PollResult.h"
 
@@ -23,17 +24,11 @@
 
 namespace tklink {
 
-class SerialPortControl;
-
 class PollCycle : public QObject {
     Q_OBJECT
 
 public:
     using Clock = std::function<QDateTime()>;
-    // A one-off exchange waiting for the line (a setpoint write), as on the
-    // bus: offered the line after a poll's answer or time-out, it returns
-    // true when it took it, and then calls lineReleased() when it is over.
-    using LineTaker = std::function<bool()>;
 
     // Interval of the poll timer from the first tick with a connected port on.
     static constexpr int pollIntervalMs = 2000;
@@ -43,22 +38,16 @@ public:
     // Polls in a row without a valid answer after which the values are stale.
     static constexpr int staleAfterPolls = 3;
 
-    PollCycle(SerialPortControl& port, QTimer& pollTimer, Clock now, QObject* parent = nullptr);
+    PollCycle(LineOwner& line, QTimer& pollTimer, Clock now, QObject* parent = nullptr);
 
     // The tick of the poll timer.
     void tick();
-    // The port's receive event; connected to the port's comm() already.
-    void receive();
     // The end of the time for an answer; connected to the single-shot timer
     // child "timerAnswerTimeout" already.
     void answerTimedOut();
     // The port was opened or closed from outside: without one the values are
     // stale at once.
     void portChanged();
-    void setLineTaker(LineTaker taker) { m_lineTaker = std::move(taker); }
-    // A one-off exchange that took the line is over; a tick it held up is
-    // made up for at once.
-    void lineReleased();
 
     // The values in Data came from a recent valid answer with a measurement.
     bool valuesCurrent() const { return m_valuesCurrent; }
@@ -84,6 +73,11 @@ Q_SIGNALS:
     void answered();
 
 private:
+    void onSent(int id);
+    void onEnded(const tklink::ExchangeEnd& end);
+    void onLate(const tklink::ExchangeEnd& end);
+    void showHeld(const QByteArray& held);
+    void takeAnswer(const QByteArray& frame);
     void onAnswer();
     void onException(int code);
     void onBadBytes();
@@ -93,13 +87,19 @@ private:
     void countMissedPoll();
     void makeStale();
     void tell(LinkStatus::Kind kind, int exceptionCode = 0);
-    void offerLine();
 
-    SerialPortControl& m_port;
+    LineOwner& m_line;
     QTimer& m_pollTimer;
     Clock m_now;
-    AnswerCollector m_collector;
     QTimer m_answerTimer;
+    // This poll's exchange, and the last one, whose late answer still counts.
+    int m_exchange = 0;
+    int m_lastExchange = 0;
+    // The line's held bytes are this cycle's to show: its request went last,
+    // or none went out yet.
+    bool m_showsHeld = true;
+    // A tick ends the poll before it: no status text for that end.
+    bool m_quietEnd = false;
     // A request is out and its outcome not yet known.
     bool m_pollPending = false;
     // This request's bad bytes were told already.
@@ -108,10 +108,6 @@ private:
     // Start-up's no-data values are not current.
     bool m_valuesCurrent = false;
     bool m_answering = false;
-    LineTaker m_lineTaker;
-    // A one-off exchange holds the line: no poll goes out, no byte is read.
-    bool m_lineTaken = false;
-    bool m_tickHeldUp = false;
 };
 
 } // namespace tklink

@@ -1,5 +1,7 @@
 #include "RequestFrame.h"
 
+#include "LineDevice.h"
+
 #include "Data.h"
 #include "LinkLog.h"
 #include "SerialPortControl.h"
@@ -154,7 +156,11 @@ bool modbusCrc(const QString& request) {
     return true;
 }
 
-void sendRequest(SerialPortControl& port, const QString& request) {
+namespace {
+
+// Steps 1 to 4 of a send: Data::txFrame and Data::txFrameLast for the
+// request, CRC included. False on a failure, with nothing discarded yet.
+bool buildTxFrame(const QString& request) {
     // L/2 + 1 rounded to the nearest, ties to even: exact for an even length;
     // for an odd one the tie lies between floor(L/2) + 1 and the next number,
     // and the even one of the two wins.
@@ -163,7 +169,7 @@ void sendRequest(SerialPortControl& port, const QString& request) {
     if (length % 2 != 0 && last % 2 != 0)
         ++last;
     if (last > INT16_MAX)
-        return;
+        return false;
     Data::txFrameLast = static_cast<int16_t>(last);
     Data::txFrame.assign(std::size_t(last) + 1, 0);
 
@@ -172,23 +178,39 @@ void sendRequest(SerialPortControl& port, const QString& request) {
     for (qsizetype p = 0; p < length; p += 2) {
         const std::optional<uint8_t> byte = hexPairToByte(request.mid(p, 2));
         if (!byte)
-            return;
+            return false;
         ++writeIndex;
         Data::txFrame[std::size_t(writeIndex)] = *byte;
     }
+    return modbusCrc(request);
+}
 
-    if (!modbusCrc(request))
+QByteArray txFrameBytes() {
+    return QByteArray(reinterpret_cast<const char*>(Data::txFrame.data()),
+                      qsizetype(Data::txFrame.size()));
+}
+
+} // namespace
+
+void sendRequest(SerialPortControl& port, const QString& request) {
+    if (!buildTxFrame(request))
         return;
     // A late or partial answer to an earlier request must not be taken for
     // the answer to this one.
     if (!port.clearInBuffer() || !port.clearOutBuffer())
         return;
     Data::rxCount = 0;
-
-    const QByteArray frame(reinterpret_cast<const char*>(Data::txFrame.data()),
-                           qsizetype(Data::txFrame.size()));
+    const QByteArray frame = txFrameBytes();
     qCDebug(lcLinkFrames) << "tx" << frame.toHex(' ');
     port.output(frame);
+}
+
+void sendRequest(LineDevice& line, const QString& request) {
+    if (!buildTxFrame(request) || !line.isOpen())
+        return;
+    line.discardPending();
+    Data::rxCount = 0;
+    line.write(txFrameBytes());
 }
 
 } // namespace tklink

@@ -11,6 +11,7 @@
 
 namespace tklink {
 
+class LineDevice;
 class SerialPortControl;
 
 // The poll's request: slave 9, read holding registers, registers 1 to 3.
@@ -22,6 +23,8 @@ QString pollRequestText();
 // writes the frame. Any failure ends it silently; a failure before the
 // discards leaves the unread input and Data::rxCount as they were.
 void sendRequest(SerialPortControl& port, const QString& request);
+// The same through the line owner's device, when the line is the request's.
+void sendRequest(LineDevice& line, const QString& request);
 
 // The byte of a pair of hex digits, the first the high one. Upper case only:
 // a low digit outside 0-9/A-F counts as 0, a high one fails.

@@ -7,11 +7,13 @@ namespace tklink {
 
 SerialLine::SerialLine(SerialPortControl& port, QObject* parent)
     : LineDevice(parent), m_port(port) {
-    connect(&m_port, &SerialPortControl::comm, this, [this] {
-        if (m_port.commEvent() == SerialPortControl::comEvReceive)
-            Q_EMIT bytesArrived();
-    });
+    connect(&m_port, &SerialPortControl::comm, this, &SerialLine::portReceived);
     connect(&m_port, &SerialPortControl::deviceLost, this, &LineDevice::lost);
+}
+
+void SerialLine::portReceived() {
+    if (m_port.commEvent() == SerialPortControl::comEvReceive)
+        Q_EMIT bytesArrived();
 }
 
 bool SerialLine::isOpen() const {

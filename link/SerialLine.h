@@ -22,6 +22,8 @@ public:
     int interFrameSilenceUs() const override;
 
     SerialPortControl& port() { return m_port; }
+    // The port's receive event; connected to its comm() already.
+    void portReceived();
 
 private:
     SerialPortControl& m_port;

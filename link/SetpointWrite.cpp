@@ -3,12 +3,13 @@
 #include "AnswerFrame.h"
 #include "Data.h"
 #include "LinkLog.h"
-#include "RequestFrame.h"
-#include "SerialPortControl.h"
+#include "LineDevice.h"
+#include "ReceiveStep.h"
 #include "SetpointFrame.h"
 
 #include <cmath>
 #include <span>
+#include <utility>
 
 namespace tklink {
 
@@ -72,20 +73,30 @@ QString setpointAuditLine(const SetpointChange& change, const SetpointOutcome& o
     return change.id.name.isEmpty() ? line : change.id.name + QStringLiteral(": ") + line;
 }
 
-SetpointWriter::SetpointWriter(SerialPortControl& port, QObject* parent)
-    : QObject(parent), m_port(port), m_answerTimer(this), m_readBackTimer(this) {
-    m_answerTimer.setObjectName(QStringLiteral("timerSetpointAnswer"));
-    m_answerTimer.setSingleShot(true);
-    m_answerTimer.setInterval(1000);
+namespace {
+
+// The request text as the frame on the line, CRC low byte first.
+QByteArray frameOf(const QString& text) {
+    QByteArray frame = QByteArray::fromHex(text.toLatin1());
+    const uint16_t crc = crc16Modbus(byteSpan(frame));
+    frame.append(char(crc & 0xFF));
+    frame.append(char(crc >> 8));
+    return frame;
+}
+
+} // namespace
+
+SetpointWriter::SetpointWriter(LineOwner& line, QObject* parent)
+    : QObject(parent), m_line(line), m_readBackTimer(this) {
     m_readBackTimer.setObjectName(QStringLiteral("timerSetpointReadBack"));
     m_readBackTimer.setSingleShot(true);
     m_readBackTimer.setInterval(7000);
-    connect(&m_answerTimer, &QTimer::timeout, this, &SetpointWriter::answerTimedOut);
     connect(&m_readBackTimer, &QTimer::timeout, this, &SetpointWriter::readBackTimedOut);
-    connect(&m_port, &SerialPortControl::comm, this, &SetpointWriter::receive);
+    connect(&m_line, &LineOwner::sent, this, &SetpointWriter::onSent);
+    connect(&m_line, &LineOwner::ended, this, &SetpointWriter::onEnded);
     // A write still waiting must not go out on its own once the port is back,
     // minutes later.
-    connect(&m_port, &SerialPortControl::deviceLost, this,
+    connect(&m_line.device(), &LineDevice::lost, this,
             [this] { abandon(QStringLiteral("the port was lost")); });
 }
 
@@ -104,88 +115,46 @@ QString SetpointWriter::write(Controller& controller, int16_t toTenths, const QS
     m_change = {controller.id(), from, toTenths, reason};
     m_state = State::WaitingForLine;
     Q_EMIT progress(setpointChangeText(m_change) + QStringLiteral(": waiting for the line"));
+    const QString text = setpointWriteText(m_change.id.address, m_function, m_change.toTenths);
+    m_exchange = m_line.enqueue({frameOf(text), Reply::WriteEcho, m_answerTimeoutMs, {}});
     return {};
 }
 
-bool SetpointWriter::takeLine() {
-    if (m_state != State::WaitingForLine)
-        return false;
-    if (!m_controller) {
-        finish({SetpointOutcome::Kind::NotSent, 0, 0, QStringLiteral("the controller is gone")});
-        return false;
-    }
+void SetpointWriter::onSent(int id) {
+    if (id == 0 || id != m_exchange || m_state != State::WaitingForLine)
+        return;
     m_state = State::WaitingForAnswer;
-    m_held.clear();
-    sendRequest(m_port, setpointWriteText(m_change.id.address, m_function, m_change.toTenths));
-    m_request = QByteArray(reinterpret_cast<const char*>(Data::txFrame.data()),
-                           qsizetype(Data::txFrame.size()));
-    m_answerTimer.start();
     Q_EMIT progress(setpointChangeText(m_change) + QStringLiteral(": sent"));
-    return true;
 }
 
-void SetpointWriter::receive() {
-    if (m_state != State::WaitingForAnswer || m_port.commEvent() != SerialPortControl::comEvReceive)
+void SetpointWriter::onEnded(const ExchangeEnd& end) {
+    if (end.id == 0 || end.id != m_exchange)
         return;
-    m_port.setInputLen(0);
-    m_held += m_port.input();
-    takeAnswerAtHead();
-}
-
-void SetpointWriter::takeAnswerAtHead() {
-    const auto bytes = [](const QByteArray& a) {
-        return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(a.constData()),
-                                        std::size_t(a.size()));
-    };
-    while (!m_held.isEmpty()) {
-        // An adapter that echoes what it sends: a function 6 answer is the
-        // echo itself, and only a function 16 request can be told from it.
-        if (m_function == writeMultipleRegisters) {
-            const EchoHead echo = checkEcho(bytes(m_held), bytes(m_request));
-            if (echo == EchoHead::Partial)
-                return;
-            if (echo == EchoHead::Whole) {
-                m_held.remove(0, m_request.size());
-                continue;
-            }
-        }
-        const WriteAnswer answer = checkWriteAnswer(bytes(m_held), bytes(m_request));
-        switch (answer.kind) {
-        case WriteAnswer::Kind::NeedMore:
-            return;
-        case WriteAnswer::Kind::Bad:
-            m_held.remove(0, 1);
-            break;
-        case WriteAnswer::Kind::Accepted:
-            qCDebug(lcLinkFrames) << "rx" << m_held.first(answer.length).toHex(' ');
-            m_answerTimer.stop();
-            m_state = State::WaitingForReadBack;
-            m_held.clear();
-            if (m_controller)
-                m_readBack = connect(m_controller.data(), &Controller::answered, this,
-                                     &SetpointWriter::readBack);
-            m_readBackTimer.start();
-            Q_EMIT progress(setpointChangeText(m_change) +
-                            QStringLiteral(": written, waiting for the read-back"));
-            releaseLine();
-            return;
-        case WriteAnswer::Kind::Exception:
-            qCDebug(lcLinkFrames) << "rx" << m_held.first(answer.length).toHex(' ');
-            m_answerTimer.stop();
-            m_held.clear();
-            releaseLine();
-            finish({SetpointOutcome::Kind::Refused, answer.code, 0, {}});
-            return;
-        }
+    m_exchange = 0;
+    switch (end.kind) {
+    case ExchangeEnd::Kind::Answer:
+        m_state = State::WaitingForReadBack;
+        if (m_controller)
+            m_readBack =
+                connect(m_controller.data(), &Controller::answered, this, &SetpointWriter::readBack);
+        m_readBackTimer.start();
+        Q_EMIT progress(setpointChangeText(m_change) +
+                        QStringLiteral(": written, waiting for the read-back"));
+        return;
+    case ExchangeEnd::Kind::Exception:
+        finish({SetpointOutcome::Kind::Refused, end.code, 0, {}});
+        return;
+    case ExchangeEnd::Kind::NoAnswer:
+    case ExchangeEnd::Kind::BadAnswer:
+        finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+        return;
+    case ExchangeEnd::Kind::Lost:
+        if (m_state == State::WaitingForLine)
+            finish({SetpointOutcome::Kind::NotSent, 0, 0, QStringLiteral("the port was lost")});
+        else
+            finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
+        return;
     }
-}
-
-void SetpointWriter::answerTimedOut() {
-    if (m_state != State::WaitingForAnswer)
-        return;
-    m_held.clear();
-    releaseLine();
-    finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
 }
 
 void SetpointWriter::readBackTimedOut() {
@@ -199,13 +168,12 @@ void SetpointWriter::abandon(const QString& why) {
     case State::Idle:
         return;
     case State::WaitingForLine:
+        m_line.withdraw(std::exchange(m_exchange, 0));
         finish({SetpointOutcome::Kind::NotSent, 0, 0, why});
         return;
     case State::WaitingForAnswer:
         // Sent: whether the controller took it is not known.
-        m_answerTimer.stop();
-        m_held.clear();
-        releaseLine();
+        m_exchange = 0;
         finish({SetpointOutcome::Kind::NoAnswer, 0, 0, {}});
         return;
     case State::WaitingForReadBack:
@@ -222,11 +190,6 @@ void SetpointWriter::readBack() {
         finish({SetpointOutcome::Kind::Accepted, 0, 0, {}});
     else
         finish({SetpointOutcome::Kind::NotReadBack, 0, shown, {}});
-}
-
-void SetpointWriter::releaseLine() {
-    if (m_release)
-        m_release();
 }
 
 void SetpointWriter::finish(const SetpointOutcome& outcome) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// The operator's setpoint change, one at a time: it waits for the line
-// between two polls (the bus or the poll cycle hands it over), sends the
-// write once, checks the answer, gives the line back, and then waits for the
+// The operator's setpoint change, one at a time: an exchange in the line
+// owner's queue, so it goes out between two polls; it is sent once, its
+// answer judged by the line's receive step, and then it waits for the
 // controller's next answer to the poll to read the new setpoint back. It
 // never writes again by itself, and never writes the value the controller
 // already has: each write wears the controller's memory. Every attempt ends
@@ -19,10 +19,9 @@
 #include <functional>
 
 #include "Controller.h"
+#include "LineOwner.h"
 
 namespace tklink {
-
-class SerialPortControl;
 
 struct SetpointChange {
     ControllerId id;
@@ -63,28 +62,21 @@ class SetpointWriter : public QObject {
     Q_OBJECT
 
 public:
-    // Given the line; gives it back when the exchange is over.
-    using LineRelease = std::function<void()>;
+    explicit SetpointWriter(LineOwner& line, QObject* parent = nullptr);
 
-    explicit SetpointWriter(SerialPortControl& port, QObject* parent = nullptr);
-
-    void setLineRelease(LineRelease release) { m_release = std::move(release); }
-    void setAnswerTimeout(int ms) { m_answerTimer.setInterval(ms); }
+    void setAnswerTimeout(int ms) { m_answerTimeoutMs = ms; }
     // How long an accepted write waits for the controller's next answer.
     void setReadBackTimeout(int ms) { m_readBackTimer.setInterval(ms); }
     // The function of the request: writeSingleRegister (default) or
     // writeMultipleRegisters.
     void setFunction(uint8_t function) { m_function = function; }
 
-    // Asks for the line to write toTenths to controller. Empty when the write
-    // waits for the line; otherwise why nothing is written.
+    // Queues the write of toTenths to controller. Empty when the write is
+    // queued; otherwise why nothing is written.
     QString write(Controller& controller, int16_t toTenths, const QString& reason);
     // A write is waiting or under way.
     bool busy() const { return m_state != State::Idle; }
 
-    // The bus's or poll cycle's offer of the line between two polls: true
-    // when a write waited for it and went out.
-    bool takeLine();
     // Ends a write waiting or under way, so that it neither goes out later nor
     // waits for good, and its outcome reaches the trail: why says what ended it.
     void abandon(const QString& why);
@@ -99,25 +91,22 @@ Q_SIGNALS:
 private:
     enum class State { Idle, WaitingForLine, WaitingForAnswer, WaitingForReadBack };
 
-    void receive();
-    void takeAnswerAtHead();
-    void answerTimedOut();
+    void onSent(int id);
+    void onEnded(const tklink::ExchangeEnd& end);
     void readBackTimedOut();
     void readBack();
-    void releaseLine();
     void finish(const SetpointOutcome& outcome);
 
-    SerialPortControl& m_port;
-    LineRelease m_release;
-    QTimer m_answerTimer;
+    LineOwner& m_line;
+    int m_answerTimeoutMs = 1000;
+    // The write's exchange while it waits for the line or its answer.
+    int m_exchange = 0;
     QTimer m_readBackTimer;
     uint8_t m_function = 6;
     State m_state = State::Idle;
     QPointer<Controller> m_controller;
     QMetaObject::Connection m_readBack;
     SetpointChange m_change;
-    QByteArray m_request;
-    QByteArray m_held;
 };
 
 } // namespace tklink

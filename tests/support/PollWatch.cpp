@@ -7,6 +7,7 @@
 #include "Data.h"
 #include "LinkTexts.h"
 #include "PollCycle.h"
+#include "SerialLine.h"
 #include "SerialPortControl.h"
 
 using tklink::PollCycle;
@@ -37,12 +38,14 @@ PollWatch::PollWatch(PollCycle& poll, SerialPortControl& port) {
         if (!current)
             readouts << readoutList(false);
     });
-    disconnect(&port, &SerialPortControl::comm, &poll, &PollCycle::receive);
+    // Counted before the line owner takes the bytes.
+    auto* line = port.findChild<tklink::SerialLine*>();
+    disconnect(&port, &SerialPortControl::comm, line, &tklink::SerialLine::portReceived);
     connect(&port, &SerialPortControl::comm, this, [this, &port] {
         bytesTaken += port.inBufferCount();
         ++commEvents;
     });
-    connect(&port, &SerialPortControl::comm, &poll, &PollCycle::receive);
+    connect(&port, &SerialPortControl::comm, line, &tklink::SerialLine::portReceived);
 }
 
 void wordCollector(tklink::AnswerCollector& collector, const QTime& time, CollectorWords& words) {
