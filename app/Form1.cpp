@@ -329,6 +329,11 @@ void Form1::load() {
             read.controllersRefused);
     else if (settings::configuredControllers().bus)
         followBus();
+    if (!read.portsRefused.isEmpty())
+        m_seams.showError(QLatin1String(appTitle),
+                          QStringLiteral("A gateway in conf.ini [Ports] is badly written: that "
+                                         "port cannot be opened until it is mended."),
+                          read.portsRefused);
     if (!read.controlRefused.isEmpty())
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("A value of conf.ini [Control] cannot be used: the "
@@ -373,7 +378,9 @@ void Form1::load() {
 
     Data::portConnected = false;
     open_port();
-    if (!Data::portConnected) {
+    // A gateway that is being connected to is no failure: its state shows.
+    const bool gatewayPending = m_session->onGateway() && m_session->gatewayRefused().isEmpty();
+    if (!Data::portConnected && !gatewayPending) {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("Erreur pendant l'ouverture du port ") +
                               QString::number(Data::comPortNum),

@@ -18,10 +18,12 @@ int readBackTimeoutMs(int pollIntervalMs, int answerTimeoutMs) {
 
 ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceForPort, Clock now,
                                      Reconnect reconnect, QObject* parent)
-    : QObject(parent), m_now(std::move(now)), m_reconnect(reconnect),
-      m_port(std::move(deviceForPort), this), m_serialLine(new SerialLine(m_port, &m_port)),
-      m_line(new LineOwner(*m_serialLine, this)), m_pollTimer(this), m_recordTimer(this),
-      m_alarmTimer(this), m_poll(new PollCycle(*m_line, m_pollTimer, m_now, this)),
+    : QObject(parent), m_now(std::move(now)), m_reconnect(reconnect), m_port(deviceForPort, this),
+      m_serialLine(new SerialLine(m_port, &m_port)), m_gateway(new GatewayLine(this)),
+      m_portLine(new PortLine(*m_serialLine, *m_gateway, this)),
+      m_deviceForPort(std::move(deviceForPort)), m_line(new LineOwner(*m_portLine, this)),
+      m_pollTimer(this), m_recordTimer(this), m_alarmTimer(this),
+      m_poll(new PollCycle(*m_line, m_pollTimer, m_now, this)),
       m_writer(new SetpointWriter(*m_line, this)) {
     qRegisterMetaType<alarms::AlarmChange>();
     m_port.setObjectName(QStringLiteral("MSComm1"));
@@ -41,6 +43,7 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
             controller->checkAlarms(m_now());
     });
     connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
+    connect(m_gateway, &GatewayLine::stateChanged, this, &ControllerSession::onGatewayState);
     m_single.append(new Controller({}, this));
     mirrorPollCycle();
     m_writer->setAnswerTimeout(PollCycle::answerTimeoutMs);
@@ -110,12 +113,59 @@ void ControllerSession::openPort() {
 }
 
 void ControllerSession::tryPort() {
+    const QString device = m_deviceForPort ? m_deviceForPort(Data::comPortNum) : QString();
+    if (namesGateway(device)) {
+        tryGateway(device);
+        return;
+    }
+    m_gateway->close();
+    m_portLine->useGateway(false);
+    m_gatewayRefused.clear();
     open_port(m_port);
     m_reopenAfterLoss = m_reopenAfterLoss && !Data::portConnected;
+    portChanged();
+    Q_EMIT portOpenTried(Data::portConnected);
+}
+
+void ControllerSession::portChanged() {
     m_poll->portChanged();
     if (m_bus)
         m_bus->portChanged();
+}
+
+void ControllerSession::tryGateway(const QString& address) {
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+    // The serial port's number names the device in the trail and the logs.
+    m_port.setCommPort(Data::comPortNum);
+    m_portLine->useGateway(true);
+    m_reopenAfterLoss = false;
+    const GatewayParse parsed = parseGatewayAddress(address);
+    m_gatewayRefused = parsed.error;
+    if (!parsed.address) {
+        m_gateway->close();
+    } else if (m_gateway->address() != *parsed.address ||
+               (m_gateway->state() == GatewayLine::State::NotConnected &&
+                m_gateway->retryInMs() == 0)) {
+        m_gateway->open(*parsed.address);
+    }
+    Data::portConnected = m_gateway->isOpen();
+    portChanged();
     Q_EMIT portOpenTried(Data::portConnected);
+}
+
+void ControllerSession::onGatewayState(GatewayLine::State state) {
+    if (!m_portLine->onGateway())
+        return;
+    const bool connected = state == GatewayLine::State::Connected;
+    if (connected != Data::portConnected) {
+        Data::portConnected = connected;
+        portChanged();
+        // Back after an outage: asked at once, not at the next tick.
+        if (connected && m_pollTimer.isActive())
+            m_pollTimer.start(0);
+    }
+    Q_EMIT gatewayStateChanged(state);
 }
 
 void ControllerSession::start(int firstPollMs, int recordMs) {
@@ -138,6 +188,7 @@ void ControllerSession::stop() {
 void ControllerSession::closePort() {
     if (m_port.portOpen())
         m_port.setPortOpen(false);
+    m_gateway->close();
 }
 
 void ControllerSession::releasePort() {
@@ -168,7 +219,9 @@ void ControllerSession::acknowledgeAlarm(alarms::Alarm alarm) {
 void ControllerSession::pollTick() {
     // Same number and speed as before: a replugged adapter comes back under
     // the name it had, and polling resumes without the operator.
-    if (!Data::portConnected && (m_reconnect == Reconnect::BeforeEveryPoll || m_reopenAfterLoss))
+    // A gateway's connection comes back by itself, on its own schedule.
+    if (!Data::portConnected && !m_portLine->onGateway() &&
+        (m_reconnect == Reconnect::BeforeEveryPoll || m_reopenAfterLoss))
         tryPort();
     if (!m_bus) {
         m_poll->tick();

@@ -18,8 +18,10 @@
 #include "AlarmRules.h"
 #include "Bus.h"
 #include "Controller.h"
+#include "GatewayLine.h"
 #include "LineOwner.h"
 #include "PollCycle.h"
+#include "PortLine.h"
 #include "SerialLine.h"
 #include "SerialPortControl.h"
 #include "SetpointWrite.h"
@@ -86,6 +88,12 @@ public:
     void releasePort();
 
     SerialPortControl& port() { return m_port; }
+    // The connection to the gateway, when the port names one.
+    GatewayLine& gateway() { return *m_gateway; }
+    // The last open was of a port that names a gateway, well or badly.
+    bool onGateway() const { return m_portLine->onGateway(); }
+    // The gateway's address is refused: why, for the operator; else empty.
+    const QString& gatewayRefused() const { return m_gatewayRefused; }
     // The owner of the line: every exchange of the session goes through its
     // queue.
     LineOwner& line() { return *m_line; }
@@ -110,6 +118,9 @@ public:
 
 Q_SIGNALS:
     void portOpenTried(bool opened);
+    // The gateway's connection went to another state; Data::portConnected
+    // follows it already.
+    void gatewayStateChanged(tklink::GatewayLine::State state);
     // A tick of the record timer.
     void recordDue();
     // An alarm of the shown controller moved to another state; checked after
@@ -120,6 +131,10 @@ Q_SIGNALS:
 private:
     void pollTick();
     void tryPort();
+    // tryPort for a port that names a gateway.
+    void tryGateway(const QString& address);
+    void onGatewayState(GatewayLine::State state);
+    void portChanged();
     void mirrorPollCycle();
     void watchAlarms(Controller& controller);
 
@@ -127,6 +142,10 @@ private:
     Reconnect m_reconnect;
     SerialPortControl m_port;
     SerialLine* m_serialLine;
+    GatewayLine* m_gateway;
+    PortLine* m_portLine;
+    SerialPortControl::DeviceResolver m_deviceForPort;
+    QString m_gatewayRefused;
     LineOwner* m_line;
     QTimer m_pollTimer;
     QTimer m_recordTimer;

@@ -3,6 +3,7 @@
 #include <QSerialPortInfo>
 
 #include "Data.h"
+#include "GatewayAddress.h"
 #include "SerialPortControl.h"
 
 namespace tklink {
@@ -42,6 +43,11 @@ void scanSerialPorts(SerialPortControl& port) {
     for (int n = 1; n <= scannedPorts; ++n) {
         // Each step runs even when the one before it failed.
         const bool numberSet = port.setCommPort(static_cast<int16_t>(n));
+        // A gateway is not tried here: it is offered when it is well named.
+        if (numberSet && namesGateway(port.deviceName())) {
+            Data::portAvailable[n] = parseGatewayAddress(port.deviceName()).address.has_value();
+            continue;
+        }
         const bool opened = port.setPortOpen(true);
         const bool closed = port.setPortOpen(false);
         Data::portAvailable[n] = numberSet && opened && closed;

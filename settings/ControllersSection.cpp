@@ -2,6 +2,9 @@
 
 #include <QRegularExpression>
 
+#include "Data.h"
+#include "PortsSection.h"
+
 namespace settings {
 
 namespace {
@@ -137,6 +140,11 @@ ControllersRead readControllersSection(const ProfileText& file) {
 
 void keepControllersSection(const ProfileText& file) {
     kept = readControllersSection(file);
+    const bool timeoutGiven =
+        !file.value(QLatin1String(busSection), QStringLiteral("AnswerTimeout"), QString())
+             .isEmpty();
+    if (kept.bus && !timeoutGiven && configuredGateway(Data::comPortNum))
+        kept.timing.answerTimeoutMs = gatewayAnswerTimeoutMs;
 }
 
 const ControllersRead& configuredControllers() {

@@ -2,7 +2,8 @@
 
 // The [Controllers] section of conf.ini, one line per controller on the
 // line, "NAME=ADDRESS" ("oven-1=10"), and the [Bus] keys that time it:
-// AnswerTimeout (ms, default 200) and ExtraGap (ms added to the Modbus
+// AnswerTimeout (ms, default 200; 500 when the port names a gateway, which
+// adds its own latency) and ExtraGap (ms added to the Modbus
 // silence between frames, default 0). Without [Controllers] there is the
 // one unnamed controller at address 9 of a single oven.
 
@@ -18,6 +19,7 @@ namespace settings {
 inline constexpr int controllerNameMax = 32;
 inline constexpr int lowestAddress = 1;
 inline constexpr int highestAddress = 247;
+inline constexpr int gatewayAnswerTimeoutMs = 500;
 
 struct ControllersRead {
     // In the file's order; the one unnamed controller at address 9 without

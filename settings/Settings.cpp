@@ -103,6 +103,7 @@ SettingsRead loadSettings(const QString& section, const QString& path) {
     result.status = read.status;
     result.reason = read.reason;
     result.controllersRefused = configuredControllers().error;
+    result.portsRefused = portsSectionError(file);
     result.controlRefused = configuredControl().refused;
     result.eventsRefused = configuredEvents().error;
     Data::alarms = readAlarmSettings(file, &result.alarmsRefused);

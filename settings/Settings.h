@@ -24,6 +24,9 @@ struct SettingsRead {
     QString intervalRefused;
     // A bad line of [Controllers] or key of [Bus], named; empty otherwise.
     QString controllersRefused;
+    // A [Ports] line that names a gateway badly, named; empty otherwise.
+    // That port cannot be opened until it is mended.
+    QString portsRefused;
     // One line per [Alarms] value that cannot be a limit, naming the key and
     // its line: "conf.ini line 7: HighLimit \"abc\" is not a number". That
     // alarm is off until the value is mended; HighHysteresis and

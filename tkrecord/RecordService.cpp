@@ -37,6 +37,12 @@ RecordService::RecordService(Clock now, Say sayLine, QObject* parent)
     connect(&m_session, &tklink::ControllerSession::recordDue, this, &RecordService::recordTick);
     connect(&m_session, &tklink::ControllerSession::portOpenTried, this,
             &RecordService::onPortOpenTried);
+    connect(&m_session, &tklink::ControllerSession::gatewayStateChanged, this,
+            [this](tklink::GatewayLine::State state) {
+                const tklink::GatewayLine& gateway = m_session.gateway();
+                say(m_log.gatewayState(m_now(), gateway.address().text(), state, gateway.reason(),
+                                       gateway.retryInMs()));
+            });
     connect(&m_session.port(), &tklink::SerialPortControl::deviceLost, this,
             [this] { say(m_log.portLost(m_now(), m_session.port().failureReason())); });
 }
@@ -55,6 +61,8 @@ QString RecordService::start() {
     const settings::ControllersRead& bus = settings::configuredControllers();
     if (!bus.error.isEmpty())
         return bus.error;
+    if (!read.portsRefused.isEmpty())
+        return read.portsRefused;
     const bool hasSettings = read.status == settings::ConfFileRead::Status::Read;
     Data::measureRaw = Data::setpointRaw = Data::NO_DATA_RAW;
     Data::powerRaw = 0;
@@ -143,6 +151,13 @@ void RecordService::stop() {
 
 void RecordService::onPortOpenTried(bool opened) {
     const QString device = m_session.port().deviceName();
+    // A gateway tells its connection's states as they come.
+    if (m_session.onGateway()) {
+        if (!m_session.gatewayRefused().isEmpty())
+            say(m_log.portNotOpened(m_now(), device, m_session.gatewayRefused()));
+        m_seals->portState(opened, device);
+        return;
+    }
     say(opened ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
                : m_log.portNotOpened(m_now(), device, m_session.port().failureReason()));
     m_seals->portState(opened, device);

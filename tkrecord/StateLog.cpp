@@ -34,6 +34,38 @@ QString StateLog::portLost(const QDateTime& at, const QString& reason) {
     return stampedLine(at, QStringLiteral("port lost (%1); values stale").arg(reason));
 }
 
+QString StateLog::gatewayState(const QDateTime& at, const QString& address,
+                               tklink::GatewayLine::State state, const QString& reason,
+                               int retryInMs) {
+    using State = tklink::GatewayLine::State;
+    const State before = std::exchange(m_gateway, state);
+    switch (state) {
+    case State::Connecting:
+        if (m_gatewayQuiet)
+            return {};
+        return stampedLine(at, QStringLiteral("gateway %1 connecting").arg(address));
+    case State::Connected:
+        m_gatewayQuiet = false;
+        m_gatewayReason.clear();
+        return stampedLine(at, QStringLiteral("gateway %1 connected").arg(address));
+    case State::NotConnected:
+        break;
+    }
+    const bool again = before == State::Connecting && reason == m_gatewayReason;
+    m_gatewayQuiet = again;
+    m_gatewayReason = reason;
+    if (again || reason.isEmpty())
+        return {};
+    const QString retry = QStringLiteral("trying again in %1 s").arg((retryInMs + 999) / 1000);
+    if (before == State::Connected) {
+        m_current = false;
+        return stampedLine(at, QStringLiteral("gateway %1 not connected (%2); values stale; %3")
+                                   .arg(address, reason, retry));
+    }
+    return stampedLine(
+        at, QStringLiteral("gateway %1 not connected (%2); %3").arg(address, reason, retry));
+}
+
 QString StateLog::valuesCurrent(const QDateTime& at, bool current, bool portConnected,
                                 bool answering, const QString& missReason) {
     if (current == m_current)

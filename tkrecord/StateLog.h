@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "GatewayLine.h"
+
 namespace tkrecord {
 
 // "yyyy-MM-dd HH:mm:ss text", local time.
@@ -18,6 +20,11 @@ public:
     // The same reason again (the adapter still absent) says nothing.
     QString portNotOpened(const QDateTime& at, const QString& device, const QString& reason);
     QString portLost(const QDateTime& at, const QString& reason);
+    // The gateway's connection: "gateway tcp://gw:502 connecting", "...
+    // connected", "... not connected (reason); trying again in 2 s". Another
+    // failed attempt for the same reason says nothing, nor its connecting.
+    QString gatewayState(const QDateTime& at, const QString& address,
+                         tklink::GatewayLine::State state, const QString& reason, int retryInMs);
     // The values became current or stale. Stale because the port is gone is
     // said by the port's own line; answering says the controller still
     // answers, with its no-measurement word.
@@ -37,6 +44,10 @@ private:
     bool m_current = false;
     bool m_answersSeen = false;
     bool m_recordFailing = false;
+    tklink::GatewayLine::State m_gateway = tklink::GatewayLine::State::NotConnected;
+    QString m_gatewayReason;
+    // Failed attempts are being repeated for the same reason: not told.
+    bool m_gatewayQuiet = false;
 };
 
 } // namespace tkrecord

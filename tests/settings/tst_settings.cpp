@@ -6,6 +6,7 @@
 #include "ControllersSection.h"
 #include "Data.h"
 #include "EventsSection.h"
+#include "PortsSection.h"
 #include "Settings.h"
 
 namespace {
@@ -34,6 +35,8 @@ private Q_SLOTS:
     void controlSection();
     void eventsSection_data();
     void eventsSection();
+    void portsSection_data();
+    void portsSection();
 
 private:
     QString path() const { return m_dir.filePath(QStringLiteral("conf.ini")); }
@@ -383,6 +386,62 @@ void TestSettings::eventsSection() {
     const settings::SettingsRead read = settings::loadSettings(section, path());
     QTEST(settings::configuredEvents().events, "events");
     QTEST(read.eventsRefused, "refused");
+}
+
+// A port may name a gateway: what port 1 names, and the first bad gateway
+// line with its number. A serial device is never taken for one.
+void TestSettings::portsSection_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<QString>("refused");
+
+    const QString portRule = QStringLiteral("the TCP port is a number from 1 to 65535, not ");
+    QTest::newRow("serial device") << QByteArray("[Ports]\n1=/dev/ttyUSB3\n") << ""
+                                   << "";
+    QTest::newRow("Modbus TCP, port 502 by default")
+        << QByteArray("[Ports]\n1=tcp://192.168.1.50\n") << "tcp://192.168.1.50:502"
+        << "";
+    QTest::newRow("host name, upper-case scheme")
+        << QByteArray("[Ports]\n1=TCP://gw-3.plant.example:1502\n")
+        << "tcp://gw-3.plant.example:1502"
+        << "";
+    QTest::newRow("RTU over TCP to IPv6 in brackets")
+        << QByteArray("[Ports]\n1=rtu+tcp://[fd00::7]:4001\n") << "rtu+tcp://[fd00::7]:4001"
+        << "";
+    QTest::newRow("port 0") << QByteArray("[Ports]\n1=tcp://gw:0\n") << ""
+                            << "[Ports] line 3 \"1=tcp://gw:0\": " + portRule + "\"0\"";
+    QTest::newRow("port 65536, second line")
+        << QByteArray("[Ports]\n1=/dev/ttyS0\n2=tcp://gw:65536\n") << ""
+        << "[Ports] line 4 \"2=tcp://gw:65536\": " + portRule + "\"65536\"";
+    QTest::newRow("serial server without its port")
+        << QByteArray("[Ports]\n1=rtu+tcp://gw\n") << ""
+        << "[Ports] line 3 \"1=rtu+tcp://gw\": a serial server's TCP port must be given: "
+           "rtu+tcp://HOST:PORT";
+    QTest::newRow("IPv6 without brackets")
+        << QByteArray("[Ports]\n1=tcp://fd00::7\n") << ""
+        << "[Ports] line 3 \"1=tcp://fd00::7\": an IPv6 address is written in brackets: [fd00::7]";
+    QTest::newRow("not an IPv4 address")
+        << QByteArray("[Ports]\n1=tcp://192.168.1.300:502\n") << ""
+        << "[Ports] line 3 \"1=tcp://192.168.1.300:502\": \"192.168.1.300\" is not an IPv4 "
+           "address";
+    QTest::newRow("no host") << QByteArray("[Ports]\n1=tcp://:502\n") << ""
+                             << "[Ports] line 3 \"1=tcp://:502\": the host is missing";
+    QTest::newRow("a path after the port")
+        << QByteArray("[Ports]\n1=tcp://gw:502/x\n") << ""
+        << "[Ports] line 3 \"1=tcp://gw:502/x\": " + portRule + "\"502/x\"";
+    QTest::newRow("another scheme")
+        << QByteArray("[Ports]\n1=udp://gw:502\n") << ""
+        << "[Ports] line 3 \"1=udp://gw:502\": a gateway is tcp://HOST:PORT (Modbus TCP) or "
+           "rtu+tcp://HOST:PORT (RTU over TCP)";
+}
+
+void TestSettings::portsSection() {
+    QFETCH(QByteArray, body);
+    writeConf(body);
+    const settings::SettingsRead read = settings::loadSettings(section, path());
+    const auto gateway = settings::configuredGateway(1);
+    QTEST(gateway ? gateway->text() : QString(), "gateway");
+    QTEST(read.portsRefused, "refused");
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -4,12 +4,13 @@
 
 #include <csignal>
 
-TksimProcess::TksimProcess(QString program, const QStringList& options)
-    : m_program(std::move(program)), m_link(m_dir.filePath(QStringLiteral("tk-sim-port"))),
+TksimProcess::TksimProcess(QString program, const QStringList& options, Line line)
+    : m_program(std::move(program)),
+      m_link(line == Line::Link ? m_dir.filePath(QStringLiteral("tk-sim-port")) : QString()),
       m_logPath(m_dir.filePath(QStringLiteral("tksim.log"))),
-      m_arguments(
-          QStringList{QStringLiteral("--link"), m_link, QStringLiteral("--log"), m_logPath} +
-          options) {}
+      m_arguments((line == Line::Link ? QStringList{QStringLiteral("--link"), m_link}
+                                      : QStringList{QStringLiteral("--tcp"), QStringLiteral("0")}) +
+                  QStringList{QStringLiteral("--log"), m_logPath} + options) {}
 
 TksimProcess::~TksimProcess() {
     if (m_process.state() != QProcess::NotRunning) {
@@ -34,7 +35,16 @@ bool TksimProcess::start(int timeoutMs) {
 
 bool TksimProcess::ready() {
     m_output += m_process.readAllStandardOutput();
-    return m_output.contains("tksim ready on " + m_link.toLocal8Bit() + "\n");
+    if (!m_link.isEmpty())
+        return m_output.contains("tksim ready on " + m_link.toLocal8Bit() + "\n");
+    // The gateway names the port it was given.
+    const QByteArray prefix = "tksim ready on ";
+    const qsizetype at = m_output.indexOf(prefix);
+    const qsizetype end = m_output.indexOf('\n', at);
+    if (at < 0 || end < 0)
+        return false;
+    m_link = QString::fromUtf8(m_output.mid(at + prefix.size(), end - at - prefix.size()));
+    return true;
 }
 
 const QStringList& TksimProcess::logLines() {

@@ -18,8 +18,13 @@ inline constexpr int simWaitMs = 20000;
 
 class TksimProcess {
 public:
-    // program: the tksim executable; options: what follows --link and --log.
-    TksimProcess(QString program, const QStringList& options);
+    // A pseudo-terminal's link, or a Modbus TCP gateway on a free port of
+    // 127.0.0.1 (link() is then its address, tcp://127.0.0.1:PORT).
+    enum class Line { Link, Tcp };
+
+    // program: the tksim executable; options: what follows --link (or
+    // --tcp) and --log.
+    TksimProcess(QString program, const QStringList& options, Line line = Line::Link);
     // Ends tksim with SIGTERM, the way that lets it remove its link.
     ~TksimProcess();
     TksimProcess(const TksimProcess&) = delete;

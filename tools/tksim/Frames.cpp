@@ -105,4 +105,16 @@ std::string hex(const Bytes& bytes) {
     return text;
 }
 
+bool writesOnlySetpoint(const Bytes& request) {
+    constexpr int writableRegister = 2;
+    if (request.size() < 6)
+        return true;
+    const int function = request[1];
+    if (function == 6)
+        return word(request, 2) == writableRegister;
+    if (function == 16)
+        return word(request, 2) == writableRegister && word(request, 4) == 1;
+    return true; // not a write
+}
+
 } // namespace tksim

@@ -30,4 +30,9 @@ std::string describeAnswer(const Bytes& request, const Bytes& answer);
 
 std::string hex(const Bytes& bytes);
 
+// Writes to the measured value or the power are refused as a real controller
+// refuses them; only the setpoint (register 2) is the operator's to change.
+// request starts with the address (RTU) or unit id (TCP); true for a read.
+bool writesOnlySetpoint(const Bytes& request);
+
 } // namespace tksim

@@ -126,6 +126,7 @@ const std::map<std::string, Setter>& setters() {
     static const std::map<std::string, Setter> table = {
         {"link", text(&Options::link)},
         {"device", text(&Options::device)},
+        {"tcp", whole(&Options::tcpPort, 0, 65535, "a TCP port from 0 (any free one) to 65535")},
         {"baud", whole(&Options::baud, 50, 4000000, "a speed in bit/s")},
         {"check-baud",
          [](const std::string& t, Options& o) -> std::string {
@@ -295,7 +296,9 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         }
     }
     const Options& o = result.options;
-    if (o.link.empty() == o.device.empty())
+    if (o.tcpPort >= 0 && !(o.link.empty() && o.device.empty()))
+        result.error = "--tcp PORT takes the place of --link and --device";
+    else if (o.tcpPort < 0 && o.link.empty() == o.device.empty())
         result.error = "give either --link PATH or --device DEVICE";
     else if (o.setpoints.size() != 1 && o.setpoints.size() != o.addresses.size())
         result.error = "--setpoint needs one temperature, or one per address";
@@ -307,7 +310,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
 }
 
 std::string helpText() {
-    return R"(Usage: tksim (--link PATH | --device DEVICE) [options]
+    return R"(Usage: tksim (--link PATH | --device DEVICE | --tcp PORT) [options]
 
 Plays a TK840/TK960 temperature controller, a Modbus RTU slave, on a serial
 line. Holding registers: 1 measured temperature and 2 setpoint (tenths of a
@@ -321,6 +324,11 @@ Serial line:
   --baud N                line speed in bit/s, 8N1 (default 19200)
   --check-baud 1          with --link: a request sent at another speed is lost,
                           as on a real line (a pty carries any speed)
+  --tcp PORT              be a Modbus TCP gateway on 127.0.0.1:PORT instead
+                          (0: any free port, named in the ready line); the
+                          addresses are its unit ids, an address not served
+                          gets exception 11 (target failed to respond), the
+                          faults below do not apply
   --address N[,N...]      slave addresses on the line, each a controller with
                           its own oven, setpoint and faults (default 9)
 

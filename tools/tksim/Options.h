@@ -48,6 +48,9 @@ struct WriteRefusal {
 struct Options {
     std::string link;   // pseudo-terminal mode: path of the symbolic link
     std::string device; // device mode: an existing serial device
+    // Modbus TCP mode: the port to listen on at 127.0.0.1, 0 for any free
+    // one; negative: not in this mode. The addresses become unit ids.
+    int tcpPort = -1;
     int baud = 19200;
     // Link mode: requests sent at another speed than baud are lost, as on a
     // real line, instead of being answered whatever the pty's setting.

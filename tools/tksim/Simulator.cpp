@@ -23,7 +23,6 @@ constexpr std::uint32_t idleWaitMicroseconds = 50000;
 // The shortest wait libmodbus takes: the answer it skips is read from a
 // pipe nothing is written to.
 constexpr std::uint32_t otherAnswerWaitMicroseconds = 1;
-constexpr int writableRegister = 2;       // the setpoint; measured value and power are read-only
 constexpr double measurementNoise = 0.08; // degrees, standard deviation
 
 int signalPipe[2] = {-1, -1};
@@ -53,21 +52,6 @@ std::int16_t toRegister(double value) {
     return static_cast<std::int16_t>(std::clamp(std::lround(value), -32768L, 32767L));
 }
 
-int word(const std::uint8_t* frame, int at) {
-    return frame[at] << 8 | frame[at + 1];
-}
-
-// Writes to the measured value or the power are refused as a real controller
-// refuses them; only the setpoint is the operator's to change.
-bool writesOnlySetpoint(const std::uint8_t* request, int size) {
-    const int function = request[1];
-    if (function == 6 && size >= 6)
-        return word(request, 2) == writableRegister;
-    if (function == 16 && size >= 6)
-        return word(request, 2) == writableRegister && word(request, 4) == 1;
-    return true; // not a write
-}
-
 } // namespace
 
 Simulator::Simulator(const Options& options, Log& log)
@@ -93,13 +77,23 @@ Simulator::~Simulator() {
         if (slave->master >= 0)
             ::close(slave->master);
     }
+    for (const int client : m_tcpClients)
+        ::close(client);
+    if (m_listenSocket >= 0)
+        ::close(m_listenSocket);
+    if (m_tcp)
+        modbus_free(m_tcp);
     for (int fd : {m_wake[0], m_wake[1], m_nothing[0], m_nothing[1]})
         if (fd >= 0)
             ::close(fd);
     m_endpoint.close();
 }
 
-bool Simulator::setUp(std::string& error) {
+int Simulator::signalFd() {
+    return signalPipe[0];
+}
+
+bool Simulator::setUpSignals(std::string& error) {
     if (!makePipe(m_wake) || !makePipe(m_nothing) || (signalPipe[0] < 0 && !makePipe(signalPipe))) {
         error = std::string("cannot create a pipe: ") + std::strerror(errno);
         return false;
@@ -112,7 +106,12 @@ bool Simulator::setUp(std::string& error) {
     sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGUSR1, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
 
+bool Simulator::setUp(std::string& error) {
+    if (!setUpSignals(error))
+        return false;
     for (std::size_t i = 0; i < m_slaves.size(); ++i) {
         const double setpoint =
             m_options.setpoints.size() == 1 ? m_options.setpoints.front() : m_options.setpoints[i];
@@ -137,6 +136,20 @@ bool Simulator::setUp(std::string& error) {
 }
 
 bool Simulator::setUpSlave(Slave& slave, double setpoint, std::string& error) {
+    if (m_options.tcpPort >= 0) {
+        // One TCP server answers for every slave.
+        slave.registers = modbus_mapping_new_start_address(0, 0, 0, 0, 1, 3, 0, 0);
+        if (!slave.registers) {
+            error = "cannot allocate the registers";
+            return false;
+        }
+        if (m_options.fixed)
+            storeRegisters(slave, (*m_options.fixed)[0], (*m_options.fixed)[1],
+                           (*m_options.fixed)[2]);
+        else
+            storeRegisters(slave, toRegister(m_options.room * 10), toRegister(setpoint * 10), 0);
+        return true;
+    }
     // libmodbus opens a device by name, so it gets a pty of its own.
     int terminal = -1;
     char name[PATH_MAX] = {};
@@ -176,6 +189,8 @@ bool Simulator::setUpSlave(Slave& slave, double setpoint, std::string& error) {
 }
 
 int Simulator::run() {
+    if (m_options.tcpPort >= 0)
+        return runTcp();
     std::string error;
     if (!setUp(error)) {
         std::fprintf(stderr, "tksim: %s\n", error.c_str());
@@ -291,7 +306,7 @@ int Simulator::reply(Slave& slave, const std::uint8_t* request, int size, const 
     if (plan.fate == Fate::Exception)
         return modbus_reply_exception(slave.modbus, request,
                                       static_cast<unsigned>(m_options.exceptionCode));
-    if (!writesOnlySetpoint(request, size))
+    if (!writesOnlySetpoint(Bytes(request, request + size)))
         return modbus_reply_exception(slave.modbus, request, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
     const int function = request[1];
     if (function == 6 || function == 16) {

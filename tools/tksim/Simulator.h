@@ -74,6 +74,17 @@ private:
     };
 
     bool setUp(std::string& error);
+    bool setUpSignals(std::string& error);
+    // The end of the pipe the signal handler writes to.
+    static int signalFd();
+
+    // Modbus TCP mode: one libmodbus TCP server on the main thread, each
+    // request answered from the registers of the slave its unit id names.
+    int runTcp();
+    bool setUpTcp(std::string& error);
+    void tcpLoop();
+    // False when the connection ended.
+    bool serveTcpRequest(int socket);
     bool setUpSlave(Slave& slave, double setpoint, std::string& error);
     void serveRequests(std::size_t index); // a libmodbus thread
     int reply(Slave& slave, const std::uint8_t* request, int size, const FaultPlan& plan);
@@ -121,6 +132,10 @@ private:
     std::mt19937 m_noiseRandom; // main thread only
 
     std::deque<Outgoing> m_outgoing;
+
+    modbus_t* m_tcp = nullptr;
+    int m_listenSocket = -1;
+    std::vector<int> m_tcpClients;
 
     Clock::time_point m_lastOvenTick;
     std::optional<Clock::time_point> m_unplugAt;
