@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QJsonDocument>
 
 #include <cstdio>
 #include <utility>
@@ -96,9 +97,16 @@ int main(int argc, char* argv[]) {
     if (run.operatorName.isEmpty())
         run.operatorName = sealing::systemUserName();
     service.setRun(run);
-    tkrecord::MetricsServer metrics(
-        [&service, &output] { return tkrecord::metricsText(service.metrics(), output.dropped()); });
+    tkrecord::MetricsServer metrics([&service, &output, &metrics] {
+        return tkrecord::metricsText(service.metrics(), output.dropped()) +
+               tkrecord::clientsMetricText(service.clientCount(), metrics.streamCount());
+    });
     if (options.metrics) {
+        metrics.servePage([&service](bool withHistory) {
+            return service.feed() ? QJsonDocument(service.feed()->state(withHistory))
+                                        .toJson(QJsonDocument::Compact)
+                                  : QByteArray("{\"controllers\":[]}");
+        });
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")
                               .arg(options.metricsHost)
