@@ -61,8 +61,10 @@ RecorderClient::RecorderClient(QObject* parent) : QObject(parent) {
     });
     connect(&m_socket, &QLocalSocket::readyRead, this, &RecorderClient::onReadyRead);
     connect(&m_socket, &QLocalSocket::disconnected, this, &RecorderClient::lost);
+    // A connection refused may be told while the socket still says it is
+    // connecting: whatever is not connected is tried again.
     connect(&m_socket, &QLocalSocket::errorOccurred, this, [this] {
-        if (m_socket.state() == QLocalSocket::UnconnectedState)
+        if (m_socket.state() != QLocalSocket::ConnectedState)
             lost();
     });
 }
@@ -73,8 +75,9 @@ void RecorderClient::attachTo(const QString& folder) {
 }
 
 void RecorderClient::connectNow() {
-    m_retry.stop();
+    // Aborting may tell a loss, which would start the retry again.
     m_socket.abort();
+    m_retry.stop();
     m_socket.connectToServer(QDir(m_folder).filePath(QLatin1String(socketName)));
 }
 

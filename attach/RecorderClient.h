@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QLocalSocket>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -87,3 +88,5 @@ private:
 };
 
 } // namespace attach
+
+Q_DECLARE_METATYPE(attach::RecorderValues)

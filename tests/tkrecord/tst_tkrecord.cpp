@@ -35,6 +35,7 @@
 #include "ProtocolClient.h"
 #include "Pty.h"
 #include "RecordService.h"
+#include "RecorderClient.h"
 #include "TksimProcess.h"
 #include "TrailCheck.h"
 #include "Verification.h"
@@ -112,6 +113,7 @@ private Q_SLOTS:
     void recordsABusOfThree();
     void runAndMarkThroughTheRecorder();
     void clientsOnTheRecorder();
+    void clientAttachesAgainAfterARestart();
     void endsWhenItsFolderIsRemoved_data();
     void endsWhenItsFolderIsRemoved();
 
@@ -632,6 +634,47 @@ void TestTkrecord::clientsOnTheRecorder() {
     QVERIFY(
         trail.contains(QStringLiteral("oven1: setpoint write to 180.0 °C refused: %1; by \"%2\"")
                            .arg(refused, user)));
+}
+
+// The window's client: attached, the recorder's values; the recorder
+// stopped, not attached; started again, attached again by itself, with the
+// values going on, and a mark through it answered.
+void TestTkrecord::clientAttachesAgainAfterARestart() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--address", "9,10", "--setpoint", "200,150"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link(), "[Controllers]\noven1=9\noven2=10\n");
+    const auto startRecorder = [this](QProcess& tkrecord) {
+        tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", m_dir->path()});
+    };
+    QProcess first;
+    startRecorder(first);
+    attach::RecorderClient client;
+    QSignalSpy values(&client, &attach::RecorderClient::values);
+    client.attachTo(m_dir->path());
+    QTRY_VERIFY_WITH_TIMEOUT(client.attached() && !values.isEmpty(), waitMs);
+    QCOMPARE(client.controllers(), QStringList({"oven1", "oven2"}));
+    first.terminate();
+    QVERIFY(first.waitForFinished(waitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!client.attached(), waitMs);
+
+    QProcess second;
+    startRecorder(second);
+    QTRY_VERIFY_WITH_TIMEOUT(client.attached(), waitMs);
+    values.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !values.isEmpty() && values.last().at(0).value<attach::RecorderValues>().current, waitMs);
+    QSignalSpy answered(&client, &attach::RecorderClient::answered);
+    tkrecord::ClientRequest mark;
+    mark.kind = tkrecord::ClientRequest::Kind::Mark;
+    mark.text = QStringLiteral("After the restart");
+    mark.controller = QStringLiteral("oven1");
+    client.send(mark);
+    QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, waitMs);
+    QCOMPARE(answered[0], QVariantList({"mark", true,
+                                        QStringLiteral("oven1: event: After the restart; by \"%1\"")
+                                            .arg(sealing::systemUserName())}));
+    second.terminate();
+    QVERIFY(second.waitForFinished(waitMs));
 }
 
 void TestTkrecord::endsWhenItsFolderIsRemoved_data() {
