@@ -69,15 +69,19 @@ run() {
     url=$(grep -o 'http://[^ ]*/metrics' "$dir/rec.out" | sed 's,/metrics$,,')
     for ((i = 0; i < clients; i++)); do
         /usr/bin/python3 "$work/watch.py" "$dir/.tkrecord.sock" \
-            "$([ "$i" = 0 ] && echo "$dir/delays.txt" || echo /dev/null)" &
+            "$([ "$i" = 0 ] && echo "$dir/delays.txt" || echo /dev/null)" >/dev/null 2>&1 &
         children+=($!)
-        curl -sN "$url/events" >/dev/null &
+        curl -sN "$url/events" >/dev/null 2>&1 &
         children+=($!)
     done
     before=$(ticks $pid)
     sleep "$seconds"
     after=$(ticks $pid)
     [ "$clients" = 0 ] || curl -s "$url/metrics" | grep '^tk_clients' >&2
+    # Run in a command substitution: its processes are ended here, or the
+    # substitution would wait for them.
+    kill -TERM "${children[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
     awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" \
         'BEGIN { printf "%.2f", 100 * t / hz / s }'
 }
