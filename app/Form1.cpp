@@ -1,7 +1,9 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,6 +19,7 @@
 #include "AlarmText.h"
 #include "AlarmTone.h"
 #include "AppInfo.h"
+#include "AttachedMode.h"
 #include "BusView.h"
 #include "ControllerSession.h"
 #include "ControllerStrip.h"
@@ -36,6 +39,7 @@
 #include "ProgramSeals.h"
 #include "RecordWriter.h"
 #include "Recorder.h"
+#include "RecorderClient.h"
 #include "SetpointAction.h"
 #include "Setpoint_dialog.h"
 #include "Settings.h"
@@ -376,11 +380,15 @@ void Form1::load() {
     Data::measureHistory.assign(Data::historySize, 0.0f);
     Data::timeHistory.assign(Data::historySize, QString());
 
+    // A recorder that holds the line serves this window instead of the port.
+    const QString recorder = attach::recorderFolder(QCoreApplication::arguments());
+    const bool attaching = !recorder.isEmpty() && attach::recorderRuns(recorder);
     Data::portConnected = false;
-    open_port();
+    if (!attaching)
+        open_port();
     // A gateway that is being connected to is no failure: its state shows.
     const bool gatewayPending = m_session->onGateway() && m_session->gatewayRefused().isEmpty();
-    if (!Data::portConnected && !gatewayPending) {
+    if (!attaching && !Data::portConnected && !gatewayPending) {
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("Erreur pendant l'ouverture du port ") +
                               QString::number(Data::comPortNum),
@@ -408,13 +416,31 @@ void Form1::load() {
                                  : QStringLiteral("Not recording: ") + read.intervalRefused +
                                        QStringLiteral("; a record every 20 s"));
     Data::recordTimerMs = Data::intervRecord * 1000;
-    m_session->start(tklink::ControllerSession::windowFirstPollMs,
-                     tklink::ControllerSession::defaultRecordMs);
+    if (attaching)
+        attachToRecorder(recorder);
+    else
+        m_session->start(tklink::ControllerSession::windowFirstPollMs,
+                         tklink::ControllerSession::defaultRecordMs);
     // Not before: the start-up message box runs an event loop, and a tick
     // then would trace rings not yet set to no data.
     timerTraceCurves->start();
     // A window that is never painted (a hidden workspace) still opens its trail.
     QTimer::singleShot(openTrailLatestMs, this, [this] { seals(); });
+}
+
+void Form1::attachToRecorder(const QString& folder) {
+    // The recorder records and marks: the buttons ask it instead.
+    disconnect(Start_stop_recording, &QAbstractButton::clicked, this, nullptr);
+    disconnect(markEventButton, &QAbstractButton::clicked, this, nullptr);
+    AttachedWidgets widgets{status_field,
+                            recording_field,
+                            Start_stop_recording,
+                            markEventButton,
+                            [this](bool current) { showReadouts(current); },
+                            [this](const QString& question) {
+                                return QInputDialog::getText(this, windowTitleText, question);
+                            }};
+    m_attached = new AttachedMode(folder, std::move(widgets), this);
 }
 
 void Form1::showAlarms(const alarms::AlarmChange& change) {

@@ -46,6 +46,7 @@ namespace app {
 class AlarmBand;
 class AlarmNotifier;
 class AlarmTone;
+class AttachedMode;
 class BusView;
 class ControllerStrip;
 class PanelButton;
@@ -92,6 +93,7 @@ private:
     void traceCurves();
     // Data's values, or the no-data placeholder.
     void showReadouts(bool current);
+    void attachToRecorder(const QString& folder);
     // Puts the session on the bus of conf.ini's [Controllers] and shows the
     // first controller; with several, through showBus.
     void followBus();
@@ -140,6 +142,7 @@ private:
     BusView* m_busView = nullptr;
     // "Setpoint…", when conf.ini allows writes.
     SetpointAction* m_setpointAction = nullptr;
+    AttachedMode* m_attached = nullptr;
     // The key, the recordings' seals and audit.log: "stopped" goes in with
     // the window.
     std::unique_ptr<sealing::ProgramSeals> m_seals;

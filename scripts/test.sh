@@ -24,11 +24,13 @@ quick=false
 # promtool and Alertmanager, with python3 for the webhook) and systemd-analyze
 # for tkrecord's tests, and what checks the Debian package, pdftotext for
 # tkview's report, and the session bus, notification server, sound server and
-# sound meter of the alarm's desktop check.
+# sound meter of the alarm's desktop check; chromium with its driver and
+# selenium for the recorder's shop-floor page.
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
     clang-format-14 cppcheck prometheus prometheus-alertmanager python3 systemd dpkg-dev file \
     desktop-file-utils appstream lintian imagemagick x11-apps poppler-utils dbus dunst \
-    pulseaudio pulseaudio-utils sox xdotool x11-utils ccache
+    pulseaudio pulseaudio-utils sox xdotool x11-utils ccache \
+    chromium chromium-driver python3-selenium
 # The broker, subscriber, password tool and certificates of tkrecord's sharing
 # tests, and another Modbus master for its share.
 scripts/setup.sh mosquitto mosquitto-clients mbpoll openssl

@@ -5,7 +5,9 @@
 // and what a client can make it hold is bounded. At most maxConnections are
 // open (a new one pushes out the oldest), each must send its request head
 // within requestDeadlineMs, and no more than requestHeadLimit bytes of it are
-// read.
+// read. With the shop-floor page, an event stream stays open and is sent
+// the values every eventIntervalMs; it counts among the connections, and one
+// whose reader has fallen more than streamBacklogLimit bytes behind is closed.
 
 #include <QByteArray>
 #include <QHash>
@@ -14,6 +16,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <functional>
 
@@ -27,19 +30,25 @@ class MetricsServer : public QObject {
 public:
     static constexpr int maxConnections = 16;
     static constexpr int requestDeadlineMs = 5000;
+    static constexpr int eventIntervalMs = 2000;
+    static constexpr qint64 streamBacklogLimit = 64 * 1024;
 
     explicit MetricsServer(std::function<QByteArray()> metrics, QObject* parent = nullptr);
 
+    // Serves the shop-floor page too; state(withHistory) gives its JSON.
+    void servePage(std::function<QByteArray(bool withHistory)> state);
     bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return m_server.errorString(); }
     quint16 port() const { return m_server.serverPort(); }
     int connectionCount() const { return int(m_connections.size()); }
+    int streamCount() const { return int(m_streams.size()); }
 
 private:
     void accept();
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const QByteArray& response);
     void forget(QTcpSocket* socket);
+    void sendEvents();
 
     QTcpServer m_server;
     std::function<QByteArray()> m_metrics;
@@ -47,6 +56,9 @@ private:
     QList<QTcpSocket*> m_connections;
     // What the connections not answered yet have sent so far.
     QHash<QTcpSocket*, QByteArray> m_unanswered;
+    std::function<QByteArray(bool)> m_state;
+    QList<QTcpSocket*> m_streams;
+    QTimer m_events;
 };
 
 } // namespace tkrecord

@@ -2,12 +2,15 @@
 
 #include <QDir>
 
+#include "AlarmText.h"
 #include "AppInfo.h"
+#include "ControlSection.h"
 #include "ControllersSection.h"
 #include "Data.h"
 #include "Options.h"
 #include "PortAccess.h"
 #include "PortsSection.h"
+#include "Profile.h"
 #include "ProgramSeals.h"
 #include "SealKey.h"
 #include "Settings.h"
@@ -130,11 +133,44 @@ QString RecordService::start() {
         record->setRun(m_run);
         record->sealWith(*m_seals);
     }
-    // Marks are for a recorder that records: a folder where they cannot
+    // Clients are for a recorder that records: a folder where they cannot
     // reach it is said, and recording goes on.
-    m_commands = std::make_unique<CommandServer>(
-        [this](const RecorderCommand& c, const QString& user) { return command(c, user); });
-    if (const QString why = m_commands->listen(); !why.isEmpty())
+    m_feed = std::make_unique<ClientFeed>(m_session.controllers());
+    QStringList names;
+    for (const ControllerRecord* record : std::as_const(m_records))
+        names << record->name();
+    m_clients = std::make_unique<ClientServer>(
+        [this](const ClientRequest& request, const Peer& peer, const ClientServer::Reply& reply) {
+            serve(request, peer, reply);
+        },
+        [this] { return m_feed->attachLines(); }, names);
+    // Queued: the poll's end is told before its answer is confirmed and its
+    // alarms checked; the clients get the controller as it stands after.
+    for (tklink::Controller* controller : m_session.controllers())
+        connect(
+            controller, &tklink::Controller::pollEnded, this,
+            [this, controller](tklink::PollResult result) {
+                m_clients->publish(m_feed->take(*controller, result, m_now()));
+            },
+            Qt::QueuedConnection);
+    tklink::SetpointWriter& writer = m_session.setpointWriter();
+    writer.setFunction(settings::configuredControl().setpointFunction);
+    connect(&writer, &tklink::SetpointWriter::auditLine, this, [this](const QString& line) {
+        m_seals->event(line + QStringLiteral("; by ") + sealing::quotedValue(m_setpointUser));
+    });
+    connect(&writer, &tklink::SetpointWriter::finished, this,
+            [this](const tklink::SetpointChange& change, const tklink::SetpointOutcome& outcome) {
+                const QString line = tklink::setpointAuditLine(change, outcome);
+                say(stampedLine(m_now(), QStringLiteral("from %1: %2").arg(m_setpointUser, line)));
+                if (!m_setpointReply)
+                    return;
+                const QString request = requestName(ClientRequest::Kind::Setpoint);
+                m_setpointReply(outcome.kind == tklink::SetpointOutcome::Kind::Accepted
+                                    ? answerLine(request, m_setpointId, line)
+                                    : refusalLine({request, m_setpointId, line}));
+                m_setpointReply = {};
+            });
+    if (const QString why = m_clients->listen(QLatin1String(commandSocketName)); !why.isEmpty())
         say(stampedLine(started, why));
 
     m_session.openPort();
@@ -230,6 +266,133 @@ CommandOutcome RecordService::command(const RecorderCommand& command, const QStr
     for (const QString& event : std::as_const(written))
         say(stampedLine(m_now(), QStringLiteral("from %1: %2").arg(user, event)));
     return {written.join(QLatin1Char('\n')), {}};
+}
+
+QList<tklink::Controller*> RecordService::chosen(const QString& name, QString* why) const {
+    QList<tklink::Controller*> found;
+    QStringList names;
+    for (tklink::Controller* controller : m_session.controllers()) {
+        names << controller->name();
+        if (name.isEmpty() || controller->name() == name)
+            found << controller;
+    }
+    if (found.isEmpty())
+        *why = names.value(0).isEmpty()
+                   ? QStringLiteral("this recorder has no [Controllers]: --controller is for a bus")
+                   : QStringLiteral("no controller \"%1\" here; there are %2")
+                         .arg(name, names.join(QStringLiteral(", ")));
+    return found;
+}
+
+void RecordService::serve(const ClientRequest& request, const Peer& peer,
+                          const ClientServer::Reply& reply) {
+    const QString name = requestName(request.kind);
+    switch (request.kind) {
+    case ClientRequest::Kind::Mark:
+    case ClientRequest::Kind::Run: {
+        RecorderCommand asked;
+        if (request.kind == ClientRequest::Kind::Mark)
+            asked.mark = request.text;
+        asked.run = request.run;
+        asked.controller = request.controller;
+        const CommandOutcome done = command(asked, peer.user);
+        reply(done.error.isEmpty() ? answerLine(name, request.id, done.written)
+                                   : refusalLine({name, request.id, done.error}));
+        return;
+    }
+    case ClientRequest::Kind::Acknowledge:
+        acknowledge(request, peer, reply);
+        return;
+    case ClientRequest::Kind::Setpoint:
+        writeSetpoint(request, peer, reply);
+        return;
+    case ClientRequest::Kind::Hello:
+    case ClientRequest::Kind::Watch:
+        break;
+    }
+    reply(refusalLine({name, request.id, QStringLiteral("not served here")}));
+}
+
+void RecordService::acknowledge(const ClientRequest& request, const Peer& peer,
+                                const ClientServer::Reply& reply) {
+    const QString name = requestName(request.kind);
+    QString why;
+    const QList<tklink::Controller*> controllers = chosen(request.controller, &why);
+    if (controllers.isEmpty())
+        return reply(refusalLine({name, request.id, why}));
+    QStringList written;
+    for (tklink::Controller* controller : controllers) {
+        if (!controller->alarmRules() || !controller->alarmRules()->unacknowledged())
+            continue;
+        if (request.alarm)
+            controller->acknowledgeAlarm(*request.alarm);
+        else
+            controller->acknowledgeAlarms();
+        // The alarm's own entries say what changed; this one says who.
+        const QString what =
+            request.alarm ? alarms::metricLabel(*request.alarm) : QStringLiteral("all alarms");
+        written << sealing::controllerEvent(
+            controller->name(),
+            QStringLiteral("acknowledged: %1; by %2").arg(what, sealing::quotedValue(peer.user)));
+        if (!m_seals->event(written.last()))
+            return reply(refusalLine(
+                {name, request.id, QStringLiteral("the audit trail could not be written")}));
+        m_clients->publish(m_feed->valuesLine(*controller));
+    }
+    for (const QString& event : std::as_const(written))
+        say(stampedLine(m_now(), QStringLiteral("from %1: %2").arg(peer.user, event)));
+    reply(answerLine(name, request.id,
+                     written.isEmpty() ? QStringLiteral("no alarm waits for an acknowledgement")
+                                       : written.join(QLatin1Char('\n'))));
+}
+
+void RecordService::writeSetpoint(const ClientRequest& request, const Peer& peer,
+                                  const ClientServer::Reply& reply) {
+    const QString name = requestName(request.kind);
+    // A refused write is in the trail too, with who asked.
+    const auto refuse = [&](const QString& why) {
+        m_seals->event(sealing::controllerEvent(
+            request.controller, QStringLiteral("setpoint write to %1 °C refused: %2; by %3")
+                                    .arg(tklink::tenthsText(request.setpointTenths), why,
+                                         sealing::quotedValue(peer.user))));
+        reply(refusalLine({name, request.id, why}));
+    };
+    const settings::ControlRead& control = settings::configuredControl();
+    if (!control.setpointWrite)
+        return refuse(QStringLiteral("this recorder writes no setpoint ([Control] SetpointWrite=1 "
+                                     "allows it)"));
+    const QString writers =
+        settings::getProfileString(QStringLiteral("Control"), QStringLiteral("Writers"), QString(),
+                                   QLatin1String(settings::settingsFileName))
+            .trimmed();
+    if (writers.isEmpty())
+        return refuse(QStringLiteral("no user may write a setpoint here ([Control] Writers names "
+                                     "their group)"));
+    if (!inGroup(peer, writers))
+        return refuse(QStringLiteral("%1 is not in the group %2").arg(peer.user, writers));
+    if (!control.limitsSet())
+        return refuse(QStringLiteral("conf.ini [Control] needs both SetpointMin and SetpointMax"));
+    const double degrees = request.setpointTenths / 10.0;
+    if (degrees < *control.setpointMin || degrees > *control.setpointMax)
+        return refuse(QStringLiteral("%1 °C is outside %2 to %3 °C")
+                          .arg(tklink::tenthsText(request.setpointTenths))
+                          .arg(*control.setpointMin)
+                          .arg(*control.setpointMax));
+    QString why;
+    const QList<tklink::Controller*> controllers = chosen(request.controller, &why);
+    if (controllers.size() != 1)
+        return refuse(why.isEmpty() ? QStringLiteral("a setpoint is written to one controller: "
+                                                     "name it")
+                                    : why);
+    if (m_setpointReply || m_session.setpointWriter().busy())
+        return refuse(QStringLiteral("another setpoint write is under way"));
+    m_setpointUser = peer.user;
+    const QString notSent = m_session.setpointWriter().write(*controllers.first(),
+                                                             request.setpointTenths, request.text);
+    if (!notSent.isEmpty())
+        return refuse(notSent);
+    m_setpointReply = reply;
+    m_setpointId = request.id;
 }
 
 void RecordService::say(const QString& line) {

@@ -17,6 +17,8 @@
 #include <optional>
 #include <vector>
 
+#include "ClientFeed.h"
+#include "ClientServer.h"
 #include "ControllerRecord.h"
 #include "ControllerSession.h"
 #include "MetricsText.h"
@@ -66,6 +68,11 @@ public:
 
     // A mark or a new run sent by user; what went into the trail.
     CommandOutcome command(const RecorderCommand& command, const QString& user);
+    // A client's request other than hello and watch, answered through reply.
+    void serve(const ClientRequest& request, const Peer& peer, const ClientServer::Reply& reply);
+    // Empty before start().
+    const ClientFeed* feed() const { return m_feed.get(); }
+    int clientCount() const { return m_clients ? m_clients->clientCount() : 0; }
 
 Q_SIGNALS:
     // The run cannot go on (its folder is gone): polling has stopped, the
@@ -82,6 +89,11 @@ private:
     void onPortOpenTried(bool opened);
     void recordTick();
     void say(const QString& line);
+    void acknowledge(const ClientRequest& request, const Peer& peer,
+                     const ClientServer::Reply& reply);
+    void writeSetpoint(const ClientRequest& request, const Peer& peer,
+                       const ClientServer::Reply& reply);
+    QList<tklink::Controller*> chosen(const QString& name, QString* why) const;
 
     Clock m_now;
     Say m_say;
@@ -94,7 +106,12 @@ private:
     // The controllers' own folders on a bus.
     std::vector<WorkFolderWatch> m_subFolders;
     sealing::RunIdentity m_run;
-    std::unique_ptr<CommandServer> m_commands;
+    std::unique_ptr<ClientFeed> m_feed;
+    std::unique_ptr<ClientServer> m_clients;
+    // The answer a setpoint write waits to give, and who asked.
+    ClientServer::Reply m_setpointReply;
+    QJsonValue m_setpointId;
+    QString m_setpointUser;
 };
 
 } // namespace tkrecord

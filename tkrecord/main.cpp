@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QJsonDocument>
 
 #include <cstdio>
 #include <utility>
@@ -103,10 +104,17 @@ int main(int argc, char* argv[]) {
     tkrecord::Sharing sharing(say);
     if (const QString error = sharing.readSettings(); !error.isEmpty())
         return refuse(error, 1);
-    tkrecord::MetricsServer metrics([&service, &output, &sharing] {
-        return tkrecord::metricsText(service.metrics(), output.dropped()) + sharing.metricsText();
+    tkrecord::MetricsServer metrics([&service, &output, &sharing, &metrics] {
+        return tkrecord::metricsText(service.metrics(), output.dropped()) +
+               tkrecord::clientsMetricText(service.clientCount(), metrics.streamCount()) +
+               sharing.metricsText();
     });
     if (options.metrics) {
+        metrics.servePage([&service](bool withHistory) {
+            return service.feed() ? QJsonDocument(service.feed()->state(withHistory))
+                                        .toJson(QJsonDocument::Compact)
+                                  : QByteArray("{\"controllers\":[]}");
+        });
         if (!metrics.listen(QHostAddress(options.metricsHost), options.metricsPort))
             return refuse(QStringLiteral("cannot serve metrics on %1:%2: %3")
                               .arg(options.metricsHost)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
@@ -31,8 +32,10 @@
 #include "ProcessProbe.h"
 #include "ProgramSeals.h"
 #include "ProgramState.h"
+#include "ProtocolClient.h"
 #include "Pty.h"
 #include "RecordService.h"
+#include "RecorderClient.h"
 #include "RegularFile.h"
 #include "SealText.h"
 #include "TksimProcess.h"
@@ -112,6 +115,8 @@ private Q_SLOTS:
     void alarmAcrossTheHighLimit();
     void recordsABusOfThree();
     void runAndMarkThroughTheRecorder();
+    void clientsOnTheRecorder();
+    void clientAttachesAgainAfterARestart();
     void endsWhenItsFolderIsRemoved_data();
     void endsWhenItsFolderIsRemoved();
 
@@ -609,6 +614,123 @@ void TestTkrecord::alarmAcrossTheHighLimit() {
 
 // Records into a removed folder are lost: the run ends for the service
 // manager to start it again.
+// A client on the recorder's socket: each controller's last hour and live
+// values; an acknowledgement and a mark written into the trail with the
+// user the kernel names; a setpoint write refused to a user outside the
+// writers' group, in the trail too.
+void TestTkrecord::clientsOnTheRecorder() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH),
+                     {"--address", "9,10,11", "--setpoint", "200,150,100", "--silence", "11@3"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link(),
+              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Alarms]\nLinkLostAfter=2\n"
+              "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=300\nWriters=nogroup\n");
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", m_dir->path()});
+    const QString socket = m_dir->filePath(QStringLiteral(".tkrecord.sock"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), waitMs);
+    ProtocolClient client;
+    QVERIFY(client.connectTo(socket, waitMs));
+    client.send("{\"request\":\"hello\",\"protocol\":1}\n{\"request\":\"watch\"}\n");
+    const auto valuesOf = [&](const QString& name) {
+        QList<QJsonObject> found;
+        for (const QJsonObject& values : client.messages("event", "values"))
+            if (values.value(QLatin1String("controller")).toString() == name)
+                found << values;
+        return found;
+    };
+    const auto linkAlarm = [](const QJsonObject& values) {
+        const QJsonArray alarms = values.value(QLatin1String("alarms")).toArray();
+        return alarms.isEmpty() ? QString()
+                                : alarms[0].toObject().value(QLatin1String("state")).toString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!valuesOf("oven3").isEmpty() &&
+                                 linkAlarm(valuesOf("oven3").last()) == "active" &&
+                                 valuesOf("oven2").last().value(QLatin1String("current")).toBool(),
+                             waitMs);
+    QCOMPARE(client.messages("event", "history").size(), 3);
+    const QJsonObject oven2 = valuesOf("oven2").last();
+    QCOMPARE(oven2.value(QLatin1String("setpoint")).toDouble(), 150.0);
+    QCOMPARE(oven2.value(QLatin1String("link")).toString(), QStringLiteral("ok"));
+    QCOMPARE(oven2.value(QLatin1String("address")).toInt(), 10);
+
+    client.send("{\"request\":\"acknowledge\",\"controller\":\"oven3\",\"id\":1}\n"
+                "{\"request\":\"mark\",\"controller\":\"oven2\",\"text\":\"Load in\",\"id\":2}\n"
+                "{\"request\":\"setpoint\",\"controller\":\"oven1\",\"value\":180,\"id\":3}\n");
+    QTRY_COMPARE_WITH_TIMEOUT(client.messages("answer", "setpoint").size(), 1, waitMs);
+    const QString user = sealing::systemUserName();
+    const QString acknowledged =
+        QStringLiteral("oven3: acknowledged: all alarms; by \"%1\"").arg(user);
+    const QString marked = QStringLiteral("oven2: event: Load in; by \"%1\"").arg(user);
+    const QString refused = QStringLiteral("%1 is not in the group nogroup").arg(user);
+    QCOMPARE(client.messages("answer", "acknowledge")
+                 .value(0)
+                 .value(QLatin1String("written"))
+                 .toString(),
+             acknowledged);
+    QCOMPARE(client.messages("answer", "mark").value(0).value(QLatin1String("written")).toString(),
+             marked);
+    QCOMPARE(
+        client.messages("answer", "setpoint").value(0).value(QLatin1String("reason")).toString(),
+        refused);
+    QTRY_COMPARE_WITH_TIMEOUT(linkAlarm(valuesOf("oven3").last()), QStringLiteral("acknowledged"),
+                              waitMs);
+
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+    const QStringList trail = trailEvents(m_dir->path());
+    const qsizetype acknowledgedAt = trail.indexOf(acknowledged);
+    QVERIFY2(acknowledgedAt > 0 && trail.value(acknowledgedAt - 1) ==
+                                       QStringLiteral("oven3: alarm acknowledged: Link lost"),
+             qPrintable(trail.join(QLatin1Char('\n'))));
+    QVERIFY(trail.contains(marked));
+    QVERIFY(
+        trail.contains(QStringLiteral("oven1: setpoint write to 180.0 °C refused: %1; by \"%2\"")
+                           .arg(refused, user)));
+}
+
+// The window's client: attached, the recorder's values; the recorder
+// stopped, not attached; started again, attached again by itself, with the
+// values going on, and a mark through it answered.
+void TestTkrecord::clientAttachesAgainAfterARestart() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--address", "9,10", "--setpoint", "200,150"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link(), "[Controllers]\noven1=9\noven2=10\n");
+    const auto startRecorder = [this](QProcess& tkrecord) {
+        tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", m_dir->path()});
+    };
+    QProcess first;
+    startRecorder(first);
+    attach::RecorderClient client;
+    QSignalSpy values(&client, &attach::RecorderClient::values);
+    client.attachTo(m_dir->path());
+    QTRY_VERIFY_WITH_TIMEOUT(client.attached() && !values.isEmpty(), waitMs);
+    QCOMPARE(client.controllers(), QStringList({"oven1", "oven2"}));
+    first.terminate();
+    QVERIFY(first.waitForFinished(waitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!client.attached(), waitMs);
+
+    QProcess second;
+    startRecorder(second);
+    QTRY_VERIFY_WITH_TIMEOUT(client.attached(), waitMs);
+    values.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !values.isEmpty() && values.last().at(0).value<attach::RecorderValues>().current, waitMs);
+    QSignalSpy answered(&client, &attach::RecorderClient::answered);
+    tkrecord::ClientRequest mark;
+    mark.kind = tkrecord::ClientRequest::Kind::Mark;
+    mark.text = QStringLiteral("After the restart");
+    mark.controller = QStringLiteral("oven1");
+    client.send(mark);
+    QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, waitMs);
+    QCOMPARE(answered[0], QVariantList({"mark", true,
+                                        QStringLiteral("oven1: event: After the restart; by \"%1\"")
+                                            .arg(sealing::systemUserName())}));
+    second.terminate();
+    QVERIFY(second.waitForFinished(waitMs));
+}
+
 void TestTkrecord::endsWhenItsFolderIsRemoved_data() {
     QTest::addColumn<QString>("controllers"); // conf.ini's lines besides the port
     QTest::addColumn<QString>("removed");     // the folder removed, under the working one

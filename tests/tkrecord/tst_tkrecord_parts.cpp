@@ -1,12 +1,22 @@
 // tkrecord's pure parts: the command line, the metrics text, the HTTP
-// exchange, the state lines and the daily file names.
+// exchange, the state lines and the daily file names; and the client
+// protocol's refusals and bounds on a real socket.
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+#include <vector>
+
+#include "AuditTrail.h"
+#include "ClientServer.h"
 #include "DailyFile.h"
 #include "HttpExchange.h"
 #include "MetricsText.h"
 #include "Options.h"
+#include "ProtocolClient.h"
 #include "StateLog.h"
 
 using namespace tkrecord;
@@ -31,6 +41,9 @@ private Q_SLOTS:
     void stateLines();
     void dailyFile_data();
     void dailyFile();
+    void clientRefusals_data();
+    void clientRefusals();
+    void clientBounds();
 };
 
 void TestTkrecordParts::options_data() {
@@ -382,4 +395,150 @@ void TestTkrecordParts::dailyFile() {
 }
 
 QTEST_GUILESS_MAIN(TestTkrecordParts)
+namespace {
+
+constexpr int waitMs = 20000;
+
+// A server whose handler answers every request it is given with the user
+// the kernel named.
+struct ServedSocket {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("s.sock"));
+    ClientServer server{
+        [](const ClientRequest& request, const Peer& peer, const ClientServer::Reply& reply) {
+            reply(answerLine(requestName(request.kind), request.id,
+                             QStringLiteral("by ") + peer.user));
+        },
+        [] { return QList<QByteArray>{"{\"event\":\"history\"}\n"}; },
+        {QStringLiteral("oven1")}};
+};
+
+} // namespace
+
+void TestTkrecordParts::clientRefusals_data() {
+    QTest::addColumn<QByteArrayList>("sent");
+    QTest::addColumn<QByteArrayList>("answers"); // after the greeting; USER: the sender
+    QTest::addColumn<bool>("closed");
+
+    const QByteArray hello = "{\"request\":\"hello\",\"protocol\":1}\n";
+    const QByteArray helloOk = "{\"answer\":\"hello\",\"ok\":true}";
+    const auto refusal = [](const char* request, const char* reason) {
+        return QByteArray("{\"answer\":\"") + request + "\",\"ok\":false,\"reason\":\"" + reason +
+               "\"}";
+    };
+    QTest::newRow("not json") << QByteArrayList{"hello\n"}
+                              << QByteArrayList{refusal("", "not a JSON object")} << false;
+    QTest::newRow("no request, id kept")
+        << QByteArrayList{"{\"id\":3}\n"}
+        << QByteArrayList{"{\"answer\":\"\",\"id\":3,\"ok\":false,\"reason\":"
+                          "\"no \\\"request\\\" named\"}"}
+        << false;
+    QTest::newRow("unknown") << QByteArrayList{"{\"request\":\"reboot\"}\n"}
+                             << QByteArrayList{refusal("reboot", "unknown request")} << false;
+    QTest::newRow("before hello") << QByteArrayList{"{\"request\":\"mark\",\"text\":\"x\"}\n"}
+                                  << QByteArrayList{refusal("mark", "hello first")} << false;
+    QTest::newRow("hello without protocol")
+        << QByteArrayList{"{\"request\":\"hello\",\"protocol\":\"1\"}\n"}
+        << QByteArrayList{refusal("hello", "hello names no protocol")} << false;
+    QTest::newRow("another protocol")
+        << QByteArrayList{"{\"request\":\"hello\",\"protocol\":2}\n"}
+        << QByteArrayList{refusal("hello", "this recorder speaks protocol 1, not 2"),
+                          "{\"event\":\"dropped\",\"reason\":\"another protocol\"}"}
+        << true;
+    QTest::newRow("setpoint out of range")
+        << QByteArrayList{hello, "{\"request\":\"setpoint\",\"value\":3276.75}\n"}
+        << QByteArrayList{helloOk,
+                          refusal("setpoint", "setpoint out of range, -3276.8 to 3276.7 °C")}
+        << false;
+    QTest::newRow("setpoint as text")
+        << QByteArrayList{hello, "{\"request\":\"setpoint\",\"value\":\"150\"}\n"}
+        << QByteArrayList{helloOk, refusal("setpoint", "a setpoint needs a \\\"value\\\" in °C")}
+        << false;
+    QTest::newRow("unknown alarm")
+        << QByteArrayList{hello, "{\"request\":\"acknowledge\",\"alarm\":\"fire\"}\n"}
+        << QByteArrayList{helloOk, refusal("acknowledge", "no alarm \\\"fire\\\"")} << false;
+    QTest::newRow("mark without words")
+        << QByteArrayList{hello, "{\"request\":\"mark\",\"text\":\"  \"}\n"}
+        << QByteArrayList{helloOk, refusal("mark", "an event needs words")} << false;
+    QTest::newRow("controller a number")
+        << QByteArrayList{hello, "{\"request\":\"mark\",\"text\":\"x\",\"controller\":5}\n"}
+        << QByteArrayList{helloOk, refusal("mark", "\\\"controller\\\" is not a text")} << false;
+    QTest::newRow("run not an object")
+        << QByteArrayList{hello, "{\"request\":\"run\",\"run\":[]}\n"}
+        << QByteArrayList{helloOk, refusal("run", "\\\"run\\\" is not an object")} << false;
+    QTest::newRow("oversized line")
+        << QByteArrayList{hello, QByteArray(requestMaxBytes + 100, 'x')}
+        << QByteArrayList{helloOk,
+                          "{\"event\":\"dropped\",\"reason\":\"request longer than 16384 bytes\"}"}
+        << true;
+    QTest::newRow("taken after hello, answered in order")
+        << QByteArrayList{hello + "{\"request\":\"mark\",\"text\":\"a\",\"id\":1}\n"
+                                  "{\"request\":\"mark\",\"text\":\"b\",\"id\":\"2\"}\n"}
+        << QByteArrayList{helloOk,
+                          "{\"answer\":\"mark\",\"id\":1,\"ok\":true,\"written\":\"by USER\"}",
+                          "{\"answer\":\"mark\",\"id\":\"2\",\"ok\":true,\"written\":\"by USER\"}"}
+        << false;
+}
+
+void TestTkrecordParts::clientRefusals() {
+    QFETCH(QByteArrayList, sent);
+    QFETCH(QByteArrayList, answers);
+    QFETCH(bool, closed);
+
+    ServedSocket served;
+    QCOMPARE(served.server.listen(served.path), QString());
+    ProtocolClient client;
+    QVERIFY(client.connectTo(served.path, waitMs));
+    for (const QByteArray& line : sent)
+        client.send(line);
+    QTRY_VERIFY_WITH_TIMEOUT(client.lines().size() >= answers.size() + 1, waitMs);
+    const QJsonObject greeting = QJsonDocument::fromJson(client.lines().first()).object();
+    QCOMPARE(greeting.value(QLatin1String("greeting")).toString(), QStringLiteral("tkrecord"));
+    QCOMPARE(greeting.value(QLatin1String("protocol")).toInt(), 1);
+    for (QByteArray& answer : answers)
+        answer.replace("USER", sealing::systemUserName().toUtf8());
+    QCOMPARE(client.lines().mid(1), answers);
+    if (closed)
+        QTRY_VERIFY_WITH_TIMEOUT(client.closedByPeer(), waitMs);
+    else
+        QVERIFY(!client.closedByPeer());
+}
+
+// Sixteen clients at most; one that reads nothing while the values go on is
+// dropped, and told so when it reads again.
+void TestTkrecordParts::clientBounds() {
+    ServedSocket served;
+    QCOMPARE(served.server.listen(served.path), QString());
+    std::vector<std::unique_ptr<ProtocolClient>> clients;
+    for (int i = 0; i < ClientServer::maxClients; ++i) {
+        clients.push_back(std::make_unique<ProtocolClient>());
+        QVERIFY(clients.back()->connectTo(served.path, waitMs));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(served.server.clientCount(), ClientServer::maxClients, waitMs);
+    ProtocolClient extra;
+    QVERIFY(extra.connectTo(served.path, waitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(extra.closedByPeer() && extra.lines().size() == 2, waitMs);
+    QCOMPARE(extra.lines().last(),
+             "{\"event\":\"dropped\",\"reason\":\"the recorder serves at most 16 clients\"}");
+
+    ProtocolClient& slow = *clients.front();
+    slow.send("{\"request\":\"hello\",\"protocol\":1}\n{\"request\":\"watch\"}\n");
+    QTRY_VERIFY_WITH_TIMEOUT(slow.lines().size() == 4, waitMs); // greeting, 2 answers, history
+    // Published without the event loop turning: the slow client reads
+    // nothing meanwhile, whatever the machine's speed.
+    const QByteArray value = "{\"event\":\"values\",\"pad\":\"" + QByteArray(500, 'x') + "\"}\n";
+    const int published = 3 * ClientServer::maxQueuedLines;
+    for (int i = 0; i < published; ++i)
+        served.server.publish(value);
+    QTRY_VERIFY_WITH_TIMEOUT(slow.closedByPeer(), waitMs);
+    slow.lines();
+    QCOMPARE(slow.lines().last(),
+             "{\"event\":\"dropped\",\"reason\":\"fell behind: more than 1000 messages waiting\"}");
+    const auto values = slow.lines().count(value.chopped(1));
+    // What was handed to the socket comes; the queue behind it was let go.
+    QVERIFY2(values > 0 && values < ClientServer::maxQueuedLines,
+             qPrintable(QString::number(values)));
+    QTRY_COMPARE_WITH_TIMEOUT(served.server.clientCount(), ClientServer::maxClients - 1, waitMs);
+}
+
 #include "tst_tkrecord_parts.moc"
