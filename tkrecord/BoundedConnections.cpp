@@ -10,6 +10,15 @@ BoundedConnections::BoundedConnections(Limits limits, QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &BoundedConnections::accept);
 }
 
+BoundedConnections::~BoundedConnections() {
+    // The sockets are the server's children: gone with it, they would tell
+    // their disconnection to a half-destroyed owner.
+    for (QTcpSocket* socket : std::as_const(m_connections)) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
+
 bool BoundedConnections::listen(const QHostAddress& address, quint16 port) {
     return m_server.listen(address, port);
 }

@@ -31,6 +31,8 @@ public:
     };
 
     BoundedConnections(Limits limits, QObject* parent = nullptr);
+    // Closes every connection without telling closed().
+    ~BoundedConnections() override;
 
     bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return m_server.errorString(); }

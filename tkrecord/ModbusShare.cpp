@@ -11,9 +11,13 @@ constexpr qint64 frameMax = shareHeaderSize + shareLengthMax;
 
 } // namespace
 
-ModbusShare::ModbusShare(RegisterLookup registers, QObject* parent)
-    : QObject(parent), m_registers(std::move(registers)),
-      m_connections({16, 5000, 2 * frameMax, 64 * 1024}) {
+BoundedConnections::Limits ModbusShare::defaultLimits() {
+    return {16, 5000, 2 * frameMax, 64 * 1024};
+}
+
+ModbusShare::ModbusShare(RegisterLookup registers, BoundedConnections::Limits limits,
+                         QObject* parent)
+    : QObject(parent), m_registers(std::move(registers)), m_connections(limits) {
     connect(&m_connections, &BoundedConnections::readyRead, this, &ModbusShare::onReadyRead);
     connect(&m_connections, &BoundedConnections::closed, this,
             [this](QTcpSocket* socket) { m_partial.remove(socket); });

@@ -19,7 +19,12 @@ class ModbusShare : public QObject {
     Q_OBJECT
 
 public:
-    explicit ModbusShare(RegisterLookup registers, QObject* parent = nullptr);
+    // At most 16 connections, each closed after 5 s without a request.
+    static BoundedConnections::Limits defaultLimits();
+
+    explicit ModbusShare(RegisterLookup registers,
+                         BoundedConnections::Limits limits = defaultLimits(),
+                         QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return m_connections.errorString(); }
@@ -30,9 +35,9 @@ private:
     void onReadyRead(QTcpSocket* socket);
 
     RegisterLookup m_registers;
-    BoundedConnections m_connections;
     // What each connection sent that is not a whole frame yet.
     QHash<QTcpSocket*, QByteArray> m_partial;
+    BoundedConnections m_connections;
 };
 
 } // namespace tkrecord

@@ -1,9 +1,12 @@
 // What the recorder shares, byte for byte: the Modbus TCP share's answers and
 // the MQTT messages.
 
+#include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimeZone>
 
+#include "ModbusShare.h"
 #include "MqttMessages.h"
 #include "ShareRequest.h"
 #include "SharedValues.h"
@@ -22,6 +25,9 @@ private Q_SLOTS:
     void stateMessages();
     void alarmEvents_data();
     void alarmEvents();
+    void shareConnections_data();
+    void shareConnections();
+    void seventeenthPushesOutTheOldest();
 };
 
 void TestSharing::frames_data() {
@@ -190,6 +196,66 @@ void TestSharing::alarmEvents() {
                                 "\",\"time\":\"2026-01-02T03:04:05.000Z\"}");
     QCOMPARE(event.qos, 1);
     QVERIFY(!event.retain);
+}
+
+// A client of the share sending bytes, on the real socket: what it reads
+// back, and whether the share closed it.
+void TestSharing::shareConnections_data() {
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("answered");
+    QTest::addColumn<bool>("closed");
+
+    QTest::newRow("two frames at once, cut in the next")
+        << QByteArray::fromHex("00010000000609030002000100020000000609040003000100030000")
+        << QByteArray::fromHex("00010000000509030207d0000200000005090402002d") << false;
+    QTest::newRow("protocol id 1")
+        << QByteArray::fromHex("000100010006090300010003") << QByteArray() << true;
+    // Closed at once: the answer still unsent goes with the connection.
+    QTest::newRow("a request, then length 1") << QByteArray::fromHex("000100000006090300020001"
+                                                                     "000200000001")
+                                              << QByteArray() << true;
+    QTest::newRow("silent") << QByteArray() << QByteArray() << true;
+}
+
+void TestSharing::shareConnections() {
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, answered);
+    QFETCH(bool, closed);
+    // A short deadline, so that the silent client is closed soon; the rows
+    // that are answered are answered long before it.
+    BoundedConnections::Limits limits = ModbusShare::defaultLimits();
+    limits.deadlineMs = closed ? 200 : 60000;
+    ModbusShare share(
+        [](uint8_t unit) -> std::optional<ShareRegisters> {
+            return unit == 9 ? std::optional(ShareRegisters{2153, 2000, 45}) : std::nullopt;
+        },
+        limits);
+    QVERIFY(share.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket client;
+    QSignalSpy disconnected(&client, &QTcpSocket::disconnected);
+    client.connectToHost(QHostAddress::LocalHost, share.port());
+    QVERIFY(client.waitForConnected(30000));
+    client.write(sent);
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += client.readAll()).size() >= answered.size() &&
+                                 (!closed || disconnected.size() == 1),
+                             30000);
+    QCOMPARE(got.toHex(), answered.toHex());
+    QCOMPARE(share.connectionCount(), closed ? 0 : 1);
+}
+
+void TestSharing::seventeenthPushesOutTheOldest() {
+    ModbusShare share([](uint8_t) { return std::optional<ShareRegisters>(); });
+    QVERIFY(share.listen(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i <= ModbusShare::defaultLimits().maxConnections; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, share.port());
+        QVERIFY(clients.back()->waitForConnected(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(share.connectionCount(), std::min(i + 1, 16), 30000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(clients.front()->state(), QAbstractSocket::UnconnectedState, 30000);
+    QCOMPARE(clients[1]->state(), QAbstractSocket::ConnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestSharing)
