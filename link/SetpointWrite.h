@@ -88,11 +88,7 @@ private:
     QPointer<Controller> m_controller;
     QMetaObject::Connection m_readBack;
     SetpointChange m_change;
-    void onSent(int id);
-    void onEnded(const tklink::ExchangeEnd& end);
-    // The write's answer is in (or given up): the controller's next answer
-    // tells what it took.
-    void awaitReadBack(const WriteReply& reply);
+    WriteReply m_reply;
 };
 
 } // namespace tklink
