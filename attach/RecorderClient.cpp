@@ -69,6 +69,12 @@ RecorderClient::RecorderClient(QObject* parent) : QObject(parent) {
     });
 }
 
+RecorderClient::~RecorderClient() {
+    // The socket tells its end as it goes: nothing here is to hear it.
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
 void RecorderClient::attachTo(const QString& folder) {
     m_folder = folder;
     connectNow();

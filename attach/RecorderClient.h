@@ -55,6 +55,7 @@ public:
     static constexpr int retryMs = 500;
 
     explicit RecorderClient(QObject* parent = nullptr);
+    ~RecorderClient() override;
 
     // Attaches to the recorder in folder, and again whenever it comes back.
     void attachTo(const QString& folder);
@@ -80,8 +81,8 @@ private:
     void take(const QJsonObject& message);
     void lost();
 
-    QLocalSocket m_socket;
     QTimer m_retry;
+    QLocalSocket m_socket;
     QString m_folder;
     QStringList m_controllers;
     bool m_attached = false;
