@@ -21,7 +21,7 @@ quick=false
 scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clang-format \
     clang-format-14 cppcheck prometheus prometheus-alertmanager python3 systemd dpkg-dev file \
     desktop-file-utils appstream lintian imagemagick x11-apps poppler-utils dbus dunst \
-    pulseaudio pulseaudio-utils sox xdotool x11-utils
+    pulseaudio pulseaudio-utils sox xdotool x11-utils ser2net
 
 step() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 
