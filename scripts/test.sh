@@ -30,7 +30,7 @@ scripts/setup.sh clang clang-14 libclang-rt-14-dev clang-tidy clang-tidy-14 clan
     clang-format-14 cppcheck prometheus prometheus-alertmanager python3 systemd dpkg-dev file \
     desktop-file-utils appstream lintian imagemagick x11-apps poppler-utils dbus dunst \
     pulseaudio pulseaudio-utils sox xdotool x11-utils ccache \
-    chromium chromium-driver python3-selenium
+    chromium chromium-driver python3-selenium ser2net
 # The broker, subscriber, password tool and certificates of tkrecord's sharing
 # tests, and another Modbus master for its share.
 scripts/setup.sh mosquitto mosquitto-clients mbpoll openssl

@@ -56,7 +56,7 @@ QString StateLog::gatewayState(const QDateTime& at, const QString& address,
     m_gatewayReason = reason;
     if (again || reason.isEmpty())
         return {};
-    const QString retry = QStringLiteral("trying again in %1 s").arg((retryInMs + 999) / 1000);
+    const QString retry = QStringLiteral("trying again in %1 s").arg((retryInMs + 500) / 1000);
     if (before == State::Connected) {
         m_current = false;
         return stampedLine(at, QStringLiteral("gateway %1 not connected (%2); values stale; %3")
