@@ -76,6 +76,13 @@ void LineOwner::startWhenFree() {
         m_sendTimer.start(int(std::max<qint64>(0, m_lineFreeMs - m_monotonic())));
 }
 
+void LineOwner::sendIfFree() {
+    if (m_onLine == 0 && !m_queue.empty() && m_lineFreeMs - m_monotonic() <= 0) {
+        m_sendTimer.stop();
+        sendNext();
+    }
+}
+
 void LineOwner::sendNext() {
     if (m_onLine != 0 || m_queue.empty())
         return;

@@ -70,6 +70,10 @@ public:
     void setFirstRequest(const QByteArray& request, Reply reply);
     // Queues the exchange behind those waiting; its id, never 0.
     int enqueue(Exchange exchange);
+    // Sends the first waiting exchange now, from the caller's own handler,
+    // when the line is free and its silence kept; otherwise it goes out when
+    // the line is free, as every queued exchange does.
+    void sendIfFree();
     // Takes a waiting exchange out of the queue; true when it was waiting.
     bool withdraw(int id);
     // Ends the exchange on the line now, as its time-out would.

@@ -66,6 +66,8 @@ void PollCycle::tick() {
     Exchange exchange{pollFrame(), Reply::Registers, 0,
                       [request](LineDevice& device) { sendRequest(device, request); }};
     m_exchange = m_line.enqueue(std::move(exchange));
+    // The tick itself puts the request on the line when nothing else is on it.
+    m_line.sendIfFree();
 }
 
 void PollCycle::onSent(int id) {
