@@ -27,10 +27,14 @@ qint64 nextDueMs(qint64 dueMs, qint64 nowMs, int spacingMs) {
     return nowMs - dueMs <= spacingMs / 2 ? next : nowMs + spacingMs;
 }
 
-int nextController(std::span<const qint64> dueMs) {
-    if (dueMs.empty())
-        return -1;
-    return int(std::min_element(dueMs.begin(), dueMs.end()) - dueMs.begin());
+int nextController(std::span<const qint64> dueMs, std::span<const qint64> ownDueMs) {
+    int best = -1;
+    for (std::size_t c = 0; c < dueMs.size() && c < ownDueMs.size(); ++c) {
+        const auto b = std::size_t(best);
+        if (best < 0 || dueMs[c] < dueMs[b] || (dueMs[c] == dueMs[b] && ownDueMs[c] < ownDueMs[b]))
+            best = int(c);
+    }
+    return best;
 }
 
 qint64 staleDueMs(qint64 dueMs, qint64 staleFreeMs) {
@@ -46,20 +50,29 @@ BusSchedule::BusSchedule(int controllers, const BusTiming& timing, int bitsPerSe
       m_gapMs((interFrameSilenceUs(bitsPerSecond) + 999) / 1000 + timing.extraGapMs),
       m_dueMs(std::size_t(std::max(0, controllers)), 0),
       m_stale(std::size_t(std::max(0, controllers)), false),
+      m_answered(std::size_t(std::max(0, controllers)), false),
       m_asked(std::size_t(std::max(0, controllers)), false) {}
 
 void BusSchedule::start(qint64 nowMs) {
     std::fill(m_dueMs.begin(), m_dueMs.end(), nowMs);
     std::fill(m_asked.begin(), m_asked.end(), false);
     std::fill(m_stale.begin(), m_stale.end(), false);
+    std::fill(m_answered.begin(), m_answered.end(), false);
     m_lineFreeMs = nowMs;
     m_staleFreeMs = nowMs;
+}
+
+bool BusSchedule::doubtful(std::size_t controller) const {
+    return m_stale[controller] || !m_answered[controller];
 }
 
 std::vector<qint64> BusSchedule::effectiveDue() const {
     std::vector<qint64> due = m_dueMs;
     for (std::size_t c = 0; c < due.size(); ++c) {
-        if (m_stale[c])
+        // The first request is not held back, so that each controller is
+        // asked soon after start; the room check below still guards the
+        // answering ones.
+        if (doubtful(c) && m_asked[c])
             due[c] = staleDueMs(due[c], m_staleFreeMs);
     }
     return due;
@@ -67,17 +80,17 @@ std::vector<qint64> BusSchedule::effectiveDue() const {
 
 BusSchedule::Next BusSchedule::next() const {
     const std::vector<qint64> due = effectiveDue();
-    const int controller = nextController(due);
+    const int controller = nextController(due, m_dueMs);
     if (controller < 0)
         return {};
     const qint64 at = nextSendMs(due[std::size_t(controller)], m_lineFreeMs);
-    if (!m_stale[std::size_t(controller)])
+    if (!doubtful(std::size_t(controller)))
         return {controller, at};
-    // A stale controller's request must not hold up an answering one: it
+    // A doubtful controller's request must not hold up an answering one: it
     // goes only where its whole time-out fits before the next one is due.
     int live = -1;
     for (std::size_t c = 0; c < m_dueMs.size(); ++c) {
-        if (!m_stale[c] && (live < 0 || m_dueMs[c] < m_dueMs[std::size_t(live)]))
+        if (!doubtful(c) && (live < 0 || m_dueMs[c] < m_dueMs[std::size_t(live)]))
             live = int(c);
     }
     if (live >= 0 && at + m_timing.answerTimeoutMs + m_gapMs > m_dueMs[std::size_t(live)])
@@ -88,15 +101,17 @@ BusSchedule::Next BusSchedule::next() const {
 void BusSchedule::sent(int controller, qint64 nowMs) {
     const auto c = std::size_t(controller);
     m_sentDueMs = m_asked[c] ? m_dueMs[c] : nowMs;
+    if (doubtful(c) && m_asked[c])
+        m_staleFreeMs = nowMs + m_timing.pollIntervalMs;
     m_asked[c] = true;
     m_sentAtMs = nowMs;
-    if (m_stale[c])
-        m_staleFreeMs = nowMs + m_timing.pollIntervalMs;
 }
 
 void BusSchedule::ended(int controller, qint64 nowMs, int missedPolls) {
     m_lineFreeMs = nowMs + m_gapMs;
     m_stale[std::size_t(controller)] = missedPolls >= m_timing.staleAfterPolls;
+    if (missedPolls == 0)
+        m_answered[std::size_t(controller)] = true;
     // After the outcome: an answer brings a backed-off controller back to
     // the poll interval at once.
     m_dueMs[std::size_t(controller)] =

@@ -42,9 +42,11 @@ int pollSpacingMs(int missedPolls, const BusTiming& timing);
 // it can no longer have.
 qint64 nextDueMs(qint64 dueMs, qint64 nowMs, int spacingMs);
 
-// The controller to ask next: the one due first, the earlier in the list on
-// a tie; -1 for an empty list.
-int nextController(std::span<const qint64> dueMs);
+// The controller to ask next: the one due first; on a tie the one whose own
+// due time (ownDueMs, before any holding back) is the oldest, so that held
+// back controllers take their turns; then the earlier in the list. -1 for an
+// empty list.
+int nextController(std::span<const qint64> dueMs, std::span<const qint64> ownDueMs);
 
 // When a stale controller due at dueMs may be asked: the line gives stale
 // controllers at most one request per poll interval, so that any number of
@@ -87,9 +89,15 @@ private:
     std::vector<qint64> m_dueMs;
     // Stale (staleAfterPolls misses in a row) after its last exchange.
     std::vector<bool> m_stale;
-    // When the line may next ask a stale controller.
+    // Answered since start. One that has not yet answered may be one of many
+    // silent ones: until it does, it is asked only where it holds up no
+    // answering controller, as a stale one is.
+    std::vector<bool> m_answered;
+    // When the line may next ask again a stale or not yet answering one.
     qint64 m_staleFreeMs = 0;
-    // The due times as the line sees them, stale ones held back.
+    // Stale, or not yet answering: asked only where the line has room.
+    bool doubtful(std::size_t controller) const;
+    // The due times as the line sees them, doubtful ones held back.
     std::vector<qint64> effectiveDue() const;
     // Asked at least once: its cadence counts from its first request, since
     // at the start all are due at once and only one can go.

@@ -102,24 +102,48 @@ void TestBusSchedule::pollTimes() {
 void TestBusSchedule::liveKeepTheirPace_data() {
     QTest::addColumn<int>("controllers");
     QTest::addColumn<int>("answerTimeout");
+    // The eight answering ones are firstLive to firstLive + 7.
+    QTest::addColumn<int>("firstLive");
+    // Their 2 s checked from each one's first answer, not after a settling.
+    QTest::addColumn<bool>("fromStart");
+    // By when every controller has been asked once.
+    QTest::addColumn<qint64>("allAskedBy");
     // The longest a silent controller then waits between two requests.
     QTest::addColumn<qint64>("staleSpacing");
 
     // Eight answer, the rest are silent; at most one stale request per 2 s
     // round, and only where its whole time-out fits between two live ones:
     // 32 silent at 1 s each cannot all be asked within 30 s.
-    QTest::newRow("40 configured, 8 live, 1 s time-out") << 40 << 1000 << qint64(120000);
-    QTest::newRow("247 configured, 8 live, default time-out") << 247 << 200 << qint64(478000);
-    QTest::newRow("9 configured, 8 live: the silent one at 30 s") << 9 << 200 << qint64(30000);
+    QTest::newRow("40 configured, 8 live, 1 s time-out")
+        << 40 << 1000 << 0 << false << qint64(600000) << qint64(120000);
+    QTest::newRow("247 configured, 8 live, default time-out")
+        << 247 << 200 << 0 << false << qint64(600000) << qint64(478000);
+    QTest::newRow("9 configured, 8 live: the silent one at 30 s")
+        << 9 << 200 << 0 << false << qint64(600000) << qint64(30000);
+    // One not yet answering is asked only where the line has room, from the
+    // first round on: about one 1 s time-out fits in each 2 s round.
+    QTest::newRow("40 configured, 8 live heading the list, from the start")
+        << 40 << 1000 << 0 << true << qint64(66000) << qint64(120000);
+    QTest::newRow("40 configured, 8 live in the middle, from the start")
+        << 40 << 1000 << 16 << true << qint64(66000) << qint64(120000);
+    // Until one answers nothing holds up the silent ones: 32 s of time-outs.
+    QTest::newRow("40 configured, 8 live closing the list, from the start")
+        << 40 << 1000 << 32 << true << qint64(34000) << qint64(120000);
+    QTest::newRow("247 configured, 8 live, default time-out, from the start")
+        << 247 << 200 << 0 << true << qint64(66000) << qint64(478000);
 }
 
-// Ten minutes on the fake clock: after the first round of time-outs the
-// answering ones are asked every 2.0 +- 0.2 s whatever the silent ones do,
-// and a silent one is still asked.
+// Ten minutes on the fake clock: the answering ones are asked every
+// 2.0 +- 0.2 s whatever the silent ones do (after the first round of
+// time-outs, or from each one's first answer), every controller is asked
+// soon after start, and a silent one is still asked.
 void TestBusSchedule::liveKeepTheirPace() {
     QFETCH(int, controllers);
     QFETCH(int, answerTimeout);
+    QFETCH(int, firstLive);
+    QFETCH(bool, fromStart);
     constexpr int live = 8;
+    const auto answering = [&](int c) { return c >= firstLive && c < firstLive + live; };
     BusTiming timing;
     timing.answerTimeoutMs = answerTimeout;
     BusSchedule schedule(controllers, timing, 19200);
@@ -133,14 +157,20 @@ void TestBusSchedule::liveKeepTheirPace() {
         const int c = next.controller;
         schedule.sent(c, now);
         sends[c].append(now);
-        const bool answers = c < live;
+        const bool answers = answering(c);
         now += answers ? answerMs : timing.answerTimeoutMs;
         missed[c] = answers ? 0 : missed[c] + 1;
         schedule.ended(c, now, missed[c]);
     }
     // The first round asks everyone once, a full time-out each.
-    const qint64 settled = qint64(controllers) * (answerTimeout + answerMs) * 3;
-    for (int c = 0; c < live; ++c) {
+    const qint64 settled = fromStart ? 0 : qint64(controllers) * (answerTimeout + answerMs) * 3;
+    QFETCH(qint64, allAskedBy);
+    for (int c = 0; c < controllers; ++c)
+        QVERIFY2(!sends[c].isEmpty() && sends[c].first() <= allAskedBy,
+                 qPrintable(QStringLiteral("controller %1 first asked at %2 ms")
+                                .arg(c)
+                                .arg(sends[c].isEmpty() ? -1 : sends[c].first())));
+    for (int c = firstLive; c < firstLive + live; ++c) {
         for (qsizetype i = 1; i < sends[c].size(); ++i) {
             if (sends[c][i - 1] < settled)
                 continue;
@@ -153,7 +183,9 @@ void TestBusSchedule::liveKeepTheirPace() {
         }
     }
     qint64 longest = 0;
-    for (int c = live; c < controllers; ++c) {
+    for (int c = 0; c < controllers; ++c) {
+        if (answering(c))
+            continue;
         QVERIFY(sends[c].size() >= 2);
         for (qsizetype i = 1; i < sends[c].size(); ++i)
             longest = std::max(longest, sends[c][i] - sends[c][i - 1]);
