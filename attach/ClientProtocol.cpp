@@ -86,9 +86,9 @@ std::variant<ClientRequest, RequestRefusal> parseClientRequest(const QByteArray&
     refusal.request = nameValue.toString().left(64);
     ClientRequest parsed;
     parsed.id = refusal.id;
-    const auto found = std::find_if(kindNames.begin(), kindNames.end(), [&](const KindName& k) {
-        return k.name == nameValue.toString();
-    });
+    const auto* const found =
+        std::find_if(kindNames.begin(), kindNames.end(),
+                     [&](const KindName& k) { return k.name == nameValue.toString(); });
     if (found == kindNames.end()) {
         refusal.reason = QStringLiteral("unknown request");
         return refusal;

@@ -30,7 +30,7 @@ std::optional<RecorderValues> parseValues(const QJsonObject& message) {
     values.power = number(message.value(QLatin1String("power")));
     values.current = message.value(QLatin1String("current")).toBool();
     values.link = message.value(QLatin1String("link")).toString();
-    for (const QJsonValue& alarm : message.value(QLatin1String("alarms")).toArray())
+    for (const QJsonValue alarm : message.value(QLatin1String("alarms")).toArray())
         values.alarms << QStringLiteral("%1 (%2)").arg(
             alarm.toObject().value(QLatin1String("text")).toString(),
             alarm.toObject().value(QLatin1String("state")).toString());
@@ -93,7 +93,7 @@ bool recorderRuns(const QString& folder, int timeoutMs) {
     return probe.waitForConnected(timeoutMs);
 }
 
-void RecorderClient::send(tkrecord::ClientRequest request) {
+void RecorderClient::send(const tkrecord::ClientRequest& request) {
     if (!m_attached) {
         Q_EMIT answered(tkrecord::requestName(request.kind), false,
                         QStringLiteral("Not connected"));
@@ -110,7 +110,7 @@ void RecorderClient::onReadyRead() {
 void RecorderClient::take(const QJsonObject& message) {
     if (message.contains(QLatin1String("greeting"))) {
         m_controllers.clear();
-        for (const QJsonValue& name : message.value(QLatin1String("controllers")).toArray())
+        for (const QJsonValue name : message.value(QLatin1String("controllers")).toArray())
             m_controllers << name.toString();
         return;
     }
@@ -119,9 +119,9 @@ void RecorderClient::take(const QJsonObject& message) {
             Q_EMIT this->values(*values);
         else if (event == QLatin1String("history")) {
             QList<QList<double>> points;
-            for (const QJsonValue& point : message.value(QLatin1String("points")).toArray()) {
+            for (const QJsonValue point : message.value(QLatin1String("points")).toArray()) {
                 QList<double> row;
-                for (const QJsonValue& value : point.toArray())
+                for (const QJsonValue value : point.toArray())
                     row << (value.isDouble() ? value.toDouble() : qQNaN());
                 points << row;
             }

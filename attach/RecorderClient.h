@@ -64,7 +64,7 @@ public:
     const QStringList& controllers() const { return m_controllers; }
 
     // Each request's outcome comes as answered().
-    void send(tkrecord::ClientRequest request);
+    void send(const tkrecord::ClientRequest& request);
 
 Q_SIGNALS:
     void attachedChanged(bool attached);

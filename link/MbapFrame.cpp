@@ -34,7 +34,7 @@ QByteArray mbapFromRtu(std::span<const uint8_t> rtuFrame, uint16_t transactionId
 
 QByteArray rtuFromMbap(uint8_t unitId, std::span<const uint8_t> pdu) {
     QByteArray rtu;
-    rtu.reserve(qsizetype(pdu.size() + 3));
+    rtu.reserve(qsizetype(pdu.size()) + 3);
     rtu.append(char(unitId));
     rtu.append(reinterpret_cast<const char*>(pdu.data()), qsizetype(pdu.size()));
     const uint16_t crc = crc16Modbus(

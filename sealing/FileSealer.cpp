@@ -27,6 +27,7 @@ namespace {
 
 // Why the last seal could not be written, for the one warning of an episode.
 QString& sealProblem() {
+    // cppcheck-suppress unassignedVariable ; written through the reference returned
     static QString problem;
     return problem;
 }

@@ -94,6 +94,7 @@ MqttRead readMqttSection(const ProfileText& file, const QString& folderName) {
     s.tls = broker.startsWith(QLatin1String("mqtts://"), Qt::CaseInsensitive);
     const bool plain = broker.startsWith(QLatin1String("mqtt://"), Qt::CaseInsensitive);
     const std::optional<HostPort> split =
+        // cppcheck-suppress knownConditionTrueFalse ; neither scheme leaves both false
         plain || s.tls ? splitHostPort(broker.mid(s.tls ? 8 : 7)) : std::nullopt;
     if (!split || split->host.isEmpty() || !hostName(split->host)) {
         refuse("Broker", brokerForm);

@@ -5,7 +5,7 @@
 
 namespace tkrecord {
 
-BoundedConnections::BoundedConnections(Limits limits, QObject* parent)
+BoundedConnections::BoundedConnections(const Limits& limits, QObject* parent)
     : QObject(parent), m_limits(limits) {
     connect(&m_server, &QTcpServer::newConnection, this, &BoundedConnections::accept);
 }

@@ -30,7 +30,7 @@ public:
         qint64 writeLimit = 64 * 1024;
     };
 
-    BoundedConnections(Limits limits, QObject* parent = nullptr);
+    explicit BoundedConnections(const Limits& limits, QObject* parent = nullptr);
     // Closes every connection without telling closed().
     ~BoundedConnections() override;
 

@@ -44,7 +44,7 @@ QString linkWord(tklink::PollResult result) {
     return QStringLiteral("not connected");
 }
 
-ClientFeed::ClientFeed(QList<tklink::Controller*> controllers) {
+ClientFeed::ClientFeed(const QList<tklink::Controller*>& controllers) {
     for (const tklink::Controller* controller : controllers)
         m_kept.append({controller, tklink::PollResult::NotConnected, 0, {}});
 }
@@ -77,7 +77,7 @@ QByteArray ClientFeed::valuesLine(const tklink::Controller& controller) const {
     return kept ? messageLine(values(*kept)) : QByteArray();
 }
 
-QJsonObject ClientFeed::values(const Kept& kept) const {
+QJsonObject ClientFeed::values(const Kept& kept) {
     const tklink::Controller& c = *kept.controller;
     const bool current = c.valuesCurrent();
     const tklink::ControllerValues& v = c.values();

@@ -36,7 +36,7 @@ public:
     // minutes rather than more memory.
     static constexpr std::size_t maxPoints = 3600;
 
-    explicit ClientFeed(QList<tklink::Controller*> controllers);
+    explicit ClientFeed(const QList<tklink::Controller*>& controllers);
 
     // Takes controller's poll as it ended at now; its values line.
     QByteArray take(const tklink::Controller& controller, tklink::PollResult result,
@@ -58,7 +58,7 @@ private:
         std::deque<FeedPoint> points;
     };
     const Kept* find(const tklink::Controller& controller) const;
-    QJsonObject values(const Kept& kept) const;
+    static QJsonObject values(const Kept& kept);
 
     QList<Kept> m_kept;
 };

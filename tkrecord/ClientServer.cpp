@@ -160,7 +160,7 @@ void ClientServer::take(ClientConnection* client, const QByteArray& line) {
         client->send(refusalLine(*refusal));
         return;
     }
-    const ClientRequest& request = std::get<ClientRequest>(parsed);
+    const auto& request = std::get<ClientRequest>(parsed);
     const QString name = requestName(request.kind);
     if (request.kind == ClientRequest::Kind::Hello) {
         if (request.protocol != protocolVersion) {

@@ -12,10 +12,10 @@ constexpr qint64 frameMax = shareHeaderSize + shareLengthMax;
 } // namespace
 
 BoundedConnections::Limits ModbusShare::defaultLimits() {
-    return {16, 5000, 2 * frameMax, 64 * 1024};
+    return {16, 5000, 2 * frameMax, 64LL * 1024};
 }
 
-ModbusShare::ModbusShare(RegisterLookup registers, BoundedConnections::Limits limits,
+ModbusShare::ModbusShare(RegisterLookup registers, const BoundedConnections::Limits& limits,
                          QObject* parent)
     : QObject(parent), m_registers(std::move(registers)), m_connections(limits) {
     connect(&m_connections, &BoundedConnections::readyRead, this, &ModbusShare::onReadyRead);

@@ -23,7 +23,7 @@ public:
     static BoundedConnections::Limits defaultLimits();
 
     explicit ModbusShare(RegisterLookup registers,
-                         BoundedConnections::Limits limits = defaultLimits(),
+                         const BoundedConnections::Limits& limits = defaultLimits(),
                          QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port);

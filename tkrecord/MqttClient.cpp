@@ -110,6 +110,7 @@ void MqttClient::run() {
     for (;;) {
         {
             const std::lock_guard lock(m_mutex);
+            // cppcheck-suppress knownConditionTrueFalse ; set by stop() on another thread
             if (m_stopping)
                 return;
         }
@@ -124,6 +125,7 @@ void MqttClient::run() {
                 if (rc != MOSQ_ERR_SUCCESS)
                     break;
                 const std::lock_guard lock(m_mutex);
+                // cppcheck-suppress knownConditionTrueFalse ; set by stop() on another thread
                 if (m_stopping && (!m_connected || std::chrono::steady_clock::now() > m_stopBy))
                     break;
             }
@@ -131,6 +133,7 @@ void MqttClient::run() {
         const bool wasConnected = m_connected.exchange(false);
         {
             const std::lock_guard lock(m_mutex);
+            // cppcheck-suppress knownConditionTrueFalse ; set by stop() on another thread
             if (m_stopping)
                 return;
         }

@@ -381,6 +381,7 @@ void RecordService::writeSetpoint(const ClientRequest& request, const Peer& peer
     QString why;
     const QList<tklink::Controller*> controllers = chosen(request.controller, &why);
     if (controllers.size() != 1)
+        // cppcheck-suppress knownConditionTrueFalse ; chosen() may say why
         return refuse(why.isEmpty() ? QStringLiteral("a setpoint is written to one controller: "
                                                      "name it")
                                     : why);

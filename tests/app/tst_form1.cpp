@@ -924,9 +924,9 @@ void TestForm1::setpointDialogAndOutcomes() {
     QFile audit(QStringLiteral("audit.log"));
     QVERIFY(audit.open(QIODevice::ReadOnly));
     QStringList writes;
-    for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
-        if (line.contains(";setpoint write: "))
-            writes << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
+    for (const QByteArray& entry : audit.readAll().trimmed().split('\n'))
+        if (entry.contains(";setpoint write: "))
+            writes << QString::fromUtf8(entry.trimmed()).section(QLatin1Char(';'), 5);
     QCOMPARE(writes, (QStringList{QStringLiteral("setpoint write: 200.0 → 500.0 °C: not written: "
                                                  "500.0 °C is outside the limits, 0.0 to 400.0 °C"),
                                   QStringLiteral("setpoint write: 200.0 → 190.0 °C: taken (its "

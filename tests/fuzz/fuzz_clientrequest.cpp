@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(!refusal->reason.isEmpty());
         return 0;
     }
-    const tkrecord::ClientRequest& request = std::get<tkrecord::ClientRequest>(parsed);
+    const auto& request = std::get<tkrecord::ClientRequest>(parsed);
     const QByteArray written = tkrecord::requestLine(request);
     FUZZ_CHECK(written.endsWith('\n') && written.count('\n') == 1);
     const auto again = tkrecord::parseClientRequest(written);

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         }
         FUZZ_CHECK(frame.kind == tkrecord::ShareFrame::Kind::Request);
         FUZZ_CHECK(frame.size == 6 + length);
-        const uint8_t unit = uint8_t(bytes[6]);
+        const auto unit = uint8_t(bytes[6]);
         const QByteArray pdu = bytes.mid(7, length - 1);
         FUZZ_CHECK(frame.unit == unit && frame.pdu == pdu);
         FUZZ_CHECK(frame.transaction == word(bytes, 0));

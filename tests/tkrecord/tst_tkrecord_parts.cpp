@@ -421,9 +421,9 @@ void TestTkrecordParts::clientRefusals_data() {
     QTest::addColumn<bool>("closed");
 
     const QByteArray hello = "{\"request\":\"hello\",\"protocol\":1}\n";
-    const QByteArray helloOk = "{\"answer\":\"hello\",\"ok\":true}";
+    const QByteArray helloOk = R"({"answer":"hello","ok":true})";
     const auto refusal = [](const char* request, const char* reason) {
-        return QByteArray("{\"answer\":\"") + request + "\",\"ok\":false,\"reason\":\"" + reason +
+        return QByteArray(R"({"answer":")") + request + R"(","ok":false,"reason":")" + reason +
                "\"}";
     };
     QTest::newRow("not json") << QByteArrayList{"hello\n"}
@@ -443,7 +443,7 @@ void TestTkrecordParts::clientRefusals_data() {
     QTest::newRow("another protocol")
         << QByteArrayList{"{\"request\":\"hello\",\"protocol\":2}\n"}
         << QByteArrayList{refusal("hello", "this recorder speaks protocol 1, not 2"),
-                          "{\"event\":\"dropped\",\"reason\":\"another protocol\"}"}
+                          R"({"event":"dropped","reason":"another protocol"})"}
         << true;
     QTest::newRow("setpoint out of range")
         << QByteArrayList{hello, "{\"request\":\"setpoint\",\"value\":3276.75}\n"}
@@ -456,27 +456,26 @@ void TestTkrecordParts::clientRefusals_data() {
         << false;
     QTest::newRow("unknown alarm")
         << QByteArrayList{hello, "{\"request\":\"acknowledge\",\"alarm\":\"fire\"}\n"}
-        << QByteArrayList{helloOk, refusal("acknowledge", "no alarm \\\"fire\\\"")} << false;
+        << QByteArrayList{helloOk, refusal("acknowledge", R"(no alarm \"fire\")")} << false;
     QTest::newRow("mark without words")
         << QByteArrayList{hello, "{\"request\":\"mark\",\"text\":\"  \"}\n"}
         << QByteArrayList{helloOk, refusal("mark", "an event needs words")} << false;
     QTest::newRow("controller a number")
         << QByteArrayList{hello, "{\"request\":\"mark\",\"text\":\"x\",\"controller\":5}\n"}
-        << QByteArrayList{helloOk, refusal("mark", "\\\"controller\\\" is not a text")} << false;
+        << QByteArrayList{helloOk, refusal("mark", R"(\"controller\" is not a text)")} << false;
     QTest::newRow("run not an object")
         << QByteArrayList{hello, "{\"request\":\"run\",\"run\":[]}\n"}
-        << QByteArrayList{helloOk, refusal("run", "\\\"run\\\" is not an object")} << false;
+        << QByteArrayList{helloOk, refusal("run", R"(\"run\" is not an object)")} << false;
     QTest::newRow("oversized line")
         << QByteArrayList{hello, QByteArray(requestMaxBytes + 100, 'x')}
         << QByteArrayList{helloOk,
-                          "{\"event\":\"dropped\",\"reason\":\"request longer than 16384 bytes\"}"}
+                          R"({"event":"dropped","reason":"request longer than 16384 bytes"})"}
         << true;
     QTest::newRow("taken after hello, answered in order")
         << QByteArrayList{hello + "{\"request\":\"mark\",\"text\":\"a\",\"id\":1}\n"
                                   "{\"request\":\"mark\",\"text\":\"b\",\"id\":\"2\"}\n"}
-        << QByteArrayList{helloOk,
-                          "{\"answer\":\"mark\",\"id\":1,\"ok\":true,\"written\":\"by USER\"}",
-                          "{\"answer\":\"mark\",\"id\":\"2\",\"ok\":true,\"written\":\"by USER\"}"}
+        << QByteArrayList{helloOk, R"({"answer":"mark","id":1,"ok":true,"written":"by USER"})",
+                          R"({"answer":"mark","id":"2","ok":true,"written":"by USER"})"}
         << false;
 }
 
@@ -526,7 +525,7 @@ void TestTkrecordParts::clientBounds() {
     QTRY_VERIFY_WITH_TIMEOUT(slow.lines().size() == 4, waitMs); // greeting, 2 answers, history
     // Published without the event loop turning: the slow client reads
     // nothing meanwhile, whatever the machine's speed.
-    const QByteArray value = "{\"event\":\"values\",\"pad\":\"" + QByteArray(500, 'x') + "\"}\n";
+    const QByteArray value = R"({"event":"values","pad":")" + QByteArray(500, 'x') + "\"}\n";
     const int published = 3 * ClientServer::maxQueuedLines;
     for (int i = 0; i < published; ++i)
         served.server.publish(value);

@@ -391,7 +391,7 @@ void TestTkviewReport::reportsTheRunFromItsTrail() {
                 << QPair<int, QString>{5, sealing::controllerEvent(
                                               QStringLiteral("oven3"),
                                               sealing::markEvent(QStringLiteral("other oven")))};
-    const QDateTime later = runStart.addSecs(15 * 60);
+    const QDateTime later = runStart.addSecs(15LL * 60);
     const QString laterName = recording::recordFileNameFor(later);
     if (setup == QLatin1String("a later run"))
         entries << QPair<int, QString>{15, QStringLiteral("recording started: ") + laterName}
