@@ -29,6 +29,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "AddressSanitizer.h"
 #include "Data.h"
 #include "Form1.h"
 #include "PanelArt.h"
@@ -503,7 +504,7 @@ void TestLinkSoak::soak() {
     QVERIFY(noisy > 0 && padded > 0 && slow > 0 && recoveries > 0 && staleSpells > 0);
     QVERIFY(m_traceTicks > polls / 2 && m_records > polls / 20);
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(TK_ADDRESS_SANITIZER)
     // Nothing the program keeps grows with the polls: the rings are allocated
     // at start-up and the graph is one image. Until every ring slot has been
     // written once, each trace tick adds one time-of-day text (about 140

@@ -25,6 +25,7 @@
 
 #include <sys/stat.h>
 
+#include "AddressSanitizer.h"
 #include "AuditTrail.h"
 #include "Data.h"
 #include "HttpExchange.h"
@@ -582,7 +583,7 @@ void TestTkrecord::hostileClients() {
     QVERIFY2(after.recordErrors == 0 && after.records >= before.records + 6,
              qPrintable(QString::number(after.records - before.records)));
     QVERIFY2(floodSent < floodLimit, "a request of 64 MiB was read whole");
-#ifndef __SANITIZE_ADDRESS__
+#ifndef TK_ADDRESS_SANITIZER
     // AddressSanitizer keeps freed blocks in its quarantine, so resident memory
     // says nothing there; LeakSanitizer checks that build for leaks instead.
     QVERIFY2(rssGrowth < qint64(8) * 1024, qPrintable(QString::number(rssGrowth)));
