@@ -10,7 +10,7 @@
 // only from five valid bytes among the last eleven; values stay put otherwise; the bytes held are
 // the last ones received; a bad answer is told at most once per poll, never
 // before the first request or after the poll's answer, and always when bytes
-// of an unanswered poll are dropped.
+// of an unanswered poll are dropped, but for an echo of the request.
 
 #include "AnswerCollector.h"
 #include "Data.h"
@@ -132,7 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 FUZZ_CHECK(Data::powerRaw == before[2]);
             }
 
-            const int dropped = heldBefore + 1 - held - 11 * answers - 5 * exceptions;
+            // Our own request heard back (an adapter that echoes) is let go
+            // without a word: it is no answer and no bad one.
+            static constexpr uint8_t request[] = {0x09, 0x03, 0x00, 0x01, 0x00, 0x03, 0x55, 0x43};
+            const bool echoEnds = heldBefore == 7 && held == 0 && got.size() >= 8 &&
+                                  std::memcmp(got.data() + got.size() - 8, request, 8) == 0;
+            const int dropped =
+                heldBefore + 1 - held - 11 * answers - 5 * exceptions - (echoEnds ? 8 : 0);
             FUZZ_CHECK(dropped >= 0);
             if (dropped > 0 && poll.requested && !poll.answered)
                 FUZZ_CHECK(poll.badReported);
