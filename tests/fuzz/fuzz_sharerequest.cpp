@@ -4,12 +4,13 @@
 // Input: what a client sends on one connection, taken frame by frame as the
 // share takes it.
 //
-// Judged against the frame's layout written from the Modbus TCP
-// specification: a frame is bad exactly when its header's protocol id is not
-// 0 or its length is outside 2 to 254, whole once 6 + length bytes are there;
-// every answer echoes the transaction and the unit, carries protocol id 0 and
-// its own length, and is either the registers asked (unit 9 only) or an
-// exception with the code the request's function, unit and range call for.
+// Judged against the frame's layout as the Modbus TCP header defines it,
+// written here apart from the parser: a frame is bad exactly when its
+// header's protocol id is not 0 or its length is outside 2 to 254, whole once
+// 6 + length bytes are there; every answer echoes the transaction and the
+// unit, carries protocol id 0 and its own length, and is either the registers
+// asked (unit 9 only) or an exception with the code the request's function,
+// unit and range call for.
 
 #include "FuzzTarget.h"
 #include "ShareRequest.h"
