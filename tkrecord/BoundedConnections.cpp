@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace tkrecord {
 
 BoundedConnections::BoundedConnections(const Limits& limits, QObject* parent)
@@ -25,8 +27,12 @@ bool BoundedConnections::listen(const QHostAddress& address, quint16 port) {
 
 void BoundedConnections::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_connections.size() >= m_limits.maxConnections)
-            close(m_connections.first());
+        if (m_connections.size() >= m_limits.maxConnections) {
+            const auto found =
+                std::find_if(m_connections.cbegin(), m_connections.cend(),
+                             [this](QTcpSocket* open) { return !m_held.contains(open); });
+            close(found == m_connections.cend() ? m_connections.first() : *found);
+        }
         m_connections.append(socket);
         // Qt reads no more from the system than this.
         socket->setReadBufferSize(m_limits.readLimit);
@@ -50,8 +56,15 @@ void BoundedConnections::restart(QTcpSocket* socket) {
         close(socket);
         return;
     }
-    if (QTimer* deadline = m_deadlines.value(socket))
+    if (QTimer* deadline = m_deadlines.value(socket); deadline && !m_held.contains(socket))
         deadline->start(m_limits.deadlineMs);
+}
+
+void BoundedConnections::hold(QTcpSocket* socket) {
+    if (QTimer* deadline = m_deadlines.value(socket)) {
+        deadline->stop();
+        m_held.insert(socket);
+    }
 }
 
 void BoundedConnections::close(QTcpSocket* socket) {
@@ -63,6 +76,7 @@ void BoundedConnections::close(QTcpSocket* socket) {
 
 void BoundedConnections::forget(QTcpSocket* socket) {
     m_deadlines.remove(socket);
+    m_held.remove(socket);
     if (m_connections.removeOne(socket)) {
         Q_EMIT closed(socket);
         socket->deleteLater();

@@ -5,11 +5,14 @@
 // new one pushes out the oldest, the likeliest to hold a slot for nothing),
 // each closed when it sends no request for deadlineMs, and none may leave
 // more than writeLimit bytes of answers unread. A protocol reads and answers
-// through readyRead and restart(); closing is done here.
+// through readyRead and restart(); closing is done here. A connection held
+// open on purpose (an event stream) has no deadline and is pushed out only
+// when every open one is held.
 
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTcpServer>
 
 #include <functional>
@@ -44,6 +47,8 @@ public:
     void restart(QTcpSocket* socket);
     // Closes at once, for a client that misbehaves.
     void close(QTcpSocket* socket);
+    // Keeps the connection open with no request to come: its deadline stops.
+    void hold(QTcpSocket* socket);
 
 Q_SIGNALS:
     // Bytes came on a connection; at most readLimit wait unread in it.
@@ -59,6 +64,7 @@ private:
     // Open connections, oldest first, each with its deadline.
     QList<QTcpSocket*> m_connections;
     QHash<QTcpSocket*, QTimer*> m_deadlines;
+    QSet<QTcpSocket*> m_held;
 };
 
 } // namespace tkrecord

@@ -9,13 +9,14 @@
 // the values every eventIntervalMs; it counts among the connections, and one
 // whose reader has fallen more than streamBacklogLimit bytes behind is closed.
 
+#include "BoundedConnections.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QTcpServer>
 #include <QTimer>
 
 #include <functional>
@@ -38,22 +39,19 @@ public:
     // Serves the shop-floor page too; state(withHistory) gives its JSON.
     void servePage(std::function<QByteArray(bool withHistory)> state);
     bool listen(const QHostAddress& address, quint16 port);
-    QString errorString() const { return m_server.errorString(); }
-    quint16 port() const { return m_server.serverPort(); }
-    int connectionCount() const { return int(m_connections.size()); }
+    QString errorString() const { return m_connections.errorString(); }
+    quint16 port() const { return m_connections.port(); }
+    int connectionCount() const { return m_connections.count(); }
     int streamCount() const { return int(m_streams.size()); }
 
 private:
-    void accept();
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const QByteArray& response);
     void forget(QTcpSocket* socket);
     void sendEvents();
 
-    QTcpServer m_server;
+    BoundedConnections m_connections;
     std::function<QByteArray()> m_metrics;
-    // Open connections, oldest first.
-    QList<QTcpSocket*> m_connections;
     // What the connections not answered yet have sent so far.
     QHash<QTcpSocket*, QByteArray> m_unanswered;
     std::function<QByteArray(bool)> m_state;

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include "MetricsServer.h"
 #include "ModbusShare.h"
 #include "MqttMessages.h"
 #include "ShareRequest.h"
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void shareConnections_data();
     void shareConnections();
     void seventeenthPushesOutTheOldest();
+    void eventStreamOutlastsIdleConnections();
 };
 
 void TestSharing::frames_data() {
@@ -256,6 +258,32 @@ void TestSharing::seventeenthPushesOutTheOldest() {
     }
     QTRY_COMPARE_WITH_TIMEOUT(clients.front()->state(), QAbstractSocket::UnconnectedState, 30000);
     QCOMPARE(clients[1]->state(), QAbstractSocket::ConnectedState);
+}
+
+// The page's event stream has no deadline and is the last to be pushed out:
+// sixteen idle connections after it push out one another, not the stream.
+void TestSharing::eventStreamOutlastsIdleConnections() {
+    MetricsServer server([] { return QByteArray(); });
+    server.servePage([](bool) { return QByteArray("{}"); });
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket stream;
+    stream.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(stream.waitForConnected(30000));
+    stream.write("GET /events HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(server.streamCount(), 1, 30000);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < MetricsServer::maxConnections; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, server.port());
+        QVERIFY(idle.back()->waitForConnected(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), std::min(i + 2, 16), 30000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(idle.front()->state(), QAbstractSocket::UnconnectedState, 30000);
+    QCOMPARE(server.streamCount(), 1);
+    stream.readAll();
+    QByteArray next;
+    QTRY_VERIFY_WITH_TIMEOUT((next += stream.readAll()) == "data: {}\n\n", 30000);
+    QCOMPARE(stream.state(), QAbstractSocket::ConnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestSharing)
