@@ -24,15 +24,15 @@ export DISPLAY=$display
 recorder=$work/oven-line
 mkdir -p "$recorder" "$work/window" "$work/home"
 "$PWD/$build/tools/tksim" --link "$work/sim" --log "$work/tksim.log" --address 9,10,11 \
-    --setpoint 100,150,320 --speed 5 >/dev/null 2>&1 &
+    --setpoint 100,150,320 --speed 20 >/dev/null 2>&1 &
 children+=($!)
 for _ in $(seq 50); do [ -e "$work/sim" ] && break; sleep 0.1; done
 printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\n[Controllers]\noven-1=9\noven-2=10\noven-3=11\n[Alarms]\nHighLimit=300\n[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\nWriters=%s\n' \
     "$work/sim" "$(id -gn)" >"$recorder/conf.ini"
 XDG_DATA_HOME="$work/home" "$PWD/$build/tkrecord/tkrecord" --dir "$recorder" >"$work/tkrecord.out" 2>&1 &
 children+=($!)
-# A minute of the recorder's own before the window comes: its graph starts full.
-sleep 60
+# Some time of the recorder's own before the window comes: its graph starts full.
+sleep 45
 (cd "$work/window" && XDG_DATA_HOME="$work/home" exec "$OLDPWD/$build/app/tkcontrol" --attach "$recorder") \
     >"$work/tkcontrol.out" 2>&1 &
 children+=($!)
