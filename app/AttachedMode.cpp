@@ -131,7 +131,7 @@ void AttachedMode::onAttached(bool attached) {
 // The recorder's controllers, as its greeting names them: each with its own
 // past and notifications; the first shown.
 void AttachedMode::takeControllers() {
-    for (Controller& c : m_controllers)
+    for (const Controller& c : m_controllers)
         delete c.notifier;
     m_names = m_client.controllers();
     m_controllers = std::vector<Controller>(std::size_t(m_names.size()));

@@ -11,7 +11,7 @@ namespace app {
 namespace {
 
 // An hour of the trace's ticks.
-constexpr int filledSlots = int(3600 * 1000 / traceTickMs);
+constexpr int filledSlots = int(qint64(3600) * 1000 / traceTickMs);
 static_assert(filledSlots < Data::historySize);
 
 QString degrees(const std::optional<double>& value, bool current) {
@@ -46,7 +46,7 @@ StripRow stripRow(const attach::RecorderValues& values) {
 }
 
 QString attachedStatusText(const QString& folder, const attach::RecorderValues& values) {
-    const QString attached = QStringLiteral("Attached to the recorder in ") + folder;
+    QString attached = QStringLiteral("Attached to the recorder in ") + folder;
     if (values.link.isEmpty() || values.link == QLatin1String("ok"))
         return attached;
     return attached + QStringLiteral(" – link: ") + values.link;
