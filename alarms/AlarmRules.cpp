@@ -37,7 +37,11 @@ bool AlarmRules::active(Alarm alarm) const {
 }
 
 bool AlarmRules::unacknowledged() const {
-    for (const AlarmStatus& s : m_status) {
+    return alarms::unacknowledged(m_status);
+}
+
+bool unacknowledged(const AlarmStatuses& statuses) {
+    for (const AlarmStatus& s : statuses) {
         if (s.state == AlarmState::ActiveUnacknowledged ||
             s.state == AlarmState::ClearedUnacknowledged)
             return true;

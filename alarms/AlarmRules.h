@@ -53,7 +53,15 @@ struct AlarmStatus {
     float peak = 0;
     QDateTime since;
     QDateTime clearedAt;
+
+    bool operator==(const AlarmStatus&) const = default;
 };
+
+// Every alarm's status, in the order of allAlarms.
+using AlarmStatuses = std::array<AlarmStatus, allAlarms.size()>;
+
+// Some alarm waits for the operator.
+bool unacknowledged(const AlarmStatuses& statuses);
 
 struct AlarmChange {
     Alarm alarm;
@@ -87,6 +95,7 @@ public:
     QList<AlarmChange> acknowledge(Alarm alarm);
 
     const AlarmStatus& status(Alarm alarm) const { return m_status[index(alarm)]; }
+    const AlarmStatuses& statuses() const { return m_status; }
     bool active(Alarm alarm) const;
     // Some alarm waits for the operator.
     bool unacknowledged() const;
@@ -98,7 +107,7 @@ private:
     void updateSetpointRules(const Sample& sample, QList<AlarmChange>& changes);
 
     Data::AlarmSettings m_settings;
-    std::array<AlarmStatus, allAlarms.size()> m_status;
+    AlarmStatuses m_status;
     QDateTime m_lastCurrent;
     // The last sample with a measurement, or without the link.
     QDateTime m_lastMeasured;

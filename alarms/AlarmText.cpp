@@ -125,11 +125,11 @@ int rank(AlarmState state) {
 }
 
 // The alarms not normal but the one shown, by name, each after prefix.
-QStringList othersOf(const AlarmRules& rules, const QString& prefix,
+QStringList othersOf(const AlarmStatuses& statuses, const QString& prefix,
                      std::optional<Alarm> shown = std::nullopt) {
     QStringList names;
     for (const Alarm alarm : allAlarms)
-        if (rules.status(alarm).state != AlarmState::Normal && alarm != shown)
+        if (statuses[std::size_t(alarm)].state != AlarmState::Normal && alarm != shown)
             names << prefix + alarmName(alarm);
     return names;
 }
@@ -151,48 +151,64 @@ BandLook lookOf(const QString& prefix, Alarm alarm, const AlarmStatus& status,
 
 } // namespace
 
-std::optional<Alarm> mostPressing(const AlarmRules& rules) {
+std::optional<Alarm> mostPressing(const AlarmStatuses& statuses) {
     std::optional<Alarm> shown;
     for (const Alarm alarm : allAlarms) {
-        const int r = rank(rules.status(alarm).state);
-        if (r > 0 && (!shown || r > rank(rules.status(*shown).state)))
+        const int r = rank(statuses[std::size_t(alarm)].state);
+        if (r > 0 && (!shown || r > rank(statuses[std::size_t(*shown)].state)))
             shown = alarm;
     }
     return shown;
 }
 
-BandLook bandLook(const AlarmRules& rules) {
-    const std::optional<Alarm> alarm = mostPressing(rules);
+std::optional<Alarm> mostPressing(const AlarmRules& rules) {
+    return mostPressing(rules.statuses());
+}
+
+BandLook bandLook(const AlarmStatuses& statuses) {
+    const std::optional<Alarm> alarm = mostPressing(statuses);
     if (!alarm)
         return {};
-    return lookOf(QString(), *alarm, rules.status(*alarm), othersOf(rules, QString(), *alarm));
+    return lookOf(QString(), *alarm, statuses[std::size_t(*alarm)],
+                  othersOf(statuses, QString(), *alarm));
+}
+
+BandLook bandLook(const AlarmRules& rules) {
+    return bandLook(rules.statuses());
 }
 
 BusBandLook busBandLook(const QList<NamedRules>& controllers) {
+    QList<NamedStatuses> named;
+    for (const NamedRules& c : controllers)
+        named.append({c.name, c.rules ? &c.rules->statuses() : nullptr});
+    return busBandLook(named);
+}
+
+BusBandLook busBandLook(const QList<NamedStatuses>& controllers) {
     int shown = -1;
     int shownRank = 0;
     for (int i = 0; i < controllers.size(); ++i) {
-        const AlarmRules* rules = controllers[i].rules;
-        if (!rules)
+        const AlarmStatuses* statuses = controllers[i].statuses;
+        if (!statuses)
             continue;
-        const std::optional<Alarm> alarm = mostPressing(*rules);
-        if (alarm && rank(rules->status(*alarm).state) > shownRank) {
+        const std::optional<Alarm> alarm = mostPressing(*statuses);
+        if (alarm && rank((*statuses)[std::size_t(*alarm)].state) > shownRank) {
             shown = i;
-            shownRank = rank(rules->status(*alarm).state);
+            shownRank = rank((*statuses)[std::size_t(*alarm)].state);
         }
     }
     if (shown < 0)
         return {};
-    const AlarmRules& rules = *controllers[shown].rules;
-    const Alarm alarm = *mostPressing(rules);
+    const AlarmStatuses& statuses = *controllers[shown].statuses;
+    const Alarm alarm = *mostPressing(statuses);
     QStringList others;
     for (int i = 0; i < controllers.size(); ++i)
-        if (controllers[i].rules)
-            others << othersOf(*controllers[i].rules, controllers[i].name + QLatin1Char(' '),
+        if (controllers[i].statuses)
+            others << othersOf(*controllers[i].statuses, controllers[i].name + QLatin1Char(' '),
                                i == shown ? std::optional(alarm) : std::nullopt);
-    return {
-        lookOf(controllers[shown].name + QStringLiteral(": "), alarm, rules.status(alarm), others),
-        shown};
+    return {lookOf(controllers[shown].name + QStringLiteral(": "), alarm,
+                   statuses[std::size_t(alarm)], others),
+            shown};
 }
 
 } // namespace alarms

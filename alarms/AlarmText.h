@@ -41,9 +41,11 @@ struct BandLook {
     QString text;
 };
 BandLook bandLook(const AlarmRules& rules);
+BandLook bandLook(const AlarmStatuses& statuses);
 
 // The alarm the band would show, if any is not normal.
 std::optional<Alarm> mostPressing(const AlarmRules& rules);
+std::optional<Alarm> mostPressing(const AlarmStatuses& statuses);
 
 // The band over the controllers of a bus: the most pressing alarm of them all
 // (the earlier controller first between equals), its text behind its
@@ -59,5 +61,11 @@ struct BusBandLook {
     int controller = -1;
 };
 BusBandLook busBandLook(const QList<NamedRules>& controllers);
+// The same, from statuses as another program told them (a recorder's).
+struct NamedStatuses {
+    QString name;
+    const AlarmStatuses* statuses = nullptr;
+};
+BusBandLook busBandLook(const QList<NamedStatuses>& controllers);
 
 } // namespace alarms

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QInputDialog>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -299,6 +300,16 @@ void Form1::showParameters() {
             m_session->releasePort();
         };
         actions.alarmsChanged = [this] { m_session->applyAlarmSettings(); };
+        if (m_attached) {
+            const QJsonObject line =
+                m_attached->client().greeting().value(QLatin1String("line")).toObject();
+            actions.lineOwner = settings::Parameters_dialog::Actions::LineOwner{
+                line.value(QLatin1String("device")).toString(),
+                line.value(QLatin1String("speed")).toString(),
+                QStringLiteral("Attached to the recorder in %1: the port, its speed, the records "
+                               "and the alarms are the recorder's, set in its conf.ini.")
+                    .arg(m_attached->client().folder())};
+        }
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(std::move(actions));
         connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
@@ -429,18 +440,61 @@ void Form1::load() {
 }
 
 void Form1::attachToRecorder(const QString& folder) {
-    // The recorder records and marks: the buttons ask it instead.
+    // The recorder records, marks, writes and keeps the alarms: the keys ask
+    // it instead, and the session's alarms and writes are not the window's.
     disconnect(Start_stop_recording, &QAbstractButton::clicked, this, nullptr);
     disconnect(markEventButton, &QAbstractButton::clicked, this, nullptr);
-    AttachedWidgets widgets{status_field,
+    disconnect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
+    disconnect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session, nullptr);
+    disconnect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session, nullptr);
+    if (m_setpointAction) {
+        delete m_setpointAction->button();
+        delete m_setpointAction;
+        m_setpointAction = nullptr;
+    }
+    AttachedWidgets widgets{this,
+                            status_field,
                             recording_field,
+                            setp_box,
                             Start_stop_recording,
                             markEventButton,
+                            shownName,
+                            m_alarmBand,
+                            m_tone,
+                            parametersButton->font(),
+                            m_seams.now,
                             [this](bool current) { showReadouts(current); },
                             [this](const QString& question) {
                                 return QInputDialog::getText(this, windowTitleText, question);
-                            }};
+                            },
+                            [this](const QString& words) {
+                                setWindowTitle(words.isEmpty() ? windowTitleText
+                                                               : words + QStringLiteral(" – ") +
+                                                                     windowTitleText);
+                            },
+                            [this] { display::traceRedraw(Graph->surface()); },
+                            [this](int rows) { return placeStrip(rows); }};
     m_attached = new AttachedMode(folder, std::move(widgets), this);
+}
+
+ControllerStrip* Form1::placeStrip(int rows) {
+    delete m_strip;
+    m_strip = nullptr;
+    m_panel = QImage();
+    if (rows < 2) {
+        setFixedSize(fitWindow(m_seams.screenRoom(), 0, 0).window);
+        return nullptr;
+    }
+    // Under the panel, which keeps every control where it is.
+    m_strip = new ControllerStrip(rows, this);
+    const WindowFit fit =
+        fitWindow(m_seams.screenRoom(), m_strip->fittingHeight(), m_strip->leastHeight());
+    m_strip->setGeometry(Graph->x(), fit.stripTop, Graph->width(), fit.stripHeight);
+    setFixedSize(fit.window);
+    m_strip->show();
+    // The panel's bezel goes round the strip.
+    update();
+    return m_strip;
 }
 
 void Form1::showAlarms(const alarms::AlarmChange& change) {
@@ -571,6 +625,8 @@ void Form1::traceCurves() {
     const QString time = display::traceTimeText(m_seams.now().time());
     if (m_busView)
         m_busView->storeSamples(time);
+    if (m_attached)
+        m_attached->storeSamples(time);
     display::traceTick(Graph->surface(), time);
 }
 
@@ -587,6 +643,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         m_parameters->close();
     if (m_setpointAction && m_setpointAction->dialog())
         m_setpointAction->dialog()->close();
+    if (m_attached && m_attached->setpointDialog())
+        m_attached->setpointDialog()->close();
     // A setpoint write under way ends in the trail while it is still sealed.
     m_session->setpointWriter().abandon(QStringLiteral("the window was closed"));
     // Exit or SIGTERM ends a recording as its key does: a line in the trail,

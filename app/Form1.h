@@ -94,6 +94,9 @@ private:
     // Data's values, or the no-data placeholder.
     void showReadouts(bool current);
     void attachToRecorder(const QString& folder);
+    // The strip of rows controllers under the panel, made afresh, the window
+    // grown to hold it; none for fewer than two.
+    ControllerStrip* placeStrip(int rows);
     // Puts the session on the bus of conf.ini's [Controllers] and shows the
     // first controller; with several, through showBus.
     void followBus();

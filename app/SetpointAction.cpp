@@ -134,10 +134,7 @@ void SetpointAction::showController() {
 
 void SetpointAction::tellOutcome(const tklink::SetpointChange& change,
                                  const tklink::SetpointOutcome& outcome) {
-    const QString text = tklink::setpointChangeText(change) + QStringLiteral(": ") +
-                         (outcome.kind == tklink::SetpointOutcome::Kind::Accepted
-                              ? QStringLiteral("written and read back")
-                              : tklink::setpointOutcomeText(change, outcome));
+    const QString text = tklink::setpointOutcomeLine(change, outcome);
     m_statusLine.setText(QStringLiteral("Setpoint write: ") + text);
     if (m_dialog)
         m_dialog->showOutcome(text);

@@ -198,17 +198,22 @@ QByteArray messageLine(const QJsonObject& message) {
     return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QByteArray greetingLine(const QString& folder, const QString& user,
-                        const QStringList& controllers) {
-    return messageLine({{QStringLiteral("greeting"), QStringLiteral("tkrecord")},
-                        {QStringLiteral("protocol"), protocolVersion},
-                        {QStringLiteral("folder"), folder},
-                        {QStringLiteral("user"), user},
-                        {QStringLiteral("controllers"), QJsonArray::fromStringList(controllers)}});
+QByteArray greetingLine(const QString& folder, const QString& user, const QStringList& controllers,
+                        const QJsonObject& more) {
+    QJsonObject greeting = more;
+    greeting.insert(QStringLiteral("greeting"), QStringLiteral("tkrecord"));
+    greeting.insert(QStringLiteral("protocol"), protocolVersion);
+    greeting.insert(QStringLiteral("folder"), folder);
+    greeting.insert(QStringLiteral("user"), user);
+    greeting.insert(QStringLiteral("controllers"), QJsonArray::fromStringList(controllers));
+    return messageLine(greeting);
 }
 
-QByteArray answerLine(const QString& request, const QJsonValue& id, const QString& written) {
-    QJsonObject answer{{QStringLiteral("answer"), request}, {QStringLiteral("ok"), true}};
+QByteArray answerLine(const QString& request, const QJsonValue& id, const QString& written,
+                      const QJsonObject& more) {
+    QJsonObject answer = more;
+    answer.insert(QStringLiteral("answer"), request);
+    answer.insert(QStringLiteral("ok"), true);
     if (!id.isNull() && !id.isUndefined())
         answer.insert(QStringLiteral("id"), id);
     if (!written.isEmpty())
@@ -216,10 +221,11 @@ QByteArray answerLine(const QString& request, const QJsonValue& id, const QStrin
     return messageLine(answer);
 }
 
-QByteArray refusalLine(const RequestRefusal& refusal) {
-    QJsonObject answer{{QStringLiteral("answer"), refusal.request},
-                       {QStringLiteral("ok"), false},
-                       {QStringLiteral("reason"), refusal.reason}};
+QByteArray refusalLine(const RequestRefusal& refusal, const QJsonObject& more) {
+    QJsonObject answer = more;
+    answer.insert(QStringLiteral("answer"), refusal.request);
+    answer.insert(QStringLiteral("ok"), false);
+    answer.insert(QStringLiteral("reason"), refusal.reason);
     if (!refusal.id.isNull() && !refusal.id.isUndefined())
         answer.insert(QStringLiteral("id"), refusal.id);
     return messageLine(answer);

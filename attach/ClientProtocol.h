@@ -5,13 +5,20 @@
 //
 // The recorder begins with its greeting:
 //   {"greeting":"tkrecord","protocol":1,"folder":"/var/lib/tkrecord/oven1","user":"alice",
-//    "controllers":["oven1","oven2"]}
+//    "controllers":["oven1","oven2"],"line":{"device":"/dev/ttyUSB0","speed":9600},
+//    "setpoint":{"min":0,"max":300}}
+// "setpoint" only where the recorder writes setpoints ([Control]
+// SetpointWrite=1), with its limits (null where conf.ini sets none).
 // The client's first request is its hello, naming the protocol it speaks:
 //   {"request":"hello","protocol":1}
 // Every request is answered, in the order sent, with its outcome; a request's
 // "id" (any JSON value) comes back with its answer:
 //   {"answer":"mark","id":7,"ok":true,"written":"oven2: event: Load in; by \"alice\""}
 //   {"answer":"setpoint","ok":false,"reason":"alice is not in the group tkwriters"}
+// A setpoint write that went out is answered with its outcome in the
+// window's words too:
+//   {"answer":"setpoint","ok":true,"written":"oven1: setpoint write: 150.0 → 180.0 °C: accepted",
+//    "outcome":"oven1 (address 9): setpoint 150.0 → 180.0 °C: written and read back"}
 // The requests, "controller" naming one of the greeting's (empty or absent:
 // every controller, or the one of a recorder without [Controllers]):
 //   {"request":"watch"}                       values as they come, the last hour first
@@ -22,7 +29,12 @@
 // What a watching client is sent besides answers:
 //   {"event":"history","controller":"oven1","points":[[MSECS,MEASURE,SETPOINT,POWER],...]}
 //   {"event":"values","controller":"oven1","address":9,"time":MSECS,"measure":123.4,
-//    "setpoint":150,"power":40,"current":true,"link":"ok","alarms":[...]}
+//    "setpoint":150,"power":40,"current":true,"link":"ok","alarms":[ALARM,...]}
+//   each ALARM not normal: {"alarm":"high","state":"active","text":"High temperature 312.4 °C
+//    since 14:05:29","since":MSECS,"cleared":MSECS or null,"value":312.4,"setpoint":300,
+//    "peak":312.4}, states "active", "acknowledged", "cleared"
+//   the history's points are the polls' of the last hour, oldest first, null
+//   where the values were not current.
 //   {"event":"dropped","reason":"..."}        the last line before the recorder closes
 
 #include <QByteArray>
@@ -74,9 +86,13 @@ QByteArray requestLine(const ClientRequest& request);
 
 QString requestName(ClientRequest::Kind kind);
 
-QByteArray greetingLine(const QString& folder, const QString& user, const QStringList& controllers);
-QByteArray answerLine(const QString& request, const QJsonValue& id, const QString& written);
-QByteArray refusalLine(const RequestRefusal& refusal);
+// more: the recorder's own members of the greeting ("line", "setpoint").
+QByteArray greetingLine(const QString& folder, const QString& user, const QStringList& controllers,
+                        const QJsonObject& more = {});
+// more: members of the answer beyond the outcome ("outcome").
+QByteArray answerLine(const QString& request, const QJsonValue& id, const QString& written,
+                      const QJsonObject& more = {});
+QByteArray refusalLine(const RequestRefusal& refusal, const QJsonObject& more = {});
 QByteArray droppedLine(const QString& reason);
 // Any object as one line.
 QByteArray messageLine(const QJsonObject& message);

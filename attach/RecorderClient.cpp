@@ -1,9 +1,11 @@
 #include "RecorderClient.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include "AlarmText.h"
 #include "Profile.h"
 
 namespace attach {
@@ -14,6 +16,34 @@ constexpr char socketName[] = ".tkrecord.sock";
 
 std::optional<double> number(const QJsonValue& value) {
     return value.isDouble() ? std::optional<double>(value.toDouble()) : std::nullopt;
+}
+
+QDateTime timeOf(const QJsonValue& msecs) {
+    return msecs.isDouble() ? QDateTime::fromMSecsSinceEpoch(qint64(msecs.toDouble()))
+                            : QDateTime();
+}
+
+// One alarm of a values line into statuses.
+void takeAlarm(const QJsonObject& told, alarms::AlarmStatuses& statuses) {
+    const QString label = told.value(QLatin1String("alarm")).toString();
+    const QString word = told.value(QLatin1String("state")).toString();
+    for (const alarms::Alarm alarm : alarms::allAlarms) {
+        if (alarms::metricLabel(alarm) != label)
+            continue;
+        for (const alarms::AlarmState state :
+             {alarms::AlarmState::ActiveUnacknowledged, alarms::AlarmState::ActiveAcknowledged,
+              alarms::AlarmState::ClearedUnacknowledged}) {
+            if (alarms::stateWord(state) != word)
+                continue;
+            alarms::AlarmStatus& status = statuses[std::size_t(alarm)];
+            status.state = state;
+            status.since = timeOf(told.value(QLatin1String("since")));
+            status.clearedAt = timeOf(told.value(QLatin1String("cleared")));
+            status.value = float(told.value(QLatin1String("value")).toDouble());
+            status.setpoint = float(told.value(QLatin1String("setpoint")).toDouble());
+            status.peak = float(told.value(QLatin1String("peak")).toDouble());
+        }
+    }
 }
 
 } // namespace
@@ -30,10 +60,12 @@ std::optional<RecorderValues> parseValues(const QJsonObject& message) {
     values.power = number(message.value(QLatin1String("power")));
     values.current = message.value(QLatin1String("current")).toBool();
     values.link = message.value(QLatin1String("link")).toString();
-    for (const QJsonValue alarm : message.value(QLatin1String("alarms")).toArray())
+    for (const QJsonValue alarm : message.value(QLatin1String("alarms")).toArray()) {
         values.alarms << QStringLiteral("%1 (%2)").arg(
             alarm.toObject().value(QLatin1String("text")).toString(),
             alarm.toObject().value(QLatin1String("state")).toString());
+        takeAlarm(alarm.toObject(), values.statuses);
+    }
     return values;
 }
 
@@ -97,6 +129,8 @@ void RecorderClient::send(const tkrecord::ClientRequest& request) {
     if (!m_attached) {
         Q_EMIT answered(tkrecord::requestName(request.kind), false,
                         QStringLiteral("Not connected"));
+        if (request.kind == tkrecord::ClientRequest::Kind::Setpoint)
+            Q_EMIT setpointEnded(QStringLiteral("Nothing written: the recorder is not connected."));
         return;
     }
     m_socket.write(tkrecord::requestLine(request));
@@ -109,6 +143,7 @@ void RecorderClient::onReadyRead() {
 
 void RecorderClient::take(const QJsonObject& message) {
     if (message.contains(QLatin1String("greeting"))) {
+        m_greeting = message;
         m_controllers.clear();
         for (const QJsonValue name : message.value(QLatin1String("controllers")).toArray())
             m_controllers << name.toString();
@@ -139,8 +174,15 @@ void RecorderClient::take(const QJsonObject& message) {
     }
     if (request == QLatin1String("hello") || request == QLatin1String("watch"))
         return;
-    Q_EMIT answered(request, ok,
-                    message.value(QLatin1String(ok ? "written" : "reason")).toString());
+    const QString text = message.value(QLatin1String(ok ? "written" : "reason")).toString();
+    Q_EMIT answered(request, ok, text);
+    if (request != tkrecord::requestName(tkrecord::ClientRequest::Kind::Setpoint))
+        return;
+    // Refused before anything went out: said as the window's own dialog says it.
+    const QJsonValue outcome = message.value(QLatin1String("outcome"));
+    Q_EMIT setpointEnded(outcome.isString()
+                             ? outcome.toString()
+                             : QStringLiteral("Nothing written: ") + text + QLatin1Char('.'));
 }
 
 void RecorderClient::lost() {

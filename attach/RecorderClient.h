@@ -35,11 +35,14 @@ struct RecorderValues {
     QString link;
     // The alarms' band texts with their state words: "Link lost … (active)".
     QStringList alarms;
+    // Each alarm as the recorder's rules hold it, normal where not told.
+    alarms::AlarmStatuses statuses{};
 
     bool operator==(const RecorderValues&) const = default;
 };
 
-// The values of a "values" event line, or nothing for another line.
+// The values of a "values" event line, or nothing for another line. Alarms
+// of unknown names or states are left out.
 std::optional<RecorderValues> parseValues(const QJsonObject& message);
 // Where the window finds its recorder: the folder after --attach in
 // arguments, else [Recorder] Folder= of conf.ini in the working folder, or
@@ -62,6 +65,8 @@ public:
     bool attached() const { return m_attached; }
     const QString& folder() const { return m_folder; }
     const QStringList& controllers() const { return m_controllers; }
+    // The recorder's last greeting, its line and setpoint limits in it.
+    const QJsonObject& greeting() const { return m_greeting; }
 
     // Each request's outcome comes as answered().
     void send(const tkrecord::ClientRequest& request);
@@ -72,6 +77,9 @@ Q_SIGNALS:
     void values(const attach::RecorderValues& values);
     // The outcome of a request: what was written, or why it was refused.
     void answered(const QString& request, bool ok, const QString& text);
+    // A setpoint request ended: the outcome as the window tells its own
+    // writes, or why nothing was written.
+    void setpointEnded(const QString& text);
     // The recorder dropped this client (it fell behind); it attaches again.
     void dropped(const QString& reason);
 
@@ -85,6 +93,7 @@ private:
     QLocalSocket m_socket;
     QString m_folder;
     QStringList m_controllers;
+    QJsonObject m_greeting;
     bool m_attached = false;
 };
 

@@ -48,6 +48,13 @@ QString setpointAuditLine(const SetpointChange& change, const SetpointOutcome& o
     return change.id.name.isEmpty() ? line : change.id.name + QStringLiteral(": ") + line;
 }
 
+QString setpointOutcomeLine(const SetpointChange& change, const SetpointOutcome& outcome) {
+    return setpointChangeText(change) + QStringLiteral(": ") +
+           (outcome.kind == SetpointOutcome::Kind::Accepted
+                ? QStringLiteral("written and read back")
+                : setpointOutcomeText(change, outcome));
+}
+
 namespace {
 
 // The request text as the frame on the line, CRC low byte first.

@@ -35,6 +35,9 @@ QString escapedReason(const QString& reason);
 // "oven2: setpoint write: 150.0 → 200.0 °C, reason \"door fixed\": accepted";
 // without a name and without a reason the prefix and the reason part go.
 QString setpointAuditLine(const SetpointChange& change, const SetpointOutcome& outcome);
+// What the window tells the operator: "oven2 (address 10): setpoint 150.0 →
+// 200.0 °C: written and read back", or the outcome's words after the colon.
+QString setpointOutcomeLine(const SetpointChange& change, const SetpointOutcome& outcome);
 
 class SetpointWriter : public QObject {
     Q_OBJECT

@@ -225,6 +225,22 @@ void Parameters_dialog::load() {
     min_box->setText(generalNumber(Data::yValueMin));
     max_box->setText(generalNumber(Data::yValueMax));
     temps_box->setText(generalNumber(Data::timeScale));
+    if (m_actions.lineOwner)
+        showLineOwner(*m_actions.lineOwner);
+}
+
+// The line is another program's: shown as it has it, and left alone; the
+// graph's rows stay this window's.
+void Parameters_dialog::showLineOwner(const Actions::LineOwner& owner) {
+    Combo1->setEditText(owner.device);
+    Combo2->setEditText(owner.speed);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             Combo1, Combo2, applySerialPortButton, Combo3, Command3, findButton, alarmsButton})
+        control->setEnabled(false);
+    portInfoLabel->setText(QStringLiteral("Set by the recorder, not here"));
+    portReasonLabel->setText(portReasonLabel->fontMetrics().elidedText(owner.words, Qt::ElideRight,
+                                                                       portReasonLabel->width()));
+    portReasonLabel->setToolTip(owner.words);
 }
 
 void Parameters_dialog::refuse(const QString& text) {

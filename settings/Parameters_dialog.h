@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -41,6 +42,16 @@ public:
         std::function<void()> releasePort;
         // The alarms dialog changed Data::alarms.
         std::function<void()> alarmsChanged;
+        // Set when another program owns the line (the recorder the window is
+        // attached to): its device and speed are shown, not editable, and
+        // nothing of the port, the records or the alarms changes here; words
+        // say why.
+        struct LineOwner {
+            QString device;
+            QString speed;
+            QString words;
+        };
+        std::optional<LineOwner> lineOwner;
     };
 
     // Builds the dialog and runs its Load step. It deletes itself when closed.
@@ -60,6 +71,7 @@ private:
     void closeAndSave();
     void showAlarms();
     void refuse(const QString& text);
+    void showLineOwner(const Actions::LineOwner& owner);
     QString entryName(const QLineEdit* box) const;
     void findController();
     void showSearchProgress(const tklink::SearchDevice& device, qint32 speed, int number,

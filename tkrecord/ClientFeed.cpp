@@ -18,6 +18,10 @@ QJsonValue degrees(double value) {
     return std::isnan(value) ? QJsonValue() : QJsonValue(value);
 }
 
+QJsonValue msecsOf(const QDateTime& at) {
+    return at.isValid() ? QJsonValue(double(at.toMSecsSinceEpoch())) : QJsonValue();
+}
+
 QJsonArray pointsArray(const std::deque<FeedPoint>& points) {
     QJsonArray array;
     for (const FeedPoint& point : points)
@@ -27,6 +31,21 @@ QJsonArray pointsArray(const std::deque<FeedPoint>& points) {
 }
 
 } // namespace
+
+QJsonObject greetingMembers(const QString& device, const QString& speed,
+                            const settings::ControlRead& control) {
+    QJsonObject members{{QStringLiteral("line"), QJsonObject{{QStringLiteral("device"), device},
+                                                             {QStringLiteral("speed"), speed}}}};
+    if (control.setpointWrite) {
+        const auto limit = [](const std::optional<double>& value) {
+            return value ? QJsonValue(*value) : QJsonValue();
+        };
+        members.insert(QStringLiteral("setpoint"),
+                       QJsonObject{{QStringLiteral("min"), limit(control.setpointMin)},
+                                   {QStringLiteral("max"), limit(control.setpointMax)}});
+    }
+    return members;
+}
 
 QString linkWord(tklink::PollResult result) {
     switch (result) {
@@ -87,10 +106,16 @@ QJsonObject ClientFeed::values(const Kept& kept) {
             const alarms::AlarmStatus& status = c.alarmRules()->status(alarm);
             if (status.state == alarms::AlarmState::Normal)
                 continue;
-            alarmList.append(
-                QJsonObject{{QStringLiteral("alarm"), alarms::metricLabel(alarm)},
-                            {QStringLiteral("state"), alarms::stateWord(status.state)},
-                            {QStringLiteral("text"), alarms::bandText(alarm, status)}});
+            // With what the text is made of, so that a window says it in
+            // its own words, as it would of its own alarm.
+            alarmList.append(QJsonObject{{QStringLiteral("alarm"), alarms::metricLabel(alarm)},
+                                         {QStringLiteral("state"), alarms::stateWord(status.state)},
+                                         {QStringLiteral("text"), alarms::bandText(alarm, status)},
+                                         {QStringLiteral("since"), msecsOf(status.since)},
+                                         {QStringLiteral("cleared"), msecsOf(status.clearedAt)},
+                                         {QStringLiteral("value"), double(status.value)},
+                                         {QStringLiteral("setpoint"), double(status.setpoint)},
+                                         {QStringLiteral("peak"), double(status.peak)}});
         }
     }
     return {{QStringLiteral("event"), QStringLiteral("values")},

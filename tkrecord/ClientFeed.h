@@ -13,6 +13,7 @@
 
 #include <deque>
 
+#include "ControlSection.h"
 #include "Controller.h"
 #include "PollResult.h"
 
@@ -25,6 +26,12 @@ struct FeedPoint {
     double setpoint = 0;
     double power = 0;
 };
+
+// The recorder's members of its greeting: the line it owns, and its
+// setpoint limits where it writes setpoints (a window offers the same dialog
+// as its own, and shows the line as the recorder's).
+QJsonObject greetingMembers(const QString& device, const QString& speed,
+                            const settings::ControlRead& control);
 
 // "ok", "no answer", "bad answer", "exception", "not connected".
 QString linkWord(tklink::PollResult result);

@@ -133,7 +133,8 @@ void ClientServer::accept() {
         connect(socket, &QLocalSocket::disconnected, this, [this, client] { forget(client); });
         connect(socket, &QLocalSocket::bytesWritten, client, [client] { client->flush(); });
         connect(&client->deadline, &QTimer::timeout, socket, &QLocalSocket::abort);
-        client->send(greetingLine(QDir::currentPath(), client->peer.user, m_controllers));
+        client->send(
+            greetingLine(QDir::currentPath(), client->peer.user, m_controllers, m_greeting));
         if (m_clients.size() >= maxClients) {
             client->drop(QStringLiteral("the recorder serves at most %1 clients").arg(maxClients));
             continue;

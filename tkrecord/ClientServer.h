@@ -11,6 +11,7 @@
 // slows polling or recording.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -60,6 +61,9 @@ public:
     // a socket a recorder that ended left there; why it cannot, or an empty
     // text.
     QString listen(const QString& name);
+    // The recorder's own members of the greeting (its line, its setpoint
+    // limits), for the clients that come from now on.
+    void setGreeting(const QJsonObject& more) { m_greeting = more; }
     // Sends line to every watching client.
     void publish(const QByteArray& line);
     int clientCount() const { return int(m_clients.size()); }
@@ -75,6 +79,7 @@ private:
     Handler m_handler;
     Attach m_attach;
     QStringList m_controllers;
+    QJsonObject m_greeting;
     QLocalServer* m_server;
     QByteArray m_socketName;
     QList<ClientConnection*> m_clients;

@@ -144,6 +144,8 @@ QString RecordService::start() {
             serve(request, peer, reply);
         },
         [this] { return m_feed->attachLines(); }, names);
+    m_clients->setGreeting(greetingMembers(settings::configuredDevice(Data::comPortNum),
+                                           Data::comPortSpeed, settings::configuredControl()));
     // Queued: the poll's end is told before its answer is confirmed and its
     // alarms checked; the clients get the controller as it stands after.
     for (tklink::Controller* controller : m_session.controllers())
@@ -165,9 +167,12 @@ QString RecordService::start() {
                 if (!m_setpointReply)
                     return;
                 const QString request = requestName(ClientRequest::Kind::Setpoint);
+                // The window tells it as it tells a write of its own.
+                const QJsonObject told{
+                    {QStringLiteral("outcome"), tklink::setpointOutcomeLine(change, outcome)}};
                 m_setpointReply(outcome.kind == tklink::SetpointOutcome::Kind::Accepted
-                                    ? answerLine(request, m_setpointId, line)
-                                    : refusalLine({request, m_setpointId, line}));
+                                    ? answerLine(request, m_setpointId, line, told)
+                                    : refusalLine({request, m_setpointId, line}, told));
                 m_setpointReply = {};
             });
     if (const QString why = m_clients->listen(QLatin1String(commandSocketName)); !why.isEmpty())

@@ -1,0 +1,34 @@
+#pragma once
+
+// What the window shows of a recorder's controller, as pure functions: its
+// row of the strip, the status line, and the graph's rings filled from the
+// last hour the recorder sends at attach.
+
+#include <QList>
+#include <QString>
+
+#include "ControllerStrip.h"
+#include "CurveTrace.h"
+#include "RecorderClient.h"
+
+namespace app {
+
+// The trace's period: one sample of the rings every tick.
+inline constexpr qint64 traceTickMs = 2500;
+
+// As stripRow says it of a controller of the window's own bus.
+StripRow stripRow(const attach::RecorderValues& values);
+
+// "Attached to the recorder in /var/lib/tkrecord/oven1", and the link's state
+// after it when the controller does not answer: "… – link: no answer".
+QString attachedStatusText(const QString& folder, const attach::RecorderValues& values);
+
+// The rings as the trace would hold them had it run beside the recorder
+// until nowMsecs: one sample a tick back from now, each the last poll at or
+// before it ([msecs, measure, setpoint, power], oldest first, NaN where not
+// current), no data where that poll is older than staleMs or there is none.
+// The newest sample is the one before the next index.
+display::HistoryRings ringsFromHistory(const QList<QList<double>>& points, qint64 nowMsecs,
+                                       qint64 staleMs = 10000);
+
+} // namespace app
