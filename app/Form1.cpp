@@ -291,6 +291,9 @@ void Form1::showParameters() {
         settings::Parameters_dialog::Actions actions;
         actions.openPort = [this] {
             open_port();
+            // A gateway being connected to has not failed: its states follow.
+            if (m_session->onGateway())
+                return m_session->gatewayRefused();
             return Data::portConnected ? QString() : portFailureReason(serialPort().lastFailure());
         };
         actions.deviceForPort = m_seams.deviceForPort;
@@ -312,6 +315,10 @@ void Form1::showParameters() {
         }
         // Modeless and without an owner: the main window stays usable.
         m_parameters = new settings::Parameters_dialog(std::move(actions));
+        connect(m_session, &tklink::ControllerSession::gatewayStateChanged, m_parameters,
+                [this](tklink::GatewayLine::State state) {
+                    m_parameters->showGatewayState(state, m_session->gateway().reason());
+                });
         connect(m_parameters, &settings::Parameters_dialog::saved, this, [this] {
             seals().settingsSaved(m_savedSettings, auditedSettings());
             m_savedSettings = auditedSettings();

@@ -16,6 +16,7 @@
 #include "AppInfo.h"
 #include "ControllerSearch.h"
 #include "Data.h"
+#include "GatewayAddress.h"
 #include "NumberText.h"
 #include "PortsSection.h"
 #include "SearchDevices.h"
@@ -215,6 +216,15 @@ void Parameters_dialog::load() {
             Combo1->setItemData(Combo1->count() - 1, m_actions.deviceForPort(n), Qt::ToolTipRole);
     }
     Combo1->setEditText(QString::number(Data::comPortNum));
+    // A gateway is shown by its address: its number says nothing of it.
+    if (const QString gateway = gatewayText(Data::comPortNum); !gateway.isEmpty()) {
+        m_gatewayPort = Data::comPortNum;
+        showGatewayInfo(QStringLiteral("Port %1 is the gateway %2: %3")
+                            .arg(Data::comPortNum)
+                            .arg(gateway, Data::portConnected ? QStringLiteral("connected")
+                                                              : QStringLiteral("not connected")));
+        Combo1->setToolTip(gateway);
+    }
     Combo2->addItems({QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("115200")});
     Combo2->setEditText(Data::comPortSpeed);
     Combo3->addItems({QStringLiteral("10"), QStringLiteral("30"), QStringLiteral("60"),
@@ -259,19 +269,19 @@ void Parameters_dialog::applySerialPort() {
     Data::comPortNum = *number;
     Data::comPortSpeed = Combo2->currentText();
     const QString port = QString::number(Data::comPortNum);
+    if (const QString gateway = gatewayText(Data::comPortNum); !gateway.isEmpty()) {
+        applyGateway(gateway);
+        return;
+    }
+    m_gatewayPort = 0;
+    Combo1->setToolTip(QString());
+    portInfoLabel->setToolTip(QString());
     portInfoLabel->setText(QStringLiteral("Try to connect to serial port ") + port +
                            QStringLiteral(" speed ") + Data::comPortSpeed);
-    portReasonLabel->clear();
-    portReasonLabel->setToolTip(QString());
+    showReason({});
     Data::portConnected = false;
-    if (m_actions.openPort) {
-        // Read without hovering; a reason too long for the line ends in "..."
-        // and shows whole as the tool tip.
-        const QString reason = m_actions.openPort();
-        portReasonLabel->setText(portReasonLabel->fontMetrics().elidedText(
-            reason, Qt::ElideRight, portReasonLabel->width()));
-        portReasonLabel->setToolTip(reason);
-    }
+    if (m_actions.openPort)
+        showReason(m_actions.openPort());
     if (Data::portConnected) {
         portInfoLabel->setText(QStringLiteral("Connected to serial port ") + port +
                                QStringLiteral(" speed ") + Data::comPortSpeed);
@@ -280,6 +290,72 @@ void Parameters_dialog::applySerialPort() {
                                QStringLiteral(" speed ") + Data::comPortSpeed +
                                QStringLiteral(" failed."));
     }
+}
+
+// A gateway connects in the background: "Apply" starts the connection, and
+// its states are told as they come (showGatewayState).
+void Parameters_dialog::applyGateway(const QString& gateway) {
+    const QString where = QStringLiteral("gateway %1 (port %2)").arg(gateway).arg(Data::comPortNum);
+    showGatewayInfo(QStringLiteral("Try to connect to ") + where);
+    Combo1->setToolTip(gateway);
+    showReason({});
+    Data::portConnected = false;
+    const QString reason = m_actions.openPort ? m_actions.openPort() : QString();
+    showReason(reason);
+    m_gatewayPort = reason.isEmpty() ? Data::comPortNum : 0;
+    if (Data::portConnected)
+        showGatewayInfo(QStringLiteral("Connected to ") + where);
+    else if (reason.isEmpty())
+        showGatewayInfo(QStringLiteral("Connecting to ") + where + QStringLiteral("..."));
+    else
+        showGatewayInfo(QStringLiteral("Connection to ") + where + QStringLiteral(" failed."));
+}
+
+void Parameters_dialog::showGatewayState(tklink::GatewayLine::State state, const QString& reason) {
+    if (m_gatewayPort == 0 || m_gatewayPort != Data::comPortNum)
+        return;
+    const QString where =
+        QStringLiteral("gateway %1 (port %2)").arg(gatewayText(m_gatewayPort)).arg(m_gatewayPort);
+    switch (state) {
+    case tklink::GatewayLine::State::Connected:
+        showGatewayInfo(QStringLiteral("Connected to ") + where);
+        showReason({});
+        break;
+    case tklink::GatewayLine::State::Connecting:
+        showGatewayInfo(QStringLiteral("Connecting to ") + where + QStringLiteral("..."));
+        break;
+    case tklink::GatewayLine::State::NotConnected:
+        showGatewayInfo(QStringLiteral("Not connected to ") + where +
+                        QStringLiteral(": trying again"));
+        showReason(reason);
+        break;
+    }
+}
+
+QString Parameters_dialog::gatewayText(int portNumber) const {
+    const QString device = m_actions.deviceForPort ? m_actions.deviceForPort(portNumber)
+                                                   : configuredDevice(portNumber);
+    if (!tklink::namesGateway(device))
+        return {};
+    // A badly written one as written: the reason says what is wrong.
+    const tklink::GatewayParse parsed = tklink::parseGatewayAddress(device);
+    return parsed.address ? parsed.address->text() : device.trimmed();
+}
+
+// A long host name would run past the label: its middle gives way, and the
+// whole text is the tool tip.
+void Parameters_dialog::showGatewayInfo(const QString& text) {
+    portInfoLabel->setText(
+        portInfoLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, portInfoLabel->width()));
+    portInfoLabel->setToolTip(text);
+}
+
+// Read without hovering; a reason too long for the line ends in "..." and
+// shows whole as the tool tip.
+void Parameters_dialog::showReason(const QString& reason) {
+    portReasonLabel->setText(portReasonLabel->fontMetrics().elidedText(reason, Qt::ElideRight,
+                                                                       portReasonLabel->width()));
+    portReasonLabel->setToolTip(reason);
 }
 
 void Parameters_dialog::applyRecordInterval() {
@@ -366,6 +442,7 @@ void Parameters_dialog::findController() {
     applySerialPortButton->setEnabled(false);
     findButton->setText(QStringLiteral("Stop search"));
     portInfoLabel->setText(QStringLiteral("Searching for the controller..."));
+    m_gatewayPort = 0;
     m_search->start();
 }
 

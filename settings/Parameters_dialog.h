@@ -10,6 +10,8 @@
 #include <functional>
 #include <optional>
 
+#include "GatewayLine.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -58,6 +60,10 @@ public:
     explicit Parameters_dialog(Actions actions, QWidget* parent = nullptr);
     ~Parameters_dialog() override;
 
+    // The connection to the gateway the port names went to another state;
+    // reason: why it was lost. Shown while the dialog tells of that gateway.
+    void showGatewayState(tklink::GatewayLine::State state, const QString& reason);
+
 Q_SIGNALS:
     // "Close" saved the settings file; the variables hold what it holds.
     void saved();
@@ -66,6 +72,7 @@ private:
     void createControls();
     void load();
     void applySerialPort();
+    void applyGateway(const QString& gateway);
     void applyRecordInterval();
     void applyGraph();
     void closeAndSave();
@@ -78,6 +85,11 @@ private:
                             int total);
     void searchEnded(const tklink::SearchOutcome& outcome);
     void showTries(const QStringList& lines);
+    // The gateway port number names, as the operator reads it; empty when
+    // it names a serial device.
+    QString gatewayText(int portNumber) const;
+    void showReason(const QString& reason);
+    void showGatewayInfo(const QString& text);
 
     // Where the controller answered, addresses 1 to this are asked.
     static constexpr int listedAddresses = 32;
@@ -101,6 +113,8 @@ private:
     // when it found the controller, the addresses answering on its line.
     QLabel* triesLabel = nullptr;
     tklink::ControllerSearch* m_search = nullptr;
+    // The port whose gateway portInfoLabel tells of, 0 when none.
+    int m_gatewayPort = 0;
     QPushButton* alarmsButton = nullptr;
 };
 

@@ -3,6 +3,7 @@
 #include "AnswerFrame.h"
 #include "AppInfo.h"
 #include "ControllersSection.h"
+#include "MbapFrame.h"
 
 #include <algorithm>
 
@@ -67,13 +68,14 @@ QString sweepLine(const tklink::SearchDevice& device, qint32 speed, int addresse
         .arg(addresses);
 }
 
-QString answeringText(const QList<int>& addresses, int listUpTo) {
+QString answeringText(const QList<int>& addresses, int listUpTo, const QString& where) {
     QStringList numbers;
     for (const int address : addresses)
         numbers << QString::number(address);
-    return QStringLiteral("addresses answering from 1 to %1: %2")
+    return QStringLiteral("addresses answering from 1 to %1%2: %3")
         .arg(listUpTo)
-        .arg(numbers.join(QStringLiteral(", ")));
+        .arg(where.isEmpty() ? QString() : QLatin1Char(' ') + where,
+             numbers.join(QStringLiteral(", ")));
 }
 
 QStringList controllersLines(const QList<int>& addresses) {
@@ -147,6 +149,64 @@ QStringList searchConfLines(const tklink::SearchDevice& device, qint32 speed) {
           << QStringLiteral("ComPortNum=%1").arg(device.portNumber)
           << QStringLiteral("ComPortSpeed=%1").arg(speed);
     return lines;
+}
+
+namespace {
+
+QString gatewayExceptionWords(uint8_t code) {
+    return tklink::gatewayExceptionText(code) + QStringLiteral(" (exception %1)").arg(code);
+}
+
+} // namespace
+
+QString gatewayTryLine(const tklink::GatewayAddress& gateway, const tklink::GatewayTry& attempt) {
+    const QString where =
+        QStringLiteral("%1, address %2: ").arg(gateway.text()).arg(attempt.address);
+    if (attempt.result == TryResult::Exception &&
+        !tklink::gatewayExceptionText(attempt.code).isEmpty())
+        return where + gatewayExceptionWords(attempt.code);
+    tklink::SearchTry serial;
+    serial.result = attempt.result;
+    serial.detail = QString::number(attempt.code);
+    return where + resultText(serial);
+}
+
+QString gatewayMissingText(const QList<tklink::GatewayTry>& tries, int answerTimeoutMs) {
+    // Each reason once, in the order first met.
+    QStringList reasons;
+    QList<int> counts;
+    for (const tklink::GatewayTry& attempt : tries) {
+        QString reason;
+        if (attempt.result == TryResult::NoAnswer)
+            reason = QStringLiteral("no answer within %1 ms").arg(answerTimeoutMs);
+        else if (attempt.result == TryResult::BadAnswer)
+            reason = QStringLiteral("bad answer");
+        else if (attempt.result == TryResult::Exception)
+            reason = tklink::gatewayExceptionText(attempt.code).isEmpty()
+                         ? QStringLiteral("exception %1").arg(attempt.code)
+                         : gatewayExceptionWords(attempt.code);
+        else
+            continue;
+        const qsizetype at = reasons.indexOf(reason);
+        if (at < 0) {
+            reasons << reason;
+            counts << 1;
+        } else {
+            ++counts[at];
+        }
+    }
+    if (reasons.isEmpty())
+        return {};
+    QStringList parts;
+    int missing = 0;
+    for (qsizetype i = 0; i < reasons.size(); ++i) {
+        parts << QStringLiteral("%1 %2").arg(counts[i]).arg(reasons[i]);
+        missing += counts[i];
+    }
+    return QStringLiteral("no controller at %1 of %2 addresses: %3")
+        .arg(missing)
+        .arg(tries.size())
+        .arg(parts.join(QStringLiteral(", ")));
 }
 
 } // namespace settings

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "ControllerSearch.h"
+#include "GatewaySearch.h"
 
 namespace settings {
 
@@ -21,8 +22,10 @@ QString searchTryLine(const tklink::SearchTry& attempt);
 // "/dev/ttyUSB0 (port 1) at 9600 bit/s: asking 31 other addresses".
 QString sweepLine(const tklink::SearchDevice& device, qint32 speed, int addresses);
 
-// "addresses answering from 1 to 32: 10, 11" (at least the one found).
-QString answeringText(const QList<int>& addresses, int listUpTo);
+// "addresses answering from 1 to 32: 10, 11" (at least the one found);
+// with where, "addresses answering from 1 to 32 behind the gateway
+// tcp://10.0.0.5:502: 10, 11".
+QString answeringText(const QList<int>& addresses, int listUpTo, const QString& where = {});
 
 // "[Controllers]" and one "controller-N=N" line per address.
 QStringList controllersLines(const QList<int>& addresses);
@@ -39,5 +42,15 @@ QStringList searchFailureLines(const QList<tklink::SearchTry>& tries);
 // number names the device, then ComPortNum and ComPortSpeed in the program's
 // section.
 QStringList searchConfLines(const tklink::SearchDevice& device, qint32 speed);
+
+// Behind a gateway: "tcp://10.0.0.5:502, address 9: the controller
+// answered"; the gateway's own exceptions in its words, "address 3: target
+// failed to respond (exception 11)".
+QString gatewayTryLine(const tklink::GatewayAddress& gateway, const tklink::GatewayTry& attempt);
+
+// The tries behind a gateway where no controller answered, counted by why:
+// "no controller at 10 of 12 addresses: 8 no answer within 500 ms, 2 target
+// failed to respond (exception 11)"; empty when every address answered.
+QString gatewayMissingText(const QList<tklink::GatewayTry>& tries, int answerTimeoutMs);
 
 } // namespace settings

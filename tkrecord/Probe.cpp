@@ -2,9 +2,14 @@
 
 #include <QEventLoop>
 
+#include <algorithm>
+
 #include "AppInfo.h"
 #include "ControllerSearch.h"
+#include "ControllersSection.h"
 #include "Data.h"
+#include "GatewaySearch.h"
+#include "MbapFrame.h"
 #include "PortsSection.h"
 #include "SearchDevices.h"
 #include "SearchText.h"
@@ -12,12 +17,92 @@
 
 namespace tkrecord {
 
+namespace {
+
+// Behind a gateway the line's speed is the gateway's business: only which
+// addresses answer there is asked, 1 to lastAddress and the configured ones.
+int probeGateway(const std::function<void(const QString&)>& say,
+                 const tklink::GatewayAddress& gateway, int lastAddress) {
+    QList<uint8_t> addresses;
+    for (int address = 1; address <= lastAddress; ++address)
+        addresses << uint8_t(address);
+    for (const uint8_t address : settings::configuredAddresses())
+        if (!addresses.contains(address))
+            addresses << address;
+    const settings::ControllersRead& bus = settings::configuredControllers();
+    const int timeoutMs = bus.bus ? bus.timing.answerTimeoutMs : settings::gatewayAnswerTimeoutMs;
+    say(QStringLiteral("port %1 is the gateway %2: no serial port or speed to search; "
+                       "asking %3 addresses there, %4 ms each at most")
+            .arg(Data::comPortNum)
+            .arg(gateway.text())
+            .arg(addresses.size())
+            .arg(timeoutMs));
+    tklink::GatewaySearch search(gateway, addresses, timeoutMs);
+    QEventLoop loop;
+    tklink::GatewaySearchOutcome outcome;
+    QObject::connect(&search, &tklink::GatewaySearch::connected, &loop,
+                     [&] { say(QStringLiteral("gateway %1 connected").arg(gateway.text())); });
+    // What answered; the silent addresses are counted at the end.
+    QObject::connect(&search, &tklink::GatewaySearch::tried, &loop,
+                     [&](const tklink::GatewayTry& attempt) {
+                         if (attempt.result != tklink::TryResult::NoAnswer &&
+                             tklink::gatewayExceptionText(attempt.code).isEmpty())
+                             say(settings::gatewayTryLine(gateway, attempt));
+                     });
+    QObject::connect(&search, &tklink::GatewaySearch::finished, &loop,
+                     [&](const tklink::GatewaySearchOutcome& result) {
+                         outcome = result;
+                         loop.quit();
+                     });
+    search.start();
+    loop.exec();
+    if (!outcome.connected) {
+        say(QStringLiteral("cannot connect to the gateway %1: %2")
+                .arg(gateway.text(), outcome.failure));
+        return 1;
+    }
+    const QString seconds = QString::number(double(outcome.elapsedMs) / 1000.0, 'f', 1);
+    say(outcome.failure.isEmpty()
+            ? QStringLiteral("gateway %1: %2 addresses asked in %3 s")
+                  .arg(gateway.text())
+                  .arg(outcome.tries.size())
+                  .arg(seconds)
+            : QStringLiteral("gateway %1: %2, after %3 of %4 addresses in %5 s")
+                  .arg(gateway.text(), outcome.failure)
+                  .arg(outcome.tries.size())
+                  .arg(addresses.size())
+                  .arg(seconds));
+    const QString missing = settings::gatewayMissingText(outcome.tries, timeoutMs);
+    if (!missing.isEmpty())
+        say(missing);
+    if (outcome.answering.isEmpty()) {
+        say(QStringLiteral("no controller answers behind the gateway ") + gateway.text());
+        return 1;
+    }
+    QList<int> answering = outcome.answering;
+    std::sort(answering.begin(), answering.end());
+    say(settings::answeringText(answering, lastAddress,
+                                QStringLiteral("behind the gateway ") + gateway.text()) +
+        QStringLiteral("; conf.ini lines:"));
+    for (const QString& line : settings::controllersLines(answering))
+        say(line);
+    return outcome.failure.isEmpty() ? 0 : 1;
+}
+
+} // namespace
+
 int runProbe(const std::function<void(const QString&)>& say, int lastAddress) {
     const settings::SettingsRead read = settings::loadSettings(QLatin1String(appTitle));
     if (read.status == settings::ConfFileRead::Status::Unreadable) {
         say(QStringLiteral("cannot read the settings: ") + read.reason);
         return 1;
     }
+    if (!read.portsRefused.isEmpty()) {
+        say(read.portsRefused);
+        return 1;
+    }
+    if (const auto gateway = settings::configuredGateway(Data::comPortNum))
+        return probeGateway(say, *gateway, lastAddress);
     const QList<tklink::SearchDevice> devices = settings::searchDevices(
         Data::comPortNum, [](int n) { return settings::configuredDevice(n); });
     const tklink::SearchAddresses addresses =

@@ -77,10 +77,15 @@ QString RecordService::start() {
 
     const QDateTime started = m_now();
     m_folder.emplace();
-    QString settingsText =
-        QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
-            .arg(QString::number(Data::comPortNum), settings::configuredDevice(Data::comPortNum),
-                 Data::comPortSpeed, QString::number(recordMs / 1000));
+    // A gateway's line runs at the speed set in the gateway: ours is not used.
+    const auto gateway = settings::configuredGateway(Data::comPortNum);
+    QString settingsText = gateway ? QStringLiteral("port %1 (gateway %2), a record every %3 s")
+                                         .arg(QString::number(Data::comPortNum), gateway->text(),
+                                              QString::number(recordMs / 1000))
+                                   : QStringLiteral("port %1 (%2) at %3 bit/s, a record every %4 s")
+                                         .arg(QString::number(Data::comPortNum),
+                                              settings::configuredDevice(Data::comPortNum),
+                                              Data::comPortSpeed, QString::number(recordMs / 1000));
     if (bus.bus) {
         QStringList names;
         for (const tklink::ControllerId& id : bus.controllers)

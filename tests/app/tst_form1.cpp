@@ -60,6 +60,7 @@ private Q_SLOTS:
     void exitClosesOpenPort();
     void exitWithPortClosed();
     void parametersShownOnceAndClosedWithWindow();
+    void parametersShowTheGateway();
     void recordingKeyAndTimer();
     void runAndMarkInTheTrail_data();
     void runAndMarkInTheTrail();
@@ -374,6 +375,36 @@ void TestForm1::parametersShownOnceAndClosedWithWindow() {
     QVERIFY(form.close());
     QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), simWaitMs);
     QVERIFY(!QFile::exists(QStringLiteral("conf.ini"))); // nothing saved
+}
+
+// A port that names a gateway is shown by its address, and the dialog
+// follows its connection's states.
+void TestForm1::parametersShowTheGateway() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"},
+                     TksimProcess::Line::Tcp);
+    QVERIFY(sim.start(simWaitMs));
+    m_devices[5] = sim.link();
+    writeConf("[TK840 TK960 PC control]\nComPortNum=5\n");
+    Form1 form(seams());
+    form.show();
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join('\n')));
+    QTRY_VERIFY_WITH_TIMEOUT(Data::portConnected, simWaitMs);
+    form.showParameters();
+    settings::Parameters_dialog* dialog = form.parametersDialog();
+    auto* info = dialog->findChild<QLabel*>("portInfoLabel");
+    // Whole in the tool tip; a long address is shortened in its middle on the label.
+    QCOMPARE(info->toolTip(), "Port 5 is the gateway " + sim.link() + ": connected");
+    QCOMPARE(dialog->findChild<QComboBox*>("Combo1")->toolTip(), sim.link());
+
+    QTest::mouseClick(dialog->findChild<QPushButton*>("applySerialPortButton"), Qt::LeftButton);
+    QCOMPARE(info->toolTip(), "Connected to gateway " + sim.link() + " (port 5)");
+    sim.process().kill();
+    QTRY_COMPARE_WITH_TIMEOUT(info->toolTip(),
+                              "Not connected to gateway " + sim.link() + " (port 5): trying again",
+                              simWaitMs);
+    QVERIFY(!dialog->findChild<QLabel*>("portReasonLabel")->toolTip().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        form.findChild<QLineEdit*>("status_field")->text().startsWith("Not connected"), simWaitMs);
 }
 
 void TestForm1::recordingKeyAndTimer() {

@@ -39,6 +39,7 @@
 #include "RecorderClient.h"
 #include "RegularFile.h"
 #include "SealText.h"
+#include "Ser2net.h"
 #include "TksimProcess.h"
 #include "TrailCheck.h"
 #include "Verification.h"
@@ -771,13 +772,15 @@ void TestTkrecord::endsWhenItsFolderIsRemoved() {
 }
 
 void TestTkrecord::probeFindsTheController_data() {
-    // Lines in order (SIM, SILENT, HELD and PID stand for the ports and this
-    // process), then the last ones.
+    // Lines in order (SIM, SILENT, HELD, GW and PID stand for the ports, the
+    // gateway in front of tksim and this process), then the last ones.
+    // gateway: none, tksim's own Modbus TCP server, or ser2net.
+    QTest::addColumn<QString>("gateway");
     QTest::addColumn<QStringList>("tksim");
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QStringList>("last");
     QTest::newRow("at 9600 bit/s")
-        << QStringList{"--baud", "9600", "--check-baud", "1", "--address", "9,12"}
+        << QString() << QStringList{"--baud", "9600", "--check-baud", "1", "--address", "9,12"}
         << QStringList{"SILENT (port 2) at 19200 bit/s: no answer",
                        "SIM (port 1) at 19200 bit/s: no answer",
                        "HELD (port 3): skipped, another program holds it (PID PID)",
@@ -787,32 +790,69 @@ void TestTkrecord::probeFindsTheController_data() {
                        "addresses answering from 1 to 12: 9, 12; conf.ini lines:", "[Controllers]",
                        "controller-9=9", "controller-12=12"};
     QTest::newRow("a bus without address 9")
-        << QStringList{"--address", "10,11"}
+        << QString() << QStringList{"--address", "10,11"}
         << QStringList{"SIM (port 1) at 1200 bit/s: no answer",
                        "no answer at address 9: asking 11 other addresses, at most ",
                        "SIM (port 1) at 19200 bit/s: asking 11 other addresses"}
         << QStringList{"ComPortSpeed=19200",
                        "addresses answering from 1 to 12: 10, 11; conf.ini lines:", "[Controllers]",
                        "controller-10=10", "controller-11=11"};
+    // No serial port is tried and no speed searched: the gateway's addresses
+    // are asked, the configured one beyond 12 too.
+    const QStringList gatewayLines{
+        "port 4 is the gateway GW: no serial port or speed to search; asking 13 addresses "
+        "there, 500 ms each at most",
+        "gateway GW connected",
+        "GW, address 9: the controller answered",
+        "GW, address 12: the controller answered",
+        "GW, address 20: the controller answered",
+        "gateway GW: 13 addresses asked in "};
+    const QStringList gatewayLast{"addresses answering from 1 to 12 behind the gateway GW: 9, "
+                                  "12, 20; conf.ini lines:",
+                                  "[Controllers]", "controller-9=9", "controller-12=12",
+                                  "controller-20=20"};
+    QTest::newRow("behind a Modbus TCP gateway")
+        << "tcp" << QStringList{"--address", "9,12,20"} << gatewayLines
+        << QStringList{"no controller at 10 of 13 addresses: 10 target failed to respond "
+                       "(exception 11)"} +
+               gatewayLast;
+    QTest::newRow("behind ser2net")
+        << "rtu+tcp" << QStringList{"--address", "9,12,20"} << gatewayLines
+        << QStringList{"no controller at 10 of 13 addresses: 10 no answer within 500 ms"} +
+               gatewayLast;
 }
 
 void TestTkrecord::probeFindsTheController() {
     // The configured port is a line where nothing answers, and a third is
     // held by this process.
+    QFETCH(QString, gateway);
     QFETCH(QStringList, tksim);
     QFETCH(QStringList, expected);
     QFETCH(QStringList, last);
-    TksimProcess sim(QStringLiteral(TKSIM_PATH), tksim);
+    if (gateway == QLatin1String("rtu+tcp") && !ser2netInstalled())
+        QSKIP("ser2net is not installed (scripts/test.sh installs it)");
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), tksim,
+                     gateway == QLatin1String("tcp") ? TksimProcess::Line::Tcp
+                                                     : TksimProcess::Line::Link);
     QVERIFY(sim.start(waitMs));
+    Ser2net server(sim.link(), 19200);
+    if (gateway == QLatin1String("rtu+tcp"))
+        QVERIFY(server.start(waitMs));
+    const QString gatewayAddress = gateway.isEmpty()                 ? QString()
+                                   : gateway == QLatin1String("tcp") ? sim.link()
+                                                                     : server.address();
     Pty silent;
     Pty held;
     QSerialPort holder(held.path());
     QVERIFY(holder.open(QIODevice::ReadWrite));
     QFile conf(m_dir->filePath(QStringLiteral("conf.ini")));
     QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write(QStringLiteral("[Ports]\n1=%1\n2=%2\n3=%3\n[TK840 TK960 PC control]\n"
-                              "ComPortNum=2\nComPortSpeed=19200\n")
-                   .arg(sim.link(), silent.path(), held.path())
+    conf.write(QStringLiteral("[Ports]\n1=%1\n2=%2\n3=%3\n%4[TK840 TK960 PC control]\n"
+                              "ComPortNum=%5\nComPortSpeed=19200\n%6")
+                   .arg(sim.link(), silent.path(), held.path(),
+                        gateway.isEmpty() ? QString() : "4=" + gatewayAddress + '\n',
+                        gateway.isEmpty() ? QStringLiteral("2") : QStringLiteral("4"),
+                        gateway.isEmpty() ? QString() : QStringLiteral("[Controllers]\noven=20\n"))
                    .toUtf8());
     conf.close();
 
@@ -829,14 +869,18 @@ void TestTkrecord::probeFindsTheController() {
         line.replace(QStringLiteral("SILENT"), silent.path())
             .replace(QStringLiteral("SIM"), sim.link())
             .replace(QStringLiteral("HELD"), held.path())
+            .replace(QStringLiteral("GW"), gatewayAddress)
             .replace(QStringLiteral("PID)"),
                      QString::number(QCoreApplication::applicationPid()) + QLatin1Char(')'));
         while (at < lines.size() && !lines[at].startsWith(line))
             ++at;
         QVERIFY2(at < lines.size(), qPrintable(line + QStringLiteral(" not in order in:\n") + out));
     }
-    QCOMPARE(lines.filter(held.path()).size(), 1);
-    QCOMPARE(lines.mid(lines.size() - 5), last);
+    // A gateway's search leaves the serial ports alone.
+    QCOMPARE(lines.filter(held.path()).size(), gateway.isEmpty() ? 1 : 0);
+    for (QString& line : last)
+        line.replace(QStringLiteral("GW"), gatewayAddress);
+    QCOMPARE(lines.mid(lines.size() - last.size()), last);
     QVERIFY(holder.isOpen());
 }
 

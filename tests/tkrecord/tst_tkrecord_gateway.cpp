@@ -85,6 +85,11 @@ void TestTkrecordGateway::modbusTcpWithASilentController() {
     QByteArray said;
     QTRY_VERIFY_WITH_TIMEOUT((said += tkrecord.readAllStandardOutput()).contains("/metrics\n"),
                              waitMs);
+    // The start line names the gateway, not a speed its line does not use.
+    QVERIFY2(said.contains(": port 1 (gateway " + sim.link().toUtf8() +
+                           "), a record every 1 s, controllers oven1 at 9, oven2 at 10, "
+                           "oven3 at 11\n"),
+             said.constData());
     // The silent one asked three times, so stale; then three more polls of
     // the two that answer, the silent one asked between.
     const auto asked = [&sim](const char* line) { return sim.logLines().filter(line).size(); };
