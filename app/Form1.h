@@ -94,9 +94,10 @@ private:
     // Data's values, or the no-data placeholder.
     void showReadouts(bool current);
     void attachToRecorder(const QString& folder);
-    // Puts the session on the bus of conf.ini's [Controllers] and shows the
-    // first controller; with several, through showBus.
-    void followBus();
+    // Puts the session on the bus of conf.ini's [Controllers] when onBus, and
+    // shows the first controller (the one at address 9 without a bus); with
+    // several, through showBus.
+    void followBus(bool onBus);
     // The strip of every controller under the panel, the one shown chosen
     // there, and every controller's alarms and records.
     void showBus();

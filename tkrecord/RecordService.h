@@ -81,8 +81,8 @@ Q_SIGNALS:
     void failed(const QString& reason);
 
 public:
-    tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
-    // Every controller recorded, in conf.ini's order, after start().
+    // Every controller recorded, in conf.ini's order, after start(); before
+    // it, the one controller of a file without [Controllers].
     const QList<tklink::Controller*>& controllers() const { return m_session.controllers(); }
 
 private:

@@ -513,7 +513,7 @@ void TestTkrecord::hostileClients() {
     QElapsedTimer clock;
     clock.start();
     QList<qint64> polls;
-    connect(&service.pollCycle(), &tklink::PollCycle::pollEnded, this,
+    connect(service.controllers().first(), &tklink::Controller::pollEnded, this,
             [&](tklink::PollResult result) {
                 polls << (result == tklink::PollResult::Ok ? clock.elapsed() : -1);
             });
