@@ -182,15 +182,16 @@ void Bus::onDeviceLost() {
     Data::portConnected = false;
     m_sendTimer.stop();
     m_answerTimer.stop();
-    if (m_asking >= 0) {
-        Controller& asked = *m_controllers[m_asking];
+    Controller* asked = m_asking >= 0 ? m_controllers[m_asking] : nullptr;
+    if (asked) {
         m_line.withdraw(m_exchange);
         m_asking = -1;
         m_exchange = 0;
-        asked.endPoll(PollResult::NotConnected);
     }
     for (Controller* controller : std::as_const(m_controllers))
         controller->makeStale();
+    if (asked)
+        asked->endPoll(PollResult::NotConnected);
 }
 
 bool Bus::lineIdle() const {
@@ -281,11 +282,12 @@ void Bus::finishExchange(PollResult result, int exceptionCode, bool foreign) {
     m_answerTimer.stop();
     // The line went quiet now, whatever the signals below take.
     const qint64 endedMs = monotonicNow();
-    asked.endPoll(result);
+    // Whoever hears of the poll's end finds the controller as it now stands.
     if (result == PollResult::Ok)
         asked.confirmAnswer();
     else
         asked.missedPoll(result, exceptionCode, foreign);
+    asked.endPoll(result);
     if (m_schedule)
         m_schedule->ended(asking, endedMs, asked.missedPolls());
     scheduleNext();

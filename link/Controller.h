@@ -80,8 +80,8 @@ public:
     void checkAlarms(const QDateTime& now);
 
     // What the bus has seen, in the order it happens. A valid answer:
-    // takeAnswer, endPoll(Ok), confirmAnswer. A missed one: endPoll, then
-    // missedPoll.
+    // takeAnswer, confirmAnswer, endPoll(Ok). A missed one: missedPoll, then
+    // endPoll. So pollEnded finds the controller as the poll left it.
     void tellStatus(const LinkStatus& status);
     void takeAnswer(const ControllerValues& values, const QDateTime& at);
     // Counts the poll's outcome and tells it.

@@ -52,8 +52,10 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
 
 void ControllerSession::watchAlarms() {
     for (Controller* c : controllers()) {
+        // Before anyone else hears of the poll's end: they find its alarms
+        // looked at too.
         connect(c, &Controller::pollEnded, this, [this, c] { c->checkAlarms(m_now()); });
-        // The first answer ends its poll before its values count as current.
+        // Values that change outside a poll (a late answer, a lost port) too.
         connect(c, &Controller::valuesCurrentChanged, this, [this, c] { c->checkAlarms(m_now()); });
     }
     connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);

@@ -144,15 +144,13 @@ QString RecordService::start() {
             serve(request, peer, reply);
         },
         [this] { return m_feed->attachLines(); }, names);
-    // Queued: the poll's end is told before its answer is confirmed and its
-    // alarms checked; the clients get the controller as it stands after.
+    // The poll's end comes after its answer is taken and its alarms
+    // checked: the clients get the controller as the poll left it.
     for (tklink::Controller* controller : m_session.controllers())
-        connect(
-            controller, &tklink::Controller::pollEnded, this,
-            [this, controller](tklink::PollResult result) {
-                m_clients->publish(m_feed->take(*controller, result, m_now()));
-            },
-            Qt::QueuedConnection);
+        connect(controller, &tklink::Controller::pollEnded, this,
+                [this, controller](tklink::PollResult result) {
+                    m_clients->publish(m_feed->take(*controller, result, m_now()));
+                });
     tklink::SetpointWriter& writer = m_session.setpointWriter();
     writer.setFunction(settings::configuredControl().setpointFunction);
     connect(&writer, &tklink::SetpointWriter::auditLine, this, [this](const QString& line) {
