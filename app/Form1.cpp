@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <memory>
 #include <utility>
 
 #include "AlarmBand.h"
@@ -20,6 +21,7 @@
 #include "AlarmTone.h"
 #include "AppInfo.h"
 #include "AttachedMode.h"
+#include "BusRound.h"
 #include "BusView.h"
 #include "ControllerSession.h"
 #include "ControllerStrip.h"
@@ -447,8 +449,20 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
 
 void Form1::followBus(bool onBus) {
     const settings::ControllersRead& bus = settings::configuredControllers();
-    if (onBus)
+    if (onBus) {
         m_session->setBus(bus.controllers, bus.timing);
+        // Into the trail as tkrecord says it: once when the answering
+        // controllers alone no longer fit in the poll interval, once when
+        // they fit again.
+        auto pace = std::make_shared<tklink::RoundPace>();
+        connect(&m_session->bus(), &tklink::Bus::roundEnded, this,
+                [this, pace](qint64 roundMs, int answering) {
+                    const QString words = pace->take(roundMs, answering,
+                                                     m_session->bus().timing().pollIntervalMs);
+                    if (!words.isEmpty())
+                        seals().event(words);
+                });
+    }
     shownName->setText(m_session->shownController().name());
     connect(m_session, &tklink::ControllerSession::shownControllerChanged, shownName,
             [this] { shownName->setText(m_session->shownController().name()); });

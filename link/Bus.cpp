@@ -148,6 +148,8 @@ void Bus::setControllers(const QList<ControllerId>& ids) {
 void Bus::start() {
     m_running = true;
     m_schedule.emplace(int(m_controllers.size()), m_timing, Data::comPortSpeed.toInt());
+    m_gapMs = (interFrameSilenceUs(Data::comPortSpeed.toInt()) + 999) / 1000 + m_timing.extraGapMs;
+    m_round = {};
     m_schedule->start(monotonicNow());
     scheduleNext();
 }
@@ -239,7 +241,8 @@ void Bus::onSent(int id) {
         return;
     // The cadence counts from the request on the line: a write ahead of it
     // in the queue is the line's time, not the controller's.
-    m_schedule->sent(m_asking, monotonicNow());
+    m_sentMs = monotonicNow();
+    m_schedule->sent(m_asking, m_sentMs);
     tell(*m_controllers[m_asking], LinkStatus::Kind::RequestSent);
 }
 
@@ -288,9 +291,23 @@ void Bus::finishExchange(PollResult result, int exceptionCode, bool foreign) {
     else
         asked.missedPoll(result, exceptionCode, foreign);
     asked.endPoll(result);
-    if (m_schedule)
+    if (m_schedule) {
         m_schedule->ended(asking, endedMs, asked.missedPolls());
+        countRound(asking, endedMs - m_sentMs + m_gapMs, result == PollResult::Ok);
+    }
     scheduleNext();
+}
+
+void Bus::countRound(int controller, qint64 lineMs, bool answered) {
+    std::vector<bool> answering;
+    answering.reserve(std::size_t(m_controllers.size()));
+    for (const Controller* c : std::as_const(m_controllers))
+        answering.push_back(c->answering());
+    const std::optional<qint64> round = m_round.exchanged(controller, lineMs, answered, answering);
+    if (!round)
+        return;
+    m_lastRoundMs = round;
+    Q_EMIT roundEnded(*round, int(std::count(answering.begin(), answering.end(), true)));
 }
 
 void Bus::tell(Controller& controller, LinkStatus::Kind kind, int exceptionCode) {

@@ -25,6 +25,7 @@
 #include <functional>
 #include <optional>
 
+#include "BusRound.h"
 #include "BusSchedule.h"
 #include "Controller.h"
 #include "LineOwner.h"
@@ -67,6 +68,10 @@ public:
     // The session's tick found no port: each controller is told so.
     void tellNotConnected();
 
+    // The line's time the last round of the answering controllers took
+    // (BusRound); none before the first round ends, nor on a paced bus.
+    std::optional<qint64> lastRoundMs() const { return m_lastRoundMs; }
+
     // Asked at each tick() instead of on the bus's own schedule; only while
     // stopped.
     void setPaced(bool paced);
@@ -78,6 +83,11 @@ public:
     // The end of the paced poll's time for an answer; connected to the
     // single-shot timer child "timerAnswerTimeout" already.
     void answerTimedOut();
+
+Q_SIGNALS:
+    // A round of the answering controllers ended, each asked once; lineMs as
+    // lastRoundMs(), answering how many they were at its end.
+    void roundEnded(qint64 lineMs, int answering);
 
 private:
     void sendNext();
@@ -91,6 +101,8 @@ private:
     // Ends the exchange under way and schedules the next.
     void finishExchange(PollResult result, int exceptionCode = 0, bool foreign = false);
     void scheduleNext();
+    // The exchange of controller held the line lineMs.
+    void countRound(int controller, qint64 lineMs, bool answered);
     qint64 monotonicNow() const { return m_monotonic(); }
     bool lineIdle() const;
     void tell(Controller& controller, LinkStatus::Kind kind, int exceptionCode = 0);
@@ -104,6 +116,12 @@ private:
     // Made at start(), for the controllers and the speed then.
     std::optional<BusSchedule> m_schedule;
     QTimer m_sendTimer;
+    BusRound m_round;
+    std::optional<qint64> m_lastRoundMs;
+    // The silence and the extra gap after each exchange, whole milliseconds.
+    qint64 m_gapMs = 0;
+    // When the request under way went out.
+    qint64 m_sentMs = 0;
     bool m_running = false;
     // The controller being asked (its poll queued or on the line), or -1.
     int m_asking = -1;

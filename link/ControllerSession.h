@@ -75,6 +75,7 @@ public:
     void setShownController(int index);
     // Asks the controllers: on its own schedule, or paced by the poll timer.
     Bus& bus() { return *m_bus; }
+    const Bus& bus() const { return *m_bus; }
 
     // Starts the poll timer (first poll after firstPollMs), the record
     // timer and the alarms with the limits in Data::alarms.
