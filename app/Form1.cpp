@@ -457,8 +457,8 @@ void Form1::followBus(bool onBus) {
         auto pace = std::make_shared<tklink::RoundPace>();
         connect(&m_session->bus(), &tklink::Bus::roundEnded, this,
                 [this, pace](qint64 roundMs, int answering) {
-                    const QString words = pace->take(roundMs, answering,
-                                                     m_session->bus().timing().pollIntervalMs);
+                    const QString words =
+                        pace->take(roundMs, answering, m_session->bus().timing().pollIntervalMs);
                     if (!words.isEmpty())
                         seals().event(words);
                 });

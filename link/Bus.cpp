@@ -23,8 +23,7 @@ QByteArray pollFrame(uint8_t address) {
 } // namespace
 
 Bus::Bus(LineOwner& line, Clock now, QObject* parent)
-    : QObject(parent), m_line(line), m_now(std::move(now)), m_sendTimer(this),
-      m_answerTimer(this) {
+    : QObject(parent), m_line(line), m_now(std::move(now)), m_sendTimer(this), m_answerTimer(this) {
     m_elapsed.start();
     m_monotonic = [this] { return m_elapsed.elapsed(); };
     m_sendTimer.setObjectName(QStringLiteral("timerBusSend"));
@@ -132,8 +131,7 @@ void Bus::onLate(const ExchangeEnd& end) {
 
 void Bus::takeAnswer(Controller& asked, const QByteArray& frame) {
     const AnswerValues values = *decodeAnswer(byteSpan(frame), asked.address());
-    asked.takeAnswer({float(values.measure), float(values.setpoint), float(values.power)},
-                     m_now());
+    asked.takeAnswer({float(values.measure), float(values.setpoint), float(values.power)}, m_now());
 }
 
 void Bus::setControllers(const QList<ControllerId>& ids) {

@@ -92,8 +92,7 @@ QString StateLog::recordingIn(const QDateTime& at, const QString& fileName) {
     return stampedLine(at, QStringLiteral("recording in ") + fileName);
 }
 
-QString StateLog::busRound(const QDateTime& at, qint64 roundMs, int answering,
-                           int intervalMs) {
+QString StateLog::busRound(const QDateTime& at, qint64 roundMs, int answering, int intervalMs) {
     const QString words = m_roundPace.take(roundMs, answering, intervalMs);
     return words.isEmpty() ? QString() : stampedLine(at, words);
 }

@@ -16,9 +16,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "Bus.h"
 #include "ControllerSession.h"
 #include "Data.h"
-#include "Bus.h"
 #include "PollWatch.h"
 #include "ProgramSeals.h"
 #include "SerialPortControl.h"

@@ -4,10 +4,10 @@
 #include <QTest>
 
 #include "AnswerCollector.h"
-#include "Data.h"
-#include "LinkTexts.h"
 #include "Bus.h"
 #include "Controller.h"
+#include "Data.h"
+#include "LinkTexts.h"
 #include "SerialLine.h"
 #include "SerialPortControl.h"
 
@@ -43,11 +43,12 @@ PollWatch::PollWatch(Controller& controller, SerialPortControl& port) {
         decoded << dataValues();
         answerReadouts << readouts.last();
     });
-    connect(&controller, &Controller::valuesCurrentChanged, this, [this, &controller](bool current) {
-        copyValues(controller);
-        if (!current)
-            readouts << readoutList(false);
-    });
+    connect(&controller, &Controller::valuesCurrentChanged, this,
+            [this, &controller](bool current) {
+                copyValues(controller);
+                if (!current)
+                    readouts << readoutList(false);
+            });
     // Counted before the line owner takes the bytes.
     auto* line = port.findChild<tklink::SerialLine*>();
     disconnect(&port, &SerialPortControl::comm, line, &tklink::SerialLine::portReceived);
