@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <memory>
 #include <utility>
 
 #include "AlarmBand.h"
@@ -21,6 +22,7 @@
 #include "AlarmTone.h"
 #include "AppInfo.h"
 #include "AttachedMode.h"
+#include "BusRound.h"
 #include "BusView.h"
 #include "ControllerSession.h"
 #include "ControllerStrip.h"
@@ -33,7 +35,6 @@
 #include "LinkTexts.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
-#include "PollCycle.h"
 #include "PortAccess.h"
 #include "PortFailureText.h"
 #include "PortsSection.h"
@@ -211,17 +212,6 @@ void Form1::createControls() {
 
     m_session = new tklink::ControllerSession(
         m_seams.deviceForPort, m_seams.now, tklink::ControllerSession::Reconnect::AfterLoss, this);
-    tklink::PollCycle* poll = &m_session->pollCycle();
-    connect(poll, &tklink::PollCycle::status, status_field,
-            [this](const tklink::LinkStatus& status) {
-                status_field->setText(linkStatusText(status));
-            });
-    connect(poll, &tklink::PollCycle::answered, this, [this] { showReadouts(true); });
-    connect(poll, &tklink::PollCycle::valuesCurrentChanged, this, [this](bool current) {
-        if (!current)
-            showReadouts(false);
-    });
-
     m_recorder = new recording::Recorder(m_session->recordTimer(), m_seams.now, this);
     m_run = std::make_unique<RunActions>(m_seams.runAsks,
                                          [this](const QString& event) { seals().event(event); });
@@ -270,8 +260,6 @@ void Form1::createControls() {
     // The audit trail hears of the port at each open and at each poll.
     connect(m_session, &tklink::ControllerSession::portOpenTried, this,
             [this](bool opened) { m_seals->portState(opened, serialPort().deviceName()); });
-    connect(poll, &tklink::PollCycle::pollEnded, this,
-            [this] { m_seals->portState(Data::portConnected, serialPort().deviceName()); });
 }
 
 void Form1::open_port() {
@@ -349,8 +337,7 @@ void Form1::load() {
             QStringLiteral("conf.ini [Controllers] cannot be used: the controller at address 9 "
                            "is polled alone."),
             read.controllersRefused);
-    else if (settings::configuredControllers().bus)
-        followBus();
+    followBus(read.controllersRefused.isEmpty() && settings::configuredControllers().bus);
     if (!read.portsRefused.isEmpty())
         m_seams.showError(QLatin1String(appTitle),
                           QStringLiteral("A gateway in conf.ini [Ports] is badly written: that "
@@ -521,9 +508,22 @@ void Form1::showAlarms(const alarms::AlarmChange& change) {
         m_notifier->withdraw(change.alarm);
 }
 
-void Form1::followBus() {
+void Form1::followBus(bool onBus) {
     const settings::ControllersRead& bus = settings::configuredControllers();
-    m_session->setBus(bus.controllers, bus.timing);
+    if (onBus) {
+        m_session->setBus(bus.controllers, bus.timing);
+        // Into the trail as tkrecord says it: once when the answering
+        // controllers alone no longer fit in the poll interval, once when
+        // they fit again.
+        auto pace = std::make_shared<tklink::RoundPace>();
+        connect(&m_session->bus(), &tklink::Bus::roundEnded, this,
+                [this, pace](qint64 roundMs, int answering) {
+                    const QString words =
+                        pace->take(roundMs, answering, m_session->bus().timing().pollIntervalMs);
+                    if (!words.isEmpty())
+                        seals().event(words);
+                });
+    }
     shownName->setText(m_session->shownController().name());
     connect(m_session, &tklink::ControllerSession::shownControllerChanged, shownName,
             [this] { shownName->setText(m_session->shownController().name()); });
@@ -533,14 +533,14 @@ void Form1::followBus() {
     }
     tklink::Controller* shown = &m_session->shownController();
     // A [Controllers] section of one records in its folder, as tkrecord does.
-    if (bus.bus)
+    if (onBus)
         m_recorder->setChannels(
             {{shown->name(), [shown] {
                   const tklink::ControllerValues& v = shown->values();
                   return std::array<float, 3>{v.setpointRaw, v.measureRaw, v.powerRaw};
               }}});
     // The trace, the records and the read-outs take the shown controller's
-    // values from Data, as they do without a bus.
+    // values from Data.
     const auto copyValues = [shown] {
         Data::measureRaw = shown->values().measureRaw;
         Data::setpointRaw = shown->values().setpointRaw;

@@ -97,9 +97,10 @@ private:
     // The strip of rows controllers under the panel, made afresh, the window
     // grown to hold it; none for fewer than two.
     ControllerStrip* placeStrip(int rows);
-    // Puts the session on the bus of conf.ini's [Controllers] and shows the
-    // first controller; with several, through showBus.
-    void followBus();
+    // Puts the session on the bus of conf.ini's [Controllers] when onBus, and
+    // shows the first controller (the one at address 9 without a bus); with
+    // several, through showBus.
+    void followBus(bool onBus);
     // The strip of every controller under the panel, the one shown chosen
     // there, and every controller's alarms and records.
     void showBus();

@@ -103,19 +103,6 @@ void Controller::makeStale() {
     Q_EMIT valuesCurrentChanged(false);
 }
 
-void Controller::mirror(const ControllerValues& values, bool current, bool answering) {
-    m_values = values;
-    m_answering = answering;
-    setCurrent(current);
-}
-
-void Controller::mirrorAnswer(const ControllerValues& values, const QDateTime& at) {
-    m_values = values;
-    m_lastAnswer = at;
-    m_missedPolls = 0;
-    Q_EMIT answered();
-}
-
 void Controller::setCurrent(bool current) {
     if (current == m_valuesCurrent)
         return;

@@ -2,9 +2,8 @@
 
 // One controller of the line and everything the program knows about it: its
 // name and slave address, its last values, whether they are current, when it
-// last answered, how its polls ended, and its own alarms. Whoever polls it
-// (the bus, or the single poll cycle of a file without [Controllers]) hands
-// it what happened; it tells it on as signals. It never touches the
+// last answered, how its polls ended, and its own alarms. The bus that polls
+// it hands it what happened; it tells it on as signals. It never touches the
 // program-wide variables.
 
 #include <QDateTime>
@@ -81,8 +80,8 @@ public:
     void checkAlarms(const QDateTime& now);
 
     // What the bus has seen, in the order it happens. A valid answer:
-    // takeAnswer, endPoll(Ok), confirmAnswer. A missed one: endPoll, then
-    // missedPoll.
+    // takeAnswer, confirmAnswer, endPoll(Ok). A missed one: missedPoll, then
+    // endPoll. So pollEnded finds the controller as the poll left it.
     void tellStatus(const LinkStatus& status);
     void takeAnswer(const ControllerValues& values, const QDateTime& at);
     // Counts the poll's outcome and tells it.
@@ -100,11 +99,6 @@ public:
     QString missReason() const;
     // The values are no longer current (no port, or too many missed polls).
     void makeStale();
-
-    // The single poll cycle of a file without [Controllers] keeps its own
-    // verdicts: they are taken as they are, told on change only.
-    void mirror(const ControllerValues& values, bool current, bool answering);
-    void mirrorAnswer(const ControllerValues& values, const QDateTime& at);
 
 Q_SIGNALS:
     void status(const tklink::LinkStatus& status);

@@ -23,8 +23,7 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
       m_portLine(new PortLine(*m_serialLine, *m_gateway, this)),
       m_deviceForPort(std::move(deviceForPort)), m_line(new LineOwner(*m_portLine, this)),
       m_pollTimer(this), m_recordTimer(this), m_alarmTimer(this),
-      m_poll(new PollCycle(*m_line, m_pollTimer, m_now, this)),
-      m_writer(new SetpointWriter(*m_line, this)) {
+      m_bus(new Bus(*m_line, m_now, this)), m_writer(new SetpointWriter(*m_line, this)) {
     qRegisterMetaType<alarms::AlarmChange>();
     m_port.setObjectName(QStringLiteral("MSComm1"));
     m_pollTimer.setObjectName(QStringLiteral("timerGetFromControler"));
@@ -44,53 +43,36 @@ ControllerSession::ControllerSession(SerialPortControl::DeviceResolver deviceFor
     });
     connect(&m_port, &SerialPortControl::deviceLost, this, [this] { m_reopenAfterLoss = true; });
     connect(m_gateway, &GatewayLine::stateChanged, this, &ControllerSession::onGatewayState);
-    m_single.append(new Controller({}, this));
-    mirrorPollCycle();
-    m_writer->setAnswerTimeout(PollCycle::answerTimeoutMs);
-    m_writer->setReadBackTimeout(
-        readBackTimeoutMs(PollCycle::pollIntervalMs, PollCycle::answerTimeoutMs));
+    m_bus->setControllers({ControllerId{}});
+    m_bus->setPaced(true);
+    watchAlarms();
+    m_writer->setAnswerTimeout(Bus::pollAnswerTimeoutMs);
+    m_writer->setReadBackTimeout(readBackTimeoutMs(Bus::pollIntervalMs, Bus::pollAnswerTimeoutMs));
 }
 
-void ControllerSession::mirrorPollCycle() {
-    Controller* single = m_single.first();
-    const auto dataValues = [] {
-        return ControllerValues{Data::measureRaw, Data::setpointRaw, Data::powerRaw};
-    };
-    connect(m_poll, &PollCycle::status, single, &Controller::tellStatus);
-    connect(m_poll, &PollCycle::pollEnded, single, [this, single, dataValues](PollResult result) {
-        single->mirror(dataValues(), m_poll->valuesCurrent(), m_poll->answering());
-        single->endPoll(result);
-    });
-    connect(m_poll, &PollCycle::answered, single,
-            [this, single, dataValues] { single->mirrorAnswer(dataValues(), m_now()); });
-    connect(m_poll, &PollCycle::valuesCurrentChanged, single,
-            [this, single, dataValues](bool current) {
-                single->mirror(dataValues(), current, m_poll->answering());
-            });
-    watchAlarms(*single);
-    connect(single, &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
-}
-
-void ControllerSession::watchAlarms(Controller& controller) {
-    Controller* c = &controller;
-    connect(c, &Controller::pollEnded, this, [this, c] { c->checkAlarms(m_now()); });
-    // The first answer ends its poll before its values count as current.
-    connect(c, &Controller::valuesCurrentChanged, this, [this, c] { c->checkAlarms(m_now()); });
+void ControllerSession::watchAlarms() {
+    for (Controller* c : controllers()) {
+        // Before anyone else hears of the poll's end: they find its alarms
+        // looked at too.
+        connect(c, &Controller::pollEnded, this, [this, c] { c->checkAlarms(m_now()); });
+        // Values that change outside a poll (a late answer, a lost port) too.
+        connect(c, &Controller::valuesCurrentChanged, this, [this, c] { c->checkAlarms(m_now()); });
+    }
+    connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
 }
 
 void ControllerSession::setBus(const QList<ControllerId>& controllers, const BusTiming& timing) {
-    if (controllers.isEmpty() || m_bus)
+    if (controllers.isEmpty() || !m_bus->paced() || m_bus->running())
         return;
-    m_bus = new Bus(*m_line, m_now, this);
+    // The one controller there was goes, and what listened to it.
+    m_bus->setPaced(false);
     m_bus->setControllers(controllers);
     m_bus->setTiming(timing);
+    m_shown = 0;
     m_line->setExtraGapMs(timing.extraGapMs);
     m_writer->setAnswerTimeout(timing.answerTimeoutMs);
     m_writer->setReadBackTimeout(readBackTimeoutMs(timing.pollIntervalMs, timing.answerTimeoutMs));
-    for (Controller* controller : m_bus->controllers())
-        watchAlarms(*controller);
-    disconnect(m_single.first(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
-    connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
+    watchAlarms();
 }
 
 void ControllerSession::setShownController(int index) {
@@ -101,10 +83,6 @@ void ControllerSession::setShownController(int index) {
     m_shown = index;
     connect(&shownController(), &Controller::alarmChanged, this, &ControllerSession::alarmChanged);
     Q_EMIT shownControllerChanged(index);
-}
-
-const QList<Controller*>& ControllerSession::controllers() const {
-    return m_bus ? m_bus->controllers() : m_single;
 }
 
 void ControllerSession::openPort() {
@@ -128,9 +106,7 @@ void ControllerSession::tryPort() {
 }
 
 void ControllerSession::portChanged() {
-    m_poll->portChanged();
-    if (m_bus)
-        m_bus->portChanged();
+    m_bus->portChanged();
 }
 
 void ControllerSession::tryGateway(const QString& address) {
@@ -180,8 +156,7 @@ void ControllerSession::stop() {
     m_pollTimer.stop();
     m_recordTimer.stop();
     m_alarmTimer.stop();
-    if (m_bus)
-        m_bus->stop();
+    m_bus->stop();
     closePort();
 }
 
@@ -197,9 +172,7 @@ void ControllerSession::releasePort() {
     closePort();
     Data::portConnected = false;
     m_reopenAfterLoss = false;
-    m_poll->portChanged();
-    if (m_bus)
-        m_bus->portChanged();
+    m_bus->portChanged();
 }
 
 void ControllerSession::applyAlarmSettings() {
@@ -223,8 +196,10 @@ void ControllerSession::pollTick() {
     if (!Data::portConnected && !m_portLine->onGateway() &&
         (m_reconnect == Reconnect::BeforeEveryPoll || m_reopenAfterLoss))
         tryPort();
-    if (!m_bus) {
-        m_poll->tick();
+    if (m_bus->paced()) {
+        if (Data::portConnected)
+            m_pollTimer.setInterval(Bus::pollIntervalMs);
+        m_bus->tick();
         return;
     }
     // The bus keeps its own schedule; this tick only watches the port.

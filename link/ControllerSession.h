@@ -1,12 +1,12 @@
 #pragma once
 
 // The poll-and-record session both programs run: the configured port, the
-// poll timer with the poll cycle behind it (answer time-out, stale rule), or
-// the bus of the controllers conf.ini names, the reconnection policy and the
-// record timer. It says what happened as typed
-// values; the window and tkrecord turn them into their own words and add
-// what only they do (the read-outs and the Recorder; counters, daily files
-// and log lines).
+// poll timer, the bus of the controllers conf.ini names or, without
+// [Controllers], the bus of the one controller at address 9 asked at each tick
+// of the poll timer, the reconnection policy and the record timer. It says
+// what happened as typed values; the window and tkrecord turn them into their
+// own words and add what only they do (the read-outs and the Recorder;
+// counters, daily files and log lines).
 
 #include <QDateTime>
 #include <QObject>
@@ -20,7 +20,6 @@
 #include "Controller.h"
 #include "GatewayLine.h"
 #include "LineOwner.h"
-#include "PollCycle.h"
 #include "PortLine.h"
 #include "SerialLine.h"
 #include "SerialPortControl.h"
@@ -48,7 +47,7 @@ public:
     // First poll after the start: the window leaves time for its start-up
     // box to be read; tkrecord polls at the poll period.
     static constexpr int windowFirstPollMs = 5000;
-    static constexpr int headlessFirstPollMs = PollCycle::pollIntervalMs;
+    static constexpr int headlessFirstPollMs = Bus::pollIntervalMs;
 
     ControllerSession(SerialPortControl::DeviceResolver deviceForPort, Clock now,
                       Reconnect reconnect, QObject* parent = nullptr);
@@ -59,23 +58,24 @@ public:
     // adapter is no longer reopened by itself.
     void openPort();
     // Before start(): the controllers of a [Controllers] section, polled on
-    // the bus with its timing. Without a call, or with an empty list, the one
-    // controller at address 9 is polled by the poll cycle as it always was,
-    // its values in Data.
+    // the bus on its own schedule with its timing; they replace the one
+    // controller there was. Without a call, or with an empty list, the one
+    // unnamed controller at address 9 is asked at each tick of the poll timer.
     void setBus(const QList<ControllerId>& controllers, const BusTiming& timing);
-    // The controllers are on the bus (conf.ini has [Controllers]).
-    bool onBus() const { return m_bus != nullptr; }
+    // The controllers are on the bus's own schedule (conf.ini has [Controllers]).
+    bool onBus() const { return !m_bus->paced(); }
     // Every controller in conf.ini's order; the one unnamed controller at
-    // address 9 without a bus. Never empty.
-    const QList<Controller*>& controllers() const;
+    // address 9 without [Controllers]. Never empty.
+    const QList<Controller*>& controllers() const { return m_bus->controllers(); }
     // The one the window shows and whose alarms alarmChanged tells: the first
     // until setShownController.
     Controller& shownController() const { return *controllers().at(m_shown); }
     int shownIndex() const { return m_shown; }
     // Shows controllers()[index] from now on; an index out of range is ignored.
     void setShownController(int index);
-    // Null without a bus.
-    Bus* bus() { return m_bus; }
+    // Asks the controllers: on its own schedule, or paced by the poll timer.
+    Bus& bus() { return *m_bus; }
+    const Bus& bus() const { return *m_bus; }
 
     // Starts the poll timer (first poll after firstPollMs), the record
     // timer and the alarms with the limits in Data::alarms.
@@ -97,9 +97,7 @@ public:
     // The owner of the line: every exchange of the session goes through its
     // queue.
     LineOwner& line() { return *m_line; }
-    PollCycle& pollCycle() { return *m_poll; }
-    // The operator's setpoint writes, between the polls of the bus or the
-    // poll cycle, whichever runs.
+    // The operator's setpoint writes, between the polls of the bus.
     SetpointWriter& setpointWriter() { return *m_writer; }
     // The record timer; the Recorder sets its period from the settings.
     QTimer& recordTimer() { return m_recordTimer; }
@@ -135,8 +133,9 @@ private:
     void tryGateway(const QString& address);
     void onGatewayState(GatewayLine::State state);
     void portChanged();
-    void mirrorPollCycle();
-    void watchAlarms(Controller& controller);
+    // Alarms of every controller looked at when its polls end, the shown
+    // one's told on.
+    void watchAlarms();
 
     Clock m_now;
     Reconnect m_reconnect;
@@ -152,13 +151,10 @@ private:
     // The alarms are looked at on time, not only when a poll ends: a
     // backed-off controller's polls may be 30 s apart.
     QTimer m_alarmTimer;
-    PollCycle* m_poll;
     // The adapter went away while polling: reopened at each tick until it
     // opens or the operator opens a port.
     bool m_reopenAfterLoss = false;
-    // The one controller without a bus, fed from the poll cycle.
-    QList<Controller*> m_single;
-    Bus* m_bus = nullptr;
+    Bus* m_bus;
     int m_shown = 0;
     SetpointWriter* m_writer;
 };

@@ -130,6 +130,15 @@ QByteArray metricsText(const QList<ControllerMetrics>& controllers, quint64 line
     return out;
 }
 
+QByteArray busRoundMetricText(std::optional<qint64> roundMs) {
+    QByteArray out;
+    family(out, "tk_bus_round_seconds", "gauge",
+           "Line time of the last round of the answering controllers, each asked once.");
+    if (roundMs)
+        sample(out, "tk_bus_round_seconds", {}, {}, number(double(*roundMs) / 1000.0));
+    return out;
+}
+
 QByteArray metricsText(const MetricsSnapshot& snapshot) {
     return metricsText({ControllerMetrics{{}, 0, snapshot}}, snapshot.linesDropped);
 }

@@ -53,6 +53,11 @@ QByteArray metricsText(const QList<ControllerMetrics>& controllers, quint64 line
 // The recorder of one unnamed controller.
 QByteArray metricsText(const MetricsSnapshot& snapshot);
 
+// A bus's last round of its answering controllers (each asked once), in
+// seconds of the line's time: above the poll interval they cannot keep their
+// pace. The family with no sample before the first round ends.
+QByteArray busRoundMetricText(std::optional<qint64> roundMs);
+
 // The Content-Type of that text.
 inline constexpr char metricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 

@@ -151,15 +151,14 @@ QString RecordService::start() {
         [this] { return m_feed->attachLines(); }, names);
     m_clients->setGreeting(greetingMembers(settings::configuredDevice(Data::comPortNum),
                                            Data::comPortSpeed, settings::configuredControl()));
-    // Queued: the poll's end is told before its answer is confirmed and its
-    // alarms checked; the clients get the controller as it stands after.
+    // The poll's end comes after its answer is taken and its alarms
+    // checked: the clients get the controller as the poll left it.
     for (tklink::Controller* controller : m_session.controllers())
-        connect(
-            controller, &tklink::Controller::pollEnded, this,
-            [this, controller](tklink::PollResult result) {
-                m_clients->publish(m_feed->take(*controller, result, m_now()));
-            },
-            Qt::QueuedConnection);
+        connect(controller, &tklink::Controller::pollEnded, this,
+                [this, controller](tklink::PollResult result) {
+                    m_clients->publish(m_feed->take(*controller, result, m_now()));
+                });
+    connect(&m_session.bus(), &tklink::Bus::roundEnded, this, &RecordService::onBusRound);
     tklink::SetpointWriter& writer = m_session.setpointWriter();
     writer.setFunction(settings::configuredControl().setpointFunction);
     connect(&writer, &tklink::SetpointWriter::auditLine, this, [this](const QString& line) {
@@ -207,6 +206,17 @@ void RecordService::onPortOpenTried(bool opened) {
     say(opened ? m_log.portOpened(m_now(), device, Data::comPortSpeed)
                : m_log.portNotOpened(m_now(), device, m_session.port().failureReason()));
     m_seals->portState(opened, device);
+}
+
+void RecordService::onBusRound(qint64 roundMs, int answering) {
+    const QString line =
+        m_log.busRound(m_now(), roundMs, answering, m_session.bus().timing().pollIntervalMs);
+    if (line.isEmpty())
+        return;
+    say(line);
+    // Without the stamp ("yyyy-MM-dd HH:mm:ss "): the trail keeps its own time.
+    constexpr qsizetype stampLength = 20;
+    m_seals->event(line.mid(stampLength));
 }
 
 void RecordService::recordTick() {

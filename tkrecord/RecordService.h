@@ -66,6 +66,11 @@ public:
     // Every controller's, in conf.ini's order.
     QList<ControllerMetrics> metrics() const;
 
+    // The controllers are on a bus ([Controllers]).
+    bool onBus() const { return m_session.onBus(); }
+    // The line's time of the bus's last round of its answering controllers.
+    std::optional<qint64> busRoundMs() const { return m_session.bus().lastRoundMs(); }
+
     // A mark or a new run sent by user; what went into the trail.
     CommandOutcome command(const RecorderCommand& command, const QString& user);
     // A client's request other than hello and watch, answered through reply.
@@ -81,13 +86,14 @@ Q_SIGNALS:
     void failed(const QString& reason);
 
 public:
-    tklink::PollCycle& pollCycle() { return m_session.pollCycle(); }
-    // Every controller recorded, in conf.ini's order, after start().
+    // Every controller recorded, in conf.ini's order, after start(); before
+    // it, the one controller of a file without [Controllers].
     const QList<tklink::Controller*>& controllers() const { return m_session.controllers(); }
 
 private:
     void onPortOpenTried(bool opened);
     void recordTick();
+    void onBusRound(qint64 roundMs, int answering);
     void say(const QString& line);
     void acknowledge(const ClientRequest& request, const Peer& peer,
                      const ClientServer::Reply& reply);

@@ -92,6 +92,11 @@ QString StateLog::recordingIn(const QDateTime& at, const QString& fileName) {
     return stampedLine(at, QStringLiteral("recording in ") + fileName);
 }
 
+QString StateLog::busRound(const QDateTime& at, qint64 roundMs, int answering, int intervalMs) {
+    const QString words = m_roundPace.take(roundMs, answering, intervalMs);
+    return words.isEmpty() ? QString() : stampedLine(at, words);
+}
+
 QString StateLog::recordWritten(const QDateTime& at, bool ok, const QString& fileName) {
     if (ok == !m_recordFailing)
         return {};

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "BusRound.h"
 #include "GatewayLine.h"
 
 namespace tkrecord {
@@ -33,6 +34,9 @@ public:
     QString valuesCurrent(const QDateTime& at, bool current, bool portConnected,
                           bool answering = false,
                           const QString& missReason = QStringLiteral("no answer"));
+    // A round of the bus's answering controllers took roundMs of the line:
+    // said as tklink::RoundPace says it, on changes only.
+    QString busRound(const QDateTime& at, qint64 roundMs, int answering, int intervalMs);
     static QString recordingIn(const QDateTime& at, const QString& fileName);
     QString recordWritten(const QDateTime& at, bool ok, const QString& fileName);
 
@@ -44,6 +48,7 @@ private:
     bool m_current = false;
     bool m_answersSeen = false;
     bool m_recordFailing = false;
+    tklink::RoundPace m_roundPace;
     tklink::GatewayLine::State m_gateway = tklink::GatewayLine::State::NotConnected;
     QString m_gatewayReason;
     // Failed attempts are being repeated for the same reason: not told.

@@ -106,6 +106,8 @@ int main(int argc, char* argv[]) {
         return refuse(error, 1);
     tkrecord::MetricsServer metrics([&service, &output, &sharing, &metrics] {
         return tkrecord::metricsText(service.metrics(), output.dropped()) +
+               (service.onBus() ? tkrecord::busRoundMetricText(service.busRoundMs())
+                                : QByteArray()) +
                tkrecord::clientsMetricText(service.clientCount(), metrics.streamCount()) +
                sharing.metricsText();
     });

@@ -17,13 +17,13 @@
 
 #include "AlarmBand.h"
 #include "AuditTrail.h"
+#include "ControllerSession.h"
 #include "Data.h"
 #include "Form1.h"
 #include "GraphBox.h"
 #include "LineOwner.h"
 #include "PanelArt.h"
 #include "Parameters_dialog.h"
-#include "PollCycle.h"
 #include "PollWatch.h"
 #include "PortAccess.h"
 #include "PortDevices.h"
@@ -665,12 +665,13 @@ void TestForm1::readoutsShowValuesWhole() {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QLocale::setDefault(QLocale(locale));
-    Data::measureRaw = Data::setpointRaw = raw;
-    auto* poll = form.findChild<tklink::PollCycle*>();
-    if (raw == Data::NO_DATA_RAW)
-        Q_EMIT poll->valuesCurrentChanged(false);
-    else
-        Q_EMIT poll->answered();
+    tklink::Controller& shown = form.findChild<tklink::ControllerSession*>()->shownController();
+    if (raw == Data::NO_DATA_RAW) {
+        Q_EMIT shown.valuesCurrentChanged(false);
+    } else {
+        shown.takeAnswer({raw, raw, 0}, QDateTime::currentDateTime());
+        shown.confirmAnswer();
+    }
     for (const char* name : {"meas_box", "setp_box"}) {
         auto* box = form.findChild<QLineEdit*>(QLatin1String(name));
         QCOMPARE(box->text(), text);
@@ -894,7 +895,8 @@ void TestForm1::setpointDialogAndOutcomes() {
     Form1 form(seams());
     auto* poll = form.findChild<QTimer*>("timerGetFromControler");
     poll->stop(); // each poll is the test's
-    PollWatch watch(*form.findChild<tklink::PollCycle*>(), form.serialPort());
+    PollWatch watch(form.findChild<tklink::ControllerSession*>()->shownController(),
+                    form.serialPort());
     auto* setpoint = form.findChild<QLineEdit*>("setp_box");
     // One poll, answered with the setpoint the frame holds (CRCs from an
     // independent CRC-16/MODBUS in Python).

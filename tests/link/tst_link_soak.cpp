@@ -30,10 +30,11 @@
 #include <QTimer>
 
 #include "AddressSanitizer.h"
+#include "Bus.h"
+#include "ControllerSession.h"
 #include "Data.h"
 #include "Form1.h"
 #include "PanelArt.h"
-#include "PollCycle.h"
 #include "PollWatch.h"
 #include "ProcessProbe.h"
 #include "Profile.h"
@@ -50,7 +51,6 @@
 #include <memory>
 #include <optional>
 
-using tklink::PollCycle;
 using tklink::SerialPortControl;
 
 namespace {
@@ -125,7 +125,8 @@ private:
     std::optional<ProgramState> m_state;
     std::unique_ptr<TksimProcess> m_sim;
     std::unique_ptr<app::Form1> m_form;
-    PollCycle* m_poll = nullptr;
+    tklink::Bus* m_poll = nullptr;
+    tklink::Controller* m_controller = nullptr;
     QDateTime m_clock;
     QStringList m_errors;
 
@@ -161,6 +162,7 @@ void TestLinkSoak::cleanup() {
     m_watch.reset();
     m_form.reset();
     m_poll = nullptr;
+    m_controller = nullptr;
     if (m_sim && QTest::currentTestFailed()) {
         qWarning().noquote() << "tksim stderr:"
                              << QString::fromLocal8Bit(m_sim->process().readAllStandardError());
@@ -193,12 +195,13 @@ void TestLinkSoak::startForm(const QStringList& simOptions) {
     for (const char* name : {"timerGetFromControler", "timerTraceCurves", "timerRecording"})
         m_form->findChild<QTimer*>(QLatin1String(name))->stop();
 
-    m_poll = m_form->findChild<PollCycle*>();
+    m_poll = m_form->findChild<tklink::Bus*>();
     QVERIFY(m_poll);
+    m_controller = &m_form->findChild<tklink::ControllerSession*>()->shownController();
     // So is the answer time-out: pollOnce() ends each wait as it would end
     // before the next tick.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
-    m_watch = std::make_unique<PollWatch>(*m_poll, m_form->serialPort());
+    m_watch = std::make_unique<PollWatch>(*m_controller, m_form->serialPort());
 }
 
 std::optional<SimLine> TestLinkSoak::nextRequestLine() {
@@ -728,7 +731,7 @@ void TestLinkSoak::secondInstance() {
 void TestLinkSoak::silentController() {
     TRY(startForm({"--fixed", "2153,2000,45", "--drop", "0.5", "--seed", "21"}));
     TRY(startRecording());
-    QSignalSpy current(m_poll, &PollCycle::valuesCurrentChanged);
+    QSignalSpy current(m_controller, &tklink::Controller::valuesCurrentChanged);
     const QStringList values{"215.3", "200"};
     const QStringList noData{"888.8", "888.8"};
     const QStringList expected[] = {values, values, values, noData, values};

@@ -16,9 +16,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "Bus.h"
 #include "ControllerSession.h"
 #include "Data.h"
-#include "PollCycle.h"
 #include "PollWatch.h"
 #include "ProgramSeals.h"
 #include "SerialPortControl.h"
@@ -30,7 +30,6 @@
 #include <memory>
 #include <optional>
 
-using tklink::PollCycle;
 using tklink::SerialPortControl;
 
 namespace {
@@ -133,7 +132,7 @@ private:
     std::unique_ptr<tklink::ControllerSession> m_session;
     SerialPortControl* m_port = nullptr;
     QTimer* m_timer = nullptr;
-    PollCycle* m_poll = nullptr;
+    tklink::Bus* m_poll = nullptr;
     std::unique_ptr<PollWatch> m_watch;
     // Data after the last poll.
     Triple m_dataAfter{};
@@ -161,11 +160,11 @@ void TestLinkTksim::startLink(const QStringList& options) {
         [this](int n) { return n == 1 ? m_sim->link() : QString(); }, [] { return pollTime; },
         tklink::ControllerSession::Reconnect::AfterLoss);
     m_port = &m_session->port();
-    m_poll = &m_session->pollCycle();
+    m_poll = &m_session->bus();
     m_timer = m_session->findChild<QTimer*>(QStringLiteral("timerGetFromControler"));
     // pollOnce() ends each wait itself, so a slow machine cannot end one early.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
-    m_watch = std::make_unique<PollWatch>(*m_poll, *m_port);
+    m_watch = std::make_unique<PollWatch>(m_session->shownController(), *m_port);
 
     Data::comPortNum = 1;
     Data::comPortSpeed = QStringLiteral("19200");

@@ -4,9 +4,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "Bus.h"
 #include "ControllerSession.h"
 #include "Data.h"
-#include "PollCycle.h"
 #include "PollWatch.h"
 #include "PortDevices.h"
 #include "Pty.h"
@@ -14,7 +14,8 @@
 
 #include <memory>
 
-using tklink::PollCycle;
+using tklink::Bus;
+using tklink::Controller;
 using tklink::SerialPortControl;
 
 namespace {
@@ -82,7 +83,9 @@ private:
     std::unique_ptr<tklink::ControllerSession> m_session;
     SerialPortControl* m_port = nullptr;
     QTimer* m_timer = nullptr;
-    PollCycle* m_poll = nullptr;
+    // The bus of one that asks the controller at each tick.
+    Bus* m_poll = nullptr;
+    Controller* m_controller = nullptr;
     std::unique_ptr<PollWatch> m_watch;
     std::unique_ptr<QSignalSpy> m_ended;
     QDateTime m_clock;
@@ -104,10 +107,11 @@ void TestPollCycle::init() {
         m_devices.resolver(), [this] { return m_clock; },
         tklink::ControllerSession::Reconnect::AfterLoss);
     m_port = &m_session->port();
-    m_poll = &m_session->pollCycle();
+    m_poll = &m_session->bus();
+    m_controller = &m_session->shownController();
     m_timer = m_session->findChild<QTimer*>(QStringLiteral("timerGetFromControler"));
-    m_watch = std::make_unique<PollWatch>(*m_poll, *m_port);
-    m_ended = std::make_unique<QSignalSpy>(m_poll, &PollCycle::pollEnded);
+    m_watch = std::make_unique<PollWatch>(*m_controller, *m_port);
+    m_ended = std::make_unique<QSignalSpy>(m_controller, &Controller::pollEnded);
     // Each test ends the wait for an answer itself.
     m_poll->findChild<QTimer*>(QStringLiteral("timerAnswerTimeout"))->setInterval(3600000);
 }
@@ -416,7 +420,7 @@ void TestPollCycle::answersAfterTimeOutOrFirst() {
     QFETCH(bool, timeOutFirst);
     QFETCH(QByteArray, bytes);
     openConfiguredPort();
-    QSignalSpy answered(m_poll, &PollCycle::answered);
+    QSignalSpy answered(m_controller, &Controller::answered);
     poll();
     if (timeOutFirst)
         m_poll->answerTimedOut();

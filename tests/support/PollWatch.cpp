@@ -4,19 +4,27 @@
 #include <QTest>
 
 #include "AnswerCollector.h"
+#include "Bus.h"
+#include "Controller.h"
 #include "Data.h"
 #include "LinkTexts.h"
-#include "PollCycle.h"
 #include "SerialLine.h"
 #include "SerialPortControl.h"
 
-using tklink::PollCycle;
+using tklink::Controller;
 using tklink::SerialPortControl;
 
 namespace {
 
 Triple dataValues() {
     return {int(Data::measureRaw), int(Data::setpointRaw), int(Data::powerRaw)};
+}
+
+// What the window does with the controller it shows.
+void copyValues(const Controller& controller) {
+    Data::measureRaw = controller.values().measureRaw;
+    Data::setpointRaw = controller.values().setpointRaw;
+    Data::powerRaw = controller.values().powerRaw;
 }
 
 QStringList readoutList(bool current) {
@@ -26,18 +34,21 @@ QStringList readoutList(bool current) {
 
 } // namespace
 
-PollWatch::PollWatch(PollCycle& poll, SerialPortControl& port) {
-    connect(&poll, &PollCycle::status, this,
+PollWatch::PollWatch(Controller& controller, SerialPortControl& port) {
+    connect(&controller, &Controller::status, this,
             [this](const tklink::LinkStatus& status) { statuses << linkStatusText(status); });
-    connect(&poll, &PollCycle::answered, this, [this] {
+    connect(&controller, &Controller::answered, this, [this, &controller] {
+        copyValues(controller);
         readouts << readoutList(true);
         decoded << dataValues();
         answerReadouts << readouts.last();
     });
-    connect(&poll, &PollCycle::valuesCurrentChanged, this, [this](bool current) {
-        if (!current)
-            readouts << readoutList(false);
-    });
+    connect(&controller, &Controller::valuesCurrentChanged, this,
+            [this, &controller](bool current) {
+                copyValues(controller);
+                if (!current)
+                    readouts << readoutList(false);
+            });
     // Counted before the line owner takes the bytes.
     auto* line = port.findChild<tklink::SerialLine*>();
     disconnect(&port, &SerialPortControl::comm, line, &tklink::SerialLine::portReceived);
@@ -73,7 +84,7 @@ void PollWatch::clear() {
     commEvents = 0;
 }
 
-void pollOnce(PollWatch& watch, PollCycle& poll, const std::function<void()>& tick,
+void pollOnce(PollWatch& watch, tklink::Bus& bus, const std::function<void()>& tick,
               const std::function<std::optional<SimLine>()>& nextRequestLine, PollOutcome& outcome,
               int waitMs) {
     watch.clear();
@@ -93,7 +104,7 @@ void pollOnce(PollWatch& watch, PollCycle& poll, const std::function<void()>& ti
             QVERIFY2(missing.isEmpty(), qPrintable(missing));
         }
     }
-    poll.answerTimedOut();
+    bus.answerTimedOut();
     outcome.statuses = watch.statuses;
     outcome.decoded = watch.decoded;
     outcome.readouts = watch.answerReadouts;

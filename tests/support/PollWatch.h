@@ -1,7 +1,9 @@
 #pragma once
 
-// The link tests' view of a poll cycle: what it tells, kept as the window
-// words it, and one poll against the simulator played through to its end.
+// The link tests' view of the poll of one controller: what it tells, kept as
+// the window words it, its values copied into Data as the window copies the
+// shown controller's, and one poll against the simulator played through to
+// its end.
 
 #include <QList>
 #include <QObject>
@@ -16,7 +18,8 @@
 
 namespace tklink {
 class AnswerCollector;
-class PollCycle;
+class Bus;
+class Controller;
 class SerialPortControl;
 } // namespace tklink
 
@@ -30,9 +33,9 @@ class SerialPortControl;
 
 class PollWatch : public QObject {
 public:
-    // The port's byte counter is put ahead of the poll cycle's receive
-    // handler, which takes every waiting byte.
-    PollWatch(tklink::PollCycle& poll, tklink::SerialPortControl& port);
+    // The port's byte counter is put ahead of the line's receive handler,
+    // which takes every waiting byte.
+    PollWatch(tklink::Controller& controller, tklink::SerialPortControl& port);
 
     void clear();
 
@@ -70,7 +73,7 @@ struct PollOutcome {
 // byte of the answer or lost the port, then the end of the wait for an answer
 // as the time-out would end it before the next tick. Fails the test when a
 // wait runs out.
-void pollOnce(PollWatch& watch, tklink::PollCycle& poll, const std::function<void()>& tick,
+void pollOnce(PollWatch& watch, tklink::Bus& bus, const std::function<void()>& tick,
               const std::function<std::optional<SimLine>()>& nextRequestLine, PollOutcome& outcome,
               int waitMs);
 

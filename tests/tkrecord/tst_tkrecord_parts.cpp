@@ -326,6 +326,13 @@ void TestTkrecordParts::stateLines_data() {
                        notOpened.arg(noDevice, "again "),
                        opened,
                        "answers back"};
+    // 247 answering at 9600 bit/s: said once, and once when they fit again.
+    QTest::newRow("bus rounds too long for 2 s")
+        << QStringList{"round:1500", "round:6200", "round:6300", "round:1900", "round:1700"}
+        << QStringList{"the 247 answering controllers cannot be asked every 2 s: a round of "
+                       "them takes 6.2 s",
+                       "the answering controllers are asked every 2 s again: a round of them "
+                       "takes 1.7 s"};
     QTest::newRow("record errors once each way")
         << QStringList{"record ok", "record failed", "record failed", "record ok", "record ok"}
         << QStringList{"record error in REC_x.csv; trying again at the next record",
@@ -353,6 +360,8 @@ void TestTkrecordParts::stateLines() {
             line = log.valuesCurrent(stamp, false, true, false, e.mid(6));
         else if (e == QLatin1String("stale without port"))
             line = log.valuesCurrent(stamp, false, false);
+        else if (e.startsWith(QLatin1String("round:")))
+            line = log.busRound(stamp, e.mid(6).toLongLong(), 247, 2000);
         else if (e.startsWith(QLatin1String("record ")))
             line = log.recordWritten(stamp, e == QLatin1String("record ok"),
                                      QStringLiteral("REC_x.csv"));
