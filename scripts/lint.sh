@@ -73,24 +73,108 @@ for f in sys.argv[2:]:
 PY
     )
     [ "${#listed[@]}" -gt 0 ] || { echo "lint: no sources in the compile database" >&2; return 1; }
-    # run-clang-tidy takes regular expressions: each file is anchored whole.
-    local patterns=()
-    for f in "${listed[@]}"; do
-        patterns+=("^$(printf '%s' "$f" | sed 's/[][\.*^$+?(){}|]/\\&/g')\$")
-    done
-    local log
-    log=$(mktemp)
-    local status=0
-    run-clang-tidy-14 -j"$jobs" -quiet -p "$build_dir" "${patterns[@]}" >"$log" 2>&1 || status=$?
-    # The tool reports errors among the counts of Qt's suppressed warnings;
-    # only the findings are shown.
-    grep -E -A3 '(warning|error):' "$log" | sed 's/\x1b\[[0-9;]*m//g' || true
-    if grep -qE '(warning|error):' "$log"; then
-        status=1
+    # A file found clean before, with the same compile command, the same
+    # content in it and in every header it includes (the build's dependency
+    # files list them), the same checks and the same clang-tidy, is clean
+    # again: only the others are looked at.
+    local keys
+    keys=$(mktemp)
+    local looked=()
+    local chosen
+    chosen=$(mktemp)
+    if tidy_uncached "$build_dir" "$keys" "${listed[@]}" >"$chosen"; then
+        mapfile -t looked <"$chosen"
+    else
+        echo "lint: the clang-tidy cache could not be read; every file is looked at" >&2
+        looked=("${listed[@]}")
+        : >"$keys"
     fi
-    rm -f "$log"
-    echo "lint: clang-tidy looked at ${#listed[@]} files"
+    rm -f "$chosen"
+    local status=0
+    if [ "${#looked[@]}" -gt 0 ]; then
+        # run-clang-tidy takes regular expressions: each file is anchored whole.
+        local patterns=()
+        for f in "${looked[@]}"; do
+            patterns+=("^$(printf '%s' "$f" | sed 's/[][\.*^$+?(){}|]/\\&/g')\$")
+        done
+        local log
+        log=$(mktemp)
+        run-clang-tidy-14 -j"$jobs" -quiet -p "$build_dir" "${patterns[@]}" >"$log" 2>&1 || status=$?
+        # The tool reports errors among the counts of Qt's suppressed warnings;
+        # only the findings are shown.
+        grep -E -A3 '(warning|error):' "$log" | sed 's/\x1b\[[0-9;]*m//g' || true
+        if grep -qE '(warning|error):' "$log"; then
+            status=1
+        fi
+        rm -f "$log"
+    fi
+    # Only a run without findings is remembered: a finding in a header
+    # cannot be told apart by the file that included it.
+    if [ "$status" -eq 0 ]; then
+        mkdir -p "$tidy_cache"
+        while read -r key; do
+            : >"$tidy_cache/$key"
+        done <"$keys"
+    fi
+    rm -f "$keys"
+    echo "lint: clang-tidy looked at ${#looked[@]} files, ${#listed[@]} in all (the others" \
+        "unchanged since found clean)"
     return "$status"
+}
+
+# The files of those given that clang-tidy must look at, one a line; the
+# cache keys of those it looks at go into the file KEYS. Without the build's
+# dependency files (a folder configured only for clang-tidy) every file is
+# looked at. Paths under the checkout are hashed relative to it, so that a
+# clone in another folder finds what an earlier one found clean.
+tidy_cache=${XDG_CACHE_HOME:-$HOME/.cache}/tkcontrol-clang-tidy
+tidy_uncached() {
+    local build_dir=$1 keys=$2
+    shift 2
+    python3 - "$root" "$build_dir/compile_commands.json" "$tidy_cache" "$keys" "$@" <<'PY'
+import glob, hashlib, json, os, shlex, subprocess, sys
+root, database, cache, keys_file, files = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
+root = os.path.realpath(root)
+def relative(text):
+    return text.replace(root, "@ROOT@")
+common = hashlib.sha256()
+common.update(subprocess.run(["clang-tidy-14", "--version"], capture_output=True).stdout)
+for config in sorted(subprocess.run(["git", "ls-files", "*.clang-tidy", ".clang-tidy"],
+                                    capture_output=True, text=True, cwd=root).stdout.split()):
+    common.update(config.encode() + open(os.path.join(root, config), "rb").read())
+hashes = {}
+def content(path):
+    if path not in hashes:
+        try:
+            hashes[path] = hashlib.sha256(open(path, "rb").read()).hexdigest()
+        except OSError:
+            hashes[path] = "missing"
+    return hashes[path]
+entries = {os.path.realpath(e["file"]): e for e in json.load(open(database))}
+with open(keys_file, "w") as keys:
+    for f in files:
+        entry = entries.get(os.path.realpath(f))
+        if entry is None:
+            print(f)
+            continue
+        words = shlex.split(entry["command"]) if "command" in entry else entry["arguments"]
+        key = None
+        if "-o" in words:
+            depfile = os.path.join(entry["directory"], words[words.index("-o") + 1] + ".d")
+            if os.path.exists(depfile):
+                deps = open(depfile).read().replace("\\\n", " ").split(":", 1)[-1].split()
+                h = common.copy()
+                h.update(relative(entry["command"] if "command" in entry else " ".join(words)).encode())
+                for dep in sorted(set(os.path.realpath(os.path.join(entry["directory"], d))
+                                      for d in deps)):
+                    h.update((relative(dep) + " " + content(dep) + "\n").encode())
+                key = h.hexdigest()
+        if key and os.path.exists(os.path.join(cache, key)):
+            continue
+        print(f)
+        if key:
+            keys.write(key + "\n")
+PY
 }
 
 cppcheck_check() {

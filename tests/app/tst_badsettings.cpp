@@ -23,6 +23,7 @@
 #include "Parameters_dialog.h"
 #include "ProgramState.h"
 #include "Pty.h"
+#include "WaitUntil.h"
 
 #include <cmath>
 
@@ -30,6 +31,8 @@ using app::Form1;
 
 namespace {
 
+// Generous: the waits end on their condition, and a loaded machine is slow.
+constexpr int waitMs = 20000;
 const QByteArray section = "[TK840 TK960 PC control]\n";
 // The poll request and the protocol's own example answer: 215.3 degrees,
 // setpoint 200.
@@ -161,7 +164,9 @@ void TestBadSettings::runProgram(Outcome outcome) {
     if (pollExpected) {
         QCOMPARE(pty.read(pollRequest.size()), pollRequest);
         QVERIFY(pty.write(exampleAnswer));
-        QTRY_COMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("215.3"));
+        auto* measure = form.findChild<QLineEdit*>("meas_box");
+        waitUntil([&] { return measure->text() == QLatin1String("215.3"); }, waitMs);
+        QCOMPARE(measure->text(), QStringLiteral("215.3"));
         QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("200"));
         QVERIFY(status->text().startsWith(QStringLiteral("Data received from controler ")));
     } else {
@@ -173,11 +178,14 @@ void TestBadSettings::runProgram(Outcome outcome) {
     // Records what it shows.
     auto* recordKey = form.findChild<QAbstractButton*>("Start_stop_recording");
     recordKey->click();
-    QTRY_COMPARE(recordKey->text(), QStringLiteral("Stop recording"));
+    waitUntil([&] { return recordKey->text() == QLatin1String("Stop recording"); }, waitMs);
+    QCOMPARE(recordKey->text(), QStringLiteral("Stop recording"));
     QMetaObject::invokeMethod(form.findChild<QTimer*>("timerRecording"), "timeout");
     QVERIFY(form.findChild<QTimer*>("timerRecording")->isActive());
     auto* recordStatus = form.findChild<QLineEdit*>("recording_field");
-    QTRY_VERIFY(recordStatus->text().startsWith(QStringLiteral("Recording in progress")));
+    QVERIFY(waitUntil(
+        [&] { return recordStatus->text().startsWith(QLatin1String("Recording in progress")); },
+        waitMs));
     QFile record(Data::recordFileName);
     QVERIFY(record.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = record.readAll().split('\n');
@@ -371,7 +379,9 @@ void TestBadSettings::dialogValuesKeepProgramWorking() {
         QMetaObject::invokeMethod(form.findChild<QTimer*>("timerGetFromControler"), "timeout");
         QCOMPARE(pty.read(pollRequest.size()), pollRequest);
         QVERIFY(pty.write(exampleAnswer));
-        QTRY_COMPARE(form.findChild<QLineEdit*>("meas_box")->text(), QStringLiteral("215.3"));
+        auto* measure = form.findChild<QLineEdit*>("meas_box");
+        waitUntil([&] { return measure->text() == QLatin1String("215.3"); }, waitMs);
+        QCOMPARE(measure->text(), QStringLiteral("215.3"));
         QMetaObject::invokeMethod(form.findChild<QTimer*>("timerTraceCurves"), "timeout");
         QMetaObject::invokeMethod(form.findChild<QTimer*>("timerRecording"), "timeout");
         QVERIFY(form.findChild<QTimer*>("timerRecording")->isActive());

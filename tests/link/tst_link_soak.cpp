@@ -44,6 +44,7 @@
 #include "SerialPortControl.h"
 #include "TksimLog.h"
 #include "TksimProcess.h"
+#include "WaitUntil.h"
 
 #include <cstdio>
 #include <deque>
@@ -205,7 +206,7 @@ void TestLinkSoak::startForm(const QStringList& simOptions) {
 }
 
 std::optional<SimLine> TestLinkSoak::nextRequestLine() {
-    const bool found = QTest::qWaitFor(
+    const bool found = waitUntil(
         [this] {
             for (const QString& line : m_sim->takeNewLines())
                 m_lines.push_back(line);
@@ -215,7 +216,7 @@ std::optional<SimLine> TestLinkSoak::nextRequestLine() {
             }
             return !m_lines.empty();
         },
-        waitMs);
+        waitMs, {m_sim->logPath()});
     if (!found)
         return std::nullopt;
     const QString text = m_lines.front();
@@ -226,7 +227,7 @@ std::optional<SimLine> TestLinkSoak::nextRequestLine() {
 // Waits for a line event (an unplug or replug) starting with prefix, and takes
 // it; request lines on the way would be a fault of the test's pacing.
 bool TestLinkSoak::waitForLine(const QString& prefix) {
-    return QTest::qWaitFor(
+    return waitUntil(
         [&] {
             for (const QString& line : m_sim->takeNewLines())
                 m_lines.push_back(line);
@@ -236,7 +237,7 @@ bool TestLinkSoak::waitForLine(const QString& prefix) {
             m_lines.pop_front();
             return true;
         },
-        waitMs);
+        waitMs, {m_sim->logPath()});
 }
 
 void TestLinkSoak::pollOnce(PollOutcome& outcome) {

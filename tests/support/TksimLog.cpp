@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include "WaitUntil.h"
+
 SimLine parseSimLine(const QString& text) {
     // The tail words come in this order (tools/tksim/Faults.cpp).
     static const QRegularExpression tailRe(
@@ -94,8 +96,7 @@ QString readoutText(int raw) {
 QString waitForBytesTaken(const SimLine& line, const int& bytesTaken, int timeoutMs) {
     const int expected = line.bytesOnLine();
     // Too few bytes by the deadline and too many are both told below.
-    if (QTest::qWaitFor([&] { return bytesTaken >= expected; }, timeoutMs) &&
-        bytesTaken == expected)
+    if (waitUntil([&] { return bytesTaken >= expected; }, timeoutMs) && bytesTaken == expected)
         return {};
     return QStringLiteral("%1 of %2 bytes taken after \"%3\"")
         .arg(bytesTaken)

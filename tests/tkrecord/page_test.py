@@ -53,7 +53,8 @@ def main():
         wait_for_line(sim.stdout, b"tksim ready on")
         with open(os.path.join(folder, "conf.ini"), "w") as conf:
             conf.write("[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\n"
-                       "interv_record=20\n[Controllers]\noven1=9\noven2=10\noven3=11\n" % link)
+                       "interv_record=20\n[Controllers]\noven1=9\noven2=10\noven3=11\n"
+                       "[Bus]\nAnswerTimeout=1000\n" % link)
         recorder = subprocess.Popen([tkrecord, "--dir", folder, "--no-seal",
                                      "--metrics", "127.0.0.1:0"],
                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

@@ -625,7 +625,8 @@ void TestTkrecord::clientsOnTheRecorder() {
                      {"--address", "9,10,11", "--setpoint", "200,150,100", "--silence", "11@3"});
     QVERIFY(sim.start(waitMs));
     writeConf(m_dir->path(), sim.link(),
-              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Alarms]\nLinkLostAfter=2\n"
+              "[Controllers]\noven1=9\noven2=10\noven3=11\n[Bus]\nAnswerTimeout=1000\n"
+              "[Alarms]\nLinkLostAfter=2\n"
               "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=300\nWriters=nogroup\n");
     QProcess tkrecord;
     tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", m_dir->path()});
@@ -698,7 +699,8 @@ void TestTkrecord::clientsOnTheRecorder() {
 void TestTkrecord::clientAttachesAgainAfterARestart() {
     TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--address", "9,10", "--setpoint", "200,150"});
     QVERIFY(sim.start(waitMs));
-    writeConf(m_dir->path(), sim.link(), "[Controllers]\noven1=9\noven2=10\n");
+    writeConf(m_dir->path(), sim.link(),
+              "[Controllers]\noven1=9\noven2=10\n[Bus]\nAnswerTimeout=1000\n");
     const auto startRecorder = [this](QProcess& tkrecord) {
         tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", m_dir->path()});
     };
