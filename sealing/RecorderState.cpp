@@ -31,7 +31,7 @@ std::optional<qint64> count(const QByteArray& text) {
 }
 
 bool isHead(const QByteArray& hex) {
-    return hex.size() == 2 * headBytes && QByteArray::fromHex(hex).toHex() == hex;
+    return hex.size() == qsizetype(2) * headBytes && QByteArray::fromHex(hex).toHex() == hex;
 }
 
 QString shortHead(const QString& head) {

@@ -103,7 +103,7 @@ QString ControllerRecord::beginAgain(const QDateTime& now, const QString& previo
                                      const QString& found) {
     // Never sealed on nor closed: whatever is there now is not the recorder's.
     m_sealer->forget(previous);
-    const QString next = path(m_file.beginAgain(now, [&](const QString& name) {
+    QString next = path(m_file.beginAgain(now, [&](const QString& name) {
         return path(name) == previous || QFileInfo::exists(path(name));
     }));
     const QString event =
