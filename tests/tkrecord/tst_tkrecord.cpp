@@ -26,6 +26,7 @@
 #include <thread>
 #include <utility>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "AddressSanitizer.h"
@@ -143,6 +144,7 @@ private Q_SLOTS:
     void startsPastCraftedFiles();
     void leavesFilesChangedWhileRunning();
     void findsACutBackCopyAfterAKill();
+    void saysAFullDiskOncePerEpisode();
     void hostileClients();
     void probeFindsTheController_data();
     void probeFindsTheController();
@@ -686,6 +688,66 @@ void TestTkrecord::findsACutBackCopyAfterAKill() {
                              return line.endsWith(QStringLiteral(" says: ") + found);
                          }),
              qPrintable(afterVerdicts.join('\n')));
+}
+
+// The recorder's files may grow no further for a while (RLIMIT_FSIZE, its
+// write refused as a full disk refuses it): the records lost are said on a
+// state line once as they begin, and once as they end, then with their
+// count, in the trail too; nothing floods, and the seals cover all again.
+void TestTkrecord::saysAFullDiskOncePerEpisode() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    const QString dir = m_dir->path();
+    QProcess tkrecord;
+    // A write past the limit then fails as on a full disk, with no signal.
+    tkrecord.setChildProcessModifier([] { std::signal(SIGXFSZ, SIG_IGN); });
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {"--dir", dir, "--metrics", QStringLiteral("127.0.0.1:0")});
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += tkrecord.readAllStandardOutput()).contains("/metrics\n"),
+                             waitMs);
+    const qsizetype at = said.indexOf("metrics at http://127.0.0.1:") + 28;
+    const auto port = quint16(said.mid(at, said.indexOf("/metrics\n") - at).toUInt());
+    const auto recordErrors = [port] {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        client.write("GET /metrics HTTP/1.0\r\n\r\n");
+        static const QRegularExpression errors(
+            QStringLiteral("\ntk_record_errors_total\\S* (\\d+)\n"));
+        return errors.match(QString::fromUtf8(readToClose(client, waitMs))).captured(1).toInt();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 1 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[0])).size() >= 2,
+                             waitMs);
+    const QString file = recordingFiles(dir)[0];
+    const auto limit = rlim_t(QFileInfo(m_dir->filePath(file)).size());
+    const rlimit full{limit, RLIM_INFINITY};
+    QCOMPARE(::prlimit(pid_t(tkrecord.processId()), RLIMIT_FSIZE, &full, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(recordErrors() >= 3, waitMs);
+    const rlimit room{RLIM_INFINITY, RLIM_INFINITY};
+    QCOMPARE(::prlimit(pid_t(tkrecord.processId()), RLIMIT_FSIZE, &room, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (said += tkrecord.readAllStandardOutput()).contains("record written again in "), waitMs);
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+    said += tkrecord.readAllStandardOutput();
+    const QByteArray complaints = tkrecord.readAllStandardError();
+
+    QCOMPARE(said.count("record error in "), 1);
+    static const QRegularExpression again(
+        QStringLiteral("record written again in (\\S+) \\((\\d+) records not written from "
+                       "(\\S+) to (\\S+)\\)\n"));
+    const QRegularExpressionMatch line = again.match(QString::fromUtf8(said));
+    QVERIFY2(line.hasMatch() && line.captured(1) == file && line.captured(2).toInt() >= 3,
+             said.constData());
+    QCOMPARE(trailEvents(dir).filter(QStringLiteral("records lost: ")),
+             QStringList{QStringLiteral("records lost: %1, %2 records not written from %3 to %4")
+                             .arg(file, line.captured(2), line.captured(3), line.captured(4))});
+    // The seal's failure once as it begins and once as it ends.
+    QVERIFY2(complaints.count('\n') <= 4, complaints.constData());
+    QVERIFY(sealing::verifyFile(m_dir->filePath(file)).intact());
 }
 
 void TestTkrecord::hostileClients() {
