@@ -116,9 +116,11 @@ QString recordingAgainstState(const RecorderStateData::Recording& written,
     }
     if (matched)
         *matched = written.bytes;
-    const QString wrote = QStringLiteral("the recorder had written %1 bytes, hash %2")
-                              .arg(written.bytes)
-                              .arg(shortHead(written.hash));
+    QString wrote = QStringLiteral("the recorder had written %1 bytes, hash %2")
+                        .arg(written.bytes)
+                        .arg(shortHead(written.hash));
+    if (written.landingBytes > 0)
+        wrote += QStringLiteral(", or %1 with the record it was writing").arg(written.landingBytes);
     if (!found)
         return QStringLiteral("missing (%1)").arg(wrote);
     if (found->size() < written.bytes)

@@ -645,7 +645,7 @@ void TestTkrecord::findsACutBackCopyAfterAKill() {
     QTRY_VERIFY_WITH_TIMEOUT(recordValues(firstPath).size() >= 4, waitMs);
     QCOMPARE(::kill(pid_t(killed.processId()), SIGKILL), 0);
     QVERIFY(killed.waitForFinished(waitMs));
-    const qint64 written = QFileInfo(firstPath).size();
+    QVERIFY(QFileInfo(firstPath).size() > copied);
     for (const QString& suffix : withSeal)
         QVERIFY(putBack(m_dir->filePath(QStringLiteral("copy") + suffix), firstPath + suffix));
 
@@ -659,11 +659,10 @@ void TestTkrecord::findsACutBackCopyAfterAKill() {
     const QString keys = m_dir->filePath(QStringLiteral("keys"));
     const auto [aware, verdicts] = viewerVerdict({dir, QStringLiteral("--state"), keys});
     QCOMPARE(aware, 1);
-    const QString cut = QStringLiteral("%1: cut back to %2 bytes (the recorder had written %3 "
-                                       "bytes, hash ")
+    // Killed while a record was landing, the state names it too.
+    const QString cut = QStringLiteral("%1: cut back to %2 bytes (the recorder had written ")
                             .arg(firstPath)
-                            .arg(copied)
-                            .arg(written);
+                            .arg(copied);
     QVERIFY2(!lineStartingWith(verdicts, cut).isEmpty(), qPrintable(verdicts.join('\n')));
 
     QProcess restarted;
