@@ -278,6 +278,12 @@ bool FileSealer::writeSeal(const QString& path, Sealing& sealing, const SealStat
     // In place while the seal there is the one this sealer made; made anew
     // (a rename) when it is not, or at the first seal.
     if (sealing.sealFd >= 0 && inodeAt(path + sealSuffix) != sealing.sealInode) {
+        // The recorder's seal removed or replaced: the file is sealed no
+        // more, and what stands there is left as it is.
+        if (m_state) {
+            sealing.foreign = true;
+            return false;
+        }
         ::close(sealing.sealFd);
         sealing.sealFd = -1;
         sealing.sealInode = 0;
