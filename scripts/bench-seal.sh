@@ -4,6 +4,9 @@
 # does, with and without the seal, in turn) for a new file and for a day of
 # one-second records, the bytes written per record (write calls, from
 # /proc/self/io) over 128 records at the start of a file and after 86,400,
+# the bytes sent towards the disk per record (write_bytes of /proc/PID/io)
+# plain and sealed, back to back and with the pages written back between
+# records, the fsyncs and renames per sealed record (strace, when there),
 # and how fast verification reads a recording of a million records (median
 # of 5). Builds bench_seal into build-bench (or the
 # folder given as first argument), writes in that folder (the disk the
@@ -24,6 +27,18 @@ for run in $(seq "$runs"); do
     echo "Run $run of $runs ..."
     "$build_dir/tests/bench/bench_seal" "$PWD/$build_dir" | tee -a "$results"
 done
+
+if command -v strace >/dev/null; then
+    echo "System calls of 1000 sealed records ..."
+    counted=$PWD/$build_dir/bench-seal-strace.txt
+    strace -f -c -o "$counted" -e trace=fsync,fdatasync,rename,renameat,renameat2 \
+        "$build_dir/tests/bench/bench_seal" "$PWD/$build_dir" --records 1000 >/dev/null
+    for call in fsync fdatasync rename renameat renameat2; do
+        calls=$(awk -v c="$call" '$NF == c { print $4 }' "$counted")
+        echo "RESULT ${call}_per_record $(awk -v n="${calls:-0}" 'BEGIN { printf "%.3f", n / 1000 }')" \
+            >>"$results"
+    done
+fi
 
 echo
 echo "Medians of $runs runs:"

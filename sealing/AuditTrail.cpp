@@ -12,6 +12,7 @@
 #include "RecordFile.h"
 #include "RegularFile.h"
 #include "SealText.h"
+#include "TrailCheck.h"
 #include "Verification.h"
 
 #ifndef Q_OS_WIN
@@ -84,8 +85,27 @@ std::optional<TrailEntry> parseTrailLine(QByteArrayView line) {
     return entry;
 }
 
+QString trailAgainstMark(const QByteArray& found, const TrailMark& left) {
+    if (left.entry == 0 || trailHead(found) == left.head)
+        return {};
+    const QString was = QStringLiteral("entry %1, head %2").arg(left.entry).arg(left.head.left(16));
+    if (entryHeads({{auditFileName, found}}).contains({left.entry, left.head}))
+        return QStringLiteral("with entries after the recorder's last, ") + was;
+    qint64 last = 0;
+    for (const QByteArray& line : found.split('\n')) {
+        if (const std::optional<TrailEntry> entry = parseTrailLine(line))
+            last = entry->sequence;
+    }
+    return last < left.entry
+               ? QStringLiteral("rolled back to entry %1 (the recorder's last was %2)")
+                     .arg(last)
+                     .arg(was)
+               : QStringLiteral("rewritten (the recorder's last was %1)").arg(was);
+}
+
 AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QString& program,
-                       const QString& version, AuditClock clock, QObject* parent)
+                       const QString& version, AuditClock clock, QObject* parent,
+                       const std::optional<TrailMark>& left)
     : QObject(parent), m_path(std::move(path)),
       m_source(systemUserName() + QLatin1Char(';') + hostName() + QLatin1Char(';') + program +
                QLatin1Char(' ') + version),
@@ -114,14 +134,18 @@ AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QS
                 found = verdictText(verdict);
             else if (verdict.fingerprint != fingerprint(key->publicKey))
                 found = QStringLiteral("sealed by key ") + verdict.fingerprint;
+            else if (left)
+                found = trailAgainstMark(*before, *left);
             if (found.isEmpty()) {
                 adopt(*before, m_last.wall);
             } else {
                 const QString kept = keepAside();
-                append(m_last.wall, QStringLiteral("audit trail found %1; %2, head %3")
-                                        .arg(found, kept, trailHead(*before)));
+                m_foundAtStart << QStringLiteral("audit trail found %1; %2, head %3")
+                                      .arg(found, kept, trailHead(*before));
+                append(m_last.wall, m_foundAtStart.last());
             }
-        } else if (const QString missing = missingNote(); !missing.isEmpty()) {
+        } else if (const QString missing = missingNote(left); !missing.isEmpty()) {
+            m_foundAtStart << missing;
             append(m_last.wall, missing);
         }
     }
@@ -178,9 +202,13 @@ QString AuditTrail::keepAside() {
     return QStringLiteral("kept as ") + name;
 }
 
-QString AuditTrail::missingNote() const {
+QString AuditTrail::missingNote(const std::optional<TrailMark>& left) const {
     const QDir folder = QFileInfo(m_path).absoluteDir();
     QStringList signs;
+    if (left && left->entry > 0)
+        signs << QStringLiteral("the recorder's last entry was %1, head %2")
+                     .arg(left->entry)
+                     .arg(left->head.left(16));
     if (QFileInfo::exists(m_path + sealSuffix))
         signs << QStringLiteral("its seal is there");
     const QStringList kept =

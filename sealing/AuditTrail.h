@@ -20,6 +20,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -41,15 +42,24 @@ struct AuditClock {
     std::function<SteadyClocks()> steady;
 };
 
+// Where the recorder last left its trail: its last entry and the head after it.
+struct TrailMark {
+    qint64 entry = 0;
+    QString head;
+};
+
 class AuditTrail : public QObject {
     Q_OBJECT
 
 public:
     // Appends to path (audit.log); key signs its seal, none leaves it
-    // unsealed. An existing trail that is not intact under key is kept aside
-    // and a new one says so before the first event.
+    // unsealed. An existing trail that is not intact under key, or (with
+    // left) not the one whose last entry and head the program noted where
+    // only it may write, is kept aside and a new one says so before the
+    // first event.
     AuditTrail(QString path, const std::optional<SealKey>& key, const QString& program,
-               const QString& version, AuditClock clock = {}, QObject* parent = nullptr);
+               const QString& version, AuditClock clock = {}, QObject* parent = nullptr,
+               const std::optional<TrailMark>& left = std::nullopt);
     ~AuditTrail() override;
 
     // One event; the clock's own events come first when it moved.
@@ -62,6 +72,9 @@ public:
     // The last entry's number, and the head after it.
     qint64 sequence() const { return m_sequence; }
     QString head() const;
+
+    // What the trail found as it opened (kept aside, missing), as written.
+    const QStringList& foundAtStart() const { return m_foundAtStart; }
 
     // "started, key 0123456789abcdef" or "started, unsealed: REASON".
     static QString startedEvent(const std::optional<SealKey>& key, const QString& keyProblem);
@@ -76,7 +89,7 @@ private:
     void adopt(const QByteArray& found, const QDateTime& wall);
     void checkFile(const QDateTime& wall);
     QString keepAside();
-    QString missingNote() const;
+    QString missingNote(const std::optional<TrailMark>& left) const;
     ClockReading reading() const;
 
     QString m_path;
@@ -88,6 +101,7 @@ private:
     QByteArray m_written;    // the trail's bytes as this program knows them
     qint64 m_sequence = 0;   // the last entry's number
     bool m_lineOpen = false; // an unsealed trail ends in a line a crash cut short
+    QStringList m_foundAtStart;
 };
 
 // One line of a trail. Lines written before entries were numbered have 0.
@@ -97,6 +111,10 @@ struct TrailEntry {
     QString event;
 };
 std::optional<TrailEntry> parseTrailLine(QByteArrayView line);
+
+// How a trail found differs from the one left (its last entry and head), in
+// words; empty when it is that one.
+QString trailAgainstMark(const QByteArray& found, const TrailMark& left);
 
 // The BLAKE2b-256 of bytes, hex: a trail's head, a recording's hash.
 QString trailHead(QByteArrayView bytes);

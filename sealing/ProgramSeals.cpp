@@ -2,11 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <utility>
 
 #include "FileSealer.h"
 #include "RecordWriter.h"
+#include "RecorderState.h"
 #include "RegularFile.h"
 
 namespace sealing {
@@ -49,10 +51,60 @@ void ProgramSeals::open() {
     if (m_trail || m_off)
         return;
     m_key = programKey(m_keyPath, m_program, &m_keyProblem, &m_keyMade);
+    const QString folder = QFileInfo(m_auditPath).absolutePath();
+    const QString statePath = statePathFor(m_keyPath, folder);
+    std::optional<RecorderStateData> left;
+    QString stateProblem;
+    if (m_keepState && m_key)
+        left = loadRecorderState(statePath, &stateProblem);
     // The folder is the one of the start, as when opened at once.
-    m_trail =
-        std::make_unique<AuditTrail>(m_auditPath, m_key, m_program, m_version, std::move(m_clock));
+    m_trail = std::make_unique<AuditTrail>(
+        m_auditPath, m_key, m_program, m_version, std::move(m_clock), nullptr,
+        left ? std::optional<TrailMark>({left->trailEntry, left->trailHead}) : std::nullopt);
+    m_foundAtStart = m_trail->foundAtStart();
     m_trail->record(AuditTrail::startedEvent(m_key, m_keyProblem));
+    if (!stateProblem.isEmpty()) {
+        m_foundAtStart << QStringLiteral(
+                              "recorder state found %1: %2; the folder is taken as found")
+                              .arg(stateProblem, statePath);
+        m_trail->record(m_foundAtStart.last());
+    }
+    if (left) {
+        const QDir dir(folder);
+        for (const auto& [name, written] : left->open) {
+            const RegularFile file = readRegularFile(dir.filePath(name));
+            const std::optional<QByteArray> found =
+                file.ok() ? std::optional(file.bytes) : std::nullopt;
+            qint64 matched = 0;
+            QString differs = recordingAgainstState(written, found, &matched);
+            if (differs.isEmpty() && found->size() > matched)
+                differs = QStringLiteral("%1 bytes after the recorder's last record (it had "
+                                         "written %2 bytes)")
+                              .arg(found->size() - matched)
+                              .arg(matched);
+            if (differs.isEmpty()) {
+                // As the recorder left it: a crash or a kill, not a hand.
+                m_trail->record(recordingNotClosedEvent(name, *found));
+            } else {
+                m_foundAtStart << QStringLiteral("recording found not as the recorder left it: "
+                                                 "%1: %2")
+                                      .arg(name, differs);
+                m_trail->record(m_foundAtStart.last());
+            }
+        }
+    }
+    if (m_keepState && m_key) {
+        m_state = std::make_shared<RecorderState>(
+            statePath, RecorderStateData{folder, m_trail->sequence(), m_trail->head(), {}});
+        if (!m_state->problem().isEmpty()) {
+            m_foundAtStart << QStringLiteral("recorder state not kept: ") + m_state->problem();
+            m_trail->record(m_foundAtStart.last());
+        }
+        QObject::connect(
+            m_trail.get(), &AuditTrail::entryWritten, m_trail.get(),
+            [state = m_state](qint64 entry, const QString& head) { state->setTrail(entry, head); });
+        m_state->setTrail(m_trail->sequence(), m_trail->head());
+    }
     for (const QString& text : std::exchange(m_held, {}))
         m_trail->record(text);
 }
@@ -62,12 +114,18 @@ AuditTrail& ProgramSeals::trail() {
     return *m_trail;
 }
 
-void ProgramSeals::sealRecordsOf(recording::RecordWriter& writer, const QString& controller) {
+std::shared_ptr<FileSealer> ProgramSeals::sealRecordsOf(recording::RecordWriter& writer,
+                                                        const QString& controller) {
     if (m_off)
-        return;
+        return {};
     open();
-    if (m_key)
-        writer.setCompanion(std::make_shared<FileSealer>(*m_key, 1, controller));
+    if (!m_key)
+        return {};
+    auto sealer = std::make_shared<FileSealer>(*m_key, 1, controller);
+    if (m_state)
+        sealer->keepStateIn(m_state);
+    writer.setCompanion(sealer);
+    return sealer;
 }
 
 QString ProgramSeals::keyFingerprint() const {
@@ -123,6 +181,10 @@ void ProgramSeals::recordingStopped(const QString& fileName) {
                           .arg(fileName, file.problem == RegularFile::Problem::NotRegular
                                              ? QStringLiteral("not a regular file")
                                              : QStringLiteral("cannot be read")));
+}
+
+QString recordingNotClosedEvent(const QString& fileName, QByteArrayView bytes) {
+    return QStringLiteral("recording not closed: %1 (%2)").arg(fileName, fileSummary(bytes));
 }
 
 QString recordingStoppedEvent(const QString& fileName, QByteArrayView bytes) {

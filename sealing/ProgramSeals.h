@@ -24,6 +24,9 @@ class RecordWriter;
 
 namespace sealing {
 
+class FileSealer;
+class RecorderState;
+
 // The settings as saved: key and text, in the file's order.
 using SettingsList = QList<std::pair<QString, QString>>;
 
@@ -48,9 +51,22 @@ public:
     bool isOpen() const { return m_trail != nullptr; }
     bool isOff() const { return m_off; }
 
-    // From now on each record writer's file gets its seal (opens).
+    // The recorder's way, before open(): what it writes is noted beside its
+    // key, where only it may write (RecorderState), and at open() the folder
+    // is compared with what the last run noted: a trail not the one it left
+    // is kept aside, a recording it had open that is not as it wrote it is a
+    // finding, one that is is closed as a crash left it; all in the trail
+    // after "started". Its recordings are sealed only from their first byte.
+    void keepRecorderState() { m_keepState = true; }
+    // What open() found against the recorder's state and the trail, as
+    // written in the trail: for the recorder to say too.
+    const QStringList& foundAtStart() const { return m_foundAtStart; }
+
+    // From now on each record writer's file gets its seal (opens); the
+    // sealer, none without a key.
     // controller: on a bus, the controller whose sub-folder the files are in.
-    void sealRecordsOf(recording::RecordWriter& writer, const QString& controller = {});
+    std::shared_ptr<FileSealer> sealRecordsOf(recording::RecordWriter& writer,
+                                              const QString& controller = {});
 
     // Once open. Empty without a key; keyProblem() then says why.
     QString keyFingerprint() const;
@@ -91,7 +107,14 @@ private:
     enum class Port { Unknown, Open, Closed, Lost };
     Port m_port = Port::Unknown;
     bool m_off = false;
+    bool m_keepState = false;
+    std::shared_ptr<RecorderState> m_state;
+    QStringList m_foundAtStart;
 };
+
+// "recording not closed: REC_….csv (4320 records, 151234 bytes, hash …)":
+// a file a crash left open, closed as found at the next start.
+QString recordingNotClosedEvent(const QString& fileName, QByteArrayView bytes);
 
 // "recording stopped: REC_….csv (4320 records, 151234 bytes, hash …)".
 QString recordingStoppedEvent(const QString& fileName, QByteArrayView bytes);

@@ -34,14 +34,19 @@ QByteArray readWhole(const QString& path) {
 QStringList trailFindings(const QList<TrailFile>& trails,
                           const std::map<QString, QByteArray>& recordings) {
     static const QRegularExpression started(QStringLiteral("^recording started: (.+)$"));
+    // Closed at its end, or at the next start as a crash left it.
     static const QRegularExpression stopped(
-        QStringLiteral("^recording stopped: (.+?)(?: \\((\\d+) records, (\\d+) bytes, hash "
-                       "([0-9a-f]{64})\\))?$"));
+        QStringLiteral("^recording (?:stopped|not closed): (.+?)(?: \\((\\d+) records, (\\d+) "
+                       "bytes, hash ([0-9a-f]{64})\\))?$"));
+    // Left as found, the records going on in another file.
+    static const QRegularExpression leftAsFound(
+        QStringLiteral("^recording changed while running: (.+?): "));
     // What the program itself found and wrote down: its trail or its clock
     // not as it left them. A change of UTC offset is summer time, not one.
     static const QRegularExpression ownFinding(
         QStringLiteral("^(audit trail (found|changed while running|removed while running|"
-                       "missing)|clock earlier than the trail's last entry|wall clock jumped)"));
+                       "missing)|clock earlier than the trail's last entry|wall clock jumped|"
+                       "recording (found|changed while running)|recorder state)"));
     static const QRegularExpression keptAside(QStringLiteral("kept as (audit-\\d+\\.log)"));
     static const QRegularExpression programStarted(QStringLiteral("^started(,|$)"));
     QStringList findings;
@@ -110,6 +115,11 @@ QStringList trailFindings(const QList<TrailFile>& trails,
                 match.hasMatch()) {
                 known.insert(match.captured(1));
                 open.insert(match.captured(1));
+            }
+            if (const QRegularExpressionMatch match = leftAsFound.match(entry->event);
+                match.hasMatch()) {
+                known.insert(match.captured(1));
+                open.erase(match.captured(1));
             }
             if (const QRegularExpressionMatch match = stopped.match(entry->event);
                 match.hasMatch()) {
@@ -188,11 +198,7 @@ QString journalLine(qint64 sequence, const QString& head) {
     return QStringLiteral("audit trail entry %1, head %2").arg(sequence).arg(head);
 }
 
-QStringList journalFindings(const QByteArray& journal, const QString& trustedUid,
-                            const QList<TrailFile>& trails) {
-    static const QRegularExpression headLine(
-        QStringLiteral("audit trail entry (\\d+), head ([0-9a-f]{64})$"));
-    // Every entry of every trail, with the head after it.
+std::set<std::pair<qint64, QString>> entryHeads(const QList<TrailFile>& trails) {
     std::set<std::pair<qint64, QString>> held;
     for (const TrailFile& trail : trails) {
         // Hashed as it goes: a year's trail is read once, not once an entry.
@@ -215,6 +221,15 @@ QStringList journalFindings(const QByteArray& journal, const QString& trustedUid
             }
         }
     }
+    return held;
+}
+
+QStringList journalFindings(const QByteArray& journal, const QString& trustedUid,
+                            const QList<TrailFile>& trails) {
+    static const QRegularExpression headLine(
+        QStringLiteral("audit trail entry (\\d+), head ([0-9a-f]{64})$"));
+    // Every entry of every trail, with the head after it.
+    const std::set<std::pair<qint64, QString>> held = entryHeads(trails);
     QStringList findings;
     bool seen = false;
     for (const QByteArray& line : journal.split('\n')) {

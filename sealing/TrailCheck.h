@@ -12,6 +12,8 @@
 #include <QStringList>
 
 #include <map>
+#include <set>
+#include <utility>
 
 namespace sealing {
 
@@ -35,6 +37,8 @@ QStringList folderFindings(const QString& folder);
 // entries cut, rewritten, or an older trail put back.
 QStringList journalFindings(const QByteArray& journal, const QString& trustedUid,
                             const QList<TrailFile>& trails);
+// Every entry of trails, with the head of its trail after it.
+std::set<std::pair<qint64, QString>> entryHeads(const QList<TrailFile>& trails);
 // tkrecord's line to the journal after each entry.
 QString journalLine(qint64 sequence, const QString& head);
 

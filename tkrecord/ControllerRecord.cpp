@@ -1,8 +1,11 @@
 #include "ControllerRecord.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "AlarmText.h"
+#include "ClockWatch.h"
+#include "FileSealer.h"
 #include "ProgramSeals.h"
 #include "RecordFormat.h"
 
@@ -42,7 +45,7 @@ QString ControllerRecord::recordingInLine() const {
 
 void ControllerRecord::sealWith(sealing::ProgramSeals& seals) {
     m_seals = &seals;
-    seals.sealRecordsOf(m_writer, m_controller.name());
+    m_sealer = seals.sealRecordsOf(m_writer, m_controller.name());
     seals.recordingStarted(path(m_file.current()));
     writeRun();
 }
@@ -72,7 +75,7 @@ QString ControllerRecord::named(const QString& line) const {
 void ControllerRecord::record(const QDateTime& now) {
     bool begun = false;
     const QString previous = path(m_file.current());
-    const QString file = path(m_file.fileFor(now, &begun));
+    QString file = path(m_file.fileFor(now, &begun));
     if (begun) {
         m_writer.finish(previous);
         m_seals->recordingStopped(previous);
@@ -80,15 +83,57 @@ void ControllerRecord::record(const QDateTime& now) {
         m_seals->recordingStarted(file);
         writeRun();
     }
+    // Asked while no record is in flight: the file as its last record left it.
+    if (m_sealer && !m_writer.busy()) {
+        if (const QString found = m_sealer->changedSince(file); !found.isEmpty())
+            file = beginAgain(now, file, found);
+    }
     const tklink::ControllerValues& v = m_controller.values();
     const QString line = recording::recordLine(now, v.setpointRaw, v.measureRaw, v.powerRaw);
     if (!m_writer.append(file, line, now)) {
         // The record before is still being written: this one is lost.
         ++m_counts.recordErrors;
-        say(named(m_log.recordWritten(now, false, file)));
+        noteRecord(false, now, file);
         return;
     }
     m_fileInFlight = file;
+}
+
+QString ControllerRecord::beginAgain(const QDateTime& now, const QString& previous,
+                                     const QString& found) {
+    // Never sealed on nor closed: whatever is there now is not the recorder's.
+    m_sealer->forget(previous);
+    QString next = path(m_file.beginAgain(now, [&](const QString& name) {
+        return path(name) == previous || QFileInfo::exists(path(name));
+    }));
+    const QString event =
+        QStringLiteral("recording changed while running: %1: %2; recording goes on in %3")
+            .arg(previous, found, next);
+    say(named(stampedLine(now, event)));
+    m_seals->event(event);
+    say(named(StateLog::recordingIn(now, next)));
+    m_seals->recordingStarted(next);
+    writeRun();
+    return next;
+}
+
+void ControllerRecord::noteRecord(bool ok, const QDateTime& when, const QString& file) {
+    QString line = m_log.recordWritten(when, ok, file);
+    if (!ok) {
+        if (m_lost++ == 0)
+            m_lostSince = when;
+    } else if (m_lost > 0) {
+        const QString lost = QStringLiteral("%1 records not written from %2 to %3")
+                                 .arg(m_lost)
+                                 .arg(sealing::isoTime(m_lostSince), sealing::isoTime(when));
+        line += QStringLiteral(" (%1)").arg(lost);
+        // Once the disk takes lines again: the trail could not take it before.
+        if (m_seals)
+            m_seals->event(sealing::controllerEvent(
+                m_controller.name(), QStringLiteral("records lost: %1, %2").arg(file, lost)));
+        m_lost = 0;
+    }
+    say(named(line));
 }
 
 void ControllerRecord::stop(int waitMs) {
@@ -139,7 +184,7 @@ void ControllerRecord::onValuesCurrent(bool current) {
 
 void ControllerRecord::onRecordFinished(bool ok, const QDateTime& when) {
     ++(ok ? m_counts.records : m_counts.recordErrors);
-    say(named(m_log.recordWritten(when, ok, m_fileInFlight)));
+    noteRecord(ok, when, m_fileInFlight);
 }
 
 ControllerMetrics ControllerRecord::metrics() const {

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 #include "Controller.h"
 #include "DailyFile.h"
@@ -20,8 +21,9 @@
 #include "StateLog.h"
 
 namespace sealing {
+class FileSealer;
 class ProgramSeals;
-}
+} // namespace sealing
 
 namespace tkrecord {
 
@@ -65,6 +67,12 @@ private:
     void say(const QString& line);
     // The run's entry for the file just begun, after its start's entry.
     QString writeRun();
+    // The file is not as this recorder wrote it (found): it is left as it
+    // is, and the records go on in a new file; its name.
+    QString beginAgain(const QDateTime& now, const QString& previous, const QString& found);
+    // A record written or lost: a run of lost ones is said once as it
+    // begins, and in the trail once as it ends, with its count.
+    void noteRecord(bool ok, const QDateTime& when, const QString& file);
 
     tklink::Controller& m_controller;
     Clock m_now;
@@ -74,6 +82,9 @@ private:
     recording::RecordWriter m_writer;
     StateLog m_log;
     sealing::ProgramSeals* m_seals = nullptr;
+    std::shared_ptr<sealing::FileSealer> m_sealer;
+    qint64 m_lost = 0; // records lost since the last one written
+    QDateTime m_lostSince;
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
     sealing::RunIdentity m_run;

@@ -20,4 +20,14 @@ QString DailyFile::fileFor(const QDateTime& now, bool* begun) {
     return m_name;
 }
 
+QString DailyFile::beginAgain(const QDateTime& now,
+                              const std::function<bool(const QString&)>& taken) {
+    m_date = now.date();
+    const QString base = recording::recordFileNameFor(now);
+    m_name = base;
+    for (int n = 2; taken(m_name); ++n)
+        m_name = base.chopped(4) + QStringLiteral("_%1.csv").arg(n);
+    return m_name;
+}
+
 } // namespace tkrecord

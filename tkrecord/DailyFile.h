@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 namespace tkrecord {
 
 class DailyFile {
@@ -17,6 +19,9 @@ public:
     // file other than the last one given.
     QString fileFor(const QDateTime& now, bool* begun = nullptr);
     QString current() const { return m_name; }
+    // A file other than the current one, begun now: named after now, with
+    // "_2", "_3"… before ".csv" while taken says a name is in use.
+    QString beginAgain(const QDateTime& now, const std::function<bool(const QString&)>& taken);
 
 private:
     QDate m_date;

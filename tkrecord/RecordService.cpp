@@ -100,7 +100,15 @@ QString RecordService::start() {
              ? QString()
              : QStringLiteral(" (") + read.intervalRefused + QLatin1Char(')')));
     m_seals = std::make_unique<sealing::ProgramSeals>(m_keyPath, QStringLiteral("tkrecord"),
-                                                      versionNumber());
+                                                      versionNumber(), sealing::AuditClock{},
+                                                      sealing::ProgramSeals::Opening::Deferred);
+    // What it writes is noted beside its key, and the folder compared with
+    // what the last run noted before anything is written.
+    if (!m_keyPath.isEmpty())
+        m_seals->keepRecorderState();
+    m_seals->open();
+    for (const QString& found : m_seals->foundAtStart())
+        say(stampedLine(started, found));
     // Records that look sealed but are not would be worse than none.
     if (m_seals->keyFingerprint().isEmpty() && !m_keyPath.isEmpty())
         return QStringLiteral("cannot seal: %1 (--no-seal records without seals)")

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "AuditTrail.h"
+#include "RecorderState.h"
 #include "TrailCheck.h"
 
 #ifndef Q_OS_WIN
@@ -44,6 +45,10 @@ QStringList folderChecks(const Options& options) {
         const QDir folder(path);
         for (const QString& finding : sealing::folderFindings(path))
             findings << folder.filePath(finding);
+        if (!options.state.isEmpty())
+            findings << sealing::folderStateFindings(
+                path, QFileInfo(options.state).isDir() ? sealing::stateFileIn(options.state, path)
+                                                       : options.state);
         if (options.journal.isEmpty())
             continue;
         const QStringList against =
@@ -55,17 +60,20 @@ QStringList folderChecks(const Options& options) {
     }
     if (!options.journal.isEmpty() && !folders)
         findings << options.journal + QStringLiteral(": --journal needs a recording folder");
+    if (!options.state.isEmpty() && !folders)
+        findings << options.state + QStringLiteral(": --state needs a recording folder");
     return findings;
 }
 
 QString folderLimits(const Options& options) {
-    if (!options.journal.isEmpty())
+    if (!options.journal.isEmpty() || !options.state.isEmpty())
         return {};
     for (const QString& path : options.paths) {
         if (QFileInfo(path).isDir())
-            return QStringLiteral("not checked: without --journal, a rollback of a whole folder "
-                                  "(recordings, seals and trail put back together) is not "
-                                  "excluded");
+            return QStringLiteral(
+                "not checked: without --journal or --state, a rollback of a whole folder "
+                "(recordings, seals and trail put back together) is not "
+                "excluded");
     }
     return {};
 }

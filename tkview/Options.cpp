@@ -66,7 +66,7 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             QStringLiteral("--svg"),    QStringLiteral("--size"),
             QStringLiteral("--from"),   QStringLiteral("--to"),
             QStringLiteral("--trust"),  QStringLiteral("--journal"),
-            QStringLiteral("--align")};
+            QStringLiteral("--align"),  QStringLiteral("--state")};
         if (!withValue.contains(argument))
             return QStringLiteral("unknown option %1").arg(argument);
         if (equals < 0) {
@@ -93,6 +93,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
             options.alignGiven = true;
         } else if (argument == QLatin1String("--journal")) {
             options.journal = value;
+        } else if (argument == QLatin1String("--state")) {
+            options.state = value;
         } else if (argument == QLatin1String("--svg")) {
             options.svgOut = value;
         } else if (argument == QLatin1String("--size")) {
@@ -121,6 +123,8 @@ std::variant<Options, QString> parseOptions(const QStringList& arguments, const 
         return QStringLiteral("--from is after --to");
     if (!options.journal.isEmpty() && !options.verify)
         return QStringLiteral("--journal goes with --verify");
+    if (!options.state.isEmpty() && !options.verify)
+        return QStringLiteral("--state goes with --verify");
     if (options.alignGiven && !options.compare)
         return QStringLiteral("--align goes with --compare");
     if (options.compare && options.verify)
@@ -180,6 +184,10 @@ QString usageText() {
         "                     left in the journal, as saved by\n"
         "                     journalctl -o json -u tkrecord@NAME >FILE; only lines\n"
         "                     the journal marks as the tkrecord account's count\n"
+        "  --state PATH       with --verify: what tkrecord noted it wrote, kept beside\n"
+        "                     its key (the key's folder, or the file in it): a trail\n"
+        "                     or a recording it had open put back to an older copy,\n"
+        "                     cut or removed is a finding, even without --journal\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"

@@ -28,6 +28,7 @@ struct Options {
     bool verify = false;          // --verify: the seals of the files, nothing shown
     QStringList trust;            // --trust KEYFILE|KEY|FINGERPRINT, for --verify
     QString journal;              // --journal JOURNAL.json, with --verify
+    QString state;                // --state FILE|FOLDER: the recorder's own, with --verify
     bool compare = false;         // --compare: each path is a run, laid over the others
     bool alignAtSetpoint = false; // --align setpoint
     bool alignGiven = false;

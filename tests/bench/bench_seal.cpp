@@ -1,10 +1,11 @@
 // What sealing costs (docs/benchmarks.md, run by scripts/bench-seal.sh): the
 // time a seal adds to one record, as the record writer's step runs it (the
-// record appended and synced, the seal replaced before and after), for a new
+// record appended and synced, the seal rewritten before and after), for a new
 // file and for one holding a day of one-second records; the bytes a record
-// costs in write calls (the record, its seal, the block hashes), at the
-// start and after a day of records; and how fast verification reads a
-// recording of a million records.
+// costs in write calls (the record, its seal, the block hashes) and towards
+// the disk (/proc/self/io write_bytes, plain and sealed), at the start and
+// after a day of records; and how fast verification reads a recording of a
+// million records.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,11 +14,15 @@
 #include <QTemporaryDir>
 
 #include <array>
+#include <memory>
+
+#include <unistd.h>
 
 #include "BenchSupport.h"
 #include "FileSealer.h"
 #include "RecordFile.h"
 #include "RecordFormat.h"
+#include "RecorderState.h"
 #include "SealText.h"
 #include "Verification.h"
 
@@ -74,16 +79,22 @@ std::array<double, 3> recordMs(const QString& plain, const QString& sealed, int 
             bench::percentile(sealing, 50)};
 }
 
-// Bytes this process passed to write calls so far (/proc/self/io).
-qint64 bytesWritten() {
+// A count of /proc/self/io so far: "wchar" the bytes passed to write calls,
+// "write_bytes" those the process sent towards the disk (a page each time
+// one it made dirty was clean before).
+qint64 ioCount(QByteArrayView field) {
     QFile io(QStringLiteral("/proc/self/io"));
     if (!io.open(QIODevice::ReadOnly))
         bench::fail(QStringLiteral("cannot read /proc/self/io"));
     for (const QByteArray& line : io.readAll().split('\n')) {
-        if (line.startsWith("wchar: "))
-            return line.mid(7).toLongLong();
+        if (line.startsWith(field.toByteArray() + ": "))
+            return line.mid(field.size() + 2).toLongLong();
     }
     return 0;
+}
+
+qint64 bytesWritten() {
+    return ioCount("wchar");
 }
 
 // Mean bytes written per record over two blocks' worth of records, so that
@@ -94,6 +105,25 @@ double bytesPerRecord(const QString& path, int first, sealing::FileSealer& seale
     for (int i = first; i < first + count; ++i)
         appendMs(path, recordAt(i), &sealer);
     return double(bytesWritten() - before) / count;
+}
+
+// Mean write_bytes per record over two blocks' worth of records appended to
+// path (sealed by sealer, or not). With writtenBack, every page is written
+// back between two records (sync), as when records are further apart than
+// the kernel keeps a page dirty (30 s): each record then dirties every page
+// it touches anew, the worst case.
+double diskBytesPerRecord(const QString& path, int first, sealing::FileSealer* sealer,
+                          bool writtenBack) {
+    const int count = 2 * sealing::blockLines;
+    qint64 bytes = 0;
+    for (int i = first; i < first + count; ++i) {
+        if (writtenBack)
+            ::sync();
+        const qint64 before = ioCount("write_bytes");
+        appendMs(path, recordAt(i), sealer);
+        bytes += ioCount("write_bytes") - before;
+    }
+    return double(bytes) / count;
 }
 
 // A file of lines records, sealed in one append.
@@ -117,6 +147,40 @@ int main(int argc, char* argv[]) {
     QTemporaryDir dir(base + QStringLiteral("/bench-seal-XXXXXX"));
     const sealing::SealKey key = sealing::generateKey();
     constexpr int records = 200;
+
+    // Only records sealed as the recorder seals them, its state kept: for
+    // the script to count their system calls (--records N).
+    if (argc > 3 && QByteArrayView(argv[2]) == "--records") {
+        sealing::FileSealer sealer(key, 1);
+        sealer.keepStateIn(std::make_shared<sealing::RecorderState>(
+            dir.filePath(QStringLiteral("recorder.state")), sealing::RecorderStateData{}));
+        const int count = QByteArray(argv[3]).toInt();
+        for (int i = 0; i < count; ++i)
+            appendMs(dir.filePath(QStringLiteral("REC_counted.csv")), recordAt(i), &sealer);
+        return 0;
+    }
+
+    // Bytes sent towards the disk per record, plain and sealed as the
+    // recorder seals (its state beside the key written too), back to back
+    // and with every page written back between records.
+    {
+        sealing::FileSealer sealer(key, 1);
+        sealer.keepStateIn(std::make_shared<sealing::RecorderState>(
+            dir.filePath(QStringLiteral("recorder.state")), sealing::RecorderStateData{}));
+        const QString diskPlain = dir.filePath(QStringLiteral("REC_disk_plain.csv"));
+        const QString diskSealed = dir.filePath(QStringLiteral("REC_disk_sealed.csv"));
+        // The files made first: their creation is not a record's cost.
+        appendMs(diskPlain, recordAt(0), nullptr);
+        appendMs(diskSealed, recordAt(0), &sealer);
+        for (const bool writtenBack : {false, true}) {
+            const double plainBytes = diskBytesPerRecord(diskPlain, 1, nullptr, writtenBack);
+            const double sealedBytes = diskBytesPerRecord(diskSealed, 1, &sealer, writtenBack);
+            const QByteArray when = writtenBack ? "_written_back" : "";
+            bench::result(("write_bytes_plain" + when).constData(), plainBytes);
+            bench::result(("write_bytes_sealed" + when).constData(), sealedBytes);
+            bench::result(("write_bytes_ratio" + when).constData(), sealedBytes / plainBytes);
+        }
+    }
 
     const QString plain = dir.filePath(QStringLiteral("REC_plain.csv"));
     const QString sealed = dir.filePath(QStringLiteral("REC_sealed.csv"));

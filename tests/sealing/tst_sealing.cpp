@@ -11,6 +11,7 @@
 #include "ProgramSeals.h"
 #include "RecordFile.h"
 #include "RecordFormat.h"
+#include "RecorderState.h"
 #include "RunEvent.h"
 #include "SealKey.h"
 #include "SealText.h"
@@ -95,6 +96,8 @@ enum class FolderEdit {
     TrailLineDeleted,
     TimeGoesBack,
     OperatorInJournal,
+    TrailRolledBack,
+    OpenRecordingCutBack,
     TrailFoundRemoved,
     KeptTrailMissing,
     RestartedAfterAKill,
@@ -107,6 +110,7 @@ enum class Damage {
     EditedBetweenRuns,
     ClockSetBack,
     FifoWhileRunning,
+    RolledBackBetweenRuns,
 };
 
 } // namespace
@@ -533,6 +537,14 @@ void TestSealing::auditTrailAfterDamage_data() {
         << QStringList{QStringLiteral("audit trail changed while running; kept as audit-1.log; "
                                       "last entry 2, head HEAD"),
                        QStringLiteral("stopped")};
+    // An older copy of the trail with its seal, which holds: kept aside as
+    // it is, and still verifiable there.
+    QTest::newRow("trail put back to an older copy between runs")
+        << Damage::RolledBackBetweenRuns
+        << QStringList{QStringLiteral("audit trail found rolled back to entry 1 (the recorder's "
+                                      "last was entry 2, head LEFT); kept as audit-1.log, head "
+                                      "HEAD"),
+                       QStringLiteral("stopped")};
     QTest::newRow("clock set back between runs")
         << Damage::ClockSetBack
         << QStringList{QStringLiteral("started"), started,
@@ -549,14 +561,19 @@ void TestSealing::auditTrailAfterDamage() {
     const SealKey key = generateKey();
     QDateTime wall(QDate(2026, 12, 8), QTime(21, 33, 1), Qt::OffsetFromUTC, 3600);
     const AuditClock clock{[&wall] { return wall; }, [] { return SteadyClocks{}; }};
+    std::optional<TrailMark> left;
     const auto run = [&] {
         return std::make_unique<AuditTrail>(path, key, QStringLiteral("tkcontrol"),
-                                            QStringLiteral("1.02"), clock);
+                                            QStringLiteral("1.02"), clock, nullptr, left);
     };
     auto trail = run();
     trail->record(QStringLiteral("started"));
+    // The trail and its seal as they were after the first entry.
+    const QByteArray firstTrail = readFile(path);
+    const QByteArray firstSeal = readFile(path + sealSuffix);
     trail->record(QStringLiteral("recording started: ") + recordingName);
     QString head = trail->head();
+    const QString leftHead = head;
     const bool restarted = damage != Damage::LineDeletedWhileRunning &&
                            damage != Damage::RemovedWhileRunning &&
                            damage != Damage::FifoWhileRunning;
@@ -582,6 +599,12 @@ void TestSealing::auditTrailAfterDamage() {
         QVERIFY(QFile::remove(path));
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         break;
+    case Damage::RolledBackBetweenRuns:
+        left = TrailMark{2, head};
+        writeFile(path, firstTrail);
+        writeFile(path + sealSuffix, firstSeal);
+        head = trailHead(firstTrail);
+        break;
     }
     if (restarted)
         trail = run();
@@ -591,14 +614,17 @@ void TestSealing::auditTrailAfterDamage() {
     for (const QByteArray& line : readFile(path).split('\n'))
         written << QString::fromUtf8(line.trimmed()).section(QLatin1Char(';'), 5);
     QCOMPARE(written, events.replaceInStrings(QStringLiteral("HEAD"), head)
+                              .replaceInStrings(QStringLiteral("LEFT"), leftHead.left(16))
                               .replaceInStrings(QStringLiteral("KEY"), fingerprint(key.publicKey))
                           << QString());
     QCOMPARE(verdictText(verifyFile(path)),
              QStringLiteral("intact, but signed by an untrusted key %1, the operator's own key")
                  .arg(fingerprint(key.publicKey)));
-    // The damaged trail kept as it was found, and reported.
+    // The damaged trail kept as it was found, and reported; one that holds
+    // under its seal still verifies under its new name.
     if (events[0].contains(QLatin1String("kept as audit-1.log")))
-        QVERIFY(!verifyFile(dir.filePath(QStringLiteral("audit-1.log"))).intact());
+        QCOMPARE(verifyFile(dir.filePath(QStringLiteral("audit-1.log"))).intact(),
+                 damage == Damage::RolledBackBetweenRuns);
 }
 
 void TestSealing::folderAgainstTrail_data() {
@@ -623,14 +649,28 @@ void TestSealing::folderAgainstTrail_data() {
     QTest::newRow("recording unknown to the trail")
         << FolderEdit::RecordingUnknown
         << QStringList{QStringLiteral("REC_2026-12-09_08-00-00.csv: not in the audit trail")};
+    // The recorder's state, kept where only it writes, says the same.
+    const QString stateDiffers = QStringLiteral("state: audit.log: the recorder's last entry 4, "
+                                                "head HEAD, is in no audit trail: rolled back or "
+                                                "rewritten");
     QTest::newRow("trail line deleted")
         << FolderEdit::TrailLineDeleted
-        << QStringList{QStringLiteral("audit.log: entry 3 follows entry 1"), journalDiffers};
+        << QStringList{QStringLiteral("audit.log: entry 3 follows entry 1"), journalDiffers,
+                       stateDiffers};
     QTest::newRow("time goes back")
         << FolderEdit::TimeGoesBack
         << QStringList{QStringLiteral("audit.log: entry 4 at 2026-12-08T20:00:04+01:00 is earlier "
                                       "than the one before, at 2026-12-08T21:33:03+01:00"),
-                       journalDiffers};
+                       journalDiffers, stateDiffers};
+    // The whole folder as it was an entry earlier: nothing in it disagrees.
+    QTest::newRow("trail and folder rolled back together")
+        << FolderEdit::TrailRolledBack
+        << QStringList{QStringLiteral("REC_2026-12-08_22-00-00.csv: not in the audit trail"),
+                       journalDiffers, stateDiffers};
+    QTest::newRow("recording the recorder had open cut back")
+        << FolderEdit::OpenRecordingCutBack
+        << QStringList{QStringLiteral("state: REC_2026-12-08_22-00-00.csv: cut back to 34 bytes "
+                                      "(the recorder had written 71 bytes, hash OPEN)")};
     QTest::newRow("operator's line in the journal")
         << FolderEdit::OperatorInJournal << QStringList();
     QTest::newRow("trail's own finding")
@@ -664,7 +704,7 @@ void TestSealing::folderAgainstTrail() {
     QByteArray& recording = recordings[recordingName];
     recording = recording::headerLine().toLatin1() + records.join(QString()).toLatin1();
     const QString running = QStringLiteral("REC_2026-12-08_22-00-00.csv");
-    recordings[running] = recording::headerLine().toLatin1();
+    recordings[running] = recording::headerLine().toLatin1() + records[0].toLatin1();
     for (const QString& event :
          {QStringLiteral("started"), QStringLiteral("recording started: ") + recordingName,
           recordingStoppedEvent(recordingName, recording),
@@ -680,6 +720,11 @@ void TestSealing::folderAgainstTrail() {
                '\n';
     };
     QByteArray journal = logged("990", journalLine(trail.sequence(), trail.head()));
+    const RecorderStateData state{
+        dir.path(),
+        trail.sequence(),
+        trail.head(),
+        {{running, {recordings[running].size(), trailHead(recordings[running]), 0, {}}}}};
 
     switch (edit) {
     case FolderEdit::None:
@@ -716,6 +761,12 @@ void TestSealing::folderAgainstTrail() {
         bytes = readFile(dir.filePath(QLatin1String(auditFileName)));
         break;
     }
+    case FolderEdit::TrailRolledBack:
+        bytes.truncate(bytes.indexOf("\n4;") + 1);
+        break;
+    case FolderEdit::OpenRecordingCutBack:
+        recordings[running] = recording::headerLine().toLatin1();
+        break;
     case FolderEdit::OperatorInJournal:
         // Anyone may log any text; only the journal's own _UID tells who.
         journal += logged("1000", journalLine(9, trailHead("x")));
@@ -725,7 +776,11 @@ void TestSealing::folderAgainstTrail() {
     for (const QString& finding :
          journalFindings(journal, QStringLiteral("990"), {{auditFileName, bytes}}))
         found << QStringLiteral("journal: ") + finding;
-    QCOMPARE(found, findings.replaceInStrings(QStringLiteral("HEAD"), trail.head().left(16)));
+    for (const QString& finding : stateFindings(state, {{auditFileName, bytes}}, recordings))
+        found << QStringLiteral("state: ") + finding;
+    QCOMPARE(found,
+             findings.replaceInStrings(QStringLiteral("HEAD"), state.trailHead.left(16))
+                 .replaceInStrings(QStringLiteral("OPEN"), state.open.at(running).hash.left(16)));
 }
 
 void TestSealing::runWords_data() {

@@ -21,9 +21,12 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <optional>
 #include <thread>
+#include <utility>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "AddressSanitizer.h"
@@ -89,6 +92,34 @@ QStringList trailEvents(const QString& dir) {
     return events;
 }
 
+// The recordings of dir, in name order (their start's).
+QStringList recordingFiles(const QString& dir) {
+    return QDir(dir).entryList({QStringLiteral("REC_*.csv")}, QDir::Files, QDir::Name);
+}
+
+// Puts copy in the place of path in one step, as a copy put back would be.
+bool putBack(const QString& copy, const QString& path) {
+    return ::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+// tkview --verify with arguments: its exit status and what it printed.
+std::pair<int, QStringList> viewerVerdict(const QStringList& arguments) {
+    QProcess tkview;
+    tkview.start(QStringLiteral(TKVIEW_PATH), QStringList{QStringLiteral("--verify")} + arguments);
+    if (!tkview.waitForFinished(waitMs))
+        return {-1, {}};
+    return {tkview.exitCode(), QString::fromUtf8(tkview.readAllStandardOutput()).split('\n')};
+}
+
+// The first of lines that begins with start, or an empty text.
+QString lineStartingWith(const QStringList& lines, const QString& start) {
+    for (const QString& line : lines) {
+        if (line.startsWith(start))
+            return line;
+    }
+    return {};
+}
+
 // Reads until the server closes or timeoutMs passes; what came.
 QByteArray readToClose(QTcpSocket& socket, int timeoutMs) {
     QByteArray got;
@@ -112,6 +143,9 @@ private Q_SLOTS:
     void newFileAtMidnight();
     void sealedAcrossAKill();
     void startsPastCraftedFiles();
+    void leavesFilesChangedWhileRunning();
+    void findsACutBackCopyAfterAKill();
+    void saysAFullDiskOncePerEpisode();
     void hostileClients();
     void probeFindsTheController_data();
     void probeFindsTheController();
@@ -426,20 +460,26 @@ void TestTkrecord::sealedAcrossAKill() {
         return QStringLiteral("run: %1; operator \"%2\"")
             .arg(QFileInfo(path).fileName(), sealing::systemUserName());
     };
-    QCOMPARE(events, QStringList({started,
-                                  recording("started", file(0)),
-                                  runEntry(file(0)),
-                                  opened,
-                                  started,
-                                  recording("started", file(1)),
-                                  runEntry(file(1)),
-                                  opened,
-                                  sealing::recordingStoppedEvent(QFileInfo(file(1)).fileName(),
-                                                                 stoppedFile.readAll()),
-                                  QStringLiteral("stopped"),
-                                  {}}));
+    QFile killedFile(file(0));
+    QVERIFY(killedFile.open(QIODevice::ReadOnly));
+    QCOMPARE(
+        events,
+        QStringList(
+            {started,
+             recording("started", file(0)),
+             runEntry(file(0)),
+             opened,
+             started,
+             // Closed as the kill left it: as the recorder wrote it.
+             sealing::recordingNotClosedEvent(QFileInfo(file(0)).fileName(), killedFile.readAll()),
+             recording("started", file(1)),
+             runEntry(file(1)),
+             opened,
+             sealing::recordingStoppedEvent(QFileInfo(file(1)).fileName(), stoppedFile.readAll()),
+             QStringLiteral("stopped"),
+             {}}));
     QCOMPARE(sealing::verdictText(sealing::verifyFile(audit.fileName(), trusted)),
-             QStringLiteral("sealed: 10 records intact, ") + signedBy);
+             QStringLiteral("sealed: 11 records intact, ") + signedBy);
     // The trail tells the kill, and the file left open by it, from an edit;
     // the trail agrees with the heads said, as the journal would keep them.
     QCOMPARE(sealing::folderFindings(m_dir->path()),
@@ -453,7 +493,7 @@ void TestTkrecord::sealedAcrossAKill() {
         journal += QJsonDocument(QJsonObject{{"_UID", "990"}, {"MESSAGE", QString::fromUtf8(line)}})
                        .toJson(QJsonDocument::Compact) +
                    '\n';
-    QVERIFY(journal.contains("audit trail entry 7, head "));
+    QVERIFY(journal.contains("audit trail entry 8, head "));
     QCOMPARE(
         sealing::journalFindings(journal, QStringLiteral("990"), {{sealing::auditFileName, trail}}),
         QStringList());
@@ -503,6 +543,212 @@ void TestTkrecord::startsPastCraftedFiles() {
              qPrintable(first));
     QVERIFY(
         sealing::existsButIsNotRegular(m_dir->filePath(QStringLiteral("audit-1.log.seal.blocks"))));
+}
+
+// While the recorder runs, its recording is put back to a copy of a moment
+// before with its seal, and then the file it goes on in is removed with its
+// seal: it takes neither over. Each is left as it was found, said on a state
+// line and in the trail, and the records go on in a new file; the
+// verification counts what the trail says.
+void TestTkrecord::leavesFilesChangedWhileRunning() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    const QString dir = m_dir->path();
+    QProcess tkrecord;
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), dir});
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 1 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[0])).size() >= 2,
+                             waitMs);
+    const QString first = recordingFiles(dir)[0];
+    const QString firstPath = m_dir->filePath(first);
+    // The seal first: a record landing between the two copies is one the
+    // seal does not cover yet, never one it covers and the copy lacks.
+    const QStringList withSeal{QStringLiteral(".seal"), QString()};
+    for (const QString& suffix : withSeal)
+        QVERIFY(QFile::copy(firstPath + suffix, m_dir->filePath(QStringLiteral("copy") + suffix)));
+    QTRY_VERIFY_WITH_TIMEOUT(recordValues(firstPath).size() >= 4, waitMs);
+    // The file first: a record between the two finds it replaced.
+    for (const QString& suffix : {QString(), QStringLiteral(".seal")})
+        QVERIFY(putBack(m_dir->filePath(QStringLiteral("copy") + suffix), firstPath + suffix));
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 2 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[1])).size() >= 2,
+                             waitMs);
+    const QString second = recordingFiles(dir)[1];
+    QVERIFY(QFile::remove(m_dir->filePath(second)) &&
+            QFile::remove(m_dir->filePath(second + QStringLiteral(".seal"))));
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 2 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[1])).size() >= 1,
+                             waitMs);
+    const QString third = recordingFiles(dir)[1];
+    QVERIFY(third != second);
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+
+    const QStringList said = QString::fromUtf8(tkrecord.readAllStandardOutput()).split('\n');
+    const QStringList events = trailEvents(dir);
+    const auto changed = [](const QString& name, const char* how) {
+        return QStringLiteral("recording changed while running: %1: %2").arg(name, how);
+    };
+    const QString replaced = lineStartingWith(events, changed(first, "replaced"));
+    QVERIFY2(replaced.contains(QStringLiteral(" records, ")) &&
+                 replaced.endsWith(QStringLiteral("; recording goes on in ") + second),
+             qPrintable(events.join('\n')));
+    const QString removed = lineStartingWith(events, changed(second, "removed"));
+    QVERIFY2(removed.endsWith(QStringLiteral("; recording goes on in ") + third),
+             qPrintable(events.join('\n')));
+    // Said as written, after the line's time.
+    for (const QString& event : {replaced, removed})
+        QVERIFY2(std::any_of(said.begin(), said.end(),
+                             [&](const QString& line) { return line.mid(20) == event; }),
+                 qPrintable(said.join('\n')));
+    QVERIFY(events.contains(QStringLiteral("recording started: ") + third));
+    // The file put back holds under its older seal; the trail says why it
+    // is not the recording.
+    const auto [status, verdicts] = viewerVerdict({dir});
+    QCOMPARE(status, 1);
+    QVERIFY2(lineStartingWith(verdicts, firstPath + QStringLiteral(": intact, but signed by an "
+                                                                   "untrusted key"))
+                         .size() > 0 &&
+                 std::any_of(verdicts.begin(), verdicts.end(),
+                             [&](const QString& line) {
+                                 return line.startsWith(
+                                            m_dir->filePath(QStringLiteral("audit.log: entry "))) &&
+                                        line.endsWith(QStringLiteral(" says: ") + removed);
+                             }) &&
+                 verdicts.contains(m_dir->filePath(second) +
+                                   QStringLiteral(": missing (the audit trail knows it)")),
+             qPrintable(verdicts.join('\n')));
+}
+
+// Killed, then its recording and seal put back to a copy of a few records
+// before: the seal holds, and only what the recorder noted beside its key
+// tells the cut; at its next start the recorder says so in the trail, and
+// tells the crash of a recording left as it wrote it apart.
+void TestTkrecord::findsACutBackCopyAfterAKill() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    const QString dir = m_dir->path();
+    QProcess killed;
+    killed.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), dir});
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 1 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[0])).size() >= 2,
+                             waitMs);
+    const QString first = recordingFiles(dir)[0];
+    const QString firstPath = m_dir->filePath(first);
+    // The seal first: a record landing between the two copies is one the
+    // seal does not cover yet, never one it covers and the copy lacks.
+    const QStringList withSeal{QStringLiteral(".seal"), QString()};
+    for (const QString& suffix : withSeal)
+        QVERIFY(QFile::copy(firstPath + suffix, m_dir->filePath(QStringLiteral("copy") + suffix)));
+    const qint64 copied = QFileInfo(m_dir->filePath(QStringLiteral("copy"))).size();
+    QTRY_VERIFY_WITH_TIMEOUT(recordValues(firstPath).size() >= 4, waitMs);
+    QCOMPARE(::kill(pid_t(killed.processId()), SIGKILL), 0);
+    QVERIFY(killed.waitForFinished(waitMs));
+    QVERIFY(QFileInfo(firstPath).size() > copied);
+    for (const QString& suffix : withSeal)
+        QVERIFY(putBack(m_dir->filePath(QStringLiteral("copy") + suffix), firstPath + suffix));
+
+    // Without the state nothing disagrees; with it, the cut is found.
+    const auto [unaware, unawareVerdicts] = viewerVerdict({dir});
+    QCOMPARE(unaware, 3);
+    QVERIFY2(unawareVerdicts.contains(QStringLiteral(
+                 "not checked: without --journal or --state, a rollback of a whole folder "
+                 "(recordings, seals and trail put back together) is not excluded")),
+             qPrintable(unawareVerdicts.join('\n')));
+    const QString keys = m_dir->filePath(QStringLiteral("keys"));
+    const auto [aware, verdicts] = viewerVerdict({dir, QStringLiteral("--state"), keys});
+    QCOMPARE(aware, 1);
+    // Killed while a record was landing, the state names it too.
+    const QString cut = QStringLiteral("%1: cut back to %2 bytes (the recorder had written ")
+                            .arg(firstPath)
+                            .arg(copied);
+    QVERIFY2(!lineStartingWith(verdicts, cut).isEmpty(), qPrintable(verdicts.join('\n')));
+
+    QProcess restarted;
+    restarted.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), dir});
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 2 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[1])).size() >= 1,
+                             waitMs);
+    restarted.terminate();
+    QVERIFY(restarted.waitForFinished(waitMs));
+    QCOMPARE(restarted.exitCode(), 0);
+    const QString found =
+        lineStartingWith(trailEvents(dir), QStringLiteral("recording found not as the recorder "
+                                                          "left it: %1: cut back to %2 bytes")
+                                               .arg(first)
+                                               .arg(copied));
+    QVERIFY2(!found.isEmpty(), qPrintable(trailEvents(dir).join('\n')));
+    QVERIFY(QString::fromUtf8(restarted.readAllStandardOutput()).contains(found));
+    const auto [after, afterVerdicts] = viewerVerdict({dir, QStringLiteral("--state"), keys});
+    QCOMPARE(after, 1);
+    QVERIFY2(std::any_of(afterVerdicts.begin(), afterVerdicts.end(),
+                         [&](const QString& line) {
+                             return line.endsWith(QStringLiteral(" says: ") + found);
+                         }),
+             qPrintable(afterVerdicts.join('\n')));
+}
+
+// The recorder's files may grow no further for a while (RLIMIT_FSIZE, its
+// write refused as a full disk refuses it): the records lost are said on a
+// state line once as they begin, and once as they end, then with their
+// count, in the trail too; nothing floods, and the seals cover all again.
+void TestTkrecord::saysAFullDiskOncePerEpisode() {
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"});
+    QVERIFY(sim.start(waitMs));
+    writeConf(m_dir->path(), sim.link());
+    const QString dir = m_dir->path();
+    QProcess tkrecord;
+    // A write past the limit then fails as on a full disk, with no signal.
+    tkrecord.setChildProcessModifier([] { std::signal(SIGXFSZ, SIG_IGN); });
+    tkrecord.start(QStringLiteral(TKRECORD_PATH),
+                   {"--dir", dir, "--metrics", QStringLiteral("127.0.0.1:0")});
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += tkrecord.readAllStandardOutput()).contains("/metrics\n"),
+                             waitMs);
+    const qsizetype at = said.indexOf("metrics at http://127.0.0.1:") + 28;
+    const auto port = quint16(said.mid(at, said.indexOf("/metrics\n") - at).toUInt());
+    const auto recordErrors = [port] {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        client.write("GET /metrics HTTP/1.0\r\n\r\n");
+        static const QRegularExpression errors(
+            QStringLiteral("\ntk_record_errors_total\\S* (\\d+)\n"));
+        return errors.match(QString::fromUtf8(readToClose(client, waitMs))).captured(1).toInt();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(recordingFiles(dir).size() == 1 &&
+                                 recordValues(m_dir->filePath(recordingFiles(dir)[0])).size() >= 2,
+                             waitMs);
+    const QString file = recordingFiles(dir)[0];
+    const auto limit = rlim_t(QFileInfo(m_dir->filePath(file)).size());
+    const rlimit full{limit, RLIM_INFINITY};
+    QCOMPARE(::prlimit(pid_t(tkrecord.processId()), RLIMIT_FSIZE, &full, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(recordErrors() >= 3, waitMs);
+    const rlimit room{RLIM_INFINITY, RLIM_INFINITY};
+    QCOMPARE(::prlimit(pid_t(tkrecord.processId()), RLIMIT_FSIZE, &room, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (said += tkrecord.readAllStandardOutput()).contains("record written again in "), waitMs);
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(waitMs));
+    QCOMPARE(tkrecord.exitCode(), 0);
+    said += tkrecord.readAllStandardOutput();
+    const QByteArray complaints = tkrecord.readAllStandardError();
+
+    QCOMPARE(said.count("record error in "), 1);
+    static const QRegularExpression again(
+        QStringLiteral("record written again in (\\S+) \\((\\d+) records not written from "
+                       "(\\S+) to (\\S+)\\)\n"));
+    const QRegularExpressionMatch line = again.match(QString::fromUtf8(said));
+    QVERIFY2(line.hasMatch() && line.captured(1) == file && line.captured(2).toInt() >= 3,
+             said.constData());
+    QCOMPARE(trailEvents(dir).filter(QStringLiteral("records lost: ")),
+             QStringList{QStringLiteral("records lost: %1, %2 records not written from %3 to %4")
+                             .arg(file, line.captured(2), line.captured(3), line.captured(4))});
+    // The seal's failure once as it begins and once as it ends.
+    QVERIFY2(complaints.count('\n') <= 4, complaints.constData());
+    QVERIFY(sealing::verifyFile(m_dir->filePath(file)).intact());
 }
 
 void TestTkrecord::hostileClients() {
