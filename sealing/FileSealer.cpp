@@ -288,19 +288,24 @@ bool FileSealer::writeSeal(const QString& path, Sealing& sealing, const SealStat
         sealing.sealFd = -1;
         sealing.sealInode = 0;
     }
-    if (sealing.sealFd < 0) {
-        sealing.sealFd = createReplacing(path + sealSuffix, text);
-        if (sealing.sealFd < 0)
+    // A shorter seal replaces the file: cut in place, a kill between the
+    // write and the cut, or a reader in between, would find the new text
+    // followed by the old one's tail. A longer one is written over the old
+    // in one call, which a kill cannot split.
+    if (sealing.sealFd < 0 || text.size() < sealing.sealSize) {
+        const int fd = createReplacing(path + sealSuffix, text);
+        if (fd < 0)
             return false;
+        if (sealing.sealFd >= 0)
+            ::close(sealing.sealFd);
+        sealing.sealFd = fd;
         struct ::stat status {};
         sealing.sealInode = ::fstat(sealing.sealFd, &status) == 0 ? quint64(status.st_ino) : 0;
         sealing.sealSize = text.size();
         return true;
     }
-    bool ok =
+    const bool ok =
         ::pwrite(sealing.sealFd, text.constData(), std::size_t(text.size()), 0) == text.size();
-    if (ok && text.size() < sealing.sealSize)
-        ok = ::ftruncate(sealing.sealFd, off_t(text.size())) == 0;
     if (!ok) {
         sealProblem() =
             QStringLiteral("cannot write %1: %2").arg(path + sealSuffix, qt_error_string(errno));

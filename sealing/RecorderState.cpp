@@ -11,6 +11,7 @@
 
 #ifndef Q_OS_WIN
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -239,9 +240,28 @@ void RecorderState::write() {
         }
     }
     const QByteArray text = stateText(m_data);
-    bool ok = ::pwrite(m_fd, text.constData(), std::size_t(text.size()), 0) == text.size();
-    if (ok && text.size() < m_size)
-        ok = ::ftruncate(m_fd, off_t(text.size())) == 0;
+    bool ok = false;
+    if (text.size() < m_size) {
+        // Cut in place, a kill between the write and the cut would leave the
+        // new text with the old one's tail: a shorter state replaces the file.
+        const QByteArray name = QFile::encodeName(m_path);
+        const QByteArray temporary = name + ".new";
+        ::unlink(temporary.constData());
+        const int fd =
+            ::open(temporary.constData(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0600);
+        ok = fd >= 0 && ::write(fd, text.constData(), std::size_t(text.size())) == text.size() &&
+             std::rename(temporary.constData(), name.constData()) == 0;
+        if (ok) {
+            ::close(m_fd);
+            m_fd = fd;
+        } else if (fd >= 0) {
+            ::close(fd);
+            ::unlink(temporary.constData());
+        }
+    } else {
+        ok = ::pwrite(m_fd, text.constData(), std::size_t(text.size()), 0) == text.size();
+    }
     if (ok)
         m_size = text.size();
     m_problem =
