@@ -300,10 +300,16 @@ void AttachedMode::openSetpoint() {
                     request.setpointTenths = tenths;
                     request.text = reason;
                     const int index = indexOf(id.name);
+                    if (index < 0) {
+                        // The recorder came back with other controllers.
+                        m_setpointDialog->showProgress(
+                            QStringLiteral("Nothing written: the recorder has no controller %1.")
+                                .arg(id.name));
+                        return;
+                    }
                     const tklink::SetpointChange change{
                         id,
-                        setpointTenths(m_controllers[std::size_t(std::max(index, 0))].values)
-                            .value_or(tenths),
+                        setpointTenths(m_controllers[std::size_t(index)].values).value_or(tenths),
                         tenths, reason};
                     m_setpointDialog->showProgress(tklink::setpointChangeText(change) +
                                                    QStringLiteral(": asked of the recorder"));

@@ -446,6 +446,10 @@ void Form1::attachToRecorder(const QString& folder) {
         delete m_setpointAction;
         m_setpointAction = nullptr;
     }
+    // The window's own bus, if conf.ini names one, is not shown: the strip
+    // it fills is the recorder's now.
+    delete m_busView;
+    m_busView = nullptr;
     AttachedWidgets widgets{this,
                             status_field,
                             recording_field,
@@ -569,12 +573,7 @@ void Form1::showBus() {
     disconnect(m_session, &tklink::ControllerSession::alarmChanged, this, &Form1::showAlarms);
     disconnect(m_alarmBand, &AlarmBand::acknowledgeClicked, m_session, nullptr);
     disconnect(m_notifier, &AlarmNotifier::acknowledgeRequested, m_session, nullptr);
-    // Under the panel, which keeps every control where it is.
-    m_strip = new ControllerStrip(int(m_session->controllers().size()), this);
-    const WindowFit fit =
-        fitWindow(m_seams.screenRoom(), m_strip->fittingHeight(), m_strip->leastHeight());
-    m_strip->setGeometry(Graph->x(), fit.stripTop, Graph->width(), fit.stripHeight);
-    setFixedSize(fit.window);
+    placeStrip(int(m_session->controllers().size()));
     BusView::Hooks hooks;
     hooks.showReadouts = [this](bool current) { showReadouts(current); };
     hooks.showStatus = [this](const QString& text) { status_field->setText(text); };

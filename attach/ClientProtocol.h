@@ -5,7 +5,7 @@
 //
 // The recorder begins with its greeting:
 //   {"greeting":"tkrecord","protocol":1,"folder":"/var/lib/tkrecord/oven1","user":"alice",
-//    "controllers":["oven1","oven2"],"line":{"device":"/dev/ttyUSB0","speed":9600},
+//    "controllers":["oven1","oven2"],"line":{"device":"/dev/ttyUSB0","speed":"9600"},
 //    "setpoint":{"min":0,"max":300}}
 // "setpoint" only where the recorder writes setpoints ([Control]
 // SetpointWrite=1), with its limits (null where conf.ini sets none).

@@ -7,13 +7,13 @@
 
 namespace tkrecord {
 
-MetricsServer::MetricsServer(std::function<QByteArray()> metrics, QObject* parent)
+MetricsServer::MetricsServer(std::function<QByteArray()> metrics, QObject* parent, int deadlineMs)
     // Qt reads no more of a request than the head limit and a byte, so a
     // client sending megabytes costs at most this much before it is answered
     // 431; a scrape takes milliseconds, so the oldest connection is the
     // likeliest to hold a slot for nothing.
     : QObject(parent),
-      m_connections({maxConnections, requestDeadlineMs, requestHeadLimit + 1, streamBacklogLimit}),
+      m_connections({maxConnections, deadlineMs, requestHeadLimit + 1, streamBacklogLimit}),
       m_metrics(std::move(metrics)) {
     connect(&m_connections, &BoundedConnections::readyRead, this, &MetricsServer::onReadyRead);
     connect(&m_connections, &BoundedConnections::closed, this, &MetricsServer::forget);

@@ -34,7 +34,8 @@ public:
     static constexpr int eventIntervalMs = 2000;
     static constexpr qint64 streamBacklogLimit = 64 * 1024;
 
-    explicit MetricsServer(std::function<QByteArray()> metrics, QObject* parent = nullptr);
+    explicit MetricsServer(std::function<QByteArray()> metrics, QObject* parent = nullptr,
+                           int deadlineMs = requestDeadlineMs);
 
     // Serves the shop-floor page too; state(withHistory) gives its JSON.
     void servePage(std::function<QByteArray(bool withHistory)> state);

@@ -113,6 +113,11 @@ void TestAttached::windowOnTheRecorder() {
                        .toUtf8());
     }
     QProcess tkrecord;
+    // Its key and state in a folder of the test's, not the user's own.
+    const QTemporaryDir dataHome;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
+    tkrecord.setProcessEnvironment(environment);
     tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", folder});
     const auto stop = qScopeGuard([&] {
         tkrecord.terminate();

@@ -263,7 +263,8 @@ void TestSharing::seventeenthPushesOutTheOldest() {
 // The page's event stream has no deadline and is the last to be pushed out:
 // sixteen idle connections after it push out one another, not the stream.
 void TestSharing::eventStreamOutlastsIdleConnections() {
-    MetricsServer server([] { return QByteArray(); });
+    // Idle connections kept for a minute: only a push closes them here.
+    MetricsServer server([] { return QByteArray(); }, nullptr, 60000);
     server.servePage([](bool) { return QByteArray("{}"); });
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     QTcpSocket stream;
