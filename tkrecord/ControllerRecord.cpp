@@ -122,10 +122,13 @@ void ControllerRecord::noteRecord(bool ok, const QDateTime& when, const QString&
     if (!ok) {
         if (m_lost++ == 0)
             m_lostSince = when;
+        m_lostUntil = when;
     } else if (m_lost > 0) {
+        // The record that lands may be the one that was still being written
+        // when the first was lost: the span is the lost records' own.
         const QString lost = QStringLiteral("%1 records not written from %2 to %3")
                                  .arg(m_lost)
-                                 .arg(sealing::isoTime(m_lostSince), sealing::isoTime(when));
+                                 .arg(sealing::isoTime(m_lostSince), sealing::isoTime(m_lostUntil));
         line += QStringLiteral(" (%1)").arg(lost);
         // Once the disk takes lines again: the trail could not take it before.
         if (m_seals)

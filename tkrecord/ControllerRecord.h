@@ -85,6 +85,7 @@ private:
     std::shared_ptr<sealing::FileSealer> m_sealer;
     qint64 m_lost = 0; // records lost since the last one written
     QDateTime m_lostSince;
+    QDateTime m_lostUntil;
     QString m_fileInFlight;
     MetricsSnapshot m_counts;
     sealing::RunIdentity m_run;
