@@ -1059,15 +1059,15 @@ void TestTkrecord::probeFindsTheController_data() {
     // No serial port is tried and no speed searched: the gateway's addresses
     // are asked, the configured one beyond 12 too.
     const QStringList gatewayLines{
-        "port 4 is the gateway GW: no serial port or speed to search; asking 13 addresses "
-        "there, 500 ms each at most",
+        QStringLiteral("port 4 is the gateway GW: no serial port or speed to search; ") +
+            "asking 13 addresses there, 500 ms each at most",
         "gateway GW connected",
         "GW, address 9: the controller answered",
         "GW, address 12: the controller answered",
         "GW, address 20: the controller answered",
         "gateway GW: 13 addresses asked in "};
-    const QStringList gatewayLast{"addresses answering from 1 to 12 behind the gateway GW: 9, "
-                                  "12, 20; conf.ini lines:",
+    const QStringList gatewayLast{QStringLiteral("addresses answering from 1 to 12 behind the ") +
+                                      "gateway GW: 9, 12, 20; conf.ini lines:",
                                   "[Controllers]", "controller-9=9", "controller-12=12",
                                   "controller-20=20"};
     QTest::newRow("behind a Modbus TCP gateway")
