@@ -67,7 +67,7 @@ FileSealer::FileSealer(SealKey key, int headerLines, QString controller)
 FileSealer::~FileSealer() {
     const std::lock_guard lock(m_mutex);
     while (!m_files.empty())
-        drop(m_files.begin()->first);
+        drop(QString(m_files.begin()->first)); // a copy: the key goes with its entry
 }
 
 void FileSealer::keepStateIn(std::shared_ptr<RecorderState> state) {
@@ -252,8 +252,9 @@ void FileSealer::drop(const QString& absolute) {
 #endif
     if (m_state)
         m_state->closeRecording(known->second.name);
-    m_files.erase(known);
+    // Before the entry, whose key absolute may be.
     m_pending.erase(absolute);
+    m_files.erase(known);
 }
 
 bool FileSealer::writeSeal(const QString& path, Sealing& sealing, const SealState* pending) {
