@@ -37,11 +37,6 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 bench_workspace tk-bench-gateway
 ticks=$(getconf CLK_TCK)
 
-# A TCP port of 127.0.0.1 that nobody listens on now.
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
 # stamped FILE: each line of stdin with the monotonic time it was written at.
 stamped() {
     python3 -uc 'import sys, time

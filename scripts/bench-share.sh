@@ -23,18 +23,8 @@ tksim=$PWD/$build_dir/tools/tksim
 tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 bench_workspace tk-bench-share
 
-# The first port from $1 on that nothing listens on.
-free_port() {
-    local port
-    for port in $(seq "$1" $(($1 + 100))); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-    done
-    echo "no free port from $1" >&2
-    exit 1
-}
-
-broker_port=$(free_port 18830)
-share_port=$(free_port 15020)
+broker_port=$(free_port)
+share_port=$(free_port)
 printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest stderr\n' \
     "$broker_port" >"$work/mosquitto.conf"
 [ "$(id -u)" -eq 0 ] && echo "user root" >>"$work/mosquitto.conf"

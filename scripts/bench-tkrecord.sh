@@ -27,16 +27,6 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 
 bench_workspace tk-bench-tkrecord
 
-# The first port from 19090 on that nothing listens on.
-free_port() {
-    local port
-    for port in $(seq 19090 19190); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-    done
-    echo "no free port for Prometheus" >&2
-    exit 1
-}
-
 # Every fault of tksim at once, the oven model ten times faster.
 "$tksim" --link "$work/port" --log "$work/tksim.log" --speed 10 --drop 0.05 --exception 0.05 \
     --truncate 0.05 --bad-crc 0.05 --bad-address 0.05 --noise 0.1 --extra 0.1 --slow 0.05 \

@@ -57,3 +57,9 @@ wait_for() {
     cat "$1" >&2
     exit 1
 }
+
+# free_port: a TCP port of 127.0.0.1 that nothing listens on, as the kernel
+# hands one out.
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}

@@ -22,10 +22,6 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 
 bench_workspace tk-plant-demo
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
 silent_from=$((seconds / 3))
 silent_to=$((2 * seconds / 3))
 "$tksim" --link "$work/port" --log "$work/tksim.log" --address 10,11,12,13 \
