@@ -66,6 +66,11 @@ std::array<uint8_t, 8> pollRequestFrame(uint8_t address) {
     return frame;
 }
 
+QByteArray pollRequestBytes(uint8_t address) {
+    const auto frame = pollRequestFrame(address);
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
+}
+
 EchoHead checkEcho(std::span<const uint8_t> held, std::span<const uint8_t> request) {
     if (request.empty() || held.empty())
         return EchoHead::None;

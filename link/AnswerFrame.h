@@ -4,6 +4,8 @@
 // is taken from a frame before the whole of it has been checked: address,
 // function, byte count and CRC.
 
+#include <QByteArray>
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -63,6 +65,8 @@ FrameHead checkHead(std::span<const uint8_t> held, uint8_t address = controllerA
 // The poll request to the slave at address, CRC included: read holding
 // registers 1 to 3.
 std::array<uint8_t, 8> pollRequestFrame(uint8_t address);
+// The same, as the line sends it.
+QByteArray pollRequestBytes(uint8_t address);
 
 // Compares the head of the bytes held with the request just sent; an empty
 // request never matches.

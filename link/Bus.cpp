@@ -13,15 +13,6 @@
 
 namespace tklink {
 
-namespace {
-
-QByteArray pollFrame(uint8_t address) {
-    const auto frame = pollRequestFrame(address);
-    return QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
-}
-
-} // namespace
-
 Bus::Bus(LineOwner& line, Clock now, QObject* parent)
     : QObject(parent), m_line(line), m_now(std::move(now)), m_sendTimer(this), m_answerTimer(this) {
     m_elapsed.start();
@@ -62,7 +53,8 @@ void Bus::setPaced(bool paced) {
     // Bytes before the first request are judged against the poll to come,
     // so that the start of an answer is held.
     if (!m_controllers.isEmpty())
-        m_line.setFirstRequest(pollFrame(m_controllers.first()->address()), Reply::Registers);
+        m_line.setFirstRequest(pollRequestBytes(m_controllers.first()->address()),
+                               Reply::Registers);
 }
 
 void Bus::tick() {
@@ -85,7 +77,7 @@ void Bus::tick() {
     m_badSeen = false;
     tell(asked, LinkStatus::Kind::RequestSent);
     m_asking = 0;
-    m_exchange = m_line.enqueue({pollFrame(asked.address()), Reply::Registers, 0,
+    m_exchange = m_line.enqueue({pollRequestBytes(asked.address()), Reply::Registers, 0,
                                  [request](LineDevice& device) { sendRequest(device, request); }});
     // The tick itself puts the request on the line when nothing else is on it.
     m_line.sendIfFree();
@@ -217,12 +209,10 @@ void Bus::sendNext() {
     }
     m_asking = next.controller;
     m_badSeen = false;
-    const auto frame = pollRequestFrame(m_controllers[next.controller]->address());
-    m_exchange = m_line.enqueue(
-        {QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size())),
-         Reply::Registers,
-         m_timing.answerTimeoutMs,
-         {}});
+    m_exchange = m_line.enqueue({pollRequestBytes(m_controllers[next.controller]->address()),
+                                 Reply::Registers,
+                                 m_timing.answerTimeoutMs,
+                                 {}});
 }
 
 void Bus::onSent(int id) {

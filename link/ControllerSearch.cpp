@@ -163,8 +163,7 @@ bool ControllerSearch::openTry() {
 
 void ControllerSearch::ask(uint8_t address, int waitMs) {
     m_address = address;
-    const auto frame = pollRequestFrame(address);
-    m_request = QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size()));
+    m_request = pollRequestBytes(address);
     m_held.clear();
     m_waiting = true;
     m_answerTimer.start(waitMs);

@@ -45,12 +45,8 @@ void GatewaySearch::askNext() {
         finish({});
         return;
     }
-    const auto frame = pollRequestFrame(m_addresses[m_next]);
     m_exchange = m_line.enqueue(
-        {QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size())),
-         Reply::Registers,
-         m_answerTimeoutMs,
-         {}});
+        {pollRequestBytes(m_addresses[m_next]), Reply::Registers, m_answerTimeoutMs, {}});
 }
 
 void GatewaySearch::onEnded(const ExchangeEnd& end) {
