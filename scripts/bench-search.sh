@@ -15,6 +15,7 @@ cmake --build "$build" --target tkrecord tksim -j2 >/dev/null
 tkrecord=$PWD/$build/tkrecord/tkrecord
 # shellcheck source=bench-workspace.sh
 source scripts/bench-workspace.sh
+need_tools socat socat
 bench_workspace bench-search
 
 for n in 1 2 3; do
