@@ -167,6 +167,9 @@ void ControllerSearch::ask(uint8_t address, int waitMs) {
     m_held.clear();
     m_waiting = true;
     m_answerTimer.start(waitMs);
+    // What waits on the device came before this request (a late answer to
+    // the try before, at another speed): it cannot answer this one.
+    m_port.clearInBuffer();
     m_port.output(m_request);
 }
 

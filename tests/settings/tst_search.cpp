@@ -3,6 +3,9 @@
 
 #include <QTest>
 
+#include "AnswerFrame.h"
+#include "ControllerSearch.h"
+#include "Pty.h"
 #include "SearchText.h"
 
 using tklink::SearchDevice;
@@ -24,6 +27,7 @@ private Q_SLOTS:
     void addresses_data();
     void addresses();
     void words();
+    void bytesBeforeTheRequestAreNoAnswer();
 };
 
 void TestSearch::speeds_data() {
@@ -137,6 +141,28 @@ void TestSearch::words() {
     QCOMPARE(settings::searchConfLines(amaUnnamed, 9600),
              QStringList({"[Ports]", "4=/dev/ttyAMA0", "[TK840 TK960 PC control]", "ComPortNum=4",
                           "ComPortSpeed=9600"}));
+}
+
+void TestSearch::bytesBeforeTheRequestAreNoAnswer() {
+    // A whole answer waits on the device before the try (the late answer
+    // to a try at another speed): it does not answer this try's request.
+    Pty line;
+    QVERIFY(line.isValid());
+    QByteArray answer = QByteArray::fromHex("09030600c800d20032");
+    const uint16_t crc = tklink::crc16Modbus(
+        {reinterpret_cast<const uint8_t*>(answer.constData()), std::size_t(answer.size())});
+    answer += char(crc & 0xFF);
+    answer += char(crc >> 8);
+    QVERIFY(line.write(answer));
+    tklink::ControllerSearch search({{line.path(), 1}}, {19200});
+    std::optional<tklink::SearchOutcome> outcome;
+    connect(&search, &tklink::ControllerSearch::finished, this,
+            [&outcome](const tklink::SearchOutcome& ended) { outcome = ended; });
+    search.start();
+    QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 20000);
+    QVERIFY(!outcome->found);
+    QCOMPARE(outcome->tries.size(), 1);
+    QCOMPARE(int(outcome->tries.first().result), int(TryResult::NoAnswer));
 }
 
 QTEST_GUILESS_MAIN(TestSearch)

@@ -323,6 +323,7 @@ Serial line:
   --device DEVICE         use this serial device instead (RS-485 adapter, socat)
   --baud N                line speed in bit/s, 8N1 (default 19200)
   --check-baud 1          with --link: a request sent at another speed is lost,
+                          and so is an answer once the line's speed changed,
                           as on a real line (a pty carries any speed)
   --tcp PORT              be a Modbus TCP gateway on 127.0.0.1:PORT instead
                           (0: any free port, named in the ready line); the

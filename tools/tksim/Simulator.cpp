@@ -511,6 +511,15 @@ void Simulator::flushOutgoing(Clock::time_point now) {
             m_outgoing.pop_front();
             continue;
         }
+        if (m_options.checkBaud && !m_options.link.empty() &&
+            !lineAtBaud(m_endpoint.fd(), m_options.baud)) {
+            // The master changed speed while this answer was on its way: it
+            // would hear framing errors, not an answer.
+            if (!out.log.empty())
+                m_log.line("garbled, the line at another speed: " + out.log);
+            m_outgoing.pop_front();
+            continue;
+        }
         while (!out.bytes.empty()) {
             const ssize_t n = ::write(m_endpoint.fd(), out.bytes.data(), out.bytes.size());
             if (n <= 0)
