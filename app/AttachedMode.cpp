@@ -101,8 +101,16 @@ int AttachedMode::indexOf(const QString& controller) const {
 
 void AttachedMode::onAttached(bool attached) {
     if (!attached) {
+        // Nothing the recorder told is current any more: no value is shown,
+        // traced or offered to the setpoint dialog until it tells again. Its
+        // alarms stay as it last held them: it holds them while away.
+        for (Controller& c : m_controllers)
+            c.values = notConnected(c.values);
         m_widgets.status->setText(QStringLiteral("Not connected"));
+        for (int i = 0; i < int(m_controllers.size()); ++i)
+            showRow(i);
         shownNothing();
+        showSetpointController();
         return;
     }
     if (m_client.controllers() != m_names)
@@ -145,6 +153,8 @@ void AttachedMode::takeControllers() {
     m_shown = 0;
     for (std::size_t i = 0; i < Data::measureHistory.size(); ++i)
         Data::measureHistory[i] = Data::setpointHistory[i] = Data::NO_DATA;
+    // The curves of controllers gone are not drawn until the past comes.
+    m_widgets.redrawTrace();
     m_widgets.shownName->setText(m_names.value(0));
     m_strip = m_widgets.makeStrip(int(m_names.size()));
     if (m_strip) {

@@ -27,9 +27,21 @@ float sampleOf(const QList<double>& point, qsizetype at) {
 
 } // namespace
 
+attach::RecorderValues notConnected(const attach::RecorderValues& told) {
+    attach::RecorderValues left;
+    left.controller = told.controller;
+    left.address = told.address;
+    left.alarms = told.alarms;
+    left.statuses = told.statuses;
+    left.link = QStringLiteral("recorder not connected");
+    return left;
+}
+
 StripRow stripRow(const attach::RecorderValues& values) {
     QString link = QStringLiteral("No answer");
-    if (values.current)
+    if (values.link == QLatin1String("recorder not connected"))
+        link = QStringLiteral("Not connected");
+    else if (values.current)
         link = QStringLiteral("Link ok");
     else if (values.link == QLatin1String("ok"))
         link = QStringLiteral("No measurement");

@@ -16,7 +16,12 @@ namespace app {
 // The trace's period: one sample of the rings every tick.
 inline constexpr qint64 traceTickMs = 2500;
 
-// As stripRow says it of a controller of the window's own bus.
+// What is left of a controller the recorder told while it is away: its
+// name, address and alarms, no value, the link "recorder not connected".
+attach::RecorderValues notConnected(const attach::RecorderValues& told);
+
+// As stripRow says it of a controller of the window's own bus; "Not
+// connected" for a controller notConnected() left.
 StripRow stripRow(const attach::RecorderValues& values);
 
 // "Attached to the recorder in /var/lib/tkrecord/oven1", and the link's state

@@ -102,16 +102,15 @@ void TestAttached::windowOnTheRecorder() {
     const QString folder = recorderDir.path();
     const group* own = ::getgrgid(::getgid());
     QVERIFY(own);
-    {
-        QFile conf(recorderDir.filePath(QStringLiteral("conf.ini")));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write(QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\nComPortNum=1\n"
-                                  "[Controllers]\noven1=9\noven2=10\n[Alarms]\nHighLimit=300\n"
-                                  "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n"
-                                  "Writers=%2\n")
-                       .arg(sim.link(), QString::fromLocal8Bit(own->gr_name))
-                       .toUtf8());
-    }
+    QString confText = QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\nComPortNum=1\n"
+                                      "[Controllers]\noven1=9\noven2=10\n[Alarms]\nHighLimit=300\n"
+                                      "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n"
+                                      "Writers=%2\n")
+                           .arg(sim.link(), QString::fromLocal8Bit(own->gr_name));
+    QFile conf(recorderDir.filePath(QStringLiteral("conf.ini")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(confText.toUtf8());
+    conf.close();
     QProcess tkrecord;
     // Its key and state in a folder of the test's, not the user's own.
     const QTemporaryDir dataHome;
@@ -192,6 +191,28 @@ void TestAttached::windowOnTheRecorder() {
                 ->findChild<QLabel*>("portReasonLabel")
                 ->toolTip()
                 .startsWith(attached + QStringLiteral(": the port")));
+    form.parametersDialog()->close();
+
+    // The recorder gone: nothing it told is shown, nor traced, as current.
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(simWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Not connected"), simWaitMs);
+    QCOMPARE(strip->item(1, 3)->text(), QStringLiteral("–"));
+    QCOMPARE(strip->item(1, 4)->text(), QStringLiteral("Not connected"));
+    QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("888.8"));
+    mode->storeSamples(QStringLiteral("12:00:00"));
+    mode->show(1);
+    QCOMPARE(Data::setpointHistory[std::size_t(Data::historyIndex - 1)], Data::NO_DATA);
+
+    // Back with another controller in oven2's place: the strip follows.
+    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    conf.write(confText.replace(QStringLiteral("oven2="), QStringLiteral("kiln=")).toUtf8());
+    conf.close();
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", folder});
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), attached, simWaitMs);
+    strip = form.findChild<QTableWidget*>("controllerStrip");
+    QCOMPARE(strip->item(1, 0)->text(), QStringLiteral("kiln"));
+    QTRY_COMPARE_WITH_TIMEOUT(strip->item(1, 3)->text(), QStringLiteral("320.0 °C"), simWaitMs);
     form.close();
 }
 
