@@ -171,12 +171,15 @@ void AttachedMode::onHistory(const QString& controller, const QList<QList<double
     const int index = indexOf(controller);
     if (index < 0)
         return;
-    display::HistoryRings rings = ringsFromHistory(points, m_widgets.now().toMSecsSinceEpoch());
-    if (index != m_shown) {
-        m_controllers[std::size_t(index)].rings = std::move(rings);
+    // The shown controller's rings are Data's: set aside while merged.
+    display::HistoryRings& kept = m_controllers[std::size_t(index)].rings;
+    if (index == m_shown)
+        display::swapWithShown(kept);
+    const qint64 now = m_widgets.now().toMSecsSinceEpoch();
+    kept = tracedBefore(ringsFromHistory(points, now), kept, points, now);
+    if (index != m_shown)
         return;
-    }
-    display::swapWithShown(rings);
+    display::swapWithShown(kept);
     m_widgets.redrawTrace();
 }
 

@@ -86,4 +86,21 @@ display::HistoryRings ringsFromHistory(const QList<QList<double>>& points, qint6
     return rings;
 }
 
+display::HistoryRings tracedBefore(display::HistoryRings told, const display::HistoryRings& traced,
+                                   const QList<QList<double>>& points, qint64 nowMsecs) {
+    constexpr int size = Data::historySize;
+    const double first = points.isEmpty() ? double(nowMsecs) + 1 : points.first().value(0);
+    for (int back = 1; back < size; ++back) {
+        if (double(nowMsecs - qint64(back - 1) * traceTickMs) >= first)
+            continue;
+        const auto at = std::size_t((told.index - back + size) % size);
+        const auto from = std::size_t((traced.index - back + size) % size);
+        told.measure[at] = traced.measure[from];
+        told.setpoint[at] = traced.setpoint[from];
+        if (told.time[at].isEmpty())
+            told.time[at] = traced.time[from];
+    }
+    return told;
+}
+
 } // namespace app

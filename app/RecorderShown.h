@@ -36,4 +36,10 @@ QString attachedStatusText(const QString& folder, const attach::RecorderValues& 
 display::HistoryRings ringsFromHistory(const QList<QList<double>>& points, qint64 nowMsecs,
                                        qint64 staleMs = 10000);
 
+// told, ringsFromHistory(points, nowMsecs), with what the window traced
+// itself before the first of points (a recorder that restarted keeps no
+// past): slot by slot back from each one's newest.
+display::HistoryRings tracedBefore(display::HistoryRings told, const display::HistoryRings& traced,
+                                   const QList<QList<double>>& points, qint64 nowMsecs);
+
 } // namespace app

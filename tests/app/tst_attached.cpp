@@ -60,16 +60,23 @@ void TestAttached::ringsFromHistory_data() {
     QTest::addColumn<qint64>("now");
     // The setpoints of the newest slots, newest last; 0 for no data.
     QTest::addColumn<QList<float>>("newest");
+    // The setpoints the window traced itself, newest last; 0 for no data.
+    QTest::addColumn<QList<float>>("traced");
     const double nan = std::nan("");
     QTest::newRow("a poll every 2 s, each slot its last poll")
         << Points{{0, 20, 100, 0}, {2000, 21, 101, 0}, {4000, 22, 102, 0}, {6000, 23, 103, 0}}
-        << qint64(6000) << QList<float>{0, 100, 101, 103};
+        << qint64(6000) << QList<float>{0, 100, 101, 103} << QList<float>{};
     QTest::newRow("values not current are no data")
         << Points{{0, 20, 100, 0}, {2500, nan, nan, nan}, {5000, 22, 102, 0}} << qint64(5000)
-        << QList<float>{100, 0, 102};
+        << QList<float>{100, 0, 102} << QList<float>{90, 90, 90};
     QTest::newRow("a poll older than 10 s is no data")
-        << Points{{0, 20, 100, 0}} << qint64(12500) << QList<float>{100, 100, 100, 0};
-    QTest::newRow("nothing kept") << Points{} << qint64(5000) << QList<float>{0, 0};
+        << Points{{0, 20, 100, 0}} << qint64(12500) << QList<float>{100, 100, 100, 0}
+        << QList<float>{};
+    QTest::newRow("nothing kept") << Points{} << qint64(5000) << QList<float>{0, 0}
+                                  << QList<float>{};
+    QTest::newRow("a recorder back without its past: the window's own where it has none")
+        << Points{{10000, 20, 120, 0}} << qint64(10000) << QList<float>{0, 100, 100, 120}
+        << QList<float>{100, 100, 0};
 }
 
 // The last hour the recorder sends fills the graph's rings as the trace
@@ -78,7 +85,12 @@ void TestAttached::ringsFromHistory() {
     QFETCH(Points, points);
     QFETCH(qint64, now);
     QFETCH(QList<float>, newest);
-    const display::HistoryRings rings = app::ringsFromHistory(points, now);
+    QFETCH(QList<float>, traced);
+    display::HistoryRings own;
+    for (const float setpoint : traced)
+        display::storeSample(own, 200, setpoint == 0 ? Data::NO_DATA_RAW : setpoint * 10, "t");
+    const display::HistoryRings rings =
+        app::tracedBefore(app::ringsFromHistory(points, now), own, points, now);
     QList<float> got;
     for (qsizetype i = newest.size(); i > 0; --i) {
         const float setpoint = rings.setpoint[std::size_t(rings.index - i)];
