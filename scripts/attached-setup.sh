@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154,SC2034 # work, children, build and what the functions set are the sourcing script's
 # Sourced by the scripts that show tkcontrol attached to tkrecord, after
 # bench-workspace.sh and bench_workspace: a virtual screen, tksim with three
 # controllers (the third heading over its high limit), the real tkrecord
@@ -47,7 +49,7 @@ start_window() {
     (cd "$work/$name" && HOME="$work/$name/home" XDG_DATA_HOME="$work/$name/home" \
         exec "$@" "$OLDPWD/$build/app/tkcontrol" --attach "$recorder") >"$work/$name.out" 2>&1 &
     pid=$!
-    children+=($pid)
+    children+=("$pid")
     window_pid=$pid
     window=
     for _ in $(seq 150); do

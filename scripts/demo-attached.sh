@@ -36,11 +36,17 @@ now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f s", b - a }'; }
 shoot() { import -window "$2" "$out/$1.png"; }
 # The clients the recorder counts on its socket.
-windows() { curl -s "$url/metrics" 2>/dev/null | awk '/^tk_clients\{kind="window"\}/ { print $2 }'; }
-# until CONDITION holds, at most 20 s.
-until_true() {
-    for _ in $(seq 400); do eval "$1" && return 0; sleep 0.05; done
-    echo "never: $1" >&2
+windows() { curl -s "$url/metrics" 2>/dev/null | awk '/^tk_clients\{kind="window"\}/ { print $2 }' || true; }
+# until_windows COUNT: until the recorder serves and counts COUNT windows
+# ("" for serving at all), at most 20 s.
+until_windows() {
+    local count
+    for _ in $(seq 400); do
+        count=$(windows)
+        [ -n "$count" ] && { [ -z "$1" ] || [ "$count" = "$1" ]; } && return 0
+        sleep 0.05
+    done
+    echo "the recorder never counted ${1:-any} windows" >&2
     return 1
 }
 
@@ -72,7 +78,7 @@ start_window second setpriv --reuid=nobody --regid=nogroup --groups="$(id -g)"
 second=$window
 second_pid=$window_pid
 xdotool windowmove "$first" 0 0 windowmove "$second" 1100 0
-until_true '[ "$(windows)" = 2 ]'
+until_windows 2
 sleep 3
 echo "== both attached (recorder counts $(windows) windows)"
 shoot 1-first "$first"
@@ -142,9 +148,9 @@ shoot 4-second "$second"
 sleep 3
 started=$(now)
 start_recorder --metrics "127.0.0.1:$port"
-until_true '[ -n "$(windows)" ]'
+until_windows ""
 serving=$(now)
-until_true '[ "$(windows)" = 2 ]'
+until_windows 2
 back=$(now)
 echo "killed; started again $(since "$killed" "$started") later; serving $(since "$started" "$serving") after its start;"
 echo "both windows on its socket again $(since "$serving" "$back") after it serves"

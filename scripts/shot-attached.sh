@@ -19,6 +19,7 @@ need_tools "xdotool imagemagick" Xvfb xdotool import
 
 start_screen 1024x768
 start_oven_line "$(id -gn)"
+# shellcheck disable=SC2119 # no arguments of its own
 start_recorder
 # Some time of the recorder's own before the window comes: its graph starts full.
 sleep 45
