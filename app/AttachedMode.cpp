@@ -107,6 +107,9 @@ void AttachedMode::onAttached(bool attached) {
         for (Controller& c : m_controllers)
             c.values = notConnected(c.values);
         m_widgets.status->setText(QStringLiteral("Not connected"));
+        // Whether it records meanwhile is not known here.
+        m_widgets.recording->setText(
+            QStringLiteral("Not connected to the recorder in %1").arg(m_client.folder()));
         for (int i = 0; i < int(m_controllers.size()); ++i)
             showRow(i);
         shownNothing();

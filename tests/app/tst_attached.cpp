@@ -211,6 +211,8 @@ void TestAttached::windowOnTheRecorder() {
     QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Not connected"), simWaitMs);
     QCOMPARE(strip->item(1, 3)->text(), QStringLiteral("–"));
     QCOMPARE(strip->item(1, 4)->text(), QStringLiteral("Not connected"));
+    QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
+             QStringLiteral("Not connected to the recorder in ") + folder);
     QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("888.8"));
     mode->storeSamples(QStringLiteral("12:00:00"));
     mode->show(1);
