@@ -101,8 +101,19 @@ int AttachedMode::indexOf(const QString& controller) const {
 
 void AttachedMode::onAttached(bool attached) {
     if (!attached) {
+        // Nothing the recorder told is current any more: no value is shown,
+        // traced or offered to the setpoint dialog until it tells again. Its
+        // alarms stay as it last held them: it holds them while away.
+        for (Controller& c : m_controllers)
+            c.values = notConnected(c.values);
         m_widgets.status->setText(QStringLiteral("Not connected"));
+        // Whether it records meanwhile is not known here.
+        m_widgets.recording->setText(
+            QStringLiteral("Not connected to the recorder in %1").arg(m_client.folder()));
+        for (int i = 0; i < int(m_controllers.size()); ++i)
+            showRow(i);
         shownNothing();
+        showSetpointController();
         return;
     }
     if (m_client.controllers() != m_names)
@@ -145,6 +156,8 @@ void AttachedMode::takeControllers() {
     m_shown = 0;
     for (std::size_t i = 0; i < Data::measureHistory.size(); ++i)
         Data::measureHistory[i] = Data::setpointHistory[i] = Data::NO_DATA;
+    // The curves of controllers gone are not drawn until the past comes.
+    m_widgets.redrawTrace();
     m_widgets.shownName->setText(m_names.value(0));
     m_strip = m_widgets.makeStrip(int(m_names.size()));
     if (m_strip) {
@@ -161,12 +174,15 @@ void AttachedMode::onHistory(const QString& controller, const QList<QList<double
     const int index = indexOf(controller);
     if (index < 0)
         return;
-    display::HistoryRings rings = ringsFromHistory(points, m_widgets.now().toMSecsSinceEpoch());
-    if (index != m_shown) {
-        m_controllers[std::size_t(index)].rings = std::move(rings);
+    // The shown controller's rings are Data's: set aside while merged.
+    display::HistoryRings& kept = m_controllers[std::size_t(index)].rings;
+    if (index == m_shown)
+        display::swapWithShown(kept);
+    const qint64 now = m_widgets.now().toMSecsSinceEpoch();
+    kept = tracedBefore(ringsFromHistory(points, now), kept, points, now);
+    if (index != m_shown)
         return;
-    }
-    display::swapWithShown(rings);
+    display::swapWithShown(kept);
     m_widgets.redrawTrace();
 }
 

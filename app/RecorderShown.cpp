@@ -27,9 +27,21 @@ float sampleOf(const QList<double>& point, qsizetype at) {
 
 } // namespace
 
+attach::RecorderValues notConnected(const attach::RecorderValues& told) {
+    attach::RecorderValues left;
+    left.controller = told.controller;
+    left.address = told.address;
+    left.alarms = told.alarms;
+    left.statuses = told.statuses;
+    left.link = QStringLiteral("recorder not connected");
+    return left;
+}
+
 StripRow stripRow(const attach::RecorderValues& values) {
     QString link = QStringLiteral("No answer");
-    if (values.current)
+    if (values.link == QLatin1String("recorder not connected"))
+        link = QStringLiteral("Not connected");
+    else if (values.current)
         link = QStringLiteral("Link ok");
     else if (values.link == QLatin1String("ok"))
         link = QStringLiteral("No measurement");
@@ -72,6 +84,23 @@ display::HistoryRings ringsFromHistory(const QList<QList<double>>& points, qint6
     }
     rings.index = int16_t(filledSlots);
     return rings;
+}
+
+display::HistoryRings tracedBefore(display::HistoryRings told, const display::HistoryRings& traced,
+                                   const QList<QList<double>>& points, qint64 nowMsecs) {
+    constexpr int size = Data::historySize;
+    const double first = points.isEmpty() ? double(nowMsecs) + 1 : points.first().value(0);
+    for (int back = 1; back < size; ++back) {
+        if (double(nowMsecs - qint64(back - 1) * traceTickMs) >= first)
+            continue;
+        const auto at = std::size_t((told.index - back + size) % size);
+        const auto from = std::size_t((traced.index - back + size) % size);
+        told.measure[at] = traced.measure[from];
+        told.setpoint[at] = traced.setpoint[from];
+        if (told.time[at].isEmpty())
+            told.time[at] = traced.time[from];
+    }
+    return told;
 }
 
 } // namespace app

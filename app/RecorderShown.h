@@ -16,7 +16,12 @@ namespace app {
 // The trace's period: one sample of the rings every tick.
 inline constexpr qint64 traceTickMs = 2500;
 
-// As stripRow says it of a controller of the window's own bus.
+// What is left of a controller the recorder told while it is away: its
+// name, address and alarms, no value, the link "recorder not connected".
+attach::RecorderValues notConnected(const attach::RecorderValues& told);
+
+// As stripRow says it of a controller of the window's own bus; "Not
+// connected" for a controller notConnected() left.
 StripRow stripRow(const attach::RecorderValues& values);
 
 // "Attached to the recorder in /var/lib/tkrecord/oven1", and the link's state
@@ -30,5 +35,11 @@ QString attachedStatusText(const QString& folder, const attach::RecorderValues& 
 // The newest sample is the one before the next index.
 display::HistoryRings ringsFromHistory(const QList<QList<double>>& points, qint64 nowMsecs,
                                        qint64 staleMs = 10000);
+
+// told, ringsFromHistory(points, nowMsecs), with what the window traced
+// itself before the first of points (a recorder that restarted keeps no
+// past): slot by slot back from each one's newest.
+display::HistoryRings tracedBefore(display::HistoryRings told, const display::HistoryRings& traced,
+                                   const QList<QList<double>>& points, qint64 nowMsecs);
 
 } // namespace app

@@ -60,16 +60,23 @@ void TestAttached::ringsFromHistory_data() {
     QTest::addColumn<qint64>("now");
     // The setpoints of the newest slots, newest last; 0 for no data.
     QTest::addColumn<QList<float>>("newest");
+    // The setpoints the window traced itself, newest last; 0 for no data.
+    QTest::addColumn<QList<float>>("traced");
     const double nan = std::nan("");
     QTest::newRow("a poll every 2 s, each slot its last poll")
         << Points{{0, 20, 100, 0}, {2000, 21, 101, 0}, {4000, 22, 102, 0}, {6000, 23, 103, 0}}
-        << qint64(6000) << QList<float>{0, 100, 101, 103};
+        << qint64(6000) << QList<float>{0, 100, 101, 103} << QList<float>{};
     QTest::newRow("values not current are no data")
         << Points{{0, 20, 100, 0}, {2500, nan, nan, nan}, {5000, 22, 102, 0}} << qint64(5000)
-        << QList<float>{100, 0, 102};
+        << QList<float>{100, 0, 102} << QList<float>{90, 90, 90};
     QTest::newRow("a poll older than 10 s is no data")
-        << Points{{0, 20, 100, 0}} << qint64(12500) << QList<float>{100, 100, 100, 0};
-    QTest::newRow("nothing kept") << Points{} << qint64(5000) << QList<float>{0, 0};
+        << Points{{0, 20, 100, 0}} << qint64(12500) << QList<float>{100, 100, 100, 0}
+        << QList<float>{};
+    QTest::newRow("nothing kept") << Points{} << qint64(5000) << QList<float>{0, 0}
+                                  << QList<float>{};
+    QTest::newRow("a recorder back without its past: the window's own where it has none")
+        << Points{{10000, 20, 120, 0}} << qint64(10000) << QList<float>{0, 100, 100, 120}
+        << QList<float>{100, 100, 0};
 }
 
 // The last hour the recorder sends fills the graph's rings as the trace
@@ -78,7 +85,12 @@ void TestAttached::ringsFromHistory() {
     QFETCH(Points, points);
     QFETCH(qint64, now);
     QFETCH(QList<float>, newest);
-    const display::HistoryRings rings = app::ringsFromHistory(points, now);
+    QFETCH(QList<float>, traced);
+    display::HistoryRings own;
+    for (const float setpoint : traced)
+        display::storeSample(own, 200, setpoint == 0 ? Data::NO_DATA_RAW : setpoint * 10, "t");
+    const display::HistoryRings rings =
+        app::tracedBefore(app::ringsFromHistory(points, now), own, points, now);
     QList<float> got;
     for (qsizetype i = newest.size(); i > 0; --i) {
         const float setpoint = rings.setpoint[std::size_t(rings.index - i)];
@@ -102,16 +114,15 @@ void TestAttached::windowOnTheRecorder() {
     const QString folder = recorderDir.path();
     const group* own = ::getgrgid(::getgid());
     QVERIFY(own);
-    {
-        QFile conf(recorderDir.filePath(QStringLiteral("conf.ini")));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write(QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\nComPortNum=1\n"
-                                  "[Controllers]\noven1=9\noven2=10\n[Alarms]\nHighLimit=300\n"
-                                  "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n"
-                                  "Writers=%2\n")
-                       .arg(sim.link(), QString::fromLocal8Bit(own->gr_name))
-                       .toUtf8());
-    }
+    QString confText = QStringLiteral("[Ports]\n1=%1\n[TK840 TK960 PC control]\nComPortNum=1\n"
+                                      "[Controllers]\noven1=9\noven2=10\n[Alarms]\nHighLimit=300\n"
+                                      "[Control]\nSetpointWrite=1\nSetpointMin=0\nSetpointMax=400\n"
+                                      "Writers=%2\n")
+                           .arg(sim.link(), QString::fromLocal8Bit(own->gr_name));
+    QFile conf(recorderDir.filePath(QStringLiteral("conf.ini")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(confText.toUtf8());
+    conf.close();
     QProcess tkrecord;
     // Its key and state in a folder of the test's, not the user's own.
     const QTemporaryDir dataHome;
@@ -192,6 +203,30 @@ void TestAttached::windowOnTheRecorder() {
                 ->findChild<QLabel*>("portReasonLabel")
                 ->toolTip()
                 .startsWith(attached + QStringLiteral(": the port")));
+    form.parametersDialog()->close();
+
+    // The recorder gone: nothing it told is shown, nor traced, as current.
+    tkrecord.terminate();
+    QVERIFY(tkrecord.waitForFinished(simWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Not connected"), simWaitMs);
+    QCOMPARE(strip->item(1, 3)->text(), QStringLiteral("–"));
+    QCOMPARE(strip->item(1, 4)->text(), QStringLiteral("Not connected"));
+    QCOMPARE(form.findChild<QLineEdit*>("recording_field")->text(),
+             QStringLiteral("Not connected to the recorder in ") + folder);
+    QCOMPARE(form.findChild<QLineEdit*>("setp_box")->text(), QStringLiteral("888.8"));
+    mode->storeSamples(QStringLiteral("12:00:00"));
+    mode->show(1);
+    QCOMPARE(Data::setpointHistory[std::size_t(Data::historyIndex - 1)], Data::NO_DATA);
+
+    // Back with another controller in oven2's place: the strip follows.
+    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    conf.write(confText.replace(QStringLiteral("oven2="), QStringLiteral("kiln=")).toUtf8());
+    conf.close();
+    tkrecord.start(QStringLiteral(TKRECORD_PATH), {"--dir", folder});
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), attached, simWaitMs);
+    strip = form.findChild<QTableWidget*>("controllerStrip");
+    QCOMPARE(strip->item(1, 0)->text(), QStringLiteral("kiln"));
+    QTRY_COMPARE_WITH_TIMEOUT(strip->item(1, 3)->text(), QStringLiteral("320.0 °C"), simWaitMs);
     form.close();
 }
 
