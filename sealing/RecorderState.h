@@ -11,11 +11,14 @@
 //   folder /var/lib/tkrecord/oven1       (percent-encoded)
 //   trail 57 <head after entry 57, hex>
 //   open 4321 <BLAKE2b of the file's 4321 bytes, hex> REC_….csv
-//   landing 4358 <the same once the record under way lands> REC_….csv
+//   landing 4358 <the same once the record under way lands, or the open
+//                 line's again with none under way> REC_….csv
 //   check <BLAKE2b of the lines above, hex>
 //
 // It is rewritten in place after every record, never renamed nor synced: a
-// page the disk takes at its own pace, not one more file per record. The
+// page the disk takes at its own pace, not one more file per record. Its
+// lines keep their length from one record to the next, as a shorter text
+// replaces the file (a rename) rather than be cut in place. The
 // check line tells a state cut short by a power cut from one that holds.
 
 #include <QByteArray>
@@ -36,7 +39,8 @@ struct RecorderStateData {
     struct Recording {
         qint64 bytes = 0;
         QString hash; // trailHead() of the file's bytes
-        // The same once the append under way lands; 0 when none is.
+        // The same once the append under way lands; with none under way, the
+        // same as above (0: not known).
         qint64 landingBytes = 0;
         QString landingHash;
     };
