@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 #include <QStringList>
 
+#include "AuditTrail.h"
 #include "RecordFile.h"
 #include "RecorderState.h"
 #include "RegularFile.h"
@@ -212,7 +213,11 @@ QString FileSealer::changedSince(const QString& path) const {
     else if (struct ::stat status{};
              ::lstat(QFile::encodeName(absolute).constData(), &status) == 0 &&
              qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec !=
-                 sealing.fileChanged)
+                 sealing.fileChanged &&
+             trailHead(readRegularFile(absolute).bytes) != hashOf(sealing.bytesHash))
+        // Its length kept and its time of change moved: the bytes tell an
+        // edit from a change of mode, owner or attribute (a backup's hard
+        // link, a chmod), which leaves the records as written.
         found << QStringLiteral("changed");
     else if (sealing.foreign)
         found << QStringLiteral("not as written");

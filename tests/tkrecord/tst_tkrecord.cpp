@@ -562,6 +562,14 @@ void TestTkrecord::leavesFilesChangedWhileRunning() {
                              waitMs);
     const QString first = recordingFiles(dir)[0];
     const QString firstPath = m_dir->filePath(first);
+    // Its mode changed, which moves its time of change as a backup's hard
+    // link or attribute does: its bytes are the recorder's, and it goes on.
+    const qsizetype beforeMode = recordValues(firstPath).size();
+    QVERIFY(
+        QFile::setPermissions(firstPath, QFile::permissions(firstPath) ^ QFileDevice::ReadOther));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        recordValues(firstPath).size() > beforeMode || recordingFiles(dir).size() > 1, waitMs);
+    QCOMPARE(recordingFiles(dir), QStringList{first});
     // The seal first: a record landing between the two copies is one the
     // seal does not cover yet, never one it covers and the copy lacks.
     const QStringList withSeal{QStringLiteral(".seal"), QString()};
@@ -666,6 +674,13 @@ void TestTkrecord::findsACutBackCopyAfterAKill() {
                             .arg(firstPath)
                             .arg(copied);
     QVERIFY2(!lineStartingWith(verdicts, cut).isEmpty(), qPrintable(verdicts.join('\n')));
+    // Named through a symbolic link, the folder finds the same state.
+    const QTemporaryDir links;
+    const QString linked = links.filePath(QStringLiteral("recordings"));
+    QVERIFY(QFile::link(dir, linked));
+    auto [throughLink, linkedVerdicts] = viewerVerdict({linked, QStringLiteral("--state"), keys});
+    QCOMPARE(throughLink, 1);
+    QCOMPARE(linkedVerdicts.replaceInStrings(linked, dir), verdicts);
 
     QProcess restarted;
     restarted.start(QStringLiteral(TKRECORD_PATH), {QStringLiteral("--dir"), dir});
