@@ -126,11 +126,14 @@ QString recordingAgainstState(const RecorderStateData::Recording& written,
     }
     if (matched)
         *matched = written.bytes;
+    // Begun, and killed before its first byte landed.
+    if (!found && written.bytes == 0)
+        return {};
     QString wrote = QStringLiteral("the recorder had written %1 bytes, hash %2")
                         .arg(written.bytes)
                         .arg(shortHead(written.hash));
     if (written.landingBytes > 0 && written.landingBytes != written.bytes)
-        wrote += QStringLiteral(", or %1 with the record it was writing").arg(written.landingBytes);
+        wrote += QStringLiteral(", or %1 with the last record it began").arg(written.landingBytes);
     if (!found)
         return QStringLiteral("missing (%1)").arg(wrote);
     if (found->size() < written.bytes)
@@ -200,19 +203,10 @@ void RecorderState::setTrail(qint64 entry, const QString& head) {
     write();
 }
 
-void RecorderState::setRecording(const QString& name, qint64 bytes, const QString& hash) {
+void RecorderState::setLanding(const QString& name, qint64 bytes, const QString& hash,
+                               qint64 landingBytes, const QString& landingHash) {
     const std::lock_guard lock(m_mutex);
-    // Nothing under way: the landing line repeats the open one, so that the
-    // state keeps its length from one record to the next.
-    m_data.open[name] = {bytes, hash, bytes, hash};
-    write();
-}
-
-void RecorderState::setLanding(const QString& name, qint64 bytes, const QString& hash) {
-    const std::lock_guard lock(m_mutex);
-    RecorderStateData::Recording& recording = m_data.open[name];
-    recording.landingBytes = bytes;
-    recording.landingHash = hash;
+    m_data.open[name] = {bytes, hash, landingBytes, landingHash};
     write();
 }
 
