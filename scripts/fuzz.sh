@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-targets=(fuzz_receive fuzz_request fuzz_leadingnumber fuzz_profile fuzz_startup fuzz_seal fuzz_sharerequest fuzz_clientrequest)
+targets=(fuzz_receive fuzz_request fuzz_leadingnumber fuzz_profile fuzz_startup fuzz_seal fuzz_recorderstate fuzz_sharerequest fuzz_clientrequest)
 source scripts/sanitize-tree.sh
 build_dir=$sanitizer_dir
 

@@ -37,6 +37,28 @@ std::optional<QByteArray> readWhole(const QString& path) {
     return std::nullopt;
 }
 
+// How many entries found holds after the one left (its number, and the
+// head after it); -1 when found does not hold that one.
+qint64 entriesAfter(const QByteArray& found, const TrailMark& left) {
+    qint64 after = -1;
+    for (qsizetype end = 0; end < found.size();) {
+        const qsizetype next = found.indexOf('\n', end);
+        if (next < 0)
+            break;
+        const std::optional<TrailEntry> entry =
+            parseTrailLine(QByteArrayView(found).sliced(end, next + 1 - end));
+        end = next + 1;
+        if (!entry)
+            continue;
+        if (after >= 0)
+            ++after;
+        else if (entry->sequence == left.entry &&
+                 trailHead(QByteArrayView(found).first(end)) == left.head)
+            after = 0;
+    }
+    return after;
+}
+
 } // namespace
 
 QString systemUserName() {
@@ -136,8 +158,20 @@ AuditTrail::AuditTrail(QString path, const std::optional<SealKey>& key, const QS
                 found = QStringLiteral("sealed by key ") + verdict.fingerprint;
             else if (left)
                 found = trailAgainstMark(*before, *left);
-            if (found.isEmpty()) {
+            // One entry past the state, under this key's seal: the program's
+            // own, written as it was stopped before it noted it.
+            const bool unnoted = left && !found.isEmpty() && verdict.intact() &&
+                                 verdict.fingerprint == fingerprint(key->publicKey) &&
+                                 entriesAfter(*before, *left) == 1;
+            if (found.isEmpty() || unnoted) {
                 adopt(*before, m_last.wall);
+                if (unnoted)
+                    append(m_last.wall,
+                           QStringLiteral("audit trail taken on: entry %1 was written as the "
+                                          "recorder stopped (a crash or a kill), before it noted "
+                                          "it beside its key, where entry %2 was its last")
+                               .arg(m_sequence)
+                               .arg(left->entry));
             } else {
                 const QString kept = keepAside();
                 m_foundAtStart << QStringLiteral("audit trail found %1; %2, head %3")

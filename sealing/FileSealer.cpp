@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 #include <QStringList>
 
+#include "AuditTrail.h"
 #include "RecordFile.h"
 #include "RecorderState.h"
 #include "RegularFile.h"
@@ -113,8 +114,9 @@ bool FileSealer::prepare(const QString& path, qint64 sizeBefore, const QByteArra
         crypto_generichash_state after = known->second.bytesHash;
         crypto_generichash_update(&after, reinterpret_cast<const unsigned char*>(bytes.constData()),
                                   quint64(bytes.size()));
-        m_state->setLanding(known->second.name, landed.bytes + landed.partial.size(),
-                            hashOf(after));
+        m_state->setLanding(
+            known->second.name, known->second.state.bytes + known->second.state.partial.size(),
+            hashOf(known->second.bytesHash), landed.bytes + landed.partial.size(), hashOf(after));
     }
     m_pending[absolute] = {std::move(landed), bytes};
     return sealed;
@@ -133,19 +135,19 @@ bool FileSealer::commit(const QString& path, bool written) {
     // A failed append was cut back: the seal's pending lines never match.
     if (!written) {
         noteFile(absolute, sealing);
-        if (m_state)
-            m_state->setRecording(sealing.name, sealing.state.bytes + sealing.state.partial.size(),
-                                  hashOf(sealing.bytesHash));
+        if (m_state) {
+            const qint64 holds = sealing.state.bytes + sealing.state.partial.size();
+            const QString hash = hashOf(sealing.bytesHash);
+            m_state->setLanding(sealing.name, holds, hash, holds, hash);
+        }
         return true;
     }
     sealing.state = std::move(landed);
     crypto_generichash_update(&sealing.bytesHash,
                               reinterpret_cast<const unsigned char*>(bytes.constData()),
                               quint64(bytes.size()));
+    // The state's landing line says what the file now holds.
     noteFile(absolute, sealing);
-    if (m_state)
-        m_state->setRecording(sealing.name, sealing.state.bytes + sealing.state.partial.size(),
-                              hashOf(sealing.bytesHash));
     return writeSeal(absolute, sealing, nullptr);
 }
 
@@ -212,7 +214,11 @@ QString FileSealer::changedSince(const QString& path) const {
     else if (struct ::stat status{};
              ::lstat(QFile::encodeName(absolute).constData(), &status) == 0 &&
              qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec !=
-                 sealing.fileChanged)
+                 sealing.fileChanged &&
+             trailHead(readRegularFile(absolute).bytes) != hashOf(sealing.bytesHash))
+        // Its length kept and its time of change moved: the bytes tell an
+        // edit from a change of mode, owner or attribute (a backup's hard
+        // link, a chmod), which leaves the records as written.
         found << QStringLiteral("changed");
     else if (sealing.foreign)
         found << QStringLiteral("not as written");

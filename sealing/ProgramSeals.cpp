@@ -51,6 +51,12 @@ void ProgramSeals::open() {
     if (m_trail || m_off)
         return;
     m_key = programKey(m_keyPath, m_program, &m_keyProblem, &m_keyMade);
+    // The recorder does not start without its key: a trail it wrote
+    // unsealed lines to would no longer hold under its seal.
+    if (m_keepState && !m_key) {
+        m_off = true;
+        return;
+    }
     const QString folder = QFileInfo(m_auditPath).absolutePath();
     const QString statePath = statePathFor(m_keyPath, folder);
     std::optional<RecorderStateData> left;

@@ -57,6 +57,8 @@ public:
     // is kept aside, a recording it had open that is not as it wrote it is a
     // finding, one that is is closed as a crash left it; all in the trail
     // after "started". Its recordings are sealed only from their first byte.
+    // A key that cannot be loaded leaves the trail as it is, and the seals
+    // off: the recorder does not start without it.
     void keepRecorderState() { m_keepState = true; }
     // What open() found against the recorder's state and the trail, as
     // written in the trail: for the recorder to say too.

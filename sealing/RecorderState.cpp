@@ -39,6 +39,15 @@ QString shortHead(const QString& head) {
     return head.left(16);
 }
 
+// The folder as the recorder knows it, its working folder: with every
+// symbolic link resolved, as the system gives a working folder, so that a
+// folder named through a link finds the same state.
+QString canonicalFolder(const QString& folder) {
+    const QDir dir(folder);
+    const QString canonical = dir.canonicalPath();
+    return canonical.isEmpty() ? dir.absolutePath() : canonical;
+}
+
 } // namespace
 
 QByteArray stateText(const RecorderStateData& state) {
@@ -97,9 +106,9 @@ std::optional<RecorderStateData> readStateText(QByteArrayView text) {
 }
 
 QString stateFileIn(const QString& stateFolder, const QString& folder) {
-    const QString absolute = QDir(folder).absolutePath();
     return QDir(stateFolder)
-        .filePath(QStringLiteral("recorder-%1.state").arg(trailHead(absolute.toUtf8()).left(16)));
+        .filePath(QStringLiteral("recorder-%1.state")
+                      .arg(trailHead(canonicalFolder(folder).toUtf8()).left(16)));
 }
 
 QString statePathFor(const QString& keyPath, const QString& folder) {
@@ -117,11 +126,14 @@ QString recordingAgainstState(const RecorderStateData::Recording& written,
     }
     if (matched)
         *matched = written.bytes;
+    // Begun, and killed before its first byte landed.
+    if (!found && written.bytes == 0)
+        return {};
     QString wrote = QStringLiteral("the recorder had written %1 bytes, hash %2")
                         .arg(written.bytes)
                         .arg(shortHead(written.hash));
-    if (written.landingBytes > 0)
-        wrote += QStringLiteral(", or %1 with the record it was writing").arg(written.landingBytes);
+    if (written.landingBytes > 0 && written.landingBytes != written.bytes)
+        wrote += QStringLiteral(", or %1 with the last record it began").arg(written.landingBytes);
     if (!found)
         return QStringLiteral("missing (%1)").arg(wrote);
     if (found->size() < written.bytes)
@@ -157,7 +169,7 @@ QStringList folderStateFindings(const QString& folder, const QString& statePath)
     const std::optional<RecorderStateData> state = readStateText(read.bytes);
     if (!state)
         return {statePath + QStringLiteral(": not a whole recorder's state")};
-    if (QDir(state->folder).absolutePath() != QDir(folder).absolutePath())
+    if (canonicalFolder(state->folder) != canonicalFolder(folder))
         return {statePath + QStringLiteral(": the state of another folder, ") + state->folder};
     // The state first, the files after: a recorder that writes meanwhile
     // only lengthens them past what the state says.
@@ -191,17 +203,10 @@ void RecorderState::setTrail(qint64 entry, const QString& head) {
     write();
 }
 
-void RecorderState::setRecording(const QString& name, qint64 bytes, const QString& hash) {
+void RecorderState::setLanding(const QString& name, qint64 bytes, const QString& hash,
+                               qint64 landingBytes, const QString& landingHash) {
     const std::lock_guard lock(m_mutex);
-    m_data.open[name] = {bytes, hash, 0, {}};
-    write();
-}
-
-void RecorderState::setLanding(const QString& name, qint64 bytes, const QString& hash) {
-    const std::lock_guard lock(m_mutex);
-    RecorderStateData::Recording& recording = m_data.open[name];
-    recording.landingBytes = bytes;
-    recording.landingHash = hash;
+    m_data.open[name] = {bytes, hash, landingBytes, landingHash};
     write();
 }
 

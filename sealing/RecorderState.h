@@ -11,11 +11,13 @@
 //   folder /var/lib/tkrecord/oven1       (percent-encoded)
 //   trail 57 <head after entry 57, hex>
 //   open 4321 <BLAKE2b of the file's 4321 bytes, hex> REC_….csv
-//   landing 4358 <the same once the record under way lands> REC_….csv
+//   landing 4358 <the same once the last record begun lands> REC_….csv
 //   check <BLAKE2b of the lines above, hex>
 //
-// It is rewritten in place after every record, never renamed nor synced: a
-// page the disk takes at its own pace, not one more file per record. The
+// It is rewritten in place before every record, never renamed nor synced: a
+// page the disk takes at its own pace, not one more file per record. Its
+// lines keep their length from one record to the next, as a shorter text
+// replaces the file (a rename) rather than be cut in place. The
 // check line tells a state cut short by a power cut from one that holds.
 
 #include <QByteArray>
@@ -36,7 +38,7 @@ struct RecorderStateData {
     struct Recording {
         qint64 bytes = 0;
         QString hash; // trailHead() of the file's bytes
-        // The same once the append under way lands; 0 when none is.
+        // The same once the last append begun lands (0: none begun).
         qint64 landingBytes = 0;
         QString landingHash;
     };
@@ -87,9 +89,11 @@ public:
     RecorderState& operator=(const RecorderState&) = delete;
 
     void setTrail(qint64 entry, const QString& head);
-    void setRecording(const QString& name, qint64 bytes, const QString& hash);
-    // Before an append: what the file holds once it lands.
-    void setLanding(const QString& name, qint64 bytes, const QString& hash);
+    // Before an append: what the file holds (bytes, hash) and what it holds
+    // once the append lands. Not written again once it has: the landing
+    // line says it, and one write a record is all the state costs.
+    void setLanding(const QString& name, qint64 bytes, const QString& hash, qint64 landingBytes,
+                    const QString& landingHash);
     void closeRecording(const QString& name);
     // Why the state could not be written, or empty.
     QString problem() const;

@@ -69,7 +69,10 @@ QByteArray sealText(const SealState& state, const SealKey& key, const SealState*
             QByteArray::number(state.bytes),
             state.head().toHex(),
             QByteArray::number(state.blockCount()) + ' ' + state.blocksHash().toHex(),
-            pending ? coverText(*pending) : QByteArrayLiteral("none"),
+            // With no append under way, what the file holds once none lands:
+            // the seal keeps its length from one record to the next, and is
+            // written over in place rather than replaced.
+            coverText(pending ? *pending : state),
         },
         key);
 }
@@ -91,56 +94,65 @@ QByteArray signedSealText(QList<QByteArray> values, const SealKey& key) {
     return text;
 }
 
-std::optional<Seal> readSeal(const QByteArray& text) {
-    if (!cryptoReady() || !text.endsWith('\n') || text.size() > sealSizeLimit)
+std::optional<Seal> readSeal(const QByteArray& text, SealReading* reading) {
+    const auto refused = [reading](SealReading::Problem problem) -> std::optional<Seal> {
+        if (reading)
+            reading->problem = problem;
         return std::nullopt;
+    };
+    using Problem = SealReading::Problem;
+    if (!cryptoReady() || !text.endsWith('\n') || text.size() > sealSizeLimit)
+        return refused(Problem::Form);
     const QList<QByteArray> lines = text.split('\n');
     // The first line, the fields, the signature, and the empty piece after
     // the last line end.
     if (lines.size() != fieldNames.size() + 3 || lines[0] != firstLine)
-        return std::nullopt;
+        return refused(Problem::Form);
     QList<QByteArray> values;
     for (qsizetype i = 0; i < fieldNames.size(); ++i) {
         const QByteArray& line = lines[i + 1];
         if (!line.startsWith(fieldNames[i] + ' '))
-            return std::nullopt;
+            return refused(Problem::Form);
         values << line.mid(fieldNames[i].size() + 1);
     }
     const QByteArray& signatureLine = lines[fieldNames.size() + 1];
     if (!signatureLine.startsWith("signature "))
-        return std::nullopt;
+        return refused(Problem::Form);
     const QByteArray signature = QByteArray::fromHex(signatureLine.mid(10));
 
     Seal seal;
     if (values[0] != sealedWord(Sealed::Recording) && values[0] != sealedWord(Sealed::AuditTrail))
-        return std::nullopt;
+        return refused(Problem::Form);
     seal.sealed =
         values[0] == sealedWord(Sealed::AuditTrail) ? Sealed::AuditTrail : Sealed::Recording;
     seal.fileName = QString::fromUtf8(QByteArray::fromPercentEncoding(values[1]));
     seal.signer = QString::fromUtf8(QByteArray::fromPercentEncoding(values[2]));
     const QList<QByteArray> blocks = values[7].split(' ');
-    if (blocks.size() != 2)
-        return std::nullopt;
-    const auto cover =
-        readCover({values[3], values[4], values[5], values[6], blocks[0], blocks[1]});
-    if (!cover)
-        return std::nullopt;
-    seal.cover = *cover;
-    if (values[8] != "none") {
-        seal.pending = readCover(values[8].split(' '));
-        if (!seal.pending)
-            return std::nullopt;
-    }
     seal.publicKey = QByteArray::fromHex(values[9]);
-    if (seal.publicKey.size() != crypto_sign_PUBLICKEYBYTES ||
+    if (blocks.size() != 2 || seal.publicKey.size() != crypto_sign_PUBLICKEYBYTES ||
         signature.size() != crypto_sign_BYTES)
-        return std::nullopt;
+        return refused(Problem::Form);
+    // The signature covers the fields as text: nothing is counted yet.
     const QByteArray message = signedBytes(values);
     if (crypto_sign_verify_detached(
             reinterpret_cast<const unsigned char*>(signature.constData()),
             reinterpret_cast<const unsigned char*>(message.constData()), quint64(message.size()),
             reinterpret_cast<const unsigned char*>(seal.publicKey.constData())) != 0)
-        return std::nullopt;
+        return refused(Problem::Signature);
+    if (reading)
+        reading->publicKey = seal.publicKey;
+    const auto cover =
+        readCover({values[3], values[4], values[5], values[6], blocks[0], blocks[1]});
+    if (!cover)
+        return refused(Problem::Cover);
+    seal.cover = *cover;
+    if (values[8] != "none") {
+        seal.pending = readCover(values[8].split(' '));
+        if (!seal.pending)
+            return refused(Problem::Cover);
+    }
+    if (reading)
+        reading->problem = Problem::None;
     return seal;
 }
 

@@ -12,7 +12,7 @@
 //   bytes 151234
 //   head <BLAKE2b of the binding and every line, hex>
 //   blocks <count> <BLAKE2b of their list, hex>
-//   pending <lines> <records> <bytes> <head> <blocks> <their hash> (or "pending none")
+//   pending <lines> <records> <bytes> <head> <blocks> <their hash>
 //   key <the public key, hex>
 //   signature <over the fields above, joined with their lengths, hex>
 //
@@ -22,7 +22,9 @@
 //
 // The pending line describes the file once an append under way has landed:
 // written before the append and replaced after it, so a program killed in
-// between leaves its last whole record covered.
+// between leaves its last whole record covered. With none under way it
+// repeats the cover, so that the text never gets shorter from one record to
+// the next; "pending none" of older seals reads the same.
 
 #include <QByteArray>
 #include <QList>
@@ -72,6 +74,20 @@ struct Seal {
     QByteArray publicKey;
 };
 
-std::optional<Seal> readSeal(const QByteArray& text);
+// Why a seal was not read, and whose key signed one whose signature holds.
+struct SealReading {
+    enum class Problem {
+        None,
+        Form,      // not a seal's lines
+        Signature, // not signed by the key it names
+        Cover,     // signed, but counts or hashes no file can have
+    };
+    Problem problem = Problem::None;
+    QByteArray publicKey; // with Cover
+};
+
+// The signature is checked before the counts are: a seal whose counts are
+// out of bounds is told apart from one nobody signed.
+std::optional<Seal> readSeal(const QByteArray& text, SealReading* reading = nullptr);
 
 } // namespace sealing

@@ -49,6 +49,9 @@ QStringList trailFindings(const QList<TrailFile>& trails,
                        "recording (found|changed while running)|recorder state)"));
     static const QRegularExpression keptAside(QStringLiteral("kept as (audit-\\d+\\.log)"));
     static const QRegularExpression programStarted(QStringLiteral("^started(,|$)"));
+    // The trail the program found as it started was not the one it left:
+    // how the run before ended is not known.
+    static const QRegularExpression trailFoundAtStart(QStringLiteral("^audit trail found "));
     QStringList findings;
     std::set<QString> known;
     std::map<QString, Closed> closed;
@@ -95,6 +98,10 @@ QStringList trailFindings(const QList<TrailFile>& trails,
                     findings << kept.captured(1) +
                                     QStringLiteral(": missing (the audit trail kept it aside "
                                                    "under this name)");
+            }
+            if (trailFoundAtStart.match(entry->event).hasMatch()) {
+                programRuns = false;
+                open.clear();
             }
             // Started again without having said "stopped": it was killed or
             // crashed, and the files it had open were never closed.

@@ -216,12 +216,18 @@ Verdict verify(QByteArrayView fileBytes, const std::optional<QByteArray>& sealTe
     if (sealText->startsWith(firstFormatLine.toByteArray() + '\n')) {
         verdict = verifyFirstFormat(fileBytes, *sealText, &publicKey);
     } else {
-        const std::optional<Seal> seal = readSeal(*sealText);
-        if (!seal)
+        SealReading reading;
+        const std::optional<Seal> seal = readSeal(*sealText, &reading);
+        if (!seal && reading.problem == SealReading::Problem::Cover) {
+            verdict = verdictOf(Verdict::Kind::CoverImpossible);
+            publicKey = reading.publicKey;
+        } else if (!seal) {
             return verdictOf(Verdict::Kind::SignatureInvalid);
-        verdict = verifySealed(fileBytes, *seal, blockHashes, fileName);
-        verdict.signer = seal->signer;
-        publicKey = seal->publicKey;
+        } else {
+            verdict = verifySealed(fileBytes, *seal, blockHashes, fileName);
+            verdict.signer = seal->signer;
+            publicKey = seal->publicKey;
+        }
     }
     if (verdict.kind == Verdict::Kind::SignatureInvalid)
         return verdict;
@@ -398,6 +404,9 @@ QString bodyText(const Verdict& verdict) {
         return QStringLiteral("no seal");
     case Verdict::Kind::SignatureInvalid:
         return QStringLiteral("seal signature invalid");
+    case Verdict::Kind::CoverImpossible:
+        return QStringLiteral("seal not read: its counts or hashes are no file's (more blocks "
+                              "than lines, more lines than bytes, or beyond any disk)");
     case Verdict::Kind::OtherFile:
         return QStringLiteral("a seal made for %1, not for this file")
             .arg(escapedText(verdict.sealedFor));

@@ -25,6 +25,7 @@ struct Verdict {
         HalfLine,         // the sealed lines, then an unfinished one
         NoSeal,           //
         SignatureInvalid, // the seal is not a seal, or not signed by its key
+        CoverImpossible,  // signed, but its counts or hashes are no file's
         OtherFile,        // a whole seal, made for sealedFor
         SealTooLarge,     // count bytes: not read
         SealNotRegular,   // a fifo, a device or a folder where the seal should be

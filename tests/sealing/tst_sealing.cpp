@@ -101,6 +101,7 @@ enum class FolderEdit {
     TrailFoundRemoved,
     KeptTrailMissing,
     RestartedAfterAKill,
+    RestartedOnARolledBackTrail,
 };
 
 enum class Damage {
@@ -111,6 +112,7 @@ enum class Damage {
     ClockSetBack,
     FifoWhileRunning,
     RolledBackBetweenRuns,
+    KilledBeforeTheStateNotedAnEntry,
 };
 
 } // namespace
@@ -206,7 +208,10 @@ void TestSealing::verdictAfterEdit_data() {
         << "sealed: 6 records intact, signed by oven1 recorder (key %1)";
     // Signed by the recorder's own key, so that only its counts are wrong.
     QTest::newRow("seal counting more blocks than any file holds")
-        << Edit::SealCountingBeyondAnyFile << QStringLiteral("seal signature invalid");
+        << Edit::SealCountingBeyondAnyFile
+        << "seal not read: its counts or hashes are no file's (more blocks than lines, more "
+           "lines than bytes, or beyond any disk)" +
+               by;
     QTest::newRow("fifo in place of the seal")
         << Edit::FifoForSeal << QStringLiteral("seal not a regular file: not read");
     QTest::newRow("fifo in place of the block hashes")
@@ -545,6 +550,14 @@ void TestSealing::auditTrailAfterDamage_data() {
                                       "last was entry 2, head LEFT); kept as audit-1.log, head "
                                       "HEAD"),
                        QStringLiteral("stopped")};
+    // The recorder's own last entry, which its state had yet to note: taken on.
+    QTest::newRow("killed between an entry and the state's note of it")
+        << Damage::KilledBeforeTheStateNotedAnEntry
+        << QStringList{QStringLiteral("started"), started,
+                       QStringLiteral("audit trail taken on: entry 2 was written as the recorder "
+                                      "stopped (a crash or a kill), before it noted it beside its "
+                                      "key, where entry 1 was its last"),
+                       QStringLiteral("stopped")};
     QTest::newRow("clock set back between runs")
         << Damage::ClockSetBack
         << QStringList{QStringLiteral("started"), started,
@@ -604,6 +617,9 @@ void TestSealing::auditTrailAfterDamage() {
         writeFile(path, firstTrail);
         writeFile(path + sealSuffix, firstSeal);
         head = trailHead(firstTrail);
+        break;
+    case Damage::KilledBeforeTheStateNotedAnEntry:
+        left = TrailMark{1, trailHead(firstTrail)};
         break;
     }
     if (restarted)
@@ -683,6 +699,13 @@ void TestSealing::folderAgainstTrail_data() {
                                       "running; kept as audit-1.log; last entry 4, head 0123abcd"),
                        QStringLiteral("audit-1.log: missing (the audit trail kept it aside under "
                                       "this name)")};
+    // How the run of the trail kept aside ended is not known: no crash said.
+    QTest::newRow("restarted on a trail found rolled back")
+        << FolderEdit::RestartedOnARolledBackTrail
+        << QStringList{QStringLiteral("audit.log: entry 5 says: audit trail found rolled back to "
+                                      "entry 2; kept as audit-1.log, head 0123abcd"),
+                       QStringLiteral("audit-1.log: missing (the audit trail kept it aside under "
+                                      "this name)")};
     QTest::newRow("restarted after a kill")
         << FolderEdit::RestartedAfterAKill
         << QStringList{QStringLiteral("audit.log: entry 5: started again after a run that did "
@@ -749,8 +772,12 @@ void TestSealing::folderAgainstTrail() {
         break;
     case FolderEdit::TrailFoundRemoved:
     case FolderEdit::KeptTrailMissing:
-    case FolderEdit::RestartedAfterAKill: {
+    case FolderEdit::RestartedAfterAKill:
+    case FolderEdit::RestartedOnARolledBackTrail: {
         const QString lastKnown = QStringLiteral("last entry 4, head 0123abcd");
+        if (edit == FolderEdit::RestartedOnARolledBackTrail)
+            trail.record(QStringLiteral("audit trail found rolled back to entry 2; kept as "
+                                        "audit-1.log, head 0123abcd"));
         trail.record(edit == FolderEdit::TrailFoundRemoved
                          ? QStringLiteral("audit trail removed while running; ") + lastKnown
                      : edit == FolderEdit::KeptTrailMissing
