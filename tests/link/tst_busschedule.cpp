@@ -1,12 +1,17 @@
 #include <QTest>
 
+#include "BusRound.h"
 #include "BusSchedule.h"
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <vector>
 
+using tklink::BusRound;
 using tklink::BusSchedule;
 using tklink::BusTiming;
+using tklink::RoundPace;
 
 namespace {
 
@@ -25,6 +30,8 @@ private Q_SLOTS:
     void pollTimes();
     void liveKeepTheirPace_data();
     void liveKeepTheirPace();
+    void roundsOfTheAnswering_data();
+    void roundsOfTheAnswering();
 };
 
 void TestBusSchedule::pollTimes_data() {
@@ -192,6 +199,83 @@ void TestBusSchedule::liveKeepTheirPace() {
     }
     QFETCH(qint64, staleSpacing);
     QVERIFY2(longest <= staleSpacing + 2000, qPrintable(QString::number(longest)));
+}
+
+void TestBusSchedule::roundsOfTheAnswering_data() {
+    QTest::addColumn<int>("controllers");
+    QTest::addColumn<int>("live"); // the first ones answer, the rest are silent
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("answerTimeout");
+    QTest::addColumn<qint64>("exchangeMs"); // request and answer on the line
+    QTest::addColumn<int>("answering");     // at the end
+    QTest::addColumn<qint64>("lastRoundMs");
+    QTest::addColumn<QStringList>("said");
+
+    // 8 x (20 ms + 3 ms of silence).
+    QTest::newRow("8 of 40 answering at 19200 bit/s: rounds fit, nothing said")
+        << 40 << 8 << 19200 << 1000 << qint64(20) << 8 << qint64(184) << QStringList{};
+    // 247 x (40 ms + 5 ms): every one of them is still asked, and it is said once.
+    QTest::newRow("247 answering at 9600 bit/s: said once")
+        << 247 << 247 << 9600 << 200 << qint64(40) << 247 << qint64(11115)
+        << QStringList{"the 247 answering controllers cannot be asked every 2 s: a round of "
+                       "them takes 11.1 s"};
+    // The 30 silent ones take one 200 ms time-out per round between them.
+    QTest::newRow("100 of 130 answering at 9600 bit/s: said once")
+        << 130 << 100 << 9600 << 200 << qint64(40) << 100 << qint64(4500)
+        << QStringList{"the 100 answering controllers cannot be asked every 2 s: a round of "
+                       "them takes 4.5 s"};
+}
+
+// Ten minutes on the fake clock, each round of the answering controllers
+// measured as the bus measures it, and told as tkrecord tells it.
+void TestBusSchedule::roundsOfTheAnswering() {
+    QFETCH(int, controllers);
+    QFETCH(int, live);
+    QFETCH(int, speed);
+    QFETCH(int, answerTimeout);
+    QFETCH(qint64, exchangeMs);
+    BusTiming timing;
+    timing.answerTimeoutMs = answerTimeout;
+    BusSchedule schedule(controllers, timing, speed);
+    const qint64 gapMs = (tklink::interFrameSilenceUs(speed) + 999) / 1000;
+    BusRound round;
+    RoundPace pace;
+    QStringList said;
+    std::optional<qint64> lastRoundMs;
+    std::vector<bool> answering(std::size_t(controllers), false);
+    QList<int> missed(controllers, 0);
+    QList<int> asked(controllers, 0);
+    schedule.start(0);
+    qint64 now = 0;
+    while (now < 600000) {
+        const BusSchedule::Next next = schedule.next();
+        now = std::max(now, next.atMs);
+        const int c = next.controller;
+        const qint64 sentMs = now;
+        schedule.sent(c, now);
+        ++asked[c];
+        const bool answers = c < live;
+        now += answers ? exchangeMs : timing.answerTimeoutMs;
+        missed[c] = answers ? 0 : missed[c] + 1;
+        answering[std::size_t(c)] =
+            missed[c] < timing.staleAfterPolls && (answers || answering[std::size_t(c)]);
+        schedule.ended(c, now, missed[c]);
+        if (const auto length = round.exchanged(c, now - sentMs + gapMs, answers, answering)) {
+            lastRoundMs = length;
+            const QString words =
+                pace.take(*length, int(std::count(answering.begin(), answering.end(), true)),
+                          timing.pollIntervalMs);
+            if (!words.isEmpty())
+                said << words;
+        }
+    }
+    QTEST(int(std::count(answering.begin(), answering.end(), true)), "answering");
+    QVERIFY(lastRoundMs.has_value());
+    QTEST(*lastRoundMs, "lastRoundMs");
+    QTEST(said, "said");
+    // The silent ones are still asked now and then.
+    for (int c = live; c < controllers; ++c)
+        QVERIFY2(asked[c] >= 2, qPrintable(QString::number(c)));
 }
 
 QTEST_APPLESS_MAIN(TestBusSchedule)
