@@ -37,7 +37,7 @@ class WriteThread {
 public:
     static void post(std::function<void()> work) {
         // Never deleted: a write stuck in the medium at exit keeps it.
-        static WriteThread* const thread = new WriteThread;
+        static auto* const thread = new WriteThread;
         thread->add(std::move(work));
     }
 
