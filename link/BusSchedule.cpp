@@ -128,7 +128,9 @@ void BusSchedule::sent(int controller, qint64 nowMs) {
 
 void BusSchedule::ended(int controller, qint64 nowMs, int missedPolls) {
     m_lineFreeMs = nowMs + m_gapMs;
-    m_exchangeMs[std::size_t(controller)] = nowMs - m_sentAtMs + m_gapMs;
+    // A missed poll's time-out is not what asking it takes once it answers.
+    if (missedPolls == 0)
+        m_exchangeMs[std::size_t(controller)] = nowMs - m_sentAtMs + m_gapMs;
     m_stale[std::size_t(controller)] = missedPolls >= m_timing.staleAfterPolls;
     if (missedPolls == 0)
         m_answered[std::size_t(controller)] = true;

@@ -107,7 +107,8 @@ private:
     // Asked at least once: its cadence counts from its first request, since
     // at the start all are due at once and only one can go.
     std::vector<bool> m_asked;
-    // Each one's last exchange on the line, the silence after it included.
+    // Each one's last answered exchange on the line, the silence after it
+    // included.
     std::vector<qint64> m_exchangeMs;
     qint64 m_lineFreeMs = 0;
     qint64 m_sentDueMs = 0;
