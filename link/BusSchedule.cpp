@@ -51,19 +51,33 @@ BusSchedule::BusSchedule(int controllers, const BusTiming& timing, int bitsPerSe
       m_dueMs(std::size_t(std::max(0, controllers)), 0),
       m_stale(std::size_t(std::max(0, controllers)), false),
       m_answered(std::size_t(std::max(0, controllers)), false),
-      m_asked(std::size_t(std::max(0, controllers)), false) {}
+      m_asked(std::size_t(std::max(0, controllers)), false),
+      m_exchangeMs(std::size_t(std::max(0, controllers)), 0) {}
 
 void BusSchedule::start(qint64 nowMs) {
     std::fill(m_dueMs.begin(), m_dueMs.end(), nowMs);
     std::fill(m_asked.begin(), m_asked.end(), false);
     std::fill(m_stale.begin(), m_stale.end(), false);
     std::fill(m_answered.begin(), m_answered.end(), false);
+    std::fill(m_exchangeMs.begin(), m_exchangeMs.end(), 0);
     m_lineFreeMs = nowMs;
     m_staleFreeMs = nowMs;
 }
 
 bool BusSchedule::doubtful(std::size_t controller) const {
     return m_stale[controller] || !m_answered[controller];
+}
+
+qint64 BusSchedule::answeringLineMs() const {
+    qint64 total = 0;
+    for (std::size_t c = 0; c < m_exchangeMs.size(); ++c)
+        if (!doubtful(c))
+            total += m_exchangeMs[c];
+    return total;
+}
+
+bool BusSchedule::roomForDoubtful() const {
+    return answeringLineMs() + m_timing.answerTimeoutMs + m_gapMs <= m_timing.pollIntervalMs;
 }
 
 std::vector<qint64> BusSchedule::effectiveDue() const {
@@ -93,7 +107,10 @@ BusSchedule::Next BusSchedule::next() const {
         if (!doubtful(c) && (live < 0 || m_dueMs[c] < m_dueMs[std::size_t(live)]))
             live = int(c);
     }
-    if (live >= 0 && at + m_timing.answerTimeoutMs + m_gapMs > m_dueMs[std::size_t(live)])
+    // When the answering ones alone fill the interval, no such place ever
+    // comes: then the doubtful ones take their bounded turns regardless.
+    if (live >= 0 && roomForDoubtful() &&
+        at + m_timing.answerTimeoutMs + m_gapMs > m_dueMs[std::size_t(live)])
         return {live, nextSendMs(m_dueMs[std::size_t(live)], m_lineFreeMs)};
     return {controller, at};
 }
@@ -101,14 +118,19 @@ BusSchedule::Next BusSchedule::next() const {
 void BusSchedule::sent(int controller, qint64 nowMs) {
     const auto c = std::size_t(controller);
     m_sentDueMs = m_asked[c] ? m_dueMs[c] : nowMs;
+    // One such request per interval, or per round of the answering ones
+    // when a round takes longer.
     if (doubtful(c) && m_asked[c])
-        m_staleFreeMs = nowMs + m_timing.pollIntervalMs;
+        m_staleFreeMs = nowMs + std::max<qint64>(m_timing.pollIntervalMs, answeringLineMs());
     m_asked[c] = true;
     m_sentAtMs = nowMs;
 }
 
 void BusSchedule::ended(int controller, qint64 nowMs, int missedPolls) {
     m_lineFreeMs = nowMs + m_gapMs;
+    // A missed poll's time-out is not what asking it takes once it answers.
+    if (missedPolls == 0)
+        m_exchangeMs[std::size_t(controller)] = nowMs - m_sentAtMs + m_gapMs;
     m_stale[std::size_t(controller)] = missedPolls >= m_timing.staleAfterPolls;
     if (missedPolls == 0)
         m_answered[std::size_t(controller)] = true;

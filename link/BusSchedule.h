@@ -97,11 +97,19 @@ private:
     qint64 m_staleFreeMs = 0;
     // Stale, or not yet answering: asked only where the line has room.
     bool doubtful(std::size_t controller) const;
+    // The line's time one round of the answering ones takes, each at its
+    // last exchange.
+    qint64 answeringLineMs() const;
+    // A doubtful one's whole time-out fits in each interval beside them.
+    bool roomForDoubtful() const;
     // The due times as the line sees them, doubtful ones held back.
     std::vector<qint64> effectiveDue() const;
     // Asked at least once: its cadence counts from its first request, since
     // at the start all are due at once and only one can go.
     std::vector<bool> m_asked;
+    // Each one's last answered exchange on the line, the silence after it
+    // included.
+    std::vector<qint64> m_exchangeMs;
     qint64 m_lineFreeMs = 0;
     qint64 m_sentDueMs = 0;
     qint64 m_sentAtMs = 0;

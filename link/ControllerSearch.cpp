@@ -1,20 +1,12 @@
 #include "ControllerSearch.h"
 
 #include "AnswerFrame.h"
+#include "ReceiveStep.h"
 
 #include <algorithm>
-#include <span>
 #include <utility>
 
 namespace tklink {
-
-namespace {
-
-std::span<const uint8_t> bytesOf(const QByteArray& bytes) {
-    return {reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
-}
-
-} // namespace
 
 ControllerSearch::ControllerSearch(QList<SearchDevice> devices, QList<qint32> speeds,
                                    SearchAddresses addresses, QObject* parent)
@@ -177,33 +169,31 @@ void ControllerSearch::receive() {
     if (!m_waiting)
         return;
     m_held += m_port.input();
-    // The poll's checks, on bytes of our own: the poll's buffer is not ours.
+    // The line's own receive step, on bytes of our own: the poll's buffer is
+    // not ours.
     for (;;) {
-        const std::span<const uint8_t> held = bytesOf(m_held);
-        const EchoHead echo = checkEcho(held, bytesOf(m_request));
-        if (echo == EchoHead::Partial)
+        const HeldVerdict verdict =
+            judgeHeld(byteSpan(m_held), byteSpan(m_request), Reply::Registers);
+        switch (verdict.kind) {
+        case HeldVerdict::Kind::NeedMore:
             return;
-        if (echo == EchoHead::Whole) {
-            m_held.remove(0, m_request.size());
-            continue;
-        }
-        switch (checkHead(held, m_address)) {
-        case FrameHead::NeedMore:
-            return;
-        case FrameHead::Answer:
+        case HeldVerdict::Kind::Echo:
+            break;
+        case HeldVerdict::Kind::Answer:
             endTry(TryResult::Answer);
             return;
-        case FrameHead::Exception:
+        case HeldVerdict::Kind::Exception:
             // Something answers here at this speed: not at another one.
             if (m_phase == Phase::First)
                 m_out[std::size_t(m_deviceIndex)] = true;
-            endTry(TryResult::Exception, QString::number(*exceptionCode(held, m_address)));
+            endTry(TryResult::Exception, QString::number(verdict.code));
             return;
-        case FrameHead::Bad:
-            m_held.remove(0, 1);
+        case HeldVerdict::Kind::Foreign:
+        case HeldVerdict::Kind::Drop:
             m_badBytes = true;
             break;
         }
+        m_held.remove(0, verdict.length);
     }
 }
 

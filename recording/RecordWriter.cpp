@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -28,17 +29,56 @@ struct Job {
     bool reopen = false;
 };
 
+// The one thread that writes for every writer of the process, in the order
+// the work came: a recorder of 247 controllers runs one thread, not 247. A
+// writer has at most one record in flight, so the others wait behind it for
+// one write at most, unless the medium stalls, which would hold theirs too.
+class WriteThread {
+public:
+    static void post(std::function<void()> work) {
+        // Never deleted: a write stuck in the medium at exit keeps it.
+        static auto* const thread = new WriteThread;
+        thread->add(std::move(work));
+    }
+
+private:
+    WriteThread() {
+        std::thread([this] { run(); }).detach();
+    }
+
+    void add(std::function<void()> work) {
+        const std::lock_guard lock(m_mutex);
+        m_work.push_back(std::move(work));
+        m_changed.notify_one();
+    }
+
+    [[noreturn]] void run() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return !m_work.empty(); });
+            const std::function<void()> work = std::move(m_work.front());
+            m_work.pop_front();
+            lock.unlock();
+            work();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::function<void()>> m_work;
+};
+
 } // namespace
 
-// Lives as long as the longer of the writer and its thread: a thread stuck in
-// the medium at exit keeps it alive and finds the writer gone.
+// Lives as long as the longer of the writer and the work queued for it: a
+// write stuck in the medium at exit keeps it alive and finds the writer gone.
 struct RecordWriter::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<Job> job; // queued or being written
     std::deque<QString> finishing;
-    std::set<QString> finished; // by this writer: the only ones it reopens
-    bool stopping = false;
+    std::set<QString> finished;    // by this writer: the only ones it reopens
     RecordWriter* owner = nullptr; // cleared under the mutex when it goes
     AppendFunction append;         // empty: appendRecord with the header
     std::shared_ptr<FileCompanion> companion;
@@ -80,19 +120,14 @@ struct RecordWriter::Shared {
         }
     }
 
-    void run() {
+    // Runs on the write thread whenever this writer was given work: the files
+    // to finish first (a finish asked for while idle came before the record),
+    // then the record; a finish asked for while a record was in flight has
+    // work of its own queued behind this.
+    void serve() {
         std::unique_lock lock(mutex);
-        for (;;) {
-            changed.wait(lock, [this] { return stopping || job || !finishing.empty(); });
-            // A finish asked for while a record was in flight came after that
-            // record, and one asked for while idle came before the next.
-            finishFiles(lock);
-            if (!job) {
-                changed.notify_all();
-                if (stopping)
-                    return;
-                continue;
-            }
+        finishFiles(lock);
+        if (job) {
             const Job current = *job;
             const AppendFunction custom = append;
             const std::shared_ptr<FileCompanion> beside = companion;
@@ -100,7 +135,6 @@ struct RecordWriter::Shared {
             const bool ok = write(current, custom, beside);
             lock.lock();
             job.reset();
-            changed.notify_all();
             if (owner) {
                 // Queued to the writer's thread; dropped if it is deleted first.
                 QMetaObject::invokeMethod(
@@ -110,24 +144,20 @@ struct RecordWriter::Shared {
                     },
                     Qt::QueuedConnection);
             }
-            if (stopping)
-                return;
         }
+        changed.notify_all();
     }
 };
 
 RecordWriter::RecordWriter(QObject* parent)
     : QObject(parent), m_shared(std::make_shared<Shared>()) {
     m_shared->owner = this;
-    std::thread([shared = m_shared] { shared->run(); }).detach();
 }
 
 RecordWriter::~RecordWriter() {
     waitForIdle(stopWaitMs);
     const std::lock_guard lock(m_shared->mutex);
     m_shared->owner = nullptr;
-    m_shared->stopping = true;
-    m_shared->changed.notify_all();
 }
 
 bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when,
@@ -136,7 +166,7 @@ bool RecordWriter::append(const QString& fileName, const QString& line, const QD
     if (m_shared->job)
         return false;
     m_shared->job = Job{fileName, line, when, reopen};
-    m_shared->changed.notify_all();
+    WriteThread::post([shared = m_shared] { shared->serve(); });
     return true;
 }
 
@@ -170,7 +200,7 @@ void RecordWriter::setReadOnlyWhenFinished(bool readOnly) {
 void RecordWriter::finish(const QString& fileName) {
     const std::lock_guard lock(m_shared->mutex);
     m_shared->finishing.push_back(fileName);
-    m_shared->changed.notify_all();
+    WriteThread::post([shared = m_shared] { shared->serve(); });
 }
 
 } // namespace recording

@@ -1,9 +1,9 @@
 #pragma once
 
-// Writes recording files on a thread of its own, so that a slow or stalled
-// medium (a network folder that hangs, a disk that takes seconds to sync)
-// costs records, never the poll, the trace or the windows. One record at a
-// time, in order, each with the durability of appendToRecordFile; the
+// Writes recording files away from the caller's thread (on one thread that
+// every writer of the process shares), so that a slow or stalled medium (a network folder that
+// hangs, a disk that takes seconds to sync) costs records, never the poll, the trace or the
+// windows. One record at a time, in order, each with the durability of appendToRecordFile; the
 // outcome comes back on the caller's thread.
 
 #include <QDateTime>
@@ -41,7 +41,7 @@ public:
 
     explicit RecordWriter(QObject* parent = nullptr);
     // Waits a moment for the record in flight; one stuck in the medium is
-    // left to its thread, which ends with the process.
+    // left to the write thread, which ends with the process.
     ~RecordWriter() override;
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;

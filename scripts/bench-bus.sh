@@ -38,40 +38,26 @@ tksim=$PWD/$build_dir/tools/tksim
 tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 bench_workspace tk-bench-bus
 
-# Each log line with the monotonic time it was written at.
-"$tksim" --link "$work/bus" --baud 19200 --address "$addresses" ${silent:+--silent "$silent"} \
-    > >(python3 -uc 'import sys, time
-for line in sys.stdin:
-    print(f"{time.monotonic():.4f} {line}", end="", flush=True)' >"$work/tksim.log") 2>&1 &
-children+=($!)
-wait_for "$work/tksim.log" "tksim ready on " $!
-
-printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\nComPortSpeed=19200\ninterv_record=10\n[Controllers]\n' \
-    "$work/bus" >"$work/conf.ini"
-for n in $(seq 1 "$controllers"); do echo "c$n=$n" >>"$work/conf.ini"; done
-if [ -n "$answer_timeout" ]; then printf '[Bus]\nAnswerTimeout=%s\n' "$answer_timeout" >>"$work/conf.ini"; fi
-"$tkrecord" --dir "$work" --no-seal --metrics 127.0.0.1:0 >"$work/tkrecord.out" 2>&1 &
-pid=$!
-children+=("$pid")
-wait_for "$work/tkrecord.out" "metrics at http://" "$pid"
-target=$(sed -n 's|.*metrics at http://\([^/]*\)/metrics.*|\1|p' "$work/tkrecord.out")
+start_bus_sim "$work/bus" "$addresses" ${silent:+--silent "$silent"}
+write_bus_conf "$work/conf.ini" "$work/bus" "$controllers" "$answer_timeout"
+start_recorder "$work"
 
 # One sample a step: seconds since start, RSS in KiB, user + system time in
 # clock ticks.
 ticks=$(getconf CLK_TCK)
-echo "Running for $seconds s (tkrecord pid $pid, work folder $work) ..."
+echo "Running for $seconds s (tkrecord pid $recorder, work folder $work) ..."
 start=$SECONDS
 while :; do
     elapsed=$((SECONDS - start))
-    rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
-    cpu=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{ print $12 + $13 }')
+    rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$recorder/status")
+    cpu=$(sed 's/.*) //' "/proc/$recorder/stat" | awk '{ print $12 + $13 }')
     echo "$elapsed $rss $cpu" >>"$work/samples"
     [ "$elapsed" -ge "$seconds" ] && break
     sleep "$step"
 done
-curl -s "http://$target/metrics" | grep '^tk_polls_total' >"$work/polls" || true
-kill -TERM "$pid"
-wait "$pid" || true
+curl -s "http://$metrics/metrics" | grep '^tk_polls_total' >"$work/polls" || true
+kill -TERM "$recorder"
+wait "$recorder" || true
 
 echo "$(nproc) CPUs; $(lscpu | sed -n 's/^Model name: *//p' | head -n 1); $seconds s"
 python3 - "$work/tksim.log" "$work/polls" <<'PY'
@@ -79,7 +65,7 @@ import re, statistics, sys
 answers = {}
 silent = 0
 for line in open(sys.argv[1]):
-    m = re.match(r"(\S+) @(\d+) (answer|silent) ", line)
+    m = re.match(r"(\S+) \S+ @(\d+) (answer|silent) ", line)
     if m and m[3] == "answer":
         answers.setdefault(int(m[2]), []).append(float(m[1]))
     elif m:
@@ -101,11 +87,16 @@ print(f"missed answers (spacings above 3 s): {sum(s > 3000 for s in every)}")
 print(f"requests to the silent controllers: {silent}")
 polls = {}
 for line in open(sys.argv[2]):
-    m = re.match(r'tk_polls_total\{controller="(\w+)",address="\d+",result="(\w+)"\} (\d+)', line)
+    m = re.match(r'tk_polls_total\{controller="(\w+)",address="(\d+)",result="(\w+)"\} (\d+)', line)
     if m:
-        polls.setdefault(m[1], {})[m[2]] = int(m[3])
+        polls.setdefault((int(m[2]), m[1]), {})[m[3]] = int(m[4])
 print("tkrecord's polls ok/no answer: " + ", ".join(
-    f"{c} {v.get('ok', 0)}/{v.get('no_answer', 0)}" for c, v in sorted(polls.items())))
+    f"{c} {v.get('ok', 0)}/{v.get('no_answer', 0)}" for (a, c), v in sorted(polls.items()) if a in answers))
+quiet = [v for (a, c), v in polls.items() if a not in answers]
+if quiet:
+    misses = [v.get("no_answer", 0) for v in quiet]
+    print(f"  the {len(quiet)} silent ones: ok {sum(v.get('ok', 0) for v in quiet)}, "
+          f"no answer {min(misses)} to {max(misses)} each over the run")
 PY
 # Medians over the steps after the first minute.
 awk -v ticks="$ticks" '

@@ -63,3 +63,46 @@ wait_for() {
 free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
+
+# A bus of simulated controllers recorded by tkrecord, for the bus benchmark
+# and its demonstration. $tksim and $tkrecord name the programs.
+
+# start_bus_sim LINK ADDRESSES [TKSIM_ARGUMENT...]: tksim on a pseudo-terminal
+# at LINK, serving ADDRESSES at 19200 bit/s. Its log goes to $work/tksim.log,
+# each line stamped with the monotonic time, then the wall-clock time (both
+# in seconds), it was written at.
+start_bus_sim() {
+    local link=$1 addresses=$2
+    shift 2
+    "$tksim" --link "$link" --baud 19200 --address "$addresses" "$@" \
+        > >(python3 -uc 'import sys, time
+for line in sys.stdin:
+    print(f"{time.monotonic():.4f} {time.time():.4f} {line}", end="", flush=True)' \
+            >"$work/tksim.log") 2>&1 &
+    children+=($!)
+    wait_for "$work/tksim.log" "tksim ready on " $!
+}
+
+# write_bus_conf FILE LINK CONTROLLERS [ANSWER_TIMEOUT]: a conf.ini for the
+# line at LINK at 19200 bit/s, with controllers c1 to cN at addresses 1 to N,
+# a record every 10 s, and [Bus] AnswerTimeout (ms) when given.
+write_bus_conf() {
+    local file=$1 link=$2 controllers=$3 answer_timeout=${4:-} n
+    printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\nComPortSpeed=19200\ninterv_record=10\n[Controllers]\n' \
+        "$link" >"$file"
+    for n in $(seq 1 "$controllers"); do echo "c$n=$n" >>"$file"; done
+    if [ -n "$answer_timeout" ]; then
+        printf '[Bus]\nAnswerTimeout=%s\n' "$answer_timeout" >>"$file"
+    fi
+}
+
+# start_recorder DIR: tkrecord recording in DIR (its conf.ini there), without
+# seals, its metrics on a free port of 127.0.0.1 and its output in
+# DIR/tkrecord.out. Sets $recorder (its pid) and $metrics (host:port).
+start_recorder() {
+    "$tkrecord" --dir "$1" --no-seal --metrics 127.0.0.1:0 >"$1/tkrecord.out" 2>&1 &
+    recorder=$!
+    children+=("$recorder")
+    wait_for "$1/tkrecord.out" "metrics at http://" "$recorder"
+    metrics=$(sed -n 's|.*metrics at http://\([^/]*\)/metrics.*|\1|p' "$1/tkrecord.out")
+}

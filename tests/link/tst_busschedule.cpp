@@ -1,12 +1,17 @@
 #include <QTest>
 
+#include "BusRound.h"
 #include "BusSchedule.h"
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <vector>
 
+using tklink::BusRound;
 using tklink::BusSchedule;
 using tklink::BusTiming;
+using tklink::RoundPace;
 
 namespace {
 
@@ -25,6 +30,8 @@ private Q_SLOTS:
     void pollTimes();
     void liveKeepTheirPace_data();
     void liveKeepTheirPace();
+    void roundsOfTheAnswering_data();
+    void roundsOfTheAnswering();
 };
 
 void TestBusSchedule::pollTimes_data() {
@@ -110,27 +117,34 @@ void TestBusSchedule::liveKeepTheirPace_data() {
     QTest::addColumn<qint64>("allAskedBy");
     // The longest a silent controller then waits between two requests.
     QTest::addColumn<qint64>("staleSpacing");
+    // When the third answering one falls silent for good; never: it answers.
+    QTest::addColumn<qint64>("quietFrom");
 
     // Eight answer, the rest are silent; at most one stale request per 2 s
     // round, and only where its whole time-out fits between two live ones:
     // 32 silent at 1 s each cannot all be asked within 30 s.
     QTest::newRow("40 configured, 8 live, 1 s time-out")
-        << 40 << 1000 << 0 << false << qint64(600000) << qint64(120000);
+        << 40 << 1000 << 0 << false << qint64(600000) << qint64(120000) << never;
     QTest::newRow("247 configured, 8 live, default time-out")
-        << 247 << 200 << 0 << false << qint64(600000) << qint64(478000);
+        << 247 << 200 << 0 << false << qint64(600000) << qint64(478000) << never;
     QTest::newRow("9 configured, 8 live: the silent one at 30 s")
-        << 9 << 200 << 0 << false << qint64(600000) << qint64(30000);
+        << 9 << 200 << 0 << false << qint64(600000) << qint64(30000) << never;
     // One not yet answering is asked only where the line has room, from the
     // first round on: about one 1 s time-out fits in each 2 s round.
     QTest::newRow("40 configured, 8 live heading the list, from the start")
-        << 40 << 1000 << 0 << true << qint64(66000) << qint64(120000);
+        << 40 << 1000 << 0 << true << qint64(66000) << qint64(120000) << never;
     QTest::newRow("40 configured, 8 live in the middle, from the start")
-        << 40 << 1000 << 16 << true << qint64(66000) << qint64(120000);
+        << 40 << 1000 << 16 << true << qint64(66000) << qint64(120000) << never;
     // Until one answers nothing holds up the silent ones: 32 s of time-outs.
     QTest::newRow("40 configured, 8 live closing the list, from the start")
-        << 40 << 1000 << 32 << true << qint64(34000) << qint64(120000);
+        << 40 << 1000 << 32 << true << qint64(34000) << qint64(120000) << never;
+    // Stale within three polls, while some silent ones are still to be asked
+    // once (one more doubtful one, so the last first ask comes later): its
+    // time-outs cost the others no more than while it misses them.
+    QTest::newRow("40 configured, 8 live, 1 s time-out, one falls silent")
+        << 40 << 1000 << 0 << true << qint64(70000) << qint64(120000) << qint64(20000);
     QTest::newRow("247 configured, 8 live, default time-out, from the start")
-        << 247 << 200 << 0 << true << qint64(66000) << qint64(478000);
+        << 247 << 200 << 0 << true << qint64(66000) << qint64(478000) << never;
 }
 
 // Ten minutes on the fake clock: the answering ones are asked every
@@ -142,7 +156,9 @@ void TestBusSchedule::liveKeepTheirPace() {
     QFETCH(int, answerTimeout);
     QFETCH(int, firstLive);
     QFETCH(bool, fromStart);
+    QFETCH(qint64, quietFrom);
     constexpr int live = 8;
+    const int quiet = firstLive + 2;
     const auto answering = [&](int c) { return c >= firstLive && c < firstLive + live; };
     BusTiming timing;
     timing.answerTimeoutMs = answerTimeout;
@@ -157,7 +173,7 @@ void TestBusSchedule::liveKeepTheirPace() {
         const int c = next.controller;
         schedule.sent(c, now);
         sends[c].append(now);
-        const bool answers = answering(c);
+        const bool answers = answering(c) && (c != quiet || now < quietFrom);
         now += answers ? answerMs : timing.answerTimeoutMs;
         missed[c] = answers ? 0 : missed[c] + 1;
         schedule.ended(c, now, missed[c]);
@@ -170,9 +186,19 @@ void TestBusSchedule::liveKeepTheirPace() {
                  qPrintable(QStringLiteral("controller %1 first asked at %2 ms")
                                 .arg(c)
                                 .arg(sends[c].isEmpty() ? -1 : sends[c].first())));
+    // The one that falls silent is asked every 2 s until its third miss makes
+    // it stale; its time-outs may hold up the others meanwhile.
+    if (quietFrom != never) {
+        const auto firstMiss =
+            std::lower_bound(sends[quiet].begin(), sends[quiet].end(), quietFrom);
+        QVERIFY(std::distance(firstMiss, sends[quiet].end()) >= 3);
+        QVERIFY2(*(firstMiss + 2) <= quietFrom + qint64(2000 + 2 * 2200),
+                 qPrintable(QString::number(*(firstMiss + 2))));
+    }
     for (int c = firstLive; c < firstLive + live; ++c) {
         for (qsizetype i = 1; i < sends[c].size(); ++i) {
-            if (sends[c][i - 1] < settled)
+            const bool missing = sends[c][i] > quietFrom && sends[c][i - 1] < quietFrom + 8000;
+            if (sends[c][i - 1] < settled || (c == quiet && sends[c][i] > quietFrom) || missing)
                 continue;
             const qint64 spacing = sends[c][i] - sends[c][i - 1];
             QVERIFY2(spacing >= 1800 && spacing <= 2200,
@@ -192,6 +218,83 @@ void TestBusSchedule::liveKeepTheirPace() {
     }
     QFETCH(qint64, staleSpacing);
     QVERIFY2(longest <= staleSpacing + 2000, qPrintable(QString::number(longest)));
+}
+
+void TestBusSchedule::roundsOfTheAnswering_data() {
+    QTest::addColumn<int>("controllers");
+    QTest::addColumn<int>("live"); // the first ones answer, the rest are silent
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("answerTimeout");
+    QTest::addColumn<qint64>("exchangeMs"); // request and answer on the line
+    QTest::addColumn<int>("answering");     // at the end
+    QTest::addColumn<qint64>("lastRoundMs");
+    QTest::addColumn<QStringList>("said");
+
+    // 8 x (20 ms + 3 ms of silence).
+    QTest::newRow("8 of 40 answering at 19200 bit/s: rounds fit, nothing said")
+        << 40 << 8 << 19200 << 1000 << qint64(20) << 8 << qint64(184) << QStringList{};
+    // 247 x (40 ms + 5 ms): every one of them is still asked, and it is said once.
+    QTest::newRow("247 answering at 9600 bit/s: said once")
+        << 247 << 247 << 9600 << 200 << qint64(40) << 247 << qint64(11115)
+        << QStringList{"the 247 answering controllers cannot be asked every 2 s: a round of "
+                       "them takes 11.1 s"};
+    // The 30 silent ones take one 200 ms time-out per round between them.
+    QTest::newRow("100 of 130 answering at 9600 bit/s: said once")
+        << 130 << 100 << 9600 << 200 << qint64(40) << 100 << qint64(4500)
+        << QStringList{"the 100 answering controllers cannot be asked every 2 s: a round of "
+                       "them takes 4.5 s"};
+}
+
+// Ten minutes on the fake clock, each round of the answering controllers
+// measured as the bus measures it, and told as tkrecord tells it.
+void TestBusSchedule::roundsOfTheAnswering() {
+    QFETCH(int, controllers);
+    QFETCH(int, live);
+    QFETCH(int, speed);
+    QFETCH(int, answerTimeout);
+    QFETCH(qint64, exchangeMs);
+    BusTiming timing;
+    timing.answerTimeoutMs = answerTimeout;
+    BusSchedule schedule(controllers, timing, speed);
+    const qint64 gapMs = (tklink::interFrameSilenceUs(speed) + 999) / 1000;
+    BusRound round;
+    RoundPace pace;
+    QStringList said;
+    std::optional<qint64> lastRoundMs;
+    std::vector<bool> answering(std::size_t(controllers), false);
+    QList<int> missed(controllers, 0);
+    QList<int> asked(controllers, 0);
+    schedule.start(0);
+    qint64 now = 0;
+    while (now < 600000) {
+        const BusSchedule::Next next = schedule.next();
+        now = std::max(now, next.atMs);
+        const int c = next.controller;
+        const qint64 sentMs = now;
+        schedule.sent(c, now);
+        ++asked[c];
+        const bool answers = c < live;
+        now += answers ? exchangeMs : timing.answerTimeoutMs;
+        missed[c] = answers ? 0 : missed[c] + 1;
+        answering[std::size_t(c)] =
+            missed[c] < timing.staleAfterPolls && (answers || answering[std::size_t(c)]);
+        schedule.ended(c, now, missed[c]);
+        if (const auto length = round.exchanged(c, now - sentMs + gapMs, answers, answering)) {
+            lastRoundMs = length;
+            const QString words =
+                pace.take(*length, int(std::count(answering.begin(), answering.end(), true)),
+                          timing.pollIntervalMs);
+            if (!words.isEmpty())
+                said << words;
+        }
+    }
+    QTEST(int(std::count(answering.begin(), answering.end(), true)), "answering");
+    QVERIFY(lastRoundMs.has_value());
+    QTEST(*lastRoundMs, "lastRoundMs");
+    QTEST(said, "said");
+    // The silent ones are still asked now and then.
+    for (int c = live; c < controllers; ++c)
+        QVERIFY2(asked[c] >= 2, qPrintable(QString::number(c)));
 }
 
 QTEST_APPLESS_MAIN(TestBusSchedule)
