@@ -63,3 +63,47 @@ wait_for() {
 free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
+
+# monotonic: the seconds of the system's monotonic clock, as stamped uses.
+monotonic() {
+    python3 -c 'import time; print(f"{time.monotonic():.4f}")'
+}
+
+# stamped FILE: each line of stdin with the monotonic time it was written at.
+stamped() {
+    python3 -uc 'import sys, time
+for line in sys.stdin:
+    print(f"{time.monotonic():.4f} {line}", end="", flush=True)' >"$1"
+}
+
+# start_ser2net DIR DEVICE BAUD PORT: Debian's ser2net serving DEVICE at
+# BAUD 8N1 as raw TCP on 127.0.0.1:PORT, its files in DIR; its pid in
+# $ser2net and $children. kickolduser: a client that comes back after a lost
+# connection is not refused while ser2net still holds the old one.
+start_ser2net() {
+    printf 'connection: &line\n  accepter: tcp,127.0.0.1,%s\n  enable: on\n  options:\n    kickolduser: true\n  connector: serialdev,%s,%sn81,local\n' \
+        "$4" "$2" "$3" >"$1/ser2net.yaml"
+    # -n: in the foreground; -u: no UUCP lock files, which need /var/lock.
+    "$(command -v ser2net)" -n -u -P "$1/ser2net.pid" -c "$1/ser2net.yaml" \
+        >>"$1/ser2net.out" 2>&1 &
+    ser2net=$!
+    children+=("$ser2net")
+}
+
+# wait_listening PORT: until 127.0.0.1:PORT takes a connection (at most
+# 30 s); prints the monotonic time it first did.
+wait_listening() {
+    python3 - "$1" <<'PY'
+import socket, sys, time
+end = time.monotonic() + 30
+while True:
+    try:
+        socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()
+        print(f"{time.monotonic():.4f}")
+        break
+    except OSError:
+        if time.monotonic() > end:
+            sys.exit(f"nothing listens on 127.0.0.1:{sys.argv[1]}")
+        time.sleep(0.02)
+PY
+}
