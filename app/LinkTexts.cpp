@@ -1,6 +1,7 @@
 #include "LinkTexts.h"
 
 #include "Data.h"
+#include "MbapFrame.h"
 #include "TextFormats.h"
 
 namespace {
@@ -19,6 +20,12 @@ QString leadingWords(const tklink::LinkStatus& status) {
     case Kind::BadAnswer:
         return QStringLiteral("Bad answer from controler ");
     case Kind::Exception:
+        // A gateway answers 10 and 11 in its own name: the controller said
+        // nothing.
+        if (const QString gateway = tklink::gatewayExceptionText(status.exceptionCode);
+            status.viaGateway && !gateway.isEmpty())
+            return gateway.left(1).toUpper() + gateway.mid(1) +
+                   QStringLiteral(" (gateway exception %1) ").arg(status.exceptionCode);
         return QStringLiteral("Controler exception %1 ").arg(status.exceptionCode);
     case Kind::NotConnected:
         break;

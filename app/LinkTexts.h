@@ -9,7 +9,9 @@
 
 #include <utility>
 
-// "Send request to controler 14:03:07", "Not connected", ...
+// "Send request to controler 14:03:07", "Not connected", ...; a gateway's
+// own exceptions in its words, "Target failed to respond (gateway exception
+// 11) 14:03:07".
 QString linkStatusText(const tklink::LinkStatus& status, const QLocale& locale = QLocale());
 
 // The measured temperature and setpoint in degrees from Data's values, as the

@@ -277,7 +277,8 @@ void Bus::finishExchange(PollResult result, int exceptionCode, bool foreign) {
     if (result == PollResult::Ok)
         asked.confirmAnswer();
     else
-        asked.missedPoll(result, exceptionCode, foreign);
+        asked.missedPoll(result, exceptionCode, foreign,
+                         result == PollResult::Exception && m_line.device().isGateway());
     asked.endPoll(result);
     if (m_schedule) {
         m_schedule->ended(asking, endedMs, asked.missedPolls());
@@ -299,7 +300,8 @@ void Bus::countRound(int controller, qint64 lineMs, bool answered) {
 }
 
 void Bus::tell(Controller& controller, LinkStatus::Kind kind, int exceptionCode) {
-    controller.tellStatus({kind, m_now().time(), exceptionCode});
+    controller.tellStatus({kind, m_now().time(), exceptionCode,
+                           kind == LinkStatus::Kind::Exception && m_line.device().isGateway()});
 }
 
 } // namespace tklink

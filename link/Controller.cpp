@@ -1,5 +1,7 @@
 #include "Controller.h"
 
+#include "MbapFrame.h"
+
 namespace tklink {
 
 Controller::Controller(ControllerId id, QObject* parent) : QObject(parent), m_id(std::move(id)) {
@@ -66,10 +68,11 @@ void Controller::confirmAnswer() {
     setCurrent(hasMeasurement({int16_t(m_values.measureRaw), 0, 0}));
 }
 
-void Controller::missedPoll(PollResult result, int exceptionCode, bool foreign) {
+void Controller::missedPoll(PollResult result, int exceptionCode, bool foreign, bool viaGateway) {
     const bool exception = result == PollResult::Exception;
     if (m_missedPolls == 0) {
         m_missException = exception ? exceptionCode : -1;
+        m_missGateway = viaGateway;
         m_missForeign = false;
         m_missBad = false;
     } else if (!exception || exceptionCode != m_missException) {
@@ -84,7 +87,7 @@ void Controller::missedPoll(PollResult result, int exceptionCode, bool foreign) 
 
 QString Controller::missReason() const {
     if (m_missException >= 0)
-        return QStringLiteral("exception %1 on every poll").arg(m_missException);
+        return exceptionWords(m_missException, m_missGateway) + QStringLiteral(" on every poll");
     if (m_missForeign)
         return QStringLiteral("answers from another address");
     if (m_missBad)

@@ -89,13 +89,14 @@ public:
     // Tells the answer taken; the values are current from now on.
     void confirmAnswer();
     // Counts a poll without a valid answer and what came instead (an
-    // exception's code, frames of another address); at staleAfterPolls the
-    // values go stale.
+    // exception's code, from a gateway or not; frames of another address); at
+    // staleAfterPolls the values go stale.
     void missedPoll(PollResult result = PollResult::NoAnswer, int exceptionCode = 0,
-                    bool foreign = false);
+                    bool foreign = false, bool viaGateway = false);
     // What the missed polls since the last answer brought, in the operator's
-    // words: "no answer", "exception 4 on every poll", "answers from another
-    // address", "bad answers".
+    // words: "no answer", "exception 4 on every poll", "target failed to
+    // respond (exception 11) on every poll" (the gateway's own), "answers
+    // from another address", "bad answers".
     QString missReason() const;
     // The values are no longer current (no port, or too many missed polls).
     void makeStale();
@@ -122,6 +123,7 @@ private:
     // Since the last answer: every missed poll was an exception with this
     // code (-1: not every one), frames of another address came, bad bytes came.
     int m_missException = -1;
+    bool m_missGateway = false;
     bool m_missForeign = false;
     bool m_missBad = false;
     std::array<int, pollResultCount> m_pollCounts{};

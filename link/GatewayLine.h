@@ -76,6 +76,7 @@ public:
     bool write(const QByteArray& frame) override;
     QByteArray takeReceived() override;
     int interFrameSilenceUs() const override { return 0; }
+    bool isGateway() const override { return true; }
 
     // Modbus TCP answers that carried another transaction id (late ones,
     // for a request already given up) and were dropped.

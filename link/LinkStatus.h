@@ -22,6 +22,9 @@ struct LinkStatus {
     QTime time;
     // Exception only: the controller's exception code.
     int exceptionCode = 0;
+    // Exception only: it came through a gateway, which answers 10 and 11 in
+    // its own name, not the controller's.
+    bool viaGateway = false;
 
     bool operator==(const LinkStatus&) const = default;
 };

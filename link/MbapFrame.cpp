@@ -84,4 +84,11 @@ QString gatewayExceptionText(int code) {
     }
 }
 
+QString exceptionWords(int code, bool viaGateway) {
+    const QString gateway = viaGateway ? gatewayExceptionText(code) : QString();
+    if (gateway.isEmpty())
+        return QStringLiteral("exception %1").arg(code);
+    return gateway + QStringLiteral(" (exception %1)").arg(code);
+}
+
 } // namespace tklink

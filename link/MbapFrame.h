@@ -53,4 +53,9 @@ MbapHead judgeMbapHead(std::span<const uint8_t> held);
 // codes a controller sends.
 QString gatewayExceptionText(int code);
 
+// An exception answer in the operator's words: a gateway's own codes, when
+// they came through one, as "target failed to respond (exception 11)"; any
+// other as "exception 4".
+QString exceptionWords(int code, bool viaGateway);
+
 } // namespace tklink

@@ -22,6 +22,7 @@ public:
     bool write(const QByteArray& frame) override { return m_current->write(frame); }
     QByteArray takeReceived() override { return m_current->takeReceived(); }
     int interFrameSilenceUs() const override { return m_current->interFrameSilenceUs(); }
+    bool isGateway() const override { return m_current->isGateway(); }
 
 private:
     void forward(LineDevice& device);

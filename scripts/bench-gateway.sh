@@ -37,13 +37,6 @@ tkrecord=$PWD/$build_dir/tkrecord/tkrecord
 bench_workspace tk-bench-gateway
 ticks=$(getconf CLK_TCK)
 
-# stamped FILE: each line of stdin with the monotonic time it was written at.
-stamped() {
-    python3 -uc 'import sys, time
-for line in sys.stdin:
-    print(f"{time.monotonic():.4f} {line}", end="", flush=True)' >"$1"
-}
-
 # run_kind KIND: tksim (and ser2net) behind KIND's gateway, tkrecord on it.
 run_kind() {
     local kind=$1 dir=$work/$1 url pid target
@@ -61,16 +54,8 @@ run_kind() {
         wait_for "$dir/tksim.log" "tksim ready on " $!
         local port
         port=$(free_port)
-        printf 'connection: &line\n  accepter: tcp,127.0.0.1,%s\n  enable: on\n  options:\n    kickolduser: true\n  connector: serialdev,%s,19200n81,local\n' \
-            "$port" "$dir/line" >"$dir/ser2net.yaml"
-        "$(command -v ser2net)" -n -u -P "$dir/ser2net.pid" -c "$dir/ser2net.yaml" \
-            >"$dir/ser2net.out" 2>&1 &
-        children+=($!)
-        for _ in $(seq 100); do
-            python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1).close()" \
-                2>/dev/null && break
-            sleep 0.1
-        done
+        start_ser2net "$dir" "$dir/line" 19200 "$port"
+        wait_listening "$port" >/dev/null
         url=rtu+tcp://127.0.0.1:$port
     fi
     printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\ninterv_record=10\n[Controllers]\n' \

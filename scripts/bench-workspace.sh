@@ -106,3 +106,50 @@ start_recorder() {
     wait_for "$1/tkrecord.out" "metrics at http://" "$recorder"
     metrics=$(sed -n 's|.*metrics at http://\([^/]*\)/metrics.*|\1|p' "$1/tkrecord.out")
 }
+
+# monotonic: the seconds of the system's monotonic clock, as stamped uses.
+monotonic() {
+    python3 -c 'import time; print(f"{time.monotonic():.4f}")'
+}
+
+# stamped FILE: each line of stdin with the monotonic time it was written at.
+stamped() {
+    python3 -uc 'import sys, time
+for line in sys.stdin:
+    print(f"{time.monotonic():.4f} {line}", end="", flush=True)' >"$1"
+}
+
+# start_ser2net DIR DEVICE BAUD PORT: Debian's ser2net serving DEVICE at
+# BAUD 8N1 as raw TCP on 127.0.0.1:PORT, its files in DIR; its pid in
+# $ser2net and $children. kickolduser: a client that comes back after a lost
+# connection is not refused while ser2net still holds the old one.
+start_ser2net() {
+    printf 'connection: &line\n  accepter: tcp,127.0.0.1,%s\n  enable: on\n  options:\n    kickolduser: true\n  connector: serialdev,%s,%sn81,local\n' \
+        "$4" "$2" "$3" >"$1/ser2net.yaml"
+    # -n: in the foreground; -u: no UUCP lock files, which need /var/lock.
+    "$(command -v ser2net)" -n -u -P "$1/ser2net.pid" -c "$1/ser2net.yaml" \
+        >>"$1/ser2net.out" 2>&1 &
+    ser2net=$!
+    children+=("$ser2net")
+}
+
+# wait_listening PORT: until something listens on 127.0.0.1:PORT (at most
+# 30 s), seen in /proc/net/tcp rather than by connecting: a probe connection
+# would take a serial server's line from the client it serves (kickolduser);
+# prints the monotonic time it was first seen.
+wait_listening() {
+    python3 - "$1" <<'PY'
+import sys, time
+want = f"0100007F:{int(sys.argv[1]):04X}"
+end = time.monotonic() + 30
+while True:
+    with open("/proc/net/tcp") as table:
+        # Local address, then state 0A: listening.
+        if any(f[1] == want and f[3] == "0A" for f in (line.split() for line in table)):
+            print(f"{time.monotonic():.4f}")
+            break
+    if time.monotonic() > end:
+        sys.exit(f"nothing listens on 127.0.0.1:{sys.argv[1]}")
+    time.sleep(0.01)
+PY
+}

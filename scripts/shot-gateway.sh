@@ -2,7 +2,10 @@
 # Screenshots of the real tkcontrol under a virtual display with its port a
 # Modbus TCP gateway (tksim --tcp): the window polling through it, the
 # Parameters dialog showing the port by its address, the same after "Apply",
-# and both once the gateway is gone ("Not connected", "trying again").
+# "Find controller" there (the addresses answering behind it, no speed
+# searched), both once the gateway is gone ("Not connected", "trying again"),
+# and the window once it is back with nothing at the window's address 9 (the
+# gateway's own exception 11 in its words).
 # Usage: scripts/shot-gateway.sh [OUTDIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,7 +36,8 @@ window() {
     return 1
 }
 
-"$PWD/$build/tools/tksim" --tcp 0 --setpoint 200 --log "$work/tksim.log" >"$work/tksim.out" &
+"$PWD/$build/tools/tksim" --tcp 0 --address 9,12 --setpoint 200 --log "$work/tksim.log" \
+    >"$work/tksim.out" &
 sim=$!
 children+=("$sim")
 for _ in $(seq 100); do grep -q 'ready on' "$work/tksim.out" 2>/dev/null && break; sleep 0.1; done
@@ -55,9 +59,21 @@ import -window "$dialog" "$out/parameters.png"
 xdotool mousemove --window "$dialog" 476 28 click 1
 sleep 1
 import -window "$dialog" "$out/parameters-applied.png"
+# "Find controller".
+xdotool mousemove --window "$dialog" 60 224 click 1
+sleep 4
+import -window "$dialog" "$out/parameters-find.png"
 kill "$sim"
 sleep 5
 import -window "$dialog" "$out/parameters-gone.png"
 import -window "$main" "$out/window-gone.png"
+# "Close", so the window's status line shows whole.
+xdotool mousemove --window "$dialog" 252 224 click 1
+# Back on the same port, with nothing at address 9 behind it.
+"$PWD/$build/tools/tksim" --tcp "${url##*:}" --address 12 --log "$work/tksim-again.log" \
+    >"$work/tksim-again.out" &
+children+=($!)
+sleep 8
+import -window "$main" "$out/window-exception.png"
 echo "gateway $url"
 ls "$out"

@@ -17,6 +17,7 @@
 #include "ControllerSearch.h"
 #include "Data.h"
 #include "GatewayAddress.h"
+#include "GatewaySearch.h"
 #include "NumberText.h"
 #include "PortsSection.h"
 #include "SearchDevices.h"
@@ -81,6 +82,11 @@ Parameters_dialog::Parameters_dialog(Actions actions, QWidget* parent)
 
 Parameters_dialog::~Parameters_dialog() {
     // Closed during a search: the polled port comes back all the same.
+    if (m_gatewaySearch) {
+        delete m_gatewaySearch;
+        if (m_actions.releasePort && m_actions.openPort)
+            m_actions.openPort();
+    }
     if (m_search && m_search->running()) {
         m_search->disconnect(this);
         m_search->cancel();
@@ -332,9 +338,13 @@ void Parameters_dialog::showGatewayState(tklink::GatewayLine::State state, const
     }
 }
 
+QString Parameters_dialog::portDevice(int portNumber) const {
+    return m_actions.deviceForPort ? m_actions.deviceForPort(portNumber)
+                                   : configuredDevice(portNumber);
+}
+
 QString Parameters_dialog::gatewayText(int portNumber) const {
-    const QString device = m_actions.deviceForPort ? m_actions.deviceForPort(portNumber)
-                                                   : configuredDevice(portNumber);
+    const QString device = portDevice(portNumber);
     if (!tklink::namesGateway(device))
         return {};
     // A badly written one as written: the reason says what is wrong.
@@ -404,9 +414,25 @@ void Parameters_dialog::findController() {
         m_search->cancel();
         return;
     }
+    if (m_gatewaySearch) {
+        delete m_gatewaySearch;
+        endGatewaySearch();
+        portInfoLabel->setText(QStringLiteral("Search stopped after %1 tries").arg(m_gatewayTries));
+        return;
+    }
     showTries({});
-    portReasonLabel->clear();
-    portReasonLabel->setToolTip(QString());
+    showReason({});
+    if (const QString device = portDevice(Data::comPortNum); tklink::namesGateway(device)) {
+        const tklink::GatewayParse parsed = tklink::parseGatewayAddress(device);
+        if (parsed.address) {
+            findBehindGateway(*parsed.address);
+        } else {
+            portInfoLabel->setText(
+                QStringLiteral("Port %1 names no gateway that can be asked").arg(Data::comPortNum));
+            showReason(parsed.error);
+        }
+        return;
+    }
     const auto deviceForPort =
         m_actions.deviceForPort
             ? m_actions.deviceForPort
@@ -444,6 +470,79 @@ void Parameters_dialog::findController() {
     portInfoLabel->setText(QStringLiteral("Searching for the controller..."));
     m_gatewayPort = 0;
     m_search->start();
+}
+
+void Parameters_dialog::findBehindGateway(const tklink::GatewayAddress& gateway) {
+    const QList<uint8_t> addresses = gatewaySearchAddresses(listedAddresses);
+    const QString where = gateway.text();
+    m_gatewayTries = 0;
+    m_gatewaySearch = new tklink::GatewaySearch(gateway, addresses, gatewaySearchTimeoutMs(), this);
+    connect(m_gatewaySearch, &tklink::GatewaySearch::tried, this, [this, total = addresses.size()] {
+        ++m_gatewayTries;
+        portInfoLabel->setText(QStringLiteral("Asking the addresses behind the gateway "
+                                              "(%1/%2)")
+                                   .arg(m_gatewayTries)
+                                   .arg(total));
+    });
+    connect(m_gatewaySearch, &tklink::GatewaySearch::finished, this,
+            [this, where](const tklink::GatewaySearchOutcome& outcome) {
+                m_gatewaySearch->deleteLater();
+                endGatewaySearch();
+                gatewaySearchEnded(outcome, where);
+            });
+    // One master on the line behind it: the poll's connection is closed
+    // meanwhile, as a serial port is.
+    m_gatewayPort = 0;
+    if (m_actions.releasePort)
+        m_actions.releasePort();
+    applySerialPortButton->setEnabled(false);
+    findButton->setText(QStringLiteral("Stop search"));
+    showTries({QStringLiteral("Port %1 is the gateway %2: no serial port or speed to search; "
+                              "asking %3 addresses there")
+                   .arg(Data::comPortNum)
+                   .arg(where)
+                   .arg(addresses.size())});
+    showGatewayInfo(QStringLiteral("Connecting to the gateway ") + where + QStringLiteral("..."));
+    m_gatewaySearch->start();
+}
+
+void Parameters_dialog::endGatewaySearch() {
+    m_gatewaySearch = nullptr;
+    if (m_actions.releasePort && m_actions.openPort)
+        m_actions.openPort();
+    applySerialPortButton->setEnabled(true);
+    findButton->setText(QStringLiteral("Find controller"));
+}
+
+void Parameters_dialog::gatewaySearchEnded(const tklink::GatewaySearchOutcome& outcome,
+                                           const QString& gateway) {
+    QStringList lines = triesLabel->text().split(QLatin1Char('\n'));
+    if (!outcome.connected) {
+        showGatewayInfo(QStringLiteral("Cannot connect to the gateway ") + gateway);
+        showReason(outcome.failure);
+        showTries(lines);
+        return;
+    }
+    const QString missing = gatewayMissingText(outcome.tries, gatewaySearchTimeoutMs());
+    if (!missing.isEmpty())
+        lines << missing;
+    if (!outcome.failure.isEmpty())
+        showReason(outcome.failure);
+    if (outcome.answering.isEmpty()) {
+        showGatewayInfo(QStringLiteral("No controller answers behind the gateway ") + gateway);
+        showTries(lines);
+        return;
+    }
+    QList<int> answering = outcome.answering;
+    std::sort(answering.begin(), answering.end());
+    showGatewayInfo(QStringLiteral("%1 of %2 addresses answer behind the gateway")
+                        .arg(answering.size())
+                        .arg(outcome.tries.size()));
+    lines << answeringText(answering, listedAddresses,
+                           QStringLiteral("behind the gateway ") + gateway) +
+                 QStringLiteral("; conf.ini lines:")
+          << controllersLines(answering);
+    showTries(lines);
 }
 
 void Parameters_dialog::showSearchProgress(const tklink::SearchDevice& device, qint32 speed,

@@ -19,6 +19,8 @@ class QPushButton;
 
 namespace tklink {
 class ControllerSearch;
+class GatewaySearch;
+struct GatewaySearchOutcome;
 struct SearchDevice;
 struct SearchOutcome;
 } // namespace tklink
@@ -84,10 +86,18 @@ private:
     void showSearchProgress(const tklink::SearchDevice& device, qint32 speed, int number,
                             int total);
     void searchEnded(const tklink::SearchOutcome& outcome);
+    // "Find controller" where the port names a gateway: no device or speed
+    // to find, only the addresses that answer behind it.
+    void findBehindGateway(const tklink::GatewayAddress& gateway);
+    void gatewaySearchEnded(const tklink::GatewaySearchOutcome& outcome, const QString& gateway);
+    // The search behind a gateway ended or was stopped: the polled port back.
+    void endGatewaySearch();
     void showTries(const QStringList& lines);
     // The gateway port number names, as the operator reads it; empty when
     // it names a serial device.
     QString gatewayText(int portNumber) const;
+    // The device or gateway address a port number names, as written.
+    QString portDevice(int portNumber) const;
     void showReason(const QString& reason);
     void showGatewayInfo(const QString& text);
 
@@ -113,6 +123,9 @@ private:
     // when it found the controller, the addresses answering on its line.
     QLabel* triesLabel = nullptr;
     tklink::ControllerSearch* m_search = nullptr;
+    // While a search behind a gateway runs.
+    tklink::GatewaySearch* m_gatewaySearch = nullptr;
+    int m_gatewayTries = 0;
     // The port whose gateway portInfoLabel tells of, 0 when none.
     int m_gatewayPort = 0;
     QPushButton* alarmsButton = nullptr;

@@ -151,20 +151,27 @@ QStringList searchConfLines(const tklink::SearchDevice& device, qint32 speed) {
     return lines;
 }
 
-namespace {
-
-QString gatewayExceptionWords(uint8_t code) {
-    return tklink::gatewayExceptionText(code) + QStringLiteral(" (exception %1)").arg(code);
+QList<uint8_t> gatewaySearchAddresses(int listUpTo) {
+    QList<uint8_t> addresses;
+    for (int address = 1; address <= listUpTo; ++address)
+        addresses << uint8_t(address);
+    for (const uint8_t address : configuredAddresses())
+        if (!addresses.contains(address))
+            addresses << address;
+    return addresses;
 }
 
-} // namespace
+int gatewaySearchTimeoutMs() {
+    const ControllersRead& bus = configuredControllers();
+    return bus.bus ? bus.timing.answerTimeoutMs : gatewayAnswerTimeoutMs;
+}
 
 QString gatewayTryLine(const tklink::GatewayAddress& gateway, const tklink::GatewayTry& attempt) {
     const QString where =
         QStringLiteral("%1, address %2: ").arg(gateway.text()).arg(attempt.address);
     if (attempt.result == TryResult::Exception &&
         !tklink::gatewayExceptionText(attempt.code).isEmpty())
-        return where + gatewayExceptionWords(attempt.code);
+        return where + tklink::exceptionWords(attempt.code, true);
     tklink::SearchTry serial;
     serial.result = attempt.result;
     serial.detail = QString::number(attempt.code);
@@ -182,9 +189,7 @@ QString gatewayMissingText(const QList<tklink::GatewayTry>& tries, int answerTim
         else if (attempt.result == TryResult::BadAnswer)
             reason = QStringLiteral("bad answer");
         else if (attempt.result == TryResult::Exception)
-            reason = tklink::gatewayExceptionText(attempt.code).isEmpty()
-                         ? QStringLiteral("exception %1").arg(attempt.code)
-                         : gatewayExceptionWords(attempt.code);
+            reason = tklink::exceptionWords(attempt.code, true);
         else
             continue;
         const qsizetype at = reasons.indexOf(reason);

@@ -43,6 +43,14 @@ QStringList searchFailureLines(const QList<tklink::SearchTry>& tries);
 // section.
 QStringList searchConfLines(const tklink::SearchDevice& device, qint32 speed);
 
+// The addresses asked behind a gateway: 1 to listUpTo, then the configured
+// ones above it, in the file's order.
+QList<uint8_t> gatewaySearchAddresses(int listUpTo);
+
+// Each address's time for its answer behind a gateway: [Bus] AnswerTimeout
+// with a [Controllers] section, else the gateway's default.
+int gatewaySearchTimeoutMs();
+
 // Behind a gateway: "tcp://10.0.0.5:502, address 9: the controller
 // answered"; the gateway's own exceptions in its words, "address 3: target
 // failed to respond (exception 11)".

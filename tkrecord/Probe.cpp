@@ -23,14 +23,8 @@ namespace {
 // addresses answer there is asked, 1 to lastAddress and the configured ones.
 int probeGateway(const std::function<void(const QString&)>& say,
                  const tklink::GatewayAddress& gateway, int lastAddress) {
-    QList<uint8_t> addresses;
-    for (int address = 1; address <= lastAddress; ++address)
-        addresses << uint8_t(address);
-    for (const uint8_t address : settings::configuredAddresses())
-        if (!addresses.contains(address))
-            addresses << address;
-    const settings::ControllersRead& bus = settings::configuredControllers();
-    const int timeoutMs = bus.bus ? bus.timing.answerTimeoutMs : settings::gatewayAnswerTimeoutMs;
+    const QList<uint8_t> addresses = settings::gatewaySearchAddresses(lastAddress);
+    const int timeoutMs = settings::gatewaySearchTimeoutMs();
     say(QStringLiteral("port %1 is the gateway %2: no serial port or speed to search; "
                        "asking %3 addresses there, %4 ms each at most")
             .arg(Data::comPortNum)

@@ -380,7 +380,8 @@ void TestForm1::parametersShownOnceAndClosedWithWindow() {
 // A port that names a gateway is shown by its address, and the dialog
 // follows its connection's states.
 void TestForm1::parametersShowTheGateway() {
-    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45"},
+    // Nothing at the window's address 9 behind it.
+    TksimProcess sim(QStringLiteral(TKSIM_PATH), {"--fixed", "2153,2000,45", "--address", "10,12"},
                      TksimProcess::Line::Tcp);
     QVERIFY(sim.start(simWaitMs));
     m_devices[5] = sim.link();
@@ -395,6 +396,29 @@ void TestForm1::parametersShowTheGateway() {
     // Whole in the tool tip; a long address is shortened in its middle on the label.
     QCOMPARE(info->toolTip(), "Port 5 is the gateway " + sim.link() + ": connected");
     QCOMPARE(dialog->findChild<QComboBox*>("Combo1")->toolTip(), sim.link());
+    auto* status = form.findChild<QLineEdit*>("status_field");
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        status->text().startsWith("Target failed to respond (gateway exception 11) "),
+        qPrintable(status->text()), simWaitMs);
+
+    // Only the addresses behind it are searched, on a connection of the
+    // search's own; the poll's comes back after.
+    QTest::mouseClick(dialog->findChild<QPushButton*>("findButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->findChild<QPushButton*>("findButton")->text(),
+                              "Find controller", simWaitMs);
+    QCOMPARE(info->text(), "2 of 32 addresses answer behind the gateway");
+    QCOMPARE(dialog->findChild<QLabel*>("triesLabel")->text().split('\n'),
+             QStringList({"Port 5 is the gateway " + sim.link() +
+                              ": no serial port or speed to search; asking 32 addresses there",
+                          "no controller at 30 of 32 addresses: 30 target failed to respond "
+                          "(exception 11)",
+                          "addresses answering from 1 to 32 behind the gateway " + sim.link() +
+                              ": 10, 12; conf.ini lines:",
+                          "[Controllers]", "controller-10=10", "controller-12=12"}));
+    // The poll's connection, closed for the search's own, then made again.
+    QTRY_VERIFY_WITH_TIMEOUT(Data::portConnected, simWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.logLines().filter("connected").size(), 5, simWaitMs);
+    QCOMPARE(sim.logLines().filter(QRegularExpression("^connected$")).size(), 3);
 
     QTest::mouseClick(dialog->findChild<QPushButton*>("applySerialPortButton"), Qt::LeftButton);
     QCOMPARE(info->toolTip(), "Connected to gateway " + sim.link() + " (port 5)");

@@ -137,6 +137,10 @@ void TestGateway::framing() {
     QCOMPARE(tklink::gatewayExceptionText(10), QStringLiteral("gateway path unavailable"));
     QCOMPARE(tklink::gatewayExceptionText(11), QStringLiteral("target failed to respond"));
     QCOMPARE(tklink::gatewayExceptionText(4), QString());
+    QCOMPARE(tklink::exceptionWords(10, true),
+             QStringLiteral("gateway path unavailable (exception 10)"));
+    QCOMPARE(tklink::exceptionWords(11, false), QStringLiteral("exception 11"));
+    QCOMPARE(tklink::exceptionWords(4, true), QStringLiteral("exception 4"));
 }
 
 void TestGateway::retryDelays_data() {

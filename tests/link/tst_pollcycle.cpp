@@ -368,6 +368,10 @@ void TestPollCycle::pollOutcome_data() {
     QTest::newRow("exception, at once")
         << exception2 << 0 << QStringList{"Controler exception 2 14:03:08"}
         << tklink::PollResult::Exception;
+    // On a serial line no gateway speaks: code 11 is the controller's too.
+    QTest::newRow("exception 11 on a serial line")
+        << QByteArray::fromHex("09830b8135") << 0 << QStringList{"Controler exception 11 14:03:08"}
+        << tklink::PollResult::Exception;
     QTest::newRow("answer, at once")
         << answer2153 << 0 << QStringList{"Data received from controler 14:03:08"}
         << tklink::PollResult::Ok;
