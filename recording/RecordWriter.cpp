@@ -11,9 +11,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <thread>
+#include <variant>
 
 namespace recording {
 
@@ -76,8 +76,11 @@ private:
 struct RecordWriter::Shared {
     std::mutex mutex;
     std::condition_variable changed;
-    std::optional<Job> job; // queued or being written
-    std::deque<QString> finishing;
+    // This writer's records and finishes in the order they were asked for,
+    // each taken off once done: a finish asked for after a record never
+    // overtakes it, however much other writers' work is queued before.
+    std::deque<std::variant<Job, QString>> work;
+    bool recordQueued = false;     // at most one record queued or in flight
     std::set<QString> finished;    // by this writer: the only ones it reopens
     RecordWriter* owner = nullptr; // cleared under the mutex when it goes
     AppendFunction append;         // empty: appendRecord with the header
@@ -104,37 +107,34 @@ struct RecordWriter::Shared {
         return outcome.ok;
     }
 
-    void finishFiles(std::unique_lock<std::mutex>& lock) {
-        while (!finishing.empty()) {
-            const QString fileName = finishing.front();
-            finishing.pop_front();
-            const std::shared_ptr<FileCompanion> beside = companion;
-            const bool readOnly = readOnlyWhenFinished;
-            finished.insert(fileName);
-            lock.unlock();
-            if (readOnly)
-                makeReadOnly(fileName);
-            if (beside)
-                beside->finished(fileName);
-            lock.lock();
-        }
+    void finishFile(const QString& fileName, std::unique_lock<std::mutex>& lock) {
+        const std::shared_ptr<FileCompanion> beside = companion;
+        const bool readOnly = readOnlyWhenFinished;
+        finished.insert(fileName);
+        lock.unlock();
+        if (readOnly)
+            makeReadOnly(fileName);
+        if (beside)
+            beside->finished(fileName);
+        lock.lock();
     }
 
-    // Runs on the write thread whenever this writer was given work: the files
-    // to finish first (a finish asked for while idle came before the record),
-    // then the record; a finish asked for while a record was in flight has
-    // work of its own queued behind this.
+    // Runs on the write thread once for each piece of work this writer was
+    // given, and does the oldest one.
     void serve() {
         std::unique_lock lock(mutex);
-        finishFiles(lock);
-        if (job) {
-            const Job current = *job;
+        if (work.empty())
+            return;
+        if (const QString* fileName = std::get_if<QString>(&work.front())) {
+            finishFile(*fileName, lock);
+        } else {
+            const Job current = std::get<Job>(work.front());
             const AppendFunction custom = append;
             const std::shared_ptr<FileCompanion> beside = companion;
             lock.unlock();
             const bool ok = write(current, custom, beside);
             lock.lock();
-            job.reset();
+            recordQueued = false;
             if (owner) {
                 // Queued to the writer's thread; dropped if it is deleted first.
                 QMetaObject::invokeMethod(
@@ -145,6 +145,7 @@ struct RecordWriter::Shared {
                     Qt::QueuedConnection);
             }
         }
+        work.pop_front();
         changed.notify_all();
     }
 };
@@ -163,23 +164,23 @@ RecordWriter::~RecordWriter() {
 bool RecordWriter::append(const QString& fileName, const QString& line, const QDateTime& when,
                           bool reopen) {
     const std::lock_guard lock(m_shared->mutex);
-    if (m_shared->job)
+    if (m_shared->recordQueued)
         return false;
-    m_shared->job = Job{fileName, line, when, reopen};
+    m_shared->recordQueued = true;
+    m_shared->work.emplace_back(Job{fileName, line, when, reopen});
     WriteThread::post([shared = m_shared] { shared->serve(); });
     return true;
 }
 
 bool RecordWriter::waitForIdle(int ms) {
     std::unique_lock lock(m_shared->mutex);
-    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms), [this] {
-        return !m_shared->job && m_shared->finishing.empty();
-    });
+    return m_shared->changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                      [this] { return m_shared->work.empty(); });
 }
 
 bool RecordWriter::busy() const {
     const std::lock_guard lock(m_shared->mutex);
-    return m_shared->job.has_value();
+    return m_shared->recordQueued;
 }
 
 void RecordWriter::setAppendFunction(AppendFunction append) {
@@ -199,7 +200,7 @@ void RecordWriter::setReadOnlyWhenFinished(bool readOnly) {
 
 void RecordWriter::finish(const QString& fileName) {
     const std::lock_guard lock(m_shared->mutex);
-    m_shared->finishing.push_back(fileName);
+    m_shared->work.emplace_back(fileName);
     WriteThread::post([shared = m_shared] { shared->serve(); });
 }
 

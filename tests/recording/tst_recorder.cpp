@@ -94,6 +94,7 @@ private Q_SLOTS:
     void tickSetsPeriod();
     void timerDrivesRecords();
     void stalledMediumCostsRecordsNotTime();
+    void finishWaitsForTheRecordBeforeIt();
 
 private:
     // The key and the timer as the main window forwards them, each followed
@@ -551,6 +552,38 @@ void TestRecorder::stalledMediumCostsRecordsNotTime() {
     QCOMPARE(status.last().at(0).toString(),
              QStringLiteral("Recording in progress in file REC_2022-03-14_14-05-09.csv 14:05:29"));
     QCOMPARE(readFile(filePath()), header + "\"14/03/2022 14:05:29\";8888;8888;0;\r\n");
+}
+
+// Notes the file's size when it is finished.
+class SizeAtFinish : public recording::FileCompanion {
+public:
+    void aboutToWrite(const QString&, qint64, const QByteArray&) override {}
+    void written(const QString&, const recording::AppendOutcome&) override {}
+    void finished(const QString& fileName) override { size = QFileInfo(fileName).size(); }
+    qint64 size = -1;
+};
+
+void TestRecorder::finishWaitsForTheRecordBeforeIt() {
+    // Another writer's record holds the write thread; this writer's record
+    // and then the finish of its file wait behind it, in the order asked.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    recording::RecordWriter stalled;
+    stalled.setAppendFunction([released](const QString&, const QString&) {
+        released.wait();
+        return true;
+    });
+    recording::RecordWriter writer;
+    const auto companion = std::make_shared<SizeAtFinish>();
+    writer.setCompanion(companion);
+    const QString name = QDir::current().filePath(QStringLiteral("REC_order.csv"));
+    QVERIFY(stalled.append(name + QStringLiteral(".other"), QStringLiteral("x"), m_now));
+    QVERIFY(writer.append(name, QStringLiteral("1;2;3;"), m_now));
+    writer.finish(name);
+    release.set_value();
+    QVERIFY(writer.waitForIdle(20000));
+    QVERIFY(QFileInfo(name).size() > 0);
+    QCOMPARE(companion->size, QFileInfo(name).size());
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
