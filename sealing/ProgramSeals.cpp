@@ -83,6 +83,9 @@ void ProgramSeals::open() {
                 file.ok() ? std::optional(file.bytes) : std::nullopt;
             qint64 matched = 0;
             QString differs = recordingAgainstState(written, found, &matched);
+            // Begun, and stopped before its first byte: no recording to speak of.
+            if (differs.isEmpty() && !found)
+                continue;
             if (differs.isEmpty() && found->size() > matched)
                 differs = QStringLiteral("%1 bytes after the recorder's last record (it had "
                                          "written %2 bytes)")

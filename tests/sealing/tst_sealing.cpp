@@ -135,6 +135,7 @@ private Q_SLOTS:
     void auditTrailAfterDamage();
     void folderAgainstTrail_data();
     void folderAgainstTrail();
+    void recorderKilledBeforeAFilesFirstByte();
     void runWords_data();
     void runWords();
 };
@@ -808,6 +809,38 @@ void TestSealing::folderAgainstTrail() {
     QCOMPARE(found,
              findings.replaceInStrings(QStringLiteral("HEAD"), state.trailHead.left(16))
                  .replaceInStrings(QStringLiteral("OPEN"), state.open.at(running).hash.left(16)));
+}
+
+// Killed after noting a new recording and before its first byte landed: at
+// the next start there is no file, and nothing to say of it.
+void TestSealing::recorderKilledBeforeAFilesFirstByte() {
+    QTemporaryDir dir;
+    const QString old = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const QString keyPath = dir.filePath(QStringLiteral("keys/recorder.key"));
+    QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("keys")),
+                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const auto start = [&keyPath] {
+        auto seals = std::make_unique<ProgramSeals>(keyPath, QStringLiteral("tkrecord"),
+                                                    QStringLiteral("1.02"), AuditClock{},
+                                                    ProgramSeals::Opening::Deferred);
+        seals->keepRecorderState();
+        seals->open();
+        return seals;
+    };
+    start().reset();
+    const QString statePath = statePathFor(keyPath, dir.path());
+    std::optional<RecorderStateData> state = loadRecorderState(statePath);
+    QVERIFY(state);
+    state->open[QStringLiteral("REC_2026-12-08_22-00-00.csv")] = {0, trailHead({}), 120,
+                                                                  trailHead("x")};
+    QFile file(statePath);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QVERIFY(file.write(stateText(*state)) > 0);
+    file.close();
+    const QStringList found = start()->foundAtStart();
+    QDir::setCurrent(old);
+    QVERIFY2(found.filter(QStringLiteral("REC_")).isEmpty(), qPrintable(found.join('\n')));
 }
 
 void TestSealing::runWords_data() {
