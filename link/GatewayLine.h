@@ -76,7 +76,9 @@ public:
     bool write(const QByteArray& frame) override;
     QByteArray takeReceived() override;
     int interFrameSilenceUs() const override { return 0; }
-    bool isGateway() const override { return true; }
+    // A serial server passes the line's own frames: only a Modbus TCP
+    // gateway answers in its own name.
+    bool isGateway() const override { return m_address.kind == GatewayAddress::Kind::ModbusTcp; }
 
     // Modbus TCP answers that carried another transaction id (late ones,
     // for a request already given up) and were dropped.

@@ -29,8 +29,9 @@ public:
     // The silence the medium needs between two frames: the Modbus RTU 3.5
     // characters on a serial line, 0 for a transport that frames by itself.
     virtual int interFrameSilenceUs() const = 0;
-    // The bytes pass through a gateway, whose own exceptions (10, 11) may
-    // come in place of the controller's answer.
+    // The answers come through a Modbus TCP gateway, whose own exceptions
+    // (10, 11) may come in place of the controller's answer; a serial server
+    // (RTU over TCP) only passes the line's frames.
     virtual bool isGateway() const { return false; }
 
 Q_SIGNALS:

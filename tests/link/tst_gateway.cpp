@@ -193,6 +193,8 @@ void TestGateway::hostilePeer() {
     const auto kind = peer == Peer::RtuAnswer ? tklink::GatewayAddress::Kind::RtuOverTcp
                                               : tklink::GatewayAddress::Kind::ModbusTcp;
     line.open({kind, QStringLiteral("127.0.0.1"), gateway.port()});
+    // Only a Modbus TCP gateway answers exceptions in its own name.
+    QCOMPARE(line.isGateway(), kind == tklink::GatewayAddress::Kind::ModbusTcp);
     QTRY_COMPARE_WITH_TIMEOUT(line.state(), GatewayLine::State::Connected, 20000);
     tklink::LineOwner owner(line);
     QSignalSpy ended(&owner, &tklink::LineOwner::ended);
