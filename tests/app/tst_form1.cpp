@@ -410,8 +410,8 @@ void TestForm1::parametersShowTheGateway() {
     QCOMPARE(dialog->findChild<QLabel*>("triesLabel")->text().split('\n'),
              QStringList({"Port 5 is the gateway " + sim.link() +
                               ": no serial port or speed to search; asking 32 addresses there",
-                          "no controller at 30 of 32 addresses: 30 target failed to respond "
-                          "(exception 11)",
+                          QStringLiteral("no controller at 30 of 32 addresses: 30 target "
+                                         "failed to respond (exception 11)"),
                           "addresses answering from 1 to 32 behind the gateway " + sim.link() +
                               ": 10, 12; conf.ini lines:",
                           "[Controllers]", "controller-10=10", "controller-12=12"}));
