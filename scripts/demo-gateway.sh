@@ -77,11 +77,9 @@ run_kind() {
     printf '[Ports]\n1=%s\n[TK840 TK960 PC control]\nComPortNum=1\ninterv_record=1\n' "$url" \
         >"$dir/conf.ini"
     printf '[Controllers]\noven1=9\noven2=10\noven3=11\nspare=12\n' >>"$dir/conf.ini"
-    "$tkrecord" --dir "$dir" --no-seal --metrics 127.0.0.1:0 >"$dir/tkrecord.out" 2>&1 &
-    pid=$!
-    children+=("$pid")
-    wait_for "$dir/tkrecord.out" "metrics at http://" "$pid"
-    target=$(sed -n 's|.*metrics at http://\([^/]*\)/metrics.*|\1|p' "$dir/tkrecord.out")
+    start_recorder "$dir"
+    pid=$recorder
+    target=$metrics
     metrics() {
         echo "-- metrics $1"
         curl -s "http://$target/metrics" |
