@@ -20,6 +20,29 @@ namespace {
 constexpr qint64 answerMs = 20;
 constexpr qint64 never = std::numeric_limits<qint64>::max();
 
+// Ten minutes of the schedule on the fake clock: an exchange takes
+// exchangeMs where answers(c, sentMs) says the controller answers, its whole
+// time-out where not; seen(c, sentMs, endMs, answered, missed) follows each.
+template <typename Answers, typename Seen>
+void runTenMinutes(BusSchedule& schedule, const BusTiming& timing, int controllers,
+                   qint64 exchangeMs, const Answers& answers, const Seen& seen) {
+    QList<int> missed(controllers, 0);
+    schedule.start(0);
+    qint64 now = 0;
+    while (now < 600000) {
+        const BusSchedule::Next next = schedule.next();
+        now = std::max(now, next.atMs);
+        const int c = next.controller;
+        const qint64 sentMs = now;
+        schedule.sent(c, now);
+        const bool answered = answers(c, sentMs);
+        now += answered ? exchangeMs : timing.answerTimeoutMs;
+        missed[c] = answered ? 0 : missed[c] + 1;
+        schedule.ended(c, now, missed[c]);
+        seen(c, sentMs, now, answered, missed[c]);
+    }
+}
+
 } // namespace
 
 class TestBusSchedule : public QObject {
@@ -163,21 +186,11 @@ void TestBusSchedule::liveKeepTheirPace() {
     BusTiming timing;
     timing.answerTimeoutMs = answerTimeout;
     BusSchedule schedule(controllers, timing, 19200);
-    schedule.start(0);
     QList<QList<qint64>> sends(controllers);
-    QList<int> missed(controllers, 0);
-    qint64 now = 0;
-    while (now < 600000) {
-        const BusSchedule::Next next = schedule.next();
-        now = std::max(now, next.atMs);
-        const int c = next.controller;
-        schedule.sent(c, now);
-        sends[c].append(now);
-        const bool answers = answering(c) && (c != quiet || now < quietFrom);
-        now += answers ? answerMs : timing.answerTimeoutMs;
-        missed[c] = answers ? 0 : missed[c] + 1;
-        schedule.ended(c, now, missed[c]);
-    }
+    runTenMinutes(
+        schedule, timing, controllers, answerMs,
+        [&](int c, qint64 at) { return answering(c) && (c != quiet || at < quietFrom); },
+        [&](int c, qint64 sentMs, qint64, bool, int) { sends[c].append(sentMs); });
     // The first round asks everyone once, a full time-out each.
     const qint64 settled = fromStart ? 0 : qint64(controllers) * (answerTimeout + answerMs) * 3;
     QFETCH(qint64, allAskedBy);
@@ -262,32 +275,23 @@ void TestBusSchedule::roundsOfTheAnswering() {
     QStringList said;
     std::optional<qint64> lastRoundMs;
     std::vector<bool> answering(std::size_t(controllers), false);
-    QList<int> missed(controllers, 0);
     QList<int> asked(controllers, 0);
-    schedule.start(0);
-    qint64 now = 0;
-    while (now < 600000) {
-        const BusSchedule::Next next = schedule.next();
-        now = std::max(now, next.atMs);
-        const int c = next.controller;
-        const qint64 sentMs = now;
-        schedule.sent(c, now);
-        ++asked[c];
-        const bool answers = c < live;
-        now += answers ? exchangeMs : timing.answerTimeoutMs;
-        missed[c] = answers ? 0 : missed[c] + 1;
-        answering[std::size_t(c)] =
-            missed[c] < timing.staleAfterPolls && (answers || answering[std::size_t(c)]);
-        schedule.ended(c, now, missed[c]);
-        if (const auto length = round.exchanged(c, now - sentMs + gapMs, answers, answering)) {
+    runTenMinutes(
+        schedule, timing, controllers, exchangeMs, [live](int c, qint64) { return c < live; },
+        [&](int c, qint64 sentMs, qint64 endMs, bool answered, int missed) {
+            ++asked[c];
+            answering[std::size_t(c)] =
+                missed < timing.staleAfterPolls && (answered || answering[std::size_t(c)]);
+            const auto length = round.exchanged(c, endMs - sentMs + gapMs, answered, answering);
+            if (!length)
+                return;
             lastRoundMs = length;
             const QString words =
                 pace.take(*length, int(std::count(answering.begin(), answering.end(), true)),
                           timing.pollIntervalMs);
             if (!words.isEmpty())
                 said << words;
-        }
-    }
+        });
     QTEST(int(std::count(answering.begin(), answering.end(), true)), "answering");
     QVERIFY(lastRoundMs.has_value());
     QTEST(*lastRoundMs, "lastRoundMs");
